@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages tarnel needs to build, run and test. Installs nothing when all are present.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  libssl-dev libx11-dev libxtst-dev libxcb1-dev libx11-xcb-dev
+  libsqlite3-dev libcpp-httplib-dev
+  xvfb xauth jwm xterm xdotool xclip x11-utils
+  fonts-wqy-microhei fonts-noto-color-emoji
+  openssh-server openssh-client imagemagick procps
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+  echo "需要安装：${missing[*]}（请用 root 运行，或先 sudo apt-get install 它们）" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

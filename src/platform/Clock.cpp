@@ -1,0 +1,10 @@
+#include "platform/Clock.h"
+
+namespace {
+SystemClock systemClock;
+Clock* current = &systemClock;
+}
+
+Clock& Clock::instance() { return *current; }
+
+void Clock::setInstance(Clock* clock) { current = clock ? clock : &systemClock; }

@@ -1,0 +1,74 @@
+#include "state/AtomicFile.h"
+
+#include "platform/Clock.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+QString systemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+void syncDirectory(const QString& dir)
+{
+    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+} // namespace
+
+std::optional<QString> AtomicFile::write(const QString& path, const QByteArray& bytes, int mode)
+{
+    const QString temp = path + QStringLiteral(".tmp-%1").arg(::getpid());
+    const QByteArray tempName = QFile::encodeName(temp);
+    ::unlink(tempName.constData());
+    const int fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0)
+        return systemError();
+    ::fchmod(fd, mode); // the umask may have narrowed the mode we asked for
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const QString error = systemError();
+            ::close(fd);
+            ::unlink(tempName.constData());
+            return error;
+        }
+        data += n;
+        left -= n;
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const QString error = systemError();
+        ::unlink(tempName.constData());
+        return error;
+    }
+    if (::rename(tempName.constData(), QFile::encodeName(path).constData()) != 0) {
+        const QString error = systemError();
+        ::unlink(tempName.constData());
+        return error;
+    }
+    syncDirectory(QFileInfo(path).absolutePath());
+    return std::nullopt;
+}
+
+std::optional<QString> AtomicFile::keepAside(const QString& path)
+{
+    const QString stamp = Clock::instance().now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = path + QStringLiteral(".broken-") + stamp;
+    for (int i = 2; QFileInfo::exists(target); ++i)
+        target = path + QStringLiteral(".broken-%1-%2").arg(stamp).arg(i);
+    if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(target).constData()) != 0)
+        return std::nullopt;
+    return target;
+}

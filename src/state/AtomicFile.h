@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// The one way tarnel replaces a file: a temporary file next to it, fsync, rename. A crash leaves either
+// the old content or the new, never a mix.
+class AtomicFile {
+public:
+    // Returns an error text, or none on success. The file gets `mode` from its creation on.
+    static std::optional<QString> write(const QString& path, const QByteArray& bytes, int mode = 0600);
+
+    // Moves an unreadable file out of the way ("<name>.broken-yyyyMMdd-HHmmss") so it is never overwritten;
+    // returns the new path, or none when nothing could be moved.
+    static std::optional<QString> keepAside(const QString& path);
+};

@@ -1,0 +1,105 @@
+#include "capture/ImageStore.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+#include <QPainter>
+#include <bit>
+#include <cmath>
+#include <openssl/evp.h>
+
+namespace {
+QByteArray encode(const QImage& image, const char* format, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(quality);
+    if (!writer.write(image))
+        return {};
+    return bytes;
+}
+
+QImage flattenedOnWhite(const QImage& image)
+{
+    if (!image.hasAlphaChannel())
+        return image.convertToFormat(QImage::Format_RGB32);
+    QImage flat(image.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    QPainter painter(&flat);
+    painter.drawImage(0, 0, image);
+    return flat;
+}
+} // namespace
+
+std::optional<QImage> ImageStore::resized(const QImage& image, int longSide)
+{
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0 || longSide <= 0)
+        return std::nullopt;
+    const double scale = double(longSide) / double(std::max(image.width(), image.height()));
+    const int w = std::max(1, int(std::lround(image.width() * scale)));
+    const int h = std::max(1, int(std::lround(image.height() * scale)));
+    QImage scaled = image.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (scaled.isNull())
+        return std::nullopt;
+    return scaled;
+}
+
+std::optional<NormalisedImage> ImageStore::normalise(const QImage& image, int maxLongSide, qint64 maxBytes)
+{
+    if (image.isNull())
+        return std::nullopt;
+    QImage working = image;
+    if (maxLongSide > 0 && std::max(image.width(), image.height()) > maxLongSide) {
+        auto scaled = resized(image, maxLongSide);
+        if (!scaled)
+            return std::nullopt;
+        working = *scaled;
+    }
+    NormalisedImage out;
+    out.width = working.width();
+    out.height = working.height();
+    out.format = QStringLiteral("png");
+    out.bytes = encode(working, "png", -1);
+    if (out.bytes.isEmpty() || out.bytes.size() > maxBytes) {
+        out.format = QStringLiteral("jpg");
+        out.bytes = encode(flattenedOnWhite(working), "jpeg", 85);
+        if (out.bytes.isEmpty() || out.bytes.size() > maxBytes)
+            return std::nullopt;
+    }
+    out.md5 = md5Hex(out.bytes);
+    out.fingerprint = fingerprint(working);
+    return out;
+}
+
+QString ImageStore::md5Hex(const QByteArray& bytes)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.constData(), size_t(bytes.size()), digest, &length, EVP_md5(), nullptr);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex());
+}
+
+QString ImageStore::fingerprint(const QImage& image)
+{
+    if (image.isNull())
+        return QString(16, QLatin1Char('0'));
+    const QImage small = flattenedOnWhite(image)
+                             .scaled(9, 8, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                             .convertToFormat(QImage::Format_Grayscale8);
+    quint64 bits = 0;
+    for (int y = 0; y < 8; ++y) {
+        const uchar* row = small.constScanLine(y);
+        for (int x = 0; x < 8; ++x)
+            bits = (bits << 1) | (row[x] < row[x + 1] ? 1u : 0u);
+    }
+    return QStringLiteral("%1").arg(bits, 16, 16, QLatin1Char('0'));
+}
+
+bool ImageStore::similar(const QString& a, const QString& b)
+{
+    bool okA = false, okB = false;
+    const quint64 x = a.toULongLong(&okA, 16);
+    const quint64 y = b.toULongLong(&okB, 16);
+    return okA && okB && a.size() == 16 && b.size() == 16 && std::popcount(x ^ y) <= 6;
+}

@@ -4,7 +4,8 @@
 
 #include <cmath>
 
-ClipboardWatcher::ClipboardWatcher(Clipboard& clipboard, QObject* parent, std::chrono::milliseconds startupQuiet)
+ClipboardWatcher::ClipboardWatcher(Clipboard& clipboard, QObject* parent,
+                                   std::chrono::milliseconds startupQuiet)
     : QObject(parent), clipboard(clipboard), quietUntil(startupQuiet.count()), seen(clipboard.changeCount())
 {
     age.start();

@@ -37,7 +37,8 @@ QImage pattern(int w, int h, bool noisy)
     for (int y = 0; y < h; ++y) {
         auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < w; ++x)
-            row[x] = noisy ? (random.generate() | 0xff000000u) : qRgba(x % 256, y % 256, (x * y) % 256, 255 - x % 64);
+            row[x] = noisy ? (random.generate() | 0xff000000u)
+                           : qRgba(x % 256, y % 256, (x * y) % 256, 255 - x % 64);
     }
     return image;
 }
@@ -131,7 +132,8 @@ private Q_SLOTS:
         QCOMPARE(captures.size(), 1);
         QCOMPARE(captures[0].source, QStringLiteral("剪贴板"));
         QCOMPARE(captures[0].image.size(), image.size());
-        QCOMPARE(captures[0].image.convertToFormat(QImage::Format_ARGB32), image.convertToFormat(QImage::Format_ARGB32));
+        const auto argb = QImage::Format_ARGB32;
+        QCOMPARE(captures[0].image.convertToFormat(argb), image.convertToFormat(argb));
     }
 
     void ownTextWriteIsNoCapture()

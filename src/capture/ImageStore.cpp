@@ -39,7 +39,9 @@ std::optional<QImage> ImageStore::resized(const QImage& image, int longSide)
     const double scale = double(longSide) / double(std::max(image.width(), image.height()));
     const int w = std::max(1, int(std::lround(image.width() * scale)));
     const int h = std::max(1, int(std::lround(image.height() * scale)));
-    QImage scaled = image.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // 8 bits per component, whatever the source had; the formats the smooth scaler works in anyway.
+    const auto eightBit = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    QImage scaled = image.convertToFormat(eightBit).scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (scaled.isNull())
         return std::nullopt;
     return scaled;

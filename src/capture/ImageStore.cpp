@@ -20,6 +20,20 @@ QByteArray encode(const QImage& image, const char* format, int quality)
     return bytes;
 }
 
+// True when an image whose format has alpha has no pixel that uses it.
+bool everyPixelOpaque(const QImage& image)
+{
+    if (image.format() != QImage::Format_ARGB32 && image.format() != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(row[x]) != 255)
+                return false;
+    }
+    return true;
+}
+
 QImage flattenedOnWhite(const QImage& image)
 {
     if (!image.hasAlphaChannel())
@@ -58,6 +72,10 @@ std::optional<NormalisedImage> ImageStore::normalise(const QImage& image, int ma
             return std::nullopt;
         working = *scaled;
     }
+    // Screenshots often come with an alpha channel they do not use: without it the PNG is smaller and
+    // quicker to write.
+    if (working.hasAlphaChannel() && everyPixelOpaque(working))
+        working = working.convertToFormat(QImage::Format_RGB32);
     NormalisedImage out;
     out.width = working.width();
     out.height = working.height();

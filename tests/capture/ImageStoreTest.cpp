@@ -123,6 +123,20 @@ private Q_SLOTS:
         QCOMPARE(atLimit->format, QStringLiteral("png"));
     }
 
+    void normaliseDropsAnUnusedAlphaChannel()
+    {
+        const QImage opaque = screenLike(400, 300).convertToFormat(QImage::Format_ARGB32);
+        const auto out = ImageStore::normalise(opaque, 2560, 5'000'000);
+        QVERIFY(out);
+        const QImage stored = QImage::fromData(out->bytes, "png");
+        QVERIFY(!stored.hasAlphaChannel());
+        QCOMPARE(stored.convertToFormat(QImage::Format_ARGB32), opaque);
+        // One transparent pixel keeps it.
+        QImage almost = opaque;
+        almost.setPixel(399, 299, qRgba(0, 0, 0, 254));
+        QVERIFY(QImage::fromData(ImageStore::normalise(almost, 2560, 5'000'000)->bytes).hasAlphaChannel());
+    }
+
     void normaliseFallsBackToJpegOnWhite()
     {
         const QImage image = photoLike(800, 600, true);

@@ -39,7 +39,8 @@ QImage syntheticScreenshot()
         painter.fillRect(frame, background);
         painter.fillRect(QRect(frame.topLeft(), QSize(frame.width(), 56)), QColor(228, 228, 232));
         for (int i = 0; i < 3; ++i)
-            painter.fillRect(frame.left() + 20 + i * 36, frame.top() + 18, 20, 20, QColor(200, 80 + 60 * i, 80));
+            painter.fillRect(frame.left() + 20 + i * 36, frame.top() + 18, 20, 20,
+                             QColor(200, 80 + 60 * i, 80));
         QFont font(code ? QStringLiteral("DejaVu Sans Mono") : QStringLiteral("DejaVu Sans"));
         font.setPixelSize(26);
         painter.setFont(font);
@@ -115,8 +116,8 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("runs"), QStringLiteral("runs per case (median)"), QStringLiteral("N"),
                       QStringLiteral("7")});
-    parser.addOption({QStringLiteral("convert"), QStringLiteral("ImageMagick convert"), QStringLiteral("PATH"),
-                      QStringLiteral("convert")});
+    parser.addOption({QStringLiteral("convert"), QStringLiteral("ImageMagick convert"),
+                      QStringLiteral("PATH"), QStringLiteral("convert")});
     parser.addOption({QStringLiteral("keep"), QStringLiteral("write both programs' results into DIR"),
                       QStringLiteral("DIR")});
     parser.addHelpOption();
@@ -184,7 +185,8 @@ int main(int argc, char** argv)
     }
     std::printf("3840x2160 -> %dx%d, median of %d runs, %d CPUs; convert: %s\n", pngResult->width,
                 pngResult->height, runs, QThread::idealThreadCount(), qPrintable(convert));
-    std::printf("(convert's times include starting and reading the raw input: %.1f ms)\n", median(theirStart));
+    std::printf("(convert's times include starting and reading the raw input: %.1f ms)\n",
+                median(theirStart));
     report("PNG", median(ourPng), pngResult->bytes.size(), median(theirPng), fileSize(png));
     report("JPEG", median(ourJpeg), jpegBytes, median(theirJpeg), fileSize(jpg));
     return 0;

@@ -54,8 +54,10 @@ std::optional<QImage> ImageStore::resized(const QImage& image, int longSide)
     const int w = std::max(1, int(std::lround(image.width() * scale)));
     const int h = std::max(1, int(std::lround(image.height() * scale)));
     // 8 bits per component, whatever the source had; the formats the smooth scaler works in anyway.
-    const auto eightBit = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
-    QImage scaled = image.convertToFormat(eightBit).scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const auto eightBit =
+        image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    QImage scaled =
+        image.convertToFormat(eightBit).scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (scaled.isNull())
         return std::nullopt;
     return scaled;

@@ -69,7 +69,8 @@ private Q_SLOTS:
         const auto scaled = ImageStore::resized(image, longSide);
         QVERIFY(scaled);
         QCOMPARE(scaled->size(), to);
-        QVERIFY(pixelDistance(scaled->pixel(to.width() / 2, to.height() / 2), QColor(Qt::darkCyan).rgb()) <= 1);
+        const QRgb middle = scaled->pixel(to.width() / 2, to.height() / 2);
+        QVERIFY(pixelDistance(middle, QColor(Qt::darkCyan).rgb()) <= 1);
     }
 
     void resizedRefusesNothingToDraw()
@@ -199,7 +200,8 @@ private Q_SLOTS:
         QCOMPARE(stored->fingerprint, print);
 
         // Another screen, or a photo: not similar.
-        QVERIFY(!ImageStore::similar(print, ImageStore::fingerprint(screenLike(1280, 800, 1).mirrored(true, false))));
+        const QImage otherScreen = screenLike(1280, 800, 1).mirrored(true, false);
+        QVERIFY(!ImageStore::similar(print, ImageStore::fingerprint(otherScreen)));
         QVERIFY(!ImageStore::similar(print, ImageStore::fingerprint(photoLike(1280, 800))));
         QVERIFY(!ImageStore::similar(print, ImageStore::fingerprint(base.mirrored(true, true))));
     }

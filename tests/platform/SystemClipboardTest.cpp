@@ -157,14 +157,18 @@ private Q_SLOTS:
 
     void changeInTheFirstTwoSecondsIsIgnored()
     {
-        watch(ClipboardWatcher::defaultStartupQuiet);
         const QString first = save(pattern(50, 40, false), "png");
         const QString second = save(pattern(60, 40, false), "png");
+        QElapsedTimer sinceCreation;
+        sinceCreation.start();
+        watch(ClipboardWatcher::defaultStartupQuiet);
         {
             const quint64 before = clipboard->changeCount();
             XclipOwner owner(QStringLiteral("image/png"), first);
             QVERIFY(owner.started);
             QVERIFY(waitForChange(before));
+            if (sinceCreation.elapsed() > 1800)
+                QSKIP("xclip 启动太慢，没赶在开头 2 秒内");
             QTest::qWait(2300);
             QCOMPARE(captures.size(), 0);
         }

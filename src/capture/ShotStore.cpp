@@ -16,7 +16,7 @@
 namespace {
 QString megabytes(qint64 bytes)
 {
-    return QString::number(double(bytes) / 1'000'000.0, 'f', bytes % 1'000'000 == 0 ? 0 : 1);
+    return QString::number(double(bytes) / 1'000'000.0, 'g', 4);
 }
 
 QString kilobytes(qint64 bytes) { return QString::number((bytes + 512) / 1000); }

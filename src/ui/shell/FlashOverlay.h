@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+class QLabel;
+class QTimer;
+
+// The short notice at the top right of the screen: never takes focus, lets clicks through, and a new
+// notice replaces the current one.
+class FlashOverlay : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int defaultMs = 1600;
+    static constexpr int copyMs = 1000;
+    static constexpr int newDeviceMs = 4000;
+    static constexpr int margin = 12;
+
+    explicit FlashOverlay(QWidget* parent = nullptr);
+
+    void show(const QImage& image, const QString& line, int durationMs = defaultMs);
+    QString line() const;
+
+    // "HH:mm:ss" in local time.
+    static QString time(const QDateTime& date);
+
+private:
+    void place();
+
+    QLabel* picture;
+    QLabel* text;
+    QTimer* hideTimer;
+};

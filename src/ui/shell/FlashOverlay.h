@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Flash.h"
+
 #include <QImage>
 #include <QWidget>
 
@@ -8,17 +10,14 @@ class QTimer;
 
 // The short notice at the top right of the screen: never takes focus, lets clicks through, and a new
 // notice replaces the current one.
-class FlashOverlay : public QWidget {
+class FlashOverlay : public QWidget, public Flash {
     Q_OBJECT
 public:
-    static constexpr int defaultMs = 1600;
-    static constexpr int copyMs = 1000;
-    static constexpr int newDeviceMs = 4000;
     static constexpr int margin = 12;
 
     explicit FlashOverlay(QWidget* parent = nullptr);
 
-    void show(const QImage& image, const QString& line, int durationMs = defaultMs);
+    void show(const QImage& image, const QString& line, int durationMs = defaultMs) override;
     QString line() const;
 
     // "HH:mm:ss" in local time.

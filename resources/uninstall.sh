@@ -7,6 +7,7 @@ BASE='__TARNEL_BASE__'
 COMMENT='__TARNEL_COMMENT__'
 KEYDATA='__TARNEL_KEYDATA__'
 PURGE='__TARNEL_PURGE__'
+REVOKE='__TARNEL_REVOKE__'
 
 fail() { echo "TARNEL_UNINSTALL_FAIL $*"; exit 1; }
 
@@ -20,7 +21,7 @@ esac
 
 REMOVED=0
 KEYS="$HOME/.ssh/authorized_keys"
-if [ -f "$KEYS" ]; then
+if [ "$REVOKE" = 1 ] && [ -f "$KEYS" ]; then
     TMP="$KEYS.tarnel.$$"
     # By key data; by the comment (last field) only when this machine no longer knows its key.
     awk -v k="$KEYDATA" -v c="$COMMENT" '

@@ -34,3 +34,12 @@ QString ScriptOutput::firstOtherLine(const QString& text)
     }
     return QString();
 }
+
+std::optional<QString> ScriptOutput::hostname(const QString& output)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._-]{0,252}\\z"));
+    const auto name = rest(output, QStringLiteral("TARNEL_HOSTNAME"));
+    if (!name || !plain.match(*name).hasMatch())
+        return std::nullopt;
+    return name;
+}

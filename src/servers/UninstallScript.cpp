@@ -7,7 +7,7 @@
 #include <QRegularExpression>
 
 QString UninstallScript::render(const QString& base, const QString& comment, const QString& keyData, bool purge,
-    const std::optional<QString>& templateText)
+    const std::optional<QString>& templateText, bool revokeKey)
 {
     static const QRegularExpression base64(QStringLiteral("^[A-Za-z0-9+/]+={0,2}\\z"));
     if (!RemoteDir::isValid(base))
@@ -22,6 +22,7 @@ QString UninstallScript::render(const QString& base, const QString& comment, con
     text.replace(QLatin1String("__TARNEL_BASE__"), base);
     text.replace(QLatin1String("__TARNEL_COMMENT__"), comment);
     text.replace(QLatin1String("__TARNEL_KEYDATA__"), keyData);
+    text.replace(QLatin1String("__TARNEL_REVOKE__"), revokeKey ? QStringLiteral("1") : QStringLiteral("0"));
     return text.replace(QLatin1String("__TARNEL_PURGE__"), purge ? QStringLiteral("1") : QStringLiteral("0"));
 }
 

@@ -149,7 +149,7 @@ std::optional<QString> SshServerFixture::start()
             "ListenAddress 127.0.0.1\n"
             "HostKey %2/host_ed25519\n"
             "PidFile %2/sshd.pid\n"
-            "AuthorizedKeysFile %2/authorized_keys/%u\n"
+            "AuthorizedKeysFile %2/authorized_keys/%u%3\n"
             "UsePAM no\n"
             "StrictModes no\n"
             "PasswordAuthentication yes\n"
@@ -159,7 +159,8 @@ std::optional<QString> SshServerFixture::start()
             "LogLevel VERBOSE\n"
             "Subsystem sftp /usr/lib/openssh/sftp-server\n")
                                    .arg(listenPort)
-                                   .arg(dir.path()) +
+                                   .arg(dir.path())
+                                   .arg(homeKeys ? QStringLiteral(" .ssh/authorized_keys") : QString()) +
             extra + QLatin1Char('\n');
         const QString configPath = dir.filePath(QStringLiteral("sshd_config"));
         QFile file(configPath);

@@ -22,6 +22,9 @@ public:
     SshServerFixture(const SshServerFixture&) = delete;
     SshServerFixture& operator=(const SshServerFixture&) = delete;
 
+    // Also accept keys from the account's own ~/.ssh/authorized_keys, as a real server does (for tests of
+    // scripts that install keys there); applied at the next start.
+    void acceptHomeKeys() { homeKeys = true; }
     // Extra sshd_config lines, applied at the next start.
     void setExtraConfig(const QString& lines) { extra = lines; }
 
@@ -59,6 +62,7 @@ private:
 
     QTemporaryDir dir;
     QString extra;
+    bool homeKeys = false;
     quint16 listenPort = 0;
     pid_t pid = -1;
     QStringList createdAccounts;

@@ -1,3 +1,4 @@
+#include "delivery/SSHSession.h"
 #include "servers/ServerAddress.h"
 
 #include <QTest>
@@ -156,6 +157,23 @@ private Q_SLOTS:
         if (value.port == 22)
             back.port = 22;
         QCOMPARE(back, value);
+    }
+
+    void sessionAddressesParseBack()
+    {
+        const QList<SSHSession> sessions {
+            {QStringLiteral("me"), QStringLiteral("host"), std::nullopt},
+            {std::nullopt, QStringLiteral("host"), 22},
+            {QStringLiteral("me"), QStringLiteral("10.0.0.2"), 2222},
+            {QStringLiteral("me"), QStringLiteral("2001:db8::1"), 2200},
+            {std::nullopt, QStringLiteral("::1"), std::nullopt},
+        };
+        for (const SSHSession& session : sessions) {
+            const ServerAddress parsed = ServerAddress::parse(session.address());
+            QCOMPARE(parsed.user, session.user);
+            QCOMPARE(parsed.host, session.host);
+            QCOMPARE(parsed.port.value_or(22), session.port.value_or(22));
+        }
     }
 };
 

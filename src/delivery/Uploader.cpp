@@ -1,13 +1,14 @@
 #include "delivery/Uploader.h"
 
+#include "app/Flash.h"
 #include "capture/ShotStore.h"
-#include "delivery/FlashSink.h"
 #include "delivery/ReceiverClient.h"
 #include "delivery/SSHConfig.h"
 #include "delivery/SessionDetector.h"
 #include "platform/Clock.h"
 #include "state/Log.h"
 
+#include <QImageReader>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -33,7 +34,7 @@ struct Uploader::Round {
     bool purgeAfter = false;
 };
 
-Uploader::Uploader(ShotStore& shots, FlashSink& flash, Hooks hooks, QObject* parent)
+Uploader::Uploader(ShotStore& shots, Flash& flash, Hooks hooks, QObject* parent)
     : QObject(parent), shots(shots), flash(flash), hooks(std::move(hooks))
 {
     if (!this->hooks.sessions)
@@ -56,6 +57,18 @@ bool Uploader::isChosen(const Server& server, const QList<SSHSession>& sessions)
 }
 
 QString Uploader::label(const Shot& shot) { return QStringLiteral("截图%1").arg(shot.n); }
+
+void Uploader::notify(const QString& text, const QString& imagePath)
+{
+    if (imagePath.isEmpty()) {
+        flash.show(QImage(), text);
+        return;
+    }
+    QtConcurrent::run(SSHRunner::pool(), [imagePath] {
+        QImageReader reader(imagePath);
+        return reader.read();
+    }).then(this, [this, text](const QImage& image) { flash.show(image, text); });
+}
 
 QList<Server> Uploader::activeServers() const
 {
@@ -126,7 +139,7 @@ void Uploader::startRound(const QString& name, quint64 generation, const QList<S
         shots.setUpload(name, server.id, Upload { Upload::State::skipped, std::nullopt, std::nullopt, now });
 
     if (targets.isEmpty()) {
-        flash.flash(label(*shot) + QStringLiteral(" 已存本机（没有开着的服务器）"), shot->localPath);
+        notify(label(*shot) + QStringLiteral(" 已存本机（没有开着的服务器）"), shot->localPath);
         Q_EMIT roundFinished(name);
         if (purgeAfter)
             purgeRemote();
@@ -160,7 +173,7 @@ void Uploader::startRound(const QString& name, quint64 generation, const QList<S
                     names << target.name;
                     marked << target.name + (targetOk ? QStringLiteral(" ✅") : QStringLiteral(" ❌"));
                 }
-                flash.flash(allOk ? label(*shot) + QStringLiteral(" 已传 ✅ ") + names.join(QStringLiteral("、"))
+                notify(allOk ? label(*shot) + QStringLiteral(" 已传 ✅ ") + names.join(QStringLiteral("、"))
                                   : label(*shot) + QStringLiteral(" 已传 ") + marked.join(QStringLiteral("，")),
                     shot->localPath);
             }
@@ -235,7 +248,7 @@ void Uploader::fillServer(const Server& given)
         if (shot.ts.toLocalTime().date() == today && !isDone(shot, server))
             names << shot.name;
     if (names.isEmpty()) {
-        flash.flash(QStringLiteral("今天的截图都已经在 ") + server.name + QStringLiteral(" 上了"), std::nullopt);
+        notify(QStringLiteral("今天的截图都已经在 ") + server.name + QStringLiteral(" 上了"));
         Q_EMIT serverFilled(server.id);
         return;
     }
@@ -245,8 +258,7 @@ void Uploader::fillServer(const Server& given)
 void Uploader::fillNext(const Server& server, QStringList names, int succeeded, int failed)
 {
     if (names.isEmpty()) {
-        flash.flash(QStringLiteral("补传到 %1：成功 %2 张，失败 %3 张").arg(server.name).arg(succeeded).arg(failed),
-            std::nullopt);
+        notify(QStringLiteral("补传到 %1：成功 %2 张，失败 %3 张").arg(server.name).arg(succeeded).arg(failed));
         Q_EMIT serverFilled(server.id);
         return;
     }

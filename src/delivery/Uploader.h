@@ -9,7 +9,7 @@
 #include <QObject>
 #include <functional>
 
-class FlashSink;
+class Flash;
 class ShotStore;
 struct Shot;
 
@@ -25,7 +25,7 @@ public:
         std::function<QList<SSHSession>()> sessions;
     };
 
-    Uploader(ShotStore& shots, FlashSink& flash, Hooks hooks, QObject* parent = nullptr);
+    Uploader(ShotStore& shots, Flash& flash, Hooks hooks, QObject* parent = nullptr);
 
     // A stored or updated shot goes to every chosen destination in parallel (one retry after a second);
     // the other set-up destinations are marked skipped. An update cancels puts of the old content.
@@ -46,7 +46,7 @@ public:
     static bool isActive(const Server& server) { return server.enabled && server.setup.keyInstalled; }
 
 Q_SIGNALS:
-    // A shot's round of uploads is over and its summary was flashed.
+    // A shot's round of uploads is over and its summary is on its way to the flash.
     void roundFinished(const QString& name);
     void serverFilled(const QUuid& serverId);
 
@@ -61,9 +61,11 @@ private:
     void fillNext(const Server& server, QStringList names, int succeeded, int failed);
     QList<Server> activeServers() const;
     static QString label(const Shot& shot);
+    // Shows a summary, with the shot's picture when there is one (read off the main thread).
+    void notify(const QString& text, const QString& imagePath = {});
 
     ShotStore& shots;
-    FlashSink& flash;
+    Flash& flash;
     Hooks hooks;
     int retryDelayMs = 1000;
     // Raised by an update: answers for an older generation of a shot are dropped.

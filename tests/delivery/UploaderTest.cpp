@@ -4,7 +4,7 @@
 #include "delivery/SSHKey.h"
 #include "delivery/Uploader.h"
 #include "support/FakeClock.h"
-#include "support/FakeFlashSink.h"
+#include "support/FakeFlash.h"
 #include "support/ReceiverDestination.h"
 #include "support/SshServerFixture.h"
 #include "support/TempDataDir.h"
@@ -44,7 +44,7 @@ class UploaderTest : public QObject {
     std::unique_ptr<StateStore> state;
     std::unique_ptr<Sequencer> sequencer;
     std::unique_ptr<ShotStore> shots;
-    FakeFlashSink flash;
+    FakeFlash flash;
     std::unique_ptr<Uploader> uploader;
     std::mutex sessionsLock;
     QList<SSHSession> sessions;
@@ -81,6 +81,8 @@ class UploaderTest : public QObject {
             QTest::qWait(20);
         return finished.value(name) > before;
     }
+
+    QString lastFlash() const { return flash.shown.empty() ? QString() : flash.shown.back().line; }
 
     QString remoteFile(const Server& server, const QString& name) const
     {
@@ -170,8 +172,8 @@ private Q_SLOTS:
         QCOMPARE(readFile(remoteFile(a, name)), readFile(shots->shot(name)->localPath));
         QCOMPARE(upload(name, b).state, Upload::State::skipped); // smart-only, no session
         QCOMPARE(upload(name, off).state, Upload::State::skipped);
-        QCOMPARE(flash.texts.last(), QStringLiteral("截图1 已传 ✅ A"));
-        QCOMPARE(flash.images.last(), shots->shot(name)->localPath);
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 ✅ A"));
+        QVERIFY(flash.shown.back().withImage);
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(old), 10000);
         QVERIFY(QFile::exists(remoteFile(a, name)));
     }
@@ -184,7 +186,7 @@ private Q_SLOTS:
         QCOMPARE(upload(name, a).state, Upload::State::done);
         QCOMPARE(upload(name, b).state, Upload::State::done);
         QCOMPARE(upload(name, off).state, Upload::State::skipped);
-        QCOMPARE(flash.texts.last(), QStringLiteral("截图2 已传 ✅ A、B"));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图2 已传 ✅ A、B"));
         QVERIFY(QFile::exists(remoteFile(b, name)));
         // The session's host may also be the server's own address.
         QVERIFY(Uploader::isChosen(b, { SSHSession { {}, QStringLiteral("127.0.0.1"), 22 } }));
@@ -205,13 +207,13 @@ private Q_SLOTS:
         QCOMPARE(upload(name, a).state, Upload::State::done);
         QCOMPARE(upload(name, b).state, Upload::State::failed);
         QCOMPARE(upload(name, b).error, QStringLiteral("钥匙被拒：点「重新连接」重新装接收器"));
-        QCOMPARE(flash.texts.last(), QStringLiteral("截图3 已传 A ✅，B ❌"));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图3 已传 A ✅，B ❌"));
         QVERIFY(data.logLines().join('\n').contains(QStringLiteral("截图3 传到 B 失败：钥匙被拒")));
 
         QVERIFY(sshd.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
         QVERIFY(round(name, [&] { uploader->fillMissing(name); }));
         QCOMPARE(upload(name, b).state, Upload::State::done);
-        QCOMPARE(flash.texts.last(), QStringLiteral("截图3 已传 ✅ B"));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图3 已传 ✅ B"));
     }
 
     void serverGoneKeepsTheShotAndFillsLater()
@@ -222,7 +224,7 @@ private Q_SLOTS:
         QVERIFY(round(name, [&] { uploader->upload(name, false); }));
         QCOMPARE(upload(name, a).state, Upload::State::failed);
         QVERIFY(!upload(name, a).error->isEmpty());
-        QCOMPARE(flash.texts.last(), QStringLiteral("截图4 已传 A ❌"));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图4 已传 A ❌"));
         QVERIFY(QFile::exists(shots->shot(name)->localPath));
 
         QVERIFY(!sshd.start());
@@ -235,17 +237,17 @@ private Q_SLOTS:
         QSignalSpy filled(uploader.get(), &Uploader::serverFilled);
         uploader->fillServer(b); // shot 1 was skipped on B (shot 4 reached it through fillMissing)
         QVERIFY(filled.wait(20000));
-        QCOMPARE(flash.texts.last(), QStringLiteral("补传到 B：成功 1 张，失败 0 张"));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("补传到 B：成功 1 张，失败 0 张"));
         QCOMPARE(upload(shots->shots().first().name, b).state, Upload::State::done);
         uploader->fillServer(b);
         QCOMPARE(filled.size(), 2);
-        QCOMPARE(flash.texts.last(), QStringLiteral("今天的截图都已经在 B 上了"));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("今天的截图都已经在 B 上了"));
     }
 
     void updateSupersedesARunningPut()
     {
         const QString name = takeShot();
-        const int flashesBefore = flash.texts.size();
+        const int flashesBefore = int(flash.shown.size());
         const QString local = shots->shot(name)->localPath;
         QVERIFY(round(name, [&] {
             uploader->upload(name, false);
@@ -254,7 +256,7 @@ private Q_SLOTS:
             uploader->upload(name, true);
         }));
         QTest::qWait(300);
-        QCOMPARE(flash.texts.mid(flashesBefore), QStringList { QStringLiteral("截图%1 已传 ✅ A").arg(shots->shot(name)->n) });
+        QCOMPARE(flash.lines().mid(flashesBefore), QStringList { QStringLiteral("截图%1 已传 ✅ A").arg(shots->shot(name)->n) });
         QCOMPARE(upload(name, a).state, Upload::State::done);
         QCOMPARE(readFile(remoteFile(a, name)), readFile(local));
     }
@@ -267,7 +269,7 @@ private Q_SLOTS:
         });
         const QString name = takeShot();
         QVERIFY(round(name, [&] { uploader->upload(name, false); }));
-        QCOMPARE(flash.texts.last(), QStringLiteral("截图6 已存本机（没有开着的服务器）"));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图6 已存本机（没有开着的服务器）"));
         QCOMPARE(upload(name, a).state, Upload::State::skipped);
     }
 };

@@ -22,6 +22,7 @@ public:
         CancelToken() : flag(std::make_shared<std::atomic_bool>(false)) {}
         void cancel() const { flag->store(true); }
         bool isCancelled() const { return flag->load(); }
+        bool operator==(const CancelToken& other) const { return flag == other.flag; }
 
     private:
         std::shared_ptr<std::atomic_bool> flag;

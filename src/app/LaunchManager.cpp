@@ -1,0 +1,47 @@
+#include "app/LaunchManager.h"
+
+#include "state/Log.h"
+#include "state/Store.h"
+
+LaunchManager::LaunchManager(LoginItem& loginItem, KeepAliveAgent& agent) : login(loginItem), keepAlive(agent) {}
+
+bool LaunchManager::syncOnLaunch(Settings& settings, const Store& store, bool launchedByAgent)
+{
+    bool changed = false;
+    if (!settings.launchDecided) {
+        // The first start applies the default once; afterwards only the user's changes do.
+        applyLoginItem(settings.launchAtLogin && !settings.keepAliveAgent);
+        settings.launchDecided = true;
+        changed = true;
+    }
+    if (settings.keepAliveAgent && !launchedByAgent) {
+        if (keepAlive.isRegistered())
+            keepAlive.unregisterAgent();
+        if (auto error = keepAlive.registerAgent())
+            Log::write(QStringLiteral("崩溃后自动重启：注册失败（%1）").arg(*error));
+        changed = true;
+        Log::write(QStringLiteral("崩溃后自动重启：重新注册，交给 systemd 起的实例"));
+    }
+    if (changed)
+        store.saveSettings(settings);
+    return changed;
+}
+
+void LaunchManager::applyLoginItem(bool enabled)
+{
+    if (login.isEnabled() == enabled)
+        return;
+    if (auto error = login.setEnabled(enabled))
+        Log::write(QStringLiteral("登录时启动：%1失败（%2）").arg(enabled ? QStringLiteral("打开") : QStringLiteral("关闭"), *error));
+    else
+        Log::write(enabled ? QStringLiteral("登录时启动：已打开") : QStringLiteral("登录时启动：已关闭"));
+}
+
+void LaunchManager::applyAgent(bool enabled)
+{
+    const auto error = enabled ? keepAlive.registerAgent() : keepAlive.unregisterAgent();
+    if (error)
+        Log::write(QStringLiteral("崩溃后自动重启：%1失败（%2）").arg(enabled ? QStringLiteral("打开") : QStringLiteral("关闭"), *error));
+    else
+        Log::write(enabled ? QStringLiteral("崩溃后自动重启：已打开") : QStringLiteral("崩溃后自动重启：已关闭"));
+}

@@ -1,0 +1,317 @@
+#include "capture/ShotStore.h"
+
+#include "capture/ImageStore.h"
+#include "platform/Clock.h"
+#include "state/AtomicFile.h"
+#include "state/Json.h"
+#include "state/Log.h"
+#include "state/Paths.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+
+namespace {
+QString megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / 1'000'000.0, 'g', 4);
+}
+
+QString kilobytes(qint64 bytes) { return QString::number((bytes + 512) / 1000); }
+
+// Day folders look like 2026-12-06.
+bool isDayFolderName(const QString& name)
+{
+    return QDate::fromString(name, QStringLiteral("yyyy-MM-dd")).isValid();
+}
+} // namespace
+
+ShotStore::ShotStore(StateStore& state, Sequencer& sequencer, QString shotsDirectory, QObject* parent)
+    : QObject(parent), state(state), sequencer(sequencer), directory(std::move(shotsDirectory))
+{
+    // A lost or stale seq.json must not hand out a number that today's shots already carry.
+    const QDateTime now = Clock::instance().now();
+    const QString today = Sequencer::dayKey(now);
+    qint64 highest = 0;
+    for (const Shot& s : shots())
+        if (Sequencer::dayKey(s.ts) == today)
+            highest = std::max(highest, s.n);
+    sequencer.raiseTo(now, highest);
+}
+
+std::optional<Shot> ShotStore::shot(const QString& name) const
+{
+    for (const Shot& s : shots())
+        if (s.name == name)
+            return s;
+    return std::nullopt;
+}
+
+void ShotStore::setSelected(const std::optional<QString>& name)
+{
+    if (name == selected())
+        return;
+    state.update([&](StateFile& f) { f.selectedShot = name; });
+    Q_EMIT changed();
+}
+
+void ShotStore::setPaused(bool paused)
+{
+    if (paused == isPaused)
+        return;
+    isPaused = paused;
+    Q_EMIT changed();
+}
+
+int ShotStore::todayCount(const QDateTime& now) const
+{
+    const QString today = Sequencer::dayKey(now);
+    return int(std::count_if(shots().begin(), shots().end(),
+                             [&](const Shot& s) { return Sequencer::dayKey(s.ts) == today; }));
+}
+
+int ShotStore::doneCount(const QUuid& serverId, const QDateTime& now) const
+{
+    const QString today = Sequencer::dayKey(now);
+    return int(std::count_if(shots().begin(), shots().end(), [&](const Shot& s) {
+        const auto upload = s.upload(serverId);
+        return Sequencer::dayKey(s.ts) == today && upload && upload->state == Upload::State::done;
+    }));
+}
+
+ShotStore::Result ShotStore::refuse(Refusal refusal, const QString& reason, const QString& flash)
+{
+    Result r;
+    r.outcome = Outcome::refused;
+    r.refusal = refusal;
+    r.logText = QStringLiteral("截图：被拒（%1）").arg(reason);
+    r.flashText = flash;
+    return r;
+}
+
+ShotStore::Result ShotStore::handle(const QImage& image, const Settings& settings, bool hasEnabledServer,
+                                    const QDateTime& now)
+{
+    if (isPaused)
+        return refuse(Refusal::paused, QStringLiteral("已暂停"));
+    if (!hasEnabledServer && !settings.saveWhenNoServer)
+        return refuse(Refusal::noDestination, QStringLiteral("没有开着的服务器，也没选没连服务器时存本机"));
+    if (lastAccepted && lastAccepted->msecsTo(now) >= 0 && lastAccepted->msecsTo(now) < 1000)
+        return refuse(Refusal::tooSoon, QStringLiteral("离上一张不到 1 秒"));
+    const qint64 issued = sequencer.peek(now);
+    if (issued >= settings.dailyLimit) {
+        const QString text = QStringLiteral("今天已经 %1 张了（每天最多 %2 张），没存").arg(issued).arg(settings.dailyLimit);
+        return refuse(Refusal::dailyLimit, text, text);
+    }
+    const auto normalised = ImageStore::normalise(image, settings.maxLongSide, settings.maxShotBytes);
+    if (!normalised) {
+        const QString text = QStringLiteral("截图太大：压缩后还超过 %1 MB，没存").arg(megabytes(settings.maxShotBytes));
+        return refuse(Refusal::tooLarge, text, text);
+    }
+    if (state.state().lastHash == normalised->md5) {
+        Result r;
+        r.outcome = Outcome::duplicate;
+        r.logText = QStringLiteral("截图：和上一张一样，跳过");
+        return r;
+    }
+    if (auto updated = updateInPlace(*normalised, now))
+        return *updated;
+    return storeNew(*normalised, now);
+}
+
+std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage& image, const QDateTime& now)
+{
+    if (shots().isEmpty())
+        return std::nullopt;
+    const Shot& last = shots().last();
+    const qint64 age = last.ts.secsTo(now);
+    const bool sameFormat = QFileInfo(last.name).suffix() == image.format;
+    if (last.w != image.width || last.h != image.height || age < 0 || age > 120 || !sameFormat ||
+        !ImageStore::similar(last.fingerprint, image.fingerprint) || !QFileInfo::exists(last.localPath))
+        return std::nullopt;
+    if (const auto error = AtomicFile::write(last.localPath, image.bytes, 0600)) {
+        Log::write(QStringLiteral("截图%1 没更新上（%2）").arg(last.n).arg(*error));
+        return std::nullopt;
+    }
+    const QString name = last.name;
+    int times = 0;
+    qint64 n = last.n;
+    state.update([&](StateFile& f) {
+        Shot& s = f.shots.last();
+        s.hash = image.md5;
+        s.fingerprint = image.fingerprint;
+        times = ++s.updated;
+        for (Upload& u : s.uploads)
+            u = Upload{};
+        f.lastHash = image.md5;
+    });
+    lastAccepted = now;
+    Q_EMIT changed();
+    Result r;
+    r.outcome = Outcome::updated;
+    r.shotName = name;
+    r.logText = QStringLiteral("截图%1 已更新（第 %2 次）").arg(n).arg(times);
+    return r;
+}
+
+ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateTime& now)
+{
+    const qint64 n = sequencer.next(now);
+    const QDateTime local = now.toLocalTime();
+    const QString dayDir = directory + QLatin1Char('/') + local.toString(QStringLiteral("yyyy-MM-dd"));
+    const QString name = QStringLiteral("%1-%2.%3")
+                             .arg(local.toString(QStringLiteral("yyyyMMdd-HHmmss")))
+                             .arg(n)
+                             .arg(image.format);
+    const QString path = dayDir + QLatin1Char('/') + name;
+    Paths::ensure(directory);
+    Paths::ensure(dayDir);
+    if (const auto error = AtomicFile::write(path, image.bytes, 0600))
+        return refuse(Refusal::writeFailed, QStringLiteral("文件写不进去：%1").arg(*error));
+
+    Shot shot;
+    shot.n = n;
+    shot.ts = QDateTime::fromSecsSinceEpoch(now.toSecsSinceEpoch(), Qt::UTC);
+    shot.w = image.width;
+    shot.h = image.height;
+    shot.localPath = path;
+    shot.name = name;
+    shot.hash = image.md5;
+    shot.fingerprint = image.fingerprint;
+    state.update([&](StateFile& f) {
+        f.shots.append(shot);
+        f.lastHash = image.md5;
+    });
+    lastAccepted = now;
+    Q_EMIT changed();
+    Result r;
+    r.outcome = Outcome::stored;
+    r.shotName = name;
+    r.logText = QStringLiteral("截图%1 已存（%2×%3，%4，%5 KB）")
+                    .arg(n)
+                    .arg(image.width)
+                    .arg(image.height)
+                    .arg(image.format.toUpper() == QLatin1String("JPG") ? QStringLiteral("JPEG")
+                                                                          : image.format.toUpper())
+                    .arg(kilobytes(image.bytes.size()));
+    return r;
+}
+
+void ShotStore::setUpload(const QString& name, const QUuid& serverId, const Upload& upload)
+{
+    bool found = false;
+    state.update([&](StateFile& f) {
+        for (Shot& s : f.shots)
+            if (s.name == name) {
+                s.uploads.insert(Json::uuidText(serverId), upload);
+                found = true;
+            }
+    });
+    if (found)
+        Q_EMIT changed();
+}
+
+void ShotStore::markPasted(const QString& name)
+{
+    state.update([&](StateFile& f) {
+        for (Shot& s : f.shots)
+            if (s.name == name)
+                ++s.pasted;
+    });
+    Q_EMIT changed();
+}
+
+bool ShotStore::remove(const QString& name)
+{
+    if (!shot(name))
+        return false;
+    forget({name});
+    return true;
+}
+
+QStringList ShotStore::removeAll()
+{
+    QStringList names;
+    for (const Shot& s : shots())
+        names << s.name;
+    if (!names.isEmpty())
+        forget(names);
+    return names;
+}
+
+void ShotStore::forget(const QStringList& names)
+{
+    QSet<QString> dayDirs;
+    state.update([&](StateFile& f) {
+        for (qsizetype i = f.shots.size() - 1; i >= 0; --i) {
+            const Shot& s = f.shots[i];
+            if (!names.contains(s.name))
+                continue;
+            QFile::remove(s.localPath);
+            dayDirs.insert(QFileInfo(s.localPath).absolutePath());
+            // The same image may be taken again once its shot is gone.
+            if (f.lastHash == s.hash)
+                f.lastHash.reset();
+            if (f.selectedShot == s.name)
+                f.selectedShot.reset();
+            f.shots.removeAt(i);
+        }
+    });
+    for (const QString& dir : dayDirs)
+        if (QFileInfo(dir).absolutePath() == QFileInfo(directory).absoluteFilePath() &&
+            QDir(dir).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+            QDir().rmdir(dir);
+    Q_EMIT changed();
+}
+
+QStringList ShotStore::purgeLocal(const Settings& settings, const QDateTime& now)
+{
+    const QDateTime cutoff = now.addSecs(-qint64(settings.keepHours) * 3600);
+    QStringList gone;
+    for (const Shot& s : shots())
+        if (s.ts < cutoff)
+            gone << s.name;
+
+    // Then the oldest go while the folder is over its size limit.
+    qint64 total = 0;
+    QDirIterator it(directory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    for (const Shot& s : shots()) {
+        if (total <= settings.maxDirBytes)
+            break;
+        const qint64 size = QFileInfo(s.localPath).size();
+        if (!gone.contains(s.name))
+            gone << s.name;
+        total -= size;
+    }
+    if (!gone.isEmpty())
+        forget(gone);
+    removeOrphans(cutoff);
+    if (!gone.isEmpty())
+        Log::write(QStringLiteral("截图：本机清理了 %1 张旧图").arg(gone.size()));
+    return gone;
+}
+
+void ShotStore::removeOrphans(const QDateTime& cutoff)
+{
+    QSet<QString> listed;
+    for (const Shot& s : shots())
+        listed.insert(QFileInfo(s.localPath).absoluteFilePath());
+    const QDir root(directory);
+    for (const QFileInfo& day : root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (!isDayFolderName(day.fileName()) || day.isSymLink())
+            continue;
+        QDir dayDir(day.absoluteFilePath());
+        for (const QFileInfo& file : dayDir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
+            if (!listed.contains(file.absoluteFilePath()) && file.lastModified() < cutoff)
+                QFile::remove(file.absoluteFilePath());
+        }
+        if (dayDir.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+            root.rmdir(day.fileName());
+    }
+}

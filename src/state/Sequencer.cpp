@@ -1,0 +1,40 @@
+#include "state/Sequencer.h"
+
+Sequencer::Sequencer(const Store& store) : store(store), seq(store.loadSeq().value_or(Seq{})) {}
+
+QString Sequencer::dayKey(const QDateTime& time) { return time.toLocalTime().toString(QStringLiteral("yyyyMMdd")); }
+
+qint64 Sequencer::next(const QDateTime& now)
+{
+    std::lock_guard lock(mutex);
+    const QString today = dayKey(now);
+    if (seq.date != today)
+        seq = Seq{today, 0};
+    ++seq.n;
+    store.saveSeq(seq);
+    return seq.n;
+}
+
+qint64 Sequencer::peek(const QDateTime& now) const
+{
+    std::lock_guard lock(mutex);
+    return seq.date == dayKey(now) ? seq.n : 0;
+}
+
+void Sequencer::reset(const QDateTime& now)
+{
+    std::lock_guard lock(mutex);
+    seq = Seq{dayKey(now), 0};
+    store.saveSeq(seq);
+}
+
+void Sequencer::raiseTo(const QDateTime& now, qint64 n)
+{
+    std::lock_guard lock(mutex);
+    const QString today = dayKey(now);
+    const qint64 current = seq.date == today ? seq.n : 0;
+    if (n <= current)
+        return;
+    seq = Seq{today, n};
+    store.saveSeq(seq);
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "state/Store.h"
+
+#include <QDateTime>
+#include <mutex>
+
+// The daily shot number behind seq.json. Numbers start at 1 each local day and never repeat within a day,
+// also across restarts.
+class Sequencer {
+public:
+    explicit Sequencer(const Store& store);
+
+    // The next number of `now`'s day, saved before it is returned.
+    qint64 next(const QDateTime& now);
+    // The last number issued on `now`'s day (0 on a new day).
+    qint64 peek(const QDateTime& now) const;
+    // Start the day over (only when the user asked for numbers to restart on clear).
+    void reset(const QDateTime& now);
+    // Never hand out `n` or below again today: a shot with that number already exists.
+    void raiseTo(const QDateTime& now, qint64 n);
+
+    static QString dayKey(const QDateTime& time);
+
+private:
+    const Store& store;
+    mutable std::mutex mutex;
+    Seq seq;
+};

@@ -1,0 +1,81 @@
+#include "state/Store.h"
+
+#include "state/AtomicFile.h"
+#include "state/Json.h"
+#include "state/Log.h"
+#include "state/Paths.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+Store::Store(QString directory) : dir(std::move(directory)) {}
+
+QString Store::path(const QString& name) const { return dir + QLatin1Char('/') + name; }
+
+void Store::setAside(const QString& name, const QString& reason) const
+{
+    const auto moved = AtomicFile::keepAside(path(name));
+    Log::write(QStringLiteral("状态：%1 读不了（%2），%3，先用默认值")
+                   .arg(name, reason,
+                        moved ? QStringLiteral("原文件留在 %1").arg(QFileInfo(*moved).fileName())
+                              : QStringLiteral("原文件也挪不开")));
+}
+
+std::optional<QJsonObject> Store::read(const QString& name) const
+{
+    QFile file(path(name));
+    if (!file.exists())
+        return std::nullopt;
+    if (!file.open(QIODevice::ReadOnly)) {
+        Log::write(QStringLiteral("状态：%1 打不开（%2）").arg(name, file.errorString()));
+        return std::nullopt;
+    }
+    try {
+        return Json::decodeObject(file.readAll());
+    } catch (const JsonError& e) {
+        setAside(name, e.text());
+        return std::nullopt;
+    }
+}
+
+template <typename T>
+std::optional<T> Store::decode(const QString& name, T (*fromJson)(const QJsonObject&)) const
+{
+    const auto object = read(name);
+    if (!object)
+        return std::nullopt;
+    try {
+        return fromJson(*object);
+    } catch (const JsonError& e) {
+        setAside(name, e.text());
+        return std::nullopt;
+    }
+}
+
+bool Store::write(const QString& name, const QJsonObject& object) const
+{
+    Paths::ensure(dir);
+    if (const auto error = AtomicFile::write(path(name), Json::encode(object), 0600)) {
+        Log::write(QStringLiteral("状态：%1 没写进去（%2）").arg(name, *error));
+        return false;
+    }
+    return true;
+}
+
+Settings Store::loadSettings() const
+{
+    return decode<Settings>(QStringLiteral("settings.json"), &Settings::fromJson).value_or(Settings{});
+}
+
+void Store::saveSettings(const Settings& settings) const { write(QStringLiteral("settings.json"), settings.toJson()); }
+
+StateFile Store::loadState() const
+{
+    return decode<StateFile>(QStringLiteral("state.json"), &StateFile::fromJson).value_or(StateFile{});
+}
+
+void Store::saveState(const StateFile& state) const { write(QStringLiteral("state.json"), state.toJson()); }
+
+std::optional<Seq> Store::loadSeq() const { return decode<Seq>(QStringLiteral("seq.json"), &Seq::fromJson); }
+
+void Store::saveSeq(const Seq& seq) const { write(QStringLiteral("seq.json"), seq.toJson()); }

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "state/Settings.h"
+#include "state/StateFile.h"
+
+#include <QJsonObject>
+#include <functional>
+#include <optional>
+
+// Reads and atomically writes the JSON state files of one data directory. A file that cannot be decoded
+// is moved aside (never overwritten) and logged, and the caller continues with defaults. Write failures are
+// logged and otherwise ignored: the program keeps working with what it has in memory.
+class Store {
+public:
+    explicit Store(QString directory);
+
+    QString directory() const { return dir; }
+    QString path(const QString& name) const;
+
+    // None when the file is missing or was unreadable (then it was kept aside).
+    std::optional<QJsonObject> read(const QString& name) const;
+    bool write(const QString& name, const QJsonObject& object) const;
+
+    Settings loadSettings() const;
+    void saveSettings(const Settings& settings) const;
+    StateFile loadState() const;
+    void saveState(const StateFile& state) const;
+    std::optional<Seq> loadSeq() const;
+    void saveSeq(const Seq& seq) const;
+
+private:
+    template <typename T> std::optional<T> decode(const QString& name, T (*fromJson)(const QJsonObject&)) const;
+    void setAside(const QString& name, const QString& reason) const;
+
+    QString dir;
+};

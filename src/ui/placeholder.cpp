@@ -1,2 +1,0 @@
-// Keeps the widget library non-empty while the windows are being written.
-namespace tarnel_gui_placeholder { int unused = 0; }

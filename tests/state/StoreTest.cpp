@@ -1,0 +1,85 @@
+#include "state/AtomicFile.h"
+#include "state/Json.h"
+#include "state/Store.h"
+#include "support/TempDataDir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+class StoreTest : public QObject {
+    Q_OBJECT
+    TempDataDir data;
+
+    static void writeRaw(const QString& path, const QByteArray& bytes)
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+
+private Q_SLOTS:
+    void savedFilesArePrivateAndReadBack()
+    {
+        const QString dir = data.file(QStringLiteral("fresh"));
+        Store store(dir);
+        Settings s;
+        s.dailyLimit = 100;
+        store.saveSettings(s);
+        QCOMPARE(store.loadSettings().dailyLimit, 100);
+        QCOMPARE(fileMode(store.path(QStringLiteral("settings.json"))), 0600);
+        QCOMPARE(fileMode(dir), 0700);
+        QVERIFY(readFile(store.path(QStringLiteral("settings.json"))).contains("\n    \"dailyLimit\": 100"));
+        QVERIFY(!store.loadSeq()); // missing file: nothing, and nothing logged as broken
+    }
+
+    void corruptFileIsKeptAsideAndDefaultsUsed()
+    {
+        const QString dir = data.file(QStringLiteral("corrupt"));
+        QDir().mkpath(dir);
+        Store store(dir);
+        writeRaw(store.path(QStringLiteral("state.json")), "{\"shots\": [ truncated");
+        writeRaw(store.path(QStringLiteral("seq.json")), "{\"date\": \"20260101\"}"); // JSON, but missing n
+
+        QVERIFY(store.loadState().shots.isEmpty());
+        QVERIFY(!store.loadSeq());
+        const QStringList aside = QDir(dir).entryList({QStringLiteral("*.broken-*")});
+        QCOMPARE(aside.size(), 2);
+        // The bad content survives intact next to the new file.
+        QVERIFY(readFile(dir + QLatin1Char('/') + aside.filter(QStringLiteral("state")).first()).contains("truncated"));
+        store.saveState(StateFile{});
+        QVERIFY(QFile::exists(store.path(QStringLiteral("state.json"))));
+        QVERIFY(data.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("state.json 读不了")));
+    }
+
+    void atomicWriteLeavesTheOldFileWholeWhenInterrupted()
+    {
+        const QString path = data.file(QStringLiteral("atomic.json"));
+        QVERIFY(!AtomicFile::write(path, "old content", 0600));
+        // A writer killed between writing its temporary file and the rename.
+        QProcess child;
+        child.start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                           QStringLiteral("printf 'new half' > '%1.tmp-999999'; kill -9 $$").arg(path)});
+        child.waitForFinished();
+        QCOMPARE(readFile(path), QByteArray("old content"));
+        // The next write replaces it whole, with the requested mode even under a permissive umask.
+        QVERIFY(!AtomicFile::write(path, "new content", 0600));
+        QCOMPARE(readFile(path), QByteArray("new content"));
+        QCOMPARE(fileMode(path), 0600);
+        QVERIFY(!AtomicFile::write(data.file(QStringLiteral("pub")), "k", 0644));
+        QCOMPARE(fileMode(data.file(QStringLiteral("pub"))), 0644);
+    }
+
+    void writeFailureIsReportedNotThrown()
+    {
+        const auto error = AtomicFile::write(QStringLiteral("/proc/definitely/not/here"), "x");
+        QVERIFY(error.has_value());
+        Store store(QStringLiteral("/proc/tarnel-cannot-exist"));
+        store.saveSettings(Settings{}); // logged, not fatal
+        QVERIFY(data.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("settings.json 没写进去")));
+    }
+};
+
+QTEST_GUILESS_MAIN(StoreTest)
+#include "StoreTest.moc"

@@ -28,11 +28,17 @@ PasteController::PasteController(ShotStore& shots, ActiveWindow& activeWindow, K
     keyTimer.setInterval(keyPollMs);
     connect(&keyTimer, &QTimer::timeout, this, [this] {
         keyWaitedMs += keyPollMs;
-        if (!this->keyboard.keysHeld() || keyWaitedMs >= keyReleaseWaitMs) {
+        if (!this->keyboard.keysHeld() || keyWaitedMs >= keyWaitLimitMs) {
             keyTimer.stop();
             deliver();
         }
     });
+}
+
+void PasteController::setWaits(int uploadMs, int keyReleaseMs)
+{
+    uploadTimer.setInterval(uploadMs);
+    keyWaitLimitMs = keyReleaseMs;
 }
 
 void PasteController::hotkeyPressed()

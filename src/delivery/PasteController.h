@@ -39,6 +39,8 @@ public:
 
     void hotkeyPressed();
     bool isRunning() const { return running; }
+    // Shorter waits, for tests.
+    void setWaits(int uploadMs, int keyReleaseMs);
 
     // The destination a paste into a window with this title goes to; none: the local path.
     static std::optional<Server> destinationFor(const QString& title, const QList<Server>& servers,
@@ -78,4 +80,5 @@ private:
     QTimer uploadTimer;
     QTimer keyTimer;
     int keyWaitedMs = 0;
+    int keyWaitLimitMs = keyReleaseWaitMs;
 };

@@ -197,14 +197,14 @@ public:
     {
         const bool remapped = !borrowed.isEmpty();
         if (remapped) {
-            for (auto it = borrowed.constBegin(); it != borrowed.constEnd(); ++it)
-                mapKey(display, it.value(), it.key(), it.key());
+            mapBorrowed();
+            // Programs fetch the new mapping when they see it change: let them, before the keys come.
             pause();
         }
         for (const Stroke& stroke : batch)
             press(display, stroke, shift);
         XSync(display, False);
-        // Programs look the mapping up when they handle the event: keep it until they have.
+        // Some look the mapping up only when they handle a key: keep it until they have.
         if (remapped)
             pause();
         batch.clear();
@@ -213,11 +213,8 @@ public:
 
     void restore()
     {
-        for (size_t i = 0; i < used; ++i) {
-            const KeyCode code = spares[i];
-            KeySym none = NoSymbol;
-            XChangeKeyboardMapping(display, code, 1, &none, 1);
-        }
+        borrowed.clear();
+        mapRuns(used);
         XSync(display, False);
         used = 0;
     }
@@ -229,7 +226,6 @@ public:
             code = spares.front();
             mapKey(display, code, sym, shifted);
             used = 1;
-            pause();
         }
         for (const KeyCode modifier : modifiers)
             XTestFakeKeyEvent(display, modifier, True, CurrentTime);
@@ -245,10 +241,30 @@ public:
     const KeyMap& keyMap() const { return map; }
 
 private:
-    void pause() const
+    void pause() const { QThread::msleep(pauseMs); }
+
+    void mapBorrowed() { mapRuns(size_t(borrowed.size())); }
+
+    // Sets the first `count` spare keys to their borrowed symbol (none when not borrowed), one request per
+    // run of adjacent keycodes: every request makes each program re-read the mapping.
+    void mapRuns(size_t count)
     {
-        XSync(display, False);
-        QThread::msleep(pauseMs);
+        QHash<KeyCode, KeySym> symbolOf;
+        for (auto it = borrowed.constBegin(); it != borrowed.constEnd(); ++it)
+            symbolOf.insert(it.value(), it.key());
+        for (size_t start = 0; start < count;) {
+            size_t end = start + 1;
+            while (end < count && spares[end] == spares[end - 1] + 1)
+                ++end;
+            std::vector<KeySym> syms;
+            for (size_t i = start; i < end; ++i) {
+                const KeySym sym = symbolOf.value(spares[i], NoSymbol);
+                syms.push_back(sym);
+                syms.push_back(sym);
+            }
+            XChangeKeyboardMapping(display, spares[start], 2, syms.data(), int(end - start));
+            start = end;
+        }
     }
 
     Display* display;

@@ -1,0 +1,140 @@
+// The paste hot key end to end on a real X server: a key press from xdotool, the grab, the paste flow, and
+// the typed text arriving in a real xterm.
+#include "capture/ShotStore.h"
+#include "delivery/HotkeyCenter.h"
+#include "delivery/PasteController.h"
+#include "platform/x11/X11ActiveWindow.h"
+#include "platform/x11/X11GlobalHotkeys.h"
+#include "platform/x11/X11Keyboard.h"
+#include "state/Sequencer.h"
+#include "state/StateStore.h"
+#include "state/Store.h"
+#include "support/FakeFlash.h"
+#include "support/TempDataDir.h"
+#include "support/TestXterm.h"
+
+#include <QGuiApplication>
+#include <QtTest>
+
+class PasteFlowX11Test : public QObject {
+    Q_OBJECT
+
+    TempDataDir data;
+    std::unique_ptr<Store> store;
+    std::unique_ptr<StateStore> state;
+    std::unique_ptr<Sequencer> sequencer;
+    std::unique_ptr<ShotStore> shots;
+    std::unique_ptr<X11GlobalHotkeys> hotkeys;
+    std::unique_ptr<HotkeyCenter> center;
+    X11ActiveWindow activeWindow;
+    X11Keyboard keyboard;
+    FakeFlash flash;
+    std::unique_ptr<PasteController> paste;
+    Settings settings;
+    QList<Server> servers;
+    Shot shot;
+
+    // Presses the hot key in the focused window and waits for the paste to end.
+    bool pressHotkey(const QStringList& keys = {QStringLiteral("key"), QStringLiteral("alt+super+3")})
+    {
+        QSignalSpy finished(paste.get(), &PasteController::finished);
+        return xdotool(keys) && finished.wait(10000);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!haveX11Tools({QStringLiteral("xterm"), QStringLiteral("xdotool")})
+            || QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server (DISPLAY) with a window manager, xterm and xdotool");
+        // A data folder with a blank and Chinese in its name: the local path must come through intact.
+        store = std::make_unique<Store>(data.file(QStringLiteral("数据 目录")));
+        state = std::make_unique<StateStore>(*store);
+        sequencer = std::make_unique<Sequencer>(*store);
+        shots = std::make_unique<ShotStore>(*state, *sequencer, store->path(QStringLiteral("shots")));
+        QImage image(640, 400, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        shot = *shots->shot(shots->handle(image, settings, true, QDateTime::currentDateTime()).shotName);
+
+        Server web;
+        web.name = QStringLiteral("web-1");
+        web.host = QStringLiteral("web-1.example");
+        web.matchKeywords = {QStringLiteral("web-1")};
+        web.setup.keyInstalled = true;
+        web.setup.remoteDirAbsolute = QStringLiteral("/home/deploy/tarnel 截图");
+        servers = {web};
+        Upload done;
+        done.state = Upload::State::done;
+        shots->setUpload(shot.name, web.id, done);
+        settings.localTitlePatterns = {QStringLiteral("^me@laptop")};
+
+        hotkeys = X11GlobalHotkeys::forApplication();
+        QVERIFY(hotkeys);
+        center = std::make_unique<HotkeyCenter>(*hotkeys);
+        paste = std::make_unique<PasteController>(*shots, activeWindow, keyboard, flash);
+        paste->setWaits(PasteController::uploadWaitMs, 300);
+        paste->settings = [this] { return settings; };
+        paste->servers = [this] { return servers; };
+        paste->remotePath = [](const Server& s, const QString& name) -> std::optional<QString> {
+            return *s.setup.remoteDirAbsolute + QStringLiteral("/shots/") + name;
+        };
+        paste->upload = [](const QString&, const Server&, std::function<void(const Upload&)>) {
+            QFAIL("nothing to upload");
+        };
+        paste->copyText = [](const QString&) {};
+        center->onPaste = [this] { paste->hotkeyPressed(); };
+        center->install();
+        QVERIFY(center->registerHotkey(HotkeyCenter::Key::paste, *HotkeySpec::parse(QStringLiteral("⌥⌘3"))));
+    }
+
+    void typesTheRemotePathForTheServerInTheTitle()
+    {
+        TestXterm terminal(QStringLiteral("deploy@web-1: ~/app"));
+        QVERIFY(terminal.start());
+        QVERIFY(pressHotkey());
+        const QByteArray expected = QStringLiteral("shot1: /home/deploy/tarnel 截图/shots/%1 ").arg(shot.name).toUtf8();
+        QCOMPARE(terminal.waitFor(expected.size()), expected);
+        QVERIFY2(flash.shown.empty(), qPrintable(flash.lines().join(QLatin1Char('|'))));
+    }
+
+    void typesTheLocalPathForALocalWindow()
+    {
+        TestXterm terminal(QStringLiteral("me@laptop: ~"));
+        QVERIFY(terminal.start());
+        QVERIFY(pressHotkey());
+        const QByteArray expected = QStringLiteral("shot1: %1 ").arg(shot.localPath).toUtf8();
+        QVERIFY(shot.localPath.contains(QStringLiteral("数据 目录")));
+        QCOMPARE(terminal.waitFor(expected.size()), expected);
+    }
+
+    void nothingAfterUninstallAll()
+    {
+        TestXterm terminal(QStringLiteral("deploy@web-1: ~/off"));
+        QVERIFY(terminal.start());
+        center->uninstallAll();
+        QSignalSpy finished(paste.get(), &PasteController::finished);
+        QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("alt+super+3")}));
+        QVERIFY(!finished.wait(300));
+        const QByteArray before = terminal.received(); // the unclaimed key went to the terminal itself
+        QVERIFY(center->registerHotkey(HotkeyCenter::Key::paste, *HotkeySpec::parse(QStringLiteral("⌥⌘3"))));
+        QVERIFY(pressHotkey());
+        const QByteArray expected = QStringLiteral("shot1: /home/deploy/tarnel 截图/shots/%1 ").arg(shot.name).toUtf8();
+        QCOMPARE(terminal.waitFor(before.size() + expected.size()), before + expected);
+    }
+
+    // The user keeps ⌥⌘ down after the press: typing still comes out exact.
+    void modifiersStillHeld()
+    {
+        TestXterm terminal(QStringLiteral("deploy@web-1: ~/held"));
+        QVERIFY(terminal.start());
+        QVERIFY(xdotool({QStringLiteral("keydown"), QStringLiteral("alt+super")}));
+        const bool pasted = pressHotkey({QStringLiteral("key"), QStringLiteral("3")});
+        xdotool({QStringLiteral("keyup"), QStringLiteral("alt+super")});
+        QVERIFY(pasted);
+        const QByteArray expected = QStringLiteral("shot1: /home/deploy/tarnel 截图/shots/%1 ").arg(shot.name).toUtf8();
+        QCOMPARE(terminal.waitFor(expected.size()), expected);
+    }
+};
+
+QTEST_MAIN(PasteFlowX11Test)
+#include "PasteFlowX11Test.moc"

@@ -1,0 +1,80 @@
+#include "support/TestXterm.h"
+
+#include "support/TempDataDir.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QStandardPaths>
+#include <QThread>
+
+TestXterm::TestXterm(const QString& title) : title(title) {}
+
+TestXterm::~TestXterm()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+}
+
+bool TestXterm::start()
+{
+    const QString output = dir.filePath(QStringLiteral("received"));
+    const QString ready = dir.filePath(QStringLiteral("ready"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(environment);
+    // Raw mode: cat gets each byte without waiting for a line end; nothing is echoed.
+    const QString script = QStringLiteral("stty raw -echo; : > '%1'; : > '%2'; exec cat > '%1'").arg(output, ready);
+    process.start(QStringLiteral("xterm"), {QStringLiteral("-u8"), QStringLiteral("-T"), title,
+                                            QStringLiteral("-geometry"), QStringLiteral("80x10+0+0"),
+                                            QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"), script});
+    if (!process.waitForStarted(5000))
+        return false;
+    const QDeadlineTimer deadline(10000);
+    while (!QFile::exists(ready) && !deadline.hasExpired())
+        QThread::msleep(20);
+    QProcess search;
+    search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--sync"),
+                                             QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')});
+    if (!search.waitForFinished(10000) || search.exitCode() != 0)
+        return false;
+    window = search.readAllStandardOutput().split('\n').value(0).trimmed().toULongLong();
+    return window != 0 && QFile::exists(ready) && activate();
+}
+
+bool TestXterm::activate()
+{
+    return xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window)});
+}
+
+QByteArray TestXterm::received() const { return readFile(dir.filePath(QStringLiteral("received"))); }
+
+QByteArray TestXterm::waitFor(qsizetype size, int timeoutMs) const
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QByteArray bytes = received();
+    while (bytes.size() < size && !deadline.hasExpired()) {
+        QThread::msleep(5);
+        bytes = received();
+    }
+    return bytes;
+}
+
+bool xdotool(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool haveX11Tools(const QStringList& programs)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return false;
+    for (const QString& program : programs)
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            return false;
+    return true;
+}

@@ -2,7 +2,10 @@
 
 #include "account/Account.h"
 
-LoginDisabledForm::LoginDisabledForm(Account& account, QObject* parent) : QObject(parent), account(account) {}
+LoginDisabledForm::LoginDisabledForm(Account& account, QObject* parent) : QObject(parent), account(account)
+{
+    connect(&account, &Account::changed, this, &LoginDisabledForm::changed);
+}
 
 void LoginDisabledForm::recheck()
 {

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHash>
+#include <QPainter>
 #include <QStyle>
 
 namespace {
@@ -39,4 +40,13 @@ QIcon Symbols::appIcon()
     if (!window.isNull() && !window.availableSizes().isEmpty())
         return window;
     return QIcon::fromTheme(QStringLiteral("tarnel"), QApplication::style()->standardIcon(QStyle::SP_ComputerIcon));
+}
+
+QPixmap Symbols::tinted(const QString& symbol, int side, const QColor& color)
+{
+    QPixmap pixmap = icon(symbol).pixmap(side, side);
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), color);
+    return pixmap;
 }

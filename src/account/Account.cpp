@@ -1,0 +1,179 @@
+#include "account/Account.h"
+
+#include "account/OKReply.h"
+#include "account/PingReply.h"
+#include "account/QXServer.h"
+#include "platform/Clock.h"
+#include "platform/WakeNotifier.h"
+#include "state/Log.h"
+
+#include <QTimer>
+
+Account::Account(WakeNotifier* wake, Schedule schedule, QObject* parent)
+    : QObject(parent), current(AccountRecord::load()), wake(wake), schedule(schedule)
+{
+    state = current ? Status::active : Status::signedOut;
+    usage = [] { return std::pair<int, int>{0, 0}; };
+}
+
+QString Account::gateSignedOut() { return QStringLiteral("还没登录 tarnel 账号"); }
+QString Account::disabledNotice() { return QStringLiteral("你的账号已停用，请联系管理员"); }
+QString Account::invalidLoginNotice()
+{
+    return QStringLiteral("登录已失效（账号可能被管理员删除了），请重新登录");
+}
+
+bool Account::isUsable() const { return current && state == Status::active; }
+
+std::optional<QString> Account::gateReason() const
+{
+    switch (state) {
+    case Status::signedOut:
+        return gateSignedOut();
+    case Status::disabled:
+        return disabledNotice();
+    case Status::active:
+        break;
+    }
+    if (current)
+        return std::nullopt;
+    return gateSignedOut();
+}
+
+QString Account::disabledUsername() const
+{
+    if (refusedUsername)
+        return *refusedUsername;
+    return current ? current->username : QString();
+}
+
+void Account::start()
+{
+    if (timer)
+        return;
+    timer = new QTimer(this);
+    timer->setInterval(schedule.every);
+    connect(timer, &QTimer::timeout, this, [this] { ping(false); });
+    timer->start();
+    pingLater(schedule.first);
+    if (wake)
+        connect(wake, &WakeNotifier::woke, this, [this] { pingLater(schedule.afterWake); });
+}
+
+void Account::pingLater(std::chrono::milliseconds delay)
+{
+    QTimer::singleShot(delay, this, [this] { ping(false); });
+}
+
+QFuture<std::optional<QString>> Account::ping(bool userInitiated)
+{
+    if (!current)
+        return QtFuture::makeReadyFuture(std::optional<QString>());
+    // The reply belongs to this sign-in; one that comes back after a sign-out or another sign-in is
+    // dropped, or it would undo what the user just did.
+    const QString token = current->token;
+    const auto [servers, shots] = usage ? usage() : std::pair<int, int>{0, 0};
+    return QXServer::request<PingReply>("POST", QStringLiteral("api/app/ping"),
+                                        QXServer::checkInBody(servers, shots), token)
+        .then(this, [this, token, userInitiated](const QXServer::Result<PingReply>& result) -> std::optional<QString> {
+            if (!current || current->token != token)
+                return std::nullopt;
+            if (!result.ok()) {
+                const QXServer::Failure& failure = result.failure;
+                pingError = failure.message;
+                if (failure.status == 401 || failure.account == QLatin1String("invalid")) {
+                    signOut(invalidLoginNotice());
+                    return QStringLiteral("登录已失效");
+                }
+                Log::write(QStringLiteral("账号：报到失败 ") + failure.message);
+                Q_EMIT changed();
+                if (userInitiated)
+                    return QStringLiteral("暂时连不上服务器（") + failure.message + QStringLiteral("），下次自动再试");
+                return std::nullopt;
+            }
+
+            const PingReply& reply = *result.reply;
+            pingedAt = Clock::instance().now();
+            pingError.reset();
+            refusedUsername.reset();
+            if (reply.displayName && *reply.displayName != current->displayName) {
+                AccountRecord renamed = *current;
+                renamed.displayName = *reply.displayName;
+                renamed.save(); // the new name still shows when it cannot be saved
+                current = renamed;
+            }
+            const Status next = reply.account == QLatin1String("active") ? Status::active : Status::disabled;
+            if (next != state) {
+                Log::write(QStringLiteral("账号：服务器说 ") + reply.account);
+                state = next;
+                if (next == Status::disabled)
+                    noticeText = disabledNotice();
+                else
+                    noticeText.reset();
+            }
+            Q_EMIT changed();
+            if (reply.update && reply.update->available && onUpdate)
+                onUpdate(*reply.update);
+            return next == Status::active ? QStringLiteral("账号正常") : QStringLiteral("账号已停用");
+        });
+}
+
+QFuture<std::optional<QString>> Account::signIn(const QString& username, const QString& password)
+{
+    const QString typed = QXServer::trimBlanks(username);
+    return QXServer::send<AuthReply>(QXServer::loginRequest(username, password))
+        .then(this, [this, typed](const QXServer::Result<AuthReply>& result) -> std::optional<QString> {
+            if (result.ok())
+                return finish(*result.reply);
+            if (result.failure.account == QLatin1String("disabled")) {
+                refusedUsername = typed;
+                state = Status::disabled;
+                Q_EMIT changed();
+            }
+            return result.failure.message;
+        });
+}
+
+QFuture<std::optional<QString>> Account::registerAccount(const QString& username, const QString& password,
+                                                         const QString& displayName, const QString& invite)
+{
+    return QXServer::send<AuthReply>(QXServer::registerRequest(username, password, displayName, invite))
+        .then(this, [this](const QXServer::Result<AuthReply>& result) -> std::optional<QString> {
+            if (result.ok())
+                return finish(*result.reply);
+            return result.failure.message;
+        });
+}
+
+std::optional<QString> Account::finish(const AuthReply& reply)
+{
+    if (!reply.token || reply.token->isEmpty())
+        return QStringLiteral("服务器没有发登录凭证，请稍后再试");
+    AccountRecord record{reply.username, reply.displayName, *reply.token, reply.role};
+    if (auto error = record.save())
+        return error;
+    current = record;
+    state = Status::active;
+    noticeText.reset();
+    refusedUsername.reset();
+    Log::write(QStringLiteral("账号：已登录 ") + reply.username);
+    Q_EMIT changed();
+    ping(false);
+    return std::nullopt;
+}
+
+void Account::signOut(const std::optional<QString>& notice)
+{
+    if (current)
+        QXServer::request<OKReply>("POST", QStringLiteral("api/logout"), std::nullopt, current->token);
+    AccountRecord::remove();
+    current.reset();
+    state = Status::signedOut;
+    noticeText = notice;
+    refusedUsername.reset();
+    QString line = QStringLiteral("账号：已退出登录");
+    if (notice)
+        line += QStringLiteral("（") + *notice + QStringLiteral("）");
+    Log::write(line);
+    Q_EMIT changed();
+}

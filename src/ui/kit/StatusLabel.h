@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QLabel>
+
+// A wrapping label in one of the theme's colour roles, always plain text (it may show text from a server
+// or the service). The role is the "colorRole" property.
+class StatusLabel : public QLabel {
+    Q_OBJECT
+    Q_PROPERTY(QString colorRole READ colorRole WRITE setColorRole)
+public:
+    explicit StatusLabel(const QString& role = QString(), QWidget* parent = nullptr);
+
+    QString colorRole() const { return role; }
+    void setColorRole(const QString& role);
+    // Point size relative to the application font (e.g. -1 for callout, -2 for footnote).
+    void setSizeStep(int step);
+
+private:
+    QString role;
+};

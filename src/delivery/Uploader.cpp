@@ -231,6 +231,28 @@ void Uploader::record(const Shot& shot, const Server& server, bool ok, const QSt
     }
 }
 
+void Uploader::uploadTo(const QString& name, const Server& server, std::function<void(const Upload&)> done)
+{
+    const auto shot = shots.shot(name);
+    const QDateTime now = Clock::instance().now();
+    if (!shot) {
+        done(Upload { Upload::State::failed, std::nullopt, QStringLiteral("截图已经不在了"), now });
+        return;
+    }
+    shots.setUpload(name, server.id, Upload { Upload::State::uploading, std::nullopt, std::nullopt, now });
+    send(*shot, server, 1, generations.value(name), [this, shot = *shot, server, done](bool ok, const QString& detail) {
+        if (!ok && detail.isEmpty()) {
+            // A newer version of the shot took over; that round records the outcome.
+            done(Upload { Upload::State::failed, std::nullopt, QStringLiteral("已取消"), Clock::instance().now() });
+            return;
+        }
+        record(shot, server, ok, detail);
+        const auto recorded = shots.shot(shot.name);
+        done(recorded && recorded->upload(server.id) ? *recorded->upload(server.id)
+                                                     : Upload { Upload::State::failed, std::nullopt, detail, Clock::instance().now() });
+    });
+}
+
 void Uploader::fillServer(const Server& given)
 {
     Server server = given;

@@ -12,6 +12,7 @@
 class Flash;
 class ShotStore;
 struct Shot;
+struct Upload;
 
 // Sends stored shots to the destinations through the receiver, records every upload in the shot store
 // and flashes a summary. Lives on the main thread; the ssh runs happen on workers.
@@ -34,6 +35,8 @@ public:
     void fillMissing(const QString& name);
     // Today's shots that are not on this destination yet, one after another.
     void fillServer(const Server& server);
+    // One shot to one destination, for a paste that waits for it; `done` gets what was recorded.
+    void uploadTo(const QString& name, const Server& server, std::function<void(const Upload&)> done);
     // Removes shots on the active destinations.
     void remove(const QStringList& names);
     // Applies the retention settings on the active destinations.

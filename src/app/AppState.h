@@ -1,0 +1,142 @@
+#pragma once
+
+#include "app/PanelTab.h"
+#include "state/Settings.h"
+
+#include <QImage>
+#include <QMap>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Account;
+class AccessibilityTrust;
+class ActiveWindow;
+class Clipboard;
+class ClipboardWatcher;
+class Flash;
+class GlobalHotkeys;
+class HotkeyCenter;
+class KeepAliveAgent;
+class Keyboard;
+class LaunchManager;
+class LoginItem;
+class PasteController;
+class Sequencer;
+class ServerRegistry;
+class SettingsBox;
+class ShotStore;
+class StateStore;
+class Store;
+class Uploader;
+class WakeNotifier;
+class Accessibility;
+struct Server;
+
+// What the desktop provides, picked by main() (tests hand in fakes).
+struct DesktopServices {
+    Clipboard& clipboard;
+    GlobalHotkeys& globalHotkeys;
+    ActiveWindow& activeWindow;
+    Keyboard& keyboard;
+    AccessibilityTrust& accessibilityTrust;
+    LoginItem& loginItem;
+    KeepAliveAgent& keepAliveAgent;
+    WakeNotifier* wake; // may be null: no wake notices
+    Flash& flash;
+};
+
+// The hub: owns every service for the life of the process, wires them together, applies the account gate
+// and the side effects of settings changes. Views read it and write settings through it. Main thread only.
+class AppState : public QObject {
+    Q_OBJECT
+public:
+    struct PendingRemoval {
+        QUuid serverId;
+        bool purge = false;
+    };
+
+    AppState(Store& store, DesktopServices desktop, QObject* parent = nullptr);
+    ~AppState() override;
+
+    void start();
+
+    const Settings& settings() const { return current; }
+    void setSettings(const Settings& settings);
+
+    PanelTab panelTab() const { return tab; }
+    void setPanelTab(PanelTab tab);
+
+    bool accessibilityTrusted() const { return trusted; }
+    bool captureOn() const { return capturing; }
+    const std::optional<PendingRemoval>& pendingRemoval() const { return removal; }
+    void setPendingRemoval(const std::optional<PendingRemoval>& pending);
+    bool onboardingConnected() const;
+
+    ShotStore& shots() { return *shotStore; }
+    ServerRegistry& registry() { return *serverRegistry; }
+    Uploader& uploader() { return *shotUploader; }
+    Account& account() { return *accountState; }
+    HotkeyCenter& hotkeys() { return *hotkeyCenter; }
+    Flash& flash() { return desktop.flash; }
+    ClipboardWatcher& watcher() { return *clipboardWatcher; }
+    PasteController& paste() { return *pasteController; }
+    Sequencer& sequencer() { return *shotSequencer; }
+    StateStore& stateStore() { return *state; }
+
+    // Window hooks, set by the application shell; each does nothing while unset.
+    std::function<void()> hidePanel;
+    std::function<void()> togglePanel;
+    std::function<void()> openOnboarding;
+    std::function<void()> openSettings;
+    std::function<void()> showFeedbackWindow;
+    std::function<void()> hideFeedbackWindow;
+    std::function<void(bool registering)> showLoginWindow;
+
+    void capture(const QImage& image, const QString& source);
+    void clearAll();
+    void deleteShot(const QString& name);
+    void copyPath(const QString& text, const QString& name);
+
+    void applyAccountGate();
+    void applySettingsSideEffects(const Settings& old);
+    QMap<QString, QString> environmentSummary() const;
+
+    // Shorter timers, for tests.
+    void setTimerIntervals(int maintenanceMs, int accessibilityMs);
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    bool hasEnabledServer() const;
+    void registerHotkeys();
+    void checkAccessibility();
+    void maintain();
+    bool managesLaunch() const;
+
+    Store& store;
+    DesktopServices desktop;
+    Settings current;
+    PanelTab tab = PanelTab::shots;
+    bool trusted = false;
+    bool capturing = false;
+    std::optional<PendingRemoval> removal;
+
+    std::unique_ptr<HotkeyCenter> hotkeyCenter;
+    std::unique_ptr<Account> accountState;
+    std::unique_ptr<StateStore> state;
+    std::unique_ptr<ServerRegistry> serverRegistry;
+    std::unique_ptr<Sequencer> shotSequencer;
+    std::unique_ptr<ShotStore> shotStore;
+    std::unique_ptr<Uploader> shotUploader;
+    std::unique_ptr<SettingsBox> settingsBox;
+    std::unique_ptr<PasteController> pasteController;
+    std::unique_ptr<ClipboardWatcher> clipboardWatcher;
+    std::unique_ptr<Accessibility> accessibility;
+    std::unique_ptr<LaunchManager> launch;
+    QTimer maintenanceTimer;
+    QTimer accessibilityTimer;
+};

@@ -1,26 +1,72 @@
+#include "app/AppInfo.h"
 #include "app/CommandLine.h"
-#include "state/Log.h"
+#include "app/SingleInstance.h"
+#include "platform/NoGlobalHotkeys.h"
+#include "platform/x11/LogindWakeNotifier.h"
+#include "platform/x11/SystemClipboard.h"
+#include "platform/x11/SystemdUserAgent.h"
+#include "platform/x11/X11AccessibilityTrust.h"
+#include "platform/x11/X11ActiveWindow.h"
+#include "platform/x11/X11GlobalHotkeys.h"
+#include "platform/x11/X11Keyboard.h"
+#include "platform/x11/XdgAutostart.h"
 #include "state/Paths.h"
+#include "ui/shell/AppDelegate.h"
+#include "ui/shell/FlashOverlay.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <cstdio>
+
+namespace {
+// A relaunch (e.g. after an update) touches relaunch.flag so the new process may take over at once.
+bool relaunchFlagIsFresh()
+{
+    const QFileInfo flag(Paths::inData(QStringLiteral("relaunch.flag")));
+    return flag.exists() && flag.lastModified().secsTo(QDateTime::currentDateTime()) < 20;
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
-    // QApplication needs a valid application object for AppInfo's bundle lookup, but the command line
-    // must be answered before any window system is touched: a core application is enough for that.
-    if (argc >= 2 && QByteArray(argv[1]).startsWith("--")) {
-        QCoreApplication core(argc, argv);
-        const auto text = CommandLine::answer(argc, argv);
+    // Answered before any window system is touched.
+    if (const auto text = CommandLine::answer(argc, argv)) {
         std::fputs(text->toUtf8().constData(), stdout);
         return 0;
     }
 
-    QApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("tarnel"));
-    app.setOrganizationName(QStringLiteral("tarnel"));
-    app.setQuitOnLastWindowClosed(false);
-    Paths::ensure(Paths::dataDirectory());
-    Log::write(QStringLiteral("启动"));
-    return app.exec();
+    QApplication application(argc, argv);
+    application.setApplicationName(QStringLiteral("tarnel"));
+    application.setOrganizationName(QStringLiteral("tarnel"));
+    application.setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance(SingleInstance::defaultSocketPath());
+    const bool singleInstance = AppInfo::current().runsAsBundle() && !Paths::dataOverride();
+    if (singleInstance) {
+        const bool takeOver = AppInfo::launchedByAgent() || relaunchFlagIsFresh();
+        if (takeOver && instance.otherRunning())
+            QFile::remove(Paths::inData(QStringLiteral("relaunch.flag")));
+        if (instance.claim(takeOver) == SingleInstance::Decision::exit)
+            return 0;
+        instance.listen();
+    }
+
+    SystemClipboard clipboard;
+    std::unique_ptr<GlobalHotkeys> hotkeys = X11GlobalHotkeys::forApplication();
+    if (!hotkeys)
+        hotkeys = std::make_unique<NoGlobalHotkeys>();
+    X11ActiveWindow activeWindow;
+    X11Keyboard keyboard;
+    X11AccessibilityTrust trust;
+    const QString program = QCoreApplication::applicationFilePath();
+    XdgAutostart loginItem(program);
+    SystemdUserAgent agent(program, SystemdUserAgent::realSystemctl());
+    LogindWakeNotifier wake;
+    FlashOverlay flash;
+
+    AppDelegate delegate(DesktopServices{clipboard, *hotkeys, activeWindow, keyboard, trust, loginItem, agent, &wake, flash});
+    QObject::connect(&instance, &SingleInstance::showMainWindowRequested, &delegate, &AppDelegate::showMainWindow);
+    QObject::connect(&instance, &SingleInstance::handoffRequested, &delegate, &AppDelegate::handOff);
+    delegate.launch();
+    return application.exec();
 }

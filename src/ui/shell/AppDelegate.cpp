@@ -1,0 +1,85 @@
+#include "ui/shell/AppDelegate.h"
+
+#include "account/Account.h"
+#include "app/AppInfo.h"
+#include "servers/ServerRegistry.h"
+#include "state/Log.h"
+#include "state/Paths.h"
+#include "state/Store.h"
+#include "ui/account/LoginWindowController.h"
+#include "ui/shell/PanelController.h"
+#include "ui/shell/StatusItem.h"
+
+#include <QApplication>
+#include <QTimer>
+
+AppDelegate::AppDelegate(DesktopServices desktop, QObject* parent) : QObject(parent), desktop(desktop) {}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::launch()
+{
+    Log::write(QStringLiteral("启动 tarnel %1 (%2)").arg(AppInfo::current().version, AppInfo::current().build));
+    Paths::ensure(Paths::dataDirectory());
+    store = std::make_unique<Store>(Paths::dataDirectory());
+    app = std::make_unique<AppState>(*store, desktop);
+    panelController = std::make_unique<PanelController>(*app);
+    loginController = std::make_unique<LoginWindowController>(app->account());
+    status = std::make_unique<StatusItem>(*app, [this] { quit(); });
+
+    app->hidePanel = [this] { panelController->hide(); };
+    app->togglePanel = [this] {
+        const QRect tray = status->geometry();
+        panelController->toggle(tray.isValid() ? std::optional<QRect>(tray) : std::nullopt);
+    };
+    app->showLoginWindow = [this](bool registering) { loginController->show(registering); };
+
+    connect(&app->account(), &Account::changed, this, &AppDelegate::followAccount, Qt::QueuedConnection);
+    lastAccount = std::pair<int, bool>(int(app->account().status()), app->account().record().has_value());
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        Log::write(handingOff ? QStringLiteral("退出（交给新实例）") : QStringLiteral("退出"));
+        Log::flush();
+    });
+
+    app->start();
+    QTimer::singleShot(firstWindowDelayMs, this, &AppDelegate::showFirstWindow);
+}
+
+void AppDelegate::showFirstWindow()
+{
+    if (!app->account().isUsable())
+        loginController->show(false);
+    else if (app->registry().servers().isEmpty() || AppInfo::showMainForced())
+        panelController->show(std::nullopt, PanelTab::servers);
+}
+
+void AppDelegate::followAccount()
+{
+    const std::pair<int, bool> now(int(app->account().status()), app->account().record().has_value());
+    if (lastAccount == now)
+        return;
+    lastAccount = now;
+    const bool activeWithRecord = app->account().status() == Account::Status::active && now.second;
+    if (activeWithRecord) {
+        loginController->hide();
+    } else {
+        panelController->hide();
+        loginController->show(false);
+    }
+}
+
+void AppDelegate::showMainWindow()
+{
+    if (!app->account().isUsable())
+        loginController->show(false);
+    else
+        panelController->show(std::nullopt, PanelTab::servers);
+}
+
+void AppDelegate::handOff()
+{
+    handingOff = true;
+    quit();
+}
+
+void AppDelegate::quit() { QCoreApplication::quit(); }

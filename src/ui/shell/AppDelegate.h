@@ -1,0 +1,48 @@
+#pragma once
+
+#include "app/AppState.h"
+
+#include <QObject>
+#include <memory>
+#include <optional>
+
+class LoginWindowController;
+class PanelController;
+class StatusItem;
+class Store;
+
+// The application shell: builds the hub, the windows and the tray at launch, shows the first window,
+// follows the account, and logs the way out.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int firstWindowDelayMs = 500;
+
+    AppDelegate(DesktopServices desktop, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    void launch();
+    // Another start asked for the main window (also the "reopen" of a running instance).
+    void showMainWindow();
+    // A newer instance takes over: quit, logged as a hand-off.
+    void handOff();
+    void quit();
+
+    AppState& state() { return *app; }
+    PanelController& panel() { return *panelController; }
+    LoginWindowController& login() { return *loginController; }
+    StatusItem& statusItem() { return *status; }
+
+private:
+    void showFirstWindow();
+    void followAccount();
+
+    DesktopServices desktop;
+    std::unique_ptr<Store> store;
+    std::unique_ptr<AppState> app;
+    std::unique_ptr<PanelController> panelController;
+    std::unique_ptr<LoginWindowController> loginController;
+    std::unique_ptr<StatusItem> status;
+    std::optional<std::pair<int, bool>> lastAccount; // status and whether a record is present
+    bool handingOff = false;
+};

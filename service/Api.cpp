@@ -69,6 +69,8 @@ void Api::install(httplib::Server& server)
 {
     auto handler = [this](void (Api::*member)(const httplib::Request&, httplib::Response&)) {
         return httplib::Server::Handler([this, member](const httplib::Request& req, httplib::Response& res) {
+            if (hooks && hooks->intercept(req, res))
+                return;
             (this->*member)(req, res);
         });
     };
@@ -83,11 +85,17 @@ void Api::install(httplib::Server& server)
     server.Post("/api/feedback", handler(&Api::feedback));
     server.Post(R"(/api/device/(.+)/remove)", handler(&Api::removeDevice));
 
-    server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        if (hooks && hooks->intercept(req, res))
-            return httplib::Server::HandlerResponse::Handled;
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
+    if (hooks) {
+        // Under test every request is recorded and may be scripted, also on paths the API does not have.
+        const httplib::Server::Handler anyPath = [this](const httplib::Request& req, httplib::Response& res) {
+            if (!hooks->intercept(req, res))
+                refuse(res, 404, QStringLiteral("没有这个接口"));
+        };
+        server.Get("/.*", anyPath);
+        server.Post("/.*", anyPath);
+        server.Put("/.*", anyPath);
+        server.Delete("/.*", anyPath);
+    }
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
         refuse(res, 500, QStringLiteral("服务器内部出错，请稍后再试"));
     });

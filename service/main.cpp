@@ -59,6 +59,11 @@ int serve(Database& db, const Arguments& args)
         server = std::make_unique<httplib::Server>();
     }
 
+    // A worker serves one connection at a time and idles on keep-alive: plenty of workers and a short
+    // idle time keep a few chatty clients from starving the rest, and let a stop finish quickly.
+    server->new_task_queue = [] { return new httplib::ThreadPool(64); };
+    server->set_keep_alive_timeout(2);
+
     std::unique_ptr<TestHooks> hooks;
     if (args.flag("test-hooks")) {
         hooks = std::make_unique<TestHooks>();

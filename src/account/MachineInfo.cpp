@@ -38,18 +38,18 @@ bool isVersionText(const QString& text)
 
 QString MachineInfo::threePartVersion(const QString& text)
 {
-    int parts[3] = {0, 0, 0};
-    int used = 0;
-    for (const QString& piece : text.split(QLatin1Char('.'), Qt::SkipEmptyParts)) {
-        bool ok = false;
-        const int n = piece.toInt(&ok);
-        if (!ok || n < 0)
-            continue;
-        parts[used++] = n;
-        if (used == 3)
+    // Pieces keep their digits as written ("22.04" stays "22.04.0").
+    static const QRegularExpression digits(QStringLiteral("^\\d+$"));
+    QStringList parts;
+    for (const QString& piece : text.trimmed().split(QLatin1Char('.'), Qt::SkipEmptyParts)) {
+        if (digits.match(piece).hasMatch())
+            parts << piece;
+        if (parts.size() == 3)
             break;
     }
-    return QStringLiteral("%1.%2.%3").arg(parts[0]).arg(parts[1]).arg(parts[2]);
+    while (parts.size() < 3)
+        parts << QStringLiteral("0");
+    return parts.join(QLatin1Char('.'));
 }
 
 QString MachineInfo::systemFrom(const QString& osRelease, const QString& debianVersion)

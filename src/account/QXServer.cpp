@@ -71,6 +71,10 @@ void perform(const QXServer::Request& request, const Completion& done)
     netRequest.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     netRequest.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
 
+    // Without a length a body-less POST leaves the server waiting for a body that never comes.
+    if (request.body.isEmpty() && request.method != "GET" && request.method != "HEAD")
+        netRequest.setHeader(QNetworkRequest::ContentLengthHeader, 0);
+
     QNetworkReply* reply = request.body.isEmpty()
         ? QXServer::manager()->sendCustomRequest(netRequest, request.method)
         : QXServer::manager()->sendCustomRequest(netRequest, request.method, request.body);

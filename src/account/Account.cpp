@@ -164,13 +164,8 @@ std::optional<QString> Account::finish(const AuthReply& reply)
 
 void Account::signOut(const std::optional<QString>& notice)
 {
-    if (current) {
-        // An explicit empty length: a POST without one leaves the service waiting for a body.
-        QXServer::Request logout = QXServer::makeRequest("POST", QStringLiteral("api/logout"), std::nullopt,
-                                                         current->token);
-        logout.headers.append(qMakePair(QByteArray("Content-Length"), QByteArray("0")));
-        QXServer::send<OKReply>(logout);
-    }
+    if (current)
+        QXServer::request<OKReply>("POST", QStringLiteral("api/logout"), std::nullopt, current->token);
     AccountRecord::remove();
     current.reset();
     state = Status::signedOut;

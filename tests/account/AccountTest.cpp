@@ -1,0 +1,378 @@
+#include "account/Account.h"
+#include "account/QXServer.h"
+#include "support/AccountServiceFixture.h"
+#include "support/AwaitFuture.h"
+#include "support/FakeWakeNotifier.h"
+#include "support/TempDataDir.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTemporaryFile>
+#include <QTest>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+// The answer of an account operation; a marker text when it never came.
+std::optional<QString> answerOf(const QFuture<std::optional<QString>>& future)
+{
+    return awaitFuture(future, 20000).value_or(QStringLiteral("<no answer>"));
+}
+} // namespace
+
+// The account state against the real tarnel-accountd: the state table of sign-in, check-in and sign-out,
+// with the account changed through the service's admin command line between calls.
+class AccountTest : public QObject {
+    Q_OBJECT
+
+    TempDataDir data;
+    AccountServiceFixture service;
+    FakeWakeNotifier wake;
+    int userCount = 0;
+    qsizetype seen = 0; // requests the service had received before the current test
+
+    // A fresh account on the service, signed in through `account`; returns its login name.
+    QString signedInUser(Account& account, const QString& password = QStringLiteral("secret1"))
+    {
+        const QString name = QStringLiteral("user%1").arg(++userCount);
+        if (service.signUp(name, password).isEmpty())
+            return {};
+        if (answerOf(account.signIn(name, password)) != std::optional<QString>())
+            return {};
+        settle();
+        return name;
+    }
+
+    // Lets the check-in that follows every sign-in come back, so it cannot mix with the next step.
+    void settle()
+    {
+        const int before = pings().size();
+        QTest::qWait(50);
+        QTRY_VERIFY_WITH_TIMEOUT(pings().size() >= before, 5000);
+        QTest::qWait(100);
+    }
+
+    QList<QJsonObject> requestsTo(const QString& path) const
+    {
+        QList<QJsonObject> found;
+        const QJsonArray all = service.requests();
+        for (qsizetype i = seen; i < all.size(); ++i)
+            if (const QJsonValue v = all.at(i); v.toObject().value(QStringLiteral("path")).toString() == path)
+                found.append(v.toObject());
+        return found;
+    }
+    QList<QJsonObject> pings() const { return requestsTo(QStringLiteral("/api/app/ping")); }
+
+    int logCount(const QString& line) const { return data.logLines().filter(line).size(); }
+
+    void admin(const QStringList& args)
+    {
+        const auto out = service.admin(args);
+        QVERIFY2(out.status == 0, qPrintable(out.err));
+    }
+
+    std::unique_ptr<Account> freshAccount(Account::Schedule schedule = {})
+    {
+        return std::make_unique<Account>(&wake, schedule);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(service.start(), qPrintable(service.error()));
+        QXServer::useURLs(service.url(), QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(AccountServiceFixture::closedPort())));
+    }
+
+    void init()
+    {
+        AccountRecord::remove();
+        seen = service.requests().size();
+    }
+
+    void startsFromTheSavedSignIn()
+    {
+        QVERIFY(!freshAccount()->record());
+        QCOMPARE(freshAccount()->status(), Account::Status::signedOut);
+        QCOMPARE(freshAccount()->gateReason(), QStringLiteral("还没登录 tarnel 账号"));
+
+        const AccountRecord saved{QStringLiteral("qx"), QStringLiteral("Q"), QStringLiteral("tok"), std::nullopt};
+        QVERIFY(!saved.save());
+        auto account = freshAccount();
+        QCOMPARE(account->record(), saved);
+        QVERIFY(account->isUsable());
+        QVERIFY(!account->gateReason());
+        QVERIFY(!account->notice());
+
+        QFile file(AccountRecord::filePath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("{\"username\": 3}");
+        file.close();
+        QCOMPARE(freshAccount()->status(), Account::Status::signedOut);
+    }
+
+    void signInTrimsTheNameButNotThePassword()
+    {
+        auto account = freshAccount();
+        QVERIFY(!service.signUp(QStringLiteral("blanks"), QStringLiteral(" pass word ")).isEmpty());
+        QSignalSpy changed(account.get(), &Account::changed);
+        QCOMPARE(answerOf(account->signIn(QStringLiteral(" \tblanks\t "), QStringLiteral(" pass word "))),
+                 std::optional<QString>());
+        QCOMPARE(account->status(), Account::Status::active);
+        QCOMPARE(account->record()->username, QStringLiteral("blanks"));
+        QVERIFY(account->isUsable());
+        QVERIFY(changed.size() >= 1);
+        QCOMPARE(AccountRecord::load(), account->record());
+        QCOMPARE(fileMode(AccountRecord::filePath()), 0600);
+        QCOMPARE(logCount(QStringLiteral("账号：已登录 blanks")), 1);
+        // The service looks names up as sent: the sign-in worked only because the blanks were trimmed
+        // from the name and kept in the password.
+        // Every sign-in is followed by a check-in.
+        QTRY_VERIFY(account->lastPingAt().has_value());
+
+        // A wrong password is the service's text, and changes nothing.
+        QCOMPARE(answerOf(account->signIn(QStringLiteral("blanks"), QStringLiteral("pass word"))),
+                 std::optional<QString>(QStringLiteral("用户名或密码不对")));
+        QCOMPARE(account->status(), Account::Status::active);
+    }
+
+    void registersWithAnInvitation()
+    {
+        auto account = freshAccount();
+        const QString invite = service.createInvite();
+        QCOMPARE(answerOf(account->registerAccount(QStringLiteral(" newbie "), QStringLiteral("123456"),
+                                                      QStringLiteral("\t小新 "), QStringLiteral(" ") + invite)),
+                 std::optional<QString>());
+        QCOMPARE(account->record()->username, QStringLiteral("newbie"));
+        QCOMPARE(account->record()->displayName, QStringLiteral("小新"));
+        QVERIFY(account->isUsable());
+
+        // The invitation is used up: a second registration fails and leaves the state alone.
+        QVERIFY(answerOf(account->registerAccount(QStringLiteral("other"), QStringLiteral("123456"),
+                                                     QStringLiteral("O"), invite))
+                    .has_value());
+        QCOMPARE(account->record()->username, QStringLiteral("newbie"));
+    }
+
+    void checkInFollowsTheAccount()
+    {
+        auto account = freshAccount();
+        const QString name = signedInUser(*account);
+        QVERIFY(!name.isEmpty());
+
+        admin({QStringLiteral("users"), QStringLiteral("disable"), name});
+        QCOMPARE(answerOf(account->ping(false)), std::optional<QString>(QStringLiteral("账号已停用")));
+        QCOMPARE(account->status(), Account::Status::disabled);
+        QVERIFY(account->record());
+        QVERIFY(!account->isUsable());
+        QCOMPARE(account->notice(), QStringLiteral("你的账号已停用，请联系管理员"));
+        QCOMPARE(account->gateReason(), QStringLiteral("你的账号已停用，请联系管理员"));
+        QCOMPARE(account->disabledUsername(), name);
+        QCOMPARE(logCount(QStringLiteral("账号：服务器说 disabled")), 1);
+
+        // The same answer again changes and logs nothing.
+        QCOMPARE(answerOf(account->ping(false)), std::optional<QString>(QStringLiteral("账号已停用")));
+        QCOMPARE(logCount(QStringLiteral("账号：服务器说 disabled")), 1);
+
+        admin({QStringLiteral("users"), QStringLiteral("enable"), name});
+        QCOMPARE(answerOf(account->ping(true)), std::optional<QString>(QStringLiteral("账号正常")));
+        QVERIFY(account->isUsable());
+        QVERIFY(!account->notice());
+        QCOMPARE(logCount(QStringLiteral("账号：服务器说 active")), 1);
+
+        admin({QStringLiteral("users"), QStringLiteral("rename"), name, QStringLiteral("新名字")});
+        QVERIFY(answerOf(account->ping(false)).has_value());
+        QCOMPARE(account->record()->displayName, QStringLiteral("新名字"));
+        QCOMPARE(AccountRecord::load()->displayName, QStringLiteral("新名字"));
+
+        admin({QStringLiteral("users"), QStringLiteral("delete"), name});
+        QCOMPARE(answerOf(account->ping(false)), std::optional<QString>(QStringLiteral("登录已失效")));
+        QCOMPARE(account->status(), Account::Status::signedOut);
+        QVERIFY(!account->record());
+        QVERIFY(!QFile::exists(AccountRecord::filePath()));
+        QCOMPARE(account->notice(), QStringLiteral("登录已失效（账号可能被管理员删除了），请重新登录"));
+        QCOMPARE(logCount(QStringLiteral("账号：已退出登录（登录已失效（账号可能被管理员删除了），请重新登录）")), 1);
+        QCOMPARE(account->gateReason(), QStringLiteral("还没登录 tarnel 账号"));
+
+        // Signed out: a check-in answers at once without asking the service.
+        const int before = pings().size();
+        QCOMPARE(answerOf(account->ping(true)), std::optional<QString>());
+        QCOMPARE(pings().size(), before);
+    }
+
+    void checkInSendsUsageAndHandsOnTheUpdate()
+    {
+        auto account = freshAccount();
+        QVERIFY(!signedInUser(*account).isEmpty());
+        account->usage = [] { return std::pair<int, int>{3, 7}; };
+        QList<UpdateInfo> offers;
+        account->onUpdate = [&offers](const UpdateInfo& info) { offers.append(info); };
+
+        QVERIFY(answerOf(account->ping(false)).has_value());
+        const QStringList checkIns = service.admin({QStringLiteral("checkins"), QStringLiteral("list")})
+                                         .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList last = checkIns.last().split(QLatin1Char('\t'));
+        QCOMPARE(last.value(1), account->record()->username);
+        QCOMPARE(last.value(5), QStringLiteral("stable"));
+        QCOMPARE(last.value(8), QStringLiteral("3"));
+        QCOMPARE(last.value(9), QStringLiteral("7"));
+        QVERIFY(offers.isEmpty());
+
+        // A published release newer than this build reaches the update hook.
+        QTemporaryFile zip;
+        QVERIFY(zip.open());
+        zip.write("PK release");
+        zip.close();
+        const auto added = service.admin({QStringLiteral("releases"), QStringLiteral("add"), QStringLiteral("--channel"),
+                                          QStringLiteral("stable"), QStringLiteral("--version"), QStringLiteral("9.9.9"),
+                                          QStringLiteral("--build"), QStringLiteral("999999"), QStringLiteral("--file"),
+                                          zip.fileName(), QStringLiteral("--note"), QStringLiteral("更快")});
+        QVERIFY2(added.status == 0, qPrintable(added.err));
+        const QString id = added.out.trimmed().split(QLatin1Char('\t')).first().split(QLatin1Char(' ')).last();
+        admin({QStringLiteral("releases"), QStringLiteral("publish"), id});
+        QVERIFY(answerOf(account->ping(false)).has_value());
+        QCOMPARE(offers.size(), 1);
+        QVERIFY(offers.first().available);
+        QCOMPARE(offers.first().version, QStringLiteral("9.9.9"));
+        admin({QStringLiteral("releases"), QStringLiteral("unpublish"), id});
+    }
+
+    void signInToADisabledAccount()
+    {
+        auto account = freshAccount();
+        const QString name = QStringLiteral("sleeper");
+        QVERIFY(!service.signUp(name, QStringLiteral("secret1")).isEmpty());
+        admin({QStringLiteral("users"), QStringLiteral("disable"), name});
+        QCOMPARE(answerOf(account->signIn(QStringLiteral(" sleeper "), QStringLiteral("secret1"))),
+                 std::optional<QString>(QStringLiteral("你的账号已停用，请联系管理员")));
+        QCOMPARE(account->status(), Account::Status::disabled);
+        QVERIFY(!account->record());
+        QVERIFY(!account->notice());
+        // The disabled card names the name that was typed, not an empty one.
+        QCOMPARE(account->disabledUsername(), name);
+        QCOMPARE(account->gateReason(), QStringLiteral("你的账号已停用，请联系管理员"));
+
+        account->signOut();
+        QCOMPARE(account->status(), Account::Status::signedOut);
+        QCOMPARE(account->disabledUsername(), QString());
+    }
+
+    void signInWithoutATokenChangesNothing()
+    {
+        auto account = freshAccount();
+        service.script(QStringLiteral("/api/login"),
+                       {{QStringLiteral("body"),
+                         QStringLiteral(R"({"username":"x","displayName":"x","role":"user","status":"active"})")}});
+        QCOMPARE(answerOf(account->signIn(QStringLiteral("x"), QStringLiteral("y"))),
+                 std::optional<QString>(QStringLiteral("服务器没有发登录凭证，请稍后再试")));
+        QCOMPARE(account->status(), Account::Status::signedOut);
+        QVERIFY(!QFile::exists(AccountRecord::filePath()));
+    }
+
+    void unreachableServiceKeepsTheState()
+    {
+        auto account = freshAccount();
+        QVERIFY(!signedInUser(*account).isEmpty());
+        const QUrl closed(QStringLiteral("http://127.0.0.1:%1/").arg(AccountServiceFixture::closedPort()));
+        QXServer::useURLs(closed, closed);
+        const QString offline = QStringLiteral("连不上 tarnel 服务器，请检查本机网络后再试");
+        QCOMPARE(answerOf(account->ping(false)), std::optional<QString>());
+        QCOMPARE(logCount(QStringLiteral("账号：报到失败 ") + offline), 1);
+        QCOMPARE(account->lastPingError(), offline);
+        QCOMPARE(answerOf(account->ping(true)),
+                 std::optional<QString>(QStringLiteral("暂时连不上服务器（") + offline + QStringLiteral("），下次自动再试")));
+        QVERIFY(account->isUsable());
+        QXServer::useURLs(service.url(), closed);
+
+        QVERIFY(answerOf(account->ping(false)).has_value());
+        QVERIFY(!account->lastPingError());
+    }
+
+    void lateCheckInAfterSignOutIsDropped()
+    {
+        auto account = freshAccount();
+        QVERIFY(!signedInUser(*account).isEmpty());
+        service.script(QStringLiteral("/api/app/ping"),
+                       {{QStringLiteral("status"), 401}, {QStringLiteral("delayMs"), 800},
+                        {QStringLiteral("body"), QStringLiteral(R"({"error":"登录已失效","account":"invalid"})")}});
+        auto late = account->ping(false);
+        QTest::qWait(100);
+        account->signOut();
+        const QString second = signedInUser(*account);
+        QVERIFY(!second.isEmpty());
+        QCOMPARE(answerOf(late), std::optional<QString>());
+        // The late 401 belonged to the first sign-in: the second stays.
+        QCOMPARE(account->record()->username, second);
+        QVERIFY(account->isUsable());
+        QVERIFY(!account->notice());
+
+        service.script(QStringLiteral("/api/app/ping"),
+                       {{QStringLiteral("delayMs"), 800},
+                        {QStringLiteral("body"), QStringLiteral(R"({"account":"disabled","displayName":"old"})")}});
+        late = account->ping(false);
+        QTest::qWait(100);
+        account->signOut();
+        QCOMPARE(answerOf(late), std::optional<QString>());
+        QCOMPARE(account->status(), Account::Status::signedOut);
+        QVERIFY(!QFile::exists(AccountRecord::filePath()));
+    }
+
+    void signOutTellsTheService()
+    {
+        auto account = freshAccount();
+        QVERIFY(!signedInUser(*account).isEmpty());
+        const QString token = account->record()->token;
+        account->signOut();
+        QVERIFY(!account->record());
+        QTRY_COMPARE(requestsTo(QStringLiteral("/api/logout")).size(), 1);
+        QCOMPARE(requestsTo(QStringLiteral("/api/logout")).first().value(QStringLiteral("headers")).toObject()
+                     .value(QStringLiteral("authorization")).toString(),
+                 QStringLiteral("Bearer ") + token);
+        QTRY_COMPARE(service.post(QStringLiteral("api/app/ping"), {}, token).status, 401);
+
+        // Signed out already: no request, but the file still goes and the line is still written.
+        const AccountRecord stale{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), {}};
+        QVERIFY(!stale.save());
+        const int lines = logCount(QStringLiteral("账号：已退出登录"));
+        account->signOut(QStringLiteral("原因"));
+        QVERIFY(!QFile::exists(AccountRecord::filePath()));
+        QCOMPARE(account->notice(), QStringLiteral("原因"));
+        QCOMPARE(logCount(QStringLiteral("账号：已退出登录")), lines + 1);
+        QCOMPARE(logCount(QStringLiteral("账号：已退出登录（原因）")), 1);
+        QTest::qWait(200);
+        QCOMPARE(requestsTo(QStringLiteral("/api/logout")).size(), 1);
+    }
+
+    void timersAndWake()
+    {
+        auto account = freshAccount({50ms, 1h, 50ms});
+        QVERIFY(!signedInUser(*account).isEmpty());
+        const int before = pings().size();
+        account->start();
+        account->start();
+        QCOMPARE(wake.listeners(), 1);
+        QTRY_COMPARE(pings().size(), before + 1);
+        QTest::qWait(300);
+        QCOMPARE(pings().size(), before + 1);
+
+        wake.wake();
+        QTRY_COMPARE(pings().size(), before + 2);
+        QTest::qWait(300);
+        QCOMPARE(pings().size(), before + 2);
+        account.reset();
+        QCOMPARE(wake.listeners(), 0);
+        AccountRecord::remove();
+
+        auto repeating = freshAccount({1h, 200ms, 1h});
+        repeating->start();
+        QTest::qWait(700); // signed out: the timer fires, nothing is sent
+        QCOMPARE(pings().size(), before + 2);
+        QVERIFY(!signedInUser(*repeating).isEmpty());
+        const int signedIn = pings().size();
+        QTRY_VERIFY_WITH_TIMEOUT(pings().size() >= signedIn + 2, 3000);
+    }
+};
+
+QTEST_GUILESS_MAIN(AccountTest)
+#include "AccountTest.moc"

@@ -1,0 +1,155 @@
+#include "account/Account.h"
+#include "account/AccountRecord.h"
+#include "app/AppState.h"
+#include "capture/ShotStore.h"
+#include "delivery/HotkeyCenter.h"
+#include "state/Store.h"
+#include "support/FakeAccessibilityTrust.h"
+#include "support/FakeActiveWindow.h"
+#include "support/FakeClipboard.h"
+#include "support/FakeFlash.h"
+#include "support/FakeGlobalHotkeys.h"
+#include "support/FakeKeyboard.h"
+#include "support/FakeLaunchServices.h"
+#include "support/TempDataDir.h"
+
+#include <QTest>
+#include <X11/keysym.h>
+
+class AppStateTest : public QObject {
+    Q_OBJECT
+    TempDataDir data;
+    FakeClipboard clipboard;
+    FakeGlobalHotkeys hotkeys;
+    FakeActiveWindow window;
+    FakeKeyboard keyboard;
+    FakeAccessibilityTrust trust;
+    FakeLoginItem loginItem;
+    FakeKeepAliveAgent agent;
+    FakeFlash flash;
+    std::unique_ptr<Store> store;
+    std::unique_ptr<AppState> app;
+
+    QString log() const { return data.logLines().join(QLatin1Char('\n')); }
+
+    static QImage picture(int seed)
+    {
+        QImage img(320, 200, QImage::Format_RGB32);
+        img.fill(QColor::fromHsv(seed * 40 % 360, 200, 200));
+        return img;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        AccountRecord{QStringLiteral("alice"), QStringLiteral("Alice"), QStringLiteral("token-1"), std::nullopt}.save();
+        store = std::make_unique<Store>(data.path());
+        app = std::make_unique<AppState>(
+            *store, DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash});
+        app->start();
+        // The clipboard watcher ignores the first two seconds after it was made.
+        QTest::qWait(2100);
+    }
+
+    void openGateCapturesAndRegistersHotkeys()
+    {
+        QVERIFY(app->account().isUsable());
+        QVERIFY(app->captureOn());
+        QCOMPARE(hotkeys.grabs.size(), 2);
+        QVERIFY(log().contains(QStringLiteral("账号门打开：开始监听截图")));
+        QVERIFY(log().contains(QStringLiteral("启动：0 台服务器，今天 0 张，粘贴方式 type")));
+
+        clipboard.copyImage(picture(1));
+        QTRY_COMPARE(app->shots().shots().size(), 1);
+        QTRY_VERIFY(flash.lines().contains(QStringLiteral("截图1 已存本机（没有开着的服务器）")));
+        QVERIFY(log().contains(QStringLiteral("截图1 已存（320×200，PNG，")));
+    }
+
+    void hotkeyChangesReRegisterOnlyWhileCapturing()
+    {
+        Settings s = app->settings();
+        s.hotkeyPaste = QStringLiteral("⌃⌥5");
+        app->setSettings(s);
+        QCOMPARE(store->loadSettings().hotkeyPaste, QStringLiteral("⌃⌥5"));
+        QVERIFY(log().contains(QStringLiteral("快捷键改为 粘贴 ⌃⌥5 / 面板 ⌥⌘4")));
+        const auto paste = hotkeys.grabs.value(int(HotkeyCenter::Key::paste));
+        QCOMPARE(paste.keysym, quint32(XK_5));
+        QCOMPARE(paste.modifiers, GlobalHotkeys::Modifiers(GlobalHotkeys::Control | GlobalHotkeys::Alt));
+
+        // A text that does not parse falls back to the default combination.
+        s.hotkeyPaste = QStringLiteral("⇧Q");
+        app->setSettings(s);
+        QCOMPARE(hotkeys.grabs.value(int(HotkeyCenter::Key::paste)).keysym, quint32(XK_3));
+    }
+
+    void panelTabIsRememberedOnlyWhenItChanges()
+    {
+        app->setPanelTab(PanelTab::devices);
+        QCOMPARE(store->loadSettings().lastPanelTab, QStringLiteral("devices"));
+        QFile::remove(store->path(QStringLiteral("settings.json")));
+        app->setPanelTab(PanelTab::devices); // same page: no save
+        QVERIFY(!QFile::exists(store->path(QStringLiteral("settings.json"))));
+    }
+
+    void copyPathIsNotTakenForAScreenshot()
+    {
+        const int before = int(app->shots().shots().size());
+        app->copyPath(QStringLiteral("/tmp/x.png"), QStringLiteral("截图1"));
+        QCOMPARE(clipboard.text(), QStringLiteral("/tmp/x.png"));
+        QCOMPARE(flash.shown.back().line, QStringLiteral("📋 已复制 截图1"));
+        QCOMPARE(flash.shown.back().durationMs, 1000);
+        clipboard.copyImage(picture(2)); // inside the 0.6 s window
+        QTest::qWait(100);
+        QCOMPARE(int(app->shots().shots().size()), before);
+    }
+
+    void environmentSummaryHasExactlyItsKeys()
+    {
+        const auto summary = app->environmentSummary();
+        QCOMPARE(summary.keys(), QStringList({QStringLiteral("accessibility"), QStringLiteral("app"),
+                                              QStringLiteral("devices"), QStringLiteral("memory"),
+                                              QStringLiteral("model"), QStringLiteral("os"),
+                                              QStringLiteral("paste"), QStringLiteral("servers")}));
+        QVERIFY(summary.value(QStringLiteral("servers")).startsWith(QStringLiteral("0 台服务器（0 台已连）· 今天 ")));
+        QCOMPARE(summary.value(QStringLiteral("paste")), QStringLiteral("粘贴方式：模拟打字"));
+        QVERIFY(summary.value(QStringLiteral("memory")).endsWith(QStringLiteral(" GB")));
+    }
+
+    void clearAllKeepsNumbering()
+    {
+        QTest::qWait(1100);
+        clipboard.copyImage(picture(3));
+        QTRY_VERIFY(!app->shots().shots().isEmpty());
+        const qint64 last = app->shots().shots().last().n;
+        app->clearAll();
+        QVERIFY(app->shots().shots().isEmpty());
+        QVERIFY(log().contains(QStringLiteral("清空：删了")));
+        QTest::qWait(1100);
+        clipboard.copyImage(picture(4));
+        QTRY_COMPARE(app->shots().shots().size(), 1);
+        QCOMPARE(app->shots().shots().first().n, last + 1);
+    }
+
+    void signOutClosesTheGate()
+    {
+        app->account().signOut();
+        QTRY_VERIFY(!app->captureOn());
+        QVERIFY(hotkeys.grabs.isEmpty());
+        QVERIFY(log().contains(QStringLiteral("账号门关闭：还没登录 tarnel 账号")));
+        const int before = int(app->shots().shots().size());
+        clipboard.copyImage(picture(5));
+        QTest::qWait(700);
+        QCOMPARE(int(app->shots().shots().size()), before);
+        app->capture(picture(6), QStringLiteral("测试"));
+        QVERIFY(log().contains(QStringLiteral("截图：还没登录，跳过（测试）")));
+
+        // While the gate is closed a hot-key change is only logged.
+        Settings s = app->settings();
+        s.hotkeyPanel = QStringLiteral("⌥⌘7");
+        app->setSettings(s);
+        QVERIFY(hotkeys.grabs.isEmpty());
+    }
+};
+
+QTEST_MAIN(AppStateTest)
+#include "AppStateTest.moc"

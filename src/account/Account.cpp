@@ -71,12 +71,15 @@ QFuture<std::optional<QString>> Account::ping(bool userInitiated)
         return QtFuture::makeReadyFuture(std::optional<QString>());
     // The reply belongs to this sign-in; one that comes back after a sign-out or another sign-in is
     // dropped, or it would undo what the user just did.
+    // Likewise a reply that overtook a later check-in's reply would bring back an older state.
     const QString token = current->token;
+    const quint64 number = ++pingsSent;
     const auto [servers, shots] = usage ? usage() : std::pair<int, int>{0, 0};
     return QXServer::request<PingReply>("POST", QStringLiteral("api/app/ping"),
                                         QXServer::checkInBody(servers, shots), token)
-        .then(this, [this, token, userInitiated](const QXServer::Result<PingReply>& result) -> std::optional<QString> {
-            if (!current || current->token != token)
+        .then(this, [this, token, number, userInitiated](const QXServer::Result<PingReply>& result)
+                  -> std::optional<QString> {
+            if (!current || current->token != token || number < newestApplied)
                 return std::nullopt;
             if (!result.ok()) {
                 const QXServer::Failure& failure = result.failure;
@@ -93,6 +96,7 @@ QFuture<std::optional<QString>> Account::ping(bool userInitiated)
             }
 
             const PingReply& reply = *result.reply;
+            newestApplied = number;
             pingedAt = Clock::instance().now();
             pingError.reset();
             refusedUsername.reset();

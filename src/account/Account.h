@@ -82,6 +82,8 @@ private:
     std::optional<QDateTime> pingedAt;
     std::optional<QString> pingError;
     std::optional<QString> refusedUsername;
+    quint64 pingsSent = 0;
+    quint64 newestApplied = 0; // the latest check-in whose reply was applied
 
     WakeNotifier* wake = nullptr;
     Schedule schedule;

@@ -318,6 +318,21 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(AccountRecord::filePath()));
     }
 
+    void anOvertakenCheckInIsDropped()
+    {
+        auto account = freshAccount();
+        const QString name = signedInUser(*account);
+        QVERIFY(!name.isEmpty());
+        service.script(QStringLiteral("/api/app/ping"),
+                       {{QStringLiteral("delayMs"), 800}, {QStringLiteral("body"), QStringLiteral(R"({"account":"active"})")}});
+        auto older = account->ping(false);
+        QTest::qWait(100);
+        admin({QStringLiteral("users"), QStringLiteral("disable"), name});
+        QCOMPARE(answerOf(account->ping(false)), std::optional<QString>(QStringLiteral("账号已停用")));
+        QCOMPARE(answerOf(older), std::optional<QString>());
+        QCOMPARE(account->status(), Account::Status::disabled);
+    }
+
     void signOutTellsTheService()
     {
         auto account = freshAccount();

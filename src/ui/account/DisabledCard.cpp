@@ -73,6 +73,7 @@ DisabledCard::DisabledCard(LoginDisabledForm& form, QWidget* parent)
     auto* footnote = new StatusLabel(QStringLiteral("tertiary"), this);
     footnote->setObjectName(QStringLiteral("footnoteLabel"));
     footnote->setSizeStep(-2);
+    footnote->setWordWrap(false);
     footnote->setAlignment(Qt::AlignHCenter);
     footnote->setText(LoginDisabledForm::footnote(QXServer::defaultURL().host()));
     stack->addWidget(footnote, 0, Qt::AlignHCenter);

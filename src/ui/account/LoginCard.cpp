@@ -38,7 +38,7 @@ LoginCard::LoginCard(LoginForm& form, Account& account, QWidget* parent)
     stack->setAlignment(Qt::AlignHCenter);
 
     auto* icon = new QLabel(card);
-    icon->setPixmap(Symbols::appIcon().pixmap(84, 84));
+    icon->setPixmap(Symbols::pixmap(Symbols::appIcon(), 84));
     icon->setFixedSize(84, 84);
     auto* iconShadow = new QGraphicsDropShadowEffect(icon);
     iconShadow->setColor(QColor(0, 0, 0, 46));
@@ -107,6 +107,7 @@ LoginCard::LoginCard(LoginForm& form, Account& account, QWidget* parent)
     auto* footnote = new StatusLabel(QStringLiteral("tertiary"), card);
     footnote->setObjectName(QStringLiteral("footnoteLabel"));
     footnote->setSizeStep(-2);
+    footnote->setWordWrap(false);
     footnote->setAlignment(Qt::AlignHCenter);
     footnote->setText(LoginForm::footnote(QXServer::defaultURL().host()));
     stack->addWidget(footnote, 0, Qt::AlignHCenter);

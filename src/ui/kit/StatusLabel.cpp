@@ -12,7 +12,7 @@ StatusLabel::StatusLabel(const QString& role, QWidget* parent) : QLabel(parent)
 void StatusLabel::setColorRole(const QString& newRole)
 {
     role = newRole;
-    Theme::applyTextRole(*this, role);
+    Theme::paintText(*this, role);
 }
 
 void StatusLabel::setSizeStep(int step)

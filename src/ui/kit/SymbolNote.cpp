@@ -10,6 +10,7 @@ SymbolNote::SymbolNote(const QString& symbol, const QString& role, QWidget* pare
 {
     setProperty("colorRole", role);
     textLabel->setSizeStep(-1);
+    textLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     const int side = textLabel->fontMetrics().height();
     symbolLabel->setPixmap(Symbols::icon(symbol).pixmap(side, side));
     symbolLabel->setAlignment(Qt::AlignTop);

@@ -42,9 +42,18 @@ QIcon Symbols::appIcon()
     return QIcon::fromTheme(QStringLiteral("tarnel"), QApplication::style()->standardIcon(QStyle::SP_ComputerIcon));
 }
 
+QPixmap Symbols::pixmap(const QIcon& icon, int side)
+{
+    // Stand-in icons may come only in small sizes: scale them up rather than show a dot.
+    QPixmap picture = icon.pixmap(side, side);
+    if (!picture.isNull() && picture.width() < side)
+        picture = picture.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return picture;
+}
+
 QPixmap Symbols::tinted(const QString& symbol, int side, const QColor& color)
 {
-    QPixmap pixmap = icon(symbol).pixmap(side, side);
+    QPixmap pixmap = Symbols::pixmap(icon(symbol), side);
     QPainter painter(&pixmap);
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
     painter.fillRect(pixmap.rect(), color);

@@ -10,6 +10,8 @@
 class Symbols {
 public:
     static QIcon icon(const QString& symbol);
+    // The icon at `side` pixels, scaled up when it has no picture that large.
+    static QPixmap pixmap(const QIcon& icon, int side);
     // The symbol at `side` pixels, every pixel painted in one colour.
     static QPixmap tinted(const QString& symbol, int side, const QColor& color);
     // The application's own icon (the window icon when one is set).

@@ -36,6 +36,11 @@ QColor Theme::faded(const QString& role, double opacity)
 void Theme::applyTextRole(QWidget& widget, const QString& role)
 {
     widget.setProperty("colorRole", role);
+    paintText(widget, role);
+}
+
+void Theme::paintText(QWidget& widget, const QString& role)
+{
     QPalette palette = widget.palette();
     palette.setColor(QPalette::WindowText, color(role));
     palette.setColor(QPalette::ButtonText, color(role));

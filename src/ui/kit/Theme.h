@@ -15,4 +15,6 @@ public:
     static QColor faded(const QString& role, double opacity);
     // Sets the role property and the text colour of the widget's palette.
     static void applyTextRole(QWidget& widget, const QString& role);
+    // Only the text colour of the widget's palette (for widgets that keep the role themselves).
+    static void paintText(QWidget& widget, const QString& role);
 };

@@ -1,0 +1,296 @@
+#include "account/Account.h"
+#include "account/LoginForm.h"
+#include "account/LoginMemory.h"
+#include "account/QXServer.h"
+#include "support/AccountServiceFixture.h"
+#include "support/TempDataDir.h"
+#include "support/TempSettings.h"
+#include "ui/account/DisabledCard.h"
+#include "ui/account/LoginCard.h"
+#include "ui/account/LoginView.h"
+#include "ui/account/LoginWindowController.h"
+#include "ui/kit/BusyButton.h"
+#include "ui/kit/StatusLabel.h"
+#include "ui/kit/SymbolNote.h"
+
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+
+// The login window driven like a person would, against the real account service.
+class LoginWindowTest : public QObject {
+    Q_OBJECT
+
+    TempDataDir data;
+    TempSettings settings;
+    AccountServiceFixture service;
+    std::unique_ptr<Account> account;
+    std::unique_ptr<LoginWindowController> controller;
+    int userCount = 0;
+
+    QWidget* window() const { return controller->window(); }
+    template <typename T = QWidget>
+    T* find(const char* name) const
+    {
+        // Both cards have a title and footnote: look in the card on show first.
+        LoginView* view = controller->view();
+        QWidget* card = view->showsDisabledCard() ? static_cast<QWidget*>(view->disabledCard())
+                                                  : static_cast<QWidget*>(view->loginCard());
+        return card->findChild<T*>(QString::fromLatin1(name));
+    }
+    QLineEdit* edit(const char* name) const { return find<QLineEdit>(name); }
+    QPushButton* button(const char* name) const { return find<QPushButton>(name); }
+    void settle() { QTest::qWait(30); }
+
+    void type(const char* field, const QString& text)
+    {
+        QLineEdit* e = edit(field);
+        e->selectAll();
+        QTest::keyClick(e, Qt::Key_Backspace);
+        // Committed the way an input method does, so any character arrives as typed text.
+        QInputMethodEvent input;
+        input.setCommitString(text);
+        QApplication::sendEvent(e, &input);
+        settle();
+    }
+
+    QString newUser(const QString& password = QStringLiteral("secret1"))
+    {
+        const QString name = QStringLiteral("win%1").arg(++userCount);
+        return service.signUp(name, password).isEmpty() ? QString() : name;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(service.start(), qPrintable(service.error()));
+        QXServer::useURLs(service.url(),
+                          QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(AccountServiceFixture::closedPort())));
+    }
+
+    void init()
+    {
+        AccountRecord::remove();
+        QSettings(QStringLiteral("tarnel"), QStringLiteral("tarnel")).clear();
+        account = std::make_unique<Account>();
+        controller = std::make_unique<LoginWindowController>(*account);
+        controller->show(false);
+        QVERIFY(QTest::qWaitForWindowExposed(window()));
+        settle();
+    }
+
+    void cleanup()
+    {
+        controller.reset();
+        account.reset();
+    }
+
+    void windowShape()
+    {
+        QCOMPARE(window()->windowTitle(), QStringLiteral("tarnel · 登录"));
+        QCOMPARE(window()->size(), QSize(440, 560));
+        QCOMPARE(window()->minimumSize(), window()->maximumSize());
+        for (QWidget* w : window()->findChildren<QWidget*>())
+            if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w))
+                QVERIFY2(!w->objectName().isEmpty(), w->metaObject()->className());
+        QCOMPARE(find<QLabel>("titleLabel")->text(), QStringLiteral("登录 tarnel"));
+        QCOMPARE(find<StatusLabel>("footnoteLabel")->text(), QStringLiteral("忘记密码请找管理员重置 · 127.0.0.1"));
+        QVERIFY(edit("displayNameField")->isHidden());
+        QVERIFY(edit("inviteField")->isHidden());
+        QCOMPARE(edit("passwordField")->echoMode(), QLineEdit::Password);
+        QCOMPARE(window()->focusWidget(), edit("usernameField"));
+    }
+
+    void closingOnlyHides()
+    {
+        type("usernameField", QStringLiteral("keep"));
+        type("passwordField", QStringLiteral("pw"));
+        window()->close();
+        QVERIFY(!window()->isVisible());
+        controller->show(false);
+        settle();
+        QVERIFY(window()->isVisible());
+        QCOMPARE(edit("usernameField")->text(), QStringLiteral("keep"));
+        QCOMPARE(edit("passwordField")->text(), QStringLiteral("pw"));
+        QCOMPARE(window()->focusWidget(), edit("passwordField"));
+    }
+
+    void submitFollowsTheRules()
+    {
+        QPushButton* submit = button("submitButton");
+        QVERIFY(!submit->isEnabled());
+        QTest::mouseClick(button("switchModeButton"), Qt::LeftButton);
+        settle();
+        QCOMPARE(submit->text(), QStringLiteral("注册并登录"));
+        QCOMPARE(window()->focusWidget(), edit("displayNameField"));
+        type("displayNameField", QStringLiteral("   "));
+        type("usernameField", QStringLiteral("qx"));
+        type("passwordField", QStringLiteral("123456"));
+        type("inviteField", QStringLiteral(" "));
+        QVERIFY(!submit->isEnabled()); // a display name of blanks, though an invite of one blank is enough
+        type("displayNameField", QStringLiteral(" Q "));
+        QVERIFY(submit->isEnabled());
+        type("passwordField", QString::fromUtf8("👍🏽1234"));
+        QVERIFY(!submit->isEnabled()); // five characters, the emoji counted once
+        type("passwordField", QString::fromUtf8("👍🏽12345"));
+        QVERIFY(submit->isEnabled());
+        type("inviteField", QStringLiteral("WRONG"));
+
+        // Return walks the fields; in the invitation field it submits (here: a wrong code).
+        edit("displayNameField")->setFocus();
+        QTest::keyClick(edit("displayNameField"), Qt::Key_Return);
+        settle();
+        QCOMPARE(window()->focusWidget(), edit("usernameField"));
+        QTest::keyClick(edit("usernameField"), Qt::Key_Return);
+        settle();
+        QCOMPARE(window()->focusWidget(), edit("passwordField"));
+        QTest::keyClick(edit("passwordField"), Qt::Key_Return);
+        settle();
+        QCOMPARE(window()->focusWidget(), edit("inviteField"));
+        QTest::keyClick(edit("inviteField"), Qt::Key_Return);
+        QTRY_VERIFY(find<SymbolNote>("errorLine")->isVisible());
+        QCOMPARE(find<SymbolNote>("errorLine")->text(), QStringLiteral("邀请码不对"));
+        QCOMPARE(find<SymbolNote>("errorLine")->label()->textFormat(), Qt::PlainText);
+        QCOMPARE(find<SymbolNote>("errorLine")->label()->property("colorRole").toString(), QStringLiteral("red"));
+        QCOMPARE(edit("passwordField")->text(), QString());
+        QCOMPARE(window()->focusWidget(), edit("passwordField"));
+        QCOMPARE(edit("displayNameField")->text(), QStringLiteral(" Q "));
+
+        // Switching mode clears the error and keeps the fields; a blank password makes Return do nothing.
+        QTest::mouseClick(button("switchModeButton"), Qt::LeftButton);
+        settle();
+        QVERIFY(find<SymbolNote>("errorLine")->isHidden());
+        QCOMPARE(edit("usernameField")->text(), QStringLiteral("qx"));
+        QCOMPARE(window()->focusWidget(), edit("usernameField"));
+        const auto loginsBefore = service.requests().size();
+        QTest::keyClick(edit("passwordField"), Qt::Key_Return);
+        settle();
+        QCOMPARE(service.requests().size(), loginsBefore);
+    }
+
+    void registersAndSignsIn()
+    {
+        const QString invite = service.createInvite();
+        QTest::mouseClick(button("switchModeButton"), Qt::LeftButton);
+        settle();
+        type("displayNameField", QStringLiteral("小新"));
+        type("usernameField", QStringLiteral(" fresh "));
+        type("passwordField", QStringLiteral("123456"));
+        type("inviteField", invite);
+        QTest::mouseClick(button("submitButton"), Qt::LeftButton);
+        QTRY_VERIFY(account->isUsable());
+        QCOMPARE(account->record()->username, QStringLiteral("fresh"));
+        QTRY_VERIFY(button("submitButton")->isEnabled());
+        QCOMPARE(LoginMemory::lastUsername(), QStringLiteral("fresh"));
+        QCOMPARE(edit("usernameField")->text(), QStringLiteral(" fresh ")); // the card keeps what was typed
+
+        // Disabling it on the service closes the gate at the next check-in, with its reason.
+        QVERIFY(service.admin({QStringLiteral("users"), QStringLiteral("disable"), QStringLiteral("fresh")}).status == 0);
+        account->ping(false);
+        QTRY_COMPARE(account->status(), Account::Status::disabled);
+        QCOMPARE(account->gateReason(), QStringLiteral("你的账号已停用，请联系管理员"));
+        QTRY_VERIFY(controller->view()->showsDisabledCard());
+    }
+
+    void rememberedNameFillsAnEmptyField()
+    {
+        LoginMemory::setLastUsername(QStringLiteral("remembered"));
+        controller->hide();
+        controller->show(false);
+        settle();
+        QCOMPARE(edit("usernameField")->text(), QStringLiteral("remembered"));
+        QCOMPARE(window()->focusWidget(), edit("passwordField"));
+    }
+
+    void noticeOnlyInLoginMode()
+    {
+        account->signOut(Account::invalidLoginNotice());
+        settle();
+        auto* notice = find<SymbolNote>("noticeLine");
+        QVERIFY(notice->isVisible());
+        QCOMPARE(notice->text(), Account::invalidLoginNotice());
+        QTest::mouseClick(button("switchModeButton"), Qt::LeftButton);
+        settle();
+        QVERIFY(notice->isHidden());
+        QTest::mouseClick(button("switchModeButton"), Qt::LeftButton);
+        settle();
+        QVERIFY(notice->isVisible());
+        // Showing the window sets the mode to sign-in.
+        QTest::mouseClick(button("switchModeButton"), Qt::LeftButton);
+        controller->show(false);
+        settle();
+        QVERIFY(notice->isVisible());
+    }
+
+    void disabledCard()
+    {
+        const QString name = newUser();
+        QVERIFY(!name.isEmpty());
+        QVERIFY(service.admin({QStringLiteral("users"), QStringLiteral("disable"), name}).status == 0);
+        type("usernameField", QStringLiteral(" ") + name);
+        type("passwordField", QStringLiteral("secret1"));
+        QTest::keyClick(edit("passwordField"), Qt::Key_Return);
+        QTRY_VERIFY(controller->view()->showsDisabledCard());
+        auto* explanation = find<StatusLabel>("explanationLabel");
+        QVERIFY(explanation->text().startsWith(QStringLiteral("管理员停用了账号「") + name + QStringLiteral("」。")));
+        QCOMPARE(explanation->textFormat(), Qt::PlainText);
+        QVERIFY(button("recheckButton")->isVisible());
+        QVERIFY(button("switchAccountButton")->isVisible());
+        QVERIFY(button("quitButton")->isVisible());
+
+        QSignalSpy quit(controller->view(), &LoginView::quitRequested);
+        QTest::mouseClick(button("quitButton"), Qt::LeftButton);
+        QCOMPARE(quit.size(), 1);
+
+        // Switching account signs out and brings back a fresh login card with the remembered name.
+        LoginMemory::setLastUsername(QStringLiteral("last"));
+        QTest::mouseClick(button("switchAccountButton"), Qt::LeftButton);
+        QTRY_VERIFY(!controller->view()->showsDisabledCard());
+        settle();
+        QCOMPARE(account->status(), Account::Status::signedOut);
+        QVERIFY(!controller->model().registering());
+        QCOMPARE(edit("usernameField")->text(), QStringLiteral("last"));
+        QCOMPARE(edit("passwordField")->text(), QString());
+        QVERIFY(find<SymbolNote>("errorLine")->isHidden());
+    }
+
+    void recheckShowsItsAnswer()
+    {
+        const QString name = newUser();
+        QVERIFY(!name.isEmpty());
+        type("usernameField", name);
+        type("passwordField", QStringLiteral("secret1"));
+        QTest::mouseClick(button("submitButton"), Qt::LeftButton);
+        QTRY_VERIFY(account->isUsable());
+        QTRY_VERIFY(account->lastPingAt().has_value());
+        QVERIFY(service.admin({QStringLiteral("users"), QStringLiteral("disable"), name}).status == 0);
+        account->ping(false);
+        QTRY_VERIFY(controller->view()->showsDisabledCard());
+
+        auto* recheck = qobject_cast<BusyButton*>(button("recheckButton"));
+        service.script(QStringLiteral("/api/app/ping"),
+                       {{QStringLiteral("delayMs"), 600}, {QStringLiteral("body"), QStringLiteral(R"({"account":"disabled"})")}});
+        QTest::mouseClick(recheck, Qt::LeftButton);
+        settle();
+        QVERIFY(recheck->busy());
+        QVERIFY(!recheck->isEnabled());
+        QTest::mouseClick(recheck, Qt::LeftButton); // a second press does nothing
+        QTRY_VERIFY(!recheck->busy());
+        QCOMPARE(find<StatusLabel>("resultLabel")->text(), QStringLiteral("账号已停用"));
+        QVERIFY(find<StatusLabel>("resultLabel")->isVisible());
+
+        // Enabled again: Return re-checks, the account is usable and the login card returns.
+        QVERIFY(service.admin({QStringLiteral("users"), QStringLiteral("enable"), name}).status == 0);
+        QTest::keyClick(controller->view()->disabledCard(), Qt::Key_Return);
+        QTRY_VERIFY(account->isUsable());
+        QTRY_VERIFY(!controller->view()->showsDisabledCard());
+    }
+};
+
+QTEST_MAIN(LoginWindowTest)
+#include "LoginWindowTest.moc"

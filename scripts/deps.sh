@@ -7,7 +7,7 @@ packages=(
   libssl-dev libx11-dev libxtst-dev libxcb1-dev libx11-xcb-dev
   libsqlite3-dev libcpp-httplib-dev
   xvfb xauth jwm xterm xdotool xclip x11-utils
-  fonts-wqy-microhei fonts-noto-color-emoji
+  fonts-wqy-microhei fonts-noto-color-emoji desktop-file-utils
   openssh-server openssh-client imagemagick procps
 )
 missing=()

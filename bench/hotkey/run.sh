@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Runs bench-hotkey on a private X server (Xvfb + jwm), or on $DISPLAY when one is set: ./run.sh [runs] [reuseMs]
+# Runs bench_hotkey on a private X server (Xvfb + jwm), or on $DISPLAY when one is set: ./run.sh [runs] [reuseMs]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-cmake --build "$root/build" --target bench-hotkey >/dev/null
+cmake --build "$root/build" --target bench_hotkey >/dev/null
 started=()
 cleanup() { for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done; }
 trap cleanup EXIT
@@ -17,4 +17,4 @@ if [ -z "${DISPLAY:-}" ]; then
   started+=($!)
   sleep 0.5
 fi
-"$root/build/bin/bench-hotkey" "$@"
+"$root/build/bench/bench_hotkey" "$@"

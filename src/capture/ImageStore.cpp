@@ -20,6 +20,20 @@ QByteArray encode(const QImage& image, const char* format, int quality)
     return bytes;
 }
 
+// True when an image whose format has alpha has no pixel that uses it.
+bool everyPixelOpaque(const QImage& image)
+{
+    if (image.format() != QImage::Format_ARGB32 && image.format() != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(row[x]) != 255)
+                return false;
+    }
+    return true;
+}
+
 QImage flattenedOnWhite(const QImage& image)
 {
     if (!image.hasAlphaChannel())
@@ -39,7 +53,11 @@ std::optional<QImage> ImageStore::resized(const QImage& image, int longSide)
     const double scale = double(longSide) / double(std::max(image.width(), image.height()));
     const int w = std::max(1, int(std::lround(image.width() * scale)));
     const int h = std::max(1, int(std::lround(image.height() * scale)));
-    QImage scaled = image.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // 8 bits per component, whatever the source had; the formats the smooth scaler works in anyway.
+    const auto eightBit =
+        image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    QImage scaled =
+        image.convertToFormat(eightBit).scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (scaled.isNull())
         return std::nullopt;
     return scaled;
@@ -56,6 +74,10 @@ std::optional<NormalisedImage> ImageStore::normalise(const QImage& image, int ma
             return std::nullopt;
         working = *scaled;
     }
+    // Screenshots often come with an alpha channel they do not use: without it the PNG is smaller and
+    // quicker to write.
+    if (working.hasAlphaChannel() && everyPixelOpaque(working))
+        working = working.convertToFormat(QImage::Format_RGB32);
     NormalisedImage out;
     out.width = working.width();
     out.height = working.height();
@@ -84,8 +106,8 @@ QString ImageStore::fingerprint(const QImage& image)
 {
     if (image.isNull())
         return QString(16, QLatin1Char('0'));
-    const QImage small = flattenedOnWhite(image)
-                             .scaled(9, 8, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+    // Scaling first and flattening the 72 pixels gives the same result as the other way round, for less.
+    const QImage small = flattenedOnWhite(image.scaled(9, 8, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
                              .convertToFormat(QImage::Format_Grayscale8);
     quint64 bits = 0;
     for (int y = 0; y < 8; ++y) {

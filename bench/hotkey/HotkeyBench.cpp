@@ -1,5 +1,5 @@
 // Hot key press -> last character in a real xterm, through the real grab, paste flow and typer.
-// Needs an X server with a window manager (DISPLAY), xterm and xdotool. Usage: bench-hotkey [runs] [reuseMs]
+// Needs an X server with a window manager (DISPLAY), xterm and xdotool. Usage: bench_hotkey [runs] [reuseMs]
 #include "capture/ShotStore.h"
 #include "delivery/HotkeyCenter.h"
 #include "delivery/PasteController.h"

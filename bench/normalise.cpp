@@ -1,0 +1,193 @@
+// Times ImageStore::normalise on a synthetic 4K screenshot against ImageMagick's convert doing the same
+// resize and encode, in the same run.
+//   build/bench/normalise [--runs N] [--convert PATH] [--keep DIR]
+#include "capture/ImageStore.h"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace {
+constexpr int longSide = 2560;
+
+// Desktop, windows with title bars, text and code, buttons, and a photo: what a screenshot holds.
+QImage syntheticScreenshot()
+{
+    QImage image(3840, 2160, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient desktop(0, 0, 3840, 2160);
+    desktop.setColorAt(0, QColor(38, 70, 120));
+    desktop.setColorAt(1, QColor(120, 60, 110));
+    painter.fillRect(image.rect(), desktop);
+
+    QRandomGenerator random(2024);
+    const QStringList words = {"return", "const", "auto", "image", "shot", "upload", "server", "if", "for",
+                               "QString", "=", "{", "}", "();", "0x1f", "path", "数据", "截图", "完成"};
+    auto window = [&](QRect frame, QColor background, bool code) {
+        painter.fillRect(frame.adjusted(6, 6, 6, 6), QColor(0, 0, 0, 60));
+        painter.fillRect(frame, background);
+        painter.fillRect(QRect(frame.topLeft(), QSize(frame.width(), 56)), QColor(228, 228, 232));
+        for (int i = 0; i < 3; ++i)
+            painter.fillRect(frame.left() + 20 + i * 36, frame.top() + 18, 20, 20,
+                             QColor(200, 80 + 60 * i, 80));
+        QFont font(code ? QStringLiteral("DejaVu Sans Mono") : QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(26);
+        painter.setFont(font);
+        const QColor ink = code ? QColor(220, 220, 210) : QColor(30, 30, 30);
+        for (int y = frame.top() + 100; y < frame.bottom() - 30; y += 38) {
+            QString line(QString(int(random.bounded(8)) * 2, QLatin1Char(' ')));
+            const int count = 3 + int(random.bounded(12));
+            for (int i = 0; i < count; ++i)
+                line += words[int(random.bounded(words.size()))] + QLatin1Char(' ');
+            painter.setPen(code && random.bounded(4) == 0 ? QColor(120, 200, 255) : ink);
+            painter.drawText(frame.left() + 30, y, line);
+        }
+    };
+    window(QRect(120, 90, 1900, 1500), QColor(30, 32, 40), true);
+    window(QRect(1700, 300, 1900, 1300), QColor(252, 252, 252), false);
+
+    // A photo in the browser window: smooth colours with sensor noise.
+    QImage photo(1100, 700, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(photo.scanLine(y));
+        for (int x = 0; x < photo.width(); ++x) {
+            const int n = int(random.bounded(18));
+            row[x] = qRgb(std::min(255, 90 + x / 8 + n), std::min(255, 40 + y / 4 + n),
+                          std::min(255, 60 + (x + y) / 12 + n));
+        }
+    }
+    painter.drawImage(2300, 700, photo);
+    for (int i = 0; i < 6; ++i)
+        painter.fillRect(1760 + i * 220, 1480, 190, 70, QColor(40, 120, 220));
+    // Task bar.
+    painter.fillRect(0, 2100, 3840, 60, QColor(20, 20, 24));
+    return image;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double timedMs(const std::function<void()>& work)
+{
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+qint64 fileSize(const QString& path) { return QFile(path).size(); }
+
+bool runConvert(const QString& convert, const QStringList& arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(convert, arguments);
+    return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+void report(const char* path, double ours, qint64 ourBytes, double theirs, qint64 theirBytes)
+{
+    std::printf("%-5s tarnel %8.1f ms %9lld B | convert %8.1f ms %9lld B | ratio %.2f (%s)\n", path, ours,
+                static_cast<long long>(ourBytes), theirs, static_cast<long long>(theirBytes), ours / theirs,
+                ours <= theirs ? "tarnel no slower" : "tarnel slower");
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("runs"), QStringLiteral("runs per case (median)"), QStringLiteral("N"),
+                      QStringLiteral("7")});
+    parser.addOption({QStringLiteral("convert"), QStringLiteral("ImageMagick convert"),
+                      QStringLiteral("PATH"), QStringLiteral("convert")});
+    parser.addOption({QStringLiteral("keep"), QStringLiteral("write both programs' results into DIR"),
+                      QStringLiteral("DIR")});
+    parser.addHelpOption();
+    parser.process(app);
+    const int runs = std::max(1, parser.value(QStringLiteral("runs")).toInt());
+    QString convert = parser.value(QStringLiteral("convert"));
+    if (!convert.contains(QLatin1Char('/')))
+        convert = QStandardPaths::findExecutable(convert);
+    if (convert.isEmpty()) {
+        std::fprintf(stderr, "convert not found (apt-get install imagemagick)\n");
+        return 1;
+    }
+
+    QTemporaryDir dir;
+    const QImage screenshot = syntheticScreenshot();
+    // Raw pixels, so convert spends next to nothing on decoding its input.
+    const QString input = dir.filePath(QStringLiteral("screen.ppm"));
+    if (!screenshot.save(input, "PPM"))
+        return 1;
+    const QString resize = QStringLiteral("%1x%1").arg(longSide);
+    const QString png = dir.filePath(QStringLiteral("out.png"));
+    const QString jpg = dir.filePath(QStringLiteral("out.jpg"));
+
+    // The PNG must come out over the limit for the JPEG path: one byte less than it is.
+    const auto pngResult = ImageStore::normalise(screenshot, longSide, std::numeric_limits<qint64>::max());
+    if (!pngResult || pngResult->format != QLatin1String("png"))
+        return 1;
+    const qint64 jpegLimit = pngResult->bytes.size() - 1;
+    qint64 jpegBytes = 0;
+
+    std::vector<double> ourPng, ourJpeg, theirPng, theirJpeg, theirStart;
+    bool ok = true;
+    for (int run = 0; run < runs; ++run) {
+        ourPng.push_back(timedMs([&] {
+            ok &= bool(ImageStore::normalise(screenshot, longSide, std::numeric_limits<qint64>::max()));
+        }));
+        ourJpeg.push_back(timedMs([&] {
+            const auto out = ImageStore::normalise(screenshot, longSide, jpegLimit);
+            ok &= out && out->format == QLatin1String("jpg");
+            jpegBytes = out ? out->bytes.size() : 0;
+        }));
+        theirPng.push_back(timedMs([&] { ok &= runConvert(convert, {input, "-resize", resize, png}); }));
+        // The same work as the JPEG path: resize, PNG, then JPEG 85 on white.
+        theirJpeg.push_back(timedMs([&] {
+            ok &= runConvert(convert, {input, "-resize", resize, "-write", png, "-background", "white",
+                                       "-flatten", "-quality", "85", jpg});
+        }));
+        theirStart.push_back(timedMs([&] { ok &= runConvert(convert, {input, "null:"}); }));
+    }
+    if (!ok) {
+        std::fprintf(stderr, "a run failed\n");
+        return 1;
+    }
+    if (parser.isSet(QStringLiteral("keep"))) {
+        const QString keep = parser.value(QStringLiteral("keep"));
+        const auto jpegResult = ImageStore::normalise(screenshot, longSide, jpegLimit);
+        QFile(png).copy(keep + QStringLiteral("/convert.png"));
+        QFile(jpg).copy(keep + QStringLiteral("/convert.jpg"));
+        const std::pair<const char*, QByteArray> ours[] = {{"/tarnel.png", pngResult->bytes},
+                                                           {"/tarnel.jpg", jpegResult->bytes}};
+        for (const auto& [name, bytes] : ours) {
+            QFile file(keep + QLatin1String(name));
+            ok &= file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        }
+    }
+    std::printf("3840x2160 -> %dx%d, median of %d runs, %d CPUs; convert: %s\n", pngResult->width,
+                pngResult->height, runs, QThread::idealThreadCount(), qPrintable(convert));
+    std::printf("(convert's times include starting and reading the raw input: %.1f ms)\n",
+                median(theirStart));
+    report("PNG", median(ourPng), pngResult->bytes.size(), median(theirPng), fileSize(png));
+    report("JPEG", median(ourJpeg), jpegBytes, median(theirJpeg), fileSize(jpg));
+    return 0;
+}

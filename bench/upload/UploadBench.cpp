@@ -1,0 +1,152 @@
+// Prints how long one shot takes from the local file to a file on a loopback server: tarnel's put over
+// its warm shared connection, scp as a user would run it (a new connection each time), and the floor, a
+// bare `cat > f` through an already open ssh master.
+#include "delivery/ReceiverClient.h"
+#include "delivery/SSHConfig.h"
+#include "delivery/SSHKey.h"
+#include "delivery/SSHRunner.h"
+#include "support/ReceiverDestination.h"
+#include "support/SshServerFixture.h"
+#include "support/TempDataDir.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+constexpr int runs = 30;
+
+// Something like a 1080p screenshot: flat panels, a few gradients, some busy areas.
+QImage screenshot()
+{
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    image.fill(QColor(236, 236, 236));
+    QPainter p(&image);
+    auto* random = QRandomGenerator::global();
+    for (int i = 0; i < 400; ++i) {
+        const QRect r(random->bounded(1900), random->bounded(1060), 10 + random->bounded(300), 6 + random->bounded(40));
+        p.fillRect(r, QColor::fromRgb(random->generate() | 0xff000000));
+    }
+    QLinearGradient gradient(0, 0, 1920, 0);
+    gradient.setColorAt(0, Qt::darkBlue);
+    gradient.setColorAt(1, Qt::darkCyan);
+    p.fillRect(QRect(0, 0, 1920, 40), gradient);
+    p.end();
+    for (int y = 600; y < 900; ++y)
+        for (int x = 200; x < 800; ++x)
+            image.setPixel(x, y, random->generate());
+    return image;
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double timed(const std::function<bool()>& run)
+{
+    QElapsedTimer t;
+    t.start();
+    if (!run()) {
+        std::fprintf(stderr, "run failed\n");
+        std::exit(1);
+    }
+    return double(t.nsecsElapsed()) / 1e6;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    TempDataDir data;
+    const QString runtime = data.file(QStringLiteral("run"));
+    QDir().mkpath(runtime);
+    ::chmod(QFile::encodeName(runtime).constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+
+    SshServerFixture sshd;
+    if (const auto error = sshd.start()) {
+        std::fprintf(stderr, "no sshd: %s\n", qPrintable(*error));
+        return 1;
+    }
+    const auto account = sshd.account(QStringLiteral("tnbench"));
+    const QString ours = SSHKey::ensure(SSHKey::defaultPath(), QStringLiteral("tarnel@bench")).value();
+    auto server = ReceiverDestination::install(sshd, *account, ours);
+    SSHConfig::write({ *server });
+
+    // An ordinary, unrestricted key for scp and the floor.
+    const auto plain = SSHKey::generate(QStringLiteral("bench@plain"));
+    const QString plainKey = data.file(QStringLiteral("plain_key"));
+    QFile keyFile(plainKey);
+    keyFile.open(QIODevice::WriteOnly);
+    keyFile.write(plain->privateFile);
+    keyFile.close();
+    ::chmod(QFile::encodeName(plainKey).constData(), 0600);
+    sshd.authorize(*account, ReceiverDestination::authorizedLine(*server->setup.remoteDirAbsolute, ours) + plain->publicLine + '\n');
+
+    const QString file = data.file(QStringLiteral("shot.png"));
+    screenshot().save(file, "PNG");
+    const qint64 size = QFileInfo(file).size();
+    const QString destination = account->name + QStringLiteral("@") + sshd.host();
+    const QString port = QString::number(sshd.port());
+    const QStringList common { QStringLiteral("-o"), QStringLiteral("BatchMode=yes"), QStringLiteral("-o"),
+        QStringLiteral("StrictHostKeyChecking=no"), QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=/dev/null"),
+        QStringLiteral("-o"), QStringLiteral("LogLevel=ERROR"), QStringLiteral("-i"), plainKey };
+
+    // Warm tarnel's shared connection, as any earlier upload or the setup ping does.
+    if (!ReceiverClient::ping(*server).result().ok())
+        return 1;
+    const QString master = runtime + QStringLiteral("/bench-master");
+    SSHRunner::run(SSHRunner::sshPath(),
+        QStringList { QStringLiteral("-M"), QStringLiteral("-S"), master, QStringLiteral("-o"),
+            QStringLiteral("ControlPersist=yes"), QStringLiteral("-fN"), QStringLiteral("-p"), port } +
+            common + QStringList { QStringLiteral("--"), destination },
+        std::nullopt, 30);
+    QFile source(file);
+    source.open(QIODevice::ReadOnly);
+    const QByteArray bytes = source.readAll();
+
+    // tarnel and the floor take turns, so a busy machine weighs on both alike.
+    QList<double> tarnel, scp, floor;
+    for (int i = 0; i < runs; ++i) {
+        const QString name = QStringLiteral("20240101-120000-%1.png").arg(i + 1);
+        tarnel << timed([&] { return ReceiverClient::putNow(*server, file, name).ok(); });
+        floor << timed([&] {
+            return SSHRunner::run(SSHRunner::sshPath(),
+                       { QStringLiteral("-S"), master, QStringLiteral("-p"), port, QStringLiteral("--"), destination,
+                           QStringLiteral("cat > floor.png") },
+                       bytes, 60)
+                       .status == 0;
+        });
+    }
+    for (int i = 0; i < runs / 3; ++i)
+        scp << timed([&] {
+            return SSHRunner::run(QStringLiteral("/usr/bin/scp"),
+                       QStringList { QStringLiteral("-q"), QStringLiteral("-P"), port } + common +
+                           QStringList { file, destination + QStringLiteral(":scp.png") },
+                       std::nullopt, 60)
+                       .status == 0;
+        });
+    SSHRunner::run(SSHRunner::sshPath(),
+        { QStringLiteral("-S"), master, QStringLiteral("-O"), QStringLiteral("exit"), QStringLiteral("--"), destination },
+        std::nullopt, 10);
+    ReceiverDestination::closeConnection(*server);
+
+    const double t = median(tarnel), s = median(scp), f = median(floor);
+    std::printf("1080p PNG, %lld bytes, median of %d runs (scp: %d)\n", size, runs, runs / 3);
+    std::printf("tarnel put (warm connection)      %8.1f ms\n", t);
+    std::printf("scp (cold, as a user runs it)     %8.1f ms\n", s);
+    std::printf("floor: ssh -S <master> 'cat > f'  %8.1f ms\n", f);
+    std::printf("tarnel / scp   = %.2fx (goal <= 0.5x)\n", t / s);
+    std::printf("tarnel / floor = %.2fx (goal <= 1.3x)\n", t / f);
+    return 0;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Database.h"
+
+#include <QJsonObject>
+#include <optional>
+#include <string>
+
+struct User {
+    int64_t id = 0;
+    std::string username;
+    std::string displayName;
+    std::string role;
+    std::string status; // "active" or "disabled"
+};
+
+// The rules about accounts and releases that both the HTTP side and the admin command line apply.
+// Callers hold the database lock.
+namespace Accounts {
+
+std::optional<User> byName(Database& db, const std::string& username);
+std::optional<User> byToken(Database& db, const std::string& token);
+std::string issueToken(Database& db, int64_t userId); // returns the token; only its hash is stored
+void revokeTokens(Database& db, int64_t userId);
+
+bool validUsername(const std::string& name);
+bool validDisplayName(const std::string& name);
+bool validPassword(const std::string& password);
+
+// The newest published release for the channel ("test" also sees stable ones) above `build`, as an
+// update offer; none when there is nothing newer. `base` is the service's own address for the download.
+std::optional<QJsonObject> offer(Database& db, const std::string& channel, int64_t build, const std::string& base);
+
+} // namespace Accounts

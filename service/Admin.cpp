@@ -1,0 +1,329 @@
+#include "Admin.h"
+
+#include "Accounts.h"
+#include "Secrets.h"
+#include "ServiceText.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+using ServiceText::isoTime;
+using ServiceText::q;
+using ServiceText::s;
+
+namespace {
+
+int fail(const std::string& message)
+{
+    std::cerr << message << '\n';
+    return 1;
+}
+
+std::optional<int64_t> number(const std::optional<std::string>& text)
+{
+    if (!text)
+        return std::nullopt;
+    bool ok = false;
+    const qint64 n = q(*text).toLongLong(&ok);
+    return ok ? std::optional<int64_t>(n) : std::nullopt;
+}
+
+std::string optionalTime(const Database::Statement& row, int column)
+{
+    return row.isNull(column) ? std::string("-") : isoTime(row.integer(column));
+}
+
+std::optional<User> requireUser(Database& db, const std::string& name)
+{
+    auto user = Accounts::byName(db, name);
+    if (!user)
+        std::cerr << "没有用户 " << name << '\n';
+    return user;
+}
+
+int invites(Database& db, const Arguments& args)
+{
+    const std::string action = args.word(1);
+    if (action == "create") {
+        const auto uses = number(args.option("uses")).value_or(1);
+        if (uses < 1)
+            return fail("--uses 至少是 1");
+        std::optional<int64_t> expires;
+        if (auto days = args.option("days")) {
+            const auto n = number(days);
+            if (!n)
+                return fail("--days 要是整数");
+            expires = ServiceText::now() + *n * 86400;
+        }
+        if (auto at = args.option("expires")) {
+            const QDateTime time = QDateTime::fromString(q(*at), Qt::ISODate);
+            if (!time.isValid())
+                return fail("--expires 要是 ISO 时间，例如 2030-01-01T00:00:00Z");
+            expires = time.toSecsSinceEpoch();
+        }
+        const std::string code = Secrets::newInviteCode();
+        db.run("INSERT INTO invites (code, max_uses, expires_at, note, created_at) VALUES (?, ?, ?, ?, ?)", code, uses,
+               expires, args.option("note").value_or(""), ServiceText::now());
+        std::cout << code << '\n';
+        return 0;
+    }
+    if (action == "list") {
+        auto row = db.query("SELECT code, uses, max_uses, expires_at, revoked, note FROM invites ORDER BY created_at");
+        std::cout << "code\tuses\texpires\trevoked\tnote\n";
+        while (row.step())
+            std::cout << row.text(0) << '\t' << row.integer(1) << '/' << row.integer(2) << '\t' << optionalTime(row, 3)
+                      << '\t' << (row.integer(4) ? "yes" : "no") << '\t' << row.text(5) << '\n';
+        return 0;
+    }
+    if (action == "revoke") {
+        db.run("UPDATE invites SET revoked = 1 WHERE code = ?", args.word(2));
+        return db.changes() == 1 ? 0 : fail("没有邀请码 " + args.word(2));
+    }
+    Admin::usage();
+    return 2;
+}
+
+int users(Database& db, const Arguments& args)
+{
+    const std::string action = args.word(1);
+    const std::string name = args.word(2);
+    if (action == "list") {
+        auto row = db.query("SELECT username, display_name, role, status, created_at FROM users ORDER BY id");
+        std::cout << "username\tdisplayName\trole\tstatus\tcreated\n";
+        while (row.step())
+            std::cout << row.text(0) << '\t' << row.text(1) << '\t' << row.text(2) << '\t' << row.text(3) << '\t'
+                      << isoTime(row.integer(4)) << '\n';
+        return 0;
+    }
+    auto user = requireUser(db, name);
+    if (!user)
+        return 1;
+    if (action == "disable" || action == "enable") {
+        // Sign-ins stay valid: the next check-in tells the app the new state.
+        db.run("UPDATE users SET status = ? WHERE id = ?", std::string(action == "disable" ? "disabled" : "active"),
+               user->id);
+        return 0;
+    }
+    if (action == "delete") {
+        Database::Transaction transaction(db);
+        Accounts::revokeTokens(db, user->id);
+        db.run("DELETE FROM devices WHERE user_id = ?", user->id);
+        db.run("DELETE FROM users WHERE id = ?", user->id);
+        transaction.commit();
+        return 0;
+    }
+    if (action == "rename") {
+        const std::string display = args.word(3);
+        if (!Accounts::validDisplayName(display))
+            return fail("显示名称不能为空，最多 64 个字");
+        db.run("UPDATE users SET display_name = ? WHERE id = ?", display, user->id);
+        return 0;
+    }
+    if (action == "passwd") {
+        // The new password comes on standard input, never on the command line.
+        std::string password;
+        std::getline(std::cin, password);
+        if (!password.empty() && password.back() == '\r')
+            password.pop_back();
+        if (!Accounts::validPassword(password))
+            return fail("密码至少要 6 个字符");
+        const std::string hash = Secrets::hashPassword(password);
+        Database::Transaction transaction(db);
+        db.run("UPDATE users SET password_hash = ? WHERE id = ?", hash, user->id);
+        Accounts::revokeTokens(db, user->id);
+        transaction.commit();
+        return 0;
+    }
+    Admin::usage();
+    return 2;
+}
+
+int devices(Database& db, const Arguments& args)
+{
+    const std::string action = args.word(1);
+    if (action == "list") {
+        auto row = db.query("SELECT d.id, u.username, d.name, d.alias, d.created_at FROM devices d "
+                            "JOIN users u ON u.id = d.user_id WHERE ? = '' OR u.username = ? ORDER BY d.created_at",
+                            args.word(2), args.word(2));
+        std::cout << "id\tusername\tname\talias\tcreated\n";
+        while (row.step())
+            std::cout << row.text(0) << '\t' << row.text(1) << '\t' << row.text(2) << '\t' << row.text(3) << '\t'
+                      << isoTime(row.integer(4)) << '\n';
+        return 0;
+    }
+    if (action == "add") {
+        auto user = requireUser(db, args.word(2));
+        if (!user)
+            return 1;
+        if (args.word(3).empty())
+            return fail("缺少设备编号");
+        auto existing = db.query("SELECT 1 FROM devices WHERE id = ?", args.word(3));
+        if (existing.step())
+            return fail("设备编号已经存在：" + args.word(3));
+        db.run("INSERT INTO devices (id, user_id, name, alias, created_at) VALUES (?, ?, ?, ?, ?)", args.word(3),
+               user->id, args.word(4), args.word(5), ServiceText::now());
+        return 0;
+    }
+    if (action == "remove") {
+        db.run("DELETE FROM devices WHERE id = ?", args.word(2));
+        return db.changes() == 1 ? 0 : fail("没有设备 " + args.word(2));
+    }
+    Admin::usage();
+    return 2;
+}
+
+std::optional<std::string> readWhole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+int releases(Database& db, const Arguments& args)
+{
+    const std::string action = args.word(1);
+    if (action == "add") {
+        const std::string channel = args.option("channel").value_or("stable");
+        const auto version = args.option("version");
+        const auto build = number(args.option("build"));
+        const auto file = args.option("file");
+        if (channel != "stable" && channel != "test")
+            return fail("--channel 只能是 stable 或 test");
+        if (!version || version->empty() || !build || *build < 1 || !file)
+            return fail("需要 --version、--build（正整数）和 --file");
+        const auto archive = readWhole(*file);
+        if (!archive)
+            return fail("读不了 " + *file);
+        QJsonArray notes;
+        for (const std::string& line : args.all("note"))
+            notes.append(q(line));
+        if (auto notesFile = args.option("notes-file")) {
+            const auto text = readWhole(*notesFile);
+            if (!text)
+                return fail("读不了 " + *notesFile);
+            for (const QString& line : q(*text).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                notes.append(line);
+        }
+        const std::string date = args.option("date").value_or(s(QDate::currentDate().toString(Qt::ISODate)));
+        auto existing = db.query("SELECT 1 FROM releases WHERE channel = ? AND build = ?", channel, *build);
+        if (existing.step())
+            return fail("这个渠道已经有 build " + std::to_string(*build));
+        db.prepare("INSERT INTO releases (channel, version, build, date, notes, minimum_system, sha256, size, archive, "
+                   "created_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+            .bind(1, channel)
+            .bind(2, *version)
+            .bind(3, *build)
+            .bind(4, date)
+            .bind(5, QJsonDocument(notes).toJson(QJsonDocument::Compact).toStdString())
+            .bind(6, args.option("minimum-system").value_or(""))
+            .bind(7, Secrets::sha256Hex(*archive))
+            .bind(8, int64_t(archive->size()))
+            .bindBlob(9, *archive)
+            .bind(10, ServiceText::now())
+            .run();
+        std::cout << db.lastInsertId() << '\n';
+        return 0;
+    }
+    if (action == "publish" || action == "unpublish") {
+        const auto id = number(args.word(2));
+        if (!id)
+            return fail("需要发布编号");
+        db.run("UPDATE releases SET published = ? WHERE id = ?", int64_t(action == "publish"), *id);
+        return db.changes() == 1 ? 0 : fail("没有发布 " + args.word(2));
+    }
+    if (action == "list") {
+        auto row = db.query("SELECT id, channel, version, build, date, size, sha256, published FROM releases ORDER BY id");
+        std::cout << "id\tchannel\tversion\tbuild\tdate\tsize\tsha256\tpublished\n";
+        while (row.step())
+            std::cout << row.integer(0) << '\t' << row.text(1) << '\t' << row.text(2) << '\t' << row.integer(3) << '\t'
+                      << row.text(4) << '\t' << row.integer(5) << '\t' << row.text(6) << '\t'
+                      << (row.integer(7) ? "yes" : "no") << '\n';
+        return 0;
+    }
+    Admin::usage();
+    return 2;
+}
+
+std::string oneLine(std::string text, size_t limit = 80)
+{
+    for (char& c : text)
+        if (c == '\n' || c == '\t' || c == '\r')
+            c = ' ';
+    const QString shortened = q(text).left(int(limit));
+    return s(shortened);
+}
+
+int listings(Database& db, const std::string& what)
+{
+    if (what == "feedback") {
+        auto row = db.query("SELECT id, username, at, image_count, length(log), text FROM feedback ORDER BY id");
+        std::cout << "id\tusername\tat\timages\tlogBytes\ttext\n";
+        while (row.step())
+            std::cout << row.integer(0) << '\t' << row.text(1) << '\t' << isoTime(row.integer(2)) << '\t'
+                      << row.integer(3) << '\t' << row.integer(4) << '\t' << oneLine(row.text(5)) << '\n';
+    } else if (what == "diagnostics") {
+        auto row = db.query("SELECT id, username, at, reason, version, build, device_name, length(report) "
+                            "FROM diagnostics ORDER BY id");
+        std::cout << "id\tusername\tat\treason\tversion\tbuild\tdevice\tbytes\n";
+        while (row.step())
+            std::cout << row.integer(0) << '\t' << row.text(1) << '\t' << isoTime(row.integer(2)) << '\t'
+                      << row.text(3) << '\t' << row.text(4) << '\t' << row.integer(5) << '\t' << row.text(6) << '\t'
+                      << row.integer(7) << '\n';
+    } else {
+        auto row = db.query("SELECT id, username, at, version, build, channel, os, model, servers, shots, address "
+                            "FROM checkins ORDER BY id");
+        std::cout << "id\tusername\tat\tversion\tbuild\tchannel\tos\tmodel\tservers\tshots\taddress\n";
+        while (row.step())
+            std::cout << row.integer(0) << '\t' << row.text(1) << '\t' << isoTime(row.integer(2)) << '\t'
+                      << row.text(3) << '\t' << row.integer(4) << '\t' << row.text(5) << '\t' << row.text(6) << '\t'
+                      << row.text(7) << '\t' << row.integer(8) << '\t' << row.integer(9) << '\t' << row.text(10)
+                      << '\n';
+    }
+    return 0;
+}
+
+} // namespace
+
+namespace Admin {
+
+void usage()
+{
+    std::cerr << R"(用法：tarnel-accountd --db 数据库文件 命令 …
+  serve [--listen 127.0.0.1:47800] [--port-file 文件] [--tls-cert 证书 --tls-key 私钥] [--test-hooks]
+  invite create [--uses N] [--days N | --expires 2030-01-01T00:00:00Z] [--note 备注]
+  invite list | invite revoke 邀请码
+  users list | users disable|enable|delete 用户名 | users rename 用户名 显示名称
+  users passwd 用户名            （新密码从标准输入读一行）
+  devices list [用户名] | devices add 用户名 设备编号 名称 [别名] | devices remove 设备编号
+  releases add --channel stable|test --version V --build N --file 包.zip [--note 行]… [--notes-file 文件]
+               [--date 日期] [--minimum-system 版本]
+  releases publish|unpublish 编号 | releases list
+  feedback list | diagnostics list | checkins list
+)";
+}
+
+int run(Database& db, const Arguments& args)
+{
+    const std::string command = args.word(0);
+    if (command == "invite")
+        return invites(db, args);
+    if (command == "users")
+        return users(db, args);
+    if (command == "devices")
+        return devices(db, args);
+    if (command == "releases")
+        return releases(db, args);
+    if (command == "feedback" || command == "diagnostics" || command == "checkins")
+        return listings(db, command);
+    usage();
+    return 2;
+}
+
+} // namespace Admin

@@ -1,0 +1,377 @@
+#include "Api.h"
+
+#include "Secrets.h"
+#include "ServiceText.h"
+#include "TestHooks.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <httplib.h>
+
+using ServiceText::q;
+using ServiceText::refuse;
+using ServiceText::reply;
+using ServiceText::s;
+
+namespace {
+const QString disabledText = QStringLiteral("你的账号已停用，请联系管理员");
+
+std::optional<QJsonObject> jsonBody(const httplib::Request& req)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return std::nullopt;
+    return doc.object();
+}
+
+std::optional<std::string> text(const QJsonObject& o, const char* key)
+{
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (!v.isString())
+        return std::nullopt;
+    return s(v.toString());
+}
+
+std::optional<int64_t> whole(const QJsonObject& o, const char* key)
+{
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (!v.isDouble() || v.toDouble() != double(int64_t(v.toDouble())))
+        return std::nullopt;
+    return int64_t(v.toDouble());
+}
+
+QJsonObject authReply(const User& user, const std::string& token)
+{
+    return QJsonObject{{QStringLiteral("token"), q(token)},
+                       {QStringLiteral("username"), q(user.username)},
+                       {QStringLiteral("displayName"), q(user.displayName)},
+                       {QStringLiteral("role"), q(user.role)},
+                       {QStringLiteral("status"), q(user.status)}};
+}
+
+QJsonObject ok(int64_t id)
+{
+    return QJsonObject{{QStringLiteral("ok"), true}, {QStringLiteral("id"), double(id)}};
+}
+
+bool validChannel(const std::string& channel) { return channel == "stable" || channel == "test"; }
+
+std::string formText(const httplib::Request& req, const char* name)
+{
+    return req.has_file(name) ? req.get_file_value(name).content : std::string();
+}
+} // namespace
+
+Api::Api(Database& db, bool tls, TestHooks* hooks) : db(db), tls(tls), hooks(hooks) {}
+
+void Api::install(httplib::Server& server)
+{
+    auto handler = [this](void (Api::*member)(const httplib::Request&, httplib::Response&)) {
+        return httplib::Server::Handler([this, member](const httplib::Request& req, httplib::Response& res) {
+            if (hooks && hooks->intercept(req, res))
+                return;
+            (this->*member)(req, res);
+        });
+    };
+    server.set_payload_max_length(payloadLimit);
+    server.Post("/api/login", handler(&Api::login));
+    server.Post("/api/register", handler(&Api::registerAccount));
+    server.Post("/api/app/ping", handler(&Api::ping));
+    server.Post("/api/logout", handler(&Api::logout));
+    server.Get("/api/update", handler(&Api::update));
+    server.Get(R"(/downloads/(\d+)/tarnel\.zip)", handler(&Api::download));
+    server.Post("/api/diag", handler(&Api::diag));
+    server.Post("/api/feedback", handler(&Api::feedback));
+    server.Post(R"(/api/device/(.+)/remove)", handler(&Api::removeDevice));
+
+    if (hooks) {
+        // Under test every request is recorded and may be scripted, also on paths the API does not have.
+        const httplib::Server::Handler anyPath = [this](const httplib::Request& req, httplib::Response& res) {
+            if (!hooks->intercept(req, res))
+                refuse(res, 404, QStringLiteral("没有这个接口"));
+        };
+        server.Get("/.*", anyPath);
+        server.Post("/.*", anyPath);
+        server.Put("/.*", anyPath);
+        server.Delete("/.*", anyPath);
+    }
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+        refuse(res, 500, QStringLiteral("服务器内部出错，请稍后再试"));
+    });
+    // Replies the library makes itself (no route, too large, bad request) get the same JSON shape.
+    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty() || TestHooks::answeredByScript())
+            return;
+        switch (res.status) {
+        case 404:
+            refuse(res, 404, QStringLiteral("没有这个接口"));
+            break;
+        case 413:
+            refuse(res, 413, QStringLiteral("上传的内容太大了"));
+            break;
+        case 400:
+            refuse(res, 400, QStringLiteral("请求格式不对"));
+            break;
+        default:
+            refuse(res, res.status, QStringLiteral("服务器出错了，请稍后再试"));
+        }
+    });
+}
+
+std::string Api::base(const httplib::Request& req) const
+{
+    std::string host = req.get_header_value("Host");
+    if (host.empty())
+        host = "127.0.0.1";
+    return (tls ? "https://" : "http://") + host;
+}
+
+std::optional<User> Api::authorise(const httplib::Request& req, httplib::Response& res, bool active)
+{
+    const std::string header = req.get_header_value("Authorization");
+    const std::string prefix = "Bearer ";
+    std::optional<User> user;
+    if (header.rfind(prefix, 0) == 0)
+        user = Accounts::byToken(db, header.substr(prefix.size()));
+    if (!user) {
+        refuse(res, 401, QStringLiteral("登录已失效，请重新登录"), QStringLiteral("invalid"));
+        return std::nullopt;
+    }
+    if (active && user->status != "active") {
+        refuse(res, 403, disabledText, QStringLiteral("disabled"));
+        return std::nullopt;
+    }
+    return user;
+}
+
+void Api::login(const httplib::Request& req, httplib::Response& res)
+{
+    const auto body = jsonBody(req);
+    const auto username = body ? text(*body, "username") : std::nullopt;
+    const auto password = body ? text(*body, "password") : std::nullopt;
+    if (!username || !password || username->empty() || password->empty())
+        return refuse(res, 400, QStringLiteral("请填写用户名和密码"));
+
+    std::optional<User> user;
+    std::string hash;
+    {
+        auto lock = db.lock();
+        auto row = db.query("SELECT password_hash FROM users WHERE username = ?", *username);
+        if (row.step()) {
+            hash = row.text(0);
+            user = Accounts::byName(db, *username);
+        }
+    }
+    // The slow check runs outside the lock; an unknown name costs the same time as a wrong password.
+    if (!user) {
+        Secrets::burnPasswordCheck(*password);
+        return refuse(res, 401, QStringLiteral("用户名或密码不对"));
+    }
+    if (!Secrets::verifyPassword(*password, hash))
+        return refuse(res, 401, QStringLiteral("用户名或密码不对"));
+    if (user->status != "active")
+        return refuse(res, 403, disabledText, QStringLiteral("disabled"));
+
+    auto lock = db.lock();
+    const std::string token = Accounts::issueToken(db, user->id);
+    reply(res, 200, authReply(*user, token));
+}
+
+void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
+{
+    const auto body = jsonBody(req);
+    if (!body)
+        return refuse(res, 400, QStringLiteral("请求格式不对"));
+    const std::string username = text(*body, "username").value_or("");
+    const std::string password = text(*body, "password").value_or("");
+    const std::string displayName = text(*body, "displayName").value_or("");
+    const std::string invite = text(*body, "invite").value_or("");
+    if (!Accounts::validUsername(username))
+        return refuse(res, 400, QStringLiteral("用户名只能用字母、数字和 . _ -，2 到 32 个字符，以字母或数字开头"));
+    if (!Accounts::validPassword(password))
+        return refuse(res, 400, QStringLiteral("密码至少要 6 个字符"));
+    if (!Accounts::validDisplayName(displayName))
+        return refuse(res, 400, QStringLiteral("显示名称不能为空，最多 64 个字"));
+    if (invite.empty())
+        return refuse(res, 400, QStringLiteral("请填写邀请码"));
+
+    const std::string hash = Secrets::hashPassword(password);
+    auto lock = db.lock();
+    Database::Transaction transaction(db);
+    auto code = db.query("SELECT max_uses, uses, expires_at, revoked FROM invites WHERE code = ?", invite);
+    if (!code.step())
+        return refuse(res, 403, QStringLiteral("邀请码不对"));
+    if (code.integer(3) != 0)
+        return refuse(res, 403, QStringLiteral("邀请码已作废"));
+    if (!code.isNull(2) && code.integer(2) <= ServiceText::now())
+        return refuse(res, 403, QStringLiteral("邀请码已过期"));
+    if (code.integer(1) >= code.integer(0))
+        return refuse(res, 403, QStringLiteral("邀请码已经用完了"));
+    if (Accounts::byName(db, username))
+        return refuse(res, 409, QStringLiteral("这个用户名已经有人用了"));
+
+    db.run("INSERT INTO users (username, password_hash, display_name, role, status, invite, created_at) "
+           "VALUES (?, ?, ?, 'user', 'active', ?, ?)",
+           username, hash, s(q(displayName).trimmed()), invite, ServiceText::now());
+    const int64_t id = db.lastInsertId();
+    db.run("UPDATE invites SET uses = uses + 1 WHERE code = ?", invite);
+    const std::string token = Accounts::issueToken(db, id);
+    transaction.commit();
+    reply(res, 200, authReply(*Accounts::byName(db, username), token));
+}
+
+void Api::ping(const httplib::Request& req, httplib::Response& res)
+{
+    auto lock = db.lock();
+    const auto user = authorise(req, res, false);
+    if (!user)
+        return;
+    const auto body = jsonBody(req);
+    const auto version = body ? text(*body, "version") : std::nullopt;
+    const auto build = body ? whole(*body, "build") : std::nullopt;
+    const auto channel = body ? text(*body, "channel") : std::nullopt;
+    if (!version || !build || !channel || !validChannel(*channel))
+        return refuse(res, 400, QStringLiteral("报到内容不对，请更新 tarnel"));
+
+    db.run("INSERT INTO checkins (user_id, username, at, version, build, channel, os, model, servers, shots, address) "
+           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+           user->id, user->username, ServiceText::now(), *version, *build, *channel,
+           text(*body, "os").value_or(""), text(*body, "model").value_or(""), whole(*body, "servers").value_or(0),
+           whole(*body, "shots").value_or(0), req.remote_addr);
+
+    QJsonObject answer{{QStringLiteral("account"), q(user->status)},
+                       {QStringLiteral("displayName"), q(user->displayName)},
+                       {QStringLiteral("role"), q(user->role)}};
+    if (auto offer = Accounts::offer(db, *channel, *build, base(req)))
+        answer.insert(QStringLiteral("update"), *offer);
+    reply(res, 200, answer);
+}
+
+void Api::logout(const httplib::Request& req, httplib::Response& res)
+{
+    auto lock = db.lock();
+    if (!authorise(req, res, false))
+        return;
+    const std::string token = req.get_header_value("Authorization").substr(7);
+    db.run("DELETE FROM tokens WHERE hash = ?", Secrets::sha256Hex(token));
+    reply(res, 200, QJsonObject{{QStringLiteral("ok"), true}});
+}
+
+void Api::update(const httplib::Request& req, httplib::Response& res)
+{
+    const std::string channel = req.get_param_value("channel");
+    bool numeric = false;
+    const qint64 build = q(req.get_param_value("build")).toLongLong(&numeric);
+    if (!validChannel(channel) || !numeric)
+        return refuse(res, 400, QStringLiteral("检查更新的参数不对"));
+    auto lock = db.lock();
+    reply(res, 200, Accounts::offer(db, channel, build, base(req)).value_or(QJsonObject{{QStringLiteral("available"), false}}));
+}
+
+void Api::download(const httplib::Request& req, httplib::Response& res)
+{
+    const int64_t id = std::stoll(req.matches[1]);
+    int64_t size = 0;
+    {
+        auto lock = db.lock();
+        auto row = db.query("SELECT size FROM releases WHERE id = ? AND published = 1", id);
+        if (!row.step())
+            return refuse(res, 404, QStringLiteral("没有这个更新包"));
+        size = row.integer(0);
+    }
+    // Sent in pieces straight from the database, so a large archive never sits in memory whole.
+    res.set_content_provider(size_t(size), "application/zip", [this, id](size_t offset, size_t length, httplib::DataSink& sink) {
+        const size_t piece = std::min<size_t>(length, 1u << 20);
+        std::string bytes;
+        {
+            auto lock = db.lock();
+            auto row = db.query("SELECT substr(archive, ?, ?) FROM releases WHERE id = ?", int64_t(offset + 1),
+                                int64_t(piece), id);
+            if (!row.step())
+                return false;
+            bytes = row.blob(0);
+        }
+        if (bytes.empty())
+            return false;
+        return sink.write(bytes.data(), bytes.size());
+    });
+}
+
+void Api::diag(const httplib::Request& req, httplib::Response& res)
+{
+    auto lock = db.lock();
+    const auto user = authorise(req, res, true);
+    if (!user)
+        return;
+    if (req.body.size() > diagLimit)
+        return refuse(res, 413, QStringLiteral("诊断报告太大了（最多 4 MB）"));
+    const auto body = jsonBody(req);
+    if (!body)
+        return refuse(res, 400, QStringLiteral("诊断报告格式不对"));
+    db.run("INSERT INTO diagnostics (user_id, username, at, reason, version, build, device_name, device_alias, report) "
+           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+           user->id, user->username, ServiceText::now(), text(*body, "reason").value_or(""),
+           text(*body, "version").value_or(""), whole(*body, "build").value_or(0),
+           text(*body, "deviceName").value_or(""), text(*body, "deviceAlias").value_or(""), req.body);
+    reply(res, 200, ok(db.lastInsertId()));
+}
+
+void Api::feedback(const httplib::Request& req, httplib::Response& res)
+{
+    {
+        auto lock = db.lock();
+        if (!authorise(req, res, true))
+            return;
+    }
+    if (!req.is_multipart_form_data())
+        return refuse(res, 400, QStringLiteral("反馈格式不对"));
+    const std::string text = formText(req, "text");
+    const std::string env = formText(req, "env");
+    const std::string log = formText(req, "log");
+    const auto images = req.files.equal_range("images");
+    const auto imageCount = std::distance(images.first, images.second);
+    if (q(text).size() > textLimit)
+        return refuse(res, 413, QStringLiteral("反馈文字太长了（最多 20000 字）"));
+    if (env.size() > envLimit || log.size() > logLimit)
+        return refuse(res, 413, QStringLiteral("附带的日志太大了"));
+    if (imageCount > imageCountLimit)
+        return refuse(res, 413, QStringLiteral("最多附 6 张图"));
+    for (auto it = images.first; it != images.second; ++it)
+        if (it->second.content.size() > imageLimit)
+            return refuse(res, 413, QStringLiteral("图片太大了（每张最多 10 MB）"));
+
+    auto lock = db.lock();
+    const auto user = authorise(req, res, true);
+    if (!user)
+        return;
+    Database::Transaction transaction(db);
+    db.run("INSERT INTO feedback (user_id, username, at, text, env, log, image_count) VALUES (?, ?, ?, ?, ?, ?, ?)",
+           user->id, user->username, ServiceText::now(), text, env, log, int64_t(imageCount));
+    const int64_t id = db.lastInsertId();
+    int position = 1;
+    for (auto it = images.first; it != images.second; ++it, ++position)
+        db.prepare("INSERT INTO feedback_images (feedback_id, position, filename, bytes) VALUES (?, ?, ?, ?)")
+            .bind(1, id)
+            .bind(2, position)
+            .bind(3, it->second.filename)
+            .bindBlob(4, it->second.content)
+            .run();
+    transaction.commit();
+    reply(res, 200, ok(id));
+}
+
+void Api::removeDevice(const httplib::Request& req, httplib::Response& res)
+{
+    auto lock = db.lock();
+    const auto user = authorise(req, res, true);
+    if (!user)
+        return;
+    const std::string id = req.matches[1];
+    // Another account's device answers exactly like a missing one.
+    auto row = db.query("SELECT 1 FROM devices WHERE id = ? AND user_id = ?", id, user->id);
+    if (!row.step())
+        return refuse(res, 404, QStringLiteral("你的账号里没有这台设备"));
+    db.run("DELETE FROM devices WHERE id = ? AND user_id = ?", id, user->id);
+    reply(res, 200, QJsonObject{{QStringLiteral("ok"), true}});
+}

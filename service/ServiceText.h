@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <optional>
+#include <string>
+
+namespace httplib {
+struct Response;
+}
+
+// Small conversions shared by the HTTP side and the admin command line.
+namespace ServiceText {
+
+inline QString q(const std::string& text) { return QString::fromStdString(text); }
+inline std::string s(const QString& text) { return text.toStdString(); }
+
+// Seconds since the epoch, and their ISO text for listings.
+int64_t now();
+std::string isoTime(int64_t seconds);
+
+// A JSON reply; an error reply carries `error` (shown to the user) and optionally the account word.
+void reply(httplib::Response& res, int status, const QJsonObject& body);
+void refuse(httplib::Response& res, int status, const QString& error,
+            const std::optional<QString>& account = std::nullopt);
+
+} // namespace ServiceText

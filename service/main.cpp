@@ -1,0 +1,133 @@
+#include "Admin.h"
+#include "Api.h"
+#include "Arguments.h"
+#include "Database.h"
+#include "TestHooks.h"
+
+#include <httplib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <pthread.h>
+#include <thread>
+
+namespace {
+
+bool writePortFile(const std::string& path, int port)
+{
+    // Written whole and then renamed, so a waiting test never reads half a number.
+    const std::string temp = path + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        out << port << '\n';
+        if (!out.flush())
+            return false;
+    }
+    return std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+int serve(Database& db, const Arguments& args)
+{
+    const std::string listen = args.option("listen").value_or("127.0.0.1:47800");
+    const auto colon = listen.rfind(':');
+    if (colon == std::string::npos)
+        return std::cerr << "--listen 要写成 地址:端口\n", 2;
+    std::string host = listen.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    int port = 0;
+    try {
+        port = std::stoi(listen.substr(colon + 1));
+    } catch (const std::exception&) {
+        return std::cerr << "端口不对：" << listen << '\n', 2;
+    }
+
+    const auto cert = args.option("tls-cert");
+    const auto key = args.option("tls-key");
+    if (bool(cert) != bool(key))
+        return std::cerr << "--tls-cert 和 --tls-key 要一起给\n", 2;
+    std::unique_ptr<httplib::Server> server;
+    if (cert) {
+        auto tlsServer = std::make_unique<httplib::SSLServer>(cert->c_str(), key->c_str());
+        if (!tlsServer->is_valid())
+            return std::cerr << "读不了 TLS 证书或私钥\n", 1;
+        server = std::move(tlsServer);
+    } else {
+        server = std::make_unique<httplib::Server>();
+    }
+
+    // A worker serves one connection at a time and idles on keep-alive: plenty of workers and a short
+    // idle time keep a few chatty clients from starving the rest, and let a stop finish quickly.
+    server->new_task_queue = [] { return new httplib::ThreadPool(64); };
+    server->set_keep_alive_timeout(2);
+
+    std::unique_ptr<TestHooks> hooks;
+    if (args.flag("test-hooks")) {
+        hooks = std::make_unique<TestHooks>();
+        hooks->install(*server);
+    }
+    Api api(db, bool(cert), hooks.get());
+    api.install(*server);
+
+    if (port == 0) {
+        port = server->bind_to_any_port(host);
+        if (port < 0)
+            return std::cerr << "监听不了 " << listen << '\n', 1;
+    } else if (!server->bind_to_port(host, port)) {
+        return std::cerr << "监听不了 " << listen << '\n', 1;
+    }
+    if (auto file = args.option("port-file"); file && !writePortFile(*file, port))
+        return std::cerr << "写不了端口文件 " << *file << '\n', 1;
+
+    // SIGINT/SIGTERM end the service cleanly: a thread waits for them and stops the server.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    std::thread([&signals, &server] {
+        int received = 0;
+        sigwait(&signals, &received);
+        server->stop();
+    }).detach();
+
+    std::cerr << "tarnel-accountd：在 " << (cert ? "https" : "http") << "://" << listen.substr(0, colon) << ':'
+              << port << "/ 上服务" << (hooks ? "（测试钩子已开）" : "") << std::endl;
+    server->listen_after_bind();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Blocked before any thread starts, so only the waiting thread receives them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const Arguments args(argc, argv, {"test-hooks", "help"});
+    if (args.flag("help") || args.words().empty()) {
+        Admin::usage();
+        return args.flag("help") ? 0 : 2;
+    }
+    if (!args.error().empty())
+        return std::cerr << args.error() << '\n', 2;
+    const auto dbPath = args.option("db");
+    if (!dbPath)
+        return std::cerr << "需要 --db 数据库文件\n", 2;
+    try {
+        Database db(*dbPath);
+        if (args.word(0) == "serve")
+            return serve(db, args);
+        return Admin::run(db, args);
+    } catch (const DatabaseError& error) {
+        std::cerr << "数据库出错：" << error.what() << '\n';
+        return 1;
+    }
+}

@@ -1,0 +1,51 @@
+#include "account/AccountRecord.h"
+
+#include "account/ReplyFields.h"
+#include "state/AtomicFile.h"
+#include "state/Paths.h"
+
+#include <QFile>
+#include <QJsonDocument>
+
+AccountRecord AccountRecord::decode(const QJsonObject& o)
+{
+    AccountRecord record;
+    record.username = Json::requireString(o, QStringLiteral("username"));
+    record.displayName = Json::requireString(o, QStringLiteral("displayName"));
+    record.token = Json::requireString(o, QStringLiteral("token"));
+    record.role = ReplyFields::string(o, QStringLiteral("role"));
+    return record;
+}
+
+QJsonObject AccountRecord::encode() const
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("username"), username);
+    o.insert(QStringLiteral("displayName"), displayName);
+    o.insert(QStringLiteral("token"), token);
+    Json::put(o, QStringLiteral("role"), role);
+    return o;
+}
+
+QString AccountRecord::filePath() { return Paths::inData(QStringLiteral("account.json")); }
+
+std::optional<AccountRecord> AccountRecord::load()
+{
+    QFile file(filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    try {
+        return decode(Json::decodeObject(file.readAll()));
+    } catch (const JsonError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<QString> AccountRecord::save() const
+{
+    const QByteArray bytes = QJsonDocument(encode()).toJson(QJsonDocument::Compact);
+    Paths::ensure(Paths::dataDirectory());
+    return AtomicFile::write(filePath(), bytes, 0600);
+}
+
+void AccountRecord::remove() { QFile::remove(filePath()); }

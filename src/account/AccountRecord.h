@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QJsonObject>
+#include <optional>
+
+// The saved sign-in, kept in account.json in the data directory (private, 0600).
+struct AccountRecord {
+    QString username;
+    QString displayName;
+    QString token;
+    std::optional<QString> role;
+
+    static AccountRecord decode(const QJsonObject& o); // throws JsonError
+    QJsonObject encode() const;                       // `role` only when set
+
+    static QString filePath();
+    // The saved sign-in; none when the file is missing, unreadable or does not decode.
+    static std::optional<AccountRecord> load();
+    // Compact JSON, written atomically with mode 0600 from its creation. Returns an error text on failure.
+    std::optional<QString> save() const;
+    // Deletes account.json; a missing file or any error is ignored.
+    static void remove();
+
+    bool operator==(const AccountRecord&) const = default;
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+
+class Clipboard;
+
+// Notices a new image on the clipboard and hands it on. A change is taken at once while watching is on (the
+// 0.5 s poll catches what a notice missed, also changes made while watching was off); it is dropped while
+// paused, while suppressed, while the content is our own, and during the first moments after creation.
+class ClipboardWatcher : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds pollInterval{500};
+    static constexpr std::chrono::milliseconds defaultStartupQuiet{2000};
+
+    explicit ClipboardWatcher(Clipboard& clipboard, QObject* parent = nullptr,
+                              std::chrono::milliseconds startupQuiet = defaultStartupQuiet);
+
+    // The gate: watching on or off.
+    void start();
+    void stop();
+    bool isWatching() const { return poll.isActive(); }
+
+    bool isPaused() const { return paused; }
+    void setPaused(bool on) { paused = on; }
+
+    // Drops every change for the next `seconds` (the app is about to write the clipboard itself).
+    void suppress(double seconds);
+
+    // Receives the first image of a change, with the source "剪贴板".
+    std::function<void(const QImage& image, const QString& source)> onCapture;
+
+private:
+    void check();
+    bool ignoresChangesNow() const;
+
+    Clipboard& clipboard;
+    QTimer poll;
+    QElapsedTimer age; // monotonic: a clock set back must not stretch the windows
+    qint64 quietUntil = 0;
+    qint64 suppressedUntil = 0;
+    quint64 seen = 0;
+    bool paused = false;
+};

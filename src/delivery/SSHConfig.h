@@ -1,0 +1,44 @@
+#pragma once
+
+#include "state/Server.h"
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+// The generated ssh_config: one Host block per destination, all with tarnel's own key, its own
+// known_hosts and shared connections. Every value is checked before it is written; a destination with
+// an unsafe value gets no block (and a log line) instead of breaking the file for all the others.
+class SSHConfig {
+public:
+    struct Context {
+        QString dataDirectory;
+        QString controlDirectory;
+        std::optional<QString> netBinary;
+    };
+    struct Rendered {
+        QString text;
+        QStringList skipped; // one log line per destination left out
+    };
+
+    static Context currentContext();
+    static QString path(); // <data>/ssh_config
+
+    static Rendered render(const QList<Server>& servers, const Context& context);
+    // Renders for the current data directory and replaces the file (0600); an error text, or none.
+    static std::optional<QString> write(const QList<Server>& servers);
+
+    // The Host name a destination is reached by: "tarnel-<id>" for a server, the alias for a device.
+    static QString alias(const Server& server);
+    // Why a destination gets no block, as a ready message; none when it gets one.
+    static std::optional<QString> problem(const Server& server, const Context& context);
+
+    // "[user@]host[:port]" in canonical form (port only when not 22, IPv6 in brackets when a port
+    // follows), or none when the text is anything else.
+    static std::optional<QString> canonicalJump(const QString& text);
+
+    static bool isValidHost(const QString& host);
+    static bool isValidUser(const QString& user);
+    static bool isValidDeviceAlias(const QString& alias);
+    static bool isValidDeviceID(const QString& id);
+};

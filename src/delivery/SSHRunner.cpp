@@ -1,0 +1,296 @@
+#include "delivery/SSHRunner.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr int killGraceMs = 2000;
+constexpr int tickMs = 50;
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { close(); }
+    int get() const { return fd; }
+    bool open() const { return fd >= 0; }
+    void reset(int value) { close(); fd = value; }
+    void close()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+
+private:
+    int fd = -1;
+};
+
+bool makePipe(Fd& readEnd, Fd& writeEnd)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    readEnd.reset(fds[0]);
+    writeEnd.reset(fds[1]);
+    return true;
+}
+
+void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// Reads what is there now; false at end of file or on an error.
+bool drain(Fd& fd, QByteArray& into)
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n > 0) {
+            into.append(buffer, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            return true;
+        fd.close();
+        return false;
+    }
+}
+
+CommandResult startFailure(const QString& program, int error)
+{
+    CommandResult result;
+    result.status = -1;
+    result.stderr = QStringLiteral("无法启动 ") + program + QStringLiteral("：") +
+        QString::fromLocal8Bit(std::strerror(error));
+    return result;
+}
+
+int openPidFd(pid_t pid)
+{
+#ifdef SYS_pidfd_open
+    return int(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    return -1;
+#endif
+}
+
+// SIGPIPE from a write into a closed stdin is directed at this thread: keep it blocked for the run and
+// swallow it afterwards, instead of ignoring it for the whole process.
+class PipeSignalGuard {
+public:
+    PipeSignalGuard()
+    {
+        sigemptyset(&pipeSet);
+        sigaddset(&pipeSet, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSet, &previous);
+    }
+    ~PipeSignalGuard()
+    {
+        const timespec zero {};
+        while (sigtimedwait(&pipeSet, nullptr, &zero) > 0) {
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+
+private:
+    sigset_t pipeSet;
+    sigset_t previous;
+};
+
+} // namespace
+
+CommandResult SSHRunner::run(const QString& program, const QStringList& args,
+    const std::optional<QByteArray>& input, double timeoutSeconds, const CancelToken& cancel)
+{
+    PipeSignalGuard pipeGuard;
+
+    Fd inRead, inWrite, outRead, outWrite, errRead, errWrite;
+    if (input) {
+        if (!makePipe(inRead, inWrite))
+            return startFailure(program, errno);
+    } else {
+        inRead.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    }
+    if (!makePipe(outRead, outWrite) || !makePipe(errRead, errWrite))
+        return startFailure(program, errno);
+
+    const QByteArray path = QFile::encodeName(program);
+    QList<QByteArray> argBytes { path };
+    for (const QString& arg : args)
+        argBytes << arg.toUtf8();
+    std::vector<char*> argv;
+    for (QByteArray& arg : argBytes)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, inRead.get(), 0);
+    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), 1);
+    posix_spawn_file_actions_adddup2(&actions, errWrite.get(), 2);
+    // Nothing of ours leaks into the child: an ssh control master lives on for minutes.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t noSignals, defaults;
+    sigemptyset(&noSignals);
+    sigfillset(&defaults);
+    posix_spawnattr_setsigmask(&attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(
+        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    pid_t pid = -1;
+    const int spawnError = ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawnError != 0)
+        return startFailure(program, spawnError);
+
+    inRead.close();
+    outWrite.close();
+    errWrite.close();
+    if (inWrite.open())
+        setNonBlocking(inWrite.get());
+    setNonBlocking(outRead.get());
+    setNonBlocking(errRead.get());
+    Fd pidFd(openPidFd(pid));
+
+    CommandResult result;
+    QByteArray out, err;
+    qsizetype written = 0;
+    if (input && input->isEmpty())
+        inWrite.close();
+
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 timeoutMs = qint64(timeoutSeconds * 1000);
+    qint64 killAtMs = -1; // set once SIGTERM went out
+    int waitStatus = 0;
+    bool exited = false;
+
+    while (!exited) {
+        const bool stopRequested = cancel.isCancelled() || clock.elapsed() >= timeoutMs;
+        if (stopRequested && killAtMs < 0) {
+            if (cancel.isCancelled())
+                result.cancelled = true;
+            else
+                result.timedOut = true;
+            ::kill(-pid, SIGTERM);
+            killAtMs = clock.elapsed() + killGraceMs;
+            inWrite.close();
+        }
+        if (killAtMs >= 0 && clock.elapsed() >= killAtMs) {
+            ::kill(-pid, SIGKILL);
+            killAtMs = std::numeric_limits<qint64>::max();
+        }
+
+        pollfd fds[4];
+        int count = 0;
+        int inIndex = -1, outIndex = -1, errIndex = -1, pidIndex = -1;
+        if (inWrite.open()) {
+            inIndex = count;
+            fds[count++] = { inWrite.get(), POLLOUT, 0 };
+        }
+        if (outRead.open()) {
+            outIndex = count;
+            fds[count++] = { outRead.get(), POLLIN, 0 };
+        }
+        if (errRead.open()) {
+            errIndex = count;
+            fds[count++] = { errRead.get(), POLLIN, 0 };
+        }
+        if (pidFd.open()) {
+            pidIndex = count;
+            fds[count++] = { pidFd.get(), POLLIN, 0 };
+        }
+        qint64 waitMs = killAtMs >= 0 ? tickMs : std::max<qint64>(0, timeoutMs - clock.elapsed());
+        if (!pidFd.open() || !(outRead.open() || errRead.open()))
+            waitMs = std::min<qint64>(waitMs, 10); // no way to be woken by the exit: look regularly
+        waitMs = std::min<qint64>(waitMs, tickMs); // cancel is only seen between waits
+        const int ready = ::poll(fds, nfds_t(count), int(waitMs));
+        if (ready < 0 && errno != EINTR)
+            break;
+
+        if (inIndex >= 0 && (fds[inIndex].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            const ssize_t n = ::write(inWrite.get(), input->constData() + written, size_t(input->size() - written));
+            if (n > 0)
+                written += n;
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                inWrite.close(); // the child stopped reading: what it did not take is its business
+            if (written == input->size())
+                inWrite.close();
+        }
+        if (outIndex >= 0 && fds[outIndex].revents)
+            drain(outRead, out);
+        if (errIndex >= 0 && fds[errIndex].revents)
+            drain(errRead, err);
+
+        const bool mayHaveExited = pidIndex < 0 || (fds[pidIndex].revents & POLLIN);
+        if (mayHaveExited) {
+            const pid_t done = ::waitpid(pid, &waitStatus, WNOHANG);
+            if (done == pid || (done < 0 && errno == ECHILD))
+                exited = true;
+        }
+    }
+    if (!exited)
+        ::waitpid(pid, &waitStatus, 0);
+
+    // Whatever the child wrote is in the pipes now. A grandchild that kept them open (a daemon, an ssh
+    // control master) is not waited for.
+    if (outRead.open())
+        drain(outRead, out);
+    if (errRead.open())
+        drain(errRead, err);
+
+    if (WIFEXITED(waitStatus))
+        result.status = WEXITSTATUS(waitStatus);
+    else if (WIFSIGNALED(waitStatus))
+        result.status = 128 + WTERMSIG(waitStatus);
+    result.stdout = QString::fromUtf8(out);
+    result.stderr = QString::fromUtf8(err);
+    return result;
+}
+
+QFuture<CommandResult> SSHRunner::start(const QString& program, const QStringList& args,
+    const std::optional<QByteArray>& input, double timeoutSeconds, const CancelToken& cancel)
+{
+    return QtConcurrent::run(pool(), [=] { return run(program, args, input, timeoutSeconds, cancel); });
+}
+
+QFuture<CommandResult> SSHRunner::ssh(const QStringList& args, const std::optional<QByteArray>& input,
+    double timeoutSeconds, const CancelToken& cancel)
+{
+    return start(sshPath(), args, input, timeoutSeconds, cancel);
+}
+
+QThreadPool* SSHRunner::pool()
+{
+    static QThreadPool* instance = [] {
+        auto* created = new QThreadPool;
+        created->setMaxThreadCount(32);
+        created->setExpiryTimeout(60000);
+        return created;
+    }();
+    return instance;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "delivery/CommandResult.h"
+
+#include <QByteArray>
+#include <QFuture>
+#include <QStringList>
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class QThreadPool;
+
+// The one way tarnel runs another program: exactly the given arguments, optional standard input, a
+// time-out, cancellation. The child gets its own process group, so a time-out or a cancel ends whatever
+// it started too (SIGTERM, then SIGKILL 2 s later).
+class SSHRunner {
+public:
+    // Shared between the caller and a running command; cancel() ends the run soon after.
+    class CancelToken {
+    public:
+        CancelToken() : flag(std::make_shared<std::atomic_bool>(false)) {}
+        void cancel() const { flag->store(true); }
+        bool isCancelled() const { return flag->load(); }
+        bool operator==(const CancelToken& other) const { return flag == other.flag; }
+
+    private:
+        std::shared_ptr<std::atomic_bool> flag;
+    };
+
+    static QString sshPath() { return QStringLiteral("/usr/bin/ssh"); }
+
+    // Blocks the calling thread until the program ends. Never call it on the main thread.
+    static CommandResult run(const QString& program, const QStringList& args,
+        const std::optional<QByteArray>& input, double timeoutSeconds, const CancelToken& cancel = {});
+
+    // The same on a worker thread.
+    static QFuture<CommandResult> start(const QString& program, const QStringList& args,
+        const std::optional<QByteArray>& input, double timeoutSeconds, const CancelToken& cancel = {});
+
+    // /usr/bin/ssh with exactly `args`; nothing is added.
+    static QFuture<CommandResult> ssh(const QStringList& args, const std::optional<QByteArray>& input,
+        double timeoutSeconds, const CancelToken& cancel = {});
+
+    // Worker threads for runs that block (ssh, scripts). The global pool is sized for CPU work and would
+    // let a few slow servers starve everything else.
+    static QThreadPool* pool();
+};

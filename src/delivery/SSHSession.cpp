@@ -1,0 +1,16 @@
+#include "delivery/SSHSession.h"
+
+QString SSHSession::address() const
+{
+    QString text;
+    if (user && !user->isEmpty())
+        text = *user + QLatin1Char('@');
+    const bool withPort = port && *port != 22;
+    if (withPort && host.contains(QLatin1Char(':')))
+        text += QLatin1Char('[') + host + QLatin1Char(']');
+    else
+        text += host;
+    if (withPort)
+        text += QLatin1Char(':') + QString::number(*port);
+    return text;
+}

@@ -1,0 +1,310 @@
+#include "delivery/Uploader.h"
+
+#include "app/Flash.h"
+#include "capture/ShotStore.h"
+#include "delivery/ReceiverClient.h"
+#include "delivery/SSHConfig.h"
+#include "delivery/SessionDetector.h"
+#include "platform/Clock.h"
+#include "state/Log.h"
+
+#include <QImageReader>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <unistd.h>
+
+namespace {
+enum class Sent { ok, failed, superseded };
+constexpr int rmBatch = 100;
+
+bool isDone(const Shot& shot, const Server& server)
+{
+    const auto upload = shot.upload(server.id);
+    return upload && upload->state == Upload::State::done;
+}
+} // namespace
+
+struct Uploader::Round {
+    QString name;
+    QList<Server> targets;
+    QHash<QUuid, bool> succeeded;
+    qsizetype left = 0;
+    bool superseded = false;
+    bool purgeAfter = false;
+};
+
+Uploader::Uploader(ShotStore& shots, Flash& flash, Hooks hooks, QObject* parent)
+    : QObject(parent), shots(shots), flash(flash), hooks(std::move(hooks))
+{
+    if (!this->hooks.sessions)
+        this->hooks.sessions = [] { return SessionDetector::activeSessions(::getpid(), SSHConfig::path()); };
+}
+
+bool Uploader::isChosen(const Server& server, const QList<SSHSession>& sessions)
+{
+    if (!isActive(server))
+        return false;
+    if (!server.smartOnly)
+        return true;
+    return std::any_of(sessions.begin(), sessions.end(), [&](const SSHSession& session) {
+        if (session.host.compare(server.host, Qt::CaseInsensitive) == 0)
+            return true;
+        return std::any_of(server.matchKeywords.begin(), server.matchKeywords.end(), [&](const QString& keyword) {
+            return !keyword.isEmpty() && session.host.compare(keyword, Qt::CaseInsensitive) == 0;
+        });
+    });
+}
+
+QString Uploader::label(const Shot& shot) { return QStringLiteral("截图%1").arg(shot.n); }
+
+void Uploader::notify(const QString& text, const QString& imagePath)
+{
+    if (imagePath.isEmpty()) {
+        flash.show(QImage(), text);
+        return;
+    }
+    QtConcurrent::run(SSHRunner::pool(), [imagePath] {
+        QImageReader reader(imagePath);
+        return reader.read();
+    }).then(this, [this, text](const QImage& image) { flash.show(image, text); });
+}
+
+QList<Server> Uploader::activeServers() const
+{
+    QList<Server> active;
+    for (const Server& server : hooks.servers())
+        if (isActive(server))
+            active << server;
+    return active;
+}
+
+void Uploader::upload(const QString& name, bool isUpdate)
+{
+    if (isUpdate) {
+        ++generations[name];
+        for (const SSHRunner::CancelToken& token : running.take(name))
+            token.cancel();
+    }
+    const QList<Server> servers = hooks.servers();
+    const bool needSessions = std::any_of(servers.begin(), servers.end(),
+        [](const Server& s) { return isActive(s) && s.smartOnly; });
+
+    const quint64 generation = generations.value(name);
+    auto choose = [this, name, servers, generation](const QList<SSHSession>& sessions) {
+        const auto shot = shots.shot(name);
+        if (!shot || generations.value(name) != generation)
+            return; // gone, or an update came while the sessions were read
+        QList<Server> chosen, skipped;
+        for (const Server& server : servers) {
+            if (isChosen(server, sessions))
+                chosen << server;
+            else if (server.setup.keyInstalled)
+                skipped << server;
+        }
+        startRound(name, generation, chosen, skipped, shot->n % 5 == 1);
+    };
+    if (!needSessions) {
+        choose({});
+        return;
+    }
+    QtConcurrent::run(SSHRunner::pool(), hooks.sessions).then(this, choose);
+}
+
+void Uploader::fillMissing(const QString& name)
+{
+    const auto shot = shots.shot(name);
+    if (!shot)
+        return;
+    QList<Server> missing;
+    for (const Server& server : activeServers())
+        if (!isDone(*shot, server))
+            missing << server;
+    if (missing.isEmpty()) {
+        Log::write(label(*shot) + QStringLiteral(" 已在所有开着的服务器上，不用补传"));
+        Q_EMIT roundFinished(name);
+        return;
+    }
+    startRound(name, generations.value(name), missing, {}, false);
+}
+
+void Uploader::startRound(const QString& name, quint64 generation, const QList<Server>& targets,
+    const QList<Server>& skipped, bool purgeAfter)
+{
+    const auto shot = shots.shot(name);
+    if (!shot)
+        return;
+    const QDateTime now = Clock::instance().now();
+    for (const Server& server : skipped)
+        shots.setUpload(name, server.id, Upload { Upload::State::skipped, std::nullopt, std::nullopt, now });
+
+    if (targets.isEmpty()) {
+        notify(label(*shot) + QStringLiteral(" 已存本机（没有开着的服务器）"), shot->localPath);
+        Q_EMIT roundFinished(name);
+        if (purgeAfter)
+            purgeRemote();
+        return;
+    }
+
+    auto round = std::make_shared<Round>();
+    round->name = name;
+    round->targets = targets;
+    round->left = targets.size();
+    round->purgeAfter = purgeAfter;
+    for (const Server& server : targets) {
+        shots.setUpload(name, server.id, Upload { Upload::State::uploading, std::nullopt, std::nullopt, now });
+        send(*shot, server, 1, generation, [this, round, server](bool ok, const QString& detail) {
+            if (detail.isNull()) {
+                round->superseded = true; // a newer version of the shot has its own round
+            } else {
+                if (const auto current = shots.shot(round->name))
+                    record(*current, server, ok, detail);
+                round->succeeded.insert(server.id, ok);
+            }
+            if (--round->left > 0)
+                return;
+            const auto shot = shots.shot(round->name);
+            if (!round->superseded && shot) {
+                QStringList names, marked;
+                bool allOk = true;
+                for (const Server& target : round->targets) {
+                    const bool targetOk = round->succeeded.value(target.id);
+                    allOk = allOk && targetOk;
+                    names << target.name;
+                    marked << target.name + (targetOk ? QStringLiteral(" ✅") : QStringLiteral(" ❌"));
+                }
+                notify(allOk ? label(*shot) + QStringLiteral(" 已传 ✅ ") + names.join(QStringLiteral("、"))
+                                  : label(*shot) + QStringLiteral(" 已传 ") + marked.join(QStringLiteral("，")),
+                    shot->localPath);
+            }
+            if (!round->superseded)
+                Q_EMIT roundFinished(round->name);
+            if (round->purgeAfter && !round->superseded)
+                purgeRemote();
+        });
+    }
+}
+
+// `done` gets (true, remote path), (false, message), or (false, null string) when an update superseded it.
+void Uploader::send(const Shot& shot, const Server& server, int attempt, quint64 generation,
+    std::function<void(bool ok, const QString& detail)> done)
+{
+    SSHRunner::CancelToken token;
+    running[shot.name] << token;
+    ReceiverClient::put(server, shot.localPath, shot.name, token)
+        .then(this, [this, shot, server, attempt, generation, done, token](const Outcome<QString>& outcome) {
+            if (running.contains(shot.name)) {
+                running[shot.name].removeOne(token);
+                if (running[shot.name].isEmpty())
+                    running.remove(shot.name);
+            }
+            if (generations.value(shot.name) != generation || token.isCancelled()) {
+                done(false, QString());
+                return;
+            }
+            if (outcome.ok()) {
+                done(true, outcome.value());
+                return;
+            }
+            if (attempt > 1) {
+                done(false, outcome.failure());
+                return;
+            }
+            QTimer::singleShot(retryDelayMs, this, [this, shot, server, generation, done] {
+                if (generations.value(shot.name) != generation)
+                    done(false, QString());
+                else
+                    send(shot, server, 2, generation, done);
+            });
+        });
+}
+
+void Uploader::record(const Shot& shot, const Server& server, bool ok, const QString& detail)
+{
+    const QDateTime now = Clock::instance().now();
+    if (ok) {
+        shots.setUpload(shot.name, server.id, Upload { Upload::State::done, detail, std::nullopt, now });
+        Log::write(label(shot) + QStringLiteral(" 已传到 ") + server.name);
+    } else {
+        shots.setUpload(shot.name, server.id, Upload { Upload::State::failed, std::nullopt, detail, now });
+        Log::write(label(shot) + QStringLiteral(" 传到 ") + server.name + QStringLiteral(" 失败：") + detail);
+    }
+}
+
+void Uploader::fillServer(const Server& given)
+{
+    Server server = given;
+    for (const Server& current : hooks.servers())
+        if (current.id == given.id)
+            server = current;
+    if (!server.setup.keyInstalled) {
+        Log::write(QStringLiteral("上传：") + server.name + QStringLiteral(" 还没装好接收器，不补传"));
+        Q_EMIT serverFilled(server.id);
+        return;
+    }
+    const QDate today = Clock::instance().now().date();
+    QStringList names;
+    for (const Shot& shot : shots.shots())
+        if (shot.ts.toLocalTime().date() == today && !isDone(shot, server))
+            names << shot.name;
+    if (names.isEmpty()) {
+        notify(QStringLiteral("今天的截图都已经在 ") + server.name + QStringLiteral(" 上了"));
+        Q_EMIT serverFilled(server.id);
+        return;
+    }
+    fillNext(server, names, 0, 0);
+}
+
+void Uploader::fillNext(const Server& server, QStringList names, int succeeded, int failed)
+{
+    if (names.isEmpty()) {
+        notify(QStringLiteral("补传到 %1：成功 %2 张，失败 %3 张").arg(server.name).arg(succeeded).arg(failed));
+        Q_EMIT serverFilled(server.id);
+        return;
+    }
+    const auto shot = shots.shot(names.takeFirst());
+    if (!shot) {
+        fillNext(server, names, succeeded, failed); // deleted meanwhile
+        return;
+    }
+    shots.setUpload(shot->name, server.id,
+        Upload { Upload::State::uploading, std::nullopt, std::nullopt, Clock::instance().now() });
+    send(*shot, server, 1, generations.value(shot->name),
+        [this, server, names, succeeded, failed, name = shot->name](bool ok, const QString& detail) {
+            if (detail.isNull()) {
+                fillNext(server, names, succeeded, failed);
+                return;
+            }
+            if (const auto current = shots.shot(name))
+                record(*current, server, ok, detail);
+            fillNext(server, names, succeeded + (ok ? 1 : 0), failed + (ok ? 0 : 1));
+        });
+}
+
+void Uploader::remove(const QStringList& names)
+{
+    if (names.isEmpty())
+        return;
+    for (const Server& server : activeServers()) {
+        for (qsizetype i = 0; i < names.size(); i += rmBatch) {
+            ReceiverClient::rm(server, names.mid(i, rmBatch)).then(this, [server](const Outcome<int>& outcome) {
+                if (!outcome.ok())
+                    Log::write(QStringLiteral("上传：在 ") + server.name + QStringLiteral(" 上删除截图失败：") + outcome.failure());
+            });
+        }
+    }
+}
+
+void Uploader::purgeRemote()
+{
+    const Settings settings = hooks.settings ? hooks.settings() : Settings();
+    for (const Server& server : activeServers()) {
+        ReceiverClient::purge(server, settings.keepHours, settings.maxDirBytes)
+            .then(this, [server](const Outcome<int>& outcome) {
+                if (!outcome.ok())
+                    Log::write(QStringLiteral("上传：清理 ") + server.name + QStringLiteral(" 上的旧截图失败：") + outcome.failure());
+                else if (outcome.value() > 0)
+                    Log::write(QStringLiteral("上传：清理了 %1 上的 %2 张旧截图").arg(server.name).arg(outcome.value()));
+            });
+    }
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+// The desktop's copy-and-paste clipboard, as far as tarnel uses it.
+class Clipboard : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Advances by one for every change of the clipboard's content, ours included.
+    virtual quint64 changeCount() const = 0;
+    // The first image the clipboard offers, read now (its owner may be gone later); null when it offers none.
+    virtual QImage readImage() = 0;
+    // Replaces the whole content with plain text.
+    virtual void writeText(const QString& text) = 0;
+    // True while the content is our own write.
+    virtual bool ownsClipboard() const = 0;
+
+Q_SIGNALS:
+    // After the change count advanced.
+    void changed();
+};

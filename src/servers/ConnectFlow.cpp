@@ -1,0 +1,238 @@
+#include "servers/ConnectFlow.h"
+
+#include "delivery/SSHConfig.h"
+#include "delivery/SSHKey.h"
+#include "platform/Clock.h"
+#include "servers/EmbeddedScripts.h"
+#include "servers/InstallScript.h"
+#include "servers/LoginProbe.h"
+#include "servers/RemoteDir.h"
+#include "servers/ScriptOutput.h"
+#include "servers/ScriptRunner.h"
+#include "servers/SshLookup.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+constexpr double scriptTimeout = 90;
+const QString keyRefusedByReceiver = QStringLiteral("钥匙被拒：点「重新连接」重新装接收器");
+
+struct Attempt {
+    const ConnectFlow::Hooks& hooks;
+    const SSHRunner::CancelToken& cancel;
+    ConnectFlow::Result result;
+    std::optional<QString> password;
+
+    bool fail(const FlowError& error)
+    {
+        result.error = error;
+        return false;
+    }
+
+    void stage(ConnectFlow::Stage value)
+    {
+        if (hooks.stage)
+            hooks.stage(value);
+    }
+
+    // The user's typed alias resolved through their own ssh setup, so the daily channel (which does not
+    // read ~/.ssh/config) reaches the same machine; the alias stays as a keyword.
+    std::optional<QString> resolve(const std::optional<QString>& user)
+    {
+        Server& s = result.server;
+        const auto resolved = SshLookup::run(s.host, s.port == 22 ? std::nullopt : std::optional<int>(s.port), user);
+        if (!resolved)
+            return std::nullopt;
+        if (SSHConfig::isValidHost(resolved->hostname) && resolved->hostname.compare(s.host, Qt::CaseInsensitive) != 0) {
+            if (!s.matchKeywords.contains(s.host))
+                s.matchKeywords << s.host;
+            s.host = resolved->hostname;
+        }
+        if (s.port == 22)
+            s.port = resolved->port;
+        if (!s.proxyJump && resolved->proxyJump)
+            s.proxyJump = SSHConfig::canonicalJump(*resolved->proxyJump);
+        return resolved->user;
+    }
+
+    bool probe()
+    {
+        stage(ConnectFlow::Stage::probing);
+        const std::optional<QString> given = result.server.user;
+        const auto configured = resolve(given);
+        const LoginProbe::Result probe = LoginProbe::run(result.server,
+            LoginProbe::candidates(given, configured, LoginProbe::localLoginName()), cancel);
+        result.server.setup.lastProbe = probe.record;
+        if (probe.error)
+            return fail(*probe.error);
+        result.user = *probe.user;
+        result.hostname = probe.hostname;
+        return true;
+    }
+
+    bool installSkippable() const
+    {
+        const SetupState& setup = result.server.setup;
+        return setup.keyInstalled && setup.remoteDirAbsolute
+            && setup.receiverVersion == ConnectFlow::bundledReceiverVersion();
+    }
+
+    bool install()
+    {
+        stage(ConnectFlow::Stage::installing);
+        Server& s = result.server;
+        QString script;
+        try {
+            if (s.isDevice()) {
+                script = InstallScript::renderDevice(s.remoteDir, EmbeddedScripts::load(QStringLiteral("install-device.sh")),
+                    EmbeddedScripts::load(QStringLiteral("tarnel-receiver")));
+            } else {
+                const QString comment = SSHKey::comment(SSHKey::machineName());
+                const Outcome<QString> key = SSHKey::ensure(SSHKey::defaultPath(), comment);
+                if (!key.ok())
+                    return fail({key.failure()});
+                script = InstallScript::render({s.remoteDir, key.value(), comment},
+                    EmbeddedScripts::load(QStringLiteral("install.sh")), EmbeddedScripts::load(QStringLiteral("tarnel-receiver")));
+            }
+        } catch (const ScriptError& error) {
+            return fail({error.message});
+        }
+        const ScriptRunner::Run run = ScriptRunner::run(s, result.user, script, password, scriptTimeout, cancel);
+        if (run.result.cancelled)
+            return fail({QStringLiteral("已取消")});
+        if (run.unsafe)
+            return fail({QStringLiteral("地址不对：") + s.host.left(60)});
+        if (run.refused) {
+            return fail(FlowError::needingPassword(password
+                    ? QStringLiteral("密码不对（或这台不允许密码登录），再输一次")
+                    : QStringLiteral("免密登录被拒：填上用户名和密码再连")));
+        }
+        const QString output = run.result.stdout;
+        if (const auto hostname = ScriptOutput::hostname(output))
+            result.hostname = hostname;
+        if (const auto fields = ScriptOutput::fields(output, QStringLiteral("TARNEL_INSTALL_OK"))) {
+            bool numeric = false;
+            const qint64 version = fields->value(0).toLongLong(&numeric);
+            const QString base = fields->value(1);
+            if (!numeric || !RemoteDir::isValidAbsolute(base))
+                return fail({QStringLiteral("服务器端报回的目录不安全，没有采用")});
+            s.setup.keyInstalled = true;
+            s.setup.receiverVersion = version;
+            s.setup.remoteDirAbsolute = base;
+            return true;
+        }
+        if (const auto reason = ScriptOutput::rest(output, QStringLiteral("TARNEL_INSTALL_FAIL")))
+            return fail({QStringLiteral("服务器端安装失败：") + reason->left(100)});
+        if (run.result.timedOut)
+            return fail({QStringLiteral("连不上 ") + s.host + QLatin1Char(':') + QString::number(s.port) + QStringLiteral("（超时）")});
+        if (run.result.status == 255 && !password)
+            return fail({LoginProbe::stopMessage(run.result, s.host, s.port)});
+        const QString line = ScriptRunner::firstLine(run.result);
+        return fail({QStringLiteral("服务器端安装没有返回结果") + (line.isEmpty() ? QString() : QStringLiteral("（") + line + QStringLiteral("）"))});
+    }
+
+    void addDefaultKeywords()
+    {
+        Server& s = result.server;
+        QStringList wanted {s.host};
+        if (!result.user.isEmpty())
+            wanted << result.user + QLatin1Char('@');
+        if (result.hostname)
+            wanted << *result.hostname;
+        for (const QString& keyword : wanted) {
+            if (!keyword.isEmpty() && !s.matchKeywords.contains(keyword, Qt::CaseInsensitive))
+                s.matchKeywords << keyword;
+        }
+    }
+
+    bool writeConfig()
+    {
+        if (!hooks.writeConfig)
+            return true;
+        if (const auto error = hooks.writeConfig(result.server))
+            return fail({QStringLiteral("写 ssh_config 失败：") + *error});
+        return true;
+    }
+
+    Outcome<ReceiverClient::Ping> ping()
+    {
+        stage(ConnectFlow::Stage::checking);
+        return hooks.ping ? hooks.ping(result.server) : ReceiverClient::ping(result.server).result();
+    }
+
+    bool check(bool installed)
+    {
+        Outcome<ReceiverClient::Ping> answer = ping();
+        if (!answer.ok() && !installed && answer.failure() == keyRefusedByReceiver) {
+            // The server forgot our key line (or it was revoked elsewhere): put it back once.
+            result.server.setup.keyInstalled = false;
+            if (!install() || !writeConfig())
+                return false;
+            answer = ping();
+        }
+        if (!answer.ok())
+            return fail({answer.failure()});
+        result.server.setup.lastPing = Clock::instance().now();
+        return true;
+    }
+
+    bool connect(const ConnectFlow::Request& request)
+    {
+        Server& s = result.server;
+        if (s.isDevice()) {
+            result.user = s.user.value_or(QString());
+        } else if (password) {
+            result.user = request.user.value_or(s.user.value_or(QString()));
+            if (result.user.isEmpty())
+                return fail(FlowError::needingPassword(QStringLiteral("先填上用户名")));
+        } else if (!probe()) {
+            return false;
+        }
+        if (!s.isDevice())
+            s.user = result.user;
+        const bool installing = !installSkippable();
+        if (installing && !install())
+            return false;
+        addDefaultKeywords();
+        return writeConfig() && check(installing);
+    }
+};
+
+} // namespace
+
+QString ConnectFlow::stageText(Stage stage)
+{
+    switch (stage) {
+    case Stage::probing:
+        return QStringLiteral("正在找能登录的用户名");
+    case Stage::installing:
+        return QStringLiteral("正在准备服务器端");
+    case Stage::checking:
+        return QStringLiteral("正在自检");
+    }
+    return QString();
+}
+
+qint64 ConnectFlow::bundledReceiverVersion()
+{
+    static const qint64 version = [] {
+        static const QRegularExpression line(QStringLiteral("^TARNEL_RECEIVER_VERSION=([0-9]+)"),
+            QRegularExpression::MultilineOption);
+        const auto text = EmbeddedScripts::load(QStringLiteral("tarnel-receiver"));
+        const auto match = text ? line.match(*text) : QRegularExpressionMatch();
+        return match.hasMatch() ? match.captured(1).toLongLong() : qint64(0);
+    }();
+    return version;
+}
+
+ConnectFlow::Result ConnectFlow::run(const Request& request, const Hooks& hooks, const SSHRunner::CancelToken& cancel)
+{
+    Attempt attempt {hooks, cancel, {}, request.password};
+    attempt.result.server = request.server;
+    if (request.user && !request.user->isEmpty())
+        attempt.result.server.user = request.user;
+    attempt.connect(request);
+    attempt.result.cancelled = cancel.isCancelled();
+    return attempt.result;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "servers/ScriptError.h"
+
+#include <QString>
+#include <optional>
+
+// Fills the install templates. Every value is checked before it goes into the script; failures throw
+// ScriptError with a ready message.
+class InstallScript {
+public:
+    struct Params {
+        QString remoteDir;   // "~/tarnel" or an absolute path
+        QString publicLine;  // "ssh-ed25519 <base64> tarnel@<name>"
+        QString comment;     // "tarnel@<name>"
+    };
+
+    // install.sh: receiver, marker, restricted key line.
+    static QString render(const Params& params, const std::optional<QString>& templateText,
+        const std::optional<QString>& receiver);
+
+    // install-device.sh: only the receiver; the peer's ~/.ssh is not touched.
+    static QString renderDevice(const QString& base, const std::optional<QString>& templateText,
+        const std::optional<QString>& receiver);
+
+    static bool isPublicLine(const QString& line);
+    static bool isComment(const QString& comment);
+    // The base64 field of a public line ("" when the line has none).
+    static QString keyData(const QString& publicLine);
+};

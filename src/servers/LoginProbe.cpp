@@ -1,0 +1,91 @@
+#include "servers/LoginProbe.h"
+
+#include "platform/Clock.h"
+#include "servers/ScriptOutput.h"
+#include "servers/ScriptRunner.h"
+#include "servers/SshCommand.h"
+#include "delivery/SSHConfig.h"
+
+#include <QElapsedTimer>
+#include <pwd.h>
+#include <unistd.h>
+
+QString LoginProbe::localLoginName()
+{
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString();
+}
+
+QStringList LoginProbe::candidates(const std::optional<QString>& given, const std::optional<QString>& configured,
+    const QString& localName)
+{
+    QStringList names;
+    auto add = [&](const QString& name) {
+        if (SSHConfig::isValidUser(name) && !names.contains(name))
+            names << name;
+    };
+    if (given)
+        add(*given);
+    if (configured)
+        add(*configured);
+    add(localName);
+    for (const char* name : {"root", "ubuntu", "debian", "ec2-user", "admin"})
+        add(QString::fromLatin1(name));
+    return names;
+}
+
+QString LoginProbe::stopMessage(const CommandResult& result, const QString& host, int port)
+{
+    const QString err = result.stderr;
+    if (err.contains(QLatin1String("Could not resolve hostname")))
+        return QStringLiteral("地址解析不了：") + host;
+    if (err.contains(QLatin1String("Host key verification failed"))
+        || err.contains(QLatin1String("REMOTE HOST IDENTIFICATION HAS CHANGED")))
+        return QStringLiteral("服务器的主机钥匙和记录不一致，为安全起见没有连");
+    const QString where = host + QLatin1Char(':') + QString::number(port);
+    if (result.timedOut)
+        return QStringLiteral("连不上 ") + where + QStringLiteral("（超时）");
+    const QString line = ScriptRunner::firstLine(result);
+    return QStringLiteral("连不上 ") + where + QStringLiteral("（") + (line.isEmpty() ? QStringLiteral("退出码 %1").arg(result.status) : line)
+        + QStringLiteral("）");
+}
+
+LoginProbe::Result LoginProbe::run(const Server& server, const QStringList& candidates,
+    const SSHRunner::CancelToken& cancel)
+{
+    Result result;
+    QElapsedTimer clock;
+    clock.start();
+    result.record.at = Clock::instance().now();
+    const QString command = QStringLiteral("echo TARNEL_HOSTNAME \"$(hostname)\"");
+    for (const QString& user : candidates) {
+        const auto args = SshCommand::keyLogin({server.host, server.port, user, server.proxyJump}, command);
+        if (!args) {
+            result.error = FlowError {QStringLiteral("地址不对：") + server.host.left(60)};
+            break;
+        }
+        const CommandResult run = SSHRunner::run(SSHRunner::sshPath(), *args, std::nullopt, 20, cancel);
+        if (run.cancelled) {
+            result.error = FlowError {QStringLiteral("已取消")};
+            break;
+        }
+        if (run.status == 0 && ScriptOutput::rest(run.stdout, QStringLiteral("TARNEL_HOSTNAME"))) {
+            result.user = user;
+            result.hostname = ScriptOutput::hostname(run.stdout);
+            break;
+        }
+        if (ScriptRunner::keyRefused(run))
+            continue;
+        result.error = FlowError {stopMessage(run, server.host, server.port)};
+        break;
+    }
+    if (!result.user && !result.error)
+        result.error = FlowError::needingPassword(QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));
+    result.record.ok = result.user.has_value();
+    result.record.user = result.user;
+    result.record.hostname = result.hostname;
+    if (result.error)
+        result.record.error = result.error->shownText();
+    result.record.elapsed = double(clock.elapsed()) / 1000.0;
+    return result;
+}

@@ -1,0 +1,47 @@
+#include "servers/RemoteDir.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+constexpr int maxLength = 200;
+
+bool componentsArePlain(QString path)
+{
+    if (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    if (path.isEmpty())
+        return false;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool RemoteDir::isValid(const QString& dir)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._/-]*\\z"));
+    if (dir.size() > maxLength)
+        return false;
+    QString rest;
+    if (dir.startsWith(QLatin1String("~/")))
+        rest = dir.mid(2);
+    else if (dir.startsWith(QLatin1Char('/')))
+        rest = dir.mid(1);
+    else
+        return false;
+    return plain.match(rest).hasMatch() && componentsArePlain(rest);
+}
+
+bool RemoteDir::isValidAbsolute(const QString& dir)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._/@+-]*\\z"));
+    if (dir.size() > 1000 || !dir.startsWith(QLatin1Char('/')))
+        return false;
+    const QString rest = dir.mid(1);
+    return plain.match(rest).hasMatch() && componentsArePlain(rest);
+}

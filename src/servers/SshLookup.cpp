@@ -1,0 +1,45 @@
+#include "servers/SshLookup.h"
+
+#include "delivery/SSHRunner.h"
+#include "servers/SshCommand.h"
+
+std::optional<SshLookup::Resolved> SshLookup::run(const QString& host, std::optional<int> port,
+    const std::optional<QString>& user)
+{
+    const auto args = SshCommand::lookup(host, port, user);
+    if (!args)
+        return std::nullopt;
+    const CommandResult result = SSHRunner::run(SSHRunner::sshPath(), *args, std::nullopt, 10);
+    if (!result.succeeded())
+        return std::nullopt;
+    return parse(result.stdout);
+}
+
+std::optional<SshLookup::Resolved> SshLookup::parse(const QString& output)
+{
+    Resolved resolved;
+    bool any = false;
+    const QStringList lines = output.split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const qsizetype space = line.indexOf(QLatin1Char(' '));
+        if (space <= 0)
+            continue;
+        const QString key = line.left(space);
+        const QString value = line.mid(space + 1).trimmed();
+        if (key == QLatin1String("hostname")) {
+            resolved.hostname = value;
+            any = true;
+        } else if (key == QLatin1String("user")) {
+            resolved.user = value;
+        } else if (key == QLatin1String("port")) {
+            resolved.port = value.toInt();
+        } else if (key == QLatin1String("proxyjump") && value != QLatin1String("none")) {
+            resolved.proxyJump = value;
+        } else if (key == QLatin1String("identityfile")) {
+            resolved.identityFiles << value;
+        }
+    }
+    if (!any || resolved.port < 1 || resolved.port > 65535)
+        return std::nullopt;
+    return resolved;
+}

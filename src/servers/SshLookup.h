@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// How the user's own ssh setup (~/.ssh/config with its Host, Match and Include) resolves a host, read
+// from `ssh -G`, so nothing parses that file by hand. Blocking: worker threads only.
+class SshLookup {
+public:
+    struct Resolved {
+        QString hostname;
+        QString user;
+        int port = 22;
+        std::optional<QString> proxyJump;
+        QStringList identityFiles;
+    };
+
+    static std::optional<Resolved> run(const QString& host, std::optional<int> port, const std::optional<QString>& user);
+    static std::optional<Resolved> parse(const QString& output);
+};

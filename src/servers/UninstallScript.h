@@ -1,0 +1,25 @@
+#pragma once
+
+#include "servers/ScriptError.h"
+
+#include <QString>
+#include <optional>
+
+// Fills uninstall.sh: removes this machine's key line and the receiver, and with purge the files tarnel
+// put into the remote directory.
+class UninstallScript {
+public:
+    // `keyData` is the base64 field of this machine's public key; only when it is unknown (the key file is
+    // gone) are lines matched by `comment`. Without `revokeKey` (a linked machine, whose keys belong to the
+    // device link) authorized_keys is not touched. Throws ScriptError.
+    static QString render(const QString& base, const QString& comment, const QString& keyData, bool purge,
+        const std::optional<QString>& templateText, bool revokeKey = true);
+
+    struct Result {
+        int removedLines = 0;
+        bool purged = false;
+    };
+    // Reads "TARNEL_UNINSTALL_OK <n> <0|1>" or "TARNEL_UNINSTALL_FAIL <reason>" from the script's output;
+    // the failure message is ready to show.
+    static std::optional<Result> parse(const QString& output, QString* failure);
+};

@@ -1,0 +1,160 @@
+#include "capture/ClipboardWatcher.h"
+#include "support/FakeClipboard.h"
+
+#include <QtTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+struct Captured {
+    QImage image;
+    QString source;
+};
+
+QImage sample(QColor colour)
+{
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// A watcher over a fake clipboard, watching, with every capture collected.
+struct Rig {
+    explicit Rig(std::chrono::milliseconds quiet = 0ms) : watcher(clipboard, nullptr, quiet)
+    {
+        watcher.onCapture = [this](const QImage& image, const QString& source) {
+            captured.push_back({image, source});
+        };
+        watcher.start();
+    }
+    FakeClipboard clipboard;
+    ClipboardWatcher watcher;
+    QList<Captured> captured;
+};
+
+void waitPastPoll() { QTest::qWait(int(ClipboardWatcher::pollInterval.count()) + 150); }
+} // namespace
+
+class ClipboardWatcherTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void takesAnImageOnceAtTheNotice()
+    {
+        Rig rig;
+        rig.clipboard.copyImage(sample(Qt::red));
+        // Handled in the notice's own turn, before any event loop runs.
+        QCOMPARE(rig.captured.size(), 1);
+        QCOMPARE(rig.captured[0].source, QStringLiteral("剪贴板"));
+        QCOMPARE(rig.captured[0].image, sample(Qt::red));
+        // The poll afterwards sees no new change.
+        waitPastPoll();
+        QCOMPARE(rig.captured.size(), 1);
+        QCOMPARE(rig.clipboard.imageReads(), 1);
+
+        rig.clipboard.copyImage(sample(Qt::blue));
+        QCOMPARE(rig.captured.size(), 2);
+        QCOMPARE(rig.captured[1].image, sample(Qt::blue));
+    }
+
+    void pollCatchesAChangeWithoutNotice()
+    {
+        Rig rig;
+        rig.clipboard.copyImage(sample(Qt::green), FakeClipboard::Notice::Withhold);
+        QCOMPARE(rig.captured.size(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.captured.size(), 1, 2000);
+        waitPastPoll();
+        QCOMPARE(rig.captured.size(), 1);
+    }
+
+    void gateClosedTakesNothingUntilReopened()
+    {
+        Rig rig;
+        rig.watcher.stop();
+        QVERIFY(!rig.watcher.isWatching());
+        rig.clipboard.copyImage(sample(Qt::red));
+        waitPastPoll();
+        QCOMPARE(rig.captured.size(), 0);
+        QCOMPARE(rig.clipboard.imageReads(), 0);
+
+        // Reopened: the poll sees that the clipboard changed meanwhile, as a poll of the change count does.
+        rig.watcher.start();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.captured.size(), 1, 2000);
+    }
+
+    void ignoresTextAndOwnWrites()
+    {
+        Rig rig;
+        rig.clipboard.copyText(QStringLiteral("hello"));
+        rig.clipboard.writeText(QStringLiteral("shot1: /tmp/a.png"));
+        waitPastPoll();
+        QCOMPARE(rig.captured.size(), 0);
+        QCOMPARE(rig.clipboard.text(), QStringLiteral("shot1: /tmp/a.png"));
+        // After our own write the next copy of another program counts again.
+        rig.clipboard.copyImage(sample(Qt::red));
+        QCOMPARE(rig.captured.size(), 1);
+    }
+
+    void pausedChangesAreDroppedNotDeferred()
+    {
+        Rig rig;
+        rig.watcher.setPaused(true);
+        QVERIFY(rig.watcher.isPaused());
+        rig.clipboard.copyImage(sample(Qt::red));
+        rig.clipboard.copyImage(sample(Qt::blue), FakeClipboard::Notice::Withhold);
+        waitPastPoll();
+        QCOMPARE(rig.captured.size(), 0);
+
+        // Resuming does not bring back what was copied while paused.
+        rig.watcher.setPaused(false);
+        waitPastPoll();
+        QCOMPARE(rig.captured.size(), 0);
+        rig.clipboard.copyImage(sample(Qt::green));
+        QCOMPARE(rig.captured.size(), 1);
+    }
+
+    void suppressionWindow()
+    {
+        Rig rig;
+        rig.watcher.suppress(0.3);
+        rig.clipboard.copyImage(sample(Qt::red));
+        QCOMPARE(rig.captured.size(), 0);
+        // A shorter suppression does not cut the running one short.
+        rig.watcher.suppress(0.01);
+        QTest::qWait(50);
+        rig.clipboard.copyImage(sample(Qt::red));
+        QCOMPARE(rig.captured.size(), 0);
+
+        QTest::qWait(300);
+        rig.clipboard.copyImage(sample(Qt::blue));
+        QCOMPARE(rig.captured.size(), 1);
+        QCOMPARE(rig.captured[0].image, sample(Qt::blue));
+
+        rig.watcher.suppress(0);
+        rig.watcher.suppress(-5);
+        rig.clipboard.copyImage(sample(Qt::red));
+        QCOMPARE(rig.captured.size(), 2);
+    }
+
+    void quietAfterCreation()
+    {
+        Rig rig(300ms);
+        rig.clipboard.copyImage(sample(Qt::red));
+        QTest::qWait(400);
+        // The early change stays dropped, also for the poll.
+        QCOMPARE(rig.captured.size(), 0);
+        rig.clipboard.copyImage(sample(Qt::blue));
+        QCOMPARE(rig.captured.size(), 1);
+    }
+
+    void worksWithoutAReceiver()
+    {
+        FakeClipboard clipboard;
+        ClipboardWatcher watcher(clipboard, nullptr, 0ms);
+        watcher.start();
+        clipboard.copyImage(sample(Qt::red));
+        QCOMPARE(clipboard.imageReads(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(ClipboardWatcherTest)
+#include "ClipboardWatcherTest.moc"

@@ -1,0 +1,233 @@
+#include "capture/ImageStore.h"
+
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QtTest>
+
+namespace {
+// Smooth colours with a little noise: PNG keeps it poorly, JPEG well.
+QImage photoLike(int w, int h, bool transparentTop = false)
+{
+    QImage image(w, h, QImage::Format_ARGB32);
+    QRandomGenerator random(11);
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const int n = int(random.bounded(24));
+            const int alpha = transparentTop && y < h / 2 ? 0 : 255;
+            row[x] = qRgba((x * 200 / w + n) % 256, (y * 200 / h + n) % 256, (x + y + n) % 256, alpha);
+        }
+    }
+    return image;
+}
+
+// Flat areas and lines, like a window with text.
+QImage screenLike(int w, int h, int variant = 0)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(QColor(240, 240, 240));
+    QPainter painter(&image);
+    painter.fillRect(0, 0, w, h / 10, QColor(60, 60, 70));
+    for (int line = 0; line < 12; ++line) {
+        const int y = h / 5 + line * h / 18;
+        painter.fillRect(w / 10, y, (w * (5 + (line * 7 + variant) % 4)) / 10, h / 40, QColor(30, 30, 30));
+    }
+    painter.fillRect(w * 3 / 5, h / 2, w / 4, h / 3, QColor(40, 120, 220));
+    return image;
+}
+
+int pixelDistance(QRgb a, QRgb b)
+{
+    return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                     std::abs(qBlue(a) - qBlue(b))});
+}
+} // namespace
+
+class ImageStoreTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void resizedRoundsEachSideAndKeepsOne_data()
+    {
+        QTest::addColumn<QSize>("from");
+        QTest::addColumn<int>("longSide");
+        QTest::addColumn<QSize>("to");
+        QTest::newRow("4k to 2560") << QSize(3840, 2160) << 2560 << QSize(2560, 1440);
+        QTest::newRow("rounds down") << QSize(1000, 333) << 100 << QSize(100, 33);
+        QTest::newRow("rounds half up") << QSize(1000, 335) << 100 << QSize(100, 34);
+        QTest::newRow("portrait") << QSize(335, 1000) << 100 << QSize(34, 100);
+        QTest::newRow("thin keeps one") << QSize(10000, 2) << 100 << QSize(100, 1);
+        QTest::newRow("enlarges") << QSize(50, 20) << 100 << QSize(100, 40);
+    }
+
+    void resizedRoundsEachSideAndKeepsOne()
+    {
+        QFETCH(QSize, from);
+        QFETCH(int, longSide);
+        QFETCH(QSize, to);
+        QImage image(from, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        const auto scaled = ImageStore::resized(image, longSide);
+        QVERIFY(scaled);
+        QCOMPARE(scaled->size(), to);
+        const QRgb middle = scaled->pixel(to.width() / 2, to.height() / 2);
+        QVERIFY(pixelDistance(middle, QColor(Qt::darkCyan).rgb()) <= 1);
+    }
+
+    void resizedRefusesNothingToDraw()
+    {
+        QVERIFY(!ImageStore::resized(QImage(), 100));
+        QVERIFY(!ImageStore::resized(QImage(0, 10, QImage::Format_RGB32), 100));
+        QImage image(10, 10, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QVERIFY(!ImageStore::resized(image, 0));
+    }
+
+    void resizedGivesEightBitsPerComponent()
+    {
+        QImage deep(200, 100, QImage::Format_RGBA64);
+        deep.fill(QColor(10, 20, 30));
+        const auto scaled = ImageStore::resized(deep, 100);
+        QVERIFY(scaled);
+        QCOMPARE(scaled->depth(), 32);
+    }
+
+    void normaliseReducesTheLongSideOnlyWhenOver()
+    {
+        const QImage wide = screenLike(3000, 1000);
+        auto out = ImageStore::normalise(wide, 2560, 50'000'000);
+        QVERIFY(out);
+        QCOMPARE(QSize(out->width, out->height), QSize(2560, 853));
+        QCOMPARE(QImage::fromData(out->bytes).size(), QSize(2560, 853));
+
+        out = ImageStore::normalise(wide, 3200, 50'000'000);
+        QCOMPARE(QSize(out->width, out->height), QSize(3000, 1000));
+        out = ImageStore::normalise(wide, 0, 50'000'000);
+        QCOMPARE(QSize(out->width, out->height), QSize(3000, 1000));
+        out = ImageStore::normalise(screenLike(2560, 1600), 2560, 50'000'000);
+        QCOMPARE(QSize(out->width, out->height), QSize(2560, 1600));
+    }
+
+    void normaliseKeepsPngLosslessUnderTheLimit()
+    {
+        QImage image = photoLike(300, 200, true);
+        const auto out = ImageStore::normalise(image, 2560, 5'000'000);
+        QVERIFY(out);
+        QCOMPARE(out->format, QStringLiteral("png"));
+        QVERIFY(out->bytes.startsWith("\x89PNG"));
+        const QImage stored = QImage::fromData(out->bytes, "png");
+        QVERIFY(stored.hasAlphaChannel());
+        QCOMPARE(stored.convertToFormat(QImage::Format_ARGB32), image);
+
+        // Exactly at the limit still counts as under it.
+        const auto atLimit = ImageStore::normalise(image, 2560, out->bytes.size());
+        QVERIFY(atLimit);
+        QCOMPARE(atLimit->format, QStringLiteral("png"));
+    }
+
+    void normaliseDropsAnUnusedAlphaChannel()
+    {
+        const QImage opaque = screenLike(400, 300).convertToFormat(QImage::Format_ARGB32);
+        const auto out = ImageStore::normalise(opaque, 2560, 5'000'000);
+        QVERIFY(out);
+        const QImage stored = QImage::fromData(out->bytes, "png");
+        QVERIFY(!stored.hasAlphaChannel());
+        QCOMPARE(stored.convertToFormat(QImage::Format_ARGB32), opaque);
+        // One transparent pixel keeps it.
+        QImage almost = opaque;
+        almost.setPixel(399, 299, qRgba(0, 0, 0, 254));
+        QVERIFY(QImage::fromData(ImageStore::normalise(almost, 2560, 5'000'000)->bytes).hasAlphaChannel());
+    }
+
+    void normaliseFallsBackToJpegOnWhite()
+    {
+        const QImage image = photoLike(800, 600, true);
+        const auto png = ImageStore::normalise(image, 2560, 50'000'000);
+        QVERIFY(png);
+        QCOMPARE(png->format, QStringLiteral("png"));
+
+        const auto jpg = ImageStore::normalise(image, 2560, png->bytes.size() - 1);
+        QVERIFY(jpg);
+        QCOMPARE(jpg->format, QStringLiteral("jpg"));
+        QVERIFY(jpg->bytes.startsWith("\xff\xd8"));
+        QVERIFY(jpg->bytes.size() < png->bytes.size());
+        QCOMPARE(QSize(jpg->width, jpg->height), QSize(800, 600));
+        const QImage stored = QImage::fromData(jpg->bytes, "jpeg");
+        QCOMPARE(stored.size(), QSize(800, 600));
+        QVERIFY(!stored.hasAlphaChannel());
+        // The transparent half is white, not black; the opaque half keeps its colours.
+        QVERIFY(pixelDistance(stored.pixel(400, 100), qRgb(255, 255, 255)) <= 8);
+        QVERIFY(pixelDistance(stored.pixel(400, 450), image.pixel(400, 450)) <= 40);
+    }
+
+    void normaliseRefusesWhatStaysTooLarge()
+    {
+        const QImage image = photoLike(800, 600);
+        QVERIFY(!ImageStore::normalise(image, 2560, 1000));
+        QVERIFY(!ImageStore::normalise(QImage(), 2560, 5'000'000));
+    }
+
+    void md5CoversTheStoredBytes()
+    {
+        QCOMPARE(ImageStore::md5Hex(QByteArray()), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
+        QCOMPARE(ImageStore::md5Hex("abc"), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
+        const auto out = ImageStore::normalise(screenLike(640, 400), 2560, 5'000'000);
+        QVERIFY(out);
+        QCOMPARE(out->md5, ImageStore::md5Hex(out->bytes));
+        // The same image gives the same bytes, so a copied-again image is seen as a duplicate.
+        const auto again = ImageStore::normalise(screenLike(640, 400), 2560, 5'000'000);
+        QCOMPARE(again->md5, out->md5);
+        const auto png = ImageStore::normalise(photoLike(400, 300), 2560, 5'000'000);
+        const auto jpg = ImageStore::normalise(photoLike(400, 300), 2560, png->bytes.size() - 1);
+        QVERIFY(jpg);
+        QCOMPARE(jpg->format, QStringLiteral("jpg"));
+        QCOMPARE(jpg->md5, ImageStore::md5Hex(jpg->bytes));
+    }
+
+    void fingerprintSimilarity()
+    {
+        const QImage base = screenLike(1280, 800);
+        const QString print = ImageStore::fingerprint(base);
+        QCOMPARE(print.size(), 16);
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{16}$")).match(print).hasMatch());
+        QVERIFY(ImageStore::similar(print, print));
+
+        // A few changed characters, or the same screen at another size: similar.
+        QImage edited = base;
+        QPainter(&edited).fillRect(700, 300, 40, 12, Qt::black);
+        QVERIFY(ImageStore::similar(print, ImageStore::fingerprint(edited)));
+        QVERIFY(ImageStore::similar(print, ImageStore::fingerprint(*ImageStore::resized(base, 640))));
+        const auto stored = ImageStore::normalise(base, 2560, 5'000'000);
+        QCOMPARE(stored->fingerprint, print);
+
+        // Another screen, or a photo: not similar.
+        const QImage otherScreen = screenLike(1280, 800, 1).mirrored(true, false);
+        QVERIFY(!ImageStore::similar(print, ImageStore::fingerprint(otherScreen)));
+        QVERIFY(!ImageStore::similar(print, ImageStore::fingerprint(photoLike(1280, 800))));
+        QVERIFY(!ImageStore::similar(print, ImageStore::fingerprint(base.mirrored(true, true))));
+    }
+
+    void fingerprintSeesTransparencyAsWhite()
+    {
+        QImage clear(200, 100, QImage::Format_ARGB32);
+        clear.fill(Qt::transparent);
+        QPainter(&clear).fillRect(0, 0, 100, 100, Qt::black);
+        QImage white(200, 100, QImage::Format_RGB32);
+        white.fill(Qt::white);
+        QPainter(&white).fillRect(0, 0, 100, 100, Qt::black);
+        QCOMPARE(ImageStore::fingerprint(clear), ImageStore::fingerprint(white));
+    }
+
+    void similarNeedsTwoWellFormedPrints()
+    {
+        // Hamming distance 6 is similar, 7 is not.
+        QVERIFY(ImageStore::similar(QStringLiteral("0000000000000000"), QStringLiteral("000000000000003f")));
+        QVERIFY(!ImageStore::similar(QStringLiteral("0000000000000000"), QStringLiteral("000000000000007f")));
+        QVERIFY(ImageStore::similar(QStringLiteral("8000000000000000"), QStringLiteral("f800000000000000")));
+        QVERIFY(!ImageStore::similar(QString(), QString()));
+        QVERIFY(!ImageStore::similar(QStringLiteral("00"), QStringLiteral("00")));
+        QVERIFY(!ImageStore::similar(QStringLiteral("zzzzzzzzzzzzzzzz"), QStringLiteral("zzzzzzzzzzzzzzzz")));
+    }
+};
+
+QTEST_GUILESS_MAIN(ImageStoreTest)
+#include "ImageStoreTest.moc"

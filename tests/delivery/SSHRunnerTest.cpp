@@ -1,0 +1,141 @@
+#include "delivery/SSHRunner.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+CommandResult sh(const QString& script, const std::optional<QByteArray>& input = std::nullopt,
+    double timeout = 10, const SSHRunner::CancelToken& cancel = {})
+{
+    return SSHRunner::run(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), script }, input, timeout, cancel);
+}
+
+// Gone, or a zombie nobody reaped yet: either way no longer running.
+bool processRunning(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close > 0 && text.mid(close + 2, 1) != "Z";
+}
+} // namespace
+
+class SSHRunnerTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void passesArgumentsExactly()
+    {
+        const QStringList args { QStringLiteral("a b"), QString(), QStringLiteral("--"), QStringLiteral("$HOME;`x`"),
+            QStringLiteral("截图") };
+        const CommandResult r = SSHRunner::run(QStringLiteral("/usr/bin/printf"),
+            QStringList { QStringLiteral("[%s]\n") } + args, std::nullopt, 5);
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.stdout, QStringLiteral("[a b]\n[]\n[--]\n[$HOME;`x`]\n[截图]\n"));
+        QVERIFY(!r.timedOut && !r.cancelled);
+    }
+
+    void exitStatusAndSignals()
+    {
+        QCOMPARE(sh(QStringLiteral("exit 3")).status, 3);
+        QCOMPARE(sh(QStringLiteral("kill -9 $$")).status, 128 + SIGKILL);
+        const CommandResult err = sh(QStringLiteral("echo out; echo 错误 >&2; printf '\\377'"));
+        QCOMPARE(err.stderr, QStringLiteral("错误\n"));
+        QCOMPARE(err.stdout, QStringLiteral("out\n") + QChar(QChar::ReplacementCharacter));
+    }
+
+    void startFailureIsAValue()
+    {
+        const CommandResult r = SSHRunner::run(QStringLiteral("/nonexistent/prog"), {}, std::nullopt, 5);
+        QCOMPARE(r.status, -1);
+        QVERIFY2(r.stderr.startsWith(QStringLiteral("无法启动 /nonexistent/prog：")), qPrintable(r.stderr));
+        QVERIFY(!r.succeeded());
+    }
+
+    void standardInput()
+    {
+        // No input: the child sees end of file at once instead of waiting on ours.
+        QCOMPARE(sh(QStringLiteral("wc -c"), std::nullopt, 5).stdout.trimmed(), QStringLiteral("0"));
+        QCOMPARE(sh(QStringLiteral("wc -c"), QByteArray(), 5).stdout.trimmed(), QStringLiteral("0"));
+        // Large input and large output at the same time must not deadlock on full pipes.
+        QByteArray big(8 * 1024 * 1024, '\0');
+        for (qsizetype i = 0; i < big.size(); ++i)
+            big[i] = char('a' + i % 26);
+        const CommandResult echo = sh(QStringLiteral("cat; cat /dev/null >&2"), big, 20);
+        QCOMPARE(echo.status, 0);
+        QCOMPARE(echo.stdout.size(), big.size());
+        QVERIFY(echo.stdout.toLatin1() == big);
+        // A child that does not read its input: no SIGPIPE for us, its own status comes back.
+        QCOMPARE(sh(QStringLiteral("exit 4"), big, 10).status, 4);
+    }
+
+    void childStartsClean()
+    {
+        qputenv("TARNEL_RUNNER_PROBE", "seen");
+        const CommandResult r = sh(QStringLiteral("echo $TARNEL_RUNNER_PROBE; grep -E '^(SigBlk|SigIgn)' /proc/self/status;"
+                                                  " ls /proc/self/fd | wc -l"));
+        const QStringList lines = r.stdout.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.value(0), QStringLiteral("seen"));
+        QCOMPARE(lines.value(1), QStringLiteral("SigBlk:\t0000000000000000"));
+        // The standard signals are at their defaults (glibc keeps a few real-time ones for itself).
+        QCOMPARE(lines.value(2).section(QLatin1Char('\t'), 1).toULongLong(nullptr, 16) & 0x7fffffffULL, 0ULL);
+        // stdin, stdout, stderr and the one ls opens for the listing.
+        QVERIFY2(lines.value(3).toInt() <= 4, qPrintable(lines.value(3)));
+    }
+
+    void timeOutKillsTheWholeGroup()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        const CommandResult r = sh(QStringLiteral("sleep 30 & echo $!; wait"), std::nullopt, 0.3);
+        QVERIFY(clock.elapsed() < 2000);
+        QVERIFY(r.timedOut);
+        QVERIFY(!r.cancelled);
+        QCOMPARE(r.status, 128 + SIGTERM);
+        const qint64 grandchild = r.stdout.trimmed().toLongLong();
+        QVERIFY(grandchild > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!processRunning(grandchild), 2000);
+    }
+
+    void stubbornChildGetsKilled()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        const CommandResult r = sh(QStringLiteral("trap '' TERM; sleep 30"), std::nullopt, 0.2);
+        QVERIFY(r.timedOut);
+        QCOMPARE(r.status, 128 + SIGKILL);
+        QVERIFY(clock.elapsed() >= 2000 && clock.elapsed() < 5000);
+    }
+
+    void cancel()
+    {
+        SSHRunner::CancelToken token;
+        QFuture<CommandResult> future =
+            SSHRunner::start(QStringLiteral("/bin/sleep"), { QStringLiteral("30") }, std::nullopt, 60, token);
+        QTest::qWait(200);
+        QElapsedTimer clock;
+        clock.start();
+        token.cancel();
+        future.waitForFinished();
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(future.result().cancelled);
+        QVERIFY(!future.result().timedOut);
+    }
+
+    void daemonKeepingThePipeDoesNotHoldUsUp()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        const CommandResult r = sh(QStringLiteral("(sleep 3 &); echo ready"), std::nullopt, 10);
+        QCOMPARE(r.stdout, QStringLiteral("ready\n"));
+        QVERIFY(clock.elapsed() < 1500);
+    }
+};
+
+QTEST_GUILESS_MAIN(SSHRunnerTest)
+#include "SSHRunnerTest.moc"

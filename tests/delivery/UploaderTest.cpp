@@ -1,0 +1,278 @@
+#include "capture/ShotStore.h"
+#include "delivery/ReceiverClient.h"
+#include "delivery/SSHConfig.h"
+#include "delivery/SSHKey.h"
+#include "delivery/Uploader.h"
+#include "support/FakeClock.h"
+#include "support/FakeFlash.h"
+#include "support/ReceiverDestination.h"
+#include "support/SshServerFixture.h"
+#include "support/TempDataDir.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <mutex>
+#include <sys/stat.h>
+
+namespace {
+QImage noise(int w, int h)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixel(x, y, QRandomGenerator::global()->generate());
+    return image;
+}
+} // namespace
+
+class UploaderTest : public QObject {
+    Q_OBJECT
+
+    TempDataDir data;
+    FakeClock clock { QDateTime(QDate::currentDate(), QTime(10, 0)) };
+    SshServerFixture sshd;
+    std::optional<SshServerFixture::Account> accountA, accountB;
+    QString publicLine;
+    Server a, b, off;
+    std::unique_ptr<Store> store;
+    std::unique_ptr<StateStore> state;
+    std::unique_ptr<Sequencer> sequencer;
+    std::unique_ptr<ShotStore> shots;
+    FakeFlash flash;
+    std::unique_ptr<Uploader> uploader;
+    std::mutex sessionsLock;
+    QList<SSHSession> sessions;
+    // Every state each destination went through, per shot, as setUpload recorded them.
+    QHash<QString, QStringList> transitions;
+    int width = 300;
+    QHash<QString, int> finished;
+
+    QString key(const QString& shot, const Server& server) const { return shot + QLatin1Char('/') + server.name; }
+
+    void setSessions(const QList<SSHSession>& list)
+    {
+        std::lock_guard lock(sessionsLock);
+        sessions = list;
+    }
+
+    QString takeShot()
+    {
+        clock.advance(10);
+        const auto result = shots->handle(noise(width += 20, 200), Settings(), true, clock.now());
+        return result.shotName;
+    }
+
+    Upload upload(const QString& name, const Server& server) { return shots->shot(name)->upload(server.id).value_or(Upload {}); }
+
+    // Runs `start` and waits until the shot's round is over.
+    bool round(const QString& name, const std::function<void()>& start, int timeoutMs = 20000)
+    {
+        const int before = finished.value(name);
+        start();
+        QElapsedTimer t;
+        t.start();
+        while (finished.value(name) == before && t.elapsed() < timeoutMs)
+            QTest::qWait(20);
+        return finished.value(name) > before;
+    }
+
+    QString lastFlash() const { return flash.shown.empty() ? QString() : flash.shown.back().line; }
+
+    QString remoteFile(const Server& server, const QString& name) const
+    {
+        return *ReceiverClient::remotePath(server, name);
+    }
+
+public:
+    UploaderTest()
+    {
+        const QString runtime = data.file(QStringLiteral("run"));
+        QDir().mkpath(runtime);
+        ::chmod(QFile::encodeName(runtime).constData(), 0700);
+        qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (const auto error = sshd.start())
+            QSKIP(qPrintable(QStringLiteral("no sshd: ") + *error));
+        accountA = sshd.account(QStringLiteral("tnupa"));
+        accountB = sshd.account(QStringLiteral("tnupb"));
+        QVERIFY(accountA && accountB);
+        publicLine = SSHKey::ensure(SSHKey::defaultPath(), QStringLiteral("tarnel@test")).value();
+        a = *ReceiverDestination::install(sshd, *accountA, publicLine);
+        a.name = QStringLiteral("A");
+        b = *ReceiverDestination::install(sshd, *accountB, publicLine);
+        b.name = QStringLiteral("B");
+        b.smartOnly = true;
+        b.matchKeywords = { QStringLiteral("devbox") };
+        off = b;
+        off.id = QUuid::createUuid();
+        off.name = QStringLiteral("Off");
+        off.enabled = false;
+        off.smartOnly = false;
+        QVERIFY(!SSHConfig::write({ a, b, off }));
+
+        store = std::make_unique<Store>(data.file(QStringLiteral("state")));
+        sequencer = std::make_unique<Sequencer>(*store);
+        state = std::make_unique<StateStore>(*store);
+        state->update([&](StateFile& f) { f.servers = { a, b, off }; });
+        shots = std::make_unique<ShotStore>(*state, *sequencer, store->path(QStringLiteral("shots")));
+        connect(shots.get(), &ShotStore::changed, this, [this] {
+            for (const Shot& shot : shots->shots())
+                for (const Server& server : { a, b, off })
+                    if (const auto u = shot.upload(server.id)) {
+                        QStringList& seen = transitions[key(shot.name, server)];
+                        const QString name = Upload::stateName(u->state);
+                        if (seen.isEmpty() || seen.last() != name)
+                            seen << name;
+                    }
+        });
+        Uploader::Hooks hooks;
+        hooks.servers = [this] { return state->state().servers; };
+        hooks.settings = [] { return Settings(); };
+        hooks.sessions = [this] {
+            std::lock_guard lock(sessionsLock);
+            return sessions;
+        };
+        uploader = std::make_unique<Uploader>(*shots, flash, hooks);
+        connect(uploader.get(), &Uploader::roundFinished, this, [this](const QString& name) { ++finished[name]; });
+    }
+
+    void cleanupTestCase()
+    {
+        if (sshd.running()) {
+            ReceiverDestination::closeConnection(a);
+            ReceiverDestination::closeConnection(b);
+        }
+    }
+
+    void firstShotGoesToTheChosenAndPurges()
+    {
+        // An old file on A: shot 1 starts a remote purge once its uploads are over.
+        QVERIFY(sshd.makeDirectory(*accountA, *a.setup.remoteDirAbsolute + QStringLiteral("/shots")));
+        const QString old = remoteFile(a, QStringLiteral("20200101-000000-1.png"));
+        QVERIFY(sshd.writeFile(*accountA, old, "old", 0600));
+        SSHRunner::run(QStringLiteral("/usr/bin/touch"), { QStringLiteral("-d"), QStringLiteral("3 days ago"), old }, {}, 5);
+
+        const QString name = takeShot();
+        QCOMPARE(shots->shot(name)->n, 1);
+        QVERIFY(round(name, [&] { uploader->upload(name, false); }));
+        QCOMPARE(transitions[key(name, a)].mid(transitions[key(name, a)].indexOf(QStringLiteral("uploading"))),
+            (QStringList { QStringLiteral("uploading"), QStringLiteral("done") }));
+        QCOMPARE(upload(name, a).remotePath, remoteFile(a, name));
+        QVERIFY(upload(name, a).at.has_value());
+        QCOMPARE(readFile(remoteFile(a, name)), readFile(shots->shot(name)->localPath));
+        QCOMPARE(upload(name, b).state, Upload::State::skipped); // smart-only, no session
+        QCOMPARE(upload(name, off).state, Upload::State::skipped);
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 ✅ A"));
+        QVERIFY(flash.shown.back().withImage);
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(old), 10000);
+        QVERIFY(QFile::exists(remoteFile(a, name)));
+    }
+
+    void smartOnlyFollowsALiveSession()
+    {
+        setSessions({ SSHSession { QStringLiteral("me"), QStringLiteral("DevBox"), std::nullopt } });
+        const QString name = takeShot();
+        QVERIFY(round(name, [&] { uploader->upload(name, false); }));
+        QCOMPARE(upload(name, a).state, Upload::State::done);
+        QCOMPARE(upload(name, b).state, Upload::State::done);
+        QCOMPARE(upload(name, off).state, Upload::State::skipped);
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图2 已传 ✅ A、B"));
+        QVERIFY(QFile::exists(remoteFile(b, name)));
+        // The session's host may also be the server's own address.
+        QVERIFY(Uploader::isChosen(b, { SSHSession { {}, QStringLiteral("127.0.0.1"), 22 } }));
+        QVERIFY(!Uploader::isChosen(b, { SSHSession { {}, QStringLiteral("other"), 22 } }));
+    }
+
+    void failureIsRetriedOnceThenFilledLater()
+    {
+        const auto other = SSHKey::generate(QStringLiteral("tarnel@other"));
+        QVERIFY(sshd.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, other->publicLine)));
+        ReceiverDestination::closeConnection(b);
+
+        const QString name = takeShot();
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY(round(name, [&] { uploader->upload(name, false); }));
+        QVERIFY2(elapsed.elapsed() >= 1000, "one retry, a second after the first failure");
+        QCOMPARE(upload(name, a).state, Upload::State::done);
+        QCOMPARE(upload(name, b).state, Upload::State::failed);
+        QCOMPARE(upload(name, b).error, QStringLiteral("钥匙被拒：点「重新连接」重新装接收器"));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图3 已传 A ✅，B ❌"));
+        QVERIFY(data.logLines().join('\n').contains(QStringLiteral("截图3 传到 B 失败：钥匙被拒")));
+
+        QVERIFY(sshd.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
+        QVERIFY(round(name, [&] { uploader->fillMissing(name); }));
+        QCOMPARE(upload(name, b).state, Upload::State::done);
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图3 已传 ✅ B"));
+    }
+
+    void serverGoneKeepsTheShotAndFillsLater()
+    {
+        sshd.stop();
+        setSessions({});
+        const QString name = takeShot();
+        QVERIFY(round(name, [&] { uploader->upload(name, false); }));
+        QCOMPARE(upload(name, a).state, Upload::State::failed);
+        QVERIFY(!upload(name, a).error->isEmpty());
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图4 已传 A ❌"));
+        QVERIFY(QFile::exists(shots->shot(name)->localPath));
+
+        QVERIFY(!sshd.start());
+        QVERIFY(round(name, [&] { uploader->fillMissing(name); }));
+        QCOMPARE(upload(name, a).state, Upload::State::done);
+    }
+
+    void fillServerSendsTodaysMissingShots()
+    {
+        QSignalSpy filled(uploader.get(), &Uploader::serverFilled);
+        uploader->fillServer(b); // shot 1 was skipped on B (shot 4 reached it through fillMissing)
+        QVERIFY(filled.wait(20000));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("补传到 B：成功 1 张，失败 0 张"));
+        QCOMPARE(upload(shots->shots().first().name, b).state, Upload::State::done);
+        uploader->fillServer(b);
+        QCOMPARE(filled.size(), 2);
+        QTRY_COMPARE(lastFlash(), QStringLiteral("今天的截图都已经在 B 上了"));
+    }
+
+    void updateSupersedesARunningPut()
+    {
+        const QString name = takeShot();
+        const int flashesBefore = int(flash.shown.size());
+        const QString local = shots->shot(name)->localPath;
+        QVERIFY(round(name, [&] {
+            uploader->upload(name, false);
+            // The shot was replaced in place before the first put could finish.
+            QImage(noise(50, 50)).save(local, "PNG");
+            uploader->upload(name, true);
+        }));
+        QTest::qWait(300);
+        QCOMPARE(flash.lines().mid(flashesBefore), QStringList { QStringLiteral("截图%1 已传 ✅ A").arg(shots->shot(name)->n) });
+        QCOMPARE(upload(name, a).state, Upload::State::done);
+        QCOMPARE(readFile(remoteFile(a, name)), readFile(local));
+    }
+
+    void nothingChosenKeepsItLocal()
+    {
+        state->update([&](StateFile& f) {
+            for (Server& s : f.servers)
+                s.enabled = false;
+        });
+        const QString name = takeShot();
+        QVERIFY(round(name, [&] { uploader->upload(name, false); }));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图6 已存本机（没有开着的服务器）"));
+        QCOMPARE(upload(name, a).state, Upload::State::skipped);
+    }
+};
+
+QTEST_GUILESS_MAIN(UploaderTest)
+#include "UploaderTest.moc"

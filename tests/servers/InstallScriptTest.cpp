@@ -1,0 +1,156 @@
+#include "servers/EmbeddedScripts.h"
+#include "servers/InstallScript.h"
+#include "support/ScriptHome.h"
+#include "support/TempDataDir.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+
+namespace {
+
+const QString receiver = QStringLiteral("\n#!/bin/sh\nTARNEL_RECEIVER_VERSION=3\necho receiver \"$@\"\n\n");
+const QString ourKey = QStringLiteral("ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIOurKeyDataOurKeyDataOurKeyData0 tarnel@desk");
+const QString otherKey = QStringLiteral("ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIOtherMachineOtherMachineOther0 tarnel@desk");
+const QString comment = QStringLiteral("tarnel@desk");
+
+QString errorOf(const std::function<void()>& render)
+{
+    try {
+        render();
+    } catch (const ScriptError& error) {
+        return error.message;
+    }
+    return QStringLiteral("<rendered>");
+}
+
+QString renderInstall(const QString& dir, const QString& line = ourKey)
+{
+    return InstallScript::render({dir, line, comment}, EmbeddedScripts::load(QStringLiteral("install.sh")), receiver);
+}
+
+} // namespace
+
+class InstallScriptTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void bundledScriptsArePresent()
+    {
+        for (const char* name : {"install.sh", "install-device.sh", "uninstall.sh", "rules.sh"})
+            QVERIFY2(EmbeddedScripts::load(QString::fromLatin1(name)).has_value(), name);
+        QVERIFY(!EmbeddedScripts::load(QStringLiteral("nope.sh")));
+        QVERIFY(!EmbeddedScripts::load(QStringLiteral("../CMakeLists.txt")));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("dir");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("message");
+        const QString badDir = QStringLiteral("远程目录只能是 ~/xxx 这种简单路径");
+        QTest::newRow("home itself") << "~/" << ourKey << badDir;
+        QTest::newRow("root") << "/" << ourKey << badDir;
+        QTest::newRow("backtick") << "~/`touch x`" << ourKey << badDir;
+        QTest::newRow("quote") << "~/a'b" << ourKey << badDir;
+        QTest::newRow("dollar") << "~/$(id)" << ourKey << badDir;
+        QTest::newRow("placeholder key") << "~/tarnel" << QStringLiteral("ssh-ed25519 AAAA… tarnel@desk")
+                                         << QStringLiteral("本机钥匙的公钥行不对");
+        QTest::newRow("rsa key") << "~/tarnel" << QStringLiteral("ssh-rsa AAAAB3Nza tarnel@desk")
+                                 << QStringLiteral("本机钥匙的公钥行不对");
+        QTest::newRow("key with options") << "~/tarnel"
+                                          << QStringLiteral("command=\"x\" ssh-ed25519 AAAA tarnel@desk")
+                                          << QStringLiteral("本机钥匙的公钥行不对");
+        QTest::newRow("key line break") << "~/tarnel" << ourKey + "\nssh-ed25519 AAAA tarnel@x"
+                                        << QStringLiteral("本机钥匙的公钥行不对");
+    }
+    void refusals()
+    {
+        QFETCH(QString, dir);
+        QFETCH(QString, line);
+        QFETCH(QString, message);
+        QCOMPARE(errorOf([&] { renderInstall(dir, line); }), message);
+    }
+
+    void missingTextsAndHeredocEnd()
+    {
+        const auto tmpl = EmbeddedScripts::load(QStringLiteral("install.sh"));
+        QCOMPARE(errorOf([&] { InstallScript::render({"~/t", ourKey, "tarnel@ bad"}, tmpl, receiver); }),
+            QStringLiteral("本机钥匙的注释不对"));
+        QCOMPARE(errorOf([&] { InstallScript::render({"~/t", ourKey, comment}, std::nullopt, receiver); }),
+            QStringLiteral("找不到内嵌的脚本：install.sh"));
+        QCOMPARE(errorOf([&] { InstallScript::render({"~/t", ourKey, comment}, tmpl, std::nullopt); }),
+            QStringLiteral("找不到内嵌的脚本：tarnel-receiver"));
+        QCOMPARE(errorOf([&] { InstallScript::render({"~/t", ourKey, comment}, tmpl, "a\nTARNEL_RECEIVER_EOF\nb"); }),
+            QStringLiteral("接收器里不能出现 heredoc 结束符"));
+        const auto device = EmbeddedScripts::load(QStringLiteral("install-device.sh"));
+        QCOMPARE(errorOf([&] { InstallScript::renderDevice("~/t", device, "x TARNEL_RECEIVER_EOF"); }),
+            QStringLiteral("接收器里不能出现 heredoc 结束符"));
+        QCOMPARE(errorOf([&] { InstallScript::renderDevice("~/t", std::nullopt, receiver); }),
+            QStringLiteral("找不到内嵌的脚本：install-device.sh"));
+        for (const char* base : {"~/`reboot`", "~/a b", "~/a|b", "~/\"x\"", "~/$X", "~/../..", "tarnel"}) {
+            QCOMPARE(errorOf([&] { InstallScript::renderDevice(QString::fromLatin1(base), device, receiver); }),
+                QStringLiteral("远程目录只能是 ~/xxx 这种简单路径"));
+        }
+    }
+
+    void deviceTemplateGetsBaseAndTrimmedReceiver()
+    {
+        const QString text = InstallScript::renderDevice("~/t", QStringLiteral("B=__TARNEL_BASE__\n<__TARNEL_RECEIVER__>"),
+            receiver);
+        QCOMPARE(text, QStringLiteral("B=~/t\n<#!/bin/sh\nTARNEL_RECEIVER_VERSION=3\necho receiver \"$@\">"));
+    }
+
+    void installPutsReceiverAndRestrictedLine()
+    {
+        ScriptHome home;
+        home.write(QStringLiteral(".ssh/authorized_keys"),
+            (QStringLiteral("ssh-ed25519 AAAAuserOwnKey me@laptop\n") + otherKey + "\n" + ourKey).toUtf8());
+        const ScriptHome::Run first = home.run(renderInstall(QStringLiteral("~/shots-base")));
+        QCOMPARE(first.status, 0);
+        const QString abs = QFileInfo(home.file("shots-base")).canonicalFilePath();
+        QVERIFY2(first.out.contains("TARNEL_INSTALL_OK 3 " + abs + "\n"), qPrintable(first.out + first.err));
+        QVERIFY(first.out.startsWith("TARNEL_HOSTNAME "));
+        QCOMPARE(readFile(home.file("shots-base/bin/tarnel-receiver")),
+            QByteArray("#!/bin/sh\nTARNEL_RECEIVER_VERSION=3\necho receiver \"$@\"\n"));
+        QCOMPARE(fileMode(home.file("shots-base/bin/tarnel-receiver")), 0755);
+        QVERIFY(QFileInfo::exists(home.file("shots-base/.tarnel")));
+        QVERIFY(QFileInfo(home.file("shots-base/shots")).isDir());
+        QCOMPARE(fileMode(home.file(".ssh")), 0700);
+        QCOMPARE(fileMode(home.file(".ssh/authorized_keys")), 0600);
+
+        // A second run replaces our own line and leaves the user's and another machine's lines alone, even
+        // though that machine's key carries the same comment.
+        QCOMPARE(home.run(renderInstall(QStringLiteral("~/shots-base"))).status, 0);
+        const QStringList lines = QString::fromUtf8(readFile(home.file(".ssh/authorized_keys")))
+                                      .split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines, (QStringList{QStringLiteral("ssh-ed25519 AAAAuserOwnKey me@laptop"), otherKey,
+                            "restrict,command=\"" + abs + "/bin/tarnel-receiver\" " + ourKey}));
+    }
+
+    void installDeviceLeavesSshAlone()
+    {
+        ScriptHome home;
+        const QString script = InstallScript::renderDevice(QStringLiteral("~/tarnel"),
+            EmbeddedScripts::load(QStringLiteral("install-device.sh")), receiver);
+        const ScriptHome::Run run = home.run(script);
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.contains("TARNEL_INSTALL_OK 3 /"), qPrintable(run.out + run.err));
+        QVERIFY(QFileInfo::exists(home.file("tarnel/bin/tarnel-receiver")));
+        QVERIFY(!QFileInfo::exists(home.file(".ssh")));
+    }
+
+    void failureIsReported()
+    {
+        ScriptHome home;
+        home.write(QStringLiteral("blocked"), "a file where a folder should be");
+        const ScriptHome::Run run = home.run(renderInstall(QStringLiteral("~/blocked")));
+        QVERIFY(run.status != 0);
+        QVERIFY2(run.out.contains("TARNEL_INSTALL_FAIL mkdir"), qPrintable(run.out));
+        QVERIFY(!run.out.contains("TARNEL_INSTALL_OK"));
+        QVERIFY(!QFileInfo::exists(home.file(".ssh/authorized_keys")));
+    }
+};
+
+QTEST_GUILESS_MAIN(InstallScriptTest)
+#include "InstallScriptTest.moc"

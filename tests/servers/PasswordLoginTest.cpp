@@ -1,0 +1,170 @@
+#include "servers/PasswordLogin.h"
+#include "servers/SshCommand.h"
+#include "state/Log.h"
+#include "support/SecretScan.h"
+#include "support/SshServerFixture.h"
+#include "support/TempDataDir.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+
+const QString password = QStringLiteral("Tr0ub4dor&3 密码");
+
+// Stands in for ssh: asks like ssh does, checks the answer against a hash (so the password itself is
+// nowhere but in the test's memory), then works a while so the test can look around during the run.
+const QByteArray prompter = R"SH(#!/bin/sh
+stty -echo; printf '%s' "me@example's password: "
+read -r answer; stty echo; echo
+if [ "$(printf '%s' "$answer" | sha256sum | cut -d' ' -f1)" = "$1" ]; then
+  echo "logged in"; sleep "${2:-0}"; echo "TARNEL_DONE"; exit 0
+fi
+echo "Permission denied, please try again."
+stty -echo; printf '%s' "me@example's password: "
+read -r answer
+exit 255
+)SH";
+
+QString passwordHash() { return QString::fromLatin1(QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Sha256).toHex()); }
+
+// Runs the login on a worker and scans the process table and the folders while it runs.
+struct WatchedRun {
+    PasswordLogin::Result result;
+    QStringList leaks;
+};
+
+WatchedRun runWatched(const QString& program, const QStringList& args, const QStringList& folders)
+{
+    WatchedRun watched;
+    auto future = QtConcurrent::run([&] { return PasswordLogin::run(program, args, password, 30); });
+    const QByteArray secret = password.toUtf8();
+    while (!future.isFinished()) {
+        watched.leaks << processesHolding(secret);
+        for (const QString& folder : folders)
+            watched.leaks << filesHolding(folder, secret);
+        QThread::msleep(100);
+    }
+    watched.result = future.result();
+    Log::flush();
+    for (const QString& folder : folders)
+        watched.leaks << filesHolding(folder, secret);
+    watched.leaks.removeDuplicates();
+    return watched;
+}
+
+} // namespace
+
+class PasswordLoginTest : public QObject {
+    Q_OBJECT
+    TempDataDir data;
+    QTemporaryDir tools;
+    QString fake;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        fake = tools.filePath(QStringLiteral("fake-ssh"));
+        QFile file(fake);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(prompter);
+        file.close();
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+
+    void prompts()
+    {
+        QVERIFY(PasswordLogin::endsWithPrompt(QStringLiteral("me@host's password: ")));
+        QVERIFY(PasswordLogin::endsWithPrompt(QStringLiteral("banner\nPassword:")));
+        QVERIFY(PasswordLogin::endsWithPrompt(QStringLiteral("(me@host) Password for me@host: ")));
+        QVERIFY(!PasswordLogin::endsWithPrompt(QStringLiteral("me@host's password: typed\n")));
+        QVERIFY(!PasswordLogin::endsWithPrompt(QStringLiteral("Enter passphrase for key '/k': ")));
+        QVERIFY(!PasswordLogin::endsWithPrompt(QStringLiteral("password\n: ")));
+    }
+
+    void rightPasswordNeverLeaves()
+    {
+        const WatchedRun run = runWatched(fake, {passwordHash(), QStringLiteral("1")}, {data.path()});
+        QCOMPARE(run.result.run.status, 0);
+        QVERIFY(!run.result.passwordRejected);
+        QVERIFY(run.result.run.stdout.contains(QLatin1String("logged in\nTARNEL_DONE\n")));
+        QVERIFY(!run.result.run.stdout.contains(password)); // the terminal did not echo it
+        QCOMPARE(run.leaks, QStringList());
+    }
+
+    void wrongPasswordIsRejectedAtTheSecondPrompt()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        const auto result = PasswordLogin::run(fake, {QStringLiteral("not-the-hash")}, password, 30);
+        QVERIFY(result.passwordRejected);
+        QVERIFY(result.run.status != 0);
+        QVERIFY(clock.elapsed() < 5000);
+    }
+
+    void timeOutAndCancelEndTheProgram()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        auto result = PasswordLogin::run(QStringLiteral("/bin/sleep"), {QStringLiteral("30")}, password, 0.3);
+        QVERIFY(result.run.timedOut);
+        QVERIFY(clock.elapsed() < 5000);
+
+        SSHRunner::CancelToken cancel;
+        auto future = QtConcurrent::run([&] {
+            return PasswordLogin::run(QStringLiteral("/bin/sleep"), {QStringLiteral("30")}, password, 60, cancel);
+        });
+        QThread::msleep(200);
+        cancel.cancel();
+        result = future.result();
+        QVERIFY(result.run.cancelled);
+        QVERIFY(!result.run.succeeded());
+    }
+
+    void neverTypedWhereItWouldShow()
+    {
+        // A prompt on a terminal that still echoes is left unanswered.
+        const auto result = PasswordLogin::run(QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"), QStringLiteral("printf 'Password: '; read -r x; echo \"got $x\"")}, password, 1);
+        QVERIFY(result.run.timedOut);
+        QVERIFY(!result.run.stdout.contains(password));
+    }
+
+    void missingProgram()
+    {
+        const auto result = PasswordLogin::run(QStringLiteral("/nonexistent/ssh"), {}, password, 5);
+        QCOMPARE(result.run.status, 127);
+    }
+
+    void realSshdByPassword()
+    {
+        if (!SshServerFixture::canCreateAccounts())
+            QSKIP("password logins need an account of their own (run as root)");
+        SshServerFixture sshd;
+        const auto account = sshd.account(QStringLiteral("tarnel-pwuser"));
+        QVERIFY(account);
+        QVERIFY(sshd.setPassword(*account, password));
+        const auto started = sshd.start();
+        QVERIFY2(!started, qPrintable(started.value_or(QString())));
+
+        const SshCommand::Target target {sshd.host(), sshd.port(), account->name, std::nullopt};
+        const auto args = SshCommand::passwordLogin(target,
+            SshCommand::scriptCommand(QStringLiteral("sleep 1\necho \"TARNEL_HOSTNAME $(id -un)\"\n")));
+        QVERIFY(args);
+        QVERIFY(!args->join(' ').contains(password));
+        const WatchedRun run = runWatched(SSHRunner::sshPath(), *args, {data.path(), account->home});
+        QVERIFY2(run.result.run.status == 0, qPrintable(run.result.run.stdout + sshd.log()));
+        QVERIFY(run.result.run.stdout.contains(QLatin1String("TARNEL_HOSTNAME tarnel-pwuser\n")));
+        QCOMPARE(run.leaks, QStringList());
+
+        const auto wrong = PasswordLogin::run(SSHRunner::sshPath(), *args, QStringLiteral("wrong"), 30);
+        QVERIFY(wrong.passwordRejected);
+        QCOMPARE(wrong.run.status, 255);
+    }
+};
+
+QTEST_GUILESS_MAIN(PasswordLoginTest)
+#include "PasswordLoginTest.moc"

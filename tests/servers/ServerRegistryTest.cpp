@@ -1,0 +1,298 @@
+#include "servers/ServerRegistry.h"
+#include "state/StateStore.h"
+#include "state/Store.h"
+#include "support/DesktopUser.h"
+#include "support/SecretScan.h"
+#include "support/SshServerFixture.h"
+#include "support/TempDataDir.h"
+
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+const QString password = QStringLiteral("s3cret-Pass 一次");
+using Kind = ServerRegistry::Status::Kind;
+
+// Waits on the event loop for a completion's values.
+template <typename T> struct Awaited {
+    std::optional<T> value;
+    bool wait(int ms = 60000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!value && clock.elapsed() < ms)
+            QTest::qWait(20);
+        return value.has_value();
+    }
+};
+
+struct Answer {
+    QString message;
+    bool needsPassword = false;
+};
+
+} // namespace
+
+class ServerRegistryTest : public QObject {
+    Q_OBJECT
+    TempDataDir data;
+
+    bool settled(ServerRegistry& registry, const QUuid& id, int ms = 60000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) {
+            QTest::qWait(20);
+            if (registry.status(id).kind != Kind::connecting)
+                return true;
+        }
+        return false;
+    }
+
+    static Answer rules(ServerRegistry& registry, const QUuid& id, const QStringList& wanted, std::optional<QString> pw)
+    {
+        Awaited<Answer> done;
+        registry.applyRules(id, wanted, pw, [&](const QString& m, bool n) { done.value = Answer {m, n}; });
+        return done.wait() ? *done.value : Answer {QStringLiteral("<no answer>"), false};
+    }
+
+    static Answer revoke(ServerRegistry& registry, const QUuid& id, std::optional<QString> pw)
+    {
+        Awaited<Answer> done;
+        registry.revokeKey(id, pw, [&](const QString& m, bool n) { done.value = Answer {m, n}; });
+        return done.wait() ? *done.value : Answer {QStringLiteral("<no answer>"), false};
+    }
+
+private Q_SLOTS:
+    void inputErrorsAndUnknownIds()
+    {
+        Store store(data.path());
+        StateStore state(store);
+        ServerRegistry registry(state);
+        QVERIFY(!registry.add(QStringLiteral("-oProxyCommand=x")));
+        QCOMPARE(registry.inputError(), QStringLiteral("地址不对：不能以 - 开头"));
+        QVERIFY(!registry.addDevice({QStringLiteral("dev-1"), QStringLiteral("Desk"), QStringLiteral("qx-desk"), QString()}));
+        QCOMPARE(registry.inputError(), QStringLiteral("这台设备的信息还不完整（别名 / 登录名），等它上线后再试"));
+
+        // Operations on an id that is gone still answer, so a waiting sheet never spins forever.
+        const QUuid missing = QUuid::createUuid();
+        QCOMPARE(rules(registry, missing, {QStringLiteral("claude")}, std::nullopt).message, QStringLiteral("这台服务器已经不在列表里了"));
+        QCOMPARE(revoke(registry, missing, std::nullopt).message, QStringLiteral("这台服务器已经不在列表里了"));
+        Awaited<ServerRegistry::RemoveResult> removed;
+        registry.remove(missing, true, [&](const ServerRegistry::RemoveResult& r) { removed.value = r; });
+        QVERIFY(removed.wait());
+        QVERIFY(!removed.value->needsPassword);
+        registry.reinitialize(missing); // nothing
+        QCOMPARE(registry.servers().size(), 0);
+    }
+
+    void passwordLoginRulesRevokeAndRemoval()
+    {
+        if (!SshServerFixture::canCreateAccounts())
+            QSKIP("needs accounts of its own (run as root)");
+        SshServerFixture sshd;
+        sshd.acceptHomeKeys();
+        const auto account = sshd.account(QStringLiteral("tarnel-pwsrv"));
+        QVERIFY(account);
+        QVERIFY(sshd.setPassword(*account, password));
+        QVERIFY(!sshd.start());
+
+        Store store(data.path());
+        StateStore state(store);
+        ServerRegistry registry(state);
+        const QString address = QStringLiteral("tarnel-pwsrv@127.0.0.1:%1").arg(sshd.port());
+        const auto added = registry.add(address);
+        QVERIFY(added);
+        QCOMPARE(registry.status(added->id).kind, Kind::connecting);
+        QCOMPARE(registry.status(added->id).stage, ConnectFlow::Stage::probing);
+        QVERIFY(settled(registry, added->id));
+        // No key of ours reaches the account: ask for a password.
+        QCOMPARE(registry.status(added->id).kind, Kind::failed);
+        QVERIFY(registry.status(added->id).needsCredentials);
+        QCOMPARE(registry.status(added->id).message, QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));
+        QVERIFY(registry.server(added->id)->setup.lastProbe);
+        QVERIFY(!registry.server(added->id)->setup.lastProbe->ok);
+
+        registry.connect(added->id, QStringLiteral("tarnel-pwsrv"), QStringLiteral("wrong"));
+        QCOMPARE(registry.status(added->id).stage, ConnectFlow::Stage::installing);
+        QVERIFY(settled(registry, added->id));
+        QCOMPARE(registry.status(added->id).message, QStringLiteral("密码不对（或这台不允许密码登录），再输一次"));
+        QVERIFY(registry.status(added->id).needsCredentials);
+
+        // The right password, watched: it shows up in no process and no file while the login runs.
+        registry.connect(added->id, QStringLiteral("tarnel-pwsrv"), password);
+        QStringList leaks;
+        QElapsedTimer clock;
+        clock.start();
+        while (registry.status(added->id).kind == Kind::connecting && clock.elapsed() < 60000) {
+            leaks << processesHolding(password.toUtf8()) << filesHolding(data.path(), password.toUtf8())
+                  << filesHolding(account->home, password.toUtf8());
+            QTest::qWait(50);
+        }
+        leaks << filesHolding(data.path(), password.toUtf8());
+        QCOMPARE(leaks, QStringList());
+        const ServerRegistry::Status connected = registry.status(added->id);
+        QVERIFY2(connected.kind == Kind::connected, qPrintable(connected.message + sshd.log().right(2000)));
+        QCOMPARE(connected.user, QStringLiteral("tarnel-pwsrv"));
+        Server server = *registry.server(added->id);
+        QVERIFY(server.setup.keyInstalled);
+        QCOMPARE(server.setup.remoteDirAbsolute, account->home + QStringLiteral("/tarnel"));
+        QVERIFY(server.setup.lastPing);
+        QVERIFY(server.matchKeywords.contains(QStringLiteral("tarnel-pwsrv@")));
+        QVERIFY(readFile(data.file("ssh_config")).contains("Host tarnel-"));
+        QCOMPARE(fileMode(data.file("known_hosts")), 0600);
+        const QString keys = QString::fromUtf8(readFile(account->home + "/.ssh/authorized_keys"));
+        QVERIFY(keys.contains("restrict,command=\"" + account->home + "/tarnel/bin/tarnel-receiver\" ssh-ed25519 "));
+
+        // Adding the same host again highlights and reconnects the entry; the install is skipped now.
+        const auto again = registry.add(QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
+        QCOMPARE(again->id, added->id);
+        QCOMPARE(registry.highlighted(), added->id);
+        QCOMPARE(registry.servers().size(), 1);
+        QVERIFY(settled(registry, added->id));
+        QCOMPARE(registry.status(added->id).message, QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));
+
+        // Rule blocks need the login: by key it is refused, with the password it works.
+        Answer answer = rules(registry, added->id, {QStringLiteral("codex"), QStringLiteral("claude")}, std::nullopt);
+        QVERIFY(answer.needsPassword);
+        QVERIFY(!answer.message.contains(QLatin1String("NEEDS_PASSWORD")));
+        answer = rules(registry, added->id, {QStringLiteral("codex"), QStringLiteral("claude")}, password);
+        QCOMPARE(answer.message, QStringLiteral("规则块已写入：claude、codex"));
+        QVERIFY(!answer.needsPassword);
+        QCOMPARE(registry.server(added->id)->setup.ruleBlocks, (QStringList {"claude", "codex"}));
+        QVERIFY(readFile(account->home + "/.claude/CLAUDE.md").contains("`shotN: ~/tarnel/shots/xxxx.png`"));
+        answer = rules(registry, added->id, {}, password);
+        QCOMPARE(answer.message, QStringLiteral("规则块已全部卸载"));
+        QVERIFY(!readFile(account->home + "/.codex/AGENTS.md").contains("tarnel"));
+
+        // Removal: the key login is refused, so the removal waits for the password, then cleans up.
+        Awaited<ServerRegistry::RemoveResult> removed;
+        registry.remove(added->id, true, [&](const ServerRegistry::RemoveResult& r) { removed.value = r; });
+        QCOMPARE(registry.servers().size(), 0);
+        QVERIFY(removed.wait());
+        QVERIFY(removed.value->needsPassword);
+        QVERIFY(removed.value->purge);
+        Awaited<QString> cleaned;
+        registry.uninstallWithPassword(removed.value->server, password, true, [&](const QString& m) { cleaned.value = m; });
+        QVERIFY(cleaned.wait());
+        QCOMPARE(*cleaned.value, QStringLiteral("已吊销 1 行钥匙，服务器上的目录已清掉"));
+        QVERIFY(!QFileInfo::exists(account->home + "/tarnel"));
+        QVERIFY(QFileInfo(account->home).isDir());
+        QVERIFY(!readFile(account->home + "/.ssh/authorized_keys").contains("restrict"));
+        QCOMPARE(filesHolding(data.path(), password.toUtf8()), QStringList());
+    }
+
+    void revokeByPassword()
+    {
+        if (!SshServerFixture::canCreateAccounts())
+            QSKIP("needs accounts of its own (run as root)");
+        SshServerFixture sshd;
+        sshd.acceptHomeKeys();
+        const auto account = sshd.account(QStringLiteral("tarnel-rvsrv"));
+        QVERIFY(account && sshd.setPassword(*account, password));
+        QVERIFY(!sshd.start());
+        Store store(data.path());
+        StateStore state(store);
+        ServerRegistry registry(state);
+        const auto added = registry.add(QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
+        QVERIFY(settled(registry, added->id));
+        registry.connect(added->id, account->name, password);
+        QVERIFY(settled(registry, added->id));
+        QCOMPARE(registry.status(added->id).kind, Kind::connected);
+
+        QCOMPARE(revoke(registry, added->id, std::nullopt).needsPassword, true);
+        const Answer answer = revoke(registry, added->id, password);
+        QCOMPARE(answer.message, QStringLiteral("钥匙已吊销，再点「连接」可重新装"));
+        QVERIFY(!registry.server(added->id)->setup.keyInstalled);
+        QVERIFY(!readFile(account->home + "/.ssh/authorized_keys").contains("restrict"));
+        QVERIFY(QFileInfo::exists(account->home + "/tarnel/shots")); // revoking keeps the folder
+
+        // Without the key the entry goes at once; nothing is left to clean.
+        Awaited<ServerRegistry::RemoveResult> removed;
+        registry.remove(added->id, false, [&](const ServerRegistry::RemoveResult& r) { removed.value = r; });
+        QVERIFY(removed.wait());
+        QCOMPARE(removed.value->message, QStringLiteral("已移除 127.0.0.1"));
+    }
+
+    void keyLoginThroughTheUsersOwnSetup()
+    {
+        if (!SshServerFixture::canCreateAccounts())
+            QSKIP("needs accounts of its own (run as root)");
+        SshServerFixture sshd;
+        sshd.acceptHomeKeys();
+        const auto target = sshd.account(QStringLiteral("tarnel-keysrv"));
+        QVERIFY(target);
+        const auto desk = DesktopUser::create(sshd, QStringLiteral("tarnel-desk"));
+        QVERIFY(desk);
+        QVERIFY(sshd.authorize(*target, desk->publicLine() + '\n'));
+        QVERIFY(!sshd.start());
+        // The user reaches the server by an alias of their own ssh config.
+        QVERIFY(desk->writeSshConfig(QStringLiteral("Host myserver\n  HostName 127.0.0.1\n  Port %1\n  User tarnel-keysrv\n"
+                                                    "  StrictHostKeyChecking accept-new\n")
+                                         .arg(sshd.port())));
+        QVERIFY(desk->own(data.path()));
+        std::optional<DesktopUser::AsUser> as;
+        as.emplace(*desk);
+        QVERIFY(as->ok());
+        // The server account's files, read as root for a moment.
+        auto serverFile = [&](const QString& path) {
+            as.reset();
+            const QByteArray bytes = readFile(target->home + path);
+            const bool exists = QFileInfo::exists(target->home + path);
+            as.emplace(*desk);
+            return exists ? bytes : QByteArray("<missing>");
+        };
+
+        Store store(data.path());
+        StateStore state(store);
+        ServerRegistry registry(state);
+        const auto added = registry.add(QStringLiteral("myserver"));
+        QVERIFY(added);
+        QVERIFY(settled(registry, added->id));
+        ServerRegistry::Status status = registry.status(added->id);
+        QVERIFY2(status.kind == Kind::connected, qPrintable(status.message));
+        QCOMPARE(status.user, QStringLiteral("tarnel-keysrv"));
+        QVERIFY(status.hostname && !status.hostname->isEmpty());
+        Server server = *registry.server(added->id);
+        QCOMPARE(server.host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(server.port, int(sshd.port()));
+        QCOMPARE(server.name, QStringLiteral("myserver"));
+        QVERIFY(server.matchKeywords.contains(QStringLiteral("myserver")));
+        QVERIFY(server.setup.lastProbe && server.setup.lastProbe->ok);
+        QCOMPARE(server.setup.lastProbe->user, QStringLiteral("tarnel-keysrv"));
+
+        registry.recheckAll();
+        QVERIFY(settled(registry, added->id));
+        QCOMPARE(registry.status(added->id).kind, Kind::connected);
+
+        // Reinitialising installs anew; the key line is replaced, not doubled.
+        registry.reinitialize(added->id);
+        QVERIFY(settled(registry, added->id));
+        QCOMPARE(registry.status(added->id).kind, Kind::connected);
+        QCOMPARE(QString::fromUtf8(serverFile("/.ssh/authorized_keys")).count("restrict,"), 1);
+
+        // Removal by the user's own key login, without purge: the key line goes, the folder stays.
+        Awaited<ServerRegistry::RemoveResult> removed;
+        registry.remove(added->id, false, [&](const ServerRegistry::RemoveResult& r) { removed.value = r; });
+        QVERIFY(removed.wait());
+        QCOMPARE(removed.value->message, QStringLiteral("已移除 myserver，已吊销 1 行钥匙"));
+        QCOMPARE(serverFile("/tarnel/.tarnel"), QByteArray());
+        QVERIFY(!serverFile("/.ssh/authorized_keys").contains("restrict"));
+
+        // Added again and removed with purge: only tarnel's files go, the home stays.
+        const auto second = registry.add(QStringLiteral("myserver"));
+        QVERIFY(settled(registry, second->id));
+        QCOMPARE(registry.status(second->id).kind, Kind::connected);
+        removed.value.reset();
+        registry.remove(second->id, true, [&](const ServerRegistry::RemoveResult& r) { removed.value = r; });
+        QVERIFY(removed.wait());
+        QCOMPARE(removed.value->message, QStringLiteral("已移除 myserver，已吊销 1 行钥匙，服务器上的目录已清掉"));
+        QCOMPARE(serverFile("/tarnel"), QByteArray("<missing>"));
+        QVERIFY(serverFile("/.ssh/authorized_keys") != "<missing>");
+    }
+};
+
+QTEST_GUILESS_MAIN(ServerRegistryTest)
+#include "ServerRegistryTest.moc"

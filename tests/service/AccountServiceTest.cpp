@@ -1,0 +1,234 @@
+// tarnel-accountd's own rules: invitations, names, disabled accounts, token revocation, release offers,
+// device ownership and upload limits, through its HTTP API and admin command line.
+#include "support/AccountServiceFixture.h"
+
+#include <QJsonDocument>
+#include <QTemporaryFile>
+#include <QtTest>
+
+namespace {
+QJsonObject registration(const QString& name, const QString& invite, const QString& password = QStringLiteral("secret1"))
+{
+    return QJsonObject{{"username", name}, {"password", password}, {"displayName", name},
+                       {"invite", invite}, {"client", "app"}};
+}
+QJsonObject login(const QString& name, const QString& password)
+{
+    return QJsonObject{{"username", name}, {"password", password}, {"client", "app"}};
+}
+QJsonObject checkIn(int build = 1, const QString& channel = QStringLiteral("stable"))
+{
+    return QJsonObject{{"version", "0.1.0"}, {"build", build}, {"channel", channel}, {"os", "Debian GNU/Linux 12.11.0"},
+                       {"model", ""}, {"servers", 0}, {"shots", 0}};
+}
+} // namespace
+
+class AccountServiceTest : public QObject {
+    Q_OBJECT
+    AccountServiceFixture service{AccountServiceFixture::Options{false, false}};
+
+    QString release(const QString& channel, int build, bool publish = true)
+    {
+        QTemporaryFile archive;
+        archive.setAutoRemove(true);
+        if (!archive.open())
+            return {};
+        archive.write("zip " + QByteArray::number(build));
+        archive.flush();
+        const auto added = service.admin({"releases", "add", "--channel", channel, "--version",
+                                          QStringLiteral("0.%1.0").arg(build), "--build", QString::number(build),
+                                          "--file", archive.fileName()});
+        if (added.status != 0)
+            return {};
+        if (publish)
+            service.admin({"releases", "publish", added.out.trimmed()});
+        return added.out.trimmed();
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY2(service.start(), qPrintable(service.error())); }
+
+    void invitationsAreCheckedAndCounted()
+    {
+        const QString twice = service.createInvite({"--uses", "2"});
+        QCOMPARE(service.post("api/register", registration("ann", twice)).status, 200);
+        QCOMPARE(service.post("api/register", registration("ben", twice)).status, 200);
+        auto usedUp = service.post("api/register", registration("cat", twice));
+        QCOMPARE(usedUp.status, 403);
+        QCOMPARE(usedUp.json().value("error").toString(), QStringLiteral("邀请码已经用完了"));
+
+        const QString expired = service.createInvite({"--expires", "2000-01-01T00:00:00Z"});
+        QCOMPARE(service.post("api/register", registration("cat", expired)).json().value("error").toString(),
+                 QStringLiteral("邀请码已过期"));
+        const QString revoked = service.createInvite();
+        QCOMPARE(service.admin({"invite", "revoke", revoked}).status, 0);
+        QCOMPARE(service.post("api/register", registration("cat", revoked)).json().value("error").toString(),
+                 QStringLiteral("邀请码已作废"));
+        QCOMPARE(service.post("api/register", registration("cat", "NOPE")).json().value("error").toString(),
+                 QStringLiteral("邀请码不对"));
+        QCOMPARE(service.admin({"invite", "revoke", "NOPE"}).status, 1);
+
+        // A refused registration does not spend the invitation.
+        const QString once = service.createInvite();
+        QCOMPARE(service.post("api/register", registration("ANN", once)).status, 409);
+        QCOMPARE(service.post("api/register", registration("bad name", once)).status, 400);
+        QCOMPARE(service.post("api/register", registration("dan", once, "12345")).status, 400);
+        QCOMPARE(service.post("api/register", registration("dan", once, "123456")).status, 200);
+        QVERIFY(service.admin({"invite", "list"}).out.contains(once + "\t1/1\t"));
+        QVERIFY(service.admin({"users", "list"}).out.contains("dan\tdan\tuser\tactive"));
+    }
+
+    void signInRules()
+    {
+        QVERIFY(!service.signUp("eve", "secret1").isEmpty());
+        auto wrong = service.post("api/login", login("eve", "secret2"));
+        QCOMPARE(wrong.status, 401);
+        QVERIFY(wrong.header("WWW-Authenticate").isEmpty());
+        QCOMPARE(service.post("api/login", login("nobody", "secret1")).json().value("error").toString(),
+                 QStringLiteral("用户名或密码不对"));
+        QCOMPARE(service.post("api/login", login("EVE", "secret1")).json().value("username").toString(), QStringLiteral("eve"));
+        QCOMPARE(service.call("POST", "api/login", "not json", {{"Content-Type", "application/json"}}).status, 400);
+
+        QCOMPARE(service.admin({"users", "disable", "eve"}).status, 0);
+        auto disabled = service.post("api/login", login("eve", "secret1"));
+        QCOMPARE(disabled.status, 403);
+        QCOMPARE(disabled.json().value("account").toString(), QStringLiteral("disabled"));
+        // A wrong password tells a disabled account nothing more.
+        QCOMPARE(service.post("api/login", login("eve", "nope!!")).status, 401);
+        QCOMPARE(service.admin({"users", "enable", "eve"}).status, 0);
+        QCOMPARE(service.post("api/login", login("eve", "secret1")).status, 200);
+        QCOMPARE(service.admin({"users", "disable", "nobody"}).status, 1);
+    }
+
+    void tokensAreRevoked()
+    {
+        const QString first = service.signUp("fay", "secret1", QStringLiteral("菲"));
+        const QString second = service.post("api/login", login("fay", "secret1")).json().value("token").toString();
+        QCOMPARE(service.post("api/app/ping", checkIn(), first).json().value("displayName").toString(), QStringLiteral("菲"));
+
+        // Renaming shows at the next check-in; disabling keeps the sign-in but says so.
+        QCOMPARE(service.admin({"users", "rename", "fay", QStringLiteral("菲菲")}).status, 0);
+        QCOMPARE(service.post("api/app/ping", checkIn(), first).json().value("displayName").toString(), QStringLiteral("菲菲"));
+        service.admin({"users", "disable", "fay"});
+        auto ping = service.post("api/app/ping", checkIn(), first);
+        QCOMPARE(ping.status, 200);
+        QCOMPARE(ping.json().value("account").toString(), QStringLiteral("disabled"));
+        QCOMPARE(service.post("api/diag", QJsonObject{{"reason", "x"}}, first).status, 403);
+        service.admin({"users", "enable", "fay"});
+
+        QCOMPARE(service.post("api/logout", {}, first).status, 200);
+        auto revoked = service.post("api/app/ping", checkIn(), first);
+        QCOMPARE(revoked.status, 401);
+        QCOMPARE(revoked.json().value("account").toString(), QStringLiteral("invalid"));
+        QCOMPARE(service.post("api/app/ping", checkIn(), second).status, 200);
+
+        // A new password ends every sign-in; the old password stops working.
+        QCOMPARE(service.admin({"users", "passwd", "fay"}, "newsecret\n").status, 0);
+        QCOMPARE(service.post("api/app/ping", checkIn(), second).status, 401);
+        QCOMPARE(service.post("api/login", login("fay", "secret1")).status, 401);
+        const QString third = service.post("api/login", login("fay", "newsecret")).json().value("token").toString();
+        QVERIFY(!third.isEmpty());
+        QCOMPARE(service.admin({"users", "passwd", "fay"}, "short\n").status, 1);
+
+        QCOMPARE(service.admin({"users", "delete", "fay"}).status, 0);
+        QCOMPARE(service.post("api/app/ping", checkIn(), third).status, 401);
+        QCOMPARE(service.post("api/app/ping", checkIn(), QString()).status, 401);
+        QCOMPARE(service.post("api/app/ping", QJsonObject{{"version", 1}}, service.signUp("gus", "secret1")).status, 400);
+    }
+
+    void releasesAreOfferedOnlyWhenNewer()
+    {
+        const QString token = service.signUp("hal", "secret1");
+        QVERIFY(!release("stable", 20).isEmpty());
+        QVERIFY(!release("stable", 21, false).isEmpty()); // added, not published
+        QVERIFY(!release("test", 22).isEmpty());
+        QCOMPARE(service.admin({"releases", "add", "--channel", "stable", "--version", "x", "--build", "20", "--file", QCoreApplication::applicationFilePath()}).status, 1);
+
+        auto offer = [&](int build, const QString& channel) {
+            return service.call("GET", QStringLiteral("api/update?channel=%1&build=%2").arg(channel).arg(build)).json();
+        };
+        QCOMPARE(offer(19, "stable").value("build").toInt(), 20);
+        QCOMPARE(offer(20, "stable"), QJsonObject({{"available", false}}));
+        QCOMPARE(offer(19, "test").value("build").toInt(), 22);
+        QCOMPARE(offer(22, "test").value("available").toBool(), false);
+        QCOMPARE(service.call("GET", "api/update?channel=beta&build=1").status, 400);
+        QCOMPARE(service.call("GET", "api/update?channel=stable&build=x").status, 400);
+
+        QVERIFY(!service.post("api/app/ping", checkIn(20), token).json().contains("update"));
+        const QJsonObject update = service.post("api/app/ping", checkIn(20, "test"), token).json().value("update").toObject();
+        QCOMPARE(update.value("build").toInt(), 22);
+        const auto archive = service.call("GET", QUrl(update.value("url").toString()).path().mid(1));
+        QCOMPARE(archive.body, QByteArray("zip 22"));
+        QCOMPARE(QString::fromLatin1(QCryptographicHash::hash(archive.body, QCryptographicHash::Sha256).toHex()),
+                 update.value("sha256").toString());
+        QCOMPARE(service.call("GET", "downloads/2/tarnel.zip").status, 404); // unpublished
+    }
+
+    void devicesBelongToTheirAccount()
+    {
+        const QString ivy = service.signUp("ivy", "secret1");
+        const QString jon = service.signUp("jon", "secret1");
+        QCOMPARE(service.admin({"devices", "add", "ivy", "D-1", QStringLiteral("书房")}).status, 0);
+        QCOMPARE(service.admin({"devices", "add", "jon", "D-1", "x"}).status, 1);
+        auto refused = service.post("api/device/D-1/remove", {}, jon);
+        QCOMPARE(refused.status, 404);
+        QVERIFY(service.admin({"devices", "list", "ivy"}).out.contains("D-1\tivy"));
+        QCOMPARE(service.post("api/device/D-1/remove", {}, ivy).status, 200);
+        QCOMPARE(service.post("api/device/D-1/remove", {}, ivy).status, 404);
+        QVERIFY(!service.admin({"devices", "list"}).out.contains("D-1"));
+    }
+
+    void oversizedUploadsAreRefused()
+    {
+        const QString token = service.signUp("kim", "secret1");
+        const QByteArray big(5 << 20, 'a');
+        auto diag = service.call("POST", "api/diag", "{\"appLog\":\"" + big + "\"}",
+                                 {{"Content-Type", "application/json"}, {"Authorization", "Bearer " + token.toUtf8()}});
+        QCOMPARE(diag.status, 413);
+        QVERIFY(!diag.json().value("error").toString().isEmpty());
+        QVERIFY(!service.admin({"diagnostics", "list"}).out.contains("kim"));
+
+        auto feedback = [&](int images, int imageSize) {
+            QByteArray form;
+            auto part = [&](const QByteArray& name, const QByteArray& bytes, const QByteArray& file = {}) {
+                form += "--b\r\nContent-Disposition: form-data; name=\"" + name + "\"";
+                if (!file.isEmpty())
+                    form += "; filename=\"" + file + "\"\r\nContent-Type: image/jpeg";
+                form += "\r\n\r\n" + bytes + "\r\n";
+            };
+            part("text", "hi");
+            part("env", "{}");
+            for (int i = 1; i <= images; ++i)
+                part("images", QByteArray(imageSize, 'j'), "screenshot-" + QByteArray::number(i) + ".jpg");
+            form += "--b--\r\n";
+            return service.call("POST", "api/feedback", form,
+                                {{"Content-Type", "multipart/form-data; boundary=b"},
+                                 {"Authorization", "Bearer " + token.toUtf8()}});
+        };
+        QCOMPARE(feedback(7, 10).status, 413);
+        QCOMPARE(feedback(1, 11 << 20).status, 413);
+        const auto stored = feedback(6, 10);
+        QCOMPARE(stored.status, 200);
+        QVERIFY(stored.json().value("id").toInt() > 0);
+        QVERIFY(service.admin({"feedback", "list"}).out.contains("kim\t"));
+        QCOMPARE(service.call("POST", "api/feedback", "plain", {{"Authorization", "Bearer " + token.toUtf8()}}).status, 400);
+    }
+
+    void unknownPathsAnswerJson()
+    {
+        const auto missing = service.call("GET", "api/nothing");
+        QCOMPARE(missing.status, 404);
+        QCOMPARE(missing.json().value("error").toString(), QStringLiteral("没有这个接口"));
+    }
+
+    void storedRecordsSurviveARestart()
+    {
+        QVERIFY(!service.signUp("lou", "secret1").isEmpty());
+        service.stop();
+        QVERIFY(service.start());
+        QCOMPARE(service.post("api/login", login("lou", "secret1")).status, 200);
+    }
+};
+
+QTEST_GUILESS_MAIN(AccountServiceTest)
+#include "AccountServiceTest.moc"

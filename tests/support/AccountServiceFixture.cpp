@@ -1,0 +1,198 @@
+#include "support/AccountServiceFixture.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTcpServer>
+#include <QThread>
+#include <QTimer>
+
+AccountServiceFixture::AccountServiceFixture(Options options)
+    : options(options), network(std::make_unique<QNetworkAccessManager>())
+{
+}
+
+AccountServiceFixture::~AccountServiceFixture() { stop(); }
+
+QString AccountServiceFixture::binary() { return QStringLiteral(TARNEL_BINARY_DIR "/bin/tarnel-accountd"); }
+
+int AccountServiceFixture::closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const int port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+QUrl AccountServiceFixture::url() const
+{
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2/").arg(options.tls ? "https" : "http").arg(listenPort));
+}
+
+bool AccountServiceFixture::makeCertificate()
+{
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                   QStringLiteral("-keyout"), dir.filePath(QStringLiteral("key.pem")), QStringLiteral("-out"),
+                   certificatePath(), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=IP:127.0.0.1")});
+    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
+        problem = QStringLiteral("openssl could not make a certificate: ") + QString::fromLocal8Bit(openssl.readAllStandardError());
+        return false;
+    }
+    return true;
+}
+
+bool AccountServiceFixture::start()
+{
+    if (!QFile::exists(binary())) {
+        problem = QStringLiteral("tarnel-accountd is not built: ") + binary();
+        return false;
+    }
+    const QString portFile = dir.filePath(QStringLiteral("port"));
+    QFile::remove(portFile);
+    QStringList args{QStringLiteral("--db"), databasePath(), QStringLiteral("serve"), QStringLiteral("--listen"),
+                     QStringLiteral("127.0.0.1:0"), QStringLiteral("--port-file"), portFile};
+    if (options.testHooks)
+        args << QStringLiteral("--test-hooks");
+    if (options.tls) {
+        if (!makeCertificate())
+            return false;
+        args << QStringLiteral("--tls-cert") << certificatePath() << QStringLiteral("--tls-key")
+             << dir.filePath(QStringLiteral("key.pem"));
+    }
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(binary(), args);
+    if (!process.waitForStarted(10000)) {
+        problem = QStringLiteral("tarnel-accountd did not start: ") + process.errorString();
+        return false;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000) {
+        QFile file(portFile);
+        if (file.open(QIODevice::ReadOnly)) {
+            listenPort = file.readAll().trimmed().toInt();
+            if (listenPort > 0)
+                return true;
+        }
+        if (process.state() == QProcess::NotRunning)
+            break;
+        QThread::msleep(20);
+    }
+    problem = QStringLiteral("tarnel-accountd did not write its port");
+    stop();
+    return false;
+}
+
+void AccountServiceFixture::stop()
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+AccountServiceFixture::Output AccountServiceFixture::admin(const QStringList& args, const QByteArray& input) const
+{
+    QProcess cli;
+    cli.start(binary(), QStringList{QStringLiteral("--db"), databasePath()} + args);
+    Output output;
+    if (!cli.waitForStarted(10000))
+        return output;
+    cli.write(input);
+    cli.closeWriteChannel();
+    cli.waitForFinished(30000);
+    output.status = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+    output.out = QString::fromUtf8(cli.readAllStandardOutput());
+    output.err = QString::fromUtf8(cli.readAllStandardError());
+    return output;
+}
+
+QString AccountServiceFixture::createInvite(const QStringList& extra) const
+{
+    const Output output = admin(QStringList{QStringLiteral("invite"), QStringLiteral("create")} + extra);
+    return output.status == 0 ? output.out.trimmed() : QString();
+}
+
+QJsonObject AccountServiceFixture::Reply::json() const { return QJsonDocument::fromJson(body).object(); }
+
+QByteArray AccountServiceFixture::Reply::header(const QByteArray& name) const
+{
+    for (const auto& [key, value] : headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
+}
+
+AccountServiceFixture::Reply AccountServiceFixture::call(const QByteArray& method, const QString& path,
+                                                         const QByteArray& body,
+                                                         const QList<QPair<QByteArray, QByteArray>>& headers) const
+{
+    QNetworkAccessManager& manager = *network;
+    QNetworkRequest request(url().resolved(QUrl(path)));
+    for (const auto& [name, value] : headers)
+        request.setRawHeader(name, value);
+    if (body.isEmpty() && method != "GET")
+        request.setHeader(QNetworkRequest::ContentLengthHeader, 0);
+    QNetworkReply* reply = body.isEmpty() ? manager.sendCustomRequest(request, method)
+                                          : manager.sendCustomRequest(request, method, body);
+    if (options.tls)
+        reply->ignoreSslErrors(); // our own throw-away certificate
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    loop.exec();
+    Reply result;
+    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.body = reply->readAll();
+    for (const auto& pair : reply->rawHeaderPairs())
+        result.headers.append(pair);
+    delete reply;
+    return result;
+}
+
+AccountServiceFixture::Reply AccountServiceFixture::post(const QString& path, const QJsonObject& body,
+                                                         const QString& token) const
+{
+    QList<QPair<QByteArray, QByteArray>> headers{{"Content-Type", "application/json"}};
+    if (!token.isEmpty())
+        headers.append({"Authorization", "Bearer " + token.toUtf8()});
+    return call("POST", path, QJsonDocument(body).toJson(QJsonDocument::Compact), headers);
+}
+
+QString AccountServiceFixture::signUp(const QString& username, const QString& password, const QString& displayName) const
+{
+    const QString invite = createInvite();
+    const Reply reply = post(QStringLiteral("api/register"),
+                             QJsonObject{{QStringLiteral("username"), username},
+                                         {QStringLiteral("password"), password},
+                                         {QStringLiteral("displayName"), displayName.isEmpty() ? username : displayName},
+                                         {QStringLiteral("invite"), invite},
+                                         {QStringLiteral("client"), QStringLiteral("app")}});
+    return reply.json().value(QStringLiteral("token")).toString();
+}
+
+void AccountServiceFixture::script(const QString& path, const QJsonObject& reply) const
+{
+    QJsonObject body = reply;
+    body.insert(QStringLiteral("path"), path);
+    call("POST", QStringLiteral("_test/script"), QJsonDocument(body).toJson(QJsonDocument::Compact));
+}
+
+QJsonArray AccountServiceFixture::requests() const
+{
+    return QJsonDocument::fromJson(call("GET", QStringLiteral("_test/requests")).body).array();
+}
+
+void AccountServiceFixture::resetHooks() const { call("POST", QStringLiteral("_test/reset")); }

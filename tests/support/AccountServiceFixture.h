@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <memory>
+
+class QNetworkAccessManager;
+
+// A real tarnel-accountd on a loopback port with its own temporary database, plus its admin command line
+// and (with test hooks) scripted replies and the log of received requests. One instance per service;
+// stopped when destroyed.
+class AccountServiceFixture {
+public:
+    struct Options {
+        bool testHooks = true;
+        bool tls = false; // a fresh self-signed certificate for 127.0.0.1
+    };
+
+    AccountServiceFixture() : AccountServiceFixture(Options{}) {}
+    explicit AccountServiceFixture(Options options);
+    ~AccountServiceFixture();
+
+    // Starts the service and waits until it listens; false with error() when it could not.
+    bool start();
+    void stop();
+    QString error() const { return problem; }
+
+    int port() const { return listenPort; }
+    QUrl url() const; // "http(s)://127.0.0.1:<port>/"
+    QString databasePath() const { return dir.filePath(QStringLiteral("accounts.db")); }
+    QString certificatePath() const { return dir.filePath(QStringLiteral("cert.pem")); }
+    static QString binary();
+    // A loopback port nobody listens on.
+    static int closedPort();
+
+    // The admin command line on this database.
+    struct Output {
+        int status = -1;
+        QString out;
+        QString err;
+    };
+    Output admin(const QStringList& args, const QByteArray& input = {}) const;
+    QString createInvite(const QStringList& extra = {}) const; // the new code, empty on failure
+
+    // Calls to the service apart from any client under test.
+    struct Reply {
+        int status = 0;
+        QByteArray body;
+        QJsonObject json() const;
+        QByteArray header(const QByteArray& name) const;
+        QList<QPair<QByteArray, QByteArray>> headers;
+    };
+    Reply call(const QByteArray& method, const QString& path, const QByteArray& body = {},
+               const QList<QPair<QByteArray, QByteArray>>& headers = {}) const;
+    Reply post(const QString& path, const QJsonObject& body, const QString& token = {}) const;
+    // Registers an account through a new invitation; returns its token (empty on failure).
+    QString signUp(const QString& username, const QString& password, const QString& displayName = {}) const;
+
+    // Test hooks: the next reply (or `times` replies) to a path, e.g. {"status":502} or {"delayMs":3000}
+    // or {"drop":true}; and every request received so far.
+    void script(const QString& path, const QJsonObject& reply) const;
+    QJsonArray requests() const;
+    void resetHooks() const;
+
+private:
+    bool makeCertificate();
+
+    Options options;
+    QTemporaryDir dir;
+    QProcess process;
+    std::unique_ptr<QNetworkAccessManager> network;
+    int listenPort = 0;
+    QString problem;
+};

@@ -1,0 +1,70 @@
+#include "support/DesktopUser.h"
+
+#include "delivery/SSHRunner.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <grp.h>
+#include <unistd.h>
+
+std::optional<DesktopUser> DesktopUser::create(SshServerFixture& sshd, const QString& name)
+{
+    if (!SshServerFixture::canCreateAccounts())
+        return std::nullopt;
+    const auto account = sshd.account(name);
+    if (!account)
+        return std::nullopt;
+    DesktopUser desktop;
+    desktop.user = *account;
+    const QString ssh = account->home + QStringLiteral("/.ssh");
+    if (!sshd.makeDirectory(*account, ssh))
+        return std::nullopt;
+    const QString key = ssh + QStringLiteral("/id_ed25519");
+    const CommandResult made = SSHRunner::run(QStringLiteral("/usr/bin/ssh-keygen"),
+        {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"), QString(),
+            QStringLiteral("-C"), name + QStringLiteral("@desk"), QStringLiteral("-f"), key},
+        std::nullopt, 30);
+    if (made.status != 0 || !desktop.own(ssh))
+        return std::nullopt;
+    QFile pub(key + QStringLiteral(".pub"));
+    if (!pub.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    desktop.publicKey = QString::fromUtf8(pub.readAll()).trimmed();
+    return desktop;
+}
+
+bool DesktopUser::writeSshConfig(const QString& text) const
+{
+    const QString path = user.home + QStringLiteral("/.ssh/config");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(text.toUtf8());
+    file.close();
+    return own(path);
+}
+
+bool DesktopUser::own(const QString& path) const
+{
+    bool ok = ::chown(QFile::encodeName(path).constData(), user.uid, user.gid) == 0;
+    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    while (it.hasNext())
+        ok = ::lchown(QFile::encodeName(it.next()).constData(), user.uid, user.gid) == 0 && ok;
+    return ok;
+}
+
+DesktopUser::AsUser::AsUser(const DesktopUser& desktop)
+{
+    const gid_t group = desktop.user.gid;
+    switched = ::setgroups(1, &group) == 0 && ::setresgid(group, group, 0) == 0
+        && ::setresuid(desktop.user.uid, desktop.user.uid, 0) == 0;
+}
+
+DesktopUser::AsUser::~AsUser()
+{
+    if (::setresuid(0, 0, 0) == 0) {
+        ::setresgid(0, 0, 0);
+        ::setgroups(0, nullptr);
+    }
+}

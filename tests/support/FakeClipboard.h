@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/Clipboard.h"
+
+// A clipboard in memory. Every write advances the change count and, unless told otherwise, sends the notice.
+class FakeClipboard final : public Clipboard {
+    Q_OBJECT
+public:
+    using Clipboard::Clipboard;
+
+    quint64 changeCount() const override { return count; }
+    QImage readImage() override;
+    void writeText(const QString& text) override;
+    bool ownsClipboard() const override { return owned; }
+
+    // Another program copies.
+    enum class Notice { Send, Withhold };
+    void copyImage(const QImage& image, Notice notice = Notice::Send);
+    void copyText(const QString& text, Notice notice = Notice::Send);
+
+    QString text() const { return currentText; }
+    int imageReads() const { return reads; }
+
+private:
+    void advance(Notice notice);
+
+    quint64 count = 0;
+    QImage currentImage;
+    QString currentText;
+    bool owned = false;
+    int reads = 0;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/LaunchServices.h"
+
+// Login item and keep-alive agent that only remember what they were told.
+class FakeLoginItem final : public LoginItem {
+public:
+    bool isEnabled() const override { return enabled; }
+    std::optional<QString> setEnabled(bool on) override
+    {
+        ++changes;
+        enabled = on;
+        return std::nullopt;
+    }
+    bool enabled = false;
+    int changes = 0;
+};
+
+class FakeKeepAliveAgent final : public KeepAliveAgent {
+public:
+    bool isRegistered() const override { return registered; }
+    std::optional<QString> registerAgent() override
+    {
+        ++registrations;
+        registered = true;
+        return std::nullopt;
+    }
+    std::optional<QString> unregisterAgent() override
+    {
+        ++unregistrations;
+        registered = false;
+        return std::nullopt;
+    }
+    bool registered = false;
+    int registrations = 0;
+    int unregistrations = 0;
+};

@@ -1,0 +1,48 @@
+#include "support/ReceiverDestination.h"
+
+#include "delivery/SSHConfig.h"
+#include "delivery/SSHRunner.h"
+
+#include <QFile>
+
+QString ReceiverDestination::authorizedLine(const QString& base, const QString& publicLine)
+{
+    return QStringLiteral("restrict,command=\"%1/bin/tarnel-receiver\" %2\n").arg(base, publicLine);
+}
+
+std::optional<Server> ReceiverDestination::install(SshServerFixture& sshd, const SshServerFixture::Account& account,
+    const QString& publicLine, QString* error)
+{
+    const auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return std::nullopt;
+    };
+    QFile bundled(QStringLiteral(":/bundled/tarnel-receiver"));
+    if (!bundled.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("receiver not bundled"));
+    const QString base = account.home + QStringLiteral("/.tarnel");
+    if (!sshd.makeDirectory(account, base + QStringLiteral("/bin")) ||
+        !sshd.writeFile(account, base + QStringLiteral("/bin/tarnel-receiver"), bundled.readAll(), 0755))
+        return fail(QStringLiteral("cannot install receiver"));
+    if (!sshd.authorize(account, authorizedLine(base, publicLine)))
+        return fail(QStringLiteral("cannot write authorized keys"));
+
+    Server server;
+    server.name = account.name;
+    server.host = sshd.host();
+    server.port = sshd.port();
+    server.user = account.name;
+    server.setup.keyInstalled = true;
+    server.setup.receiverVersion = 1;
+    server.setup.remoteDirAbsolute = base;
+    return server;
+}
+
+void ReceiverDestination::closeConnection(const Server& server)
+{
+    SSHRunner::run(SSHRunner::sshPath(),
+        { QStringLiteral("-F"), SSHConfig::path(), QStringLiteral("-O"), QStringLiteral("exit"), QStringLiteral("--"),
+            SSHConfig::alias(server) },
+        std::nullopt, 10);
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "state/Server.h"
+#include "support/SshServerFixture.h"
+
+#include <optional>
+
+// A destination on the test sshd, set up the way the install script does it: the bundled receiver in
+// <home>/.tarnel/bin and tarnel's public key as a restricted forced-command line.
+class ReceiverDestination {
+public:
+    static std::optional<Server> install(SshServerFixture& sshd, const SshServerFixture::Account& account,
+        const QString& publicLine, QString* error = nullptr);
+    static QString authorizedLine(const QString& base, const QString& publicLine);
+    // Ends the shared connection to the destination so the next command connects afresh.
+    static void closeConnection(const Server& server);
+};

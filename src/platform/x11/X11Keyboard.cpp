@@ -24,6 +24,7 @@ const QString noXTest = QStringLiteral("X 服务器不支持模拟按键（XTest
 const QString stuckModifiers = QStringLiteral("修饰键一直按着，没打字（松开后再按一次热键）");
 const QString controlCharacter = QStringLiteral("路径里有控制字符，没打字");
 const QString noSpareKey = QStringLiteral("键盘映射里没有空闲键位，打不出这些字");
+const QString noChordKeys = QStringLiteral("键盘映射里没有 Ctrl 或 Shift，没法粘贴");
 const QString serverError = QStringLiteral("打字时 X 服务器报错，可能没打全");
 
 Keyboard::Result failure(const QString& message) { return {false, message}; }
@@ -235,8 +236,7 @@ public:
 
     void flush()
     {
-        // Only keys whose symbol changes: a request that also rewrites a key with its own symbol comes back
-        // to programs as a change of the wrong keys.
+        // Keys still holding their symbol from the last typing are left alone: nothing for programs to re-read.
         std::map<KeyCode, KeySym> symbols;
         for (auto it = borrowed.constBegin(); it != borrowed.constEnd(); ++it)
             if (map.at(it.value(), 0) != it.key())
@@ -383,7 +383,7 @@ Keyboard::Result X11Keyboard::sendPasteKey()
     const auto control = typist.keyMap().codeOf(XK_Control_L);
     const auto shift = typist.keyMap().codeOf(XK_Shift_L);
     if (!control || !shift)
-        return failure(noSpareKey);
+        return failure(noChordKeys);
     typist.pressChord(*control, *shift, XK_v, XK_V);
     lend(typist.borrowedKeys());
     if (trap.failed())

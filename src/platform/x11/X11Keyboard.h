@@ -15,7 +15,7 @@
 class X11Keyboard final : public Keyboard {
 public:
     // reuseMs: how long after a batch its keys may take new symbols (the other half's batch goes meanwhile).
-    explicit X11Keyboard(int reuseMs = 40);
+    explicit X11Keyboard(int reuseMs = 60);
     ~X11Keyboard() override;
 
     bool keysHeld() override;

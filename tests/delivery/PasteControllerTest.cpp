@@ -367,18 +367,6 @@ private Q_SLOTS:
         QCOMPARE(shots->shot(shot.name)->pasted, 0);
     }
 
-    void anotherTerminalInFrontAlsoCounts()
-    {
-        addShot();
-        window.onQuery = [this](int query) {
-            if (query > 1)
-                window.window = FakeActiveWindow::terminal(QStringLiteral("other"), 2);
-        };
-        press();
-        QVERIFY(keyboard.typed.isEmpty());
-        QCOMPARE(copied.size(), 1);
-    }
-
     void waitsForTheHotKeyToBeLetGo()
     {
         addShot();

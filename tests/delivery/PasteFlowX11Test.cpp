@@ -33,6 +33,13 @@ class PasteFlowX11Test : public QObject {
     Settings settings;
     QList<Server> servers;
     Shot shot;
+    QStringList copied;
+    std::function<void(const QString&, const Server&, std::function<void(const Upload&)>)> onUpload;
+
+    static void noUpload(const QString&, const Server&, std::function<void(const Upload&)>)
+    {
+        QFAIL("nothing to upload");
+    }
 
     // Presses the hot key in the focused window and waits for the paste to end.
     bool pressHotkey(const QStringList& keys = {QStringLiteral("key"), QStringLiteral("alt+super+3")})
@@ -78,10 +85,11 @@ private Q_SLOTS:
         paste->remotePath = [](const Server& s, const QString& name) -> std::optional<QString> {
             return *s.setup.remoteDirAbsolute + QStringLiteral("/shots/") + name;
         };
-        paste->upload = [](const QString&, const Server&, std::function<void(const Upload&)>) {
-            QFAIL("nothing to upload");
+        onUpload = noUpload;
+        paste->upload = [this](const QString& name, const Server& destination, std::function<void(const Upload&)> done) {
+            onUpload(name, destination, std::move(done));
         };
-        paste->copyText = [](const QString&) {};
+        paste->copyText = [this](const QString& text) { copied << text; };
         center->onPaste = [this] { paste->hotkeyPressed(); };
         center->install();
         QVERIFY(center->registerHotkey(HotkeyCenter::Key::paste, *HotkeySpec::parse(QStringLiteral("⌥⌘3"))));
@@ -120,6 +128,38 @@ private Q_SLOTS:
         QVERIFY(pressHotkey());
         const QByteArray expected = QStringLiteral("shot1: /home/deploy/tarnel 截图/shots/%1 ").arg(shot.name).toUtf8();
         QCOMPARE(terminal.waitFor(before.size() + expected.size()), before + expected);
+    }
+
+    // The user goes to another terminal while the shot uploads: nothing is typed anywhere, the text is copied.
+    void windowSwitchDuringTheUpload()
+    {
+        Server db = servers.first();
+        db.id = QUuid::createUuid();
+        db.name = QStringLiteral("db-2");
+        db.matchKeywords = {QStringLiteral("db-2")};
+        servers << db;
+        TestXterm other(QStringLiteral("me@laptop: ~/other"));
+        TestXterm terminal(QStringLiteral("root@db-2: /var/log"));
+        QVERIFY(other.start());
+        QVERIFY(terminal.start());
+        onUpload = [&](const QString&, const Server& destination, std::function<void(const Upload&)> done) {
+            QCOMPARE(destination.name, QStringLiteral("db-2"));
+            QVERIFY(other.activate());
+            Upload upload;
+            upload.state = Upload::State::done;
+            QTimer::singleShot(50, [done, upload] { done(upload); });
+        };
+        copied.clear();
+        QVERIFY(pressHotkey());
+        servers.removeLast();
+        onUpload = noUpload;
+        QCOMPARE(copied.size(), 1);
+        QVERIFY(copied.first().startsWith(QStringLiteral("shot1: /home/deploy/tarnel 截图/shots/")));
+        QCOMPARE(flash.lines().value(0), QStringLiteral("窗口换了，路径已复制"));
+        QTest::qWait(100);
+        QVERIFY(terminal.received().isEmpty());
+        QVERIFY(other.received().isEmpty());
+        flash.shown.clear();
     }
 
     // The user keeps ⌥⌘ down after the press: typing still comes out exact.

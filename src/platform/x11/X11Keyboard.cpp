@@ -2,6 +2,7 @@
 
 #include "platform/x11/X11Display.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QThread>
 
@@ -10,14 +11,20 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
+#include <chrono>
+#include <map>
 #include <vector>
 
 namespace {
+using Clock = std::chrono::steady_clock;
+
 const QString noServer = QStringLiteral("连不上 X 服务器，没打字");
 const QString noXTest = QStringLiteral("X 服务器不支持模拟按键（XTest），没打字");
 const QString stuckModifiers = QStringLiteral("修饰键一直按着，没打字（松开后再按一次热键）");
 const QString controlCharacter = QStringLiteral("路径里有控制字符，没打字");
 const QString noSpareKey = QStringLiteral("键盘映射里没有空闲键位，打不出这些字");
+const QString noChordKeys = QStringLiteral("键盘映射里没有 Ctrl 或 Shift，没法粘贴");
 const QString serverError = QStringLiteral("打字时 X 服务器报错，可能没打全");
 
 Keyboard::Result failure(const QString& message) { return {false, message}; }
@@ -47,6 +54,15 @@ public:
         return syms[size_t((code - minCode) * perCode + column)];
     }
 
+    // After we changed a key: both levels of the first group hold the symbol.
+    void set(int code, KeySym sym)
+    {
+        if (code < minCode || code > maxCode || syms.empty())
+            return;
+        for (int column = 0; column < perCode; ++column)
+            syms[size_t((code - minCode) * perCode + column)] = column < 2 ? sym : NoSymbol;
+    }
+
     std::optional<KeyCode> codeOf(KeySym sym) const
     {
         for (int code = minCode; code <= maxCode; ++code)
@@ -70,16 +86,15 @@ public:
     }
 
     // What each keysym of the first group needs: its key, with Shift for the second level.
-    QHash<KeySym, Stroke> layoutStrokes(bool withShift) const
+    // Keys still lent from an earlier call are not part of the layout: they may be re-borrowed any moment.
+    QHash<KeySym, Stroke> layoutStrokes(bool withShift, const std::vector<KeyCode>& lent) const
     {
         QHash<KeySym, Stroke> strokes;
-        for (int code = minCode; code <= maxCode; ++code)
-            if (const KeySym sym = at(code, 0); sym != NoSymbol && !strokes.contains(sym))
-                strokes.insert(sym, {KeyCode(code), false});
-        if (withShift)
+        const auto isLent = [&](int code) { return std::find(lent.begin(), lent.end(), code) != lent.end(); };
+        for (int level = 0; level < (withShift ? 2 : 1); ++level)
             for (int code = minCode; code <= maxCode; ++code)
-                if (const KeySym sym = at(code, 1); sym != NoSymbol && !strokes.contains(sym))
-                    strokes.insert(sym, {KeyCode(code), true});
+                if (const KeySym sym = at(code, level); sym != NoSymbol && !strokes.contains(sym) && !isLent(code))
+                    strokes.insert(sym, {KeyCode(code), level == 1});
         return strokes;
     }
 
@@ -156,25 +171,47 @@ void press(Display* display, const Stroke& stroke, KeyCode shift)
         XTestFakeKeyEvent(display, shift, False, CurrentTime);
 }
 
-void mapKey(Display* display, KeyCode code, KeySym lower, KeySym upper)
+// Sets keys to a symbol each (both levels), one request per run of adjacent keycodes: every request makes
+// each program re-read the mapping.
+void mapKeys(Display* display, const std::map<KeyCode, KeySym>& symbols)
 {
-    KeySym pair[2] = {lower, upper};
-    XChangeKeyboardMapping(display, code, 2, pair, 1);
+    for (auto it = symbols.begin(); it != symbols.end();) {
+        std::vector<KeySym> syms;
+        const KeyCode first = it->first;
+        KeyCode next = first;
+        while (it != symbols.end() && it->first == next) {
+            syms.push_back(it->second);
+            syms.push_back(it->second);
+            ++it;
+            ++next;
+        }
+        XChangeKeyboardMapping(display, first, 2, syms.data(), int(next - first));
+    }
 }
 
-// Types strokes batch by batch; characters the layout lacks borrow spare keys, restored when done.
+// Types text batch by batch. Characters the layout lacks borrow spare keys; consecutive batches use
+// different halves of the spare keys.
 class Typist {
 public:
-    Typist(Display* display, int pauseMs) : display(display), map(display), pauseMs(pauseMs)
+    Typist(Display* display, int reuseMs, const std::vector<KeyCode>& lent, Clock::time_point lentUse)
+        : display(display), map(display), reuseMs(reuseMs)
     {
-        spares = map.spareCodes();
+        lastUse[0] = lastUse[1] = lentUse;
+        std::vector<KeyCode> spares = map.spareCodes();
+        spares.insert(spares.end(), lent.begin(), lent.end());
+        std::sort(spares.begin(), spares.end());
+        spares.erase(std::unique(spares.begin(), spares.end()), spares.end());
+        const size_t half = (spares.size() + 1) / 2;
+        halves[0].assign(spares.begin(), spares.begin() + qsizetype(half));
+        halves[1].assign(spares.begin() + qsizetype(half), spares.end());
         const auto shiftCode = map.codeOf(XK_Shift_L);
         shift = shiftCode.value_or(0);
         // Another group active (a second layout): its keys differ from the first group's, so borrow keys for all.
         if (firstGroupActive(display))
-            layout = map.layoutStrokes(shiftCode.has_value());
+            layout = map.layoutStrokes(shiftCode.has_value(), lent);
     }
 
+    // False when the character needs a spare key and there is none.
     bool add(KeySym sym)
     {
         if (const auto it = layout.constFind(sym); it != layout.constEnd()) {
@@ -182,12 +219,16 @@ public:
             return true;
         }
         if (!borrowed.contains(sym)) {
-            if (spares.empty())
+            if (halves[0].empty())
                 return false;
-            if (borrowed.size() == qsizetype(spares.size()))
+            if (size_t(borrowed.size()) == halves[half].size()) {
                 flush();
-            borrowed.insert(sym, spares[size_t(borrowed.size())]);
-            used = std::max(used, size_t(borrowed.size()));
+                if (!halves[1].empty())
+                    half ^= 1;
+            }
+            const KeyCode code = halves[half][size_t(borrowed.size())];
+            borrowed.insert(sym, code);
+            touched.push_back(code);
         }
         batch.push_back({borrowed.value(sym), false});
         return true;
@@ -195,86 +236,71 @@ public:
 
     void flush()
     {
-        const bool remapped = !borrowed.isEmpty();
-        if (remapped) {
-            mapBorrowed();
-            // Programs fetch the new mapping when they see it change: let them, before the keys come.
-            pause();
-        }
+        // Keys still holding their symbol from the last typing are left alone: nothing for programs to re-read.
+        std::map<KeyCode, KeySym> symbols;
+        for (auto it = borrowed.constBegin(); it != borrowed.constEnd(); ++it)
+            if (map.at(it.value(), 0) != it.key())
+                symbols[it.value()] = it.key();
+        if (!symbols.empty())
+            waitUntilReusable();
+        mapKeys(display, symbols);
+        for (const auto& [code, sym] : symbols)
+            map.set(code, sym);
         for (const Stroke& stroke : batch)
             press(display, stroke, shift);
         XSync(display, False);
-        // Some look the mapping up only when they handle a key: keep it until they have.
-        if (remapped)
-            pause();
+        if (!borrowed.isEmpty())
+            lastUse[half] = Clock::now();
         batch.clear();
         borrowed.clear();
     }
 
-    void restore()
-    {
-        borrowed.clear();
-        mapRuns(used);
-        XSync(display, False);
-        used = 0;
-    }
-
-    void pressChord(const std::vector<KeyCode>& modifiers, KeySym sym, KeySym shifted)
+    // Ctrl+Shift+<sym>, on a borrowed key when the layout lacks it.
+    void pressChord(KeyCode control, KeyCode shiftKey, KeySym sym, KeySym shifted)
     {
         KeyCode code = layout.contains(sym) && !layout.value(sym).shift ? layout.value(sym).code : 0;
-        if (!code && !spares.empty()) {
-            code = spares.front();
-            mapKey(display, code, sym, shifted);
-            used = 1;
+        if (!code && !halves[0].empty()) {
+            half = 0;
+            waitUntilReusable();
+            code = halves[0].front();
+            KeySym pair[2] = {sym, shifted};
+            XChangeKeyboardMapping(display, code, 2, pair, 1);
+            touched.push_back(code);
         }
-        for (const KeyCode modifier : modifiers)
-            XTestFakeKeyEvent(display, modifier, True, CurrentTime);
+        XTestFakeKeyEvent(display, control, True, CurrentTime);
+        XTestFakeKeyEvent(display, shiftKey, True, CurrentTime);
         XTestFakeKeyEvent(display, code, True, CurrentTime);
         XTestFakeKeyEvent(display, code, False, CurrentTime);
-        for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
-            XTestFakeKeyEvent(display, *it, False, CurrentTime);
+        XTestFakeKeyEvent(display, shiftKey, False, CurrentTime);
+        XTestFakeKeyEvent(display, control, False, CurrentTime);
         XSync(display, False);
-        if (used)
-            pause();
     }
 
     const KeyMap& keyMap() const { return map; }
+    const std::vector<KeyCode>& borrowedKeys() const { return touched; }
+    Clock::time_point lastBorrowedUse() const { return std::max(lastUse[0], lastUse[1]); }
 
 private:
-    void pause() const { QThread::msleep(pauseMs); }
-
-    void mapBorrowed() { mapRuns(size_t(borrowed.size())); }
-
-    // Sets the first `count` spare keys to their borrowed symbol (none when not borrowed), one request per
-    // run of adjacent keycodes: every request makes each program re-read the mapping.
-    void mapRuns(size_t count)
+    // Programs read a changed mapping when they get round to it, and slow ones can be a batch behind:
+    // a key is given a new symbol only once its last batch had time to be read.
+    void waitUntilReusable() const
     {
-        QHash<KeyCode, KeySym> symbolOf;
-        for (auto it = borrowed.constBegin(); it != borrowed.constEnd(); ++it)
-            symbolOf.insert(it.value(), it.key());
-        for (size_t start = 0; start < count;) {
-            size_t end = start + 1;
-            while (end < count && spares[end] == spares[end - 1] + 1)
-                ++end;
-            std::vector<KeySym> syms;
-            for (size_t i = start; i < end; ++i) {
-                const KeySym sym = symbolOf.value(spares[i], NoSymbol);
-                syms.push_back(sym);
-                syms.push_back(sym);
-            }
-            XChangeKeyboardMapping(display, spares[start], 2, syms.data(), int(end - start));
-            start = end;
-        }
+        const auto ready = lastUse[half] + std::chrono::milliseconds(reuseMs);
+        const auto now = Clock::now();
+        if (ready > now)
+            QThread::usleep(quint64(std::chrono::duration_cast<std::chrono::microseconds>(ready - now).count()));
     }
 
     Display* display;
     KeyMap map;
-    int pauseMs;
+    int reuseMs;
+    Clock::time_point lastUse[2];
     KeyCode shift = 0;
     QHash<KeySym, Stroke> layout;
-    std::vector<KeyCode> spares;
-    QHash<KeySym, KeyCode> borrowed;
-    size_t used = 0;
+    std::vector<KeyCode> halves[2];
+    int half = 0;
+    QHash<KeySym, KeyCode> borrowed; // in the current batch
+    std::vector<KeyCode> touched;    // every key borrowed so far
     std::vector<Stroke> batch;
 };
 
@@ -289,7 +315,14 @@ std::optional<Keyboard::Result> unusable(Display* display)
 }
 }
 
-X11Keyboard::X11Keyboard(int pauseMs) : pauseMs(pauseMs) {}
+X11Keyboard::X11Keyboard(int reuseMs) : reuseMs(reuseMs)
+{
+    restoreTimer.setSingleShot(true);
+    restoreTimer.setInterval(restoreDelayMs);
+    QObject::connect(&restoreTimer, &QTimer::timeout, [this] { giveBack(); });
+}
+
+X11Keyboard::~X11Keyboard() { giveBack(); }
 
 bool X11Keyboard::keysHeld()
 {
@@ -322,14 +355,15 @@ Keyboard::Result X11Keyboard::type(const QString& text)
         return failure(stuckModifiers);
 
     X11Display::ErrorTrap trap(display);
-    Typist typist(display, pauseMs);
+    Typist typist(display, reuseMs, lent, lentUse);
     bool complete = true;
     for (const char32_t c : characters)
         if (!(complete = typist.add(keysymFor(c))))
             break;
     if (complete)
         typist.flush();
-    typist.restore();
+    lentUse = typist.lastBorrowedUse();
+    lend(typist.borrowedKeys());
     if (!complete)
         return failure(noSpareKey);
     if (trap.failed())
@@ -345,14 +379,44 @@ Keyboard::Result X11Keyboard::sendPasteKey()
     if (!releaseModifiers(display))
         return failure(stuckModifiers);
     X11Display::ErrorTrap trap(display);
-    Typist typist(display, pauseMs);
+    Typist typist(display, reuseMs, lent, lentUse);
     const auto control = typist.keyMap().codeOf(XK_Control_L);
     const auto shift = typist.keyMap().codeOf(XK_Shift_L);
     if (!control || !shift)
-        return failure(noSpareKey);
-    typist.pressChord({*control, *shift}, XK_v, XK_V);
-    typist.restore();
+        return failure(noChordKeys);
+    typist.pressChord(*control, *shift, XK_v, XK_V);
+    lend(typist.borrowedKeys());
     if (trap.failed())
         return failure(serverError);
     return {};
+}
+
+// Borrowed keys go back a while later, when every program has long read what it typed.
+void X11Keyboard::lend(const std::vector<unsigned char>& keys)
+{
+    for (const KeyCode code : keys)
+        if (std::find(lent.begin(), lent.end(), code) == lent.end())
+            lent.push_back(code);
+    if (lent.empty())
+        return;
+    if (QCoreApplication::instance())
+        QMetaObject::invokeMethod(&restoreTimer, [this] { restoreTimer.start(); }, Qt::QueuedConnection);
+    else {
+        QThread::msleep(restoreDelayMs);
+        giveBack();
+    }
+}
+
+void X11Keyboard::giveBack()
+{
+    Display* display = X11Display::get();
+    if (lent.empty() || !display)
+        return;
+    X11Display::ErrorTrap trap(display);
+    std::map<KeyCode, KeySym> none;
+    for (const KeyCode code : lent)
+        none[code] = NoSymbol;
+    mapKeys(display, none);
+    XSync(display, False);
+    lent.clear();
 }

@@ -1,6 +1,8 @@
 #include "delivery/SSHSession.h"
 
-QString SSHSession::address() const
+QString SSHSession::address() const { return formatAddress(user, host, port); }
+
+QString SSHSession::formatAddress(const std::optional<QString>& user, const QString& host, std::optional<int> port)
 {
     QString text;
     if (user && !user->isEmpty())

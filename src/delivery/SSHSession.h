@@ -12,6 +12,9 @@ struct SSHSession {
 
     // [user@]host[:port]; an IPv6 host with a port is bracketed so it reads back unambiguously.
     QString address() const;
+    // "[user@]host[:port]", the port only when not 22 and an IPv6 host in brackets then, so the address
+    // parser reads it back.
+    static QString formatAddress(const std::optional<QString>& user, const QString& host, std::optional<int> port);
 
     bool operator==(const SSHSession&) const = default;
 };

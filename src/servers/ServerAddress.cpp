@@ -1,5 +1,7 @@
 #include "servers/ServerAddress.h"
 
+#include "delivery/SSHSession.h"
+
 #include <QHostAddress>
 #include <QRegularExpression>
 
@@ -196,15 +198,4 @@ void ServerAddress::validateHost(const QString& host)
         fail(Kind::badHost, onlySimple);
 }
 
-QString ServerAddress::canonical() const
-{
-    QString text = user ? *user + QLatin1Char('@') : QString();
-    const bool withPort = port && *port != 22;
-    if (withPort && host.contains(QLatin1Char(':')))
-        text += QLatin1Char('[') + host + QLatin1Char(']');
-    else
-        text += host;
-    if (withPort)
-        text += QLatin1Char(':') + QString::number(*port);
-    return text;
-}
+QString ServerAddress::canonical() const { return SSHSession::formatAddress(user, host, port); }

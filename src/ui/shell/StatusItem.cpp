@@ -70,22 +70,24 @@ void StatusItem::refresh()
 
 QIcon StatusItem::glyph()
 {
-    // A viewfinder's four corners with a chain link inside.
+    // A viewfinder's four corners with a chain link inside, light on a dark rim so it shows on any panel.
     QPixmap pixmap(64, 64);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    QPen pen(QColor(40, 40, 40), 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    p.setPen(pen);
     const int a = 6, b = 58, l = 14;
-    p.drawPolyline(QPolygon({QPoint(a, a + l), QPoint(a, a), QPoint(a + l, a)}));
-    p.drawPolyline(QPolygon({QPoint(b - l, a), QPoint(b, a), QPoint(b, a + l)}));
-    p.drawPolyline(QPolygon({QPoint(a, b - l), QPoint(a, b), QPoint(a + l, b)}));
-    p.drawPolyline(QPolygon({QPoint(b - l, b), QPoint(b, b), QPoint(b, b - l)}));
-    pen.setWidth(4);
-    p.setPen(pen);
-    p.drawRoundedRect(QRectF(17, 24, 18, 12), 6, 6);
-    p.drawRoundedRect(QRectF(29, 28, 18, 12), 6, 6);
+    const QList<QPolygon> corners = {QPolygon({QPoint(a, a + l), QPoint(a, a), QPoint(a + l, a)}),
+                                     QPolygon({QPoint(b - l, a), QPoint(b, a), QPoint(b, a + l)}),
+                                     QPolygon({QPoint(a, b - l), QPoint(a, b), QPoint(a + l, b)}),
+                                     QPolygon({QPoint(b - l, b), QPoint(b, b), QPoint(b, b - l)})};
+    for (const auto& [colour, width] : {std::pair{QColor(30, 30, 30), 9}, std::pair{QColor(245, 245, 245), 5}}) {
+        p.setPen(QPen(colour, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        for (const QPolygon& corner : corners)
+            p.drawPolyline(corner);
+        p.setPen(QPen(colour, width - 1));
+        p.drawRoundedRect(QRectF(15, 24, 20, 13), 6.5, 6.5);
+        p.drawRoundedRect(QRectF(29, 27, 20, 13), 6.5, 6.5);
+    }
     p.end();
     return QIcon(pixmap);
 }

@@ -1,0 +1,68 @@
+#include "app/AppState.h"
+#include "capture/ClipboardWatcher.h"
+#include "capture/ShotStore.h"
+#include "state/Store.h"
+#include "support/FakeAccessibilityTrust.h"
+#include "support/FakeActiveWindow.h"
+#include "support/FakeClipboard.h"
+#include "support/FakeFlash.h"
+#include "support/FakeGlobalHotkeys.h"
+#include "support/FakeKeyboard.h"
+#include "support/FakeLaunchServices.h"
+#include "support/TempDataDir.h"
+#include "ui/shell/StatusItem.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QTest>
+
+class StatusItemTest : public QObject {
+    Q_OBJECT
+    TempDataDir data;
+    FakeClipboard clipboard;
+    FakeGlobalHotkeys hotkeys;
+    FakeActiveWindow window;
+    FakeKeyboard keyboard;
+    FakeAccessibilityTrust trust;
+    FakeLoginItem loginItem;
+    FakeKeepAliveAgent agent;
+    FakeFlash flash;
+
+    static QAction* action(StatusItem& item, const char* name)
+    {
+        return item.menu()->findChild<QAction*>(QString::fromLatin1(name));
+    }
+
+private Q_SLOTS:
+    void menuFollowsAccountAndPause()
+    {
+        Store store(data.path());
+        AppState app(store, DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash});
+        bool quitAsked = false;
+        StatusItem item(app, [&quitAsked] { quitAsked = true; });
+
+        // Signed out: the login entry is offered and the tooltip says why nothing is captured.
+        QCOMPARE(item.toolTip(), QStringLiteral("tarnel · 还没登录"));
+        QVERIFY(action(item, "loginAction")->isVisible());
+        QVERIFY(!action(item, "signOutAction")->isVisible());
+        bool loginShown = false;
+        app.showLoginWindow = [&loginShown](bool registering) { loginShown = !registering; };
+        action(item, "loginAction")->trigger();
+        QVERIFY(loginShown);
+
+        // Pause reaches both the shot store and the clipboard watcher, and the entry offers the way back.
+        action(item, "pauseAction")->trigger();
+        QVERIFY(app.shots().paused());
+        QVERIFY(app.watcher().isPaused());
+        QCOMPARE(action(item, "pauseAction")->text(), QStringLiteral("▶︎ 继续上传"));
+        action(item, "pauseAction")->trigger();
+        QVERIFY(!app.shots().paused() && !app.watcher().isPaused());
+        QCOMPARE(action(item, "pauseAction")->text(), QStringLiteral("⏸ 暂停上传"));
+
+        action(item, "quitAction")->trigger();
+        QVERIFY(quitAsked);
+    }
+};
+
+QTEST_MAIN(StatusItemTest)
+#include "StatusItemTest.moc"

@@ -35,7 +35,10 @@ QColor Theme::faded(const QString& role, double opacity)
 
 void Theme::applyTextRole(QWidget& widget, const QString& role)
 {
-    widget.setProperty("colorRole", role);
+    // A widget that declares colorRole as its own property applies the role in its setter, which calls
+    // back here: write the property only when it differs, or the two recurse until the stack runs out.
+    if (widget.property("colorRole").toString() != role)
+        widget.setProperty("colorRole", role);
     QPalette palette = widget.palette();
     palette.setColor(QPalette::WindowText, color(role));
     palette.setColor(QPalette::ButtonText, color(role));

@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QImage>
 #include <QJsonDocument>
-#include <QStandardPaths>
 #include <QTest>
 #include <csignal>
 #include <grp.h>

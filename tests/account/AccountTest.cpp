@@ -224,6 +224,7 @@ private Q_SLOTS:
         QCOMPARE(offers.size(), 1);
         QVERIFY(offers.first().available);
         QCOMPARE(offers.first().version, QStringLiteral("9.9.9"));
+        QCOMPARE(offers.first().notes, QStringList{QStringLiteral("更快")});
         admin({QStringLiteral("releases"), QStringLiteral("unpublish"), id});
     }
 

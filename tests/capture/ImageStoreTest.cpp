@@ -50,13 +50,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QSize>("from");
         QTest::addColumn<int>("longSide");
-        QTest::addColumn<QSize>("to");
+        QTest::addColumn<QSize>("to"); // invalid: refused
         QTest::newRow("4k to 2560") << QSize(3840, 2160) << 2560 << QSize(2560, 1440);
         QTest::newRow("rounds down") << QSize(1000, 333) << 100 << QSize(100, 33);
         QTest::newRow("rounds half up") << QSize(1000, 335) << 100 << QSize(100, 34);
         QTest::newRow("portrait") << QSize(335, 1000) << 100 << QSize(34, 100);
         QTest::newRow("thin keeps one") << QSize(10000, 2) << 100 << QSize(100, 1);
         QTest::newRow("enlarges") << QSize(50, 20) << 100 << QSize(100, 40);
+        QTest::newRow("no pixels") << QSize(0, 10) << 100 << QSize();
+        QTest::newRow("no long side") << QSize(10, 10) << 0 << QSize();
     }
 
     void resizedRoundsEachSideAndKeepsOne()
@@ -64,31 +66,16 @@ private Q_SLOTS:
         QFETCH(QSize, from);
         QFETCH(int, longSide);
         QFETCH(QSize, to);
-        QImage image(from, QImage::Format_RGB32);
+        QImage image(from, QImage::Format_RGBA64); // 16 bits per component in, 8 out
         image.fill(Qt::darkCyan);
         const auto scaled = ImageStore::resized(image, longSide);
-        QVERIFY(scaled);
+        QCOMPARE(scaled.has_value(), to.isValid());
+        if (!scaled)
+            return;
         QCOMPARE(scaled->size(), to);
+        QCOMPARE(scaled->depth(), 32);
         const QRgb middle = scaled->pixel(to.width() / 2, to.height() / 2);
         QVERIFY(pixelDistance(middle, QColor(Qt::darkCyan).rgb()) <= 1);
-    }
-
-    void resizedRefusesNothingToDraw()
-    {
-        QVERIFY(!ImageStore::resized(QImage(), 100));
-        QVERIFY(!ImageStore::resized(QImage(0, 10, QImage::Format_RGB32), 100));
-        QImage image(10, 10, QImage::Format_RGB32);
-        image.fill(Qt::red);
-        QVERIFY(!ImageStore::resized(image, 0));
-    }
-
-    void resizedGivesEightBitsPerComponent()
-    {
-        QImage deep(200, 100, QImage::Format_RGBA64);
-        deep.fill(QColor(10, 20, 30));
-        const auto scaled = ImageStore::resized(deep, 100);
-        QVERIFY(scaled);
-        QCOMPARE(scaled->depth(), 32);
     }
 
     void normaliseReducesTheLongSideOnlyWhenOver()
@@ -113,7 +100,6 @@ private Q_SLOTS:
         const auto out = ImageStore::normalise(image, 2560, 5'000'000);
         QVERIFY(out);
         QCOMPARE(out->format, QStringLiteral("png"));
-        QVERIFY(out->bytes.startsWith("\x89PNG"));
         const QImage stored = QImage::fromData(out->bytes, "png");
         QVERIFY(stored.hasAlphaChannel());
         QCOMPARE(stored.convertToFormat(QImage::Format_ARGB32), image);
@@ -148,27 +134,23 @@ private Q_SLOTS:
         const auto jpg = ImageStore::normalise(image, 2560, png->bytes.size() - 1);
         QVERIFY(jpg);
         QCOMPARE(jpg->format, QStringLiteral("jpg"));
-        QVERIFY(jpg->bytes.startsWith("\xff\xd8"));
+        QCOMPARE(jpg->md5, ImageStore::md5Hex(jpg->bytes));
         QVERIFY(jpg->bytes.size() < png->bytes.size());
-        QCOMPARE(QSize(jpg->width, jpg->height), QSize(800, 600));
         const QImage stored = QImage::fromData(jpg->bytes, "jpeg");
+        QCOMPARE(QSize(jpg->width, jpg->height), QSize(800, 600));
         QCOMPARE(stored.size(), QSize(800, 600));
         QVERIFY(!stored.hasAlphaChannel());
         // The transparent half is white, not black; the opaque half keeps its colours.
         QVERIFY(pixelDistance(stored.pixel(400, 100), qRgb(255, 255, 255)) <= 8);
         QVERIFY(pixelDistance(stored.pixel(400, 450), image.pixel(400, 450)) <= 40);
-    }
 
-    void normaliseRefusesWhatStaysTooLarge()
-    {
-        const QImage image = photoLike(800, 600);
+        // Still too large as JPEG, or nothing to encode: refused.
         QVERIFY(!ImageStore::normalise(image, 2560, 1000));
         QVERIFY(!ImageStore::normalise(QImage(), 2560, 5'000'000));
     }
 
     void md5CoversTheStoredBytes()
     {
-        QCOMPARE(ImageStore::md5Hex(QByteArray()), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
         QCOMPARE(ImageStore::md5Hex("abc"), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
         const auto out = ImageStore::normalise(screenLike(640, 400), 2560, 5'000'000);
         QVERIFY(out);
@@ -176,20 +158,13 @@ private Q_SLOTS:
         // The same image gives the same bytes, so a copied-again image is seen as a duplicate.
         const auto again = ImageStore::normalise(screenLike(640, 400), 2560, 5'000'000);
         QCOMPARE(again->md5, out->md5);
-        const auto png = ImageStore::normalise(photoLike(400, 300), 2560, 5'000'000);
-        const auto jpg = ImageStore::normalise(photoLike(400, 300), 2560, png->bytes.size() - 1);
-        QVERIFY(jpg);
-        QCOMPARE(jpg->format, QStringLiteral("jpg"));
-        QCOMPARE(jpg->md5, ImageStore::md5Hex(jpg->bytes));
     }
 
     void fingerprintSimilarity()
     {
         const QImage base = screenLike(1280, 800);
         const QString print = ImageStore::fingerprint(base);
-        QCOMPARE(print.size(), 16);
         QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{16}$")).match(print).hasMatch());
-        QVERIFY(ImageStore::similar(print, print));
 
         // A few changed characters, or the same screen at another size: similar.
         QImage edited = base;

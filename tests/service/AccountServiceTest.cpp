@@ -102,13 +102,10 @@ private Q_SLOTS:
 
     void tokensAreRevoked()
     {
-        const QString first = service.signUp("fay", "secret1", QStringLiteral("菲"));
+        const QString first = service.signUp("fay", "secret1");
         const QString second = service.post("api/login", login("fay", "secret1")).json().value("token").toString();
-        QCOMPARE(service.post("api/app/ping", checkIn(), first).json().value("displayName").toString(), QStringLiteral("菲"));
 
-        // Renaming shows at the next check-in; disabling keeps the sign-in but says so.
-        QCOMPARE(service.admin({"users", "rename", "fay", QStringLiteral("菲菲")}).status, 0);
-        QCOMPARE(service.post("api/app/ping", checkIn(), first).json().value("displayName").toString(), QStringLiteral("菲菲"));
+        // Disabling keeps the sign-in but says so, and refuses everything else.
         service.admin({"users", "disable", "fay"});
         auto ping = service.post("api/app/ping", checkIn(), first);
         QCOMPARE(ping.status, 200);
@@ -170,8 +167,8 @@ private Q_SLOTS:
         const QString jon = service.signUp("jon", "secret1");
         QCOMPARE(service.admin({"devices", "add", "ivy", "D-1", QStringLiteral("书房")}).status, 0);
         QCOMPARE(service.admin({"devices", "add", "jon", "D-1", "x"}).status, 1);
-        auto refused = service.post("api/device/D-1/remove", {}, jon);
-        QCOMPARE(refused.status, 404);
+        // Another account's removal gets 404 (QXServerTest checks its message) and changes nothing.
+        QCOMPARE(service.post("api/device/D-1/remove", {}, jon).status, 404);
         QVERIFY(service.admin({"devices", "list", "ivy"}).out.contains("D-1\tivy"));
         QCOMPARE(service.post("api/device/D-1/remove", {}, ivy).status, 200);
         QCOMPARE(service.post("api/device/D-1/remove", {}, ivy).status, 404);
@@ -212,13 +209,6 @@ private Q_SLOTS:
         QVERIFY(stored.json().value("id").toInt() > 0);
         QVERIFY(service.admin({"feedback", "list"}).out.contains("kim\t"));
         QCOMPARE(service.call("POST", "api/feedback", "plain", {{"Authorization", "Bearer " + token.toUtf8()}}).status, 400);
-    }
-
-    void unknownPathsAnswerJson()
-    {
-        const auto missing = service.call("GET", "api/nothing");
-        QCOMPARE(missing.status, 404);
-        QCOMPARE(missing.json().value("error").toString(), QStringLiteral("没有这个接口"));
     }
 
     void storedRecordsSurviveARestart()

@@ -3,6 +3,8 @@
 #include "state/Json.h"
 #include "state/Log.h"
 
+#include <QFileInfo>
+
 QString Upload::stateName(State state)
 {
     switch (state) {
@@ -58,10 +60,17 @@ Shot Shot::fromJson(const QJsonObject& o)
 {
     Shot s;
     s.n = Json::integer(o, QStringLiteral("n"), 0);
-    s.ts = Json::optDate(o, QStringLiteral("ts")).value_or(QDateTime::fromSecsSinceEpoch(0, Qt::UTC));
     s.w = int(Json::integer(o, QStringLiteral("w"), 0));
     s.h = int(Json::integer(o, QStringLiteral("h"), 0));
     s.localPath = Json::string(o, QStringLiteral("localPath"));
+    // Without its time a shot would look decades old and be purged with its file at the next clean-up:
+    // the file's own time is the best stand-in.
+    s.ts = Json::optDate(o, QStringLiteral("ts")).value_or(QDateTime());
+    if (!s.ts.isValid()) {
+        const QFileInfo file(s.localPath);
+        s.ts = file.exists() ? QDateTime::fromSecsSinceEpoch(file.lastModified().toSecsSinceEpoch(), Qt::UTC)
+                             : QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
+    }
     s.name = Json::string(o, QStringLiteral("name"));
     s.hash = Json::string(o, QStringLiteral("hash"));
     s.fingerprint = Json::string(o, QStringLiteral("fingerprint"));

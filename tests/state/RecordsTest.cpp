@@ -4,6 +4,7 @@
 #include "support/TempDataDir.h"
 
 #include <QJsonDocument>
+#include <QFile>
 #include <QTest>
 
 class RecordsTest : public QObject {
@@ -79,6 +80,12 @@ private Q_SLOTS:
         Shot shot;
         shot.ts = f.shots[0].ts;
         QCOMPARE(f.shots, QList<Shot>{shot});
+
+        // A shot that lost its time takes its file's time, so retention does not purge it as ancient.
+        const QString file = data.file(QStringLiteral("kept.png"));
+        QFile(file).open(QIODevice::WriteOnly);
+        const Shot untimed = Shot::fromJson(QJsonObject{{QStringLiteral("localPath"), file}});
+        QVERIFY(qAbs(untimed.ts.secsTo(QDateTime::currentDateTimeUtc())) < 60);
     }
 
     void badNestedRecordIsDroppedAloneAndLogged()

@@ -8,37 +8,31 @@ class AccessibilityTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void followsTheSession()
+    // X11 has nothing to grant; a Wayland session cannot send keys and is pointed at the copy-only mode.
+    void followsTheSession_data()
     {
-        FakeAccessibilityTrust trust;
-        Accessibility accessibility(trust);
-        QVERIFY(accessibility.isTrusted());
-        trust.trusted = false;
-        QVERIFY(!accessibility.isTrusted());
+        QTest::addColumn<bool>("wayland");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("x11") << false << QStringLiteral("辅助功能：Linux 上不需要授权");
+        QTest::newRow("wayland") << true << QStringLiteral("辅助功能：Wayland 会话不能模拟按键，请改用「零权限」粘贴方式");
     }
 
-    void nothingToGrantOnX11()
+    void followsTheSession()
     {
+        QFETCH(bool, wayland);
+        QFETCH(QString, hint);
         TempDataDir data;
         FakeAccessibilityTrust trust;
+        trust.trusted = !wayland;
+        trust.wayland = wayland;
         Accessibility accessibility(trust);
+        QCOMPARE(accessibility.isTrusted(), !wayland);
         accessibility.openSettings();
         accessibility.resetAndReprompt();
         const QStringList lines = data.logLines();
         QCOMPARE(lines.size(), 2);
         for (const QString& line : lines)
-            QVERIFY(line.endsWith(QStringLiteral("辅助功能：Linux 上不需要授权")));
-    }
-
-    void waylandPointsToTheCopyOnlyMode()
-    {
-        TempDataDir data;
-        FakeAccessibilityTrust trust;
-        trust.trusted = false;
-        trust.wayland = true;
-        Accessibility accessibility(trust);
-        accessibility.openSettings();
-        QVERIFY(data.logLines().last().endsWith(QStringLiteral("辅助功能：Wayland 会话不能模拟按键，请改用「零权限」粘贴方式")));
+            QVERIFY(line.endsWith(hint));
     }
 };
 

@@ -15,14 +15,12 @@ private Q_SLOTS:
         QTest::addColumn<quint32>("keyCode");
         QTest::addColumn<QString>("display");
         QTest::newRow("default paste") << QStringLiteral("⌥⌘3") << 2048u + 256u << quint32(XK_3) << QStringLiteral("⌥⌘3");
-        QTest::newRow("default panel") << QStringLiteral("⌥⌘4") << 2048u + 256u << quint32(XK_4) << QStringLiteral("⌥⌘4");
         QTest::newRow("order as typed") << QStringLiteral("⌘⇧⌃k") << 256u + 512u + 4096u << quint32(XK_k)
                                         << QStringLiteral("⌘⇧⌃K");
         QTest::newRow("blanks around") << QStringLiteral("  \t⌃0 \n") << 4096u << quint32(XK_0) << QStringLiteral("⌃0");
         QTest::newRow("function key lower case") << QStringLiteral("⌥f12") << 2048u << quint32(XK_F12)
                                                  << QStringLiteral("⌥F12");
         QTest::newRow("F1") << QStringLiteral("⌘F1") << 256u << quint32(XK_F1) << QStringLiteral("⌘F1");
-        QTest::newRow("letter Z") << QStringLiteral("⌃⌥z") << 4096u + 2048u << quint32(XK_z) << QStringLiteral("⌃⌥Z");
     }
 
     void parses()
@@ -47,7 +45,6 @@ private Q_SLOTS:
         QTest::newRow("two keys") << QStringLiteral("⌘12");
         QTest::newRow("blank between") << QStringLiteral("⌥⌘ 3");
         QTest::newRow("modifier after key") << QStringLiteral("3⌘");
-        QTest::newRow("punctuation") << QStringLiteral("⌘/");
         QTest::newRow("only modifiers") << QStringLiteral("⌃⌥⌘");
         QTest::newRow("full-width digit") << QStringLiteral("⌘３");
     }
@@ -64,7 +61,6 @@ private Q_SLOTS:
         QTest::addColumn<quint32>("keysym");
         QTest::addColumn<QString>("text"); // empty: none
         const int all = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier;
-        QTest::newRow("super k") << int(Qt::MetaModifier) << quint32(XK_k) << QStringLiteral("⌘K");
         QTest::newRow("fixed order") << all << quint32(XK_3) << QStringLiteral("⌃⌥⇧⌘3");
         QTest::newRow("alt shift super") << int(Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier)
                                          << quint32(XK_K) << QStringLiteral("⌥⇧⌘K");

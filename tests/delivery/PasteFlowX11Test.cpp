@@ -41,11 +41,22 @@ class PasteFlowX11Test : public QObject {
         QFAIL("nothing to upload");
     }
 
-    // Presses the hot key in the focused window and waits for the paste to end.
-    bool pressHotkey(const QStringList& keys = {QStringLiteral("key"), QStringLiteral("alt+super+3")})
+    // Presses the hot key in the focused window (⌥⌘ perhaps still held from before) and waits for the paste.
+    bool pressHotkey(bool modifiersHeld = false)
     {
         QSignalSpy finished(paste.get(), &PasteController::finished);
-        return xdotool(keys) && finished.wait(10000);
+        if (!modifiersHeld)
+            return xdotool({QStringLiteral("key"), QStringLiteral("alt+super+3")}) && finished.wait(10000);
+        const bool pressed = xdotool({QStringLiteral("keydown"), QStringLiteral("alt+super")})
+                             && xdotool({QStringLiteral("key"), QStringLiteral("3")});
+        xdotool({QStringLiteral("keyup"), QStringLiteral("alt+super")});
+        return pressed && finished.wait(10000);
+    }
+
+    QByteArray token(bool remote) const
+    {
+        const QString path = remote ? QStringLiteral("/home/deploy/tarnel 截图/shots/") + shot.name : shot.localPath;
+        return QStringLiteral("shot1: %1 ").arg(path).toUtf8();
     }
 
 private Q_SLOTS:
@@ -62,6 +73,7 @@ private Q_SLOTS:
         QImage image(640, 400, QImage::Format_RGB32);
         image.fill(Qt::darkCyan);
         shot = *shots->shot(shots->handle(image, settings, true, QDateTime::currentDateTime()).shotName);
+        QVERIFY(shot.localPath.contains(QStringLiteral("数据 目录")));
 
         Server web;
         web.name = QStringLiteral("web-1");
@@ -95,24 +107,27 @@ private Q_SLOTS:
         QVERIFY(center->registerHotkey(HotkeyCenter::Key::paste, *HotkeySpec::parse(QStringLiteral("⌥⌘3"))));
     }
 
-    void typesTheRemotePathForTheServerInTheTitle()
+    // The server named in the title decides the path; the user may still hold ⌥⌘ after the press.
+    void typesThePathForTheWindow_data()
     {
-        TestXterm terminal(QStringLiteral("deploy@web-1: ~/app"));
-        QVERIFY(terminal.start());
-        QVERIFY(pressHotkey());
-        const QByteArray expected = QStringLiteral("shot1: /home/deploy/tarnel 截图/shots/%1 ").arg(shot.name).toUtf8();
-        QCOMPARE(terminal.waitFor(expected.size()), expected);
-        QVERIFY2(flash.shown.empty(), qPrintable(flash.lines().join(QLatin1Char('|'))));
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("modifiersHeld");
+        QTest::addColumn<bool>("remote");
+        QTest::newRow("server in the title") << QStringLiteral("deploy@web-1: ~/app") << false << true;
+        QTest::newRow("local window") << QStringLiteral("me@laptop: ~") << false << false;
+        QTest::newRow("modifiers still held") << QStringLiteral("deploy@web-1: ~/held") << true << true;
     }
 
-    void typesTheLocalPathForALocalWindow()
+    void typesThePathForTheWindow()
     {
-        TestXterm terminal(QStringLiteral("me@laptop: ~"));
+        QFETCH(QString, title);
+        QFETCH(bool, modifiersHeld);
+        QFETCH(bool, remote);
+        TestXterm terminal(title);
         QVERIFY(terminal.start());
-        QVERIFY(pressHotkey());
-        const QByteArray expected = QStringLiteral("shot1: %1 ").arg(shot.localPath).toUtf8();
-        QVERIFY(shot.localPath.contains(QStringLiteral("数据 目录")));
-        QCOMPARE(terminal.waitFor(expected.size()), expected);
+        QVERIFY(pressHotkey(modifiersHeld));
+        QCOMPARE(terminal.waitFor(token(remote).size()), token(remote));
+        QVERIFY2(flash.shown.empty(), qPrintable(flash.lines().join(QLatin1Char('|'))));
     }
 
     void nothingAfterUninstallAll()
@@ -126,8 +141,7 @@ private Q_SLOTS:
         const QByteArray before = terminal.received(); // the unclaimed key went to the terminal itself
         QVERIFY(center->registerHotkey(HotkeyCenter::Key::paste, *HotkeySpec::parse(QStringLiteral("⌥⌘3"))));
         QVERIFY(pressHotkey());
-        const QByteArray expected = QStringLiteral("shot1: /home/deploy/tarnel 截图/shots/%1 ").arg(shot.name).toUtf8();
-        QCOMPARE(terminal.waitFor(before.size() + expected.size()), before + expected);
+        QCOMPARE(terminal.waitFor(before.size() + token(true).size()), before + token(true));
     }
 
     // The user goes to another terminal while the shot uploads: nothing is typed anywhere, the text is copied.
@@ -154,7 +168,7 @@ private Q_SLOTS:
         servers.removeLast();
         onUpload = noUpload;
         QCOMPARE(copied.size(), 1);
-        QVERIFY(copied.first().startsWith(QStringLiteral("shot1: /home/deploy/tarnel 截图/shots/")));
+        QCOMPARE(copied.first().toUtf8(), token(true));
         QCOMPARE(flash.lines().value(0), QStringLiteral("窗口换了，路径已复制"));
         QTest::qWait(100);
         QVERIFY(terminal.received().isEmpty());
@@ -162,18 +176,6 @@ private Q_SLOTS:
         flash.shown.clear();
     }
 
-    // The user keeps ⌥⌘ down after the press: typing still comes out exact.
-    void modifiersStillHeld()
-    {
-        TestXterm terminal(QStringLiteral("deploy@web-1: ~/held"));
-        QVERIFY(terminal.start());
-        QVERIFY(xdotool({QStringLiteral("keydown"), QStringLiteral("alt+super")}));
-        const bool pasted = pressHotkey({QStringLiteral("key"), QStringLiteral("3")});
-        xdotool({QStringLiteral("keyup"), QStringLiteral("alt+super")});
-        QVERIFY(pasted);
-        const QByteArray expected = QStringLiteral("shot1: /home/deploy/tarnel 截图/shots/%1 ").arg(shot.name).toUtf8();
-        QCOMPARE(terminal.waitFor(expected.size()), expected);
-    }
 };
 
 QTEST_MAIN(PasteFlowX11Test)

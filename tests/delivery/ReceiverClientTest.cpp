@@ -99,11 +99,7 @@ private Q_SLOTS:
         const auto installed = ReceiverDestination::install(sshd, *account, publicLine, &error);
         QVERIFY2(installed, qPrintable(error));
         server = *installed;
-        Server unresolvable;
-        unresolvable.name = QStringLiteral("nowhere");
-        unresolvable.host = QStringLiteral("nowhere.invalid");
-        unresolvable.setup = server.setup;
-        QVERIFY(!SSHConfig::write({ server, unresolvable }));
+        QVERIFY(!SSHConfig::write({ server }));
     }
 
     void cleanupTestCase() { ReceiverDestination::closeConnection(server); }

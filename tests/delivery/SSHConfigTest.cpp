@@ -81,14 +81,10 @@ private Q_SLOTS:
         // ssh -G shows some paths before token expansion (the escaped percent sign), some after.
         const QString escapedDir = QString(dataDir).replace(QLatin1Char('%'), QStringLiteral("%%"));
         QCOMPARE(o.value(QStringLiteral("identityfile")), escapedDir + QStringLiteral("/id_ed25519"));
-        QCOMPARE(o.value(QStringLiteral("identitiesonly")), QStringLiteral("yes"));
         QVERIFY(o.value(QStringLiteral("userknownhostsfile")).startsWith(dataDir + QStringLiteral("/known_hosts ")));
-        QCOMPARE(o.value(QStringLiteral("stricthostkeychecking")), QStringLiteral("accept-new"));
-        QCOMPARE(o.value(QStringLiteral("batchmode")), QStringLiteral("yes"));
-        QCOMPARE(o.value(QStringLiteral("passwordauthentication")), QStringLiteral("no"));
-        QCOMPARE(o.value(QStringLiteral("forwardagent")), QStringLiteral("no"));
-        QCOMPARE(o.value(QStringLiteral("controlmaster")), QStringLiteral("auto"));
-        QCOMPARE(o.value(QStringLiteral("controlpersist")), QStringLiteral("120"));
+        for (const QString& option : QStringList { "identitiesonly yes", "stricthostkeychecking accept-new",
+                 "batchmode yes", "passwordauthentication no", "forwardagent no", "controlmaster auto", "controlpersist 120" })
+            QVERIFY2(o.contains(option.section(' ', 0, 0), option.section(' ', 1)), qPrintable(option));
         QVERIFY(o.value(QStringLiteral("controlpath")).startsWith(QStringLiteral("/run/ctl/cm-")));
         QCOMPARE(o.value(QStringLiteral("controlpath")).size(), QStringLiteral("/run/ctl/cm-").size() + 40);
         QVERIFY(!o.contains(QStringLiteral("proxycommand")));

@@ -67,16 +67,6 @@ private Q_SLOTS:
         QCOMPARE(SessionDetector::parse(argv, ownConfig), expected);
     }
 
-    void address()
-    {
-        QCOMPARE(session("anna", "dev", 22)->address(), QStringLiteral("anna@dev"));
-        QCOMPARE(session(QString(), "dev", 2222)->address(), QStringLiteral("dev:2222"));
-        QCOMPARE(session({}, "2001:db8::1")->address(), QStringLiteral("2001:db8::1"));
-        QCOMPARE(session("u", "2001:db8::1", 2222)->address(), QStringLiteral("u@[2001:db8::1]:2222"));
-        QVERIFY(session("u", "h") != session({}, "h"));
-        QVERIFY(session("u", "h", 22) != session("u", "h"));
-    }
-
     void seesARealSession()
     {
         // A server that accepts but never answers keeps the client waiting for its greeting.

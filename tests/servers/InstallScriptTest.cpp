@@ -35,14 +35,7 @@ class InstallScriptTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void bundledScriptsArePresent()
-    {
-        for (const char* name : {"install.sh", "install-device.sh", "uninstall.sh", "rules.sh"})
-            QVERIFY2(EmbeddedScripts::load(QString::fromLatin1(name)).has_value(), name);
-        QVERIFY(!EmbeddedScripts::load(QStringLiteral("nope.sh")));
-        QVERIFY(!EmbeddedScripts::load(QStringLiteral("../CMakeLists.txt")));
-    }
-
+    // The directory check is RemoteDir's (tested there); these rows prove render applies it.
     void refusals_data()
     {
         QTest::addColumn<QString>("dir");
@@ -50,10 +43,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         const QString badDir = QStringLiteral("远程目录只能是 ~/xxx 这种简单路径");
         QTest::newRow("home itself") << "~/" << ourKey << badDir;
-        QTest::newRow("root") << "/" << ourKey << badDir;
         QTest::newRow("backtick") << "~/`touch x`" << ourKey << badDir;
-        QTest::newRow("quote") << "~/a'b" << ourKey << badDir;
-        QTest::newRow("dollar") << "~/$(id)" << ourKey << badDir;
         QTest::newRow("placeholder key") << "~/tarnel" << QStringLiteral("ssh-ed25519 AAAA… tarnel@desk")
                                          << QStringLiteral("本机钥匙的公钥行不对");
         QTest::newRow("rsa key") << "~/tarnel" << QStringLiteral("ssh-rsa AAAAB3Nza tarnel@desk")
@@ -74,6 +64,7 @@ private Q_SLOTS:
 
     void missingTextsAndHeredocEnd()
     {
+        QVERIFY(!EmbeddedScripts::load(QStringLiteral("../CMakeLists.txt")));
         const auto tmpl = EmbeddedScripts::load(QStringLiteral("install.sh"));
         QCOMPARE(errorOf([&] { InstallScript::render({"~/t", ourKey, "tarnel@ bad"}, tmpl, receiver); }),
             QStringLiteral("本机钥匙的注释不对"));

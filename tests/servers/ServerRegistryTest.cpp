@@ -1,4 +1,6 @@
+#include "delivery/SSHKey.h"
 #include "servers/ServerRegistry.h"
+#include "state/AtomicFile.h"
 #include "state/StateStore.h"
 #include "state/Store.h"
 #include "support/DesktopUser.h"
@@ -8,6 +10,8 @@
 
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 namespace {
@@ -51,6 +55,11 @@ class ServerRegistryTest : public QObject {
         return false;
     }
 
+    static void clearServers(StateStore& state)
+    {
+        state.update([](StateFile& file) { file.servers.clear(); });
+    }
+
     static Answer rules(ServerRegistry& registry, const QUuid& id, const QStringList& wanted, std::optional<QString> pw)
     {
         Awaited<Answer> done;
@@ -88,6 +97,142 @@ private Q_SLOTS:
         QCOMPARE(registry.servers().size(), 0);
     }
 
+    void highlightSwitchAndEdit()
+    {
+        QTcpServer closed; // a port nobody listens on: every attempt fails at once
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        Store store(data.path());
+        StateStore state(store);
+        clearServers(state);
+        ServerRegistry registry(state);
+        const auto added = registry.add(QStringLiteral("127.0.0.1:%1").arg(port));
+        QVERIFY(added && !registry.highlighted());
+        registry.add(QStringLiteral("127.0.0.1:%1").arg(port));
+        QCOMPARE(registry.highlighted(), added->id);
+        QElapsedTimer shown;
+        shown.start();
+
+        registry.setEnabled(added->id, false);
+        QCOMPARE(store.loadState().servers.value(0).enabled, false);
+        QVERIFY(data.logLines().join('\n').contains(QStringLiteral("同步关：127.0.0.1")));
+
+        // An edit stores the jump host canonically; an unsafe folder keeps the old one and says so.
+        Server edited = *registry.server(added->id);
+        edited.proxyJump = QStringLiteral(" ops@127.0.0.2:22 ");
+        edited.remoteDir = QStringLiteral("~/../etc");
+        registry.update(edited);
+        QCOMPARE(registry.status(added->id).kind, Kind::connecting);
+        const Server stored = store.loadState().servers.value(0);
+        QCOMPARE(stored.proxyJump, QStringLiteral("ops@127.0.0.2"));
+        QCOMPARE(stored.remoteDir, QStringLiteral("~/tarnel"));
+        QVERIFY(!stored.enabled);
+        QVERIFY(data.logLines().join('\n').contains(
+            QStringLiteral("远程目录只能是 ~/xxx 这种简单路径，127.0.0.1 保留原来的 ~/tarnel")));
+        QVERIFY(readFile(data.file("ssh_config")).contains("-l ops -- 127.0.0.2\n"));
+
+        while (registry.highlighted() && shown.elapsed() < 8000)
+            QTest::qWait(50);
+        QVERIFY(!registry.highlighted());
+        QVERIFY2(shown.elapsed() >= 3800, qPrintable(QString::number(shown.elapsed())));
+    }
+
+    void aNewConnectCancelsTheRunningOne()
+    {
+        // A server that takes connections and never says a word: an attempt waits until it is stopped.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        QList<QTcpSocket*> held;
+        QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+            while (QTcpSocket* socket = silent.nextPendingConnection())
+                held << socket;
+        });
+        Store store(data.path());
+        StateStore state(store);
+        clearServers(state);
+        ServerRegistry registry(state);
+        const auto added = registry.add(QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()));
+        QVERIFY(added);
+        const QUuid id = added->id;
+        QTRY_COMPARE(held.size(), 1);
+
+        QTest::qWait(5); // a later start time for the second attempt
+        registry.connect(id, QStringLiteral("second"));
+        const ServerRegistry::Status second = registry.status(id);
+        QCOMPARE(second.kind, Kind::connecting);
+        QList<ServerRegistry::Status> seen {second}; // every status from here on
+        QObject::connect(&registry, &ServerRegistry::changed, [&] {
+            if (seen.last() != registry.status(id))
+                seen << registry.status(id);
+        });
+        QTRY_COMPARE(held.size(), 2);
+        QTRY_COMPARE(held[0]->state(), QAbstractSocket::UnconnectedState); // the first ssh was stopped
+        QTest::qWait(300); // its (cancelled) outcome comes back meanwhile
+        QCOMPARE(registry.status(id), second);
+
+        held[1]->close();
+        QVERIFY(settled(registry, id));
+        QCOMPARE(registry.status(id).kind, Kind::failed);
+        QVERIFY2(registry.status(id).message.startsWith(QStringLiteral("连不上 127.0.0.1:")), qPrintable(registry.status(id).message));
+        QCOMPARE(seen, (QList<ServerRegistry::Status> {second, registry.status(id)}));
+        QCOMPARE(registry.server(id)->user, QStringLiteral("second"));
+    }
+
+    void linkedMachine()
+    {
+        if (!SshServerFixture::canCreateAccounts())
+            QSKIP("needs accounts of its own (run as root)");
+        SshServerFixture sshd;
+        const auto account = sshd.account(QStringLiteral("tarnel-devrx"));
+        QVERIFY(account);
+        // A key made under an earlier machine name: installs keep using it as it is.
+        const auto key = SSHKey::ensure(SSHKey::defaultPath(), QStringLiteral("tarnel@earlier-name"));
+        QVERIFY(key.ok() && sshd.authorize(*account, key.value() + '\n'));
+        QVERIFY(!sshd.start());
+        // What the device link writes for the alias, here pointing straight at the test server.
+        QVERIFY(!AtomicFile::write(data.file("devices_known"), sshd.knownHostsLine().toUtf8() + '\n'));
+        QVERIFY(!AtomicFile::write(data.file("ssh_config_devices"),
+            QStringLiteral("Host qx-desk\n  HostName 127.0.0.1\n  Port %1\n  User %2\n  IdentityFile \"%3\"\n"
+                           "  IdentitiesOnly yes\n  UserKnownHostsFile \"%4\"\n")
+                .arg(sshd.port())
+                .arg(account->name, SSHKey::defaultPath(), data.file("devices_known"))
+                .toUtf8()));
+
+        Store store(data.path());
+        StateStore state(store);
+        clearServers(state);
+        ServerRegistry registry(state);
+        bool linked = true;
+        const ServerRegistry::Peer peer {QStringLiteral("dev-1"), QStringLiteral("Desk"), QStringLiteral("qx-desk"), account->name};
+        registry.peers = [&] { return QList<ServerRegistry::Peer> {peer}; };
+        registry.peerLinkConnected = [&](const QString& deviceID) { return linked && deviceID == peer.id; };
+
+        // Typing the alias of a linked machine adds that machine; there is nothing to probe.
+        const auto device = registry.add(QStringLiteral("qx-desk"));
+        QVERIFY(device && device->isDevice());
+        QCOMPARE(registry.status(device->id).stage, ConnectFlow::Stage::installing);
+        QVERIFY(settled(registry, device->id));
+        const Server s = *registry.server(device->id);
+        QVERIFY2(s.setup.keyInstalled, qPrintable(registry.status(device->id).message));
+        QCOMPARE(s.setup.remoteDirAbsolute, account->home + QStringLiteral("/tarnel"));
+        QCOMPARE(s.setup.receiverVersion, ConnectFlow::bundledReceiverVersion());
+        QCOMPARE(s.user, account->name);
+        QVERIFY(QFileInfo(account->home + QStringLiteral("/tarnel/bin/tarnel-receiver")).isExecutable());
+        QVERIFY(!QFileInfo::exists(account->home + QStringLiteral("/.ssh/authorized_keys"))); // its ~/.ssh stays
+        // Without tarnel-net beside this program the daily channel cannot reach a device, and says so.
+        QCOMPARE(registry.status(device->id).message, QStringLiteral("连接设置不能用：找不到 tarnel-net，连不了设备"));
+        QCOMPARE(registry.addDevice(peer)->id, device->id);
+        QCOMPARE(registry.servers().size(), 1);
+
+        // While the link to it is down the device is neither connecting nor failed.
+        linked = false;
+        registry.connect(device->id);
+        QCOMPARE(registry.status(device->id), ServerRegistry::Status());
+        registry.recheckAll();
+        QCOMPARE(registry.status(device->id), ServerRegistry::Status());
+    }
+
     void passwordLoginRulesRevokeAndRemoval()
     {
         if (!SshServerFixture::canCreateAccounts())
@@ -98,6 +243,10 @@ private Q_SLOTS:
         QVERIFY(account);
         QVERIFY(sshd.setPassword(*account, password));
         QVERIFY(!sshd.start());
+
+        // A key made under an earlier machine name: the install takes it as it is.
+        const auto key = SSHKey::ensure(SSHKey::defaultPath(), QStringLiteral("tarnel@earlier-name"));
+        QVERIFY(key.ok());
 
         Store store(data.path());
         StateStore state(store);
@@ -144,7 +293,7 @@ private Q_SLOTS:
         QVERIFY(readFile(data.file("ssh_config")).contains("Host tarnel-"));
         QCOMPARE(fileMode(data.file("known_hosts")), 0600);
         const QString keys = QString::fromUtf8(readFile(account->home + "/.ssh/authorized_keys"));
-        QVERIFY(keys.contains("restrict,command=\"" + account->home + "/tarnel/bin/tarnel-receiver\" ssh-ed25519 "));
+        QVERIFY(keys.contains("restrict,command=\"" + account->home + "/tarnel/bin/tarnel-receiver\" " + key.value() + "\n"));
 
         // Adding the same host again highlights and reconnects the entry; the install is skipped now.
         const auto again = registry.add(QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
@@ -271,6 +420,16 @@ private Q_SLOTS:
         registry.reinitialize(added->id);
         QVERIFY(settled(registry, added->id));
         QCOMPARE(registry.status(added->id).kind, Kind::connected);
+        QCOMPARE(QString::fromUtf8(serverFile("/.ssh/authorized_keys")).count("restrict,"), 1);
+
+        // A new remote folder gets its own install instead of staying with the old one.
+        Server moved = *registry.server(added->id);
+        moved.remoteDir = QStringLiteral("~/pics");
+        registry.update(moved);
+        QVERIFY(settled(registry, added->id));
+        QCOMPARE(registry.status(added->id).kind, Kind::connected);
+        QCOMPARE(registry.server(added->id)->setup.remoteDirAbsolute, target->home + QStringLiteral("/pics"));
+        QVERIFY(serverFile("/pics/bin/tarnel-receiver") != "<missing>");
         QCOMPARE(QString::fromUtf8(serverFile("/.ssh/authorized_keys")).count("restrict,"), 1);
 
         // Removal by the user's own key login, without purge: the key line goes, the folder stays.

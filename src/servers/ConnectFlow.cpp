@@ -88,10 +88,11 @@ struct Attempt {
                 script = InstallScript::renderDevice(s.remoteDir, EmbeddedScripts::load(QStringLiteral("install-device.sh")),
                     EmbeddedScripts::load(QStringLiteral("tarnel-receiver")));
             } else {
-                const QString comment = SSHKey::comment(SSHKey::machineName());
-                const Outcome<QString> key = SSHKey::ensure(SSHKey::defaultPath(), comment);
+                const Outcome<QString> key = SSHKey::ensure(SSHKey::defaultPath(), SSHKey::comment(SSHKey::machineName()));
                 if (!key.ok())
                     return fail({key.failure()});
+                // The key keeps the comment it was made with, also after the machine was renamed.
+                const QString comment = key.value().section(QLatin1Char(' '), 2);
                 script = InstallScript::render({s.remoteDir, key.value(), comment},
                     EmbeddedScripts::load(QStringLiteral("install.sh")), EmbeddedScripts::load(QStringLiteral("tarnel-receiver")));
             }

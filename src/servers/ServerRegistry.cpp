@@ -366,6 +366,8 @@ void ServerRegistry::update(const Server& edited)
         Log::write(RemoteDir::problemText() + QStringLiteral("，") + found->name + QStringLiteral(" 保留原来的 ") + found->remoteDir);
         next.remoteDir = found->remoteDir;
     }
+    if (next.remoteDir != found->remoteDir)
+        next.setup.remoteDirAbsolute.reset(); // the reconnect installs the receiver in the new folder
     store([&](QList<Server>& list) {
         for (Server& s : list) {
             if (s.id == next.id)

@@ -272,6 +272,51 @@ private Q_SLOTS:
         QTRY_COMPARE(lastFlash(), QStringLiteral("截图6 已存本机（没有开着的服务器）"));
         QCOMPARE(upload(name, a).state, Upload::State::skipped);
     }
+    void uploadToWaitsForOneDestination()
+    {
+        uploader->setRetryDelay(50);
+        std::optional<Upload> answer;
+        auto wait = [&](const QString& name, const Server& server) {
+            answer.reset();
+            uploader->uploadTo(name, server, [&](const Upload& u) { answer = u; });
+            QElapsedTimer t;
+            t.start();
+            while (!answer && t.elapsed() < 20000)
+                QTest::qWait(20);
+            return answer.value_or(Upload {});
+        };
+        QCOMPARE(wait(QStringLiteral("20990101-000000-9.png"), a).error, QStringLiteral("截图已经不在了"));
+
+        const QString alone = takeShot();
+        Upload got = wait(alone, a);
+        QCOMPARE(got.state, Upload::State::done);
+        QCOMPARE(got.remotePath, remoteFile(a, alone));
+        QCOMPARE(readFile(remoteFile(a, alone)), readFile(shots->shot(alone)->localPath));
+
+        Server broken = a;
+        broken.setup.remoteDirAbsolute.reset();
+        got = wait(alone, broken);
+        QCOMPARE(got.state, Upload::State::failed);
+        QCOMPARE(got.error, QStringLiteral("接收器还没装好：点「重新连接」"));
+        QCOMPARE(upload(alone, a).state, Upload::State::failed);
+
+        // A paste during the shot's own round waits for that put instead of sending the shot again.
+        state->update([&](StateFile& f) {
+            for (Server& s : f.servers)
+                s.enabled = s.id == a.id;
+        });
+        const QString name = takeShot();
+        const int puts = int(data.logLines().filter(QStringLiteral(" 已传到 A")).size());
+        answer.reset();
+        QVERIFY(round(name, [&] {
+            uploader->upload(name, false);
+            uploader->uploadTo(name, a, [&](const Upload& u) { answer = u; });
+        }));
+        QTRY_VERIFY(answer.has_value());
+        QCOMPARE(answer->state, Upload::State::done);
+        QCOMPARE(answer->remotePath, remoteFile(a, name));
+        QCOMPARE(data.logLines().filter(QStringLiteral(" 已传到 A")).size(), puts + 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(UploaderTest)

@@ -18,6 +18,8 @@ namespace {
 enum class Sent { ok, failed, superseded };
 constexpr int rmBatch = 100;
 
+QString pendingKey(const QString& name, const QUuid& serverId) { return name + QLatin1Char('/') + serverId.toString(); }
+
 bool isDone(const Shot& shot, const Server& server)
 {
     const auto upload = shot.upload(server.id);
@@ -153,7 +155,7 @@ void Uploader::startRound(const QString& name, quint64 generation, const QList<S
     round->purgeAfter = purgeAfter;
     for (const Server& server : targets) {
         shots.setUpload(name, server.id, Upload { Upload::State::uploading, std::nullopt, std::nullopt, now });
-        send(*shot, server, 1, generation, [this, round, server](bool ok, const QString& detail) {
+        deliver(*shot, server, generation, [this, round, server](bool ok, const QString& detail) {
             if (detail.isNull()) {
                 round->superseded = true; // a newer version of the shot has its own round
             } else {
@@ -231,6 +233,33 @@ void Uploader::record(const Shot& shot, const Server& server, bool ok, const QSt
     }
 }
 
+void Uploader::deliver(const Shot& shot, const Server& server, quint64 generation,
+    std::function<void(bool ok, const QString& detail)> done)
+{
+    const QString key = pendingKey(shot.name, server.id);
+    ++pending[key].sends;
+    send(shot, server, 1, generation, [this, key, name = shot.name, id = server.id, done](bool ok, const QString& detail) {
+        done(ok, detail); // records the outcome
+        Pending& entry = pending[key];
+        --entry.sends;
+        if (detail.isNull() && entry.sends > 0)
+            return; // superseded: the newer put answers the waiting pastes
+        const QList<std::function<void(const Upload&)>> waiting = std::exchange(entry.waiting, {});
+        if (entry.sends == 0)
+            pending.remove(key);
+        Upload outcome { Upload::State::failed, std::nullopt, QStringLiteral("已取消"), Clock::instance().now() };
+        if (!detail.isNull()) {
+            const auto current = shots.shot(name);
+            const auto recorded = current ? current->upload(id) : std::nullopt;
+            outcome.error = QStringLiteral("截图已经不在了");
+            if (recorded)
+                outcome = *recorded;
+        }
+        for (const auto& wait : waiting)
+            wait(outcome);
+    });
+}
+
 void Uploader::uploadTo(const QString& name, const Server& server, std::function<void(const Upload&)> done)
 {
     const auto shot = shots.shot(name);
@@ -239,18 +268,17 @@ void Uploader::uploadTo(const QString& name, const Server& server, std::function
         done(Upload { Upload::State::failed, std::nullopt, QStringLiteral("截图已经不在了"), now });
         return;
     }
-    shots.setUpload(name, server.id, Upload { Upload::State::uploading, std::nullopt, std::nullopt, now });
-    send(*shot, server, 1, generations.value(name), [this, shot = *shot, server, done](bool ok, const QString& detail) {
-        if (!ok && detail.isEmpty()) {
-            // A newer version of the shot took over; that round records the outcome.
-            done(Upload { Upload::State::failed, std::nullopt, QStringLiteral("已取消"), Clock::instance().now() });
-            return;
-        }
-        record(shot, server, ok, detail);
-        const auto recorded = shots.shot(shot.name);
-        done(recorded && recorded->upload(server.id) ? *recorded->upload(server.id)
-                                                     : Upload { Upload::State::failed, std::nullopt, detail, Clock::instance().now() });
-    });
+    const QString key = pendingKey(name, server.id);
+    if (!pending.contains(key)) {
+        shots.setUpload(name, server.id, Upload { Upload::State::uploading, std::nullopt, std::nullopt, now });
+        deliver(*shot, server, generations.value(name), [this, name, server](bool ok, const QString& detail) {
+            if (detail.isNull())
+                return; // a newer version of the shot took over; its round records the outcome
+            if (const auto current = shots.shot(name))
+                record(*current, server, ok, detail);
+        });
+    }
+    pending[key].waiting << std::move(done);
 }
 
 void Uploader::fillServer(const Server& given)
@@ -291,7 +319,7 @@ void Uploader::fillNext(const Server& server, QStringList names, int succeeded, 
     }
     shots.setUpload(shot->name, server.id,
         Upload { Upload::State::uploading, std::nullopt, std::nullopt, Clock::instance().now() });
-    send(*shot, server, 1, generations.value(shot->name),
+    deliver(*shot, server, generations.value(shot->name),
         [this, server, names, succeeded, failed, name = shot->name](bool ok, const QString& detail) {
             if (detail.isNull()) {
                 fillNext(server, names, succeeded, failed);

@@ -60,6 +60,9 @@ private:
     // Puts one shot on one destination, retrying once; `done` gets the remote path or the failure.
     void send(const Shot& shot, const Server& server, int attempt, quint64 generation,
         std::function<void(bool ok, const QString& detail)> done);
+    // send() announced per shot and destination, so a paste waiting for the same put joins it.
+    void deliver(const Shot& shot, const Server& server, quint64 generation,
+        std::function<void(bool ok, const QString& detail)> done);
     void record(const Shot& shot, const Server& server, bool ok, const QString& detail);
     void fillNext(const Server& server, QStringList names, int succeeded, int failed);
     QList<Server> activeServers() const;
@@ -74,4 +77,10 @@ private:
     // Raised by an update: answers for an older generation of a shot are dropped.
     QHash<QString, quint64> generations;
     QHash<QString, QList<SSHRunner::CancelToken>> running;
+    // Puts under way per "shot/destination id", and the pastes waiting for their outcome.
+    struct Pending {
+        int sends = 0;
+        QList<std::function<void(const Upload&)>> waiting;
+    };
+    QHash<QString, Pending> pending;
 };

@@ -4,13 +4,7 @@
 #include "capture/ShotStore.h"
 #include "delivery/HotkeyCenter.h"
 #include "state/Store.h"
-#include "support/FakeAccessibilityTrust.h"
-#include "support/FakeActiveWindow.h"
-#include "support/FakeClipboard.h"
-#include "support/FakeFlash.h"
-#include "support/FakeGlobalHotkeys.h"
-#include "support/FakeKeyboard.h"
-#include "support/FakeLaunchServices.h"
+#include "support/FakeDesktop.h"
 #include "support/TempDataDir.h"
 
 #include <QTest>
@@ -19,14 +13,10 @@
 class AppStateTest : public QObject {
     Q_OBJECT
     TempDataDir data;
-    FakeClipboard clipboard;
-    FakeGlobalHotkeys hotkeys;
-    FakeActiveWindow window;
-    FakeKeyboard keyboard;
-    FakeAccessibilityTrust trust;
-    FakeLoginItem loginItem;
-    FakeKeepAliveAgent agent;
-    FakeFlash flash;
+    FakeDesktop desktop;
+    FakeClipboard& clipboard = desktop.clipboard;
+    FakeGlobalHotkeys& hotkeys = desktop.hotkeys;
+    FakeFlash& flash = desktop.flash;
     std::unique_ptr<Store> store;
     std::unique_ptr<AppState> app;
 
@@ -45,7 +35,7 @@ private Q_SLOTS:
         AccountRecord{QStringLiteral("alice"), QStringLiteral("Alice"), QStringLiteral("token-1"), std::nullopt}.save();
         store = std::make_unique<Store>(data.path());
         app = std::make_unique<AppState>(
-            *store, DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash});
+            *store, desktop.services());
         app->start();
         // The clipboard watcher ignores the first two seconds after it was made.
         QTest::qWait(2100);

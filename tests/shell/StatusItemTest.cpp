@@ -2,13 +2,7 @@
 #include "capture/ClipboardWatcher.h"
 #include "capture/ShotStore.h"
 #include "state/Store.h"
-#include "support/FakeAccessibilityTrust.h"
-#include "support/FakeActiveWindow.h"
-#include "support/FakeClipboard.h"
-#include "support/FakeFlash.h"
-#include "support/FakeGlobalHotkeys.h"
-#include "support/FakeKeyboard.h"
-#include "support/FakeLaunchServices.h"
+#include "support/FakeDesktop.h"
 #include "support/TempDataDir.h"
 #include "ui/shell/StatusItem.h"
 
@@ -19,14 +13,7 @@
 class StatusItemTest : public QObject {
     Q_OBJECT
     TempDataDir data;
-    FakeClipboard clipboard;
-    FakeGlobalHotkeys hotkeys;
-    FakeActiveWindow window;
-    FakeKeyboard keyboard;
-    FakeAccessibilityTrust trust;
-    FakeLoginItem loginItem;
-    FakeKeepAliveAgent agent;
-    FakeFlash flash;
+    FakeDesktop desktop;
 
     static QAction* action(StatusItem& item, const char* name)
     {
@@ -37,7 +24,7 @@ private Q_SLOTS:
     void menuFollowsAccountAndPause()
     {
         Store store(data.path());
-        AppState app(store, DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash});
+        AppState app(store, desktop.services());
         bool quitAsked = false;
         StatusItem item(app, [&quitAsked] { quitAsked = true; });
 

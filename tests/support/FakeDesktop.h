@@ -1,0 +1,27 @@
+#pragma once
+
+#include "app/AppState.h"
+#include "support/FakeAccessibilityTrust.h"
+#include "support/FakeActiveWindow.h"
+#include "support/FakeClipboard.h"
+#include "support/FakeFlash.h"
+#include "support/FakeGlobalHotkeys.h"
+#include "support/FakeKeyboard.h"
+#include "support/FakeLaunchServices.h"
+
+// Every desktop service as a fake, handed to AppState in one piece.
+struct FakeDesktop {
+    FakeClipboard clipboard;
+    FakeGlobalHotkeys hotkeys;
+    FakeActiveWindow window;
+    FakeKeyboard keyboard;
+    FakeAccessibilityTrust trust;
+    FakeLoginItem loginItem;
+    FakeKeepAliveAgent agent;
+    FakeFlash flash;
+
+    DesktopServices services()
+    {
+        return DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash};
+    }
+};

@@ -428,11 +428,7 @@ void ServerRegistry::remove(const QUuid& id, bool purgeRemote, std::function<voi
         finish({false, leftover + failure, {}, purgeRemote});
         return;
     }
-    QFuture<ScriptRunner::Run> work = QtConcurrent::run(SSHRunner::pool(), [s, script] {
-        return ScriptRunner::run(s, *s.user, script, std::nullopt, scriptTimeout, {});
-    });
-    track(QFuture<void>(work));
-    work.then(this, [s, purgeRemote, removed, leftover, completion](const ScriptRunner::Run& run) {
+    runScript(s, script, std::nullopt).then(this, [s, purgeRemote, removed, leftover, completion](const ScriptRunner::Run& run) {
         const UninstallOutcome outcome = readUninstall(run, false);
         RemoveResult result;
         result.purge = purgeRemote;
@@ -467,11 +463,7 @@ void ServerRegistry::uninstallWithPassword(const Server& s, const QString& passw
         finish(prefix + failure);
         return;
     }
-    QFuture<ScriptRunner::Run> work = QtConcurrent::run(SSHRunner::pool(), [s, script, password] {
-        return ScriptRunner::run(s, *s.user, script, password, scriptTimeout, {});
-    });
-    track(QFuture<void>(work));
-    work.then(this, [s, completion, prefix](const ScriptRunner::Run& run) {
+    runScript(s, script, password).then(this, [s, completion, prefix](const ScriptRunner::Run& run) {
         const UninstallOutcome outcome = readUninstall(run, true);
         const QString message = outcome.result ? revokedText(*outcome.result) : prefix + outcome.failure;
         Log::write(QStringLiteral("用密码清理服务器端 ") + s.name + QStringLiteral("：") + message);
@@ -480,36 +472,51 @@ void ServerRegistry::uninstallWithPassword(const Server& s, const QString& passw
     });
 }
 
-void ServerRegistry::applyRules(const QUuid& id, const QStringList& wanted, const std::optional<QString>& password,
-    Completion completion)
+void ServerRegistry::completeLater(const Completion& completion, const QString& message)
 {
-    auto finish = [this, completion](const QString& message, bool needsPassword) {
-        if (completion)
-            QMetaObject::invokeMethod(this, [=] { completion(message, needsPassword); }, Qt::QueuedConnection);
-    };
+    // Like every other outcome, a refusal reaches the caller on a later turn of the event loop.
+    if (completion)
+        QMetaObject::invokeMethod(this, [completion, message] { completion(message, false); }, Qt::QueuedConnection);
+}
+
+std::optional<Server> ServerRegistry::scriptTarget(const QUuid& id, const QString& noUserText, const Completion& completion)
+{
     const auto found = server(id);
-    if (!found) {
-        finish(gone, false);
-        return;
-    }
-    const Server s = *found;
-    if (!s.user || s.user->isEmpty()) {
-        finish(QStringLiteral("还没有登录名，无法写规则块"), false);
-        return;
-    }
-    QString script;
-    try {
-        script = RulesScript::render(wanted, RulesScript::shotsDir(s), EmbeddedScripts::load(QStringLiteral("rules.sh")));
-    } catch (const ScriptError& error) {
-        finish(error.message, false);
-        return;
-    }
+    if (!found)
+        completeLater(completion, gone);
+    else if (!found->user || found->user->isEmpty())
+        completeLater(completion, noUserText);
+    else
+        return found;
+    return std::nullopt;
+}
+
+QFuture<ScriptRunner::Run> ServerRegistry::runScript(const Server& s, const QString& script,
+    const std::optional<QString>& password)
+{
     QFuture<ScriptRunner::Run> work = QtConcurrent::run(SSHRunner::pool(), [s, script, password] {
         return ScriptRunner::run(s, *s.user, script, password, scriptTimeout, {});
     });
     track(QFuture<void>(work));
+    return work;
+}
+
+void ServerRegistry::applyRules(const QUuid& id, const QStringList& wanted, const std::optional<QString>& password,
+    Completion completion)
+{
+    const auto target = scriptTarget(id, QStringLiteral("还没有登录名，无法写规则块"), completion);
+    if (!target)
+        return;
+    QString script;
+    try {
+        script = RulesScript::render(wanted, RulesScript::shotsDir(*target),
+                                     EmbeddedScripts::load(QStringLiteral("rules.sh")));
+    } catch (const ScriptError& error) {
+        completeLater(completion, error.message);
+        return;
+    }
     const bool withPassword = password.has_value();
-    work.then(this, [this, id, withPassword, completion](const ScriptRunner::Run& run) {
+    runScript(*target, script, password).then(this, [this, id, withPassword, completion](const ScriptRunner::Run& run) {
         QString message;
         bool needsPassword = false;
         if (run.refused) {
@@ -534,32 +541,17 @@ void ServerRegistry::applyRules(const QUuid& id, const QStringList& wanted, cons
 
 void ServerRegistry::revokeKey(const QUuid& id, const std::optional<QString>& password, Completion completion)
 {
-    auto finish = [this, completion](const QString& message, bool needsPassword) {
-        if (completion)
-            QMetaObject::invokeMethod(this, [=] { completion(message, needsPassword); }, Qt::QueuedConnection);
-    };
-    const auto found = server(id);
-    if (!found) {
-        finish(gone, false);
+    const auto target = scriptTarget(id, noUser, completion);
+    if (!target)
         return;
-    }
-    const Server s = *found;
-    if (!s.user || s.user->isEmpty()) {
-        finish(noUser, false);
-        return;
-    }
     QString failure;
-    const QString script = uninstallScript(s, false, &failure);
+    const QString script = uninstallScript(*target, false, &failure);
     if (script.isEmpty()) {
-        finish(failure, false);
+        completeLater(completion, failure);
         return;
     }
-    QFuture<ScriptRunner::Run> work = QtConcurrent::run(SSHRunner::pool(), [s, script, password] {
-        return ScriptRunner::run(s, *s.user, script, password, scriptTimeout, {});
-    });
-    track(QFuture<void>(work));
     const bool withPassword = password.has_value();
-    work.then(this, [this, id, withPassword, completion](const ScriptRunner::Run& run) {
+    runScript(*target, script, password).then(this, [this, id, withPassword, completion](const ScriptRunner::Run& run) {
         const UninstallOutcome outcome = readUninstall(run, withPassword);
         QString message = outcome.failure;
         if (outcome.result) {

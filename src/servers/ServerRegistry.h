@@ -2,6 +2,7 @@
 
 #include "delivery/SSHRunner.h"
 #include "servers/ConnectFlow.h"
+#include "servers/ScriptRunner.h"
 #include "state/Server.h"
 #include "state/Settings.h"
 
@@ -100,6 +101,10 @@ private:
     void setStatus(const QUuid& id, const Status& status);
     void cancelTask(const QUuid& id);
     void finishConnect(const QUuid& id, quint64 generation, const ConnectFlow::Result& result);
+    void completeLater(const Completion& completion, const QString& message);
+    // The listed server with a login name that a remote script runs on; otherwise the completion gets why.
+    std::optional<Server> scriptTarget(const QUuid& id, const QString& noUserText, const Completion& completion);
+    QFuture<ScriptRunner::Run> runScript(const Server& s, const QString& script, const std::optional<QString>& password);
     std::optional<QString> writeConfig(const std::optional<Server>& replacing);
     void track(const QFuture<void>& future);
     QString uninstallScript(const Server& server, bool purge, QString* failure) const;

@@ -78,11 +78,7 @@ class ReceiverClientTest : public QObject {
 public:
     ReceiverClientTest()
     {
-        // Control sockets of this test stay in its own folder.
-        const QString runtime = data.file(QStringLiteral("run"));
-        QDir().mkpath(runtime);
-        ::chmod(QFile::encodeName(runtime).constData(), 0700);
-        qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+        data.usePrivateRuntimeDir();
     }
 
 private Q_SLOTS:

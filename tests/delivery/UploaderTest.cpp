@@ -92,10 +92,7 @@ class UploaderTest : public QObject {
 public:
     UploaderTest()
     {
-        const QString runtime = data.file(QStringLiteral("run"));
-        QDir().mkpath(runtime);
-        ::chmod(QFile::encodeName(runtime).constData(), 0700);
-        qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+        data.usePrivateRuntimeDir();
     }
 
 private Q_SLOTS:

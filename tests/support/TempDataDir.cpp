@@ -2,6 +2,7 @@
 
 #include "state/Log.h"
 
+#include <QDir>
 #include <QFile>
 #include <sys/stat.h>
 
@@ -9,6 +10,14 @@ TempDataDir::TempDataDir()
 {
     qputenv("TARNEL_DATA", dir.path().toUtf8());
     Log::setFile(dir.filePath(QStringLiteral("logs/tarnel.log")));
+}
+
+void TempDataDir::usePrivateRuntimeDir() const
+{
+    const QString runtime = dir.filePath(QStringLiteral("run"));
+    QDir().mkpath(runtime);
+    ::chmod(QFile::encodeName(runtime).constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
 }
 
 QStringList TempDataDir::logLines() const

@@ -9,6 +9,8 @@ public:
     TempDataDir();
     QString path() const { return dir.path(); }
     QString file(const QString& name) const { return dir.filePath(name); }
+    // Points XDG_RUNTIME_DIR at a private folder inside, so ssh control sockets of the test stay there.
+    void usePrivateRuntimeDir() const;
     // Every log line written so far (waits for the log's background writer).
     QStringList logLines() const;
 

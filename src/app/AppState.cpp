@@ -3,8 +3,8 @@
 #include "account/Account.h"
 #include "account/MachineInfo.h"
 #include "account/QXServer.h"
-#include "app/AppInfo.h"
-#include "app/Flash.h"
+#include "state/AppInfo.h"
+#include "platform/Flash.h"
 #include "app/LaunchManager.h"
 #include "capture/ClipboardWatcher.h"
 #include "capture/ShotStore.h"
@@ -16,7 +16,7 @@
 #include "delivery/SessionDetector.h"
 #include "delivery/Uploader.h"
 #include "platform/Clipboard.h"
-#include "platform/Clock.h"
+#include "state/Clock.h"
 #include "servers/ServerRegistry.h"
 #include "state/Log.h"
 #include "state/Paths.h"
@@ -182,8 +182,10 @@ bool AppState::onboardingConnected() const
 
 void AppState::registerHotkeys()
 {
-    hotkeyCenter->registerHotkey(HotkeyCenter::Key::paste, HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")));
-    hotkeyCenter->registerHotkey(HotkeyCenter::Key::panel, HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")));
+    hotkeyCenter->registerHotkey(HotkeyCenter::Key::paste,
+                                 HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")));
+    hotkeyCenter->registerHotkey(HotkeyCenter::Key::panel,
+                                 HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")));
 }
 
 void AppState::applyAccountGate()
@@ -213,7 +215,8 @@ void AppState::applySettingsSideEffects(const Settings& old)
         if (capturing && hotkeyCenter->installed())
             registerHotkeys();
         Log::write(QStringLiteral("快捷键改为 粘贴 %1 / 面板 %2")
-                       .arg(HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")).display, HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")).display));
+                       .arg(HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")).display,
+                            HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")).display));
     }
     if (current.updateChannelTest != old.updateChannelTest) {
         QXServer::setTestChannelOptIn(current.updateChannelTest);

@@ -3,7 +3,7 @@
 #include "account/Account.h"
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
-#include "platform/Clock.h"
+#include "state/Clock.h"
 #include "servers/ServerRegistry.h"
 #include "ui/kit/CoalescedRefresh.h"
 #include "ui/panel/GateBar.h"

@@ -18,6 +18,7 @@ class PanelScreenshotTest : public QObject {
 
     const QString folder = QStringLiteral(TARNEL_BINARY_DIR "/artifacts/panel");
     const QDateTime noon = QDateTime(QDate(2025, 3, 14), QTime(12, 0));
+    TempDataDir data;
 
     void shoot(PanelController& panel, const QString& name)
     {
@@ -73,7 +74,7 @@ private Q_SLOTS:
     void empty()
     {
         FakeClock clock(noon);
-        PanelRig rig;
+        PanelRig rig(data);
         rig.signIn();
         PanelController panel(rig.build());
         open(panel);
@@ -83,7 +84,7 @@ private Q_SLOTS:
     void tenShotsOfTwoDays()
     {
         FakeClock clock(noon);
-        PanelRig rig;
+        PanelRig rig(data);
         rig.signIn();
         tenShots(rig, noon);
         PanelController panel(rig.build());
@@ -97,7 +98,7 @@ private Q_SLOTS:
     void gateClosed()
     {
         FakeClock clock(noon);
-        PanelRig rig;
+        PanelRig rig(data);
         tenShots(rig, noon);
         PanelController panel(rig.build());
         open(panel);

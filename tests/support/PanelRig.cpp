@@ -7,7 +7,18 @@
 #include <QFile>
 #include <QPainter>
 
-PanelRig::PanelRig() = default;
+PanelRig::PanelRig(const TempDataDir& data) : data(data)
+{
+    QDir folder(data.path());
+    for (const QFileInfo& entry : folder.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        if (entry.fileName() == QLatin1String("logs"))
+            continue;
+        if (entry.isDir())
+            QDir(entry.filePath()).removeRecursively();
+        else
+            QFile::remove(entry.filePath());
+    }
+}
 
 PanelRig::~PanelRig()
 {

@@ -11,10 +11,11 @@
 
 // A data folder that already holds destinations and shots (picture files and records named as tarnel
 // names them), and the hub over it with every desktop service faked: for the panel's tests, screenshots
-// and benchmark. Fill it, then build the hub; the hub is not started (no timers, no connections).
+// and benchmark. The process's one data folder is emptied first, so each rig starts afresh. Fill it,
+// then build the hub; the hub is not started (no timers, no connections).
 class PanelRig {
 public:
-    PanelRig();
+    explicit PanelRig(const TempDataDir& data);
     ~PanelRig();
 
     // A destination with its key installed and its remote folder known, unless told otherwise.
@@ -31,7 +32,7 @@ public:
     AppState& app() { return *hub; }
     const QList<Server>& servers() const { return file.servers; }
 
-    TempDataDir data;
+    const TempDataDir& data;
     FakeDesktop desktop;
     // Copies the first picture of each size instead of drawing every one (many shots, quickly).
     bool reusePictures = false;

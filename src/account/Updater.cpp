@@ -3,8 +3,8 @@
 #include "account/MachineInfo.h"
 #include "account/QXServer.h"
 #include "account/UpdateStage.h"
-#include "delivery/SSHRunner.h"
-#include "platform/Clock.h"
+#include "platform/ProcessRunner.h"
+#include "state/Clock.h"
 #include "platform/WakeNotifier.h"
 #include "state/Log.h"
 #include "state/Paths.h"
@@ -242,7 +242,7 @@ void Updater::existingStage(const UpdateInfo& offer, std::function<void(std::opt
     if (!QFileInfo::exists(app))
         return found(std::nullopt);
     lookingForStage = true;
-    QtConcurrent::run(SSHRunner::pool(), [app, build = *offer.build, keys = requirement()] {
+    QtConcurrent::run(ProcessRunner::pool(), [app, build = *offer.build, keys = requirement()] {
         return UpdateStage::verify(app, build, keys);
     }).then(this, [this, app, found](const std::optional<QString>& problem) {
         lookingForStage = false;
@@ -276,7 +276,7 @@ void Updater::download(const UpdateInfo& offer, const QString& version, qint64 b
     fetch(QUrl(*offer.url), version, archive, [=, this](std::optional<QString> problem) {
         if (problem)
             return done(problem);
-        QtConcurrent::run(SSHRunner::pool(), [stageDir, expected, build, keys = requirement()] {
+        QtConcurrent::run(ProcessRunner::pool(), [stageDir, expected, build, keys = requirement()] {
             return UpdateStage::settle(stageDir, expected, build, keys);
         }).then(this, [=, this](const std::optional<QString>& refused) {
             if (refused)

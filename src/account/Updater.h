@@ -1,7 +1,7 @@
 #pragma once
 
 #include "account/UpdateInfo.h"
-#include "app/AppInfo.h"
+#include "state/AppInfo.h"
 
 #include <QDateTime>
 #include <QFuture>

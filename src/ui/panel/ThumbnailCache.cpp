@@ -3,6 +3,7 @@
 #include "capture/ImageStore.h"
 
 #include <QFuture>
+#include <cmath>
 #include <QImageReader>
 #include <QtConcurrent>
 
@@ -29,7 +30,8 @@ QSize ThumbnailCache::bounded(const QSize& size)
     if (size.width() <= maxWidth && size.height() <= maxHeight)
         return size;
     const double scale = std::min(double(maxWidth) / size.width(), double(maxHeight) / size.height());
-    return QSize(std::max(1, int(size.width() * scale)), std::max(1, int(size.height() * scale)));
+    // Rounded as the resize rounds, so a picture decoded straight to this size is not resized again.
+    return QSize(std::max(1, int(std::lround(size.width() * scale))), std::max(1, int(std::lround(size.height() * scale))));
 }
 
 QImage ThumbnailCache::decode(const QString& path)

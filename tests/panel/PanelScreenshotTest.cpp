@@ -95,6 +95,21 @@ private Q_SLOTS:
         shoot(panel, QStringLiteral("3-ten-shots-end"));
     }
 
+    // The narrowest panel with the longest header: paused, a shot chosen.
+    void narrowAndPaused()
+    {
+        FakeClock clock(noon);
+        PanelRig rig(data);
+        rig.signIn();
+        tenShots(rig, noon);
+        PanelController panel(rig.build());
+        rig.app().shots().setSelected(rig.app().shots().shots().at(3).name);
+        rig.app().shots().setPaused(true);
+        open(panel);
+        panel.window()->resize(PanelController::minWidth, PanelController::minHeight);
+        shoot(panel, QStringLiteral("5-narrow-paused"));
+    }
+
     void gateClosed()
     {
         FakeClock clock(noon);

@@ -28,7 +28,6 @@
 #include "state/Store.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QSysInfo>
 #include <unistd.h>
 
@@ -48,14 +47,6 @@ HotkeySpec specOr(const QString& text, const char* fallback)
     if (auto spec = HotkeySpec::parse(text))
         return *spec;
     return *HotkeySpec::parse(QString::fromUtf8(fallback));
-}
-
-// The tarnel.app folder this program runs from; empty outside a bundle.
-QString runningBundle()
-{
-    if (!AppInfo::current().runsAsBundle())
-        return {};
-    return QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).canonicalPath();
 }
 
 qint64 physicalMemoryBytes()
@@ -107,7 +98,7 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
     accessibility = std::make_unique<Accessibility>(desktop.accessibilityTrust);
     launch = std::make_unique<LaunchManager>(desktop.loginItem, desktop.keepAliveAgent);
 
-    installer = std::make_unique<UpdateInstaller>(launch->agent(), runningBundle());
+    installer = std::make_unique<UpdateInstaller>(launch->agent(), AppInfo::current().bundlePath);
     appUpdater = std::make_unique<Updater>(AppInfo::current(), desktop.wake);
     appUpdater->installTarget = [this] { return installer->target(); };
     appUpdater->launchInstall = [this](const QString& source, const QString& target) {
@@ -246,7 +237,7 @@ void AppState::applySettingsSideEffects(const Settings& old)
                        .arg(specOr(current.hotkeyPaste, "⌥⌘3").display, specOr(current.hotkeyPanel, "⌥⌘4").display));
     }
     if (current.updateChannelTest != old.updateChannelTest) {
-        installer = std::make_unique<UpdateInstaller>(launch->agent(), runningBundle());
+        installer = std::make_unique<UpdateInstaller>(launch->agent(), AppInfo::current().bundlePath);
     appUpdater = std::make_unique<Updater>(AppInfo::current(), desktop.wake);
     appUpdater->installTarget = [this] { return installer->target(); };
     appUpdater->launchInstall = [this](const QString& source, const QString& target) {

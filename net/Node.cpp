@@ -377,6 +377,11 @@ void Node::acceptPeer(int fd)
         for (const PeerLink* link : std::as_const(links))
             if (link->info().certSha256 == fingerprint)
                 return true;
+        // Perhaps a device that joined since the last sync: look again soon (at most once a second).
+        if (!unknownKnock.isValid() || unknownKnock.elapsed() > 1000) {
+            unknownKnock.start();
+            QMetaObject::invokeMethod(this, &Node::sync, Qt::QueuedConnection);
+        }
         return false;
     }, this);
     auto* reader = new LineReader(stream, 64 * 1024, 10000, stream);

@@ -88,5 +88,6 @@ private:
     QTimer syncTimer;
     QTimer tickTimer;
     QElapsedTimer uptime;
+    QElapsedTimer unknownKnock;
     bool stopping = false;
 };

@@ -9,6 +9,7 @@
 
 namespace {
 constexpr int directTimeoutMs = 3000;
+constexpr int directRetryMs = 300;
 constexpr int helloTimeoutMs = 10000;
 constexpr qint64 lineLimit = 64 * 1024;
 } // namespace
@@ -142,7 +143,12 @@ void PeerLink::tryDirect()
     for (const PeerInfo::Endpoint& endpoint : peer.endpoints) {
         auto* connector = new Connector(endpoint.address, endpoint.port, directTimeoutMs, owner);
         const auto failedOne = [this, owner, failures, total] {
-            if (owner && owner == attempts && ++*failures == total)
+            if (!owner || owner != attempts || ++*failures != total)
+                return;
+            // The peer may not know this device yet (its list is older): knock again until the relay's turn.
+            if (relayTimer.isActive() && relayTimer.remainingTime() > directRetryMs)
+                QTimer::singleShot(directRetryMs, owner, [this] { tryDirect(); });
+            else
                 tryRelay();
         };
         connect(connector, &Connector::failed, owner, failedOne);

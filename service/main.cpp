@@ -71,12 +71,12 @@ int serve(Database& db, const Arguments& args)
         hooks = std::make_unique<TestHooks>();
         hooks->install(*server);
     }
-    Api api(db, bool(cert), hooks.get());
-    api.install(*server);
     // Lives as long as the process: relayed connections run on threads of their own until the end.
     Relay& relay = *new Relay;
     NetApi net(db, relay, args.option("relay-host").value_or(""), hooks.get());
-    net.install(*server);
+    net.install(*server); // before the API's own routes, whose test hooks answer every other path
+    Api api(db, bool(cert), hooks.get());
+    api.install(*server);
 
     const bool anyPort = port == 0;
     if (anyPort) {

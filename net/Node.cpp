@@ -249,47 +249,27 @@ void Node::rename(PlainStream* client, const QJsonObject& request)
 
 QJsonObject Node::statusDocument() const
 {
-    QJsonArray list;
+    NodeStatus document;
+    document.version = linkContext.version;
+    document.pid = QCoreApplication::applicationPid();
+    document.uptimeSec = double(uptime.elapsed()) / 1000.0;
+    document.allowInbound = allowInbound;
+    document.device = SelfDevice{identity.deviceId(), self.name, self.alias, self.createdAt};
+    document.site = SiteStatus{siteOk, siteError, siteOkAt};
+    document.devicesVersion = devicesVersion;
     for (const QString& id : order) {
         const PeerLink* link = links.value(id);
         if (!link)
             continue;
         const PeerInfo& p = link->info();
-        QJsonObject peer{
-            {QStringLiteral("id"), p.id},
-            {QStringLiteral("name"), p.name},
-            {QStringLiteral("alias"), p.alias},
-            {QStringLiteral("sshUser"), p.sshUser},
-            {QStringLiteral("sshPubKey"), p.sshPubKey},
-            {QStringLiteral("hostPubKey"), p.hostPubKey},
-            {QStringLiteral("model"), p.model},
-            {QStringLiteral("osVersion"), p.osVersion},
-            {QStringLiteral("appBuild"), double(p.appBuild)},
-            {QStringLiteral("remoteAccess"), p.remoteAccess},
-            {QStringLiteral("online"), p.online},
-            {QStringLiteral("lastSeen"), p.lastSeen},
-        };
+        PeerDevice peer{p.id,         p.name,       p.alias,        p.sshUser,  p.sshPubKey,
+                        p.hostPubKey, p.model,      p.osVersion,    p.appBuild, p.remoteAccess,
+                        p.online,     p.lastSeen,   std::nullopt};
         if (link->tried())
-            peer.insert(QStringLiteral("link"), link->status());
-        list.append(peer);
+            peer.link = link->status();
+        document.peers.append(peer);
     }
-    return QJsonObject{
-        {QStringLiteral("version"), linkContext.version},
-        {QStringLiteral("pid"), double(QCoreApplication::applicationPid())},
-        {QStringLiteral("uptimeSec"), double(uptime.elapsed()) / 1000.0},
-        {QStringLiteral("allowInbound"), allowInbound},
-        {QStringLiteral("device"),
-         QJsonObject{{QStringLiteral("id"), identity.deviceId()},
-                     {QStringLiteral("name"), self.name},
-                     {QStringLiteral("alias"), self.alias},
-                     {QStringLiteral("createdAt"), self.createdAt}}},
-        {QStringLiteral("site"),
-         QJsonObject{{QStringLiteral("ok"), siteOk},
-                     {QStringLiteral("lastError"), siteError},
-                     {QStringLiteral("lastOkAt"), siteOkAt}}},
-        {QStringLiteral("devicesVersion"), devicesVersion},
-        {QStringLiteral("peers"), list},
-    };
+    return document.toJson();
 }
 
 // ---- dial

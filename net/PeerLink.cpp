@@ -415,22 +415,21 @@ void PeerLink::countTunnel(bool isInbound, int delta)
     Q_EMIT stateChanged();
 }
 
-QJsonObject PeerLink::status() const
+LinkStatus PeerLink::status() const
 {
-    return QJsonObject{
-        {QStringLiteral("state"), state_},
-        {QStringLiteral("path"), path},
-        {QStringLiteral("peerPath"), peerPath},
-        {QStringLiteral("iceRttMs"), 0},
-        {QStringLiteral("appRttMs"), connected() ? rttMs : 0},
-        {QStringLiteral("connectMs"), connectMs},
-        {QStringLiteral("restarts"), restarts},
-        {QStringLiteral("sinceSec"), double(since.elapsed()) / 1000.0},
-        {QStringLiteral("trigger"), trigger},
-        {QStringLiteral("peerAllows"), peerAllows},
-        {QStringLiteral("peerVersion"), peerVersion},
-        {QStringLiteral("tunnels"), inbound + outbound},
-        {QStringLiteral("inboundTunnels"), inbound},
-        {QStringLiteral("outboundTunnels"), outbound},
-    };
+    LinkStatus s;
+    s.state = state_;
+    s.path = path;
+    s.peerPath = peerPath;
+    s.appRttMs = connected() ? rttMs : 0;
+    s.connectMs = connectMs;
+    s.restarts = restarts;
+    s.sinceSec = double(since.elapsed()) / 1000.0;
+    s.trigger = trigger;
+    s.peerAllows = peerAllows;
+    s.peerVersion = peerVersion;
+    s.inboundTunnels = inbound;
+    s.outboundTunnels = outbound;
+    s.tunnels = inbound + outbound;
+    return s;
 }

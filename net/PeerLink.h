@@ -2,6 +2,7 @@
 
 #include "NetConfig.h"
 #include "PeerInfo.h"
+#include "link/LinkStatus.h"
 
 #include <QElapsedTimer>
 #include <QJsonObject>
@@ -59,7 +60,7 @@ public:
     void openTunnel(int port, TunnelDone done);
 
     void countTunnel(bool inbound, int delta);
-    QJsonObject status() const;
+    LinkStatus status() const;
 
     bool initiator() const;
 

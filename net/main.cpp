@@ -114,6 +114,10 @@ int main(int argc, char** argv)
     setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    if (args.contains(QStringLiteral("--help"))) {
+        printUsage();
+        return ok;
+    }
     const QString command = args.isEmpty() ? QString() : args.takeFirst();
     if (command == QLatin1String("serve"))
         return serve(app, args);

@@ -121,6 +121,8 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
 AppState::~AppState()
 {
+    // Quitting does not wait for a server that hangs.
+    serverRegistry->cancelAll();
     serverRegistry->waitForTasks();
 }
 

@@ -181,6 +181,35 @@ private Q_SLOTS:
         clearServers(state);
     }
 
+    // Quitting while a remote script hangs (the server greets, then says nothing more) does not wait for it.
+    void quitCancelsAHangingScript()
+    {
+        QTcpServer hung;
+        QVERIFY(hung.listen(QHostAddress::LocalHost));
+        QList<QTcpSocket*> held;
+        QObject::connect(&hung, &QTcpServer::newConnection, [&] {
+            while (QTcpSocket* socket = hung.nextPendingConnection()) {
+                socket->write("SSH-2.0-OpenSSH_9.2\r\n");
+                held << socket;
+            }
+        });
+        Store store(data.path());
+        StateStore state(store);
+        Server server;
+        server.name = server.host = QStringLiteral("127.0.0.1");
+        server.port = hung.serverPort();
+        server.user = QStringLiteral("someone");
+        state.update([&](StateFile& file) { file.servers = {server}; });
+        auto registry = std::make_unique<ServerRegistry>(state);
+        registry->applyRules(server.id, {QStringLiteral("claude")}, std::nullopt, {});
+        QTRY_COMPARE(held.size(), 1);
+        QElapsedTimer quitting;
+        quitting.start();
+        registry.reset();
+        QVERIFY2(quitting.elapsed() < 5000, qPrintable(QString::number(quitting.elapsed())));
+        clearServers(state);
+    }
+
     void linkedMachine()
     {
         if (!SshServerFixture::canCreateAccounts())

@@ -16,6 +16,8 @@ public:
     LaunchManager(LoginItem& loginItem, KeepAliveAgent& agent);
     ~LaunchManager();
 
+    KeepAliveAgent& agent() { return keepAlive; }
+
     // At every start of the release program without a data override. Returns true when it changed the
     // settings (and saved them); the login item and the agent follow later.
     bool syncOnLaunch(Settings& settings, const Store& store, bool launchedByAgent);

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QTest>
+#include <unistd.h>
 
 namespace {
 QString run(const QString& program, const QStringList& args)
@@ -94,7 +95,8 @@ private Q_SLOTS:
         QVERIFY2(service.start(), qPrintable(service.error()));
         QVERIFY(rig.ok());
 
-        desk = DesktopUser::create(sshd, QStringLiteral("tarnel-e2eupd"));
+        // Named per process: other checkouts on this machine may run the same test at the same time.
+        desk = DesktopUser::create(sshd, QStringLiteral("tarnel-upd%1").arg(::getpid()));
         QVERIFY(desk);
         const QString home = desk->account().home;
         QVERIFY(sshd.makeDirectory(desk->account(), home + QStringLiteral("/run")));

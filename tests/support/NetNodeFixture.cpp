@@ -70,7 +70,10 @@ bool NetNodeFixture::start(const Options& options)
     env.insert(QStringLiteral("LANG"), QStringLiteral("zh_CN.UTF-8"));
     serve.setProcessEnvironment(env);
     serve.setProcessChannelMode(QProcess::MergedChannels);
-    serve.start(binary(), args);
+    if (options.launcher.isEmpty())
+        serve.start(binary(), args);
+    else
+        serve.start(options.launcher.first(), options.launcher.mid(1) + QStringList{binary()} + args);
     if (!serve.waitForStarted(10000))
         return false;
     QElapsedTimer clock;

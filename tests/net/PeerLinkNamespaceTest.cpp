@@ -57,7 +57,9 @@ private Q_SLOTS:
         login = sshd.account(QStringLiteral("tnns"));
         QVERIFY(login);
         QVERIFY(startNode(a, 'a') && startNode(b, 'b'));
-        a.request({{"cmd", "netchange"}}); // a's first sync came before b registered
+        // a's first sync may have come before b registered: once b has, a looks again.
+        QTRY_VERIFY_WITH_TIMEOUT(b.status().value("site").toObject().value("ok").toBool(), 20000);
+        a.request({{"cmd", "netchange"}});
         QVERIFY(sshd.authorize(*login, keyLine(a) + '\n' + keyLine(b) + '\n'));
     }
 

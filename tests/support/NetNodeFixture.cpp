@@ -43,7 +43,7 @@ bool NetNodeFixture::start(const Options& options)
                        {QStringLiteral("port"), 0},
                        {QStringLiteral("advertise"), QJsonArray{QStringLiteral("127.0.0.1")}},
                        {QStringLiteral("syncMs"), 500},
-                       {QStringLiteral("pingMs"), 500},
+                       {QStringLiteral("pingMs"), 2000},
                        {QStringLiteral("relayAfterMs"), 1500},
                        {QStringLiteral("maxBackoffMs"), 2000}};
     for (auto it = options.config.begin(); it != options.config.end(); ++it)

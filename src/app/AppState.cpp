@@ -94,6 +94,10 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
     clipboardWatcher = std::make_unique<ClipboardWatcher>(desktop.clipboard);
     clipboardWatcher->onCapture = [this](const QImage& image, const QString& source) { capture(image, source); };
+    clipboardWatcher->onUnreadable = [this](const QString& message) {
+        Log::write(QStringLiteral("截图：") + message);
+        this->desktop.flash.show({}, message);
+    };
 
     accessibility = std::make_unique<Accessibility>(desktop.accessibilityTrust);
     launch = std::make_unique<LaunchManager>(desktop.loginItem, desktop.keepAliveAgent);
@@ -133,6 +137,8 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
 AppState::~AppState()
 {
+    // Quitting does not wait for a server that hangs.
+    serverRegistry->cancelAll();
     serverRegistry->waitForTasks();
 }
 

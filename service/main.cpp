@@ -2,6 +2,7 @@
 #include "Api.h"
 #include "Arguments.h"
 #include "Database.h"
+#include "ServiceServer.h"
 #include "TestHooks.h"
 
 #include <httplib.h>
@@ -29,6 +30,22 @@ bool writePortFile(const std::string& path, int port)
     return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
+// The address clients reach the service at, for the links it hands out (never taken from a request's
+// Host header): --public-url, else the listening address.
+std::string publicBase(const Arguments& args, bool tls, std::string host, int port)
+{
+    if (auto url = args.option("public-url")) {
+        while (!url->empty() && url->back() == '/')
+            url->pop_back();
+        return *url;
+    }
+    if (host.empty() || host == "0.0.0.0" || host == "::")
+        host = "127.0.0.1";
+    if (host.find(':') != std::string::npos)
+        host = "[" + host + "]";
+    return (tls ? "https://" : "http://") + host + ":" + std::to_string(port);
+}
+
 int serve(Database& db, const Arguments& args)
 {
     const std::string listen = args.option("listen").value_or("127.0.0.1:47800");
@@ -49,28 +66,19 @@ int serve(Database& db, const Arguments& args)
     const auto key = args.option("tls-key");
     if (bool(cert) != bool(key))
         return std::cerr << "--tls-cert 和 --tls-key 要一起给\n", 2;
-    std::unique_ptr<httplib::Server> server;
-    if (cert) {
-        auto tlsServer = std::make_unique<httplib::SSLServer>(cert->c_str(), key->c_str());
-        if (!tlsServer->is_valid())
-            return std::cerr << "读不了 TLS 证书或私钥\n", 1;
-        server = std::move(tlsServer);
-    } else {
-        server = std::make_unique<httplib::Server>();
+    ServiceServer::Limits limits;
+    if (const auto seconds = args.option("header-timeout")) {
+        const double value = std::atof(seconds->c_str());
+        if (value <= 0)
+            return std::cerr << "--header-timeout 要写成正的秒数\n", 2;
+        limits.headerTime = std::chrono::milliseconds(int64_t(value * 1000));
     }
+    auto server = std::make_unique<ServiceServer>(limits);
+    if (cert && !server->useTls(*cert, *key))
+        return std::cerr << "读不了 TLS 证书或私钥\n", 1;
 
-    // A worker serves one connection at a time and idles on keep-alive: plenty of workers and a short
-    // idle time keep a few chatty clients from starving the rest, and let a stop finish quickly.
-    server->new_task_queue = [] { return new httplib::ThreadPool(64); };
+    // Idle keep-alive connections end soon, so a stop finishes quickly.
     server->set_keep_alive_timeout(2);
-
-    std::unique_ptr<TestHooks> hooks;
-    if (args.flag("test-hooks")) {
-        hooks = std::make_unique<TestHooks>();
-        hooks->install(*server);
-    }
-    Api api(db, bool(cert), hooks.get());
-    api.install(*server);
 
     if (port == 0) {
         port = server->bind_to_any_port(host);
@@ -81,6 +89,14 @@ int serve(Database& db, const Arguments& args)
     }
     if (auto file = args.option("port-file"); file && !writePortFile(*file, port))
         return std::cerr << "写不了端口文件 " << *file << '\n', 1;
+
+    std::unique_ptr<TestHooks> hooks;
+    if (args.flag("test-hooks")) {
+        hooks = std::make_unique<TestHooks>();
+        hooks->install(*server);
+    }
+    Api api(db, publicBase(args, cert.has_value(), host, port), hooks.get());
+    api.install(*server);
 
     // SIGINT/SIGTERM end the service cleanly: a thread waits for them and stops the server.
     sigset_t signals;

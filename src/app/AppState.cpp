@@ -94,6 +94,10 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
     clipboardWatcher = std::make_unique<ClipboardWatcher>(desktop.clipboard);
     clipboardWatcher->onCapture = [this](const QImage& image, const QString& source) { capture(image, source); };
+    clipboardWatcher->onUnreadable = [this](const QString& message) {
+        Log::write(QStringLiteral("截图：") + message);
+        this->desktop.flash.show({}, message);
+    };
 
     accessibility = std::make_unique<Accessibility>(desktop.accessibilityTrust);
     launch = std::make_unique<LaunchManager>(desktop.loginItem, desktop.keepAliveAgent);
@@ -104,7 +108,8 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
     appUpdater->launchInstall = [this](const QString& source, const QString& target) {
         return installer->launch(source, target, QCoreApplication::applicationPid());
     };
-    appUpdater->quit = [] { QCoreApplication::quit(); };
+    // exit(), not quit(): windows that only hide on close would veto quit().
+    appUpdater->quit = [] { QCoreApplication::exit(0); };
     accountState->onUpdate = [this](const UpdateInfo& offer) { appUpdater->consider(offer, false); };
 
     QXServer::setTestChannelOptIn(current.updateChannelTest);
@@ -132,6 +137,8 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
 AppState::~AppState()
 {
+    // Quitting does not wait for a server that hangs.
+    serverRegistry->cancelAll();
     serverRegistry->waitForTasks();
 }
 
@@ -237,16 +244,7 @@ void AppState::applySettingsSideEffects(const Settings& old)
                        .arg(specOr(current.hotkeyPaste, "⌥⌘3").display, specOr(current.hotkeyPanel, "⌥⌘4").display));
     }
     if (current.updateChannelTest != old.updateChannelTest) {
-        installer = std::make_unique<UpdateInstaller>(launch->agent(), AppInfo::current().bundlePath);
-    appUpdater = std::make_unique<Updater>(AppInfo::current(), desktop.wake);
-    appUpdater->installTarget = [this] { return installer->target(); };
-    appUpdater->launchInstall = [this](const QString& source, const QString& target) {
-        return installer->launch(source, target, QCoreApplication::applicationPid());
-    };
-    appUpdater->quit = [] { QCoreApplication::quit(); };
-    accountState->onUpdate = [this](const UpdateInfo& offer) { appUpdater->consider(offer, false); };
-
-    QXServer::setTestChannelOptIn(current.updateChannelTest);
+        QXServer::setTestChannelOptIn(current.updateChannelTest);
         Log::write(QStringLiteral("更新渠道：") +
                    (current.updateChannelTest ? QStringLiteral("test（接收测试版；每 10 分钟自动上报运行日志）")
                                               : QStringLiteral("stable")));

@@ -359,7 +359,9 @@ private Q_SLOTS:
 
     void databaseIsPrivate()
     {
-        AccountServiceFixture fresh{AccountServiceFixture::Options{false, false, {}, QStringLiteral("made/here")}};
+        AccountServiceFixture::Options options{false, false};
+        options.databaseFolder = QStringLiteral("made/here");
+        AccountServiceFixture fresh{options};
         QVERIFY2(fresh.start(), qPrintable(fresh.error()));
         QVERIFY(!fresh.signUp("tom", "secret1").isEmpty());
         const QString db = fresh.databasePath();
@@ -377,7 +379,9 @@ private Q_SLOTS:
     // same rules hold over TLS.
     void headerTimeIsBounded()
     {
-        AccountServiceFixture bounded{AccountServiceFixture::Options{false, true, {"--header-timeout", "1"}, {}}};
+        AccountServiceFixture::Options options{false, true};
+        options.arguments = QStringList{"--header-timeout", "1"};
+        AccountServiceFixture bounded{options};
         QVERIFY2(bounded.start(), qPrintable(bounded.error()));
         QCOMPARE(bounded.post("api/login", login("nobody", "secret1")).status, 401);
         QSslSocket socket;

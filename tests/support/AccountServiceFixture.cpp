@@ -42,7 +42,7 @@ QString AccountServiceFixture::databasePath() const
 
 QUrl AccountServiceFixture::url() const
 {
-    return QUrl(QStringLiteral("%1://127.0.0.1:%2/").arg(options.tls ? "https" : "http").arg(listenPort));
+    return QUrl(QStringLiteral("%1://%2:%3/").arg(options.tls ? "https" : "http", options.host).arg(listenPort));
 }
 
 bool AccountServiceFixture::makeCertificate()
@@ -71,7 +71,7 @@ bool AccountServiceFixture::start()
     const QString portFile = dir.filePath(QStringLiteral("port"));
     QFile::remove(portFile);
     QStringList args{QStringLiteral("--db"), databasePath(), QStringLiteral("serve"), QStringLiteral("--listen"),
-                     QStringLiteral("127.0.0.1:0"), QStringLiteral("--port-file"), portFile};
+                     options.host + QStringLiteral(":0"), QStringLiteral("--port-file"), portFile};
     if (options.testHooks)
         args << QStringLiteral("--test-hooks");
     args << options.arguments;
@@ -224,7 +224,7 @@ AccountServiceFixture::Reply AccountServiceFixture::raw(const QByteArray& reques
     QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
     QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
     QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
-    socket.connectToHost(QHostAddress::LocalHost, quint16(listenPort));
+    socket.connectToHost(QHostAddress(options.host), quint16(listenPort));
     loop.exec();
     bytes += socket.readAll();
     const qsizetype split = bytes.indexOf("\r\n\r\n");

@@ -21,9 +21,10 @@ PanelController::PanelController(AppState& app, QObject* parent)
 {
     win->setObjectName(QStringLiteral("panelWindow"));
     win->setWindowTitle(QStringLiteral("tarnel"));
-    win->setMinimumSize(minWidth, minHeight);
-    win->resize(startWidth, startHeight);
     panelView = new PanelView(app, [this] { hide(); }, win.get());
+    // At least this large, and larger when the header needs it.
+    panelView->setLeastSize(QSize(minWidth, minHeight));
+    win->resize(startWidth, startHeight);
     auto* layout = new QVBoxLayout(win.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(panelView);

@@ -37,8 +37,12 @@ void PanelController::show(const std::optional<QRect>& anchor, std::optional<Pan
 {
     if (!tab)
         tab = panelTabFrom(app.settings().lastPanelTab);
-    if (!tab)
-        tab = app.registry().servers().isEmpty() ? PanelTab::servers : PanelTab::shots;
+    if (!tab) {
+        // The servers page until a plain server is listed (a linked machine alone does not count).
+        const QList<Server>& servers = app.registry().servers();
+        const bool noServer = std::none_of(servers.cbegin(), servers.cend(), [](const Server& s) { return !s.isDevice(); });
+        tab = noServer ? PanelTab::servers : PanelTab::shots;
+    }
     app.setPanelTab(*tab);
     if (!win->isVisible())
         place(anchor);

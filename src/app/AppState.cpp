@@ -145,7 +145,7 @@ void AppState::start()
     }
     // Nothing to retire: there was no former product on this platform.
     serverRegistry->recheckAll();
-    shotStore->purgeLocal(current, Clock::instance().now());
+    shotStore->maintain(current, Clock::instance().now());
     trusted = accessibility->isTrusted();
     applyAccountGate();
     maintenanceTimer.start();
@@ -321,7 +321,7 @@ void AppState::checkAccessibility()
 
 void AppState::maintain()
 {
-    shotStore->purgeLocal(current, Clock::instance().now());
+    shotStore->maintain(current, Clock::instance().now());
     shotUploader->purgeRemote();
 }
 

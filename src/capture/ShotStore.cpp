@@ -90,8 +90,12 @@ void ShotStore::setPaused(bool paused)
 int ShotStore::todayCount(const QDateTime& now) const
 {
     const QString today = Sequencer::dayKey(now);
-    return int(std::count_if(shots().begin(), shots().end(),
-                             [&](const Shot& s) { return Sequencer::dayKey(s.ts) == today; }));
+    if (today != countedDay) {
+        countedDay = today;
+        countedToday = int(std::count_if(shots().begin(), shots().end(),
+                                         [&](const Shot& s) { return Sequencer::dayKey(s.ts) == today; }));
+    }
+    return countedToday;
 }
 
 int ShotStore::doneCount(const QUuid& serverId, const QDateTime& now) const
@@ -158,6 +162,7 @@ std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage&
         return std::nullopt;
     }
     const QString name = last.name;
+    fileBytes.insert(name, image.bytes.size());
     int times = 0;
     qint64 n = last.n;
     state.update([&](StateFile& f) {
@@ -206,6 +211,9 @@ ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateT
         f.shots.append(shot);
         f.lastHash = image.md5;
     });
+    fileBytes.insert(name, image.bytes.size());
+    if (Sequencer::dayKey(shot.ts) == countedDay)
+        ++countedToday;
     lastAccepted = now;
     Q_EMIT changed();
     Result r;
@@ -265,57 +273,107 @@ QStringList ShotStore::removeAll()
 
 void ShotStore::forget(const QStringList& names)
 {
-    QSet<QString> dayDirs;
+    const QSet<QString> doomed(names.begin(), names.end());
+    QStringList files;
     state.update([&](StateFile& f) {
-        for (qsizetype i = f.shots.size() - 1; i >= 0; --i) {
-            const Shot& s = f.shots[i];
-            if (!names.contains(s.name))
-                continue;
-            QFile::remove(s.localPath);
-            dayDirs.insert(QFileInfo(s.localPath).absolutePath());
+        files.clear();
+        f.shots.removeIf([&](const Shot& s) {
+            if (!doomed.contains(s.name))
+                return false;
+            files << s.localPath;
             // The same image may be taken again once its shot is gone.
             if (f.lastHash == s.hash)
                 f.lastHash.reset();
             if (f.selectedShot == s.name)
                 f.selectedShot.reset();
-            f.shots.removeAt(i);
-        }
+            return true;
+        });
     });
+    // The records are gone first, so no record ever points at a deleted file.
+    QSet<QString> dayDirs;
+    for (const QString& file : files) {
+        QFile::remove(file);
+        dayDirs.insert(QFileInfo(file).absolutePath());
+    }
+    for (const QString& name : names)
+        fileBytes.remove(name);
+    countedDay.clear();
+    const QString root = QFileInfo(directory).absoluteFilePath();
     for (const QString& dir : dayDirs)
-        if (QFileInfo(dir).absolutePath() == QFileInfo(directory).absoluteFilePath() &&
+        if (QFileInfo(dir).absolutePath() == root &&
             QDir(dir).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
             QDir().rmdir(dir);
     Q_EMIT changed();
+}
+
+qint64 ShotStore::bytesOf(const Shot& shot)
+{
+    auto known = fileBytes.constFind(shot.name);
+    if (known == fileBytes.cend())
+        known = fileBytes.insert(shot.name, QFileInfo(shot.localPath).size());
+    return *known;
+}
+
+// One walk over the folder: every shot's size, and what lies there beside the shots.
+void ShotStore::measureFolder()
+{
+    QHash<QString, qint64> sizes;
+    qint64 total = 0;
+    QDirIterator it(directory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const qint64 size = it.fileInfo().size();
+        sizes.insert(it.filePath(), size);
+        total += size;
+    }
+    fileBytes.clear();
+    qint64 listed = 0;
+    for (const Shot& s : shots()) {
+        const auto found = sizes.constFind(s.localPath);
+        const qint64 size = found != sizes.cend() ? *found : QFileInfo(s.localPath).size();
+        fileBytes.insert(s.name, size);
+        if (found != sizes.cend())
+            listed += size;
+    }
+    unlistedBytes = total - listed;
 }
 
 QStringList ShotStore::purgeLocal(const Settings& settings, const QDateTime& now)
 {
     const QDateTime cutoff = now.addSecs(-qint64(settings.keepHours) * 3600);
     QStringList gone;
+    QSet<QString> goneSet;
     for (const Shot& s : shots())
-        if (s.ts < cutoff)
+        if (s.ts < cutoff) {
             gone << s.name;
+            goneSet.insert(s.name);
+        }
 
     // Then the oldest go while the folder is over its size limit.
-    qint64 total = 0;
-    QDirIterator it(directory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        total += it.fileInfo().size();
-    }
+    qint64 total = unlistedBytes;
+    for (const Shot& s : shots())
+        total += bytesOf(s);
     for (const Shot& s : shots()) {
         if (total <= settings.maxDirBytes)
             break;
-        const qint64 size = QFileInfo(s.localPath).size();
-        if (!gone.contains(s.name))
+        if (!goneSet.contains(s.name)) {
             gone << s.name;
-        total -= size;
+            goneSet.insert(s.name);
+        }
+        total -= bytesOf(s);
     }
-    if (!gone.isEmpty())
+    if (!gone.isEmpty()) {
         forget(gone);
-    removeOrphans(cutoff);
-    if (!gone.isEmpty())
         Log::write(QStringLiteral("截图：本机清理了 %1 张旧图").arg(gone.size()));
+    }
+    return gone;
+}
+
+QStringList ShotStore::maintain(const Settings& settings, const QDateTime& now)
+{
+    measureFolder();
+    const QStringList gone = purgeLocal(settings, now);
+    removeOrphans(now.addSecs(-qint64(settings.keepHours) * 3600));
     return gone;
 }
 
@@ -330,8 +388,10 @@ void ShotStore::removeOrphans(const QDateTime& cutoff)
             continue;
         QDir dayDir(day.absoluteFilePath());
         for (const QFileInfo& file : dayDir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
-            if (!listed.contains(file.absoluteFilePath()) && file.lastModified() < cutoff)
-                QFile::remove(file.absoluteFilePath());
+            if (listed.contains(file.absoluteFilePath()))
+                continue;
+            if (file.lastModified() < cutoff && QFile::remove(file.absoluteFilePath()))
+                unlistedBytes -= file.size();
         }
         if (dayDir.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
             root.rmdir(day.fileName());

@@ -4,6 +4,7 @@
 #include "state/Settings.h"
 #include "state/StateStore.h"
 
+#include <QHash>
 #include <QImage>
 #include <QObject>
 #include <optional>
@@ -46,7 +47,10 @@ public:
     void markPasted(const QString& name);
     bool remove(const QString& name);
     QStringList removeAll();
+    // Retention by age, then by total size, using the sizes known from the last folder walk.
     QStringList purgeLocal(const Settings& settings, const QDateTime& now);
+    // The hourly round: measures the folder, purges, and removes old files no shot lists.
+    QStringList maintain(const Settings& settings, const QDateTime& now);
 
 Q_SIGNALS:
     void changed();
@@ -58,6 +62,8 @@ private:
     // Deletes the shots' files and records in one state write; keeps selection and last hash honest.
     void forget(const QStringList& names);
     void removeOrphans(const QDateTime& cutoff);
+    void measureFolder();
+    qint64 bytesOf(const Shot& shot);
     void failInterruptedUploads(const QDateTime& now);
 
     StateStore& state;
@@ -65,4 +71,8 @@ private:
     QString directory;
     bool isPaused = false;
     std::optional<QDateTime> lastAccepted;
+    QHash<QString, qint64> fileBytes; // by shot name
+    qint64 unlistedBytes = 0;         // files in the folder that no shot lists, at the last walk
+    mutable QString countedDay;
+    mutable int countedToday = 0;
 };

@@ -2,6 +2,7 @@
 #include "capture/ShotStore.h"
 #include "state/Json.h"
 #include "support/FakeClock.h"
+#include "support/ShotPile.h"
 #include "support/TempDataDir.h"
 
 #include <QDir>
@@ -37,6 +38,37 @@ QImage noise(int w, int h)
         for (int x = 0; x < w; ++x)
             img.setPixel(x, y, rng.generate() | 0xff000000u);
     return img;
+}
+
+// Retention as the rule states it: by age, then the oldest while the folder is over its limit.
+QStringList retainedByRule(const QList<Shot>& shots, qint64 folderBytes, const Settings& settings, const QDateTime& now)
+{
+    const QDateTime cutoff = now.addSecs(-qint64(settings.keepHours) * 3600);
+    QStringList gone;
+    QSet<QString> seen;
+    for (const Shot& s : shots)
+        if (s.ts < cutoff && !seen.contains(s.name)) {
+            gone << s.name;
+            seen.insert(s.name);
+        }
+    for (const Shot& s : shots) {
+        if (folderBytes <= settings.maxDirBytes)
+            break;
+        if (!seen.contains(s.name)) {
+            gone << s.name;
+            seen.insert(s.name);
+        }
+        folderBytes -= QFileInfo(s.localPath).size();
+    }
+    return gone;
+}
+
+qint64 folderBytes(const QString& folder)
+{
+    qint64 total = 0;
+    for (const QString& file : ShotPile::filesUnder(folder))
+        total += QFileInfo(file).size();
+    return total;
 }
 
 void setModified(const QString& path, const QDateTime& when)
@@ -238,13 +270,78 @@ private Q_SLOTS:
         const qint64 sizeB = QFileInfo(shots->shot(b.shotName)->localPath).size();
         const qint64 sizeC = QFileInfo(shots->shot(c.shotName)->localPath).size();
         settings.maxDirBytes = sizeB + sizeC + 10; // room for the two newest only
-        const QStringList gone = shots->purgeLocal(settings, now());
+        const QStringList gone = shots->maintain(settings, now());
         QCOMPARE(gone, QStringList({old.shotName, a.shotName}));
         QCOMPARE(shots->shots().size(), 2);
         QVERIFY(!shots->selected());
         QVERIFY(!orphan.exists());
         QVERIFY(fresh.exists());
         QVERIFY(!QFile::exists(store->path(QStringLiteral("shots/2026-10-18")))); // the emptied day folder went
+    }
+
+    void purgeAtScaleFollowsTheRule_data()
+    {
+        QTest::addColumn<int>("keepHours");
+        QTest::addColumn<qint64>("limitPercent"); // of the folder's size
+        QTest::addColumn<qint64>("strayBytes");   // a recent file no shot lists
+        QTest::newRow("nothing due") << 10000 << qint64(200) << qint64(0);
+        QTest::newRow("by age") << 48 << qint64(200) << qint64(0);
+        QTest::newRow("by size") << 10000 << qint64(50) << qint64(0);
+        QTest::newRow("age, then size") << 100 << qint64(30) << qint64(0);
+        QTest::newRow("stray file counts") << 10000 << qint64(60) << qint64(4'000'000);
+    }
+
+    void purgeAtScaleFollowsTheRule()
+    {
+        QFETCH(int, keepHours);
+        QFETCH(qint64, limitPercent);
+        QFETCH(qint64, strayBytes);
+        const QList<Shot> pile = ShotPile::write(*store, 20000, now(), 24 * 9);
+        const QString folder = store->path(QStringLiteral("shots"));
+        if (strayBytes > 0) {
+            QFile stray(QFileInfo(pile.last().localPath).absolutePath() + QStringLiteral("/.upload.part"));
+            QVERIFY(stray.open(QIODevice::WriteOnly));
+            stray.write(QByteArray(strayBytes, 's'));
+        }
+        open();
+        settings.keepHours = keepHours;
+        settings.maxDirBytes = folderBytes(folder) * limitPercent / 100;
+        const QStringList expected = retainedByRule(pile, folderBytes(folder), settings, now());
+
+        QCOMPARE(shots->maintain(settings, now()), expected);
+        const QSet<QString> gone(expected.begin(), expected.end());
+        QStringList kept, keptFiles;
+        for (const Shot& s : pile)
+            if (!gone.contains(s.name)) {
+                kept << s.name;
+                keptFiles << s.localPath;
+            }
+        QStringList onDisk;
+        for (const Shot& s : store->loadState().shots)
+            onDisk << s.name;
+        QCOMPARE(onDisk, kept);
+        if (strayBytes > 0)
+            keptFiles << QFileInfo(pile.last().localPath).absolutePath() + QStringLiteral("/.upload.part");
+        keptFiles.sort();
+        QCOMPARE(ShotPile::filesUnder(folder), keptFiles);
+        QCOMPARE(shots->selected().has_value(), !gone.contains(pile[20000 / 3].name));
+        QCOMPARE(shots->todayCount(now()), int(std::count_if(pile.begin(), pile.end(), [&](const Shot& s) {
+                     return !gone.contains(s.name) && s.ts.toLocalTime().date() == now().toLocalTime().date();
+                 })));
+    }
+
+    void clearAtScaleLeavesNothing()
+    {
+        const QList<Shot> pile = ShotPile::write(*store, 20000, now(), 24 * 9);
+        open();
+        QStringList all;
+        for (const Shot& s : pile)
+            all << s.name;
+        QCOMPARE(shots->removeAll(), all);
+        QVERIFY(store->loadState().shots.isEmpty());
+        QVERIFY(!store->loadState().selectedShot && !store->loadState().lastHash);
+        QCOMPARE(ShotPile::filesUnder(store->path(QStringLiteral("shots"))), QStringList());
+        QCOMPARE(shots->todayCount(now()), 0);
     }
 };
 

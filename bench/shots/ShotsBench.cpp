@@ -1,0 +1,72 @@
+// Shot store at scale: purge of half, clear, and one shot's round (store + upload marks), in GUI-thread time.
+// Usage: shots [count]
+#include "capture/ShotStore.h"
+#include "state/Sequencer.h"
+#include "state/StateStore.h"
+#include "support/ShotPile.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QUuid>
+
+namespace {
+double msSince(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
+
+qint64 folderBytes(const QString& folder)
+{
+    qint64 total = 0;
+    for (const QString& f : ShotPile::filesUnder(folder))
+        total += QFileInfo(f).size();
+    return total;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 20000;
+    QTextStream out(stdout);
+    QTemporaryDir dir;
+    qputenv("TARNEL_DATA", dir.path().toLocal8Bit());
+    Store store(dir.path());
+    const QDateTime now = QDateTime::currentDateTime();
+    ShotPile::write(store, count, now, 24 * 9);
+
+    Sequencer sequencer(store);
+    StateStore state(store);
+    ShotStore shots(state, sequencer, store.path(QStringLiteral("shots")));
+    Settings settings;
+    settings.keepHours = 100000;
+    settings.maxDirBytes = qint64(1) << 50;
+    QElapsedTimer t;
+    t.start();
+    shots.maintain(settings, now);
+    out << "maintenance, nothing due (" << count << " shots): " << msSince(t) << " ms\n";
+
+    settings.maxDirBytes = folderBytes(store.path(QStringLiteral("shots"))) / 2;
+    t.restart();
+    const int gone = int(shots.purgeLocal(settings, now).size());
+    out << "purge of half (" << gone << " of " << count << "): " << msSince(t) << " ms\n";
+
+    // One shot's round with five servers: store, then uploading and done for each.
+    QImage image(400, 300, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QList<QUuid> servers;
+    for (int i = 0; i < 5; ++i)
+        servers << QUuid::createUuid();
+    t.restart();
+    const auto result = shots.handle(image, settings, true, now.addSecs(10));
+    for (const QUuid& id : servers)
+        shots.setUpload(result.shotName, id, Upload{Upload::State::uploading, {}, {}, now});
+    for (const QUuid& id : servers)
+        shots.setUpload(result.shotName, id, Upload{Upload::State::done, QStringLiteral("/r/x"), {}, now});
+    out << "one shot's round, 5 servers (" << shots.shots().size() << " shots): " << msSince(t) << " ms\n";
+
+    t.restart();
+    const int cleared = int(shots.removeAll().size());
+    out << "clear (" << cleared << " shots): " << msSince(t) << " ms\n";
+    return 0;
+}

@@ -50,6 +50,10 @@ int main(int argc, char** argv)
     t.restart();
     const int gone = int(shots.purgeLocal(settings, now).size());
     out << "purge of half (" << gone << " of " << count << "): " << msSince(t) << " ms\n";
+    t.restart();
+    state.flush();
+    out << "  then writing state.json and deleting the files (off the GUI thread when run in the app): " << msSince(t)
+        << " ms\n";
 
     // One shot's round with five servers: store, then uploading and done for each.
     QImage image(400, 300, QImage::Format_RGB32);
@@ -64,9 +68,11 @@ int main(int argc, char** argv)
     for (const QUuid& id : servers)
         shots.setUpload(result.shotName, id, Upload{Upload::State::done, QStringLiteral("/r/x"), {}, now});
     out << "one shot's round, 5 servers (" << shots.shots().size() << " shots): " << msSince(t) << " ms\n";
+    state.flush();
 
     t.restart();
     const int cleared = int(shots.removeAll().size());
     out << "clear (" << cleared << " shots): " << msSince(t) << " ms\n";
+    state.flush();
     return 0;
 }

@@ -133,6 +133,8 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
 AppState::~AppState()
 {
+    // Everything changed so far reaches the disk while the services its callbacks use still exist.
+    state->flush();
     // Quitting does not wait for a server that hangs.
     serverRegistry->cancelAll();
     serverRegistry->waitForTasks();
@@ -282,11 +284,17 @@ void AppState::capture(const QImage& image, const QString& source)
         return;
     }
     const auto result = shotStore->handle(image, current, hasEnabledServer(), Clock::instance().now());
-    Log::write(result.logText);
-    if (!result.flashText.isEmpty())
-        desktop.flash.show({}, result.flashText);
-    if (result.outcome == ShotStore::Outcome::stored || result.outcome == ShotStore::Outcome::updated)
+    if (result.outcome != ShotStore::Outcome::stored && result.outcome != ShotStore::Outcome::updated) {
+        Log::write(result.logText);
+        if (!result.flashText.isEmpty())
+            desktop.flash.show({}, result.flashText);
+        return;
+    }
+    // A shot is announced and sent only once its record is on disk.
+    state->whenWritten([this, result] {
+        Log::write(result.logText);
         shotUploader->upload(result.shotName, result.outcome == ShotStore::Outcome::updated);
+    });
 }
 
 void AppState::clearAll()

@@ -65,9 +65,8 @@ void ShotStore::failInterruptedUploads(const QDateTime& now)
 
 std::optional<Shot> ShotStore::shot(const QString& name) const
 {
-    for (const Shot& s : shots())
-        if (s.name == name)
-            return s;
+    if (const auto index = indexOf(name))
+        return shots()[*index];
     return std::nullopt;
 }
 
@@ -231,26 +230,27 @@ ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateT
 
 void ShotStore::setUpload(const QString& name, const QUuid& serverId, const Upload& upload)
 {
-    bool found = false;
-    state.update([&](StateFile& f) {
-        for (Shot& s : f.shots)
-            if (s.name == name) {
-                s.uploads.insert(Json::uuidText(serverId), upload);
-                found = true;
-            }
-    });
-    if (found)
-        Q_EMIT changed();
+    const auto index = indexOf(name);
+    if (!index)
+        return;
+    state.updateSoon([&](StateFile& f) { f.shots[*index].uploads.insert(Json::uuidText(serverId), upload); });
+    Q_EMIT changed();
 }
 
 void ShotStore::markPasted(const QString& name)
 {
-    state.update([&](StateFile& f) {
-        for (Shot& s : f.shots)
-            if (s.name == name)
-                ++s.pasted;
-    });
+    if (const auto index = indexOf(name))
+        state.updateSoon([&](StateFile& f) { ++f.shots[*index].pasted; });
     Q_EMIT changed();
+}
+
+// Newest first: marks and pastes almost always concern recent shots.
+std::optional<qsizetype> ShotStore::indexOf(const QString& name) const
+{
+    for (qsizetype i = shots().size() - 1; i >= 0; --i)
+        if (shots()[i].name == name)
+            return i;
+    return std::nullopt;
 }
 
 bool ShotStore::remove(const QString& name)
@@ -289,20 +289,21 @@ void ShotStore::forget(const QStringList& names)
             return true;
         });
     });
-    // The records are gone first, so no record ever points at a deleted file.
-    QSet<QString> dayDirs;
-    for (const QString& file : files) {
-        QFile::remove(file);
-        dayDirs.insert(QFileInfo(file).absolutePath());
-    }
     for (const QString& name : names)
         fileBytes.remove(name);
     countedDay.clear();
-    const QString root = QFileInfo(directory).absoluteFilePath();
-    for (const QString& dir : dayDirs)
-        if (QFileInfo(dir).absolutePath() == root &&
-            QDir(dir).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-            QDir().rmdir(dir);
+    // The files go once the records are gone on disk, so no record ever points at a missing file.
+    state.afterWritten([files, root = QFileInfo(directory).absoluteFilePath()] {
+        QSet<QString> dayDirs;
+        for (const QString& file : files) {
+            QFile::remove(file);
+            dayDirs.insert(QFileInfo(file).absolutePath());
+        }
+        for (const QString& dir : dayDirs)
+            if (QFileInfo(dir).absolutePath() == root &&
+                QDir(dir).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+                QDir().rmdir(dir);
+    });
     Q_EMIT changed();
 }
 

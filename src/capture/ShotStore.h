@@ -63,6 +63,7 @@ private:
     void forget(const QStringList& names);
     void removeOrphans(const QDateTime& cutoff);
     void measureFolder();
+    std::optional<qsizetype> indexOf(const QString& name) const;
     qint64 bytesOf(const Shot& shot);
     void failInterruptedUploads(const QDateTime& now);
 

@@ -90,6 +90,11 @@ class ShotStoreTest : public QObject {
     int run = 0;
 
     QDateTime now() const { return clock->now(); }
+    StateFile onDisk()
+    {
+        state->flush();
+        return store->loadState();
+    }
 
     void open()
     {
@@ -129,7 +134,7 @@ private Q_SLOTS:
         QVERIFY(r.logText.startsWith(QStringLiteral("截图1 已存（800×600，PNG，")));
         QCOMPARE(take(screenshot(800, 600, 2), 200).shotName, QStringLiteral("20261018-153332-2.png"));
         // The state file on disk holds both, oldest first.
-        QCOMPARE(store->loadState().shots.size(), 2);
+        QCOMPARE(onDisk().shots.size(), 2);
         QCOMPARE(shots->todayCount(now()), 2);
         QCOMPARE(shots->todayCount(now().addDays(1)), 0);
     }
@@ -213,6 +218,7 @@ private Q_SLOTS:
         const auto r = take(image);
         shots->setSelected(r.shotName);
         QVERIFY(shots->remove(r.shotName));
+        state->flush();
         QVERIFY(!QFile::exists(store->path(QStringLiteral("shots/2026-10-18"))));
         QVERIFY(!shots->selected());
         QCOMPARE(take(image).outcome, ShotStore::Outcome::stored);
@@ -242,7 +248,7 @@ private Q_SLOTS:
         QCOMPARE(shot.upload(cut)->state, Upload::State::failed);
         QCOMPARE(shot.upload(cut)->error, QStringLiteral("上传被打断了（程序退出时还没传完）"));
         QCOMPARE(shot.upload(sent)->state, Upload::State::done);
-        QCOMPARE(store->loadState().shots.first().upload(cut)->state, Upload::State::failed);
+        QCOMPARE(onDisk().shots.first().upload(cut)->state, Upload::State::failed);
     }
 
     void retentionByAgeThenSizeThenOrphans()
@@ -271,6 +277,7 @@ private Q_SLOTS:
         const qint64 sizeC = QFileInfo(shots->shot(c.shotName)->localPath).size();
         settings.maxDirBytes = sizeB + sizeC + 10; // room for the two newest only
         const QStringList gone = shots->maintain(settings, now());
+        state->flush();
         QCOMPARE(gone, QStringList({old.shotName, a.shotName}));
         QCOMPARE(shots->shots().size(), 2);
         QVERIFY(!shots->selected());
@@ -309,6 +316,7 @@ private Q_SLOTS:
         const QStringList expected = retainedByRule(pile, folderBytes(folder), settings, now());
 
         QCOMPARE(shots->maintain(settings, now()), expected);
+        state->flush();
         const QSet<QString> gone(expected.begin(), expected.end());
         QStringList kept, keptFiles;
         for (const Shot& s : pile)
@@ -316,10 +324,10 @@ private Q_SLOTS:
                 kept << s.name;
                 keptFiles << s.localPath;
             }
-        QStringList onDisk;
-        for (const Shot& s : store->loadState().shots)
-            onDisk << s.name;
-        QCOMPARE(onDisk, kept);
+        QStringList recorded;
+        for (const Shot& s : onDisk().shots)
+            recorded << s.name;
+        QCOMPARE(recorded, kept);
         if (strayBytes > 0)
             keptFiles << QFileInfo(pile.last().localPath).absolutePath() + QStringLiteral("/.upload.part");
         keptFiles.sort();
@@ -338,8 +346,9 @@ private Q_SLOTS:
         for (const Shot& s : pile)
             all << s.name;
         QCOMPARE(shots->removeAll(), all);
-        QVERIFY(store->loadState().shots.isEmpty());
-        QVERIFY(!store->loadState().selectedShot && !store->loadState().lastHash);
+        state->flush();
+        QVERIFY(onDisk().shots.isEmpty());
+        QVERIFY(!onDisk().selectedShot && !onDisk().lastHash);
         QCOMPARE(ShotPile::filesUnder(store->path(QStringLiteral("shots"))), QStringList());
         QCOMPARE(shots->todayCount(now()), 0);
     }

@@ -16,6 +16,7 @@ class AccessibilityTrust;
 class ActiveWindow;
 class Clipboard;
 class ClipboardWatcher;
+class Diagnostics;
 class Flash;
 class GlobalHotkeys;
 class HotkeyCenter;
@@ -79,6 +80,7 @@ public:
     ServerRegistry& registry() { return *serverRegistry; }
     Uploader& uploader() { return *shotUploader; }
     Account& account() { return *accountState; }
+    Diagnostics& diagnostics() { return *diag; }
     HotkeyCenter& hotkeys() { return *hotkeyCenter; }
     Flash& flash() { return desktop.flash; }
     ClipboardWatcher& watcher() { return *clipboardWatcher; }
@@ -127,6 +129,7 @@ private:
 
     std::unique_ptr<HotkeyCenter> hotkeyCenter;
     std::unique_ptr<Account> accountState;
+    std::unique_ptr<Diagnostics> diag;
     std::unique_ptr<StateStore> state;
     std::unique_ptr<ServerRegistry> serverRegistry;
     std::unique_ptr<Sequencer> shotSequencer;

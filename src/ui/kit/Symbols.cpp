@@ -20,6 +20,11 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("exclamationmark.triangle"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("lock.slash.fill"), {"system-lock-screen", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("checkmark.circle"), {"emblem-ok", QStyle::SP_DialogApplyButton}},
+        {QStringLiteral("checkmark.circle.fill"), {"emblem-ok-symbolic", QStyle::SP_DialogApplyButton}},
+        {QStringLiteral("exclamationmark.circle.fill"), {"dialog-error", QStyle::SP_MessageBoxCritical}},
+        {QStringLiteral("bubble.left.and.exclamationmark.bubble.right.fill"),
+         {"chat-message-new-symbolic", QStyle::SP_MessageBoxQuestion}},
+        {QStringLiteral("photo.badge.plus"), {"insert-image-symbolic", QStyle::SP_FileDialogNewFolder}},
     };
     return map;
 }

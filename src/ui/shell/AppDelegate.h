@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+class FeedbackWindowController;
 class LoginWindowController;
 class PanelController;
 class StatusItem;
@@ -31,6 +32,7 @@ public:
     AppState& state() { return *app; }
     PanelController& panel() { return *panelController; }
     LoginWindowController& login() { return *loginController; }
+    FeedbackWindowController& feedback() { return *feedbackController; }
     StatusItem& statusItem() { return *status; }
 
 private:
@@ -42,6 +44,7 @@ private:
     std::unique_ptr<AppState> app;
     std::unique_ptr<PanelController> panelController;
     std::unique_ptr<LoginWindowController> loginController;
+    std::unique_ptr<FeedbackWindowController> feedbackController;
     std::unique_ptr<StatusItem> status;
     std::optional<std::pair<int, bool>> lastAccount; // status and whether a record is present
     bool handingOff = false;

@@ -30,6 +30,11 @@ StatusItem::StatusItem(AppState& app, std::function<void()> quit, QObject* paren
     });
     folderAction->setObjectName(QStringLiteral("folderAction"));
     contextMenu->addSeparator();
+    feedbackAction = contextMenu->addAction(QStringLiteral("💬 反馈问题…"), this, [&app] {
+        if (app.showFeedbackWindow)
+            app.showFeedbackWindow();
+    });
+    feedbackAction->setObjectName(QStringLiteral("feedbackAction"));
     loginAction = contextMenu->addAction(QStringLiteral("登录 / 注册…"), this, [&app] {
         if (app.showLoginWindow)
             app.showLoginWindow(false);

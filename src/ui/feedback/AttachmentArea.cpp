@@ -2,7 +2,6 @@
 
 #include "account/FeedbackModel.h"
 #include "ui/kit/StatusLabel.h"
-#include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
 
 #include <QAbstractButton>
@@ -94,6 +93,31 @@ private:
     QPixmap picture;
 };
 
+// A small outlined picture (frame, hill, sun) with a plus badge at its lower right.
+void drawPhotoPlus(QPainter& p, const QRectF& r)
+{
+    const QColor ink = Theme::color(QString());
+    p.save();
+    p.setPen(QPen(ink, 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    const QRectF photo(r.left() + 0.5, r.top() + 2.5, r.width() * 0.78, r.height() * 0.62);
+    p.drawRoundedRect(photo, 2, 2);
+    p.drawPolyline(QPolygonF({QPointF(photo.left() + 1.5, photo.bottom() - 1.5),
+                              QPointF(photo.left() + photo.width() * 0.38, photo.top() + photo.height() * 0.45),
+                              QPointF(photo.left() + photo.width() * 0.6, photo.bottom() - 3),
+                              QPointF(photo.left() + photo.width() * 0.75, photo.top() + photo.height() * 0.62),
+                              QPointF(photo.right() - 1.5, photo.bottom() - 1.5)}));
+    p.setBrush(ink);
+    p.drawEllipse(QPointF(photo.right() - photo.width() * 0.25, photo.top() + photo.height() * 0.28), 1, 1);
+    const QPointF centre(r.right() - 3.5, r.bottom() - 3.5);
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(centre, 4.5, 4.5);
+    p.setPen(QPen(Qt::white, 1.4, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(centre - QPointF(2.2, 0), centre + QPointF(2.2, 0));
+    p.drawLine(centre - QPointF(0, 2.2), centre + QPointF(0, 2.2));
+    p.restore();
+}
+
 // The "加截图" tile: a dashed rounded square that lights up while a drag hovers over the area.
 class AddTile : public QAbstractButton {
 public:
@@ -128,8 +152,7 @@ protected:
         const int textHeight = QFontMetrics(caption).height();
         const int iconSide = 16;
         const int top = int(frame.top() + (frame.height() - iconSide - 2 - textHeight) / 2);
-        const QPixmap icon = Symbols::tinted(QStringLiteral("photo.badge.plus"), iconSide, Theme::color(QString()));
-        p.drawPixmap(QPointF(frame.center().x() - iconSide / 2.0, top), icon);
+        drawPhotoPlus(p, QRectF(frame.center().x() - iconSide / 2.0, top, iconSide, iconSide));
         p.setFont(caption);
         p.setPen(Theme::color(QString()));
         p.drawText(QRectF(frame.left(), top + iconSide + 2, frame.width(), textHeight), Qt::AlignCenter, text());
@@ -143,7 +166,7 @@ AttachmentArea::AttachmentArea(FeedbackModel& model, QWidget* parent) : QWidget(
     setAcceptDrops(true);
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(8 - badgeOffset);
+    stack->setSpacing(8);
     row = new QHBoxLayout;
     row->setSpacing(8);
     stack->addLayout(row);

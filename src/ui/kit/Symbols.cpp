@@ -24,7 +24,6 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("exclamationmark.circle.fill"), {"dialog-error", QStyle::SP_MessageBoxCritical}},
         {QStringLiteral("bubble.left.and.exclamationmark.bubble.right.fill"),
          {"chat-message-new-symbolic", QStyle::SP_MessageBoxQuestion}},
-        {QStringLiteral("photo.badge.plus"), {"insert-image-symbolic", QStyle::SP_FileDialogNewFolder}},
     };
     return map;
 }

@@ -102,25 +102,22 @@ void FeedbackModel::enqueue(std::function<QImage()> read)
     ++queued;
     const quint64 forEpoch = epoch;
     QtConcurrent::run(&worker, [read] {
-        Encoded out{read(), {}};
-        if (!out.image.isNull())
-            out.jpeg = jpeg(out.image, maxSide).value_or(QByteArray());
+        const QImage image = read();
+        Encoded out;
+        if (image.isNull())
+            return out;
+        out.jpeg = jpeg(image, maxSide).value_or(QByteArray());
+        // The form shows a small thumbnail: keep no more of a large image than that needs.
+        out.image = std::max(image.width(), image.height()) > previewSide
+                        ? image.scaled(previewSide, previewSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                        : image;
         return out;
     }).then(this, [this, forEpoch](const Encoded& out) {
         --queued;
-        append(out.image, out.jpeg, forEpoch);
+        if (forEpoch == epoch && !out.jpeg.isEmpty() && canAddImages())
+            attached.append({QUuid::createUuid(), out.image, out.jpeg});
+        Q_EMIT changed();
     });
-}
-
-void FeedbackModel::append(const QImage& image, const QByteArray& jpeg, quint64 forEpoch)
-{
-    if (forEpoch != epoch || jpeg.isEmpty() || !canAddImages()) {
-        if (queued == 0)
-            Q_EMIT changed(); // the form may wait for the last image to settle
-        return;
-    }
-    attached.append({QUuid::createUuid(), image, jpeg});
-    Q_EMIT changed();
 }
 
 void FeedbackModel::remove(const QUuid& id)

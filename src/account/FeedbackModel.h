@@ -19,7 +19,7 @@ class FeedbackModel : public QObject {
 public:
     struct Attachment {
         QUuid id;
-        QImage image; // as received, for the thumbnail
+        QImage image; // as received, reduced to a thumbnail's needs
         QByteArray jpeg; // what is sent
     };
 
@@ -27,6 +27,7 @@ public:
     static constexpr double maxSide = 2560;
     static constexpr int appLogPieces = 300;
     static constexpr int netLogPieces = 200;
+    static constexpr int previewSide = 256;
 
     // `logsDir` holds tarnel.log and tarnel-net.log.
     explicit FeedbackModel(const QString& logsDir, QObject* parent = nullptr);
@@ -75,7 +76,6 @@ Q_SIGNALS:
 
 private:
     void enqueue(std::function<QImage()> read);
-    void append(const QImage& image, const QByteArray& jpeg, quint64 forEpoch);
 
     QString logs;
     QString typed;

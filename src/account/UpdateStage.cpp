@@ -1,6 +1,6 @@
 #include "account/UpdateStage.h"
 
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 #include "platform/BundleManifest.h"
 #include "platform/Ed25519.h"
 
@@ -44,7 +44,7 @@ std::optional<qint64> UpdateStage::wholeNumber(const QString& text)
 bool UpdateStage::unpack(const QString& archive, const QString& intoDir)
 {
     // bsdtar refuses ".." and writes through links by default and warns when it strips a leading "/".
-    const CommandResult result = SSHRunner::run(
+    const CommandResult result = ProcessRunner::run(
         QStringLiteral("/usr/bin/bsdtar"),
         {QStringLiteral("-x"), QStringLiteral("--no-same-owner"), QStringLiteral("--no-same-permissions"),
          QStringLiteral("-f"), archive, QStringLiteral("-C"), intoDir},

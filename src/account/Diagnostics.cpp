@@ -1,8 +1,8 @@
 #include "account/Diagnostics.h"
 
 #include "account/QXServer.h"
-#include "app/AppInfo.h"
-#include "platform/Clock.h"
+#include "state/AppInfo.h"
+#include "state/Clock.h"
 #include "state/Log.h"
 
 #include <QJsonDocument>

@@ -3,7 +3,7 @@
 #include "account/Account.h"
 #include "account/FeedbackModel.h"
 #include "account/MachineInfo.h"
-#include "app/AppInfo.h"
+#include "state/AppInfo.h"
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
 #include "servers/ServerRegistry.h"

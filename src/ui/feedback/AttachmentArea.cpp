@@ -201,20 +201,28 @@ void AttachmentArea::setNewestShot(std::optional<qint64> number)
 void AttachmentArea::refresh()
 {
     // Cells are kept by attachment id, so a refresh never rebuilds thumbnails that did not change.
-    QHash<QUuid, QWidget*> kept;
-    int index = 0;
-    for (const FeedbackModel::Attachment& a : model.images()) {
-        QWidget* cell = cells.take(a.id);
-        if (!cell) {
-            auto* made = new AttachmentCell(a.image, this);
-            connect(made->remove, &QAbstractButton::clicked, this, [this, id = a.id] { model.remove(id); });
-            cell = made;
+    QList<QUuid> ids;
+    for (const FeedbackModel::Attachment& a : model.images())
+        ids.append(a.id);
+    if (ids != order) {
+        QHash<QUuid, QWidget*> kept;
+        int index = 0;
+        for (const FeedbackModel::Attachment& a : model.images()) {
+            QWidget* cell = cells.take(a.id);
+            if (!cell) {
+                auto* made = new AttachmentCell(a.image, this);
+                connect(made->remove, &QAbstractButton::clicked, this, [this, id = a.id] { model.remove(id); });
+                cell = made;
+            } else {
+                row->removeWidget(cell);
+            }
+            row->insertWidget(index++, cell, 0, Qt::AlignBottom);
+            kept.insert(a.id, cell);
         }
-        row->insertWidget(index++, cell, 0, Qt::AlignBottom);
-        kept.insert(a.id, cell);
+        qDeleteAll(cells);
+        cells = kept;
+        order = ids;
     }
-    qDeleteAll(cells);
-    cells = kept;
     const bool room = model.canAddImages();
     addTile->setVisible(room);
     newestButton->setVisible(room && newest.has_value());

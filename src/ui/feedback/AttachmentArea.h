@@ -41,6 +41,7 @@ private:
     FeedbackModel& model;
     QHBoxLayout* row;
     QHash<QUuid, QWidget*> cells;
+    QList<QUuid> order;
     QWidget* addTile;
     QPushButton* newestButton;
     std::optional<qint64> newest;

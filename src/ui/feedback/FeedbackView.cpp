@@ -214,10 +214,12 @@ void FeedbackView::refresh()
     refreshQueued = false;
     const bool sent = model.sentID().has_value();
     const QString role = sent ? QStringLiteral("green") : QStringLiteral("accent");
-    icon->setProperty("colorRole", role);
-    icon->setPixmap(Symbols::tinted(sent ? QStringLiteral("checkmark.circle.fill")
-                                         : QStringLiteral("bubble.left.and.exclamationmark.bubble.right.fill"),
-                                    iconSide, Theme::color(role)));
+    if (icon->property("colorRole").toString() != role) {
+        icon->setProperty("colorRole", role);
+        icon->setPixmap(Symbols::tinted(sent ? QStringLiteral("checkmark.circle.fill")
+                                             : QStringLiteral("bubble.left.and.exclamationmark.bubble.right.fill"),
+                                        iconSide, Theme::color(role)));
+    }
     title->setText(sent ? QStringLiteral("收到了，谢谢！") : QStringLiteral("反馈问题"));
     subtitle->setText(sent ? QStringLiteral("反馈编号 #%1。管理员会在后台看到，修好后 tarnel 会自动更新。").arg(*model.sentID())
                            : QStringLiteral("哪里不好用、哪里出错了，直接写。附上截图定位更快。"));

@@ -55,7 +55,6 @@ private Q_SLOTS:
         QTest::newRow("fraction cut off") << QSize(3000, 2000) << QSize(2560, 1706);
         QTest::newRow("small kept") << QSize(800, 600) << QSize(800, 600);
         QTest::newRow("thin strip keeps a pixel") << QSize(12000, 2) << QSize(2560, 1);
-        QTest::newRow("tall strip keeps a pixel") << QSize(3, 30000) << QSize(1, 2560);
     }
 
     void jpegKeepsTheLongSideWithinLimit()
@@ -95,8 +94,7 @@ private Q_SLOTS:
         const QString only = data.file(QStringLiteral("net-only"));
         QVERIFY(QDir().mkpath(only));
         QFile net(only + QStringLiteral("/tarnel-net.log"));
-        QVERIFY(net.open(QIODevice::WriteOnly));
-        net.write("n1\n");
+        QVERIFY(net.open(QIODevice::WriteOnly) && net.write("n1\n") == 3);
         net.close();
         QCOMPARE(FeedbackModel::logText(only), QStringLiteral("\n\n===== tarnel-net.log（设备互联，最近 200 行）=====\nn1\n"));
         QCOMPARE(FeedbackModel::logText(data.file(QStringLiteral("nothing"))), QString());
@@ -116,9 +114,6 @@ private Q_SLOTS:
         m->add(picture({10, 10}));
         settle(*m);
         QCOMPARE(m->images().size(), FeedbackModel::maxImages);
-        m->remove(m->images().at(1).id);
-        QCOMPARE(m->images().size(), FeedbackModel::maxImages - 1);
-        QCOMPARE(m->images().at(1).image.pixel(0, 0), QColor::fromHsv(120, 200, 200).rgb());
     }
 
     void aSentReportGoesToTheServiceAndItsAdmin()

@@ -9,7 +9,9 @@
 class FeedbackWindowController;
 class LoginWindowController;
 class PanelController;
+class QMessageBox;
 class StatusItem;
+class UpdateWindowController;
 class Store;
 
 // The application shell: builds the hub, the windows and the tray at launch, shows the first window,
@@ -34,10 +36,12 @@ public:
     LoginWindowController& login() { return *loginController; }
     FeedbackWindowController& feedback() { return *feedbackController; }
     StatusItem& statusItem() { return *status; }
+    UpdateWindowController& updatePrompt() { return *updateController; }
 
 private:
     void showFirstWindow();
     void followAccount();
+    void showManualResult();
 
     DesktopServices desktop;
     std::unique_ptr<Store> store;
@@ -46,6 +50,8 @@ private:
     std::unique_ptr<LoginWindowController> loginController;
     std::unique_ptr<FeedbackWindowController> feedbackController;
     std::unique_ptr<StatusItem> status;
+    std::unique_ptr<UpdateWindowController> updateController;
+    QMessageBox* manualAlert = nullptr;
     std::optional<std::pair<int, bool>> lastAccount; // status and whether a record is present
     bool handingOff = false;
 };

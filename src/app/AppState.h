@@ -17,6 +17,7 @@ class ActiveWindow;
 class Clipboard;
 class ClipboardWatcher;
 class Diagnostics;
+class DesktopOpener;
 class Flash;
 class GlobalHotkeys;
 class HotkeyCenter;
@@ -49,6 +50,7 @@ struct DesktopServices {
     KeepAliveAgent& keepAliveAgent;
     WakeNotifier* wake; // may be null: no wake notices
     Flash& flash;
+    DesktopOpener& opener;
 };
 
 // The hub: owns every service for the life of the process, wires them together, applies the account gate
@@ -85,6 +87,7 @@ public:
     Diagnostics& diagnostics() { return *diag; }
     HotkeyCenter& hotkeys() { return *hotkeyCenter; }
     Flash& flash() { return desktop.flash; }
+    DesktopOpener& opener() { return desktop.opener; }
     ClipboardWatcher& watcher() { return *clipboardWatcher; }
     PasteController& paste() { return *pasteController; }
     Sequencer& sequencer() { return *shotSequencer; }

@@ -6,6 +6,7 @@
 #include "state/AppInfo.h"
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
+#include "delivery/HotkeySpec.h"
 #include "servers/ServerRegistry.h"
 #include "ui/feedback/AttachmentArea.h"
 #include "ui/feedback/FeedbackEditor.h"
@@ -107,7 +108,8 @@ FeedbackView::FeedbackView(AppState& app, FeedbackModel& model, QWidget* parent)
     box->setFixedHeight(150);
     editor = new FeedbackEditor(box);
     editor->setObjectName(QStringLiteral("textEditor"));
-    editor->setPlaceholderText(QStringLiteral("比如：按 Alt+Super+3 没反应，托盘图标是亮着的…"));
+    editor->setPlaceholderText(QStringLiteral("比如：按 %1 没反应，托盘图标是亮着的…")
+                                   .arg(HotkeySpec::parseOr(QStringLiteral("⌥⌘3"), QStringLiteral("⌥⌘3")).desktopText()));
     auto* boxLayout = new QVBoxLayout(box);
     boxLayout->setContentsMargins(4, 4, 4, 4);
     boxLayout->addWidget(editor);

@@ -28,6 +28,7 @@ class LoginItem;
 class PasteController;
 class Sequencer;
 class ServerRegistry;
+class ServersPageState;
 class SettingsBox;
 class ShotStore;
 class StateStore;
@@ -82,6 +83,7 @@ public:
 
     ShotStore& shots() { return *shotStore; }
     ServerRegistry& registry() { return *serverRegistry; }
+    ServersPageState& serversPage() { return *serversPageState; }
     Uploader& uploader() { return *shotUploader; }
     Account& account() { return *accountState; }
     Diagnostics& diagnostics() { return *diag; }
@@ -141,6 +143,7 @@ private:
     std::unique_ptr<Diagnostics> diag;
     std::unique_ptr<StateStore> state;
     std::unique_ptr<ServerRegistry> serverRegistry;
+    std::unique_ptr<ServersPageState> serversPageState;
     std::unique_ptr<Sequencer> shotSequencer;
     std::unique_ptr<ShotStore> shotStore;
     std::unique_ptr<Uploader> shotUploader;

@@ -16,8 +16,8 @@ bool SignedInApp::start(const QString& username)
         problem = QStringLiteral("could not register ") + username;
         return false;
     }
-    if (auto failed = AccountRecord{username, username, token, std::nullopt}.save()) {
-        problem = *failed;
+    if (const auto saved = AccountRecord{username, username, token, std::nullopt}.save(); !saved.ok()) {
+        problem = saved.failure();
         return false;
     }
     files = std::make_unique<Store>(data.path());

@@ -1,4 +1,4 @@
-#include "app/AppInfo.h"
+#include "state/AppInfo.h"
 #include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "platform/NoGlobalHotkeys.h"

@@ -4,7 +4,7 @@
 #include "delivery/ReceiverClient.h"
 #include "delivery/SSHConfig.h"
 #include "delivery/SSHKey.h"
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 #include "support/ReceiverDestination.h"
 #include "support/SshServerFixture.h"
 #include "support/TempDataDir.h"
@@ -106,7 +106,7 @@ int main(int argc, char** argv)
     if (!ReceiverClient::ping(*server).result().ok())
         return 1;
     const QString master = runtime + QStringLiteral("/bench-master");
-    SSHRunner::run(SSHRunner::sshPath(),
+    ProcessRunner::run(ProcessRunner::sshPath(),
         QStringList { QStringLiteral("-M"), QStringLiteral("-S"), master, QStringLiteral("-o"),
             QStringLiteral("ControlPersist=yes"), QStringLiteral("-fN"), QStringLiteral("-p"), port } +
             common + QStringList { QStringLiteral("--"), destination },
@@ -121,7 +121,7 @@ int main(int argc, char** argv)
         const QString name = QStringLiteral("20240101-120000-%1.png").arg(i + 1);
         tarnel << timed([&] { return ReceiverClient::putNow(*server, file, name).ok(); });
         floor << timed([&] {
-            return SSHRunner::run(SSHRunner::sshPath(),
+            return ProcessRunner::run(ProcessRunner::sshPath(),
                        { QStringLiteral("-S"), master, QStringLiteral("-p"), port, QStringLiteral("--"), destination,
                            QStringLiteral("cat > floor.png") },
                        bytes, 60)
@@ -130,13 +130,13 @@ int main(int argc, char** argv)
     }
     for (int i = 0; i < runs / 3; ++i)
         scp << timed([&] {
-            return SSHRunner::run(QStringLiteral("/usr/bin/scp"),
+            return ProcessRunner::run(QStringLiteral("/usr/bin/scp"),
                        QStringList { QStringLiteral("-q"), QStringLiteral("-P"), port } + common +
                            QStringList { file, destination + QStringLiteral(":scp.png") },
                        std::nullopt, 60)
                        .status == 0;
         });
-    SSHRunner::run(SSHRunner::sshPath(),
+    ProcessRunner::run(ProcessRunner::sshPath(),
         { QStringLiteral("-S"), master, QStringLiteral("-O"), QStringLiteral("exit"), QStringLiteral("--"), destination },
         std::nullopt, 10);
     ReceiverDestination::closeConnection(*server);

@@ -3,7 +3,7 @@
 #include "account/OKReply.h"
 #include "account/PingReply.h"
 #include "account/QXServer.h"
-#include "platform/Clock.h"
+#include "state/Clock.h"
 #include "platform/WakeNotifier.h"
 #include "state/Log.h"
 

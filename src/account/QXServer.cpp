@@ -2,7 +2,7 @@
 
 #include "account/MachineInfo.h"
 #include "account/ReplyFields.h"
-#include "app/AppInfo.h"
+#include "state/AppInfo.h"
 #include "state/Log.h"
 
 #include <QCoreApplication>

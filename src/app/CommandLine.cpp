@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "app/AppInfo.h"
+#include "state/AppInfo.h"
 
 std::optional<QString> CommandLine::answer(int argc, char** argv)
 {

@@ -1,7 +1,7 @@
 #include "capture/ShotStore.h"
 
 #include "capture/ImageStore.h"
-#include "platform/Clock.h"
+#include "state/Clock.h"
 #include "state/AtomicFile.h"
 #include "state/Json.h"
 #include "state/Log.h"

@@ -1,6 +1,6 @@
 #include "delivery/PasteController.h"
 
-#include "app/Flash.h"
+#include "platform/Flash.h"
 #include "capture/ShotStore.h"
 #include "platform/ActiveWindow.h"
 #include "platform/Keyboard.h"

@@ -19,12 +19,12 @@ using Parse = std::function<std::optional<T>(const QString& okText)>;
 // Runs one command and reads its reply; `okText` is what follows "ok" on the reply line.
 template <class T>
 Outcome<T> runCommand(const Server& server, const QStringList& command, const std::optional<QByteArray>& input,
-    double timeout, const SSHRunner::CancelToken& cancel, const Parse<T>& parse)
+    double timeout, const ProcessRunner::CancelToken& cancel, const Parse<T>& parse)
 {
     const auto args = ReceiverClient::arguments(server, command);
     if (!args.ok())
         return Outcome<T>::failure(args.failure());
-    const CommandResult result = SSHRunner::run(SSHRunner::sshPath(), args.value(), input, timeout, cancel);
+    const CommandResult result = ProcessRunner::run(ProcessRunner::sshPath(), args.value(), input, timeout, cancel);
     const auto reply = ReceiverClient::replyLine(result.stdout);
     if (result.status == 0 && !result.timedOut && !result.cancelled && reply && !reply->startsWith(QLatin1String("err"))) {
         if (auto value = parse(reply->mid(2).trimmed()))
@@ -108,7 +108,7 @@ QString ReceiverClient::failureMessage(const CommandResult& result, const Server
 }
 
 Outcome<QString> ReceiverClient::putNow(
-    const Server& server, const QString& localPath, const QString& name, const SSHRunner::CancelToken& cancel)
+    const Server& server, const QString& localPath, const QString& name, const ProcessRunner::CancelToken& cancel)
 {
     if (!isShotName(name))
         return Outcome<QString>::failure(QStringLiteral("截图文件名不对：") + name.left(60));
@@ -124,7 +124,7 @@ Outcome<QString> ReceiverClient::putNow(
 
 QFuture<Outcome<ReceiverClient::Ping>> ReceiverClient::ping(const Server& server)
 {
-    return QtConcurrent::run(SSHRunner::pool(), [server] {
+    return QtConcurrent::run(ProcessRunner::pool(), [server] {
         return runCommand<Ping>(server, { QStringLiteral("ping") }, std::nullopt, pingTimeout, {},
             [](const QString& text) -> std::optional<Ping> {
                 bool number = false;
@@ -138,14 +138,14 @@ QFuture<Outcome<ReceiverClient::Ping>> ReceiverClient::ping(const Server& server
 }
 
 QFuture<Outcome<QString>> ReceiverClient::put(
-    const Server& server, const QString& localPath, const QString& name, const SSHRunner::CancelToken& cancel)
+    const Server& server, const QString& localPath, const QString& name, const ProcessRunner::CancelToken& cancel)
 {
-    return QtConcurrent::run(SSHRunner::pool(), [=] { return putNow(server, localPath, name, cancel); });
+    return QtConcurrent::run(ProcessRunner::pool(), [=] { return putNow(server, localPath, name, cancel); });
 }
 
 QFuture<Outcome<int>> ReceiverClient::rm(const Server& server, const QStringList& names)
 {
-    return QtConcurrent::run(SSHRunner::pool(), [server, names] {
+    return QtConcurrent::run(ProcessRunner::pool(), [server, names] {
         for (const QString& name : names)
             if (!isShotName(name))
                 return Outcome<int>::failure(QStringLiteral("截图文件名不对：") + name.left(60));
@@ -155,7 +155,7 @@ QFuture<Outcome<int>> ReceiverClient::rm(const Server& server, const QStringList
 
 QFuture<Outcome<int>> ReceiverClient::purge(const Server& server, int keepHours, qint64 maxBytes)
 {
-    return QtConcurrent::run(SSHRunner::pool(), [=] {
+    return QtConcurrent::run(ProcessRunner::pool(), [=] {
         return runCommand<int>(server,
             { QStringLiteral("purge"), QString::number(std::max(0, keepHours)), QString::number(std::max<qint64>(0, maxBytes)) },
             std::nullopt, purgeTimeout, {}, count);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "delivery/CommandResult.h"
-#include "delivery/Outcome.h"
-#include "delivery/SSHRunner.h"
+#include "platform/CommandResult.h"
+#include "state/Outcome.h"
+#include "platform/ProcessRunner.h"
 #include "state/Server.h"
 
 #include <QFuture>
@@ -25,7 +25,7 @@ public:
     static QFuture<Outcome<Ping>> ping(const Server& server);
     // Sends the file as <name>; the answer is its remote path.
     static QFuture<Outcome<QString>> put(const Server& server, const QString& localPath, const QString& name,
-        const SSHRunner::CancelToken& cancel = {});
+        const ProcessRunner::CancelToken& cancel = {});
     // Removes the named shots; the answer is how many were there.
     static QFuture<Outcome<int>> rm(const Server& server, const QStringList& names);
     // Removes shots older than keepHours, then the oldest while more than maxBytes remain.
@@ -33,7 +33,7 @@ public:
 
     // The same, blocking; for worker threads only.
     static Outcome<QString> putNow(const Server& server, const QString& localPath, const QString& name,
-        const SSHRunner::CancelToken& cancel = {});
+        const ProcessRunner::CancelToken& cancel = {});
 
     static bool isShotName(const QString& name);
     static bool isRemoteDirectory(const QString& path);

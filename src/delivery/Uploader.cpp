@@ -1,11 +1,11 @@
 #include "delivery/Uploader.h"
 
-#include "app/Flash.h"
+#include "platform/Flash.h"
 #include "capture/ShotStore.h"
 #include "delivery/ReceiverClient.h"
 #include "delivery/SSHConfig.h"
 #include "delivery/SessionDetector.h"
-#include "platform/Clock.h"
+#include "state/Clock.h"
 #include "state/Log.h"
 
 #include <QImageReader>
@@ -66,7 +66,7 @@ void Uploader::notify(const QString& text, const QString& imagePath)
         flash.show(QImage(), text);
         return;
     }
-    QtConcurrent::run(SSHRunner::pool(), [imagePath] {
+    QtConcurrent::run(ProcessRunner::pool(), [imagePath] {
         QImageReader reader(imagePath);
         return reader.read();
     }).then(this, [this, text](const QImage& image) { flash.show(image, text); });
@@ -85,7 +85,7 @@ void Uploader::upload(const QString& name, bool isUpdate)
 {
     if (isUpdate) {
         ++generations[name];
-        for (const SSHRunner::CancelToken& token : running.take(name))
+        for (const ProcessRunner::CancelToken& token : running.take(name))
             token.cancel();
     }
     const QList<Server> servers = hooks.servers();
@@ -110,7 +110,7 @@ void Uploader::upload(const QString& name, bool isUpdate)
         choose({});
         return;
     }
-    QtConcurrent::run(SSHRunner::pool(), hooks.sessions).then(this, choose);
+    QtConcurrent::run(ProcessRunner::pool(), hooks.sessions).then(this, choose);
 }
 
 void Uploader::fillMissing(const QString& name)
@@ -191,7 +191,7 @@ void Uploader::startRound(const QString& name, quint64 generation, const QList<S
 void Uploader::send(const Shot& shot, const Server& server, int attempt, quint64 generation,
     std::function<void(bool ok, const QString& detail)> done)
 {
-    SSHRunner::CancelToken token;
+    ProcessRunner::CancelToken token;
     running[shot.name] << token;
     ReceiverClient::put(server, shot.localPath, shot.name, token)
         .then(this, [this, shot, server, attempt, generation, done, token](const Outcome<QString>& outcome) {

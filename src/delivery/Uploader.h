@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 #include "delivery/SSHSession.h"
 #include "state/Server.h"
 #include "state/Settings.h"
@@ -76,7 +76,7 @@ private:
     int retryDelayMs = 1000;
     // Raised by an update: answers for an older generation of a shot are dropped.
     QHash<QString, quint64> generations;
-    QHash<QString, QList<SSHRunner::CancelToken>> running;
+    QHash<QString, QList<ProcessRunner::CancelToken>> running;
     // Puts under way per "shot/destination id", and the pastes waiting for their outcome.
     struct Pending {
         int sends = 0;

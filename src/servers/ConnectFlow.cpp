@@ -2,7 +2,7 @@
 
 #include "delivery/SSHConfig.h"
 #include "delivery/SSHKey.h"
-#include "platform/Clock.h"
+#include "state/Clock.h"
 #include "servers/EmbeddedScripts.h"
 #include "servers/InstallScript.h"
 #include "servers/LoginProbe.h"
@@ -20,7 +20,7 @@ const QString keyRefusedByReceiver = QStringLiteral("钥匙被拒：点「重新
 
 struct Attempt {
     const ConnectFlow::Hooks& hooks;
-    const SSHRunner::CancelToken& cancel;
+    const ProcessRunner::CancelToken& cancel;
     ConnectFlow::Result result;
     std::optional<QString> password;
 
@@ -227,7 +227,7 @@ qint64 ConnectFlow::bundledReceiverVersion()
     return version;
 }
 
-ConnectFlow::Result ConnectFlow::run(const Request& request, const Hooks& hooks, const SSHRunner::CancelToken& cancel)
+ConnectFlow::Result ConnectFlow::run(const Request& request, const Hooks& hooks, const ProcessRunner::CancelToken& cancel)
 {
     Attempt attempt {hooks, cancel, {}, request.password};
     attempt.result.server = request.server;

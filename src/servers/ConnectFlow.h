@@ -1,8 +1,8 @@
 #pragma once
 
-#include "delivery/Outcome.h"
+#include "state/Outcome.h"
 #include "delivery/ReceiverClient.h"
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 #include "servers/FlowError.h"
 #include "state/Server.h"
 
@@ -36,7 +36,7 @@ public:
         bool cancelled = false;
     };
 
-    static Result run(const Request& request, const Hooks& hooks, const SSHRunner::CancelToken& cancel);
+    static Result run(const Request& request, const Hooks& hooks, const ProcessRunner::CancelToken& cancel);
 
     // TARNEL_RECEIVER_VERSION of the receiver inside this program; 0 when it cannot be read.
     static qint64 bundledReceiverVersion();

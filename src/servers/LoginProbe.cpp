@@ -1,6 +1,6 @@
 #include "servers/LoginProbe.h"
 
-#include "platform/Clock.h"
+#include "state/Clock.h"
 #include "servers/ScriptOutput.h"
 #include "servers/ScriptRunner.h"
 #include "servers/SshCommand.h"
@@ -51,7 +51,7 @@ QString LoginProbe::stopMessage(const CommandResult& result, const QString& host
 }
 
 LoginProbe::Result LoginProbe::run(const Server& server, const QStringList& candidates,
-    const SSHRunner::CancelToken& cancel)
+    const ProcessRunner::CancelToken& cancel)
 {
     Result result;
     QElapsedTimer clock;
@@ -64,7 +64,7 @@ LoginProbe::Result LoginProbe::run(const Server& server, const QStringList& cand
             result.error = FlowError {QStringLiteral("地址不对：") + server.host.left(60)};
             break;
         }
-        const CommandResult run = SSHRunner::run(SSHRunner::sshPath(), *args, std::nullopt, 20, cancel);
+        const CommandResult run = ProcessRunner::run(ProcessRunner::sshPath(), *args, std::nullopt, 20, cancel);
         if (run.cancelled) {
             result.error = FlowError {QStringLiteral("已取消")};
             break;

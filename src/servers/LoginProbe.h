@@ -1,7 +1,7 @@
 #pragma once
 
-#include "delivery/CommandResult.h"
-#include "delivery/SSHRunner.h"
+#include "platform/CommandResult.h"
+#include "platform/ProcessRunner.h"
 #include "servers/FlowError.h"
 #include "state/Server.h"
 
@@ -25,7 +25,7 @@ public:
         const QString& localName);
     static QString localLoginName();
 
-    static Result run(const Server& server, const QStringList& candidates, const SSHRunner::CancelToken& cancel);
+    static Result run(const Server& server, const QStringList& candidates, const ProcessRunner::CancelToken& cancel);
 
     // Why a run that was not refused stopped the probe, as a ready message.
     static QString stopMessage(const CommandResult& result, const QString& host, int port);

@@ -90,7 +90,7 @@ bool PasswordLogin::endsWithPrompt(const QString& text)
 }
 
 PasswordLogin::Result PasswordLogin::run(const QString& program, const QStringList& args, const QString& password,
-    double timeoutSeconds, const SSHRunner::CancelToken& cancel)
+    double timeoutSeconds, const ProcessRunner::CancelToken& cancel)
 {
     Result result;
     ExecImage image(program, args);

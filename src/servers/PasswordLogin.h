@@ -1,7 +1,7 @@
 #pragma once
 
-#include "delivery/CommandResult.h"
-#include "delivery/SSHRunner.h"
+#include "platform/CommandResult.h"
+#include "platform/ProcessRunner.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,7 +19,7 @@ public:
     // Blocks until the program ends; never call it on the main thread. The program gets its own session
     // and process group, which a time-out or cancel ends (SIGTERM, then SIGKILL 2 s later).
     static Result run(const QString& program, const QStringList& args, const QString& password,
-        double timeoutSeconds, const SSHRunner::CancelToken& cancel = {});
+        double timeoutSeconds, const ProcessRunner::CancelToken& cancel = {});
 
     // True when the text (the output since the last answer) ends in a password prompt.
     static bool endsWithPrompt(const QString& text);

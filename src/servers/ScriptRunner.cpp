@@ -5,7 +5,7 @@
 #include "servers/SshCommand.h"
 
 ScriptRunner::Run ScriptRunner::run(const Server& server, const QString& user, const QString& script,
-    const std::optional<QString>& password, double timeoutSeconds, const SSHRunner::CancelToken& cancel)
+    const std::optional<QString>& password, double timeoutSeconds, const ProcessRunner::CancelToken& cancel)
 {
     Run run;
     const QString command = SshCommand::scriptCommand(script);
@@ -21,12 +21,12 @@ ScriptRunner::Run ScriptRunner::run(const Server& server, const QString& user, c
         return run;
     }
     if (password && !server.isDevice()) {
-        const PasswordLogin::Result login = PasswordLogin::run(SSHRunner::sshPath(), *args, *password, timeoutSeconds, cancel);
+        const PasswordLogin::Result login = PasswordLogin::run(ProcessRunner::sshPath(), *args, *password, timeoutSeconds, cancel);
         run.result = login.run;
         run.refused = login.passwordRejected;
         return run;
     }
-    run.result = SSHRunner::run(SSHRunner::sshPath(), *args, std::nullopt, timeoutSeconds, cancel);
+    run.result = ProcessRunner::run(ProcessRunner::sshPath(), *args, std::nullopt, timeoutSeconds, cancel);
     run.refused = !server.isDevice() && keyRefused(run.result);
     return run;
 }

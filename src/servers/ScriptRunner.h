@@ -1,7 +1,7 @@
 #pragma once
 
-#include "delivery/CommandResult.h"
-#include "delivery/SSHRunner.h"
+#include "platform/CommandResult.h"
+#include "platform/ProcessRunner.h"
 #include "state/Server.h"
 
 #include <QString>
@@ -18,7 +18,7 @@ public:
     };
 
     static Run run(const Server& server, const QString& user, const QString& script,
-        const std::optional<QString>& password, double timeoutSeconds, const SSHRunner::CancelToken& cancel);
+        const std::optional<QString>& password, double timeoutSeconds, const ProcessRunner::CancelToken& cancel);
 
     // Exit 255 with "Permission denied" from a BatchMode key login.
     static bool keyRefused(const CommandResult& result);

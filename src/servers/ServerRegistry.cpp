@@ -2,7 +2,7 @@
 
 #include "delivery/SSHConfig.h"
 #include "delivery/SSHKey.h"
-#include "platform/Clock.h"
+#include "state/Clock.h"
 #include "servers/EmbeddedScripts.h"
 #include "servers/InstallScript.h"
 #include "servers/RemoteDir.h"
@@ -275,8 +275,8 @@ void ServerRegistry::connect(const QUuid& id, const std::optional<QString>& user
     };
     hooks.writeConfig = [this](const Server& s) { return writeConfig(s); };
     const ConnectFlow::Request request {*found, user, password};
-    const SSHRunner::CancelToken cancel = task.cancel;
-    QFuture<ConnectFlow::Result> work = QtConcurrent::run(SSHRunner::pool(),
+    const ProcessRunner::CancelToken cancel = task.cancel;
+    QFuture<ConnectFlow::Result> work = QtConcurrent::run(ProcessRunner::pool(),
         [request, hooks, cancel] { return ConnectFlow::run(request, hooks, cancel); });
     track(QFuture<void>(work));
     work.then(this, [this, id, generation](const ConnectFlow::Result& result) { finishConnect(id, generation, result); });
@@ -494,7 +494,7 @@ std::optional<Server> ServerRegistry::scriptTarget(const QUuid& id, const QStrin
 QFuture<ScriptRunner::Run> ServerRegistry::runScript(const Server& s, const QString& script,
     const std::optional<QString>& password)
 {
-    QFuture<ScriptRunner::Run> work = QtConcurrent::run(SSHRunner::pool(), [s, script, password] {
+    QFuture<ScriptRunner::Run> work = QtConcurrent::run(ProcessRunner::pool(), [s, script, password] {
         return ScriptRunner::run(s, *s.user, script, password, scriptTimeout, {});
     });
     track(QFuture<void>(work));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 #include "servers/ConnectFlow.h"
 #include "servers/ScriptRunner.h"
 #include "state/Server.h"
@@ -93,7 +93,7 @@ Q_SIGNALS:
 
 private:
     struct Task {
-        SSHRunner::CancelToken cancel;
+        ProcessRunner::CancelToken cancel;
         quint64 generation = 0;
     };
 

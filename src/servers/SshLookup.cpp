@@ -1,6 +1,6 @@
 #include "servers/SshLookup.h"
 
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 #include "servers/SshCommand.h"
 
 std::optional<SshLookup::Resolved> SshLookup::run(const QString& host, std::optional<int> port,
@@ -9,7 +9,7 @@ std::optional<SshLookup::Resolved> SshLookup::run(const QString& host, std::opti
     const auto args = SshCommand::lookup(host, port, user);
     if (!args)
         return std::nullopt;
-    const CommandResult result = SSHRunner::run(SSHRunner::sshPath(), *args, std::nullopt, 10);
+    const CommandResult result = ProcessRunner::run(ProcessRunner::sshPath(), *args, std::nullopt, 10);
     if (!result.succeeded())
         return std::nullopt;
     return parse(result.stdout);

@@ -1,6 +1,6 @@
 #include "state/AtomicFile.h"
 
-#include "platform/Clock.h"
+#include "state/Clock.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "state/Log.h"
 
-#include "platform/Clock.h"
+#include "state/Clock.h"
 #include "state/Paths.h"
 
 #include <QFile>

@@ -65,14 +65,14 @@ class ReceiverClientTest : public QObject {
     // A command sent as it is, past the client's own checks.
     CommandResult raw(const QStringList& words, const std::optional<QByteArray>& input = std::nullopt)
     {
-        return SSHRunner::run(SSHRunner::sshPath(), ReceiverClient::arguments(server, words).value(), input, 30);
+        return ProcessRunner::run(ProcessRunner::sshPath(), ReceiverClient::arguments(server, words).value(), input, 30);
     }
 
     void placeShot(const QString& name, qsizetype size, const QString& touchDate)
     {
         const QString path = shots() + QLatin1Char('/') + name;
         QVERIFY(sshd.writeFile(*account, path, QByteArray(size, 'x'), 0600));
-        QCOMPARE(SSHRunner::run(QStringLiteral("/usr/bin/touch"), { QStringLiteral("-d"), touchDate, path }, {}, 5).status, 0);
+        QCOMPARE(ProcessRunner::run(QStringLiteral("/usr/bin/touch"), { QStringLiteral("-d"), touchDate, path }, {}, 5).status, 0);
     }
 
 public:

@@ -1,5 +1,5 @@
 #include "delivery/SSHConfig.h"
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 #include "support/TempDataDir.h"
 
 #include <QDir>
@@ -31,7 +31,7 @@ Server device(const QString& alias, const QString& id, const QString& user)
 // What ssh itself makes of our file for one Host, as "key -> value(s)".
 QMultiMap<QString, QString> resolved(const QString& configPath, const QString& alias)
 {
-    const CommandResult r = SSHRunner::run(SSHRunner::sshPath(),
+    const CommandResult r = ProcessRunner::run(ProcessRunner::sshPath(),
         { QStringLiteral("-G"), QStringLiteral("-F"), configPath, QStringLiteral("--"), alias }, std::nullopt, 10);
     QMultiMap<QString, QString> options;
     if (r.status != 0) {

@@ -1,5 +1,5 @@
 #include "delivery/SSHKey.h"
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 #include "support/TempDataDir.h"
 
 #include <QDir>
@@ -9,7 +9,7 @@
 namespace {
 CommandResult keygen(const QStringList& args)
 {
-    return SSHRunner::run(QStringLiteral("/usr/bin/ssh-keygen"), args, std::nullopt, 20);
+    return ProcessRunner::run(QStringLiteral("/usr/bin/ssh-keygen"), args, std::nullopt, 20);
 }
 
 void writeFile(const QString& path, const QByteArray& bytes)

@@ -1,4 +1,4 @@
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 #include "delivery/SessionDetector.h"
 
 #include <QProcess>
@@ -73,11 +73,11 @@ private Q_SLOTS:
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         const QString port = QString::number(silent.serverPort());
-        SSHRunner::CancelToken stop;
-        QFuture<CommandResult> user = SSHRunner::start(SSHRunner::sshPath(),
+        ProcessRunner::CancelToken stop;
+        QFuture<CommandResult> user = ProcessRunner::start(ProcessRunner::sshPath(),
             { QStringLiteral("-p"), port, QStringLiteral("-o"), QStringLiteral("User=zoe"), QStringLiteral("127.0.0.1") },
             std::nullopt, 30, stop);
-        QFuture<CommandResult> ours = SSHRunner::start(SSHRunner::sshPath(),
+        QFuture<CommandResult> ours = ProcessRunner::start(ProcessRunner::sshPath(),
             { QStringLiteral("-F"), QStringLiteral("/dev/null"), QStringLiteral("-p"), port, QStringLiteral("127.0.0.2") },
             std::nullopt, 30, stop);
         const SSHSession expected { QStringLiteral("zoe"), QStringLiteral("127.0.0.1"), port.toInt() };

@@ -157,7 +157,7 @@ private Q_SLOTS:
         QVERIFY(sshd.makeDirectory(*accountA, *a.setup.remoteDirAbsolute + QStringLiteral("/shots")));
         const QString old = remoteFile(a, QStringLiteral("20200101-000000-1.png"));
         QVERIFY(sshd.writeFile(*accountA, old, "old", 0600));
-        SSHRunner::run(QStringLiteral("/usr/bin/touch"), { QStringLiteral("-d"), QStringLiteral("3 days ago"), old }, {}, 5);
+        ProcessRunner::run(QStringLiteral("/usr/bin/touch"), { QStringLiteral("-d"), QStringLiteral("3 days ago"), old }, {}, 5);
 
         const QString name = takeShot();
         QCOMPARE(shots->shot(name)->n, 1);

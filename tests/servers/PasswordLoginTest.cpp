@@ -113,7 +113,7 @@ private Q_SLOTS:
         QVERIFY(result.run.timedOut);
         QVERIFY(clock.elapsed() < 5000);
 
-        SSHRunner::CancelToken cancel;
+        ProcessRunner::CancelToken cancel;
         auto future = QtConcurrent::run([&] {
             return PasswordLogin::run(QStringLiteral("/bin/sleep"), {QStringLiteral("30")}, password, 60, cancel);
         });
@@ -155,12 +155,12 @@ private Q_SLOTS:
             SshCommand::scriptCommand(QStringLiteral("sleep 1\necho \"TARNEL_HOSTNAME $(id -un)\"\n")));
         QVERIFY(args);
         QVERIFY(!args->join(' ').contains(password));
-        const WatchedRun run = runWatched(SSHRunner::sshPath(), *args, {data.path(), account->home});
+        const WatchedRun run = runWatched(ProcessRunner::sshPath(), *args, {data.path(), account->home});
         QVERIFY2(run.result.run.status == 0, qPrintable(run.result.run.stdout + sshd.log()));
         QVERIFY(run.result.run.stdout.contains(QLatin1String("TARNEL_HOSTNAME tarnel-pwuser\n")));
         QCOMPARE(run.leaks, QStringList());
 
-        const auto wrong = PasswordLogin::run(SSHRunner::sshPath(), *args, QStringLiteral("wrong"), 30);
+        const auto wrong = PasswordLogin::run(ProcessRunner::sshPath(), *args, QStringLiteral("wrong"), 30);
         QVERIFY(wrong.passwordRejected);
         QCOMPARE(wrong.run.status, 255);
     }

@@ -1,6 +1,6 @@
 #include "support/DesktopUser.h"
 
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -20,7 +20,7 @@ std::optional<DesktopUser> DesktopUser::create(SshServerFixture& sshd, const QSt
     if (!sshd.makeDirectory(*account, ssh))
         return std::nullopt;
     const QString key = ssh + QStringLiteral("/id_ed25519");
-    const CommandResult made = SSHRunner::run(QStringLiteral("/usr/bin/ssh-keygen"),
+    const CommandResult made = ProcessRunner::run(QStringLiteral("/usr/bin/ssh-keygen"),
         {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"), QString(),
             QStringLiteral("-C"), name + QStringLiteral("@desk"), QStringLiteral("-f"), key},
         std::nullopt, 30);

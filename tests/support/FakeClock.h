@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Clock.h"
+#include "state/Clock.h"
 
 // A clock that stands still until told; installed as the process clock for its lifetime.
 class FakeClock final : public Clock {

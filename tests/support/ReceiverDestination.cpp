@@ -1,7 +1,7 @@
 #include "support/ReceiverDestination.h"
 
 #include "delivery/SSHConfig.h"
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 
 #include <QFile>
 
@@ -41,7 +41,7 @@ std::optional<Server> ReceiverDestination::install(SshServerFixture& sshd, const
 
 void ReceiverDestination::closeConnection(const Server& server)
 {
-    SSHRunner::run(SSHRunner::sshPath(),
+    ProcessRunner::run(ProcessRunner::sshPath(),
         { QStringLiteral("-F"), SSHConfig::path(), QStringLiteral("-O"), QStringLiteral("exit"), QStringLiteral("--"),
             SSHConfig::alias(server) },
         std::nullopt, 10);

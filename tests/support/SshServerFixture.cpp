@@ -1,6 +1,6 @@
 #include "support/SshServerFixture.h"
 
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,7 +45,7 @@ bool accepts(quint16 port)
 
 CommandResult runTool(const QString& program, const QStringList& args, const std::optional<QByteArray>& input = {})
 {
-    return SSHRunner::run(program, args, input, 30);
+    return ProcessRunner::run(program, args, input, 30);
 }
 
 // Parent pid of a process, or -1.

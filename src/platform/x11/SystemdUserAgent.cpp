@@ -1,6 +1,6 @@
 #include "platform/x11/SystemdUserAgent.h"
 
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 #include "state/AtomicFile.h"
 
 #include <QDir>
@@ -87,7 +87,7 @@ std::optional<QString> SystemdUserAgent::unregisterAgent()
 SystemdUserAgent::Systemctl SystemdUserAgent::realSystemctl()
 {
     return [](const QStringList& args) -> std::optional<QString> {
-        const CommandResult r = SSHRunner::run(QStringLiteral("systemctl"), QStringList{QStringLiteral("--user")} + args,
+        const CommandResult r = ProcessRunner::run(QStringLiteral("systemctl"), QStringList{QStringLiteral("--user")} + args,
                                                std::nullopt, 15);
         if (r.succeeded())
             return std::nullopt;

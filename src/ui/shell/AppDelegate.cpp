@@ -1,7 +1,7 @@
 #include "ui/shell/AppDelegate.h"
 
 #include "account/Account.h"
-#include "app/AppInfo.h"
+#include "state/AppInfo.h"
 #include "servers/ServerRegistry.h"
 #include "state/Log.h"
 #include "state/Paths.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Flash.h"
+#include "platform/Flash.h"
 
 #include <QImage>
 #include <QWidget>

@@ -2,7 +2,7 @@
 
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
-#include "platform/Clock.h"
+#include "state/Clock.h"
 #include "servers/ServerRegistry.h"
 
 #include <QApplication>

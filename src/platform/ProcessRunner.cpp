@@ -1,4 +1,4 @@
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -117,7 +117,7 @@ private:
 
 } // namespace
 
-CommandResult SSHRunner::run(const QString& program, const QStringList& args,
+CommandResult ProcessRunner::run(const QString& program, const QStringList& args,
     const std::optional<QByteArray>& input, double timeoutSeconds, const CancelToken& cancel)
 {
     PipeSignalGuard pipeGuard;
@@ -272,19 +272,19 @@ CommandResult SSHRunner::run(const QString& program, const QStringList& args,
     return result;
 }
 
-QFuture<CommandResult> SSHRunner::start(const QString& program, const QStringList& args,
+QFuture<CommandResult> ProcessRunner::start(const QString& program, const QStringList& args,
     const std::optional<QByteArray>& input, double timeoutSeconds, const CancelToken& cancel)
 {
     return QtConcurrent::run(pool(), [=] { return run(program, args, input, timeoutSeconds, cancel); });
 }
 
-QFuture<CommandResult> SSHRunner::ssh(const QStringList& args, const std::optional<QByteArray>& input,
+QFuture<CommandResult> ProcessRunner::ssh(const QStringList& args, const std::optional<QByteArray>& input,
     double timeoutSeconds, const CancelToken& cancel)
 {
     return start(sshPath(), args, input, timeoutSeconds, cancel);
 }
 
-QThreadPool* SSHRunner::pool()
+QThreadPool* ProcessRunner::pool()
 {
     static QThreadPool* instance = [] {
         auto* created = new QThreadPool;

@@ -1,4 +1,4 @@
-#include "app/AppInfo.h"
+#include "state/AppInfo.h"
 
 #include "state/Json.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/CommandResult.h"
+#include "platform/CommandResult.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -14,7 +14,7 @@ class QThreadPool;
 // The one way tarnel runs another program: exactly the given arguments, optional standard input, a
 // time-out, cancellation. The child gets its own process group, so a time-out or a cancel ends whatever
 // it started too (SIGTERM, then SIGKILL 2 s later).
-class SSHRunner {
+class ProcessRunner {
 public:
     // Shared between the caller and a running command; cancel() ends the run soon after.
     class CancelToken {

@@ -1,4 +1,4 @@
-#include "platform/Clock.h"
+#include "state/Clock.h"
 
 namespace {
 SystemClock systemClock;

@@ -1,4 +1,4 @@
-#include "delivery/SSHRunner.h"
+#include "platform/ProcessRunner.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -8,9 +8,9 @@
 
 namespace {
 CommandResult sh(const QString& script, const std::optional<QByteArray>& input = std::nullopt,
-    double timeout = 10, const SSHRunner::CancelToken& cancel = {})
+    double timeout = 10, const ProcessRunner::CancelToken& cancel = {})
 {
-    return SSHRunner::run(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), script }, input, timeout, cancel);
+    return ProcessRunner::run(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), script }, input, timeout, cancel);
 }
 
 // Gone, or a zombie nobody reaped yet: either way no longer running.
@@ -25,7 +25,7 @@ bool processRunning(qint64 pid)
 }
 } // namespace
 
-class SSHRunnerTest : public QObject {
+class ProcessRunnerTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -33,7 +33,7 @@ private Q_SLOTS:
     {
         const QStringList args { QStringLiteral("a b"), QString(), QStringLiteral("--"), QStringLiteral("$HOME;`x`"),
             QStringLiteral("截图") };
-        const CommandResult r = SSHRunner::run(QStringLiteral("/usr/bin/printf"),
+        const CommandResult r = ProcessRunner::run(QStringLiteral("/usr/bin/printf"),
             QStringList { QStringLiteral("[%s]\n") } + args, std::nullopt, 5);
         QCOMPARE(r.status, 0);
         QCOMPARE(r.stdout, QStringLiteral("[a b]\n[]\n[--]\n[$HOME;`x`]\n[截图]\n"));
@@ -51,7 +51,7 @@ private Q_SLOTS:
 
     void startFailureIsAValue()
     {
-        const CommandResult r = SSHRunner::run(QStringLiteral("/nonexistent/prog"), {}, std::nullopt, 5);
+        const CommandResult r = ProcessRunner::run(QStringLiteral("/nonexistent/prog"), {}, std::nullopt, 5);
         QCOMPARE(r.status, -1);
         QVERIFY2(r.stderr.startsWith(QStringLiteral("无法启动 /nonexistent/prog：")), qPrintable(r.stderr));
         QVERIFY(!r.succeeded());
@@ -114,9 +114,9 @@ private Q_SLOTS:
 
     void cancel()
     {
-        SSHRunner::CancelToken token;
+        ProcessRunner::CancelToken token;
         QFuture<CommandResult> future =
-            SSHRunner::start(QStringLiteral("/bin/sleep"), { QStringLiteral("30") }, std::nullopt, 60, token);
+            ProcessRunner::start(QStringLiteral("/bin/sleep"), { QStringLiteral("30") }, std::nullopt, 60, token);
         QTest::qWait(200);
         QElapsedTimer clock;
         clock.start();
@@ -137,5 +137,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(SSHRunnerTest)
-#include "SSHRunnerTest.moc"
+QTEST_GUILESS_MAIN(ProcessRunnerTest)
+#include "ProcessRunnerTest.moc"

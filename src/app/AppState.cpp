@@ -15,6 +15,7 @@
 #include "delivery/ReceiverClient.h"
 #include "delivery/SessionDetector.h"
 #include "delivery/Uploader.h"
+#include "link/LinkManager.h"
 #include "platform/Clipboard.h"
 #include "state/Clock.h"
 #include "servers/ServerRegistry.h"
@@ -93,6 +94,9 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
     clipboardWatcher = std::make_unique<ClipboardWatcher>(desktop.clipboard);
     clipboardWatcher->onCapture = [this](const QImage& image, const QString& source) { capture(image, source); };
 
+    linkManager = std::make_unique<LinkManager>(desktop.sleepInhibitor, desktop.network);
+    wireLink();
+
     accessibility = std::make_unique<Accessibility>(desktop.accessibilityTrust);
     launch = std::make_unique<LaunchManager>(desktop.loginItem, desktop.keepAliveAgent);
 
@@ -121,7 +125,77 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
 AppState::~AppState()
 {
+    linkManager->shutdown();
     serverRegistry->waitForTasks();
+}
+
+void AppState::wireLink()
+{
+    LinkManager& link = *linkManager;
+    link.tokenProvider = [this]() -> std::optional<QString> {
+        if (const auto& record = accountState->record())
+            return record->token;
+        return std::nullopt;
+    };
+    link.allowInboundProvider = [box = settingsBox.get()] { return box->get().remoteAccess; };
+    link.seenDevices = [this] { return state->state().linkSeenDevices; };
+    link.saveSeenDevices = [this](const QStringList& ids) { state->update([&](StateFile& f) { f.linkSeenDevices = ids; }); };
+    link.wantedProvider = [this] { return state->state().linkWantedTunnels; };
+    link.saveWanted = [this](const QStringList& ids) { state->update([&](StateFile& f) { f.linkWantedTunnels = ids; }); };
+    link.onNewDevice = [this](const PeerDevice& peer) {
+        this->desktop.flash.show({}, QStringLiteral("新设备「%1」加入了你的账号，可以连接这台电脑。不是你？到「设备」页踢出。").arg(peer.shownName()),
+                                 Flash::newDeviceMs);
+    };
+    link.onHelperExit = [this](int) { accountState->ping(false); };
+    link.onTunnelOpened = [this](const PeerDevice& peer) {
+        for (const Server& server : serverRegistry->servers())
+            if (server.deviceID == peer.id)
+                return;
+        Log::write(QStringLiteral("设备互联：打通后自动把「%1」设为截图接收端").arg(peer.shownName()));
+        serverRegistry->addDevice({peer.id, peer.name, peer.alias, peer.sshUser});
+    };
+    link.onDeviceRemoved = [this](const PeerDevice& peer) {
+        for (const Server& server : serverRegistry->servers()) {
+            if (server.deviceID != peer.id)
+                continue;
+            Log::write(QStringLiteral("设备互联：踢出「%1」，同时移除它的截图接收端记录").arg(peer.shownName()));
+            serverRegistry->remove(server.id, false, [](const ServerRegistry::RemoveResult&) {});
+            return;
+        }
+    };
+    serverRegistry->peers = [this] {
+        QList<ServerRegistry::Peer> peers;
+        for (const PeerDevice& peer : linkManager->peers())
+            peers << ServerRegistry::Peer{peer.id, peer.name, peer.alias, peer.sshUser};
+        return peers;
+    };
+    serverRegistry->peerLinkConnected = [this](const QString& id) {
+        for (const PeerDevice& peer : linkManager->peers())
+            if (peer.id == id)
+                return peer.link && peer.link->state == QLatin1String("connected");
+        return false;
+    };
+    connect(&link, &LinkManager::changed, this, &AppState::changed);
+}
+
+void AppState::applyLinkGate(bool usable, const std::optional<QString>& reason)
+{
+    if (!usable) {
+        linkManager->stop(reason.value_or(QStringLiteral("账号门关闭")));
+        linkToken.reset();
+        if (!accountState->record())
+            linkManager->removeToken(); // signed out: no token stays behind
+        return;
+    }
+    const auto& record = accountState->record();
+    const std::optional<QString> token = record ? std::optional<QString>(record->token) : std::nullopt;
+    if (!linkManager->isStarted()) {
+        linkToken = token;
+        linkManager->start();
+    } else if (token != linkToken) {
+        linkToken = token;
+        linkManager->writeToken();
+    }
 }
 
 bool AppState::managesLaunch() const { return AppInfo::current().runsAsBundle() && !Paths::dataOverride(); }
@@ -211,7 +285,7 @@ void AppState::applyAccountGate()
         Log::write(QStringLiteral("账号门关闭：") + reason.value_or(QStringLiteral("账号门关闭")));
         Q_EMIT changed();
     }
-    // The device link and diagnostics follow the gate once they exist in this build.
+    applyLinkGate(usable, reason);
 }
 
 void AppState::applySettingsSideEffects(const Settings& old)
@@ -228,6 +302,8 @@ void AppState::applySettingsSideEffects(const Settings& old)
                    (current.updateChannelTest ? QStringLiteral("test（接收测试版；每 10 分钟自动上报运行日志）")
                                               : QStringLiteral("stable")));
     }
+    if (current.remoteAccess != old.remoteAccess)
+        linkManager->setAllowInbound(current.remoteAccess);
     if (!managesLaunch())
         return;
     const bool agentChanged = current.keepAliveAgent != old.keepAliveAgent;
@@ -326,8 +402,9 @@ QMap<QString, QString> AppState::environmentSummary() const
                                         .arg(shotStore->todayCount(Clock::instance().now()))},
         {QStringLiteral("paste"), QStringLiteral("粘贴方式：") + pasteModeText(current.pasteMode)},
         {QStringLiteral("accessibility"), trusted ? QStringLiteral("辅助功能已开") : QStringLiteral("辅助功能未开")},
-        // No device link in this build yet: no peers.
-        {QStringLiteral("devices"), QStringLiteral("设备互联：0 台其他设备（0 在线）") +
+        {QStringLiteral("devices"), QStringLiteral("设备互联：%1 台其他设备（%2 在线）")
+                                            .arg(linkManager->peers().size())
+                                            .arg(linkManager->onlineCount()) +
                                         (current.remoteAccess ? QStringLiteral("，这台允许被连接") : QString())},
     };
 }

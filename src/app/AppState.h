@@ -22,9 +22,12 @@ class HotkeyCenter;
 class KeepAliveAgent;
 class Keyboard;
 class LaunchManager;
+class LinkManager;
+class NetworkMonitor;
 class LoginItem;
 class PasteController;
 class Sequencer;
+class SleepInhibitor;
 class ServerRegistry;
 class SettingsBox;
 class ShotStore;
@@ -46,6 +49,8 @@ struct DesktopServices {
     KeepAliveAgent& keepAliveAgent;
     WakeNotifier* wake; // may be null: no wake notices
     Flash& flash;
+    SleepInhibitor& sleepInhibitor;
+    NetworkMonitor& network;
 };
 
 // The hub: owns every service for the life of the process, wires them together, applies the account gate
@@ -79,6 +84,7 @@ public:
     ServerRegistry& registry() { return *serverRegistry; }
     Uploader& uploader() { return *shotUploader; }
     Account& account() { return *accountState; }
+    LinkManager& link() { return *linkManager; }
     HotkeyCenter& hotkeys() { return *hotkeyCenter; }
     Flash& flash() { return desktop.flash; }
     ClipboardWatcher& watcher() { return *clipboardWatcher; }
@@ -116,6 +122,8 @@ private:
     void checkAccessibility();
     void maintain();
     bool managesLaunch() const;
+    void wireLink();
+    void applyLinkGate(bool usable, const std::optional<QString>& reason);
 
     Store& store;
     DesktopServices desktop;
@@ -137,6 +145,8 @@ private:
     std::unique_ptr<ClipboardWatcher> clipboardWatcher;
     std::unique_ptr<Accessibility> accessibility;
     std::unique_ptr<LaunchManager> launch;
+    std::unique_ptr<LinkManager> linkManager;
+    std::optional<QString> linkToken; // the token last handed to the link program
     QTimer maintenanceTimer;
     QTimer accessibilityTimer;
 };

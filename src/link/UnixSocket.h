@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/Outcome.h"
+#include "state/Outcome.h"
 
 #include <QByteArray>
 #include <QJsonObject>

@@ -8,6 +8,8 @@
 #include "support/FakeGlobalHotkeys.h"
 #include "support/FakeKeyboard.h"
 #include "support/FakeLaunchServices.h"
+#include "support/FakeNetworkMonitor.h"
+#include "support/FakeSleepInhibitor.h"
 
 // Every desktop service as a fake, handed to AppState in one piece.
 struct FakeDesktop {
@@ -19,9 +21,11 @@ struct FakeDesktop {
     FakeLoginItem loginItem;
     FakeKeepAliveAgent agent;
     FakeFlash flash;
+    FakeSleepInhibitor sleepInhibitor;
+    FakeNetworkMonitor network;
 
     DesktopServices services()
     {
-        return DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash};
+        return DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash, sleepInhibitor, network};
     }
 };

@@ -20,6 +20,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -307,6 +308,8 @@ void LinkManager::spawn()
     }
     Paths::ensure(Paths::logsDirectory());
     const int logFd = ::open(QFile::encodeName(logPath()).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (logFd >= 0)
+        ::fchmod(logFd, 0600); // private even when an older file was not
     const QStringList environment{
         QStringLiteral("HOME=") + QDir::homePath(),
         QStringLiteral("PATH=/usr/bin:/bin"),

@@ -7,6 +7,7 @@
 //   "ignoreTerm": SIGTERM does nothing
 //   "noSocket": never listens
 //   "stayOnQuit": answers quit but keeps running
+//   "delayMs": waits this long before each answer
 #include "link/LinkStatus.h"
 
 #include <QCoreApplication>
@@ -96,16 +97,21 @@ int main(int argc, char** argv)
             QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, &allowInbound] {
                 if (!socket->canReadLine())
                     return;
-                const QJsonObject request = QJsonDocument::fromJson(socket->readLine()).object();
-                appendLine(QStringLiteral("commands.jsonl"), request);
+                QJsonObject request = QJsonDocument::fromJson(socket->readLine()).object();
                 const QString cmd = request.value(QStringLiteral("cmd")).toString();
                 if (cmd == QLatin1String("allow"))
                     allowInbound = request.value(QStringLiteral("on")).toBool();
-                socket->write(answer(request, allowInbound) + '\n');
-                socket->flush();
-                socket->disconnectFromServer();
-                if (cmd == QLatin1String("quit") && !script().value(QStringLiteral("stayOnQuit")).toBool())
-                    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+                const QByteArray reply = answer(request, allowInbound) + '\n';
+                request.insert(QStringLiteral("pid"), qint64(::getpid()));
+                appendLine(QStringLiteral("commands.jsonl"), request);
+                const QJsonObject config = script();
+                QTimer::singleShot(config.value(QStringLiteral("delayMs")).toInt(), socket, [socket, reply, cmd, config] {
+                    socket->write(reply);
+                    socket->flush();
+                    socket->disconnectFromServer();
+                    if (cmd == QLatin1String("quit") && !config.value(QStringLiteral("stayOnQuit")).toBool())
+                        QCoreApplication::exit(0);
+                });
             });
         }
     });

@@ -24,3 +24,18 @@ std::optional<T> awaitFuture(QFuture<T> future, int timeoutMs = 30000)
         return std::nullopt;
     return future.result();
 }
+
+// The same for a future without a value: true when it finished in time.
+inline bool awaitFinished(QFuture<void> future, int timeoutMs = 30000)
+{
+    if (!future.isFinished()) {
+        QEventLoop loop;
+        QFutureWatcher<void> watcher;
+        QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        watcher.setFuture(future);
+        if (!future.isFinished())
+            loop.exec();
+    }
+    return future.isFinished();
+}

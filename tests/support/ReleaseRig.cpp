@@ -1,5 +1,7 @@
 #include "support/ReleaseRig.h"
 
+#include "support/AccountServiceFixture.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -95,6 +97,17 @@ bool ReleaseRig::zipAsIs(const QString& bundle, const QString& archive)
     const QFileInfo folder(bundle);
     return QProcess::execute(QStringLiteral("bsdtar"), {QStringLiteral("--format"), QStringLiteral("zip"), QStringLiteral("-cf"),
                                                         archive, QStringLiteral("-C"), folder.path(), folder.fileName()}) == 0;
+}
+
+bool ReleaseRig::publish(const AccountServiceFixture& service, const QString& archive, const QString& version,
+                         qint64 build, const QStringList& extra)
+{
+    const auto added = service.admin(QStringList{QStringLiteral("releases"), QStringLiteral("add"), QStringLiteral("--version"),
+                                                 version, QStringLiteral("--build"), QString::number(build),
+                                                 QStringLiteral("--file"), archive}
+                                     + extra);
+    return added.status == 0
+        && service.admin({QStringLiteral("releases"), QStringLiteral("publish"), added.out.trimmed()}).status == 0;
 }
 
 void CraftedZip::addFile(const QString& name, const QByteArray& bytes, int mode)

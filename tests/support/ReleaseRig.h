@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+class AccountServiceFixture;
+
 // Releases made the way a publisher makes them: bundle folders, the real tarnel-sign with a throwaway key,
 // archives. Also archives no honest tool makes (CraftedZip).
 class ReleaseRig {
@@ -33,6 +35,10 @@ public:
     static QString pack(const QString& bundle, const QString& archive);
     // Zips the folder as it stands (no check), tarnel.app at the top.
     static bool zipAsIs(const QString& bundle, const QString& archive);
+    // Adds the archive as a release of the service (stable channel) and publishes it; `extra` are more
+    // options of `releases add` (--note, --minimum-system). Answers false when the admin refused.
+    static bool publish(const AccountServiceFixture& service, const QString& archive, const QString& version,
+                        qint64 build, const QStringList& extra = {});
 
 private:
     QTemporaryDir dir;

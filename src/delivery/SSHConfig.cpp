@@ -74,12 +74,14 @@ std::optional<Jump> parseJump(const QString& text)
 }
 
 // A path goes between double quotes; ssh expands %-tokens in it, so a literal % is doubled. `suffix` is
-// appended as it is (it may hold ssh's own tokens).
+// appended as it is (it may hold ssh's own tokens). A ProxyCommand line goes through sh, which expands $
+// and backticks inside double quotes, and ssh itself expands ${...}: such paths are refused, as are
+// backslashes, which escape within quotes.
 std::optional<QString> quotedPath(const QString& path, const QString& suffix = {})
 {
     for (const QChar c : path)
-        if (c == QLatin1Char('"') || c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
-            c == QChar::ParagraphSeparator)
+        if (c == QLatin1Char('"') || c == QLatin1Char('$') || c == QLatin1Char('`') || c == QLatin1Char('\\') ||
+            c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
             return std::nullopt;
     if (!path.startsWith(QLatin1Char('/')))
         return std::nullopt;
@@ -228,7 +230,7 @@ SSHConfig::Rendered SSHConfig::render(const QList<Server>& servers, const Contex
     const auto net = context.netBinary ? quotedPath(*context.netBinary) : std::nullopt;
     if (!identity || !knownHosts || !knownDevices || !controlPath || !state) {
         for (const Server& server : servers)
-            rendered.skipped << QStringLiteral("ssh_config：数据目录的路径里有引号或控制字符，没法写入 ") +
+            rendered.skipped << QStringLiteral("ssh_config：数据目录的路径里有引号、$、反引号、反斜杠或控制字符，没法写入 ") +
                     alias(server);
         return rendered;
     }

@@ -6,7 +6,6 @@
 #include "servers/EmbeddedScripts.h"
 #include "servers/InstallScript.h"
 #include "servers/LoginProbe.h"
-#include "servers/RemoteDir.h"
 #include "servers/ScriptOutput.h"
 #include "servers/ScriptRunner.h"
 #include "servers/SshLookup.h"
@@ -112,19 +111,15 @@ struct Attempt {
         const QString output = run.result.stdout;
         if (const auto hostname = ScriptOutput::hostname(output))
             result.hostname = hostname;
-        if (const auto fields = ScriptOutput::fields(output, QStringLiteral("TARNEL_INSTALL_OK"))) {
-            bool numeric = false;
-            const qint64 version = fields->value(0).toLongLong(&numeric);
-            const QString base = fields->value(1);
-            if (!numeric || !RemoteDir::isValidAbsolute(base))
-                return fail({QStringLiteral("服务器端报回的目录不安全，没有采用")});
+        QString failure;
+        if (const auto installed = InstallScript::parse(output, &failure)) {
             s.setup.keyInstalled = true;
-            s.setup.receiverVersion = version;
-            s.setup.remoteDirAbsolute = base;
+            s.setup.receiverVersion = installed->receiverVersion;
+            s.setup.remoteDirAbsolute = installed->base;
             return true;
         }
-        if (const auto reason = ScriptOutput::rest(output, QStringLiteral("TARNEL_INSTALL_FAIL")))
-            return fail({QStringLiteral("服务器端安装失败：") + reason->left(100)});
+        if (!failure.isEmpty())
+            return fail({failure});
         if (run.result.timedOut)
             return fail({QStringLiteral("连不上 ") + s.host + QLatin1Char(':') + QString::number(s.port) + QStringLiteral("（超时）")});
         if (run.result.status == 255 && !password)

@@ -1,6 +1,7 @@
 #include "servers/InstallScript.h"
 
 #include "servers/RemoteDir.h"
+#include "servers/ScriptOutput.h"
 
 #include <QRegularExpression>
 
@@ -77,4 +78,27 @@ QString InstallScript::renderDevice(const QString& base, const std::optional<QSt
         fail(RemoteDir::problemText());
     text.replace(QLatin1String("__TARNEL_BASE__"), base);
     return text.replace(QLatin1String("__TARNEL_RECEIVER__"), body);
+}
+
+std::optional<InstallScript::Installed> InstallScript::parse(const QString& output, QString* failure)
+{
+    failure->clear();
+    if (const auto rest = ScriptOutput::rest(output, QStringLiteral("TARNEL_INSTALL_OK"))) {
+        bool numeric = false;
+        Installed installed;
+        installed.receiverVersion = rest->section(QLatin1Char(' '), 0, 0).toLongLong(&numeric);
+        installed.base = rest->section(QLatin1Char(' '), 1);
+        if (numeric && RemoteDir::isValidAbsolute(installed.base))
+            return installed;
+        *failure = QStringLiteral("服务器端报回的目录不安全，没有采用");
+        return std::nullopt;
+    }
+    if (const auto reason = ScriptOutput::rest(output, QStringLiteral("TARNEL_INSTALL_FAIL"))) {
+        if (reason->startsWith(QLatin1String("badpath ")))
+            *failure = QStringLiteral("服务器上的目录路径里有空格或特殊字符（") + reason->mid(8).left(100)
+                + QStringLiteral("），tarnel 用不了：换一个路径只含字母、数字和 ._- 的目录");
+        else
+            *failure = QStringLiteral("服务器端安装失败：") + reason->left(100);
+    }
+    return std::nullopt;
 }

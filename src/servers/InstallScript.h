@@ -23,6 +23,14 @@ public:
     static QString renderDevice(const QString& base, const std::optional<QString>& templateText,
         const std::optional<QString>& receiver);
 
+    struct Installed {
+        qint64 receiverVersion = 0;
+        QString base;  // the resolved base folder
+    };
+    // Reads "TARNEL_INSTALL_OK <version> <base>" (the base is the whole rest of the line) or
+    // "TARNEL_INSTALL_FAIL <reason>". Without either line: none and an empty failure.
+    static std::optional<Installed> parse(const QString& output, QString* failure);
+
     static bool isPublicLine(const QString& line);
     static bool isComment(const QString& comment);
     // The base64 field of a public line ("" when the line has none).

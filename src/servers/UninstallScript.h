@@ -9,8 +9,8 @@
 // put into the remote directory.
 class UninstallScript {
 public:
-    // `keyData` is the base64 field of this machine's public key; only when it is unknown (the key file is
-    // gone) are lines matched by `comment`. Without `revokeKey` (a linked machine, whose keys belong to the
+    // `keyData` is the base64 field of this machine's public key; when it is unknown (the key file is gone)
+    // no line is removed, as a comment is shared by every machine of that name. Without `revokeKey` (a linked machine, whose keys belong to the
     // device link) authorized_keys is not touched. Throws ScriptError.
     static QString render(const QString& base, const QString& comment, const QString& keyData, bool purge,
         const std::optional<QString>& templateText, bool revokeKey = true);

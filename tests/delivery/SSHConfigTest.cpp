@@ -166,12 +166,26 @@ private Q_SLOTS:
         QCOMPARE(twice.skipped.size(), 1);
     }
 
-    void quoteInDataDirectoryWritesNoBlocks()
+    // The data folder's path goes into quoted paths, also of a device's ProxyCommand that sh runs.
+    void unsafeDataDirectoryWritesNoBlocks_data()
     {
-        const auto rendered = SSHConfig::render(
-            { server(QStringLiteral("s"), QStringLiteral("a.example")) }, { QStringLiteral("/home/x\"y"), QStringLiteral("/run/ctl"), {} });
+        QTest::addColumn<QString>("dir");
+        QTest::newRow("quote") << "/home/x\"y";
+        QTest::newRow("command substitution") << "/home/x$(touch pwned)";
+        QTest::newRow("backtick") << "/home/x`touch pwned`";
+        QTest::newRow("ssh variable") << "/home/${USER}";
+        QTest::newRow("shell variable") << "/home/$USER";
+        QTest::newRow("backslash") << "/home/x\\";
+        QTest::newRow("line break") << "/home/x\ny";
+    }
+    void unsafeDataDirectoryWritesNoBlocks()
+    {
+        QFETCH(QString, dir);
+        const auto rendered = SSHConfig::render({ server(QStringLiteral("s"), QStringLiteral("a.example")),
+                                                    device(QStringLiteral("qx-home"), QStringLiteral("id-a"), QStringLiteral("me")) },
+            { dir, QStringLiteral("/run/ctl"), QStringLiteral("/opt/tarnel-net") });
         QVERIFY(!rendered.text.contains(QStringLiteral("Host ")));
-        QCOMPARE(rendered.skipped.size(), 1);
+        QCOMPARE(rendered.skipped.size(), 2);
     }
 
     void canonicalJump_data()

@@ -4,6 +4,7 @@
 #include "support/TempDataDir.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTest>
 
@@ -129,6 +130,67 @@ private Q_SLOTS:
         QVERIFY2(run.out.contains("TARNEL_INSTALL_OK 3 /"), qPrintable(run.out + run.err));
         QVERIFY(QFileInfo::exists(home.file("tarnel/bin/tarnel-receiver")));
         QVERIFY(!QFileInfo::exists(home.file(".ssh")));
+    }
+
+    void installNeverWritesThroughALink_data()
+    {
+        QTest::addColumn<QString>("plantedAt");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("temporary receiver name") << "t/bin/tarnel-receiver.new" << "TARNEL_INSTALL_OK";
+        QTest::newRow("receiver name") << "t/bin/tarnel-receiver" << "TARNEL_INSTALL_OK";
+        QTest::newRow("marker") << "t/.tarnel" << "TARNEL_INSTALL_FAIL marker";
+    }
+    void installNeverWritesThroughALink()
+    {
+        QFETCH(QString, plantedAt);
+        QFETCH(QString, result);
+        ScriptHome home;
+        home.write(QStringLiteral("outside"), "mine");
+        QFile::setPermissions(home.file("outside"), QFile::ReadOwner | QFile::WriteOwner);
+        QDir(home.path()).mkpath(QStringLiteral("t/bin"));
+        QVERIFY(QFile::link(home.file("outside"), home.file(plantedAt)));
+        const auto run = home.run(renderInstall(QStringLiteral("~/t")));
+        QVERIFY2(run.out.contains(result), qPrintable(run.out + run.err));
+        QCOMPARE(readFile(home.file("outside")), QByteArray("mine"));
+        QCOMPARE(fileMode(home.file("outside")), 0600);
+        if (run.status == 0)
+            QVERIFY(!QFileInfo(home.file("t/bin/tarnel-receiver")).isSymLink());
+    }
+
+    void homeWithASpaceIsRefused()
+    {
+        ScriptHome home;
+        QDir(home.path()).mkpath(QStringLiteral("a b"));
+        const auto run = home.run(renderInstall(QStringLiteral("~/t")), {{QStringLiteral("HOME"), home.file("a b")}});
+        QString failure;
+        QCOMPARE(InstallScript::parse(run.out, &failure), std::nullopt);
+        QCOMPARE(failure, "服务器上的目录路径里有空格或特殊字符（" + home.file("a b/t")
+                + "），tarnel 用不了：换一个路径只含字母、数字和 ._- 的目录");
+        QVERIFY(!QFileInfo::exists(home.file("a b/.ssh/authorized_keys")));
+    }
+
+    void resultLines_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("ok") << "TARNEL_HOSTNAME h\nTARNEL_INSTALL_OK 3 /home/me/t\r\n" << "/home/me/t" << "";
+        QTest::newRow("base with a space") << "TARNEL_INSTALL_OK 3 /home/a b/t\n" << ""
+                                           << "服务器端报回的目录不安全，没有采用";
+        QTest::newRow("version not a number") << "TARNEL_INSTALL_OK x /home/me/t\n" << ""
+                                              << "服务器端报回的目录不安全，没有采用";
+        QTest::newRow("fail") << "TARNEL_INSTALL_FAIL mkdir\n" << "" << "服务器端安装失败：mkdir";
+        QTest::newRow("no result line") << "sh: not found\n" << "" << "";
+    }
+    void resultLines()
+    {
+        QFETCH(QString, output);
+        QFETCH(QString, base);
+        QFETCH(QString, failure);
+        QString message;
+        const auto installed = InstallScript::parse(output, &message);
+        QCOMPARE(installed ? installed->base : QString(), base);
+        QCOMPARE(message, failure);
     }
 
     void failureIsReported()

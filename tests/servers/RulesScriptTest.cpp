@@ -4,6 +4,8 @@
 #include "support/ScriptHome.h"
 #include "support/TempDataDir.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QTest>
 
@@ -77,6 +79,71 @@ private Q_SLOTS:
         run = apply(home, {});
         QVERIFY2(run.out.contains("TARNEL_RULES_OK \n") || run.out.endsWith("TARNEL_RULES_OK\n"), qPrintable(run.out));
         QCOMPARE(readFile(home.file(".claude/CLAUDE.md")), QByteArray("# My rules\n\nNew line.\n"));
+    }
+
+    // Taking the block out gives back the user's file byte for byte; putting it in twice gives one block.
+    void roundTripIsByteExact_data()
+    {
+        QTest::addColumn<QByteArray>("original");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("one line break") << QByteArray("\n");
+        QTest::newRow("no final line break") << QByteArray("abc");
+        QTest::newRow("one line") << QByteArray("abc\n");
+        QTest::newRow("blank line at the end") << QByteArray("abc\n\n");
+        QTest::newRow("blanks only") << QByteArray("  \n");
+        QTest::newRow("leading blank lines") << QByteArray("\n\nabc");
+        QTest::newRow("crlf") << QByteArray("a\r\nb\r\n");
+        QTest::newRow("crlf without final line break") << QByteArray("a\r\nb");
+    }
+    void roundTripIsByteExact()
+    {
+        QFETCH(QByteArray, original);
+        ScriptHome home;
+        home.write(QStringLiteral(".claude/CLAUDE.md"), original);
+        QVERIFY(apply(home, {"claude"}).out.contains("TARNEL_RULES_OK claude"));
+        QVERIFY(apply(home, {"claude"}, "/srv/t/shots").out.contains("TARNEL_RULES_OK claude"));
+        QCOMPARE(readFile(home.file(".claude/CLAUDE.md")).count("tarnel 截图规则（"), 1);
+        QVERIFY(apply(home, {}).out.contains("TARNEL_RULES_OK"));
+        QCOMPARE(readFile(home.file(".claude/CLAUDE.md")), original);
+        QCOMPARE(readFile(home.file(".claude/CLAUDE.md.tarnel.bak")), original); // the first copy is kept
+    }
+
+    void handEditedBlocks_data()
+    {
+        const QByteArray rule = RulesScript::ruleText("~/tarnel/shots").toUtf8();
+        const QByteArray start = rule.left(rule.indexOf('\n') + 1);
+        const QByteArray body = rule.mid(start.size(), rule.lastIndexOf('\n') + 1 - start.size());
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("wanted");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("end marker edited away") << "own\n\n" + start + body + "after\nmore\n" << QStringList()
+                                                << QByteArray("own\nafter\nmore\n");
+        QTest::newRow("crlf block is recognised") << "own\r\n\r\n" + QByteArray(rule).replace("\n", "\r\n") + "\r\n"
+                                                  << QStringList{"claude"} << "own\r\n\r\n" + QByteArray(rule).replace("\n", "\r\n") + "\r\n";
+        QTest::newRow("crlf block is removed") << "own\r\n\r\n" + QByteArray(rule).replace("\n", "\r\n") + "\r\n"
+                                               << QStringList() << QByteArray("own\r\n");
+    }
+    void handEditedBlocks()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, wanted);
+        QFETCH(QByteArray, expected);
+        ScriptHome home;
+        home.write(QStringLiteral(".claude/CLAUDE.md"), file);
+        const auto run = apply(home, wanted);
+        QVERIFY2(run.out.contains("TARNEL_RULES_OK " + wanted.join(",") + "\n"), qPrintable(run.out + run.err));
+        QCOMPARE(readFile(home.file(".claude/CLAUDE.md")), expected);
+    }
+
+    void failedRunLeavesNothingBehind()
+    {
+        ScriptHome home;
+        QDir(home.path()).mkpath(QStringLiteral(".claude/CLAUDE.md")); // a folder where the file should be
+        const auto run = apply(home, {"claude"});
+        QVERIFY(!RulesScript::parse(run.out));
+        QDirIterator it(home.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            QVERIFY2(!it.next().contains("tarnel-new"), qPrintable(it.filePath()));
     }
 
     void failureHasNoOkLine()

@@ -5,6 +5,7 @@
 #include "support/TempDataDir.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTest>
 
@@ -53,13 +54,15 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(home.file("tarnel/shots"))); // no purge: the shots stay
     }
 
-    void withoutKeyDataTheCommentDecides()
+    void withoutKeyDataNoLineIsRemoved()
     {
+        // Another machine of the same name carries the same comment: only key data tells lines apart.
         ScriptHome home;
-        home.write(QStringLiteral(".ssh/authorized_keys"), (otherKey + "\nssh-ed25519 AAAAown me@laptop\n").toUtf8());
+        const QByteArray keys = (otherKey + "\nssh-ed25519 AAAAown me@laptop\n").toUtf8();
+        home.write(QStringLiteral(".ssh/authorized_keys"), keys);
         const auto run = uninstall(home, QStringLiteral("~/tarnel"), false, QString());
-        QVERIFY2(run.out.contains("TARNEL_UNINSTALL_OK 1 0"), qPrintable(run.out + run.err));
-        QCOMPARE(keyLines(home), QStringList{QStringLiteral("ssh-ed25519 AAAAown me@laptop")});
+        QVERIFY2(run.out.contains("TARNEL_UNINSTALL_OK 0 0"), qPrintable(run.out + run.err));
+        QCOMPARE(readFile(home.file(".ssh/authorized_keys")), keys);
     }
 
     void nothingToRemoveLeavesTheFileAsItWas()
@@ -77,7 +80,8 @@ private Q_SLOTS:
         ScriptHome home;
         install(home, QStringLiteral("~/tarnel"));
         home.write(QStringLiteral("tarnel/shots/20250101-120000-1.png"), "png");
-        home.write(QStringLiteral("tarnel/shots/.20250101-120000-2.png.part"), "part");
+        home.write(QStringLiteral("tarnel/shots/.20250101-120000-2.png.part.x1Y2z3"), "part");
+        home.write(QStringLiteral("tarnel/shots/.20250101-120000-3.png.4711.part"), "part of an earlier version");
         const auto run = uninstall(home, QStringLiteral("~/tarnel"), true, InstallScript::keyData(ourKey));
         QVERIFY2(run.out.contains("TARNEL_UNINSTALL_OK 1 1"), qPrintable(run.out + run.err));
         QVERIFY(!QFileInfo::exists(home.file("tarnel")));
@@ -101,13 +105,65 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(home.file("Pictures/.tarnel")));
     }
 
-    void withoutMarkerTheFolderStays()
+    // Nothing here is provably tarnel's, so every file stays.
+    void purgeKeepsWhatIsNotTarnels_data()
     {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("shotsLinkTo");
+        QTest::addColumn<bool>("marker");
+        QTest::newRow("look-alike names") << QStringList{"t/shots/2023-05-01 family.jpg", "t/shots/1-2-3.png",
+            "t/shots/20240101-000000-1.png.jpg"} << QString() << true;
+        QTest::newRow("shots folder links to pictures") << QStringList{"Pictures/20240101-000000-1.png",
+            "Pictures/20240101-000000-2.jpg", "Pictures/3-4-5.png"} << "Pictures" << true;
+        QTest::newRow("no marker") << QStringList{"t/shots/20240101-000000-1.png"} << QString() << false;
+    }
+    void purgeKeepsWhatIsNotTarnels()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, shotsLinkTo);
+        QFETCH(bool, marker);
         ScriptHome home;
-        QDir(home.path()).mkpath(QStringLiteral("data/shots"));
-        const auto run = uninstall(home, QStringLiteral("~/data"), true, QString());
-        QVERIFY2(run.out.contains("TARNEL_UNINSTALL_OK 0 1"), qPrintable(run.out + run.err));
-        QVERIFY(QFileInfo(home.file("data")).isDir()); // empty, but not ours
+        QDir(home.path()).mkpath(QStringLiteral("t"));
+        for (const QString& file : files)
+            home.write(file, "mine");
+        if (!shotsLinkTo.isEmpty())
+            QVERIFY(QFile::link(home.file(shotsLinkTo), home.file("t/shots")));
+        if (marker)
+            home.write(QStringLiteral("t/.tarnel"), "");
+        const auto run = uninstall(home, QStringLiteral("~/t"), true, InstallScript::keyData(ourKey));
+        QVERIFY2(run.out.contains("TARNEL_UNINSTALL_OK 0 0"), qPrintable(run.out + run.err));
+        for (const QString& file : files)
+            QCOMPARE(readFile(home.file(file)), QByteArray("mine"));
+    }
+
+    // The home, written another way or reached through a link, is never taken for the base folder.
+    void homeIsNeverTheBase_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("homeBelow");
+        QTest::addColumn<QString>("homeSuffix");
+        QTest::newRow("home with a trailing slash") << "{home}" << QString() << "/";
+        QTest::newRow("base links to the home") << "~/t" << QString() << QString();
+        QTest::newRow("base above the home") << "{home}" << "h" << QString();
+    }
+    void homeIsNeverTheBase()
+    {
+        QFETCH(QString, base);
+        QFETCH(QString, homeBelow);
+        QFETCH(QString, homeSuffix);
+        ScriptHome home;
+        home.write(QStringLiteral(".tarnel"), "");
+        home.write(QStringLiteral("shots/20240101-000000-1.png"), "mine");
+        QDir(home.path()).mkpath(QStringLiteral("h"));
+        QVERIFY(QFile::link(home.path(), home.file("t")));
+        const QString homeDir = (homeBelow.isEmpty() ? home.path() : home.file(homeBelow)) + homeSuffix;
+        const auto run = home.run(UninstallScript::render(QString(base).replace("{home}", home.path()), comment,
+                                      InstallScript::keyData(ourKey), true,
+                                      EmbeddedScripts::load(QStringLiteral("uninstall.sh"))),
+            {{QStringLiteral("HOME"), homeDir}});
+        QVERIFY2(run.out.contains("TARNEL_UNINSTALL_FAIL badbase"), qPrintable(run.out + run.err));
+        QCOMPARE(readFile(home.file("shots/20240101-000000-1.png")), QByteArray("mine"));
+        QVERIFY(QFileInfo::exists(home.file(".tarnel")));
     }
 
     void homeAndRootCannotBeRendered()

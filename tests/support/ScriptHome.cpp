@@ -5,15 +5,17 @@
 #include <QFileInfo>
 #include <QProcess>
 
-ScriptHome::Run ScriptHome::run(const QString& script) const
+ScriptHome::Run ScriptHome::exec(const QStringList& arguments, const QByteArray& input, const Environment& env) const
 {
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), dir.path());
-    process.setProcessEnvironment(env);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), dir.path());
+    for (auto it = env.begin(); it != env.end(); ++it)
+        environment.insert(it.key(), it.value());
+    process.setProcessEnvironment(environment);
     process.setWorkingDirectory(dir.path());
-    process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-s")});
-    process.write(script.toUtf8());
+    process.start(QStringLiteral("/bin/sh"), arguments);
+    process.write(input);
     process.closeWriteChannel();
     process.waitForFinished(30000);
     Run result;
@@ -23,6 +25,16 @@ ScriptHome::Run ScriptHome::run(const QString& script) const
     return result;
 }
 
+ScriptHome::Run ScriptHome::run(const QString& script, const Environment& env) const
+{
+    return exec({QStringLiteral("-s")}, script.toUtf8(), env);
+}
+
+ScriptHome::Run ScriptHome::shell(const QString& command, const QByteArray& input) const
+{
+    return exec({QStringLiteral("-c"), command}, input, {});
+}
+
 void ScriptHome::write(const QString& relative, const QByteArray& bytes) const
 {
     const QString path = dir.filePath(relative);
@@ -30,4 +42,12 @@ void ScriptHome::write(const QString& relative, const QByteArray& bytes) const
     QFile f(path);
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         f.write(bytes);
+}
+
+void ScriptHome::installReceiver(const QString& base) const
+{
+    QFile bundled(QStringLiteral(":/bundled/tarnel-receiver"));
+    if (bundled.open(QIODevice::ReadOnly))
+        write(base + QStringLiteral("/bin/tarnel-receiver"), bundled.readAll());
+    QDir().mkpath(file(base + QStringLiteral("/shots")));
 }

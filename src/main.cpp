@@ -42,9 +42,10 @@ int main(int argc, char** argv)
     application.setOrganizationName(QStringLiteral("tarnel"));
     application.setQuitOnLastWindowClosed(false);
 
+    // Two instances on one data folder would both number and send every shot, and race on the state
+    // files: one per user whether or not it runs as the bundle.
     SingleInstance instance(SingleInstance::defaultSocketPath());
-    const bool singleInstance = AppInfo::current().runsAsBundle() && !Paths::dataOverride();
-    if (singleInstance) {
+    if (!Paths::dataOverride()) {
         const bool takeOver = AppInfo::launchedByAgent() || relaunchFlagIsFresh();
         if (takeOver && instance.otherRunning())
             QFile::remove(Paths::inData(QStringLiteral("relaunch.flag")));

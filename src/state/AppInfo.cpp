@@ -2,24 +2,9 @@
 
 #include "state/Json.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-
-namespace {
-AppInfo compiledIn()
-{
-    AppInfo info;
-    info.identifier = TARNEL_RELEASE ? QStringLiteral("com.tarnel.app") : QStringLiteral("com.tarnel.app.dev");
-    info.version = QStringLiteral(TARNEL_VERSION);
-    info.build = QStringLiteral(TARNEL_BUILD);
-    if (info.version.isEmpty())
-        info.version = QStringLiteral("0.1.0-dev");
-    if (info.build.isEmpty())
-        info.build = QStringLiteral("0");
-    return info;
-}
-} // namespace
+#include <QFileInfo>
 
 qint64 AppInfo::buildNumber() const
 {
@@ -28,7 +13,10 @@ qint64 AppInfo::buildNumber() const
     return ok ? n : 0;
 }
 
-bool AppInfo::runsAsBundle() const { return identifier == QLatin1String("com.tarnel.app"); }
+bool AppInfo::runsAsBundle() const
+{
+    return !bundlePath.isEmpty() && identifier == QLatin1String("com.tarnel.app");
+}
 
 bool AppInfo::launchedByAgent() { return qEnvironmentVariable("TARNEL_LAUNCHD_AGENT") == QLatin1String("1"); }
 
@@ -36,25 +24,32 @@ bool AppInfo::showMainForced() { return qEnvironmentVariable("TARNEL_SHOW_MAIN")
 
 AppInfo AppInfo::fromBundle(const QString& bundleDir)
 {
-    AppInfo info = compiledIn();
-    QFile file(bundleDir + QStringLiteral("/info.json"));
+    AppInfo info;
+    const QString dir = QDir::cleanPath(QDir(bundleDir).absolutePath());
+    if (QFileInfo(dir).fileName() != QLatin1String("tarnel.app"))
+        return info;
+    QFile file(dir + QStringLiteral("/info.json"));
     if (!file.open(QIODevice::ReadOnly))
         return info;
     try {
         const QJsonObject o = Json::decodeObject(file.readAll());
-        info.identifier = Json::string(o, QStringLiteral("identifier"), info.identifier);
+        info.identifier = Json::string(o, QStringLiteral("identifier"));
         info.version = Json::string(o, QStringLiteral("version"), info.version);
         info.build = Json::string(o, QStringLiteral("build"), info.build);
+        info.bundlePath = dir;
     } catch (const JsonError&) {
     }
     return info;
 }
 
+AppInfo AppInfo::forExecutable(const QString& executablePath)
+{
+    return fromBundle(QFileInfo(executablePath).absoluteDir().absoluteFilePath(QStringLiteral("..")));
+}
+
 const AppInfo& AppInfo::current()
 {
-    static const AppInfo info = [] {
-        const QString appDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
-        return appDir.isEmpty() ? compiledIn() : fromBundle(QDir(appDir).absoluteFilePath(QStringLiteral("..")));
-    }();
+    // The kernel's link names the real file, also before any application object exists.
+    static const AppInfo info = forExecutable(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget());
     return info;
 }

@@ -128,7 +128,7 @@ private Q_SLOTS:
         QCOMPARE(seen.size(), 3);
         for (const QJsonValue& request : seen)
             QCOMPARE(header(request.toObject(), "user-agent"), QString::fromUtf8(QXServer::userAgent()));
-        QCOMPARE(QString::fromUtf8(QXServer::userAgent()), QStringLiteral("tarnel/0.1.0 (0)"));
+        QCOMPARE(QString::fromUtf8(QXServer::userAgent()), QStringLiteral("tarnel/0.1.0-dev (0)"));
 
         const QJsonObject diag = seen[0].toObject();
         QCOMPARE(diag.value("method").toString(), QStringLiteral("POST"));

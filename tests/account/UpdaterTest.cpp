@@ -21,6 +21,7 @@ AppInfo running(const QString& build = QStringLiteral("12"))
     info.identifier = QStringLiteral("com.tarnel.app");
     info.version = QStringLiteral("1.3.0");
     info.build = build;
+    info.bundlePath = QStringLiteral("/opt/tarnel.app");
     return info;
 }
 

@@ -201,7 +201,8 @@ private Q_SLOTS:
             ::kill(pid_t(pid), SIGKILL);
             QTRY_VERIFY(link->pendingRelaunchMs().has_value());
             delays << *link->pendingRelaunchMs();
-            QTRY_VERIFY(runningPid() != 0 && runningPid() != pid);
+            // The new program answered: it is past its start-up, not just spawned.
+            QTRY_VERIFY(runningPid() != 0 && runningPid() != pid && link->status()->pid == runningPid());
             pid = runningPid();
         }
         QCOMPARE(delays, (QList<int>{200, 400, 800, 800}));

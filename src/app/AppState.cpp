@@ -3,6 +3,8 @@
 #include "account/Account.h"
 #include "account/MachineInfo.h"
 #include "account/QXServer.h"
+#include "account/UpdateInstaller.h"
+#include "account/Updater.h"
 #include "state/AppInfo.h"
 #include "platform/Flash.h"
 #include "app/LaunchManager.h"
@@ -99,6 +101,15 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
     accessibility = std::make_unique<Accessibility>(desktop.accessibilityTrust);
     launch = std::make_unique<LaunchManager>(desktop.loginItem, desktop.keepAliveAgent);
+
+    installer = std::make_unique<UpdateInstaller>(launch->agent(), AppInfo::current().bundlePath);
+    appUpdater = std::make_unique<Updater>(AppInfo::current(), desktop.wake);
+    appUpdater->installTarget = [this] { return installer->target(); };
+    appUpdater->launchInstall = [this](const QString& source, const QString& target) {
+        return installer->launch(source, target, QCoreApplication::applicationPid());
+    };
+    appUpdater->quit = [] { QCoreApplication::quit(); };
+    accountState->onUpdate = [this](const UpdateInfo& offer) { appUpdater->consider(offer, false); };
 
     QXServer::setTestChannelOptIn(current.updateChannelTest);
     accountState->usage = [this] {
@@ -214,11 +225,14 @@ void AppState::start()
     maintenanceTimer.start();
     accessibilityTimer.start();
     accountState->start();
+    appUpdater->start();
     Log::write(QStringLiteral("启动：%1 台服务器，今天 %2 张，粘贴方式 %3，辅助功能 %4")
                    .arg(serverRegistry->servers().size())
                    .arg(shotStore->todayCount(Clock::instance().now()))
                    .arg(pasteModeName(current.pasteMode), trusted ? QStringLiteral("已授权") : QStringLiteral("未授权")));
 }
+
+void AppState::checkUpdates() { appUpdater->check(true); }
 
 void AppState::setTimerIntervals(int maintenanceMs, int accessibilityMs)
 {
@@ -297,7 +311,16 @@ void AppState::applySettingsSideEffects(const Settings& old)
                        .arg(specOr(current.hotkeyPaste, "⌥⌘3").display, specOr(current.hotkeyPanel, "⌥⌘4").display));
     }
     if (current.updateChannelTest != old.updateChannelTest) {
-        QXServer::setTestChannelOptIn(current.updateChannelTest);
+        installer = std::make_unique<UpdateInstaller>(launch->agent(), AppInfo::current().bundlePath);
+    appUpdater = std::make_unique<Updater>(AppInfo::current(), desktop.wake);
+    appUpdater->installTarget = [this] { return installer->target(); };
+    appUpdater->launchInstall = [this](const QString& source, const QString& target) {
+        return installer->launch(source, target, QCoreApplication::applicationPid());
+    };
+    appUpdater->quit = [] { QCoreApplication::quit(); };
+    accountState->onUpdate = [this](const UpdateInfo& offer) { appUpdater->consider(offer, false); };
+
+    QXServer::setTestChannelOptIn(current.updateChannelTest);
         Log::write(QStringLiteral("更新渠道：") +
                    (current.updateChannelTest ? QStringLiteral("test（接收测试版；每 10 分钟自动上报运行日志）")
                                               : QStringLiteral("stable")));

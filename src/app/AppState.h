@@ -33,6 +33,8 @@ class SettingsBox;
 class ShotStore;
 class StateStore;
 class Store;
+class UpdateInstaller;
+class Updater;
 class Uploader;
 class WakeNotifier;
 class Accessibility;
@@ -91,6 +93,10 @@ public:
     PasteController& paste() { return *pasteController; }
     Sequencer& sequencer() { return *shotSequencer; }
     StateStore& stateStore() { return *state; }
+    Updater& updater() { return *appUpdater; }
+
+    // The user's "检查更新…": a manual check; its outcome reaches the user through the updater.
+    void checkUpdates();
 
     // Window hooks, set by the application shell; each does nothing while unset.
     std::function<void()> hidePanel;
@@ -147,6 +153,8 @@ private:
     std::unique_ptr<LaunchManager> launch;
     std::unique_ptr<LinkManager> linkManager;
     std::optional<QString> linkToken; // the token last handed to the link program
+    std::unique_ptr<UpdateInstaller> installer;
+    std::unique_ptr<Updater> appUpdater;
     QTimer maintenanceTimer;
     QTimer accessibilityTimer;
 };

@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QThreadPool>
@@ -429,4 +430,15 @@ QThreadPool* ProcessRunner::pool()
         return created;
     }();
     return instance;
+}
+
+bool ProcessRunner::startDetached(const QString& program, const QStringList& args)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(args);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    return process.startDetached();
 }

@@ -3,9 +3,7 @@
 // start and at every request:
 //   "status": a status document to answer with (its pid is filled in)
 //   "replies": {"<cmd>": an object} answers a command with that object instead
-//   "exitAfterMs", "exitCode": ends on its own
 //   "ignoreTerm": SIGTERM does nothing
-//   "noSocket": never listens
 //   "stayOnQuit": answers quit but keeps running
 //   "delayMs": waits this long before each answer
 #include "link/LinkStatus.h"
@@ -79,18 +77,11 @@ int main(int argc, char** argv)
     const QJsonObject config = script();
     if (config.value(QStringLiteral("ignoreTerm")).toBool())
         std::signal(SIGTERM, SIG_IGN);
-    if (config.contains(QStringLiteral("exitAfterMs"))) {
-        const int code = config.value(QStringLiteral("exitCode")).toInt();
-        QTimer::singleShot(config.value(QStringLiteral("exitAfterMs")).toInt(), [code] { std::_Exit(code); });
-    }
-
     QLocalServer server;
-    if (!config.value(QStringLiteral("noSocket")).toBool()) {
-        const QString path = stateDir + QStringLiteral("/net.sock");
-        QLocalServer::removeServer(path);
-        if (!server.listen(path))
-            return 65;
-    }
+    const QString path = stateDir + QStringLiteral("/net.sock");
+    QLocalServer::removeServer(path);
+    if (!server.listen(path))
+        return 65;
     QObject::connect(&server, &QLocalServer::newConnection, [&] {
         while (QLocalSocket* socket = server.nextPendingConnection()) {
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);

@@ -2,6 +2,8 @@
 #include "Api.h"
 #include "Arguments.h"
 #include "Database.h"
+#include "NetApi.h"
+#include "Relay.h"
 #include "TestHooks.h"
 
 #include <httplib.h>
@@ -69,16 +71,31 @@ int serve(Database& db, const Arguments& args)
         hooks = std::make_unique<TestHooks>();
         hooks->install(*server);
     }
+    // Lives as long as the process: relayed connections run on threads of their own until the end.
+    Relay& relay = *new Relay;
+    NetApi net(db, relay, args.option("relay-host").value_or(""), hooks.get());
+    net.install(*server); // before the API's own routes, whose test hooks answer every other path
     Api api(db, bool(cert), hooks.get());
     api.install(*server);
 
-    if (port == 0) {
+    const bool anyPort = port == 0;
+    if (anyPort) {
         port = server->bind_to_any_port(host);
         if (port < 0)
             return std::cerr << "监听不了 " << listen << '\n', 1;
     } else if (!server->bind_to_port(host, port)) {
         return std::cerr << "监听不了 " << listen << '\n', 1;
     }
+    // The relay listens next to the API: by default on the same address, two ports up (any port when the
+    // API's was chosen by the system).
+    const std::string relayListen =
+        args.option("relay-listen").value_or(host + ":" + std::to_string(anyPort ? 0 : port + 2));
+    const auto relayColon = relayListen.rfind(':');
+    std::string relayHost = relayListen.substr(0, relayColon);
+    if (relayHost.size() > 2 && relayHost.front() == '[')
+        relayHost = relayHost.substr(1, relayHost.size() - 2);
+    if (relayColon == std::string::npos || !relay.listen(relayHost, std::atoi(relayListen.c_str() + relayColon + 1)))
+        return std::cerr << "中转端口监听不了 " << relayListen << '\n', 1;
     if (auto file = args.option("port-file"); file && !writePortFile(*file, port))
         return std::cerr << "写不了端口文件 " << *file << '\n', 1;
 
@@ -123,6 +140,7 @@ int main(int argc, char** argv)
         return std::cerr << "需要 --db 数据库文件\n", 2;
     try {
         Database db(*dbPath);
+        NetApi::migrate(db);
         if (args.word(0) == "serve")
             return serve(db, args);
         return Admin::run(db, args);

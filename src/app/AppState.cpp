@@ -108,7 +108,8 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
     appUpdater->launchInstall = [this](const QString& source, const QString& target) {
         return installer->launch(source, target, QCoreApplication::applicationPid());
     };
-    appUpdater->quit = [] { QCoreApplication::quit(); };
+    // exit(), not quit(): windows that only hide on close would veto quit().
+    appUpdater->quit = [] { QCoreApplication::exit(0); };
     accountState->onUpdate = [this](const UpdateInfo& offer) { appUpdater->consider(offer, false); };
 
     QXServer::setTestChannelOptIn(current.updateChannelTest);
@@ -311,16 +312,7 @@ void AppState::applySettingsSideEffects(const Settings& old)
                        .arg(specOr(current.hotkeyPaste, "⌥⌘3").display, specOr(current.hotkeyPanel, "⌥⌘4").display));
     }
     if (current.updateChannelTest != old.updateChannelTest) {
-        installer = std::make_unique<UpdateInstaller>(launch->agent(), AppInfo::current().bundlePath);
-    appUpdater = std::make_unique<Updater>(AppInfo::current(), desktop.wake);
-    appUpdater->installTarget = [this] { return installer->target(); };
-    appUpdater->launchInstall = [this](const QString& source, const QString& target) {
-        return installer->launch(source, target, QCoreApplication::applicationPid());
-    };
-    appUpdater->quit = [] { QCoreApplication::quit(); };
-    accountState->onUpdate = [this](const UpdateInfo& offer) { appUpdater->consider(offer, false); };
-
-    QXServer::setTestChannelOptIn(current.updateChannelTest);
+        QXServer::setTestChannelOptIn(current.updateChannelTest);
         Log::write(QStringLiteral("更新渠道：") +
                    (current.updateChannelTest ? QStringLiteral("test（接收测试版；每 10 分钟自动上报运行日志）")
                                               : QStringLiteral("stable")));

@@ -227,7 +227,7 @@ std::optional<SshServerFixture::Account> SshServerFixture::account(const QString
     runTool(QStringLiteral("/usr/sbin/userdel"), { QStringLiteral("-r"), name });
     // useradd locks /etc/passwd: parallel test processes may have to wait for one another.
     bool made = false;
-    for (int attempt = 0; attempt < 50 && !made; ++attempt) {
+    for (int attempt = 0; attempt < 150 && !made; ++attempt) {
         made = runTool(QStringLiteral("/usr/sbin/useradd"),
                    { QStringLiteral("-m"), QStringLiteral("-d"), home, QStringLiteral("-s"), QStringLiteral("/bin/sh"),
                        QStringLiteral("-p"), QStringLiteral("*"), name })

@@ -3,7 +3,9 @@
 #include "Relay.h"
 #include "Secrets.h"
 #include "ServiceText.h"
+#if TARNEL_TEST_HOOKS
 #include "TestHooks.h"
+#endif
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -151,8 +153,10 @@ void NetApi::install(httplib::Server& server)
 {
     auto handler = [this](void (NetApi::*member)(const httplib::Request&, httplib::Response&)) {
         return httplib::Server::Handler([this, member](const httplib::Request& req, httplib::Response& res) {
+#if TARNEL_TEST_HOOKS
             if (hooks && hooks->intercept(req, res))
                 return;
+#endif
             (this->*member)(req, res);
         });
     };

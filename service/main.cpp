@@ -4,7 +4,9 @@
 #include "Database.h"
 #include "NetApi.h"
 #include "Relay.h"
+#if TARNEL_TEST_HOOKS
 #include "TestHooks.h"
+#endif
 
 #include <httplib.h>
 
@@ -66,16 +68,22 @@ int serve(Database& db, const Arguments& args)
     server->new_task_queue = [] { return new httplib::ThreadPool(64); };
     server->set_keep_alive_timeout(2);
 
+#if TARNEL_TEST_HOOKS
     std::unique_ptr<TestHooks> hooks;
     if (args.flag("test-hooks")) {
         hooks = std::make_unique<TestHooks>();
         hooks->install(*server);
     }
+    TestHooks* const testHooks = hooks.get();
+#else
+    const bool hooks = false;
+    TestHooks* const testHooks = nullptr;
+#endif
     // Lives as long as the process: relayed connections run on threads of their own until the end.
     Relay& relay = *new Relay;
-    NetApi net(db, relay, args.option("relay-host").value_or(""), hooks.get());
+    NetApi net(db, relay, args.option("relay-host").value_or(""), testHooks);
     net.install(*server); // before the API's own routes, whose test hooks answer every other path
-    Api api(db, bool(cert), hooks.get());
+    Api api(db, bool(cert), testHooks);
     api.install(*server);
 
     const bool anyPort = port == 0;
@@ -135,6 +143,11 @@ int main(int argc, char** argv)
     }
     if (!args.error().empty())
         return std::cerr << args.error() << '\n', 2;
+#if !TARNEL_TEST_HOOKS
+    // The hooks hand out every request body, passwords included: they exist only in the tests' build.
+    if (args.flag("test-hooks"))
+        return std::cerr << "这个 tarnel-accountd 没有测试钩子：--test-hooks 只在测试用的 tarnel-accountd-test 里有\n", 2;
+#endif
     const auto dbPath = args.option("db");
     if (!dbPath)
         return std::cerr << "需要 --db 数据库文件\n", 2;

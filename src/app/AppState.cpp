@@ -95,6 +95,10 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
     clipboardWatcher = std::make_unique<ClipboardWatcher>(desktop.clipboard);
     clipboardWatcher->onCapture = [this](const QImage& image, const QString& source) { capture(image, source); };
+    clipboardWatcher->onUnreadable = [this](const QString& message) {
+        Log::write(QStringLiteral("截图：") + message);
+        this->desktop.flash.show({}, message);
+    };
 
     linkManager = std::make_unique<LinkManager>(desktop.sleepInhibitor, desktop.network);
     wireLink();
@@ -138,6 +142,8 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 AppState::~AppState()
 {
     linkManager->shutdown();
+    // Quitting does not wait for a server that hangs.
+    serverRegistry->cancelAll();
     serverRegistry->waitForTasks();
 }
 

@@ -48,6 +48,20 @@ class AccountServiceTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(service.start(), qPrintable(service.error())); }
 
+    // The hooks hand out request bodies, passwords included: the shipped service refuses to start with them.
+    void shippedServiceRefusesTestHooks()
+    {
+        QProcess shipped;
+        shipped.start(AccountServiceFixture::shippedBinary(),
+                      {"--db", service.databasePath() + ".shipped", "serve", "--listen", "127.0.0.1:0", "--test-hooks"});
+        const bool ended = shipped.waitForFinished(10000);
+        if (!ended)
+            shipped.kill();
+        QVERIFY(ended);
+        QCOMPARE(shipped.exitCode(), 2);
+        QVERIFY(QString::fromUtf8(shipped.readAllStandardError()).contains(QStringLiteral("没有测试钩子")));
+    }
+
     void invitationsAreCheckedAndCounted()
     {
         const QString twice = service.createInvite({"--uses", "2"});

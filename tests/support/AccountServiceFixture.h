@@ -18,6 +18,7 @@ public:
     struct Options {
         bool testHooks = true;
         bool tls = false; // a fresh self-signed certificate for 127.0.0.1
+        QString host = QStringLiteral("127.0.0.1"); // the address it listens on (plain HTTP only otherwise)
     };
 
     AccountServiceFixture() : AccountServiceFixture(Options{}) {}

@@ -129,6 +129,7 @@ private:
     void maintain();
     bool managesLaunch() const;
     void wireLink();
+    void pruneDepartedDevices();
     void applyLinkGate(bool usable, const std::optional<QString>& reason);
 
     Store& store;

@@ -220,7 +220,7 @@ std::optional<Server> ServerRegistry::add(const QString& input)
 std::optional<Server> ServerRegistry::addDevice(const Peer& peer)
 {
     if (!SSHConfig::isValidDeviceAlias(peer.alias) || !SSHConfig::isValidDeviceID(peer.id) || peer.sshUser.isEmpty()
-        || !SSHConfig::isValidUser(peer.sshUser)) {
+        || !SSHConfig::isValidDeviceUser(peer.sshUser)) {
         setInputError(QStringLiteral("这台设备的信息还不完整（别名 / 登录名），等它上线后再试"));
         return std::nullopt;
     }

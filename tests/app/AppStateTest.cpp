@@ -4,6 +4,7 @@
 #include "capture/ShotStore.h"
 #include "delivery/HotkeyCenter.h"
 #include "link/LinkManager.h"
+#include "servers/ServerRegistry.h"
 #include "state/Store.h"
 #include "support/FakeDesktop.h"
 #include "support/FakeLinkProgram.h"

@@ -37,6 +37,7 @@ class LinkManagerTest : public QObject {
     {
         LinkManager::Intervals i;
         i.firstPollMs = 50;
+        i.pollMs = 250; // a program still starting up is asked again soon
         i.netchangeMs = 100;
         i.relaunchMs = 200;
         i.relaunchMaxMs = 800;
@@ -342,7 +343,7 @@ private Q_SLOTS:
         const int polls = program.commandNames().count("status");
         link->setAllowInbound(false);
         QTRY_COMPARE(link->peers().size(), 2);
-        QTRY_COMPARE(program.commandNames().count("status"), polls + 1);
+        QTRY_VERIFY(program.commandNames().count("status") > polls);
         QVERIFY(!link->lastError());
     }
 
@@ -413,8 +414,9 @@ private Q_SLOTS:
         QCOMPARE(result->value_or(QString()), failure);
         QCOMPARE(program.commandNames().count("rename"), failure.isEmpty() ? 1 : 0);
         if (failure.isEmpty()) {
-            QCOMPARE(program.commands().last()["name"].toString(), name.trimmed());
-            QCOMPARE(program.commands().last()["alias"].toString(), alias);
+            const QJsonObject sent = program.commands().at(program.commandNames().lastIndexOf("rename"));
+            QCOMPARE(sent["name"].toString(), name.trimmed());
+            QCOMPARE(sent["alias"].toString(), alias);
         }
     }
 

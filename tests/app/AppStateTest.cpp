@@ -158,7 +158,7 @@ private Q_SLOTS:
             QTRY_VERIFY(link.status() && !link.pollInFlight());
             QSignalSpy applied(&link, &LinkManager::statusApplied);
             link.poll();
-            QVERIFY(applied.wait(5000));
+            QTRY_VERIFY_WITH_TIMEOUT(!applied.isEmpty(), 20000);
             QCOMPARE(devices().contains("p9"), !pruned);
             QVERIFY(devices().contains("p1"));
         }

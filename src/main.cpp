@@ -13,6 +13,7 @@
 #include "platform/x11/X11GlobalHotkeys.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/XdgAutostart.h"
+#include "platform/x11/XdgOpener.h"
 #include "state/Paths.h"
 #include "ui/shell/AppDelegate.h"
 #include "ui/shell/FlashOverlay.h"
@@ -81,11 +82,12 @@ int main(int argc, char** argv)
     SystemdUserAgent agent(program, SystemdUserAgent::realSystemctl());
     LogindWakeNotifier wake;
     FlashOverlay flash;
+    XdgOpener opener;
     LogindSleepInhibitor sleepInhibitor;
     NetlinkNetworkMonitor network;
 
     AppDelegate delegate(DesktopServices{clipboard, *hotkeys, activeWindow, keyboard, trust, loginItem, agent, &wake, flash,
-                                          sleepInhibitor, network});
+                                          opener, sleepInhibitor, network});
     QObject::connect(&instance, &SingleInstance::showMainWindowRequested, &delegate, &AppDelegate::showMainWindow);
     QObject::connect(&instance, &SingleInstance::handoffRequested, &delegate, &AppDelegate::handOff);
     delegate.launch();

@@ -43,13 +43,6 @@ QString pasteModeText(PasteMode mode)
     return {};
 }
 
-HotkeySpec specOr(const QString& text, const char* fallback)
-{
-    if (auto spec = HotkeySpec::parse(text))
-        return *spec;
-    return *HotkeySpec::parse(QString::fromUtf8(fallback));
-}
-
 qint64 physicalMemoryBytes()
 {
     const long pages = ::sysconf(_SC_PHYS_PAGES);
@@ -305,8 +298,10 @@ bool AppState::onboardingConnected() const
 
 void AppState::registerHotkeys()
 {
-    hotkeyCenter->registerHotkey(HotkeyCenter::Key::paste, specOr(current.hotkeyPaste, "⌥⌘3"));
-    hotkeyCenter->registerHotkey(HotkeyCenter::Key::panel, specOr(current.hotkeyPanel, "⌥⌘4"));
+    hotkeyCenter->registerHotkey(HotkeyCenter::Key::paste,
+                                 HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")));
+    hotkeyCenter->registerHotkey(HotkeyCenter::Key::panel,
+                                 HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")));
 }
 
 void AppState::applyAccountGate()
@@ -336,7 +331,8 @@ void AppState::applySettingsSideEffects(const Settings& old)
         if (capturing && hotkeyCenter->installed())
             registerHotkeys();
         Log::write(QStringLiteral("快捷键改为 粘贴 %1 / 面板 %2")
-                       .arg(specOr(current.hotkeyPaste, "⌥⌘3").display, specOr(current.hotkeyPanel, "⌥⌘4").display));
+                       .arg(HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")).display,
+                            HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")).display));
     }
     if (current.updateChannelTest != old.updateChannelTest) {
         QXServer::setTestChannelOptIn(current.updateChannelTest);

@@ -16,6 +16,7 @@ class AccessibilityTrust;
 class ActiveWindow;
 class Clipboard;
 class ClipboardWatcher;
+class DesktopOpener;
 class Flash;
 class GlobalHotkeys;
 class HotkeyCenter;
@@ -51,6 +52,7 @@ struct DesktopServices {
     KeepAliveAgent& keepAliveAgent;
     WakeNotifier* wake; // may be null: no wake notices
     Flash& flash;
+    DesktopOpener& opener;
     SleepInhibitor& sleepInhibitor;
     NetworkMonitor& network;
 };
@@ -89,6 +91,7 @@ public:
     LinkManager& link() { return *linkManager; }
     HotkeyCenter& hotkeys() { return *hotkeyCenter; }
     Flash& flash() { return desktop.flash; }
+    DesktopOpener& opener() { return desktop.opener; }
     ClipboardWatcher& watcher() { return *clipboardWatcher; }
     PasteController& paste() { return *pasteController; }
     Sequencer& sequencer() { return *shotSequencer; }

@@ -9,6 +9,7 @@
 #include "support/FakeKeyboard.h"
 #include "support/FakeLaunchServices.h"
 #include "support/FakeNetworkMonitor.h"
+#include "support/FakeOpener.h"
 #include "support/FakeSleepInhibitor.h"
 
 // Every desktop service as a fake, handed to AppState in one piece.
@@ -21,11 +22,13 @@ struct FakeDesktop {
     FakeLoginItem loginItem;
     FakeKeepAliveAgent agent;
     FakeFlash flash;
+    FakeOpener opener;
     FakeSleepInhibitor sleepInhibitor;
     FakeNetworkMonitor network;
 
     DesktopServices services()
     {
-        return DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash, sleepInhibitor, network};
+        return DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash, opener,
+                               sleepInhibitor, network};
     }
 };

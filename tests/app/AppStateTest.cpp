@@ -139,7 +139,7 @@ private Q_SLOTS:
         LinkManager& link = app->link();
         FakeLinkProgram program(LinkManager::tokenPath().section('/', 0, -2));
         for (const char* id : {"p1", "p9"})
-            QVERIFY(app->registry().addDevice({id, QStringLiteral("Mac %1").arg(id), QStringLiteral("qx-%1").arg(id), "lee"}));
+            QVERIFY(app->registry().addDevice({id, QStringLiteral("Mac %1").arg(id), QStringLiteral("qx-%1").arg(id), "lee"}).ok());
         const auto devices = [&] {
             QStringList ids;
             for (const Server& s : app->registry().servers())

@@ -430,8 +430,8 @@ bool LinkManager::writeToken()
     if (!token || token->isEmpty())
         return false;
     Paths::ensure(Paths::netDirectory());
-    if (const auto failure = AtomicFile::write(tokenPath(), token->toUtf8(), 0600)) {
-        Log::write(QStringLiteral("设备互联：写令牌文件失败 ") + *failure);
+    if (const auto written = AtomicFile::write(tokenPath(), token->toUtf8(), 0600); !written.ok()) {
+        Log::write(QStringLiteral("设备互联：写令牌文件失败 ") + written.failure());
         return false;
     }
     return true;
@@ -660,10 +660,11 @@ void LinkManager::syncFilesIfNeeded(const QList<PeerDevice>& sorted)
     const auto config = LinkSSHConfig::render(sorted, {*program, Paths::netDirectory(), Paths::dataDirectory()});
     if (!config)
         return fail(QStringLiteral("路径里有引号、$、反引号、反斜杠或控制字符"));
-    if (const auto failure = AtomicFile::write(devicesConfigPath(), config->toUtf8(), 0600))
-        return fail(*failure);
-    if (const auto failure = AtomicFile::write(devicesKnownHostsPath(), LinkSSHConfig::renderKnownHosts(sorted).toUtf8(), 0600))
-        return fail(*failure);
+    if (const auto written = AtomicFile::write(devicesConfigPath(), config->toUtf8(), 0600); !written.ok())
+        return fail(written.failure());
+    const QString knownHosts = LinkSSHConfig::renderKnownHosts(sorted);
+    if (const auto written = AtomicFile::write(devicesKnownHostsPath(), knownHosts.toUtf8(), 0600); !written.ok())
+        return fail(written.failure());
     filesFingerprint = fingerprint;
     lastFilesFailure.clear();
     Log::write(QStringLiteral("设备互联：ssh_config_devices 已更新（%1 台）").arg(sorted.size()));

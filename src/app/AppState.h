@@ -30,6 +30,7 @@ class PasteController;
 class Sequencer;
 class SleepInhibitor;
 class ServerRegistry;
+class ServersPageState;
 class SettingsBox;
 class ShotStore;
 class StateStore;
@@ -86,6 +87,7 @@ public:
 
     ShotStore& shots() { return *shotStore; }
     ServerRegistry& registry() { return *serverRegistry; }
+    ServersPageState& serversPage() { return *serversPageState; }
     Uploader& uploader() { return *shotUploader; }
     Account& account() { return *accountState; }
     LinkManager& link() { return *linkManager; }
@@ -146,6 +148,7 @@ private:
     std::unique_ptr<Account> accountState;
     std::unique_ptr<StateStore> state;
     std::unique_ptr<ServerRegistry> serverRegistry;
+    std::unique_ptr<ServersPageState> serversPageState;
     std::unique_ptr<Sequencer> shotSequencer;
     std::unique_ptr<ShotStore> shotStore;
     std::unique_ptr<Uploader> shotUploader;

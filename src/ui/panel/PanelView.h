@@ -26,6 +26,9 @@ public:
     std::function<PanelLink()> link;
 
     PanelFacts facts() const;
+    // The view is never smaller than this, nor than its content needs.
+    void setLeastSize(const QSize& size);
+    QSize minimumSizeHint() const override;
     // Runs a pending refresh now.
     void flush();
     ShotsPage* shotsPage() const { return shots; }
@@ -48,4 +51,5 @@ private:
     QStackedWidget* pages;
     ShotsPage* shots;
     CoalescedRefresh* refresher;
+    QSize least;
 };

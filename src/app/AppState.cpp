@@ -173,7 +173,7 @@ void AppState::wireLink()
             if (server.deviceID != peer.id)
                 continue;
             Log::write(QStringLiteral("设备互联：踢出「%1」，同时移除它的截图接收端记录").arg(peer.shownName()));
-            serverRegistry->remove(server.id, false, [](const ServerRegistry::RemoveResult&) {});
+            serverRegistry->remove(server.id, false, [](const Outcome<QString>&) {});
             return;
         }
     };

@@ -430,7 +430,8 @@ bool LinkManager::writeToken()
     if (!token || token->isEmpty())
         return false;
     Paths::ensure(Paths::netDirectory());
-    if (const auto written = AtomicFile::write(tokenPath(), token->toUtf8(), 0600); !written.ok()) {
+    const Outcome<> written = AtomicFile::write(tokenPath(), token->toUtf8(), 0600);
+    if (!written.ok()) {
         Log::write(QStringLiteral("设备互联：写令牌文件失败 ") + written.failure());
         return false;
     }
@@ -449,25 +450,25 @@ void LinkManager::setAllowInbound(bool on)
         return;
     const quint64 gen = generation;
     command({{QStringLiteral("cmd"), QStringLiteral("allow")}, {QStringLiteral("on"), on}})
-        .then(this, [this, gen](const std::optional<QString>& failure) {
+        .then(this, [this, gen](const Outcome<>& sent) {
             if (!current(gen))
                 return;
-            if (failure)
-                setLastError(failure);
+            if (!sent.ok())
+                setLastError(sent.failure());
             else
                 poll();
         });
 }
 
-QFuture<std::optional<QString>> LinkManager::rename(const QString& name, const QString& alias)
+QFuture<Outcome<>> LinkManager::rename(const QString& name, const QString& alias)
 {
     if (!LinkSSHConfig::aliasValid(alias))
         return QtFuture::makeReadyFuture(
-            std::optional<QString>(QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符")));
+            Outcome<>::failure(QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符")));
     const QString trimmed = trimBlanks(name);
     const int length = graphemeCount(trimmed);
     if (length < 1 || length > 40)
-        return QtFuture::makeReadyFuture(std::optional<QString>(QStringLiteral("名字 1～40 个字符")));
+        return QtFuture::makeReadyFuture(Outcome<>::failure(QStringLiteral("名字 1～40 个字符")));
     return command({{QStringLiteral("cmd"), QStringLiteral("rename")},
                     {QStringLiteral("name"), trimmed},
                     {QStringLiteral("alias"), alias}});
@@ -479,7 +480,7 @@ void LinkManager::netChanged()
         command({{QStringLiteral("cmd"), QStringLiteral("netchange")}});
 }
 
-QFuture<std::optional<QString>> LinkManager::command(const QJsonObject& json)
+QFuture<Outcome<>> LinkManager::command(const QJsonObject& json)
 {
     const quint64 gen = generation;
     const QString path = socketPath();
@@ -502,7 +503,7 @@ QFuture<std::optional<QString>> LinkManager::command(const QJsonObject& json)
         .then(this, [this, gen](const Reply& reply) {
             if (reply.document && current(gen))
                 apply(reply.document, std::nullopt, sshdUp, std::nullopt, std::nullopt);
-            return reply.error;
+            return reply.error ? Outcome<>::failure(*reply.error) : Outcome<>::success();
         });
 }
 

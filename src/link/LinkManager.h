@@ -89,8 +89,8 @@ public:
     // Removes the token file (after a sign-out).
     void removeToken();
 
-    // Checks the name and alias, then asks the link program to rename this machine; the error text or none.
-    QFuture<std::optional<QString>> rename(const QString& name, const QString& alias);
+    // Checks the name and alias, then asks the link program to rename this machine.
+    QFuture<Outcome<>> rename(const QString& name, const QString& alias);
     void netChanged();
 
     void poll();
@@ -164,7 +164,7 @@ private:
     quint64 nextGeneration();
     bool current(quint64 gen) const { return started && gen == generation; }
 
-    QFuture<std::optional<QString>> command(const QJsonObject& json);
+    QFuture<Outcome<>> command(const QJsonObject& json);
     void apply(const std::optional<NodeStatus>& status, const std::optional<QString>& failure, bool sshd,
         const std::optional<QString>& authorizedKeys, std::optional<bool> includesDevices);
     void syncFilesIfNeeded(const QList<PeerDevice>& sorted);

@@ -411,7 +411,7 @@ private Q_SLOTS:
         QVERIFY(startRunning());
         const auto result = awaitFuture(link->rename(name, alias));
         QVERIFY(result);
-        QCOMPARE(result->value_or(QString()), failure);
+        QCOMPARE(result->ok() ? QString() : result->failure(), failure);
         QCOMPARE(program.commandNames().count("rename"), failure.isEmpty() ? 1 : 0);
         if (failure.isEmpty()) {
             const QJsonObject sent = program.commands().at(program.commandNames().lastIndexOf("rename"));

@@ -1,6 +1,7 @@
 #include "app/AppState.h"
 
 #include "account/Account.h"
+#include "account/Diagnostics.h"
 #include "account/MachineInfo.h"
 #include "account/QXServer.h"
 #include "account/UpdateInstaller.h"
@@ -18,6 +19,7 @@
 #include "delivery/SessionDetector.h"
 #include "delivery/Uploader.h"
 #include "link/LinkManager.h"
+#include "link/UnixSocket.h"
 #include "platform/Clipboard.h"
 #include "state/Clock.h"
 #include "servers/ServerRegistry.h"
@@ -42,13 +44,6 @@ QString pasteModeText(PasteMode mode)
     case PasteMode::zeroPermission: return QStringLiteral("零权限");
     }
     return {};
-}
-
-qint64 physicalMemoryBytes()
-{
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long size = ::sysconf(_SC_PAGE_SIZE);
-    return pages > 0 && size > 0 ? qint64(pages) * size : 0;
 }
 } // namespace
 
@@ -117,6 +112,23 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
                                    shotStore->todayCount(Clock::instance().now()));
     };
     serverRegistry->settings = [box = settingsBox.get()] { return box->get(); };
+
+    diag = std::make_unique<Diagnostics>(store.path(QStringLiteral("logs")));
+    diag->tokenProvider = [this]() -> std::optional<QString> {
+        if (const auto& record = accountState->record())
+            return record->token;
+        return std::nullopt;
+    };
+    diag->enabled = [this] { return current.updateChannelTest && accountState->isUsable(); };
+    diag->deviceInfo = [this] {
+        const auto& status = linkManager->status();
+        return status ? Diagnostics::Device{status->device.name, status->device.alias} : Diagnostics::Device{};
+    };
+    diag->linkStatusReply = []() -> std::optional<QByteArray> {
+        const auto reply = UnixSocket::requestLine(LinkManager::socketPath(), QByteArrayLiteral(R"({"cmd":"status"})"), 3);
+        return reply.ok() ? std::optional<QByteArray>(reply.value()) : std::nullopt;
+    };
+    connect(linkManager.get(), &LinkManager::peersChanged, this, [this] { diag->noteLinks(linkSignature()); });
 
     hotkeyCenter->onPaste = [this] { pasteController->hotkeyPressed(); };
     hotkeyCenter->onPanel = [this] {
@@ -190,6 +202,19 @@ void AppState::wireLink()
         return false;
     };
     connect(&link, &LinkManager::changed, this, &AppState::changed);
+}
+
+QString AppState::linkSignature() const
+{
+    QStringList parts;
+    for (const PeerDevice& peer : linkManager->peers()) {
+        const LinkStatus link = peer.link.value_or(LinkStatus{});
+        parts << QStringList{peer.id, peer.online ? QStringLiteral("true") : QStringLiteral("false"), link.state,
+                             link.path, link.peerPath, QString::number(link.inboundTunnels)}
+                     .join(QLatin1Char('|'));
+    }
+    parts.sort();
+    return parts.join(QLatin1Char(';'));
 }
 
 void AppState::applyLinkGate(bool usable, const std::optional<QString>& reason)
@@ -305,6 +330,7 @@ void AppState::applyAccountGate()
         Q_EMIT changed();
     }
     applyLinkGate(usable, reason);
+    diag->reconsider();
 }
 
 void AppState::applySettingsSideEffects(const Settings& old)
@@ -321,6 +347,7 @@ void AppState::applySettingsSideEffects(const Settings& old)
         Log::write(QStringLiteral("更新渠道：") +
                    (current.updateChannelTest ? QStringLiteral("test（接收测试版；每 10 分钟自动上报运行日志）")
                                               : QStringLiteral("stable")));
+        diag->reconsider();
     }
     if (current.remoteAccess != old.remoteAccess)
         linkManager->setAllowInbound(current.remoteAccess);
@@ -415,7 +442,7 @@ QMap<QString, QString> AppState::environmentSummary() const
         {QStringLiteral("app"), info.version + QStringLiteral(" (") + info.build + QStringLiteral(")")},
         {QStringLiteral("os"), MachineInfo::system()},
         {QStringLiteral("model"), MachineInfo::model()},
-        {QStringLiteral("memory"), QString::number(physicalMemoryBytes() >> 30) + QStringLiteral(" GB")},
+        {QStringLiteral("memory"), MachineInfo::memoryText(MachineInfo::memoryBytes())},
         {QStringLiteral("servers"), QStringLiteral("%1 台服务器（%2 台已连）· 今天 %3 张")
                                         .arg(serverRegistry->servers().size())
                                         .arg(connected)

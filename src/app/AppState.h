@@ -16,6 +16,7 @@ class AccessibilityTrust;
 class ActiveWindow;
 class Clipboard;
 class ClipboardWatcher;
+class Diagnostics;
 class DesktopOpener;
 class Flash;
 class GlobalHotkeys;
@@ -91,6 +92,7 @@ public:
     Uploader& uploader() { return *shotUploader; }
     Account& account() { return *accountState; }
     LinkManager& link() { return *linkManager; }
+    Diagnostics& diagnostics() { return *diag; }
     HotkeyCenter& hotkeys() { return *hotkeyCenter; }
     Flash& flash() { return desktop.flash; }
     DesktopOpener& opener() { return desktop.opener; }
@@ -135,6 +137,8 @@ private:
     bool managesLaunch() const;
     void wireLink();
     void applyLinkGate(bool usable, const std::optional<QString>& reason);
+    // One text per peer (id, online, link state, paths, inbound tunnels), sorted: changes when a link does.
+    QString linkSignature() const;
 
     Store& store;
     DesktopServices desktop;
@@ -146,6 +150,7 @@ private:
 
     std::unique_ptr<HotkeyCenter> hotkeyCenter;
     std::unique_ptr<Account> accountState;
+    std::unique_ptr<Diagnostics> diag;
     std::unique_ptr<StateStore> state;
     std::unique_ptr<ServerRegistry> serverRegistry;
     std::unique_ptr<ServersPageState> serversPageState;

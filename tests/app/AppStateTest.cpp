@@ -1,5 +1,6 @@
 #include "account/Account.h"
 #include "account/AccountRecord.h"
+#include "account/Diagnostics.h"
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
 #include "delivery/HotkeyCenter.h"
@@ -132,6 +133,24 @@ private Q_SLOTS:
         QVERIFY(desktop.sleepInhibitor.held);
     }
 
+    void diagnosticsFollowTheChannelAndTheGate()
+    {
+        Diagnostics& diagnostics = app->diagnostics();
+        QVERIFY(!diagnostics.running());
+        Settings s = app->settings();
+        s.updateChannelTest = true;
+        app->setSettings(s);
+        QCOMPARE(diagnostics.pendingReason(), QStringLiteral("启动"));
+        app->applyAccountGate();
+        QCOMPARE(diagnostics.pendingReason(), QStringLiteral("开启测试版"));
+        s.updateChannelTest = false;
+        app->setSettings(s);
+        QVERIFY(!diagnostics.running() && !diagnostics.pendingReason());
+        s.updateChannelTest = true;
+        app->setSettings(s);
+        QVERIFY(diagnostics.running()); // signing out below must stop it again
+    }
+
     void clearAllKeepsNumbering()
     {
         QTest::qWait(1100);
@@ -157,6 +176,7 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(LinkManager::tokenPath()));
         QVERIFY(!desktop.sleepInhibitor.held);
         QVERIFY(log().contains(QStringLiteral("设备互联：停止（还没登录 tarnel 账号）")));
+        QVERIFY(!app->diagnostics().running());
         const int before = int(app->shots().shots().size());
         clipboard.copyImage(picture(5));
         QTest::qWait(700);

@@ -19,6 +19,7 @@
 #include "delivery/SessionDetector.h"
 #include "delivery/Uploader.h"
 #include "link/LinkManager.h"
+#include "link/UnixSocket.h"
 #include "platform/Clipboard.h"
 #include "state/Clock.h"
 #include "servers/ServerRegistry.h"
@@ -119,9 +120,15 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
         return std::nullopt;
     };
     diag->enabled = [this] { return current.updateChannelTest && accountState->isUsable(); };
-    // No link program in this build yet: no device name and no status to ask for.
-    diag->deviceInfo = [] { return Diagnostics::Device{}; };
-    diag->linkStatusReply = [] { return std::optional<QByteArray>(); };
+    diag->deviceInfo = [this] {
+        const auto& status = linkManager->status();
+        return status ? Diagnostics::Device{status->device.name, status->device.alias} : Diagnostics::Device{};
+    };
+    diag->linkStatusReply = []() -> std::optional<QByteArray> {
+        const auto reply = UnixSocket::requestLine(LinkManager::socketPath(), QByteArrayLiteral(R"({"cmd":"status"})"), 3);
+        return reply.ok() ? std::optional<QByteArray>(reply.value()) : std::nullopt;
+    };
+    connect(linkManager.get(), &LinkManager::peersChanged, this, [this] { diag->noteLinks(linkSignature()); });
 
     hotkeyCenter->onPaste = [this] { pasteController->hotkeyPressed(); };
     hotkeyCenter->onPanel = [this] {
@@ -216,6 +223,19 @@ void AppState::pruneDepartedDevices()
         Log::write(QStringLiteral("设备互联：「%1」已不在账号里，移除它的截图接收端记录").arg(server.name));
         serverRegistry->remove(server.id, false, [](const Outcome<QString>&) {});
     }
+}
+
+QString AppState::linkSignature() const
+{
+    QStringList parts;
+    for (const PeerDevice& peer : linkManager->peers()) {
+        const LinkStatus link = peer.link.value_or(LinkStatus{});
+        parts << QStringList{peer.id, peer.online ? QStringLiteral("true") : QStringLiteral("false"), link.state,
+                             link.path, link.peerPath, QString::number(link.inboundTunnels)}
+                     .join(QLatin1Char('|'));
+    }
+    parts.sort();
+    return parts.join(QLatin1Char(';'));
 }
 
 void AppState::applyLinkGate(bool usable, const std::optional<QString>& reason)

@@ -138,6 +138,8 @@ private:
     void wireLink();
     void pruneDepartedDevices();
     void applyLinkGate(bool usable, const std::optional<QString>& reason);
+    // One text per peer (id, online, link state, paths, inbound tunnels), sorted: changes when a link does.
+    QString linkSignature() const;
 
     Store& store;
     DesktopServices desktop;

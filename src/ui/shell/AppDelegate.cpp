@@ -8,6 +8,7 @@
 #include "state/Paths.h"
 #include "state/Store.h"
 #include "ui/account/LoginWindowController.h"
+#include "ui/shell/RemovalPasswordHost.h"
 #include "ui/account/UpdateWindowController.h"
 #include "ui/shell/PanelController.h"
 #include "ui/shell/StatusItem.h"
@@ -29,6 +30,7 @@ void AppDelegate::launch()
     panelController = std::make_unique<PanelController>(*app);
     loginController = std::make_unique<LoginWindowController>(app->account());
     updateController = std::make_unique<UpdateWindowController>(app->updater());
+    removalPrompts = std::make_unique<RemovalPasswordHost>(*app);
     status = std::make_unique<StatusItem>(*app, [this] { quit(); });
 
     app->hidePanel = [this] { panelController->hide(); };

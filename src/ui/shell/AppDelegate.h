@@ -9,6 +9,7 @@
 class LoginWindowController;
 class PanelController;
 class QMessageBox;
+class RemovalPasswordHost;
 class StatusItem;
 class UpdateWindowController;
 class Store;
@@ -48,6 +49,7 @@ private:
     std::unique_ptr<LoginWindowController> loginController;
     std::unique_ptr<StatusItem> status;
     std::unique_ptr<UpdateWindowController> updateController;
+    std::unique_ptr<RemovalPasswordHost> removalPrompts;
     QMessageBox* manualAlert = nullptr;
     std::optional<std::pair<int, bool>> lastAccount; // status and whether a record is present
     bool handingOff = false;

@@ -109,6 +109,7 @@ void AddServerBox::rebuildChips(const QList<SSHSession>& offered)
     label->setWordWrap(false);
     label->setText(QStringLiteral("检测到你正在连着："));
     chips->addWidget(label);
+    label->show();
     const QColor accent = Theme::color(QStringLiteral("accent"));
     for (const SSHSession& session : offered) {
         const QString text = session.address();
@@ -126,6 +127,7 @@ void AddServerBox::rebuildChips(const QList<SSHSession>& offered)
             refresh();
         });
         chips->addWidget(chip);
+        chip->show();
     }
     chips->addStretch(1);
 }

@@ -75,7 +75,7 @@ ServerCard::ServerCard(AppState& app, QWidget* parent) : QFrame(parent), app(app
     titleRow->addWidget(hostname);
     titleRow->addStretch(1);
     texts->addLayout(titleRow);
-    statusLine = captionLabel("statusLine", this);
+    statusLine = captionLabel("statusLine", this, -1);
     texts->addWidget(statusLine);
     header->addLayout(texts, 1);
 

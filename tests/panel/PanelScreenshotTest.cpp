@@ -52,7 +52,7 @@ class PanelScreenshotTest : public QObject {
             const QDateTime when = noon.addDays(i < 4 ? -1 : 0).addSecs(i * 97);
             Shot& shot = rig.addShot(when, i % 3 == 0 ? QSize(1920, 1080) : i % 3 == 1 ? QSize(900, 1400) : QSize(1280, 720));
             shot.uploads.insert(devboxId.toString(QUuid::WithoutBraces).toUpper(),
-                                Upload{i == 9 ? Upload::State::uploading : Upload::State::done, {}, {}, {}});
+                                Upload{i == 9 ? Upload::State::pending : Upload::State::done, {}, {}, {}});
             if (i % 4 == 1)
                 shot.uploads.insert(gpuId.toString(QUuid::WithoutBraces).toUpper(),
                                     Upload{Upload::State::failed, {}, QStringLiteral("连不上 gpu：超时"), {}});

@@ -9,6 +9,7 @@
 #include "ui/kit/SegmentedControl.h"
 #include "ui/panel/GateBar.h"
 #include "ui/panel/PanelView.h"
+#include "ui/panel/PasteHint.h"
 #include "ui/panel/ShotCard.h"
 #include "ui/panel/ShotsPage.h"
 #include "ui/panel/ThumbnailView.h"
@@ -92,14 +93,14 @@ private Q_SLOTS:
         view()->flush();
         QCOMPARE(app().shots().selected(), shotName(1));
         QVERIFY(older->isSelected());
-        QCOMPARE(child<QLabel>(view(), "pasteHintChoice")->text(), QStringLiteral("截图1"));
+        QCOMPARE(child<PasteHint>(view(), "pasteHint")->choice(), QStringLiteral("截图1"));
         QCOMPARE(child<QWidget>(older, "badge")->property("text").toString(), QStringLiteral("✔ 下次粘这张"));
         click(card(shotName(2)), "selectButton"); // choosing another moves the choice
         QCOMPARE(app().shots().selected(), shotName(2));
         QVERIFY(!older->isSelected());
         click(card(shotName(2)), "selectButton");
         QCOMPARE(app().shots().selected(), std::nullopt);
-        QCOMPARE(child<QLabel>(view(), "pasteHintChoice")->text(), QStringLiteral("最新一张"));
+        QCOMPARE(child<PasteHint>(view(), "pasteHint")->choice(), QStringLiteral("最新一张"));
     }
 
     // Copy puts the path a paste would type on the clipboard; view hides the panel and opens the file.

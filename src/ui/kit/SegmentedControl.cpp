@@ -30,6 +30,7 @@ SegmentedControl::SegmentedControl(int count, QWidget* parent) : QWidget(parent)
     group->setExclusive(true);
     for (int i = 0; i < count; ++i) {
         auto* button = new QPushButton(this);
+        button->setObjectName(QStringLiteral("segment%1").arg(i));
         button->setCheckable(true);
         button->setFocusPolicy(Qt::TabFocus);
         button->setStyleSheet(segmentStyle(i == 0, i == count - 1));

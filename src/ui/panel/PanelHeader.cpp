@@ -12,10 +12,10 @@
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
 #include "ui/panel/PanelModel.h"
+#include "ui/panel/PasteHint.h"
 
 #include <QDir>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QUrl>
@@ -126,19 +126,8 @@ QWidget* PanelHeader::buildShotsStatus()
     statusText = headline(QStringLiteral("green"), area);
     statusText->setObjectName(QStringLiteral("statusText"));
 
-    auto* hint = new QWidget(area);
+    hint = new PasteHint(area);
     hint->setObjectName(QStringLiteral("pasteHint"));
-    auto* hintRow = bareRow(hint, 0);
-    hintLead = new QLabel(hint);
-    hintLead->setObjectName(QStringLiteral("pasteHintLead"));
-    hintLead->setTextFormat(Qt::PlainText);
-    hintLead->setFont(small(hintLead->font()));
-    Theme::applyTextRole(*hintLead, QStringLiteral("secondary"));
-    hintChoice = new QLabel(hint);
-    hintChoice->setObjectName(QStringLiteral("pasteHintChoice"));
-    hintChoice->setTextFormat(Qt::PlainText);
-    hintRow->addWidget(hintLead);
-    hintRow->addWidget(hintChoice);
 
     pauseButton = plainButton("pauseButton", QString(), area);
     connect(pauseButton, &QToolButton::clicked, this, [this] {
@@ -155,8 +144,8 @@ QWidget* PanelHeader::buildShotsStatus()
 
     row->addWidget(dot);
     row->addWidget(statusText);
-    row->addWidget(hint);
-    row->addStretch(1);
+    // The hint gives way first when the row is narrow.
+    row->addWidget(hint, 1);
     row->addWidget(pauseButton);
     row->addWidget(clear);
     row->addWidget(folder);
@@ -210,13 +199,8 @@ void PanelHeader::refresh(const PanelModel& model, PanelTab tab)
     statusText->setText(look.text);
     statusText->setColorRole(look.role);
     statusText->setToolTip(look.tooltip);
-    hintLead->setText(model.pasteHintLead());
     const auto chosen = model.pasteHintChosen();
-    hintChoice->setText(chosen.value_or(model.pasteHintLatest()));
-    Theme::applyTextRole(*hintChoice, chosen ? QStringLiteral("accent") : QStringLiteral("secondary"));
-    QFont choiceFont = hintLead->font();
-    choiceFont.setBold(chosen.has_value());
-    hintChoice->setFont(choiceFont);
+    hint->setTexts(model.pasteHintLead(), chosen.value_or(model.pasteHintLatest()), chosen.has_value());
     pauseButton->setText(model.pauseLabel());
 
     serversText->setText(model.serversHeader());

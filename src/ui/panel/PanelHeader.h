@@ -6,7 +6,7 @@
 #include <QWidget>
 
 class PanelModel;
-class QLabel;
+class PasteHint;
 class QStackedWidget;
 class QToolButton;
 class SegmentedControl;
@@ -35,8 +35,7 @@ private:
     QStackedWidget* status;
     StatusDot* dot;
     StatusLabel* statusText;
-    QLabel* hintLead;
-    QLabel* hintChoice;
+    PasteHint* hint;
     QToolButton* pauseButton;
     StatusLabel* serversText;
     StatusLabel* devicesText;

@@ -89,6 +89,14 @@ PanelFacts PanelView::facts() const
 
 void PanelView::flush() { refresher->flush(); }
 
+void PanelView::setLeastSize(const QSize& size)
+{
+    least = size;
+    updateGeometry();
+}
+
+QSize PanelView::minimumSizeHint() const { return QWidget::minimumSizeHint().expandedTo(least); }
+
 void PanelView::refresh()
 {
     const PanelModel model(facts());

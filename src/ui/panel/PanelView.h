@@ -27,6 +27,9 @@ public:
     std::function<PanelLink()> link;
 
     PanelFacts facts() const;
+    // The view is never smaller than this, nor than its content needs.
+    void setLeastSize(const QSize& size);
+    QSize minimumSizeHint() const override;
     // Runs a pending refresh now.
     void flush();
     ShotsPage* shotsPage() const { return shots; }
@@ -51,4 +54,5 @@ private:
     ShotsPage* shots;
     ServersPage* servers;
     CoalescedRefresh* refresher;
+    QSize least;
 };

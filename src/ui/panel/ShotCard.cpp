@@ -11,6 +11,7 @@
 #include "ui/panel/ShotCardModel.h"
 #include "ui/panel/ThumbnailView.h"
 
+#include <QEvent>
 #include <QFontDatabase>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -88,7 +89,7 @@ ShotCard::ShotCard(AppState& app, ThumbnailCache& thumbnails, std::function<void
     title->addWidget(pathLabel, 1);
     rows->addWidget(titleRow);
 
-    auto* statusLine = new QWidget(info);
+    statusLine = new QWidget(info);
     statusLine->setObjectName(QStringLiteral("statusLine"));
     // Many destinations overflow to the right instead of widening the card.
     statusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -104,6 +105,7 @@ ShotCard::ShotCard(AppState& app, ThumbnailCache& thumbnails, std::function<void
         statusRow->addWidget(w);
     statusRow->addStretch(1);
     statusLine->setMinimumHeight(time->sizeHint().height());
+    statusLine->installEventFilter(this);
     rows->addWidget(statusLine);
 
     auto* actions = new QWidget(info);
@@ -180,10 +182,11 @@ void ShotCard::setContent(const Shot& shot, const QList<Server>& servers, const 
             marks[i]->setColorRole(wanted[i].role);
         marks[i]->setToolTip(wanted[i].tooltip);
     }
-    pasted->setVisible(model.pastedText().has_value());
+    showsPasted = model.pastedText().has_value();
     pasted->setText(model.pastedText().value_or(QString()));
-    updated->setVisible(model.updatedText().has_value());
+    showsUpdated = model.updatedText().has_value();
     updated->setText(model.updatedText().value_or(QString()));
+    fitStatusLine();
     selectButton->setText(model.selectLabel());
 }
 
@@ -196,6 +199,36 @@ void ShotCard::setMarkCount(int count)
         statusRow->insertWidget(2 + int(marks.size()), mark);
         marks << mark;
     }
+}
+
+void ShotCard::fitStatusLine()
+{
+    QList<QWidget*> items{time, size};
+    for (StatusLabel* mark : std::as_const(marks))
+        items << mark;
+    if (showsPasted)
+        items << pasted;
+    if (showsUpdated)
+        items << updated;
+    pasted->setVisible(false);
+    updated->setVisible(false);
+    const int room = statusLine->width();
+    int used = 0;
+    bool fits = true;
+    for (QWidget* item : items) {
+        const int needed = item->sizeHint().width() + (used > 0 ? statusRow->spacing() : 0);
+        fits = fits && used + needed <= room;
+        if (fits)
+            used += needed;
+        item->setVisible(fits);
+    }
+}
+
+bool ShotCard::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == statusLine && event->type() == QEvent::Resize)
+        fitStatusLine();
+    return QFrame::eventFilter(watched, event);
 }
 
 void ShotCard::toggleChoice()

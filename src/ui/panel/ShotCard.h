@@ -40,6 +40,7 @@ public:
     ThumbnailView* thumbnail() const { return picture; }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
@@ -47,6 +48,8 @@ protected:
 private:
     QToolButton* addAction(const char* name, const QString& text, QHBoxLayout* row);
     void setMarkCount(int count);
+    // Shows the status items that fit in one line, whole and in order; the rest wait for more room.
+    void fitStatusLine();
     void toggleChoice();
 
     AppState& app;
@@ -66,6 +69,9 @@ private:
     QList<StatusLabel*> marks;
     StatusLabel* pasted;
     StatusLabel* updated;
+    QWidget* statusLine;
+    bool showsPasted = false;
+    bool showsUpdated = false;
     QToolButton* selectButton;
     QGraphicsOpacityEffect* actionsOpacity;
 };

@@ -21,9 +21,10 @@ PanelController::PanelController(AppState& app, QObject* parent)
 {
     win->setObjectName(QStringLiteral("panelWindow"));
     win->setWindowTitle(QStringLiteral("tarnel"));
-    win->setMinimumSize(minWidth, minHeight);
-    win->resize(startWidth, startHeight);
     panelView = new PanelView(app, [this] { hide(); }, win.get());
+    // At least this large, and larger when the header needs it.
+    panelView->setLeastSize(QSize(minWidth, minHeight));
+    win->resize(startWidth, startHeight);
     auto* layout = new QVBoxLayout(win.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(panelView);
@@ -36,8 +37,12 @@ void PanelController::show(const std::optional<QRect>& anchor, std::optional<Pan
 {
     if (!tab)
         tab = panelTabFrom(app.settings().lastPanelTab);
-    if (!tab)
-        tab = app.registry().servers().isEmpty() ? PanelTab::servers : PanelTab::shots;
+    if (!tab) {
+        // The servers page until a plain server is listed (a linked machine alone does not count).
+        const QList<Server>& servers = app.registry().servers();
+        const bool noServer = std::none_of(servers.cbegin(), servers.cend(), [](const Server& s) { return !s.isDevice(); });
+        tab = noServer ? PanelTab::servers : PanelTab::shots;
+    }
     app.setPanelTab(*tab);
     if (!win->isVisible())
         place(anchor);

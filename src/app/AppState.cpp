@@ -20,6 +20,7 @@
 #include "platform/Clipboard.h"
 #include "state/Clock.h"
 #include "servers/ServerRegistry.h"
+#include "servers/ServersPageState.h"
 #include "state/Log.h"
 #include "state/Paths.h"
 #include "state/Sequencer.h"
@@ -58,6 +59,7 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
     current = store.loadSettings();
     state = std::make_unique<StateStore>(store);
     serverRegistry = std::make_unique<ServerRegistry>(*state);
+    serversPageState = std::make_unique<ServersPageState>(*serverRegistry);
     shotSequencer = std::make_unique<Sequencer>(store);
     shotStore = std::make_unique<ShotStore>(*state, *shotSequencer, store.path(QStringLiteral("shots")));
     settingsBox = std::make_unique<SettingsBox>();
@@ -118,7 +120,8 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
             togglePanel();
     };
 
-    for (QObject* source : std::initializer_list<QObject*>{serverRegistry.get(), shotStore.get(), accountState.get()})
+    for (QObject* source :
+         std::initializer_list<QObject*>{serverRegistry.get(), serversPageState.get(), shotStore.get(), accountState.get()})
         connect(source, SIGNAL(changed()), this, SIGNAL(changed()));
     connect(accountState.get(), &Account::changed, this, &AppState::applyAccountGate, Qt::QueuedConnection);
 

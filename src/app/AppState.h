@@ -29,6 +29,7 @@ class LoginItem;
 class PasteController;
 class Sequencer;
 class ServerRegistry;
+class ServersPageState;
 class SettingsBox;
 class ShotStore;
 class StateStore;
@@ -87,6 +88,7 @@ public:
 
     ShotStore& shots() { return *shotStore; }
     ServerRegistry& registry() { return *serverRegistry; }
+    ServersPageState& serversPage() { return *serversPageState; }
     Uploader& uploader() { return *shotUploader; }
     Account& account() { return *accountState; }
     HotkeyCenter& hotkeys() { return *hotkeyCenter; }
@@ -144,6 +146,7 @@ private:
     std::unique_ptr<Account> accountState;
     std::unique_ptr<StateStore> state;
     std::unique_ptr<ServerRegistry> serverRegistry;
+    std::unique_ptr<ServersPageState> serversPageState;
     std::unique_ptr<Sequencer> shotSequencer;
     std::unique_ptr<ShotStore> shotStore;
     std::unique_ptr<Uploader> shotUploader;

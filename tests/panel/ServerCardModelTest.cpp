@@ -32,11 +32,11 @@ private Q_SLOTS:
         QTest::newRow("2.9 s counts as 2") << devbox() << probing << "正在找能登录的用户名… 2 秒" << "orange";
         QTest::newRow("a start in the future counts 0")
             << devbox() << Status::connecting(noon.addSecs(5), ConnectFlow::Stage::installing) << "正在准备服务器端… 0 秒" << "orange";
-        QTest::newRow("connected, sync on") << devbox() << Status::connected(QStringLiteral("alice"), std::nullopt)
+        QTest::newRow("connected, sync on") << devbox() << Status::connected({QStringLiteral("alice"), std::nullopt})
                                             << "已连接 · alice@10.0.0.8 · 同步开 · 今天 3 张" << "green";
-        QTest::newRow("connected, sync off") << devbox(22, false) << Status::connected(QStringLiteral("root"), QStringLiteral("x"))
+        QTest::newRow("connected, sync off") << devbox(22, false) << Status::connected({QStringLiteral("root"), QStringLiteral("x")})
                                              << "已连接 · root@10.0.0.8 · 同步关 · 今天 3 张" << "green";
-        QTest::newRow("failure unchanged") << devbox() << Status::failed(QStringLiteral("连不上：超时"), false) << "连不上：超时" << "red";
+        QTest::newRow("failure unchanged") << devbox() << Status::failed(Failure{QStringLiteral("连不上：超时")}) << "连不上：超时" << "red";
         QTest::newRow("unknown") << devbox() << Status() << "等待检测…" << "secondary";
     }
     void statusLine()
@@ -59,9 +59,9 @@ private Q_SLOTS:
         QTest::addColumn<double>("opacity");
         QTest::addColumn<double>("width");
         QTest::newRow("connecting breathes") << Status::connecting(noon, ConnectFlow::Stage::checking) << false << "orange" << false << true << "orange" << 0.5 << 1.0;
-        QTest::newRow("connected glows") << Status::connected(QStringLiteral("a"), std::nullopt) << false << "green" << true << false << "green" << 0.5 << 1.0;
-        QTest::newRow("highlighted connected") << Status::connected(QStringLiteral("a"), std::nullopt) << true << "green" << true << false << "green" << 0.9 << 1.5;
-        QTest::newRow("failed") << Status::failed(QStringLiteral("x"), true) << false << "red" << false << false << "red" << 0.5 << 1.0;
+        QTest::newRow("connected glows") << Status::connected({QStringLiteral("a"), std::nullopt}) << false << "green" << true << false << "green" << 0.5 << 1.0;
+        QTest::newRow("highlighted connected") << Status::connected({QStringLiteral("a"), std::nullopt}) << true << "green" << true << false << "green" << 0.9 << 1.5;
+        QTest::newRow("failed") << Status::failed(Failure::needingLoginName(QStringLiteral("x"), true)) << false << "red" << false << false << "red" << 0.5 << 1.0;
         QTest::newRow("unknown") << Status() << false << "gray" << false << false << "separator" << 1.0 << 1.0;
     }
     void dotAndBorder()
@@ -83,9 +83,9 @@ private Q_SLOTS:
         QCOMPARE(ServerCardModel::portSuffix(devbox()), QString());
         QCOMPARE(ServerCardModel::portSuffix(devbox(2222)), QStringLiteral(":2222"));
         const Server s = devbox();
-        QCOMPARE(ServerCardModel::hostnameBeside(s, Status::connected(QStringLiteral("a"), QStringLiteral("10.0.0.8"))), std::nullopt);
-        QCOMPARE(ServerCardModel::hostnameBeside(s, Status::connected(QStringLiteral("a"), std::nullopt)), std::nullopt);
-        QCOMPARE(ServerCardModel::hostnameBeside(s, Status::connected(QStringLiteral("a"), QStringLiteral("gpu-7"))),
+        QCOMPARE(ServerCardModel::hostnameBeside(s, Status::connected({QStringLiteral("a"), QStringLiteral("10.0.0.8")})), std::nullopt);
+        QCOMPARE(ServerCardModel::hostnameBeside(s, Status::connected({QStringLiteral("a"), std::nullopt})), std::nullopt);
+        QCOMPARE(ServerCardModel::hostnameBeside(s, Status::connected({QStringLiteral("a"), QStringLiteral("gpu-7")})),
                  std::optional<QString>(QStringLiteral("gpu-7")));
         // The sync switch: once connected, or after a probe that found a login name.
         Server probed = devbox();
@@ -93,8 +93,8 @@ private Q_SLOTS:
         probed.setup.lastProbe = ProbeRecord{};
         probed.setup.lastProbe->ok = true;
         QVERIFY(ServerCardModel::showsSync(probed, Status()));
-        QVERIFY(ServerCardModel::showsCredentials(Status::failed(QStringLiteral("x"), true)));
-        QVERIFY(!ServerCardModel::showsCredentials(Status::failed(QStringLiteral("x"), false)));
+        QVERIFY(ServerCardModel::showsCredentials(Status::failed(Failure::needingLoginName(QStringLiteral("x"), true))));
+        QVERIFY(!ServerCardModel::showsCredentials(Status::failed(Failure{QStringLiteral("x")})));
     }
 
     void credentials_data()

@@ -1,4 +1,5 @@
 #include "servers/ServerRegistry.h"
+#include "servers/ServersPageState.h"
 #include "support/PanelRig.h"
 #include "ui/panel/AddServerBox.h"
 #include "ui/panel/PanelView.h"
@@ -76,10 +77,10 @@ private Q_SLOTS:
         QTest::keyClick(field, Qt::Key_Return);
         view->flush();
         QCOMPARE(registry().servers().size(), 0);
-        QVERIFY(registry().inputError().has_value());
+        QVERIFY(app().serversPage().inputError().has_value());
         QCOMPARE(field->text(), QStringLiteral("bob@"));
         QTest::keyClick(field, Qt::Key_Backspace);
-        QVERIFY(!registry().inputError());
+        QVERIFY(!app().serversPage().inputError());
 
         field->setText(QStringLiteral("  alice@127.0.0.1:1  "));
         // Return in the address field is its own: it reaches neither the page's default nor a second add.

@@ -74,15 +74,15 @@ private Q_SLOTS:
         const Server c = nas;
         auto view = page(rig.build());
         ServersPage* servers = view->serversPage();
-        servers->card(a.id)->setContent(a, Status::connected(QStringLiteral("alice"), QStringLiteral("dev-7f3a")), true);
+        servers->card(a.id)->setContent(a, Status::connected({QStringLiteral("alice"), QStringLiteral("dev-7f3a")}), true);
         servers->card(b.id)->setContent(b, Status::connecting(noon.addSecs(-4), ConnectFlow::Stage::installing), false);
-        servers->card(c.id)->setContent(c, Status::failed(QStringLiteral("连不上 nas.example：Connection timed out"), false), false);
+        servers->card(c.id)->setContent(c, Status::failed(Failure{QStringLiteral("连不上 nas.example：Connection timed out")}), false);
         shoot(*view, QStringLiteral("three-stages"));
 
-        servers->card(c.id)->setContent(c, Status::failed(QStringLiteral("试过 root、ubuntu、admin 都登不上：填上登录名（和密码）再试"), true), false);
+        servers->card(c.id)->setContent(c, Status::failed(Failure::needingLoginName(QStringLiteral("试过 root、ubuntu、admin 都登不上：填上登录名（和密码）再试"), true)), false);
         servers->card(c.id)->userField()->setText(QStringLiteral("-bob"));
         servers->card(c.id)->loginButton()->click();
-        servers->card(c.id)->setContent(c, Status::failed(QStringLiteral("试过 root、ubuntu、admin 都登不上：填上登录名（和密码）再试"), true), false);
+        servers->card(c.id)->setContent(c, Status::failed(Failure::needingLoginName(QStringLiteral("试过 root、ubuntu、admin 都登不上：填上登录名（和密码）再试"), true)), false);
         shoot(*view, QStringLiteral("login-form"));
 
         PasswordPrompt prompt(QStringLiteral("这台是用密码登录的，吊销钥匙要再输一次密码"));

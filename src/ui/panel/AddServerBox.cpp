@@ -4,6 +4,7 @@
 #include "delivery/SessionDetector.h"
 #include "platform/ProcessRunner.h"
 #include "servers/ServerRegistry.h"
+#include "servers/ServersPageState.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
@@ -22,8 +23,8 @@ namespace {
 const QString hint = QStringLiteral("粘上地址点「连接」就行，登录名会自动找；平时怎么 ssh 它，现在就怎么能连上。");
 }
 
-AddServerBox::AddServerBox(ServerRegistry& registry, bool autoFocus, QWidget* parent)
-    : QWidget(parent), registry(registry), autoFocus(autoFocus)
+AddServerBox::AddServerBox(ServerRegistry& registry, ServersPageState& page, bool autoFocus, QWidget* parent)
+    : QWidget(parent), registry(registry), page(page), autoFocus(autoFocus)
 {
     setObjectName(QStringLiteral("addServerBox"));
     scanner = [] { return SessionDetector::activeSessions(getpid(), SSHConfig::path()); };
@@ -63,7 +64,7 @@ AddServerBox::AddServerBox(ServerRegistry& registry, bool autoFocus, QWidget* pa
 
     connect(address, &QLineEdit::textChanged, this, [this](const QString& text) {
         connectNow->setEnabled(ServersPageModel::canConnect(text));
-        this->registry.setInputError(std::nullopt);
+        this->page.setInputError(std::nullopt);
     });
     connect(address, &QLineEdit::returnPressed, this, &AddServerBox::connectTyped);
     connect(connectNow, &QPushButton::clicked, this, &AddServerBox::connectTyped);
@@ -74,7 +75,7 @@ bool AddServerBox::connectTyped()
     if (!ServersPageModel::canConnect(address->text()))
         return false;
     // The registry trims the text itself; it gets it as typed.
-    if (registry.add(address->text()))
+    if (page.add(address->text()))
         address->clear();
     refresh();
     return true;
@@ -82,7 +83,7 @@ bool AddServerBox::connectTyped()
 
 void AddServerBox::refresh()
 {
-    if (const auto error = registry.inputError()) {
+    if (const auto error = page.inputError()) {
         line->setColorRole(QStringLiteral("red"));
         line->setText(QStringLiteral("⚠ ") + *error);
     } else {
@@ -123,7 +124,7 @@ void AddServerBox::rebuildChips(const QList<SSHSession>& offered)
         chip->setStyleSheet(QStringLiteral("QToolButton { color: %1; background: %2; border-radius: 9px; padding: 3px 8px; }")
                                 .arg(accent.name(), Theme::faded(QStringLiteral("accent"), 0.12).name(QColor::HexArgb)));
         connect(chip, &QToolButton::clicked, this, [this, text] {
-            registry.add(text);
+            page.add(text);
             refresh();
         });
         chips->addWidget(chip);

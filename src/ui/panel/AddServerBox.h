@@ -11,6 +11,7 @@ class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
 class ServerRegistry;
+class ServersPageState;
 class StatusLabel;
 
 // The address field with "连接", the hint or the registry's input error under it, and one chip per live
@@ -22,7 +23,7 @@ public:
     static constexpr int defaultScanIntervalMs = 3000;
     using Scan = std::function<QList<SSHSession>()>;
 
-    AddServerBox(ServerRegistry& registry, bool autoFocus, QWidget* parent = nullptr);
+    AddServerBox(ServerRegistry& registry, ServersPageState& page, bool autoFocus, QWidget* parent = nullptr);
 
     // Reads the registry again (the error line and which chips are offered).
     void refresh();
@@ -49,6 +50,7 @@ private:
     void rebuildChips(const QList<SSHSession>& offered);
 
     ServerRegistry& registry;
+    ServersPageState& page;
     bool autoFocus;
     QLineEdit* address;
     QPushButton* connectNow;

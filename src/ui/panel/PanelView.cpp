@@ -5,6 +5,7 @@
 #include "capture/ShotStore.h"
 #include "state/Clock.h"
 #include "servers/ServerRegistry.h"
+#include "servers/ServersPageState.h"
 #include "ui/kit/CoalescedRefresh.h"
 #include "ui/panel/GateBar.h"
 #include "ui/panel/PanelHeader.h"
@@ -61,6 +62,7 @@ PanelView::PanelView(AppState& app, std::function<void()> closePanel, QWidget* p
     refresher = new CoalescedRefresh([this] { refresh(); }, this);
     refresher->follow(&app, &AppState::changed);
     refresher->follow(&app.registry(), &ServerRegistry::changed);
+    refresher->follow(&app.serversPage(), &ServersPageState::changed);
     refresh();
 }
 

@@ -243,7 +243,7 @@ void ServerCard::buildMenu()
         [this] { remove(true); });
 }
 
-void ServerCard::reconnect() { app.registry().connect(current.id, current.user); }
+void ServerCard::reconnect() { app.registry().connectServer(current.id, current.user); }
 
 void ServerCard::submitCredentials()
 {
@@ -260,17 +260,20 @@ void ServerCard::submitCredentials()
         password = formPassword->text();
         formPassword->clear();
     }
-    app.registry().connect(current.id, user, password);
+    app.registry().connectServer(current.id, user, password);
 }
 
 void ServerCard::remove(bool purge)
 {
     AppState* hub = &app;
-    app.registry().remove(current.id, purge, [hub](const ServerRegistry::RemoveResult& result) {
-        if (result.needsPassword)
-            hub->requestRemovalPassword({result.server, result.purge});
+    const Server removed = current; // the record the password retry works on once it has left the list
+    app.registry().remove(current.id, purge, [hub, removed, purge](const Outcome<QString>& outcome) {
+        if (outcome.ok())
+            hub->flash().show(QImage(), outcome.value());
+        else if (outcome.needsPassword())
+            hub->requestRemovalPassword({removed, purge});
         else
-            hub->flash().show(QImage(), result.message);
+            hub->flash().show(QImage(), outcome.failure());
     });
 }
 

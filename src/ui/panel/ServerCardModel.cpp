@@ -71,7 +71,7 @@ bool ServerCardModel::showsSync(const Server& server, const Status& status)
 
 bool ServerCardModel::showsCredentials(const Status& status)
 {
-    return status.kind == Kind::failed && status.needsCredentials;
+    return status.kind == Kind::failed && (status.needsPassword || status.needsLoginName);
 }
 
 QString ServerCardModel::loginName(const QString& typed)
@@ -87,11 +87,8 @@ QString ServerCardModel::loginName(const QString& typed)
 
 std::optional<QString> ServerCardModel::loginNameProblem(const QString& typed)
 {
-    try {
-        ServerAddress::validateUser(loginName(typed));
-    } catch (const ServerAddress::ParseError& failure) {
-        const QString text = failure.errorDescription();
-        return text.isEmpty() ? QStringLiteral("用户名不对") : text;
-    }
-    return std::nullopt;
+    const Outcome<> checked = ServerAddress::checkUser(loginName(typed));
+    if (checked.ok())
+        return std::nullopt;
+    return checked.failure().isEmpty() ? QStringLiteral("用户名不对") : checked.failure();
 }

@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
 #include "servers/ServerRegistry.h"
+#include "servers/ServersPageState.h"
 #include "state/AppInfo.h"
 #include "state/Clock.h"
 #include "state/Paths.h"
@@ -72,7 +73,7 @@ ServersPage::ServersPage(PanelContext context, QWidget* parent) : QWidget(parent
     bold.setBold(true);
     heading->setFont(bold);
     addColumn->addWidget(heading);
-    box = new AddServerBox(this->context.app.registry(), true, adding);
+    box = new AddServerBox(this->context.app.registry(), this->context.app.serversPage(), true, adding);
     addColumn->addWidget(box);
     stack->addWidget(adding);
     stack->addWidget(divider(this));
@@ -92,7 +93,7 @@ ServersPage::ServersPage(PanelContext context, QWidget* parent) : QWidget(parent
         };
         const QUuid id(key);
         if (const auto server = app.registry().server(id))
-            card->setContent(*server, app.registry().status(id), app.registry().highlighted() == id);
+            card->setContent(*server, app.registry().status(id), app.serversPage().highlighted() == id);
         return card;
     });
     cards->setObjectName(QStringLiteral("serverList"));
@@ -243,7 +244,7 @@ void ServersPage::refresh()
     cards->setKeys(keys);
     for (const Server& server : listed)
         if (ServerCard* c = card(server.id))
-            c->setContent(server, registry.status(server.id), registry.highlighted() == server.id);
+            c->setContent(server, registry.status(server.id), context.app.serversPage().highlighted() == server.id);
     body->setCurrentWidget(listed.isEmpty() ? empty : static_cast<QWidget*>(scroll));
 
     footer->setText(model.footer());

@@ -40,7 +40,9 @@ void RemovalPasswordHost::answer(const std::optional<QString>& password)
     if (password) {
         AppState* hub = &app;
         app.registry().uninstallWithPassword(pending->server, *password, pending->purge,
-            [hub](const QString& message) { hub->flash().show(QImage(), message); });
+            [hub](const Outcome<QString>& outcome) {
+                hub->flash().show(QImage(), outcome.ok() ? outcome.value() : outcome.failure());
+            });
     } else {
         app.flash().show(QImage(), QStringLiteral("已从列表移除；服务器上那一行钥匙没清（它只能放图）"));
     }

@@ -232,6 +232,7 @@ void Node::rename(PlainStream* client, const QJsonObject& request)
                          const QJsonObject device = reply.body.value(QStringLiteral("device")).toObject();
                          self.name = device.value(QStringLiteral("name")).toString(name);
                          self.alias = device.value(QStringLiteral("alias")).toString(alias);
+                         ++renames;
                          saveSelf();
                          NetLog::line(QStringLiteral("这台电脑改名为「%1」（%2）").arg(self.name, self.alias));
                      } else {
@@ -526,15 +527,19 @@ void Node::sync()
         {QStringLiteral("certSha256"), identity.fingerprint()},
         {QStringLiteral("endpoints"), endpoints()},
     };
-    service.post(QStringLiteral("api/net/sync"), body, syncTimeoutMs, [this](const ServiceClient::Reply& reply) {
+    const int renamesBefore = renames;
+    service.post(QStringLiteral("api/net/sync"), body, syncTimeoutMs, [this, renamesBefore](const ServiceClient::Reply& reply) {
         syncing = false;
-        synced(reply);
+        const bool renamedMeanwhile = renames != renamesBefore;
+        if (renamedMeanwhile)
+            syncAgain = true; // this sync carried the old name; send the new one
+        synced(reply, renamedMeanwhile);
         if (std::exchange(syncAgain, false))
             sync();
     });
 }
 
-void Node::synced(const ServiceClient::Reply& reply)
+void Node::synced(const ServiceClient::Reply& reply, bool selfRenamedMeanwhile)
 {
     if (refusedAccount(reply) || stopping)
         return;
@@ -558,8 +563,10 @@ void Node::synced(const ServiceClient::Reply& reply)
     }
     const QJsonObject device = reply.body.value(QStringLiteral("device")).toObject();
     const SelfRecord before = self;
-    self.name = device.value(QStringLiteral("name")).toString(self.name);
-    self.alias = device.value(QStringLiteral("alias")).toString(self.alias);
+    if (!selfRenamedMeanwhile) {
+        self.name = device.value(QStringLiteral("name")).toString(self.name);
+        self.alias = device.value(QStringLiteral("alias")).toString(self.alias);
+    }
     self.createdAt = device.value(QStringLiteral("createdAt")).toString(self.createdAt);
     if (self.name != before.name || self.alias != before.alias || self.createdAt != before.createdAt)
         saveSelf();

@@ -48,7 +48,7 @@ private:
     void serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest);
 
     void sync();
-    void synced(const ServiceClient::Reply& reply);
+    void synced(const ServiceClient::Reply& reply, bool selfRenamedMeanwhile);
     void adoptPeers(const QJsonArray& devices);
     bool refusedAccount(const ServiceClient::Reply& reply);
     void relay(const QString& peer, bool fresh, const QString& session, LinkContext::RelayDone done);
@@ -79,6 +79,8 @@ private:
     bool removed = false;
     bool syncing = false;
     bool syncAgain = false;
+    // Counts local renames, so a sync sent before one cannot put the old name back.
+    int renames = 0;
     QMap<QString, PeerLink*> links; // by peer id, in the service's order below
     QStringList order;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/PanelTab.h"
+#include "capture/ClipboardWatcher.h"
 #include "state/Settings.h"
 
 #include <QImage>
@@ -15,7 +16,6 @@ class Account;
 class AccessibilityTrust;
 class ActiveWindow;
 class Clipboard;
-class ClipboardWatcher;
 class DesktopOpener;
 class Flash;
 class GlobalHotkeys;
@@ -53,6 +53,13 @@ struct DesktopServices {
     DesktopOpener& opener;
 };
 
+// How often the hub looks after things; tests shorten these.
+struct AppIntervals {
+    ClipboardIntervals clipboard;
+    std::chrono::milliseconds maintenance{std::chrono::hours(1)};
+    std::chrono::milliseconds accessibility{2000};
+};
+
 // The hub: owns every service for the life of the process, wires them together, applies the account gate
 // and the side effects of settings changes. Views read it and write settings through it. Main thread only.
 class AppState : public QObject {
@@ -63,7 +70,9 @@ public:
         bool purge = false;
     };
 
-    AppState(Store& store, DesktopServices desktop, QObject* parent = nullptr);
+    using Intervals = AppIntervals;
+
+    AppState(Store& store, DesktopServices desktop, Intervals intervals = {}, QObject* parent = nullptr);
     ~AppState() override;
 
     void start();
@@ -115,8 +124,6 @@ public:
     void applySettingsSideEffects(const Settings& old);
     QMap<QString, QString> environmentSummary() const;
 
-    // Shorter timers, for tests.
-    void setTimerIntervals(int maintenanceMs, int accessibilityMs);
 
 Q_SIGNALS:
     void changed();

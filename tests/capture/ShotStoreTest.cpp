@@ -1,7 +1,8 @@
 #include "capture/ImageStore.h"
 #include "capture/ShotStore.h"
 #include "state/Json.h"
-#include "support/FakeClock.h"
+#include "support/ShotRig.h"
+#include "support/TestImages.h"
 #include "support/TempDataDir.h"
 
 #include <QDir>
@@ -9,35 +10,13 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
-#include <QRandomGenerator>
 #include <QTest>
 #include <memory>
 #include <sys/time.h>
 
 namespace {
-// A screenshot-like picture: flat areas, some text-like strokes, and a seed that makes it distinct.
-QImage screenshot(int w, int h, int seed)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(QColor(240, 240, 240));
-    QPainter p(&img);
-    QRandomGenerator rng{quint32(seed)};
-    for (int i = 0; i < 40; ++i) {
-        p.fillRect(rng.bounded(w), rng.bounded(h), rng.bounded(1, w / 3), rng.bounded(1, h / 8),
-                   QColor::fromRgb(rng.generate()));
-    }
-    return img;
-}
-
-QImage noise(int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    QRandomGenerator rng{7u};
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img.setPixel(x, y, rng.generate() | 0xff000000u);
-    return img;
-}
+using TestImages::noise;
+using TestImages::screenshot;
 
 void setModified(const QString& path, const QDateTime& when)
 {
@@ -49,39 +28,20 @@ void setModified(const QString& path, const QDateTime& when)
 class ShotStoreTest : public QObject {
     Q_OBJECT
     TempDataDir data;
-    std::unique_ptr<FakeClock> clock;
-    std::unique_ptr<Store> store;
-    std::unique_ptr<StateStore> state;
-    std::unique_ptr<Sequencer> sequencer;
-    std::unique_ptr<ShotStore> shots;
-    Settings settings;
+    std::unique_ptr<ShotRig> rig;
     int run = 0;
 
-    QDateTime now() const { return clock->now(); }
-
-    void open()
-    {
-        shots.reset();
-        sequencer.reset();
-        state.reset();
-        sequencer = std::make_unique<Sequencer>(*store);
-        state = std::make_unique<StateStore>(*store);
-        shots = std::make_unique<ShotStore>(*state, *sequencer, store->path(QStringLiteral("shots")));
-    }
-
+    QDateTime now() const { return rig->clock.now(); }
     ShotStore::Result take(const QImage& image, qint64 afterSeconds = 5, bool hasServer = true)
     {
-        clock->advance(afterSeconds);
-        return shots->handle(image, settings, hasServer, now());
+        return rig->take(image, afterSeconds, hasServer);
     }
 
 private Q_SLOTS:
     void init()
     {
-        clock = std::make_unique<FakeClock>(QDateTime(QDate(2026, 10, 18), QTime(15, 30, 12)));
-        store = std::make_unique<Store>(data.file(QStringLiteral("run%1").arg(++run)));
-        settings = Settings{};
-        open();
+        rig.reset();
+        rig = std::make_unique<ShotRig>(data.file(QStringLiteral("run%1").arg(++run)));
     }
 
     void storesNumberedFilesInDayFolders()
@@ -89,55 +49,55 @@ private Q_SLOTS:
         const auto r = take(screenshot(800, 600, 1), 0);
         QCOMPARE(r.outcome, ShotStore::Outcome::stored);
         QCOMPARE(r.shotName, QStringLiteral("20261018-153012-1.png"));
-        const Shot s = *shots->shot(r.shotName);
-        QCOMPARE(s.localPath, store->path(QStringLiteral("shots/2026-10-18/20261018-153012-1.png")));
+        const Shot s = *rig->shots->shot(r.shotName);
+        QCOMPARE(s.localPath, rig->store.path(QStringLiteral("shots/2026-10-18/20261018-153012-1.png")));
         QCOMPARE(fileMode(s.localPath), 0600);
         QCOMPARE(QImage(s.localPath).size(), QSize(800, 600));
         QCOMPARE(s.hash, ImageStore::md5Hex(readFile(s.localPath)));
         QVERIFY(r.logText.startsWith(QStringLiteral("截图1 已存（800×600，PNG，")));
         QCOMPARE(take(screenshot(800, 600, 2), 200).shotName, QStringLiteral("20261018-153332-2.png"));
         // The state file on disk holds both, oldest first.
-        QCOMPARE(store->loadState().shots.size(), 2);
-        QCOMPARE(shots->todayCount(now()), 2);
-        QCOMPARE(shots->todayCount(now().addDays(1)), 0);
+        QCOMPARE(rig->store.loadState().shots.size(), 2);
+        QCOMPARE(rig->shots->todayCount(now()), 2);
+        QCOMPARE(rig->shots->todayCount(now().addDays(1)), 0);
     }
 
     void refusals()
     {
-        shots->setPaused(true);
+        rig->shots->setPaused(true);
         QCOMPARE(take(screenshot(100, 100, 1)).refusal, ShotStore::Refusal::paused);
-        shots->setPaused(false);
+        rig->shots->setPaused(false);
 
-        settings.saveWhenNoServer = false;
+        rig->settings.saveWhenNoServer = false;
         QCOMPARE(take(screenshot(100, 100, 1), 5, false).refusal, ShotStore::Refusal::noDestination);
         QCOMPARE(take(screenshot(100, 100, 1), 5, true).outcome, ShotStore::Outcome::stored);
 
         // Within a second of the last accepted image.
-        clock->set(now().addMSecs(600));
-        QCOMPARE(shots->handle(screenshot(100, 100, 2), settings, true, now()).refusal, ShotStore::Refusal::tooSoon);
+        rig->clock.set(now().addMSecs(600));
+        QCOMPARE(rig->shots->handle(screenshot(100, 100, 2), rig->settings, true, now()).refusal, ShotStore::Refusal::tooSoon);
 
-        settings.dailyLimit = 2;
+        rig->settings.dailyLimit = 2;
         QCOMPARE(take(screenshot(300, 100, 3)).outcome, ShotStore::Outcome::stored);
         const auto limit = take(screenshot(300, 200, 4));
         QCOMPARE(limit.refusal, ShotStore::Refusal::dailyLimit);
         QCOMPARE(limit.flashText, QStringLiteral("今天已经 2 张了（每天最多 2 张），没存"));
 
-        settings.dailyLimit = 500;
-        settings.maxShotBytes = 20'000; // noise compresses badly as PNG and as JPEG
+        rig->settings.dailyLimit = 500;
+        rig->settings.maxShotBytes = 20'000; // noise compresses badly as PNG and as JPEG
         const auto big = take(noise(400, 400));
         QCOMPARE(big.refusal, ShotStore::Refusal::tooLarge);
         QCOMPARE(big.flashText, QStringLiteral("截图太大：压缩后还超过 0.02 MB，没存"));
-        QCOMPARE(shots->shots().size(), 2);
+        QCOMPARE(rig->shots->shots().size(), 2);
     }
 
     void largeImagesAreReducedAndFallBackToJpeg()
     {
-        settings.maxLongSide = 1600;
-        settings.maxShotBytes = 1'000'000;
+        rig->settings.maxLongSide = 1600;
+        rig->settings.maxShotBytes = 1'000'000;
         const auto r = take(noise(2400, 1200));
         QCOMPARE(r.outcome, ShotStore::Outcome::stored);
         QVERIFY(r.shotName.endsWith(QStringLiteral(".jpg")));
-        const Shot s = *shots->shot(r.shotName);
+        const Shot s = *rig->shots->shot(r.shotName);
         QCOMPARE(QSize(s.w, s.h), QSize(1600, 800));
         QVERIFY(QFileInfo(s.localPath).size() <= 1'000'000);
     }
@@ -147,7 +107,7 @@ private Q_SLOTS:
         const QImage first = screenshot(640, 480, 1);
         const auto r1 = take(first);
         const QUuid server = QUuid::createUuid();
-        shots->setUpload(r1.shotName, server, Upload{Upload::State::done, QStringLiteral("/r/x"), {}, now()});
+        rig->shots->setUpload(r1.shotName, server, Upload{Upload::State::done, QStringLiteral("/r/x"), {}, now()});
 
         QCOMPARE(take(first).outcome, ShotStore::Outcome::duplicate);
 
@@ -158,12 +118,12 @@ private Q_SLOTS:
         QCOMPARE(r2.outcome, ShotStore::Outcome::updated);
         QCOMPARE(r2.shotName, r1.shotName);
         QCOMPARE(r2.logText, QStringLiteral("截图1 已更新（第 1 次）"));
-        const Shot s = *shots->shot(r1.shotName);
+        const Shot s = *rig->shots->shot(r1.shotName);
         QCOMPARE(s.updated, 1);
         QCOMPARE(s.upload(server)->state, Upload::State::pending);
         QVERIFY(!s.upload(server)->remotePath);
         QCOMPARE(QImage(s.localPath).pixel(12, 12), QColor(Qt::black).rgb());
-        QCOMPARE(shots->shots().size(), 1);
+        QCOMPARE(rig->shots->shots().size(), 1);
 
         // Past 120 s from the first capture it is a new shot, even though it is similar.
         QImage later = edited;
@@ -172,29 +132,29 @@ private Q_SLOTS:
 
         // A different size is never an update.
         QCOMPARE(take(screenshot(641, 480, 1), 2).outcome, ShotStore::Outcome::stored);
-        QCOMPARE(shots->shots().size(), 3);
+        QCOMPARE(rig->shots->shots().size(), 3);
     }
 
     void deletedShotMayBeTakenAgain()
     {
         const QImage image = screenshot(320, 200, 9);
         const auto r = take(image);
-        shots->setSelected(r.shotName);
-        QVERIFY(shots->remove(r.shotName));
-        QVERIFY(!QFile::exists(store->path(QStringLiteral("shots/2026-10-18"))));
-        QVERIFY(!shots->selected());
+        rig->shots->setSelected(r.shotName);
+        QVERIFY(rig->shots->remove(r.shotName));
+        QVERIFY(!QFile::exists(rig->store.path(QStringLiteral("shots/2026-10-18"))));
+        QVERIFY(!rig->shots->selected());
         QCOMPARE(take(image).outcome, ShotStore::Outcome::stored);
-        QCOMPARE(shots->removeAll().size(), 1);
+        QCOMPARE(rig->shots->removeAll().size(), 1);
         QCOMPARE(take(image).outcome, ShotStore::Outcome::stored); // numbers go on: 3
-        QCOMPARE(shots->shots().last().n, 3);
+        QCOMPARE(rig->shots->shots().last().n, 3);
     }
 
     void restartNeverReusesANumberOfToday()
     {
         take(screenshot(100, 100, 1));
         take(screenshot(100, 120, 2));
-        QFile::remove(store->path(QStringLiteral("seq.json")));
-        open();
+        QFile::remove(rig->store.path(QStringLiteral("seq.json")));
+        rig->reopen();
         QCOMPARE(take(screenshot(100, 140, 3)).shotName.section(QLatin1Char('-'), 2), QStringLiteral("3.png"));
     }
 
@@ -203,28 +163,28 @@ private Q_SLOTS:
     {
         const QString name = take(screenshot(100, 100, 1)).shotName;
         const QUuid cut = QUuid::createUuid(), sent = QUuid::createUuid();
-        shots->setUpload(name, cut, Upload{Upload::State::uploading, {}, {}, now()});
-        shots->setUpload(name, sent, Upload{Upload::State::done, QStringLiteral("/r/x"), {}, now()});
-        open();
-        const Shot shot = *shots->shot(name);
+        rig->shots->setUpload(name, cut, Upload{Upload::State::uploading, {}, {}, now()});
+        rig->shots->setUpload(name, sent, Upload{Upload::State::done, QStringLiteral("/r/x"), {}, now()});
+        rig->reopen();
+        const Shot shot = *rig->shots->shot(name);
         QCOMPARE(shot.upload(cut)->state, Upload::State::failed);
         QCOMPARE(shot.upload(cut)->error, QStringLiteral("上传被打断了（程序退出时还没传完）"));
         QCOMPARE(shot.upload(sent)->state, Upload::State::done);
-        QCOMPARE(store->loadState().shots.first().upload(cut)->state, Upload::State::failed);
+        QCOMPARE(rig->store.loadState().shots.first().upload(cut)->state, Upload::State::failed);
     }
 
     void retentionByAgeThenSizeThenOrphans()
     {
-        settings.keepHours = 24;
+        rig->settings.keepHours = 24;
         const auto old = take(screenshot(200, 200, 1));
-        clock->advance(20 * 3600);
+        rig->clock.advance(20 * 3600);
         const auto a = take(screenshot(200, 210, 2));
         const auto b = take(screenshot(200, 220, 3));
         const auto c = take(screenshot(200, 230, 4));
-        shots->setSelected(old.shotName);
+        rig->shots->setSelected(old.shotName);
 
         // An orphan file nobody lists, old enough to go, and a recent one that stays.
-        const QString dayDir = QFileInfo(shots->shot(a.shotName)->localPath).absolutePath();
+        const QString dayDir = QFileInfo(rig->shots->shot(a.shotName)->localPath).absolutePath();
         QFile orphan(dayDir + QStringLiteral("/stray.png"));
         QVERIFY(orphan.open(QIODevice::WriteOnly));
         orphan.write("x");
@@ -234,17 +194,17 @@ private Q_SLOTS:
         QVERIFY(fresh.open(QIODevice::WriteOnly));
         fresh.close();
 
-        clock->advance(5 * 3600);
-        const qint64 sizeB = QFileInfo(shots->shot(b.shotName)->localPath).size();
-        const qint64 sizeC = QFileInfo(shots->shot(c.shotName)->localPath).size();
-        settings.maxDirBytes = sizeB + sizeC + 10; // room for the two newest only
-        const QStringList gone = shots->purgeLocal(settings, now());
+        rig->clock.advance(5 * 3600);
+        const qint64 sizeB = QFileInfo(rig->shots->shot(b.shotName)->localPath).size();
+        const qint64 sizeC = QFileInfo(rig->shots->shot(c.shotName)->localPath).size();
+        rig->settings.maxDirBytes = sizeB + sizeC + 10; // room for the two newest only
+        const QStringList gone = rig->shots->purgeLocal(rig->settings, now());
         QCOMPARE(gone, QStringList({old.shotName, a.shotName}));
-        QCOMPARE(shots->shots().size(), 2);
-        QVERIFY(!shots->selected());
+        QCOMPARE(rig->shots->shots().size(), 2);
+        QVERIFY(!rig->shots->selected());
         QVERIFY(!orphan.exists());
         QVERIFY(fresh.exists());
-        QVERIFY(!QFile::exists(store->path(QStringLiteral("shots/2026-10-18")))); // the emptied day folder went
+        QVERIFY(!QFile::exists(rig->store.path(QStringLiteral("shots/2026-10-18")))); // the emptied day folder went
     }
 };
 

@@ -1,5 +1,6 @@
 #include "account/Account.h"
 #include "account/AccountRecord.h"
+#include "account/Diagnostics.h"
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
 #include "delivery/HotkeyCenter.h"
@@ -108,6 +109,24 @@ private Q_SLOTS:
         QVERIFY(summary.value(QStringLiteral("memory")).endsWith(QStringLiteral(" GB")));
     }
 
+    void diagnosticsFollowTheChannelAndTheGate()
+    {
+        Diagnostics& diagnostics = app->diagnostics();
+        QVERIFY(!diagnostics.running());
+        Settings s = app->settings();
+        s.updateChannelTest = true;
+        app->setSettings(s);
+        QCOMPARE(diagnostics.pendingReason(), QStringLiteral("启动"));
+        app->applyAccountGate();
+        QCOMPARE(diagnostics.pendingReason(), QStringLiteral("开启测试版"));
+        s.updateChannelTest = false;
+        app->setSettings(s);
+        QVERIFY(!diagnostics.running() && !diagnostics.pendingReason());
+        s.updateChannelTest = true;
+        app->setSettings(s);
+        QVERIFY(diagnostics.running()); // signing out below must stop it again
+    }
+
     void clearAllKeepsNumbering()
     {
         QTRY_VERIFY(!app->watcher().ignoresChangesNow()); // after an earlier copy of a path
@@ -130,6 +149,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!app->captureOn());
         QVERIFY(hotkeys.grabs.isEmpty());
         QVERIFY(log().contains(QStringLiteral("账号门关闭：还没登录 tarnel 账号")));
+        QVERIFY(!app->diagnostics().running());
         const int before = int(app->shots().shots().size());
         clipboard.copyImage(picture(5));
         QTest::qWait(pollMs.count() * 5);

@@ -4,15 +4,18 @@
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
 #include "delivery/HotkeyCenter.h"
+#include "link/LinkManager.h"
 #include "state/Store.h"
 #include "support/FakeClock.h"
 #include "support/FakeDesktop.h"
+#include "support/FakeLinkProgram.h"
 #include "support/TempDataDir.h"
 
+#include <QJsonArray>
 #include <QTest>
+#include <X11/keysym.h>
 
 using namespace std::chrono_literals;
-#include <X11/keysym.h>
 
 class AppStateTest : public QObject {
     Q_OBJECT
@@ -41,6 +44,9 @@ private Q_SLOTS:
         AccountRecord{QStringLiteral("alice"), QStringLiteral("Alice"), QStringLiteral("token-1"), std::nullopt}.save();
         store = std::make_unique<Store>(data.path());
         app = std::make_unique<AppState>(*store, desktop.services(), AppState::Intervals{{pollMs, 0ms}});
+        FakeLinkProgram(LinkManager::tokenPath().section('/', 0, -2))
+            .script({{"status", QJsonObject{{"peers", QJsonArray{QJsonObject{{"id", "p1"}, {"online", true}}}}}}});
+        app->link().programPath = [] { return std::optional<QString>(FakeLinkProgram::path()); };
         app->start();
     }
 
@@ -109,6 +115,22 @@ private Q_SLOTS:
         QVERIFY(summary.value(QStringLiteral("memory")).endsWith(QStringLiteral(" GB")));
     }
 
+    void linkFollowsTheGateAndTheSwitch()
+    {
+        LinkManager& link = app->link();
+        QTRY_VERIFY(link.helper().kind == LinkManager::Helper::Kind::running && link.status());
+        QCOMPARE(readFile(LinkManager::tokenPath()), QByteArray("token-1"));
+        QCOMPARE(app->environmentSummary().value("devices"), QStringLiteral("设备互联：1 台其他设备（1 在线）"));
+
+        FakeLinkProgram program(LinkManager::tokenPath().section('/', 0, -2));
+        Settings s = app->settings();
+        s.remoteAccess = true;
+        app->setSettings(s);
+        QTRY_VERIFY(program.commandNames().contains("allow"));
+        QVERIFY(app->environmentSummary().value("devices").endsWith(QStringLiteral("，这台允许被连接")));
+        QVERIFY(desktop.sleepInhibitor.held);
+    }
+
     void diagnosticsFollowTheChannelAndTheGate()
     {
         Diagnostics& diagnostics = app->diagnostics();
@@ -149,6 +171,10 @@ private Q_SLOTS:
         QTRY_VERIFY(!app->captureOn());
         QVERIFY(hotkeys.grabs.isEmpty());
         QVERIFY(log().contains(QStringLiteral("账号门关闭：还没登录 tarnel 账号")));
+        QCOMPARE(app->link().helper().label(), QStringLiteral("设备互联未启动"));
+        QVERIFY(!QFileInfo::exists(LinkManager::tokenPath()));
+        QVERIFY(!desktop.sleepInhibitor.held);
+        QVERIFY(log().contains(QStringLiteral("设备互联：停止（还没登录 tarnel 账号）")));
         QVERIFY(!app->diagnostics().running());
         const int before = int(app->shots().shots().size());
         clipboard.copyImage(picture(5));

@@ -143,6 +143,7 @@ private:
     void maintain();
     bool managesLaunch() const;
     void wireLink();
+    void pruneDepartedDevices();
     void applyLinkGate(bool usable, const std::optional<QString>& reason);
     // One text per peer (id, online, link state, paths, inbound tunnels), sorted: changes when a link does.
     QString linkSignature() const;

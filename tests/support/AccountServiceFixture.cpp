@@ -87,6 +87,7 @@ bool AccountServiceFixture::start()
         problem = QStringLiteral("tarnel-accountd did not start: ") + process.errorString();
         return false;
     }
+    listenPort = 0;
     const bool listening = waitUntil([&] {
         QFile file(portFile);
         if (file.open(QIODevice::ReadOnly))

@@ -3,6 +3,7 @@
 #include "state/Json.h"
 #include "support/FakeClock.h"
 #include "support/ShotPile.h"
+#include "support/TestImages.h"
 #include "support/TempDataDir.h"
 
 #include <QDir>
@@ -16,29 +17,8 @@
 #include <sys/time.h>
 
 namespace {
-// A screenshot-like picture: flat areas, some text-like strokes, and a seed that makes it distinct.
-QImage screenshot(int w, int h, int seed)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(QColor(240, 240, 240));
-    QPainter p(&img);
-    QRandomGenerator rng{quint32(seed)};
-    for (int i = 0; i < 40; ++i) {
-        p.fillRect(rng.bounded(w), rng.bounded(h), rng.bounded(1, w / 3), rng.bounded(1, h / 8),
-                   QColor::fromRgb(rng.generate()));
-    }
-    return img;
-}
-
-QImage noise(int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    QRandomGenerator rng{7u};
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img.setPixel(x, y, rng.generate() | 0xff000000u);
-    return img;
-}
+using TestImages::noise;
+using TestImages::screenshot;
 
 // Retention as the rule states it: by age, then the oldest while the folder is over its limit.
 QStringList retainedByRule(const QList<Shot>& shots, qint64 folderBytes, const Settings& settings, const QDateTime& now)

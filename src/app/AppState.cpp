@@ -220,7 +220,8 @@ void AppState::applySettingsSideEffects(const Settings& old)
         if (capturing && hotkeyCenter->installed())
             registerHotkeys();
         Log::write(QStringLiteral("快捷键改为 粘贴 %1 / 面板 %2")
-                       .arg(specOr(current.hotkeyPaste, "⌥⌘3").display, specOr(current.hotkeyPanel, "⌥⌘4").display));
+                       .arg(HotkeySpec::displayText(current.hotkeyPaste, QStringLiteral("⌥⌘3")),
+                            HotkeySpec::displayText(current.hotkeyPanel, QStringLiteral("⌥⌘4"))));
     }
     if (current.updateChannelTest != old.updateChannelTest) {
         QXServer::setTestChannelOptIn(current.updateChannelTest);

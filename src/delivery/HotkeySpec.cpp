@@ -1,6 +1,7 @@
 #include "delivery/HotkeySpec.h"
 
 #include <QHash>
+#include <QStringList>
 
 #include <X11/keysym.h>
 
@@ -21,6 +22,22 @@ const QHash<QString, quint32>& keyNames()
         return table;
     }();
     return names;
+}
+
+// The modifiers as typed, each once, then the key's name: "Alt+Super+3".
+QString desktopNotation(const QString& modifierSymbols, const QString& keyName)
+{
+    QStringList parts;
+    for (const QChar c : modifierSymbols) {
+        const QString name = c == controlSymbol ? QStringLiteral("Ctrl")
+            : c == optionSymbol                 ? QStringLiteral("Alt")
+            : c == shiftSymbol                  ? QStringLiteral("Shift")
+                                                : QStringLiteral("Super");
+        if (!parts.contains(name))
+            parts << name;
+    }
+    parts << keyName;
+    return parts.join(QLatin1Char('+'));
 }
 
 std::optional<QString> nameOf(quint32 keysym)
@@ -60,8 +77,17 @@ std::optional<HotkeySpec> HotkeySpec::parse(const QString& text)
     if (key == keyNames().constEnd() || !(spec.modifiers & (control | option | command)))
         return std::nullopt;
     spec.keyCode = *key;
-    spec.display = trimmed.left(i) + name;
+    spec.display = desktopNotation(trimmed.left(i), name);
     return spec;
+}
+
+QString HotkeySpec::displayText(const QString& stored, const QString& fallback)
+{
+    if (const auto spec = parse(stored))
+        return spec->display;
+    if (const auto spec = parse(fallback))
+        return spec->display;
+    return stored;
 }
 
 std::optional<QString> HotkeySpec::from(Qt::KeyboardModifiers held, quint32 keysym)

@@ -8,11 +8,14 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <pthread.h>
+#include <pwd.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -99,6 +102,36 @@ int serve(Database& db, const Arguments& args)
     return 0;
 }
 
+// One database per user, always in the same place (the home of the password database, not $HOME, so
+// a changed environment does not split it): the service and the admin commands meet there without --db.
+std::string defaultDatabase()
+{
+    const passwd* user = ::getpwuid(::geteuid());
+    const std::string home = user && user->pw_dir ? user->pw_dir : "";
+    return home + "/.local/share/tarnel-accountd/accounts.db";
+}
+
+// The service makes its folder (private) on first start; the admin commands only use an existing
+// database, so a mistyped path does not quietly make a new one that no service serves.
+bool prepare(const std::string& path, bool serving)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (serving) {
+        const fs::path folder = fs::absolute(path).parent_path();
+        if (!fs::exists(folder, error)) {
+            fs::create_directories(folder, error);
+            fs::permissions(folder, fs::perms::owner_all, error);
+        }
+        return true;
+    }
+    if (fs::exists(path, error))
+        return true;
+    std::cerr << "没有数据库 " << path << "：账号服务还没用它启动过（./scripts/run.sh 会启动服务），"
+              << "或者用 --db 指定服务用的数据库\n";
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -118,12 +151,13 @@ int main(int argc, char** argv)
     }
     if (!args.error().empty())
         return std::cerr << args.error() << '\n', 2;
-    const auto dbPath = args.option("db");
-    if (!dbPath)
-        return std::cerr << "需要 --db 数据库文件\n", 2;
+    const std::string dbPath = args.option("db").value_or(defaultDatabase());
+    const bool serving = args.word(0) == "serve";
+    if (!prepare(dbPath, serving))
+        return 1;
     try {
-        Database db(*dbPath);
-        if (args.word(0) == "serve")
+        Database db(dbPath);
+        if (serving)
             return serve(db, args);
         return Admin::run(db, args);
     } catch (const DatabaseError& error) {

@@ -17,7 +17,6 @@
 #include <QJsonDocument>
 #include <QTest>
 #include <csignal>
-#include <grp.h>
 #include <memory>
 #include <unistd.h>
 
@@ -83,12 +82,7 @@ class MainRoadTest : public QObject {
     // Runs a process as the desktop user, with an environment of a desktop session of its own.
     void asDesk(QProcess& process) const
     {
-        const uid_t uid = desk->account().uid;
-        const gid_t gid = desk->account().gid;
-        process.setChildProcessModifier([uid, gid] {
-            if (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-                ::_exit(127);
-        });
+        desk->runAsUser(process);
         const QString home = desk->account().home;
         QProcessEnvironment env;
         env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/local/bin:/usr/bin:/bin"));

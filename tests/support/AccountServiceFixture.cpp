@@ -59,7 +59,7 @@ bool AccountServiceFixture::start()
     const QString portFile = dir.filePath(QStringLiteral("port"));
     QFile::remove(portFile);
     QStringList args{QStringLiteral("--db"), databasePath(), QStringLiteral("serve"), QStringLiteral("--listen"),
-                     QStringLiteral("127.0.0.1:0"), QStringLiteral("--port-file"), portFile};
+                     QStringLiteral("127.0.0.1:%1").arg(options.port), QStringLiteral("--port-file"), portFile};
     if (options.testHooks)
         args << QStringLiteral("--test-hooks");
     if (options.tls) {

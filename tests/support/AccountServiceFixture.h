@@ -18,6 +18,7 @@ public:
     struct Options {
         bool testHooks = true;
         bool tls = false; // a fresh self-signed certificate for 127.0.0.1
+        int port = 0;     // 0: any free port
     };
 
     AccountServiceFixture() : AccountServiceFixture(Options{}) {}

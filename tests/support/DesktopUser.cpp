@@ -54,6 +54,16 @@ bool DesktopUser::own(const QString& path) const
     return ok;
 }
 
+void DesktopUser::runAsUser(QProcess& process) const
+{
+    const uid_t uid = user.uid;
+    const gid_t gid = user.gid;
+    process.setChildProcessModifier([uid, gid] {
+        if (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(127);
+    });
+}
+
 DesktopUser::AsUser::AsUser(const DesktopUser& desktop)
 {
     const gid_t group = desktop.user.gid;

@@ -2,6 +2,7 @@
 
 #include "support/SshServerFixture.h"
 
+#include <QProcess>
 #include <QString>
 #include <optional>
 
@@ -18,6 +19,9 @@ public:
     bool writeSshConfig(const QString& text) const;
     // chown -R of a folder (the test's data directory) to the user.
     bool own(const QString& path) const;
+
+    // Starts the child process as the user (its groups, group and user ids).
+    void runAsUser(QProcess& process) const;
 
     // Runs the process as the user for its lifetime (real and effective ids; root stays the saved id so
     // the guard can switch back).

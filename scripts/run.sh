@@ -22,7 +22,7 @@ if [ -e build ] && [ ! -w build ]; then
   exit 1
 fi
 if [ ! -x build/bin/tarnel ] || [ ! -x build/bin/tarnel-accountd ]; then
-  echo "第一次构建：只编译 tarnel 和本机账号服务 tarnel-accountd（不编译测试）。"
+  echo "第一次构建：只编译要运行的程序（tarnel、本机账号服务 tarnel-accountd 和连接程序 tarnel-net），不编译测试。"
   echo "四核机器上大约一两分钟，慢的机器要几分钟；以后只重新编译改过的部分。"
 fi
 [ -f build/build.ninja ] || cmake -S . -B build -G Ninja >/dev/null

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
-cmake -S . -B build -G Ninja >/dev/null
+cmake -S . -B build -G Ninja -DTARNEL_TEST_HOOKS=ON >/dev/null
 cmake --build build
 
 started=()

@@ -146,13 +146,16 @@ int devices(Database& db, const Arguments& args)
 {
     const std::string action = args.word(1);
     if (action == "list") {
-        auto row = db.query("SELECT d.id, u.username, d.name, d.alias, d.created_at FROM devices d "
-                            "JOIN users u ON u.id = d.user_id WHERE ? = '' OR u.username = ? ORDER BY d.created_at",
+        auto row = db.query("SELECT d.id, u.username, d.name, d.alias, d.created_at, n.last_sync, n.version, "
+                            "n.remote_access FROM devices d JOIN users u ON u.id = d.user_id "
+                            "LEFT JOIN net_devices n ON n.id = d.id "
+                            "WHERE ? = '' OR u.username = ? ORDER BY d.created_at",
                             args.word(2), args.word(2));
-        std::cout << "id\tusername\tname\talias\tcreated\n";
+        std::cout << "id\tusername\tname\talias\tcreated\tlastSeen\tversion\tremoteAccess\n";
         while (row.step())
             std::cout << row.text(0) << '\t' << row.text(1) << '\t' << row.text(2) << '\t' << row.text(3) << '\t'
-                      << isoTime(row.integer(4)) << '\n';
+                      << isoTime(row.integer(4)) << '\t' << optionalTime(row, 5) << '\t'
+                      << (row.text(6).empty() ? "-" : row.text(6)) << '\t' << (row.integer(7) ? "yes" : "no") << '\n';
         return 0;
     }
     if (action == "add") {
@@ -298,6 +301,7 @@ void usage()
     std::cerr << R"(用法：tarnel-accountd [--db 数据库文件] 命令 …
   不给 --db 时用本用户的数据库 ~/.local/share/tarnel-accountd/accounts.db（scripts/run.sh 启动的服务也用它）
   serve [--listen 127.0.0.1:47800] [--port-file 文件] [--tls-cert 证书 --tls-key 私钥] [--test-hooks]
+        [--relay-listen 127.0.0.1:47802] [--relay-host 对外地址]
   invite create [--uses N] [--days N | --expires 2030-01-01T00:00:00Z] [--note 备注]
   invite list | invite revoke 邀请码
   users list | users disable|enable|delete 用户名 | users rename 用户名 显示名称

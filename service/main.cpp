@@ -2,7 +2,11 @@
 #include "Api.h"
 #include "Arguments.h"
 #include "Database.h"
+#include "NetApi.h"
+#include "Relay.h"
+#if TARNEL_TEST_HOOKS
 #include "TestHooks.h"
+#endif
 
 #include <httplib.h>
 
@@ -67,21 +71,42 @@ int serve(Database& db, const Arguments& args)
     server->new_task_queue = [] { return new httplib::ThreadPool(64); };
     server->set_keep_alive_timeout(2);
 
+#if TARNEL_TEST_HOOKS
     std::unique_ptr<TestHooks> hooks;
     if (args.flag("test-hooks")) {
         hooks = std::make_unique<TestHooks>();
         hooks->install(*server);
     }
-    Api api(db, bool(cert), hooks.get());
+    TestHooks* const testHooks = hooks.get();
+#else
+    const bool hooks = false;
+    TestHooks* const testHooks = nullptr;
+#endif
+    // Lives as long as the process: relayed connections run on threads of their own until the end.
+    Relay& relay = *new Relay;
+    NetApi net(db, relay, args.option("relay-host").value_or(""), testHooks);
+    net.install(*server); // before the API's own routes, whose test hooks answer every other path
+    Api api(db, bool(cert), testHooks);
     api.install(*server);
 
-    if (port == 0) {
+    const bool anyPort = port == 0;
+    if (anyPort) {
         port = server->bind_to_any_port(host);
         if (port < 0)
             return std::cerr << "监听不了 " << listen << '\n', 1;
     } else if (!server->bind_to_port(host, port)) {
         return std::cerr << "监听不了 " << listen << '\n', 1;
     }
+    // The relay listens next to the API: by default on the same address, two ports up (any port when the
+    // API's was chosen by the system).
+    const std::string relayListen =
+        args.option("relay-listen").value_or(host + ":" + std::to_string(anyPort ? 0 : port + 2));
+    const auto relayColon = relayListen.rfind(':');
+    std::string relayHost = relayListen.substr(0, relayColon);
+    if (relayHost.size() > 2 && relayHost.front() == '[')
+        relayHost = relayHost.substr(1, relayHost.size() - 2);
+    if (relayColon == std::string::npos || !relay.listen(relayHost, std::atoi(relayListen.c_str() + relayColon + 1)))
+        return std::cerr << "中转端口监听不了 " << relayListen << '\n', 1;
     if (auto file = args.option("port-file"); file && !writePortFile(*file, port))
         return std::cerr << "写不了端口文件 " << *file << '\n', 1;
 
@@ -151,12 +176,18 @@ int main(int argc, char** argv)
     }
     if (!args.error().empty())
         return std::cerr << args.error() << '\n', 2;
+#if !TARNEL_TEST_HOOKS
+    // The hooks hand out every request body, passwords included: they exist only in the tests' build.
+    if (args.flag("test-hooks"))
+        return std::cerr << "这个 tarnel-accountd 没有测试钩子：--test-hooks 只在测试用的 tarnel-accountd-test 里有\n", 2;
+#endif
     const std::string dbPath = args.option("db").value_or(defaultDatabase());
     const bool serving = args.word(0) == "serve";
     if (!prepare(dbPath, serving))
         return 1;
     try {
         Database db(dbPath);
+        NetApi::migrate(db);
         if (serving)
             return serve(db, args);
         return Admin::run(db, args);

@@ -1,4 +1,5 @@
 #include "state/AppInfo.h"
+#include "account/Updater.h"
 #include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "platform/NoGlobalHotkeys.h"
@@ -18,7 +19,20 @@
 #include <QFileInfo>
 #include <cstdio>
 
+extern const char* const publisherKeys;
+
 namespace {
+QList<QByteArray> decodedPublisherKeys()
+{
+    QList<QByteArray> keys;
+    for (const QString& text : QString::fromLatin1(publisherKeys).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QByteArray key = QByteArray::fromBase64(text.trimmed().toLatin1());
+        if (key.size() == 32)
+            keys << key;
+    }
+    return keys;
+}
+
 // A relaunch (e.g. after an update) touches relaunch.flag so the new process may take over at once.
 bool relaunchFlagIsFresh()
 {
@@ -35,6 +49,7 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    Updater::usePublisherKeys(decodedPublisherKeys());
     QApplication application(argc, argv);
     application.setApplicationName(QStringLiteral("tarnel"));
     application.setOrganizationName(QStringLiteral("tarnel"));

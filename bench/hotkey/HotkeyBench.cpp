@@ -60,7 +60,7 @@ int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 15;
-    const int reuseMs = argc > 2 ? atoi(argv[2]) : 60;
+    const int reuseMs = argc > 2 ? atoi(argv[2]) : 150;
     if (!haveX11Tools({QStringLiteral("xterm"), QStringLiteral("xdotool")}) || !X11Display::get()) {
         std::fprintf(stderr, "需要 X 服务器（DISPLAY）、窗口管理器、xterm 和 xdotool\n");
         return 2;

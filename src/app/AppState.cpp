@@ -3,6 +3,8 @@
 #include "account/Account.h"
 #include "account/MachineInfo.h"
 #include "account/QXServer.h"
+#include "account/UpdateInstaller.h"
+#include "account/Updater.h"
 #include "state/AppInfo.h"
 #include "platform/Flash.h"
 #include "app/LaunchManager.h"
@@ -92,9 +94,23 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
     clipboardWatcher = std::make_unique<ClipboardWatcher>(desktop.clipboard);
     clipboardWatcher->onCapture = [this](const QImage& image, const QString& source) { capture(image, source); };
+    clipboardWatcher->onUnreadable = [this](const QString& message) {
+        Log::write(QStringLiteral("截图：") + message);
+        this->desktop.flash.show({}, message);
+    };
 
     accessibility = std::make_unique<Accessibility>(desktop.accessibilityTrust);
     launch = std::make_unique<LaunchManager>(desktop.loginItem, desktop.keepAliveAgent);
+
+    installer = std::make_unique<UpdateInstaller>(launch->agent(), AppInfo::current().bundlePath);
+    appUpdater = std::make_unique<Updater>(AppInfo::current(), desktop.wake);
+    appUpdater->installTarget = [this] { return installer->target(); };
+    appUpdater->launchInstall = [this](const QString& source, const QString& target) {
+        return installer->launch(source, target, QCoreApplication::applicationPid());
+    };
+    // exit(), not quit(): windows that only hide on close would veto quit().
+    appUpdater->quit = [] { QCoreApplication::exit(0); };
+    accountState->onUpdate = [this](const UpdateInfo& offer) { appUpdater->consider(offer, false); };
 
     QXServer::setTestChannelOptIn(current.updateChannelTest);
     accountState->usage = [this] {
@@ -121,6 +137,8 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
 AppState::~AppState()
 {
+    // Quitting does not wait for a server that hangs.
+    serverRegistry->cancelAll();
     serverRegistry->waitForTasks();
 }
 
@@ -140,11 +158,14 @@ void AppState::start()
     maintenanceTimer.start();
     accessibilityTimer.start();
     accountState->start();
+    appUpdater->start();
     Log::write(QStringLiteral("启动：%1 台服务器，今天 %2 张，粘贴方式 %3，辅助功能 %4")
                    .arg(serverRegistry->servers().size())
                    .arg(shotStore->todayCount(Clock::instance().now()))
                    .arg(pasteModeName(current.pasteMode), trusted ? QStringLiteral("已授权") : QStringLiteral("未授权")));
 }
+
+void AppState::checkUpdates() { appUpdater->check(true); }
 
 void AppState::setTimerIntervals(int maintenanceMs, int accessibilityMs)
 {

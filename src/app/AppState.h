@@ -30,6 +30,8 @@ class SettingsBox;
 class ShotStore;
 class StateStore;
 class Store;
+class UpdateInstaller;
+class Updater;
 class Uploader;
 class WakeNotifier;
 class Accessibility;
@@ -85,6 +87,10 @@ public:
     PasteController& paste() { return *pasteController; }
     Sequencer& sequencer() { return *shotSequencer; }
     StateStore& stateStore() { return *state; }
+    Updater& updater() { return *appUpdater; }
+
+    // The user's "检查更新…": a manual check; its outcome reaches the user through the updater.
+    void checkUpdates();
 
     // Window hooks, set by the application shell; each does nothing while unset.
     std::function<void()> hidePanel;
@@ -137,6 +143,8 @@ private:
     std::unique_ptr<ClipboardWatcher> clipboardWatcher;
     std::unique_ptr<Accessibility> accessibility;
     std::unique_ptr<LaunchManager> launch;
+    std::unique_ptr<UpdateInstaller> installer;
+    std::unique_ptr<Updater> appUpdater;
     QTimer maintenanceTimer;
     QTimer accessibilityTimer;
 };

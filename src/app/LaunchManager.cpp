@@ -3,7 +3,16 @@
 #include "state/Log.h"
 #include "state/Store.h"
 
-LaunchManager::LaunchManager(LoginItem& loginItem, KeepAliveAgent& agent) : login(loginItem), keepAlive(agent) {}
+LaunchManager::LaunchManager(LoginItem& loginItem, KeepAliveAgent& agent) : login(loginItem), keepAlive(agent)
+{
+    worker.setMaxThreadCount(1);
+}
+
+LaunchManager::~LaunchManager() { waitForIdle(); }
+
+void LaunchManager::waitForIdle() { worker.waitForDone(); }
+
+void LaunchManager::later(std::function<void()> change) { worker.start(std::move(change)); }
 
 bool LaunchManager::syncOnLaunch(Settings& settings, const Store& store, bool launchedByAgent)
 {
@@ -15,19 +24,29 @@ bool LaunchManager::syncOnLaunch(Settings& settings, const Store& store, bool la
         changed = true;
     }
     if (settings.keepAliveAgent && !launchedByAgent) {
-        if (keepAlive.isRegistered())
-            keepAlive.unregisterAgent();
-        if (auto error = keepAlive.registerAgent())
-            Log::write(QStringLiteral("崩溃后自动重启：注册失败（%1）").arg(*error));
+        later([this] { reregisterAgent(); });
         changed = true;
-        Log::write(QStringLiteral("崩溃后自动重启：重新注册，交给 systemd 起的实例"));
     }
     if (changed)
         store.saveSettings(settings);
     return changed;
 }
 
+void LaunchManager::reregisterAgent()
+{
+    if (keepAlive.isRegistered())
+        keepAlive.unregisterAgent();
+    if (auto error = keepAlive.registerAgent())
+        Log::write(QStringLiteral("崩溃后自动重启：注册失败（%1）").arg(*error));
+    Log::write(QStringLiteral("崩溃后自动重启：重新注册，交给 systemd 起的实例"));
+}
+
 void LaunchManager::applyLoginItem(bool enabled)
+{
+    later([this, enabled] { setLoginItem(enabled); });
+}
+
+void LaunchManager::setLoginItem(bool enabled)
 {
     if (login.isEnabled() == enabled)
         return;
@@ -39,9 +58,11 @@ void LaunchManager::applyLoginItem(bool enabled)
 
 void LaunchManager::applyAgent(bool enabled)
 {
-    const auto error = enabled ? keepAlive.registerAgent() : keepAlive.unregisterAgent();
-    if (error)
-        Log::write(QStringLiteral("崩溃后自动重启：%1失败（%2）").arg(enabled ? QStringLiteral("打开") : QStringLiteral("关闭"), *error));
-    else
-        Log::write(enabled ? QStringLiteral("崩溃后自动重启：已打开") : QStringLiteral("崩溃后自动重启：已关闭"));
+    later([this, enabled] {
+        const auto error = enabled ? keepAlive.registerAgent() : keepAlive.unregisterAgent();
+        if (error)
+            Log::write(QStringLiteral("崩溃后自动重启：%1失败（%2）").arg(enabled ? QStringLiteral("打开") : QStringLiteral("关闭"), *error));
+        else
+            Log::write(enabled ? QStringLiteral("崩溃后自动重启：已打开") : QStringLiteral("崩溃后自动重启：已关闭"));
+    });
 }

@@ -44,7 +44,11 @@ void ClipboardWatcher::check()
     seen = count;
     if (ignoresChangesNow())
         return;
-    const QImage image = clipboard.readImage();
-    if (!image.isNull() && onCapture)
-        onCapture(image, QStringLiteral("剪贴板"));
+    const Outcome<QImage> read = clipboard.readImage();
+    if (!read.ok()) {
+        if (onUnreadable)
+            onUnreadable(read.failure());
+    } else if (!read.value().isNull() && onCapture) {
+        onCapture(read.value(), QStringLiteral("剪贴板"));
+    }
 }

@@ -35,6 +35,8 @@ public:
 
     // Receives the first image of a change, with the source "剪贴板".
     std::function<void(const QImage& image, const QString& source)> onCapture;
+    // Receives the ready message when a change offered an image that could not be read.
+    std::function<void(const QString& message)> onUnreadable;
 
 private:
     void check();

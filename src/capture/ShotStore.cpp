@@ -14,6 +14,8 @@
 #include <algorithm>
 
 namespace {
+const QString interruptedText = QStringLiteral("上传被打断了（程序退出时还没传完）");
+
 QString megabytes(qint64 bytes)
 {
     return QString::number(double(bytes) / 1'000'000.0, 'g', 4);
@@ -39,6 +41,26 @@ ShotStore::ShotStore(StateStore& state, Sequencer& sequencer, QString shotsDirec
         if (Sequencer::dayKey(s.ts) == today)
             highest = std::max(highest, s.n);
     sequencer.raiseTo(now, highest);
+    failInterruptedUploads(now);
+}
+
+// An upload still "uploading" in the file was cut off by the end of the program that ran it: nothing will
+// finish it, and a re-upload only picks up a failed one.
+void ShotStore::failInterruptedUploads(const QDateTime& now)
+{
+    const auto interrupted = [](const Upload& u) { return u.state == Upload::State::uploading; };
+    int count = 0;
+    for (const Shot& s : shots())
+        count += int(std::count_if(s.uploads.begin(), s.uploads.end(), interrupted));
+    if (count == 0)
+        return;
+    state.update([&](StateFile& f) {
+        for (Shot& s : f.shots)
+            for (Upload& u : s.uploads)
+                if (interrupted(u))
+                    u = Upload{Upload::State::failed, std::nullopt, interruptedText, now};
+    });
+    Log::write(QStringLiteral("上传：%1 个上传在上次退出时被打断，记为失败").arg(count));
 }
 
 std::optional<Shot> ShotStore::shot(const QString& name) const

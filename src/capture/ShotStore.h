@@ -58,6 +58,7 @@ private:
     // Deletes the shots' files and records in one state write; keeps selection and last hash honest.
     void forget(const QStringList& names);
     void removeOrphans(const QDateTime& cutoff);
+    void failInterruptedUploads(const QDateTime& now);
 
     StateStore& state;
     Sequencer& sequencer;

@@ -7,6 +7,7 @@
 #include "state/Log.h"
 
 #include <QImage>
+#include <QPointer>
 #include <QRegularExpression>
 
 namespace {
@@ -128,25 +129,38 @@ void PasteController::deliver()
             Log::write(QStringLiteral("截图%1 没粘：窗口换了，路径已复制").arg(paste.shot.n));
             return finish();
         }
-        Keyboard::Result result;
+        auto typed = [self = QPointer(this), text, stillUploading, expected = generation](const Keyboard::Result& result) {
+            if (self && expected == self->generation && self->running)
+                self->keysSent(result, text, stillUploading);
+        };
         if (settings.pasteMode == PasteMode::clipboard) {
             copyText(text);
-            result = keyboard.sendPasteKey();
+            keyboard.sendPasteKey(typed);
         } else {
-            result = keyboard.type(text);
+            keyboard.type(text, typed);
         }
-        if (!result.ok) {
-            if (settings.pasteMode == PasteMode::type)
-                copyText(text);
-            flash.show({}, settings.pasteMode == PasteMode::type ? result.message + QStringLiteral("，路径已复制")
-                                                                  : result.message);
-            Log::write(QStringLiteral("截图%1 没粘：%2").arg(paste.shot.n).arg(result.message));
-            return finish();
-        }
-        if (!stillUploading.isEmpty())
-            flash.show({}, stillUploading);
+        return;
     }
+    pasted();
+}
 
+void PasteController::keysSent(const Keyboard::Result& result, const QString& text, const QString& stillUploading)
+{
+    const PasteMode mode = paste.settings.pasteMode;
+    if (!result.ok) {
+        if (mode == PasteMode::type)
+            copyText(text);
+        flash.show({}, mode == PasteMode::type ? result.message + QStringLiteral("，路径已复制") : result.message);
+        Log::write(QStringLiteral("截图%1 没粘：%2").arg(paste.shot.n).arg(result.message));
+        return finish();
+    }
+    if (!stillUploading.isEmpty())
+        flash.show({}, stillUploading);
+    pasted();
+}
+
+void PasteController::pasted()
+{
     shots.markPasted(paste.shot.name);
     Log::write(QStringLiteral("截图%1 粘到 %2").arg(paste.shot.n).arg(label()));
     shots.setSelected(std::nullopt);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Keyboard.h"
 #include "state/Server.h"
 #include "state/Settings.h"
 #include "state/Shot.h"
@@ -12,7 +13,6 @@
 
 class ActiveWindow;
 class Flash;
-class Keyboard;
 class ShotStore;
 
 // The paste hot key: puts "shotN: <path> " into the frontmost terminal, the path being where that shot
@@ -66,6 +66,8 @@ private:
     void uploadDone(quint64 generation, const Upload& outcome);
     void waitForKeyRelease();
     void deliver();
+    void keysSent(const Keyboard::Result& result, const QString& text, const QString& stillUploading);
+    void pasted();
     void finish();
     QString label() const;
 

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
+#include <mutex>
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -215,6 +216,10 @@ std::optional<QString> SSHKey::publicLine(const QString& privateKeyPath)
 
 Outcome<QString> SSHKey::ensure(const QString& privateKeyPath, const QString& comment)
 {
+    // Connect workers of several servers ask at once on a first start: one of them makes the pair, the
+    // others find it made.
+    static std::mutex creation;
+    const std::lock_guard lock(creation);
     const QString publicPath = privateKeyPath + QStringLiteral(".pub");
     const bool havePrivate = QFileInfo::exists(privateKeyPath);
     const auto existing = publicLine(privateKeyPath);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 // Synthetic key presses into whatever window has the keyboard focus.
 class Keyboard {
@@ -9,13 +10,16 @@ public:
         bool ok = true;
         QString message; // ready to show when !ok
     };
+    using Done = std::function<void(const Result& result)>;
 
     virtual ~Keyboard() = default;
 
     // True while any key other than the lock keys is down (a hot key not yet let go, say).
     virtual bool keysHeld() = 0;
-    // Types the text exactly as given; modifier keys still held are released first.
-    virtual Result type(const QString& text) = 0;
-    // The terminals' paste key, Ctrl+Shift+V.
-    virtual Result sendPasteKey() = 0;
+    // Types the text exactly as given; modifier keys still held are released first. `done` gets the
+    // result once the last key went out (on this thread, possibly before this returns); what is asked
+    // for meanwhile follows in order.
+    virtual void type(const QString& text, Done done) = 0;
+    // The terminals' paste key, Ctrl+Shift+V; like type().
+    virtual void sendPasteKey(Done done) = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -293,4 +294,15 @@ QThreadPool* ProcessRunner::pool()
         return created;
     }();
     return instance;
+}
+
+bool ProcessRunner::startDetached(const QString& program, const QStringList& args)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(args);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    return process.startDetached();
 }

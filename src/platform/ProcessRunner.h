@@ -42,6 +42,10 @@ public:
     static QFuture<CommandResult> ssh(const QStringList& args, const std::optional<QByteArray>& input,
         double timeoutSeconds, const CancelToken& cancel = {});
 
+    // Starts a program that outlives tarnel and is not waited for, with standard input and output on the
+    // null device. False when it could not be started. Safe on the main thread.
+    static bool startDetached(const QString& program, const QStringList& args);
+
     // Worker threads for runs that block (ssh, scripts). The global pool is sized for CPU work and would
     // let a few slow servers starve everything else.
     static QThreadPool* pool();

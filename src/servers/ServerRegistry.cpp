@@ -95,9 +95,15 @@ ServerRegistry::ServerRegistry(StateStore& store, QObject* parent) : QObject(par
 
 ServerRegistry::~ServerRegistry()
 {
-    for (const Task& task : std::as_const(tasks))
-        task.cancel.cancel();
+    cancelAll();
     waitForTasks();
+}
+
+void ServerRegistry::cancelAll()
+{
+    for (const Running& work : std::as_const(running))
+        work.cancel.cancel();
+    tasks.clear();
 }
 
 const QList<Server>& ServerRegistry::servers() const { return state.state().servers; }
@@ -152,17 +158,17 @@ std::optional<QString> ServerRegistry::writeConfig(const std::optional<Server>& 
     return SSHConfig::write(list);
 }
 
-void ServerRegistry::track(const QFuture<void>& future)
+void ServerRegistry::track(const QFuture<void>& future, const ProcessRunner::CancelToken& cancel)
 {
-    running.removeIf([](const QFuture<void>& f) { return f.isFinished(); });
-    running.append(future);
+    running.removeIf([](const Running& work) { return work.future.isFinished(); });
+    running.append({future, cancel});
 }
 
 void ServerRegistry::waitForTasks()
 {
-    const QList<QFuture<void>> all = running;
-    for (QFuture<void> f : all)
-        f.waitForFinished();
+    const QList<Running> all = running;
+    for (Running work : all)
+        work.future.waitForFinished();
 }
 
 std::optional<Server> ServerRegistry::add(const QString& input)
@@ -278,7 +284,7 @@ void ServerRegistry::connect(const QUuid& id, const std::optional<QString>& user
     const ProcessRunner::CancelToken cancel = task.cancel;
     QFuture<ConnectFlow::Result> work = QtConcurrent::run(ProcessRunner::pool(),
         [request, hooks, cancel] { return ConnectFlow::run(request, hooks, cancel); });
-    track(QFuture<void>(work));
+    track(QFuture<void>(work), cancel);
     work.then(this, [this, id, generation](const ConnectFlow::Result& result) { finishConnect(id, generation, result); });
 }
 
@@ -494,10 +500,11 @@ std::optional<Server> ServerRegistry::scriptTarget(const QUuid& id, const QStrin
 QFuture<ScriptRunner::Run> ServerRegistry::runScript(const Server& s, const QString& script,
     const std::optional<QString>& password)
 {
-    QFuture<ScriptRunner::Run> work = QtConcurrent::run(ProcessRunner::pool(), [s, script, password] {
-        return ScriptRunner::run(s, *s.user, script, password, scriptTimeout, {});
+    const ProcessRunner::CancelToken cancel;
+    QFuture<ScriptRunner::Run> work = QtConcurrent::run(ProcessRunner::pool(), [s, script, password, cancel] {
+        return ScriptRunner::run(s, *s.user, script, password, scriptTimeout, cancel);
     });
-    track(QFuture<void>(work));
+    track(QFuture<void>(work), cancel);
     return work;
 }
 

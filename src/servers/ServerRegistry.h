@@ -85,6 +85,8 @@ public:
     std::function<bool(const QString& deviceID)> peerLinkConnected;
     std::function<Settings()> settings;
 
+    // Stops every connect and remote script under way (quit).
+    void cancelAll();
     // Waits for every running task (tests, shut-down).
     void waitForTasks();
 
@@ -106,7 +108,7 @@ private:
     std::optional<Server> scriptTarget(const QUuid& id, const QString& noUserText, const Completion& completion);
     QFuture<ScriptRunner::Run> runScript(const Server& s, const QString& script, const std::optional<QString>& password);
     std::optional<QString> writeConfig(const std::optional<Server>& replacing);
-    void track(const QFuture<void>& future);
+    void track(const QFuture<void>& future, const ProcessRunner::CancelToken& cancel);
     QString uninstallScript(const Server& server, bool purge, QString* failure) const;
 
     StateStore& state;
@@ -115,7 +117,11 @@ private:
     quint64 nextGeneration = 1;
     std::optional<QUuid> highlight;
     std::optional<QString> error;
-    QList<QFuture<void>> running;
+    struct Running {
+        QFuture<void> future;
+        ProcessRunner::CancelToken cancel;
+    };
+    QList<Running> running;
 
     // The list as workers may read it when they rewrite ssh_config.
     mutable std::mutex configMutex;

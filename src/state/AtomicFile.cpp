@@ -26,10 +26,9 @@ void syncDirectory(const QString& dir)
 
 std::optional<QString> AtomicFile::write(const QString& path, const QByteArray& bytes, int mode)
 {
-    const QString temp = path + QStringLiteral(".tmp-%1").arg(::getpid());
-    const QByteArray tempName = QFile::encodeName(temp);
-    ::unlink(tempName.constData());
-    const int fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    // A name of its own per write: two threads writing one file never touch each other's temporary file.
+    QByteArray tempName = QFile::encodeName(path) + ".tmp-XXXXXX";
+    const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
     if (fd < 0)
         return systemError();
     ::fchmod(fd, mode); // the umask may have narrowed the mode we asked for

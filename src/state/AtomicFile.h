@@ -4,7 +4,7 @@
 #include <QString>
 #include <optional>
 
-// The one way tarnel replaces a file: a temporary file next to it, fsync, rename. A crash leaves either
+// The one way tarnel replaces a file: a temporary file of its own next to it, fsync, rename. A crash leaves either
 // the old content or the new, never a mix.
 class AtomicFile {
 public:

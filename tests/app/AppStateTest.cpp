@@ -53,6 +53,11 @@ private Q_SLOTS:
         QTRY_COMPARE(app->shots().shots().size(), 1);
         QTRY_VERIFY(flash.lines().contains(QStringLiteral("截图1 已存本机（没有开着的服务器）")));
         QVERIFY(log().contains(QStringLiteral("截图1 已存（320×200，PNG，")));
+
+        // An image that cannot be read is not dropped without a word.
+        clipboard.copyUnreadableImage(QStringLiteral("剪贴板里的图片读不出来"));
+        QTRY_VERIFY(flash.lines().contains(QStringLiteral("剪贴板里的图片读不出来")));
+        QVERIFY(log().contains(QStringLiteral("截图：剪贴板里的图片读不出来")));
     }
 
     void hotkeyChangesReRegisterOnlyWhileCapturing()

@@ -7,7 +7,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QSemaphore>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -24,12 +26,14 @@ private Q_SLOTS:
         Store store(data.file(QStringLiteral("first")));
         Settings s;
         QVERIFY(launch.syncOnLaunch(s, store, false));
+        launch.waitForIdle();
         QVERIFY(login.enabled);
         QVERIFY(s.launchDecided);
         QVERIFY(store.loadSettings().launchDecided);
         // Later starts leave the user's own choice alone.
         login.enabled = false;
         QVERIFY(!launch.syncOnLaunch(s, store, false));
+        launch.waitForIdle();
         QVERIFY(!login.enabled);
         QCOMPARE(agent.registrations, 0);
     }
@@ -45,11 +49,38 @@ private Q_SLOTS:
         s.launchDecided = true;
         s.keepAliveAgent = true;
         QVERIFY(!launch.syncOnLaunch(s, store, true));
+        launch.waitForIdle();
         QCOMPARE(agent.registrations, 0);
         QVERIFY(launch.syncOnLaunch(s, store, false));
+        launch.waitForIdle();
         QCOMPARE(agent.unregistrations, 1);
         QCOMPARE(agent.registrations, 1);
         QVERIFY(data.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("崩溃后自动重启：重新注册")));
+    }
+
+    // systemctl can take seconds: the caller (the GUI thread) does not wait; the changes keep their order.
+    void changesAreAppliedLaterOffTheCallingThread()
+    {
+        FakeLoginItem login;
+        FakeKeepAliveAgent agent;
+        QSemaphore answer;
+        agent.onCall = [&] { answer.tryAcquire(1, 5000); };
+        LaunchManager launch(login, agent);
+        Store store(data.file(QStringLiteral("slow")));
+        Settings s;
+        s.launchDecided = true;
+        s.keepAliveAgent = true;
+        QElapsedTimer asked;
+        asked.start();
+        QVERIFY(launch.syncOnLaunch(s, store, false));
+        launch.applyAgent(false);
+        QVERIFY2(asked.elapsed() < 2500, qPrintable(QString::number(asked.elapsed())));
+        answer.release(2);
+        launch.waitForIdle();
+        QVERIFY(agent.calledOn && agent.calledOn != QThread::currentThread());
+        QCOMPARE(agent.registrations, 1);
+        QCOMPARE(agent.unregistrations, 1);
+        QVERIFY(!agent.registered);
     }
 
     void autostartEntryIsValidAndRemovable()

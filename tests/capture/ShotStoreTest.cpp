@@ -198,6 +198,21 @@ private Q_SLOTS:
         QCOMPARE(take(screenshot(100, 140, 3)).shotName.section(QLatin1Char('-'), 2), QStringLiteral("3.png"));
     }
 
+    // Killed while uploading: after the restart the upload is failed (so a re-upload takes it), the rest stays.
+    void interruptedUploadFailsAtRestart()
+    {
+        const QString name = take(screenshot(100, 100, 1)).shotName;
+        const QUuid cut = QUuid::createUuid(), sent = QUuid::createUuid();
+        shots->setUpload(name, cut, Upload{Upload::State::uploading, {}, {}, now()});
+        shots->setUpload(name, sent, Upload{Upload::State::done, QStringLiteral("/r/x"), {}, now()});
+        open();
+        const Shot shot = *shots->shot(name);
+        QCOMPARE(shot.upload(cut)->state, Upload::State::failed);
+        QCOMPARE(shot.upload(cut)->error, QStringLiteral("上传被打断了（程序退出时还没传完）"));
+        QCOMPARE(shot.upload(sent)->state, Upload::State::done);
+        QCOMPARE(store->loadState().shots.first().upload(cut)->state, Upload::State::failed);
+    }
+
     void retentionByAgeThenSizeThenOrphans()
     {
         settings.keepHours = 24;

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <thread>
+
 namespace {
 CommandResult keygen(const QStringList& args)
 {
@@ -123,6 +125,25 @@ private Q_SLOTS:
                                       .entryList({ QStringLiteral("id_ed25519.broken-*") }, QDir::Files);
         QCOMPARE(aside.size(), 1);
         QVERIFY(readFile(data.file(QStringLiteral("broken/") + aside.first())).contains("garbage"));
+    }
+
+    // First connects to several servers at once all ask for the key: one pair is made, every caller gets it.
+    void concurrentFirstUseMakesOnePair()
+    {
+        for (int round = 0; round < 4; ++round) {
+            const QString path = freshKeyPath(QStringLiteral("concurrent-%1").arg(round));
+            std::vector<std::optional<Outcome<QString>>> results(8);
+            std::vector<std::thread> callers;
+            for (auto& result : results)
+                callers.emplace_back([&] { result = SSHKey::ensure(path, QStringLiteral("tarnel@c")); });
+            for (std::thread& caller : callers)
+                caller.join();
+            for (const auto& result : results) {
+                QVERIFY2(result->ok(), qPrintable(result->failure()));
+                QCOMPARE(result->value(), results.front()->value());
+            }
+            QCOMPARE(keygen({QStringLiteral("-y"), QStringLiteral("-f"), path}).stdout.trimmed(), results.front()->value());
+        }
     }
 
     void writeFailureIsAMessage()

@@ -16,7 +16,6 @@
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <QTest>
-#include <csignal>
 #include <unistd.h>
 
 class NewcomerRoadTest : public QObject {
@@ -31,31 +30,16 @@ class NewcomerRoadTest : public QObject {
     qint64 started = QDateTime::currentSecsSinceEpoch();
     std::vector<std::unique_ptr<QProcess>> runs;
 
-    // Every process of the desktop user (it runs nothing the test did not start).
-    QStringList processes() const
-    {
-        QStringList found;
-        for (const QFileInfo& entry : QDir(QStringLiteral("/proc")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
-            if (entry.ownerId() == desk->account().uid && entry.fileName().toInt() > 0)
-                found << entry.fileName();
-        return found;
-    }
-
     // scripts/run.sh of the user's copy, as the user, with sudo answering nothing but a note that it was asked.
     QProcess& runScript(int servicePort)
     {
         auto process = std::make_unique<QProcess>();
-        desk->runAsUser(*process);
-        QProcessEnvironment env;
-        env.insert(QStringLiteral("PATH"), home + QStringLiteral("/stub:/usr/local/bin:/usr/bin:/bin"));
-        env.insert(QStringLiteral("HOME"), home);
-        env.insert(QStringLiteral("USER"), desk->account().name);
-        env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
-        env.insert(QStringLiteral("DISPLAY"), display.name());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/run"));
-        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=") + home + QStringLiteral("/no-bus"));
-        env.insert(QStringLiteral("TARNEL_ACCOUNTD_PORT"), QString::number(servicePort));
-        process->setProcessEnvironment(env);
+        QProcessEnvironment extra;
+        extra.insert(QStringLiteral("PATH"), home + QStringLiteral("/stub:/usr/local/bin:/usr/bin:/bin"));
+        extra.insert(QStringLiteral("DISPLAY"), display.name());
+        extra.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=") + home + QStringLiteral("/no-bus"));
+        extra.insert(QStringLiteral("TARNEL_ACCOUNTD_PORT"), QString::number(servicePort));
+        desk->enterSession(*process, extra);
         process->setWorkingDirectory(home);
         process->setProcessChannelMode(QProcess::MergedChannels);
         process->start(sources + QStringLiteral("/scripts/run.sh"), {});
@@ -103,9 +87,7 @@ private Q_SLOTS:
     {
         if (!desk)
             return;
-        for (const QString& pid : processes())
-            ::kill(pid.toInt(), SIGKILL);
-        QTRY_VERIFY_WITH_TIMEOUT(processes().isEmpty(), 5000);
+        QVERIFY(desk->stopEverything());
     }
 
     void firstRunBuildsStartsTheServiceAndTarnel()
@@ -122,7 +104,7 @@ private Q_SLOTS:
         QVERIFY(output.contains(QStringLiteral("第一次构建")));
         code = captured(output, QStringLiteral("第一次注册用的邀请码：(\\S+)"));
         servicePid = captured(output, QStringLiteral("要停掉它：kill (\\d+)"));
-        QVERIFY2(!code.isEmpty() && processes().contains(servicePid), qPrintable(output));
+        QVERIFY2(!code.isEmpty() && desk->processes().contains(servicePid.toInt()), qPrintable(output));
 
         // Only the programs were built, not the tests.
         QVERIFY(QFile::exists(sources + QStringLiteral("/build/bin/tarnel-accountd")));
@@ -130,7 +112,7 @@ private Q_SLOTS:
 
         // tarnel runs as the user with its data in the user's home; from the build tree it writes no login item.
         QTRY_VERIFY_WITH_TIMEOUT(readFile(home + QStringLiteral("/.local/share/tarnel/logs/tarnel.log")).contains("启动 tarnel"), 20000);
-        QVERIFY(processes().contains(QString::number(run.processId())));
+        QVERIFY(desk->processes().contains(pid_t(run.processId())));
         QVERIFY(!QFile::exists(home + QStringLiteral("/.config/autostart/tarnel.desktop")));
         QVERIFY(QFile::exists(home + QStringLiteral("/.local/share/tarnel-accountd/accounts.db")));
         QVERIFY(!QFile::exists(home + QStringLiteral("/sudo-asked")));
@@ -149,7 +131,8 @@ private Q_SLOTS:
 
         // The README's manual command meets the same database without naming it.
         QProcess list;
-        desk->runAsUser(list);
+        desk->enterSession(list, {});
+        list.setWorkingDirectory(sources);
         list.start(sources + QStringLiteral("/build/bin/tarnel-accountd"), {QStringLiteral("invite"), QStringLiteral("list")});
         QVERIFY(list.waitForFinished(30000));
         QVERIFY(list.readAllStandardOutput().contains(code.toUtf8() + "\t0/1\t"));

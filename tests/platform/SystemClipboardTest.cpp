@@ -1,5 +1,6 @@
 #include "capture/ClipboardWatcher.h"
 #include "platform/x11/SystemClipboard.h"
+#include "support/TestImages.h"
 
 #include <QGuiApplication>
 #include <QProcess>
@@ -55,6 +56,7 @@ class SystemClipboardTest : public QObject {
     std::unique_ptr<SystemClipboard> clipboard;
     std::unique_ptr<ClipboardWatcher> watcher;
     QList<Capture> captures;
+    QStringList unreadable;
 
     void watch(std::chrono::milliseconds quiet)
     {
@@ -62,6 +64,7 @@ class SystemClipboardTest : public QObject {
         watcher->onCapture = [this](const QImage& image, const QString& source) {
             captures.push_back({image, source});
         };
+        watcher->onUnreadable = [this](const QString& message) { unreadable << message; };
         watcher->start();
     }
 
@@ -92,6 +95,7 @@ private Q_SLOTS:
     void init()
     {
         captures.clear();
+        unreadable.clear();
         clipboard = std::make_unique<SystemClipboard>();
     }
 
@@ -138,7 +142,7 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(captures.size(), image.isNull() ? 0 : 1, 5000);
             settle();
             if (image.isNull())
-                QVERIFY(clipboard->readImage().isNull());
+                QVERIFY(clipboard->readImage().value().isNull());
         }
         // The owner has gone: the clipboard changed again, but there is no second image.
         settle();
@@ -150,6 +154,51 @@ private Q_SLOTS:
         QCOMPARE(captures[0].image.convertToFormat(argb), image.convertToFormat(argb));
     }
 
+    // A full-page capture and a stitched one: larger than Qt reads by default, still taken whole.
+    void largeCopiesAreRead_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("full page") << QSize(2400, 15000);
+        QTest::newRow("stitched") << QSize(12000, 9000);
+    }
+
+    void largeCopiesAreRead()
+    {
+        QFETCH(QSize, size);
+        const QString file = save(TestImages::screenshot(size.width(), size.height(), 3), "png");
+        QVERIFY(!file.isEmpty());
+        watch(0ms);
+        const quint64 before = clipboard->changeCount();
+        auto owner = std::make_unique<XclipOwner>(QStringLiteral("image/png"), file);
+        QVERIFY(owner->started);
+        QVERIFY(waitForChange(before));
+        QTRY_COMPARE_WITH_TIMEOUT(captures.size(), 1, 20000);
+        QCOMPARE(captures[0].image.size(), size);
+        QCOMPARE(unreadable, QStringList());
+        // The owner's end is a change of its own: over before the next case watches.
+        const quint64 held = clipboard->changeCount();
+        owner.reset();
+        QVERIFY(waitForChange(held));
+    }
+
+    // Too large to read even so: the watcher says so instead of dropping it without a word.
+    void unreadableCopyIsReported()
+    {
+        watch(0ms);
+        const QString file = dir.filePath(QStringLiteral("huge.png"));
+        QFile huge(file);
+        QVERIFY(huge.open(QIODevice::WriteOnly));
+        huge.write(TestImages::pngClaiming(QSize(30000, 30000)));
+        huge.close();
+        const quint64 before = clipboard->changeCount();
+        XclipOwner owner(QStringLiteral("image/png"), file);
+        QVERIFY(owner.started);
+        QVERIFY(waitForChange(before));
+        QTRY_COMPARE_WITH_TIMEOUT(unreadable.size(), 1, 5000);
+        QCOMPARE(unreadable[0], QStringLiteral("剪贴板里的图片读不出来（30000×30000，太大或已损坏），没存"));
+        QCOMPARE(captures.size(), 0);
+    }
+
     void ownTextWriteIsNoCapture()
     {
         watch(0ms);
@@ -159,7 +208,7 @@ private Q_SLOTS:
         QVERIFY(clipboard->ownsClipboard());
         settle();
         QCOMPARE(captures.size(), 0);
-        QVERIFY(clipboard->readImage().isNull());
+        QVERIFY(clipboard->readImage().value().isNull());
 
         // Another program sees the text (it asks us while our event loop runs).
         QProcess reader;

@@ -157,7 +157,7 @@ private Q_SLOTS:
         QVERIFY(!args->join(' ').contains(password));
         const WatchedRun run = runWatched(ProcessRunner::sshPath(), *args, {data.path(), account->home});
         QVERIFY2(run.result.run.status == 0, qPrintable(run.result.run.stdout + sshd.log()));
-        QVERIFY(run.result.run.stdout.contains(QLatin1String("TARNEL_HOSTNAME tarnel-pwuser\n")));
+        QVERIFY(run.result.run.stdout.contains(QStringLiteral("TARNEL_HOSTNAME %1\n").arg(account->name)));
         QCOMPARE(run.leaks, QStringList());
 
         const auto wrong = PasswordLogin::run(ProcessRunner::sshPath(), *args, QStringLiteral("wrong"), 30);

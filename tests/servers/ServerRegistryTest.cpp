@@ -181,6 +181,35 @@ private Q_SLOTS:
         clearServers(state);
     }
 
+    // Quitting while a remote script hangs (the server greets, then says nothing more) does not wait for it.
+    void quitCancelsAHangingScript()
+    {
+        QTcpServer hung;
+        QVERIFY(hung.listen(QHostAddress::LocalHost));
+        QList<QTcpSocket*> held;
+        QObject::connect(&hung, &QTcpServer::newConnection, [&] {
+            while (QTcpSocket* socket = hung.nextPendingConnection()) {
+                socket->write("SSH-2.0-OpenSSH_9.2\r\n");
+                held << socket;
+            }
+        });
+        Store store(data.path());
+        StateStore state(store);
+        Server server;
+        server.name = server.host = QStringLiteral("127.0.0.1");
+        server.port = hung.serverPort();
+        server.user = QStringLiteral("someone");
+        state.update([&](StateFile& file) { file.servers = {server}; });
+        auto registry = std::make_unique<ServerRegistry>(state);
+        registry->applyRules(server.id, {QStringLiteral("claude")}, std::nullopt, {});
+        QTRY_COMPARE(held.size(), 1);
+        QElapsedTimer quitting;
+        quitting.start();
+        registry.reset();
+        QVERIFY2(quitting.elapsed() < 5000, qPrintable(QString::number(quitting.elapsed())));
+        clearServers(state);
+    }
+
     void linkedMachine()
     {
         if (!SshServerFixture::canCreateAccounts())
@@ -254,7 +283,7 @@ private Q_SLOTS:
         Store store(data.path());
         StateStore state(store);
         ServerRegistry registry(state);
-        const QString address = QStringLiteral("tarnel-pwsrv@127.0.0.1:%1").arg(sshd.port());
+        const QString address = QStringLiteral("%1@127.0.0.1:%2").arg(account->name).arg(sshd.port());
         const auto added = registry.add(address);
         QVERIFY(added);
         QCOMPARE(registry.status(added->id).kind, Kind::connecting);
@@ -267,14 +296,14 @@ private Q_SLOTS:
         QVERIFY(registry.server(added->id)->setup.lastProbe);
         QVERIFY(!registry.server(added->id)->setup.lastProbe->ok);
 
-        registry.connect(added->id, QStringLiteral("tarnel-pwsrv"), QStringLiteral("wrong"));
+        registry.connect(added->id, account->name, QStringLiteral("wrong"));
         QCOMPARE(registry.status(added->id).stage, ConnectFlow::Stage::installing);
         QVERIFY(settled(registry, added->id));
         QCOMPARE(registry.status(added->id).message, QStringLiteral("密码不对（或这台不允许密码登录），再输一次"));
         QVERIFY(registry.status(added->id).needsCredentials);
 
         // The right password, watched: it shows up in no process and no file while the login runs.
-        registry.connect(added->id, QStringLiteral("tarnel-pwsrv"), password);
+        registry.connect(added->id, account->name, password);
         QStringList leaks;
         QElapsedTimer clock;
         clock.start();
@@ -287,12 +316,12 @@ private Q_SLOTS:
         QCOMPARE(leaks, QStringList());
         const ServerRegistry::Status connected = registry.status(added->id);
         QVERIFY2(connected.kind == Kind::connected, qPrintable(connected.message + sshd.log().right(2000)));
-        QCOMPARE(connected.user, QStringLiteral("tarnel-pwsrv"));
+        QCOMPARE(connected.user, account->name);
         Server server = *registry.server(added->id);
         QVERIFY(server.setup.keyInstalled);
         QCOMPARE(server.setup.remoteDirAbsolute, account->home + QStringLiteral("/tarnel"));
         QVERIFY(server.setup.lastPing);
-        QVERIFY(server.matchKeywords.contains(QStringLiteral("tarnel-pwsrv@")));
+        QVERIFY(server.matchKeywords.contains(account->name + QLatin1Char('@')));
         QVERIFY(readFile(data.file("ssh_config")).contains("Host tarnel-"));
         QCOMPARE(fileMode(data.file("known_hosts")), 0600);
         const QString keys = QString::fromUtf8(readFile(account->home + "/.ssh/authorized_keys"));
@@ -381,9 +410,9 @@ private Q_SLOTS:
         QVERIFY(sshd.authorize(*target, desk->publicLine() + '\n'));
         QVERIFY(!sshd.start());
         // The user reaches the server by an alias of their own ssh config.
-        QVERIFY(desk->writeSshConfig(QStringLiteral("Host myserver\n  HostName 127.0.0.1\n  Port %1\n  User tarnel-keysrv\n"
+        QVERIFY(desk->writeSshConfig(QStringLiteral("Host myserver\n  HostName 127.0.0.1\n  Port %1\n  User %2\n"
                                                     "  StrictHostKeyChecking accept-new\n")
-                                         .arg(sshd.port())));
+                                         .arg(sshd.port()).arg(target->name)));
         QVERIFY(desk->own(data.path()));
         std::optional<DesktopUser::AsUser> as;
         as.emplace(*desk);
@@ -405,7 +434,7 @@ private Q_SLOTS:
         QVERIFY(settled(registry, added->id));
         ServerRegistry::Status status = registry.status(added->id);
         QVERIFY2(status.kind == Kind::connected, qPrintable(status.message));
-        QCOMPARE(status.user, QStringLiteral("tarnel-keysrv"));
+        QCOMPARE(status.user, target->name);
         QVERIFY(status.hostname && !status.hostname->isEmpty());
         Server server = *registry.server(added->id);
         QCOMPARE(server.host, QStringLiteral("127.0.0.1"));
@@ -413,7 +442,7 @@ private Q_SLOTS:
         QCOMPARE(server.name, QStringLiteral("myserver"));
         QVERIFY(server.matchKeywords.contains(QStringLiteral("myserver")));
         QVERIFY(server.setup.lastProbe && server.setup.lastProbe->ok);
-        QCOMPARE(server.setup.lastProbe->user, QStringLiteral("tarnel-keysrv"));
+        QCOMPARE(server.setup.lastProbe->user, target->name);
 
         registry.recheckAll();
         QVERIFY(settled(registry, added->id));

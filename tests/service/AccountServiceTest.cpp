@@ -49,6 +49,20 @@ class AccountServiceTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(service.start(), qPrintable(service.error())); }
 
+    // The hooks hand out request bodies, passwords included: the shipped service refuses to start with them.
+    void shippedServiceRefusesTestHooks()
+    {
+        QProcess shipped;
+        shipped.start(AccountServiceFixture::shippedBinary(),
+                      {"--db", service.databasePath() + ".shipped", "serve", "--listen", "127.0.0.1:0", "--test-hooks"});
+        const bool ended = shipped.waitForFinished(10000);
+        if (!ended)
+            shipped.kill();
+        QVERIFY(ended);
+        QCOMPARE(shipped.exitCode(), 2);
+        QVERIFY(QString::fromUtf8(shipped.readAllStandardError()).contains(QStringLiteral("没有测试钩子")));
+    }
+
     void invitationsAreCheckedAndCounted()
     {
         const QString twice = service.createInvite({"--uses", "2"});
@@ -85,7 +99,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString missing = dir.filePath(QStringLiteral("accounts.db"));
         QProcess cli;
-        cli.start(AccountServiceFixture::binary(), {"--db", missing, "invite", "create"});
+        cli.start(AccountServiceFixture::shippedBinary(), {"--db", missing, "invite", "create"});
         QVERIFY(cli.waitForFinished(30000));
         QCOMPARE(cli.exitCode(), 1);
         QVERIFY(cli.readAllStandardOutput().isEmpty());

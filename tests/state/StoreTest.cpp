@@ -8,6 +8,9 @@
 #include <QProcess>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 class StoreTest : public QObject {
     Q_OBJECT
     TempDataDir data;
@@ -67,6 +70,27 @@ private Q_SLOTS:
         QCOMPARE(fileMode(path), 0600);
         QVERIFY(!AtomicFile::write(data.file(QStringLiteral("pub")), "k", 0644));
         QCOMPARE(fileMode(data.file(QStringLiteral("pub"))), 0644);
+    }
+
+    // Writers on many threads at once (first connects to several servers): every write lands whole and
+    // no temporary file is left behind.
+    void concurrentWritesOfOneFileAllLand()
+    {
+        const QString path = data.file(QStringLiteral("shared.json"));
+        std::atomic_int failures = 0;
+        std::vector<std::thread> writers;
+        for (char fill = 'a'; fill < 'a' + 8; ++fill)
+            writers.emplace_back([&, fill] {
+                for (int i = 0; i < 40; ++i)
+                    if (AtomicFile::write(path, QByteArray(4096, fill)))
+                        ++failures;
+            });
+        for (std::thread& writer : writers)
+            writer.join();
+        QCOMPARE(failures.load(), 0);
+        const QByteArray content = readFile(path);
+        QCOMPARE(content, QByteArray(4096, content.isEmpty() ? 0 : content.front()));
+        QCOMPARE(QDir(data.path()).entryList({QStringLiteral("shared.json.tmp*")}), QStringList());
     }
 
     void writeFailureIsReportedNotThrown()

@@ -17,7 +17,12 @@ AccountServiceFixture::AccountServiceFixture(Options options)
 
 AccountServiceFixture::~AccountServiceFixture() { stop(); }
 
-QString AccountServiceFixture::binary() { return QStringLiteral(TARNEL_BINARY_DIR "/bin/tarnel-accountd"); }
+QString AccountServiceFixture::binary() const
+{
+    return options.testHooks ? QStringLiteral(TARNEL_BINARY_DIR "/bin/tarnel-accountd-test") : shippedBinary();
+}
+
+QString AccountServiceFixture::shippedBinary() { return QStringLiteral(TARNEL_BINARY_DIR "/bin/tarnel-accountd"); }
 
 int AccountServiceFixture::closedPort()
 {
@@ -53,7 +58,7 @@ bool AccountServiceFixture::makeCertificate()
 bool AccountServiceFixture::start()
 {
     if (!QFile::exists(binary())) {
-        problem = QStringLiteral("tarnel-accountd is not built: ") + binary();
+        problem = QStringLiteral("not built (the tests' build configures with -DTARNEL_TEST_HOOKS=ON): ") + binary();
         return false;
     }
     const QString portFile = dir.filePath(QStringLiteral("port"));

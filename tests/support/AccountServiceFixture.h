@@ -34,7 +34,9 @@ public:
     QUrl url() const; // "http(s)://127.0.0.1:<port>/"
     QString databasePath() const { return dir.filePath(QStringLiteral("accounts.db")); }
     QString certificatePath() const { return dir.filePath(QStringLiteral("cert.pem")); }
-    static QString binary();
+    // The service program: the tests' build with hooks when they are asked for, else the shipped one.
+    QString binary() const;
+    static QString shippedBinary();
     // A loopback port nobody listens on.
     static int closedPort();
 

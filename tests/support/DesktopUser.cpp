@@ -2,8 +2,12 @@
 
 #include "platform/ProcessRunner.h"
 
+#include <QDeadlineTimer>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <csignal>
 #include <grp.h>
 #include <unistd.h>
 
@@ -54,16 +58,6 @@ bool DesktopUser::own(const QString& path) const
     return ok;
 }
 
-void DesktopUser::runAsUser(QProcess& process) const
-{
-    const uid_t uid = user.uid;
-    const gid_t gid = user.gid;
-    process.setChildProcessModifier([uid, gid] {
-        if (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-            ::_exit(127);
-    });
-}
-
 DesktopUser::AsUser::AsUser(const DesktopUser& desktop)
 {
     const gid_t group = desktop.user.gid;
@@ -77,4 +71,54 @@ DesktopUser::AsUser::~AsUser()
         ::setresgid(0, 0, 0);
         ::setgroups(0, nullptr);
     }
+}
+
+void DesktopUser::enterSession(QProcess& process, const QProcessEnvironment& extra) const
+{
+    const uid_t uid = user.uid;
+    const gid_t gid = user.gid;
+    process.setChildProcessModifier([uid, gid] {
+        if (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(127);
+    });
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/local/bin:/usr/bin:/bin"));
+    env.insert(QStringLiteral("HOME"), user.home);
+    env.insert(QStringLiteral("USER"), user.name);
+    env.insert(QStringLiteral("LOGNAME"), user.name);
+    env.insert(QStringLiteral("SHELL"), QStringLiteral("/bin/sh"));
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("DISPLAY"), qEnvironmentVariable("DISPLAY"));
+    if (QFile::exists(user.home + QStringLiteral("/.Xauthority")))
+        env.insert(QStringLiteral("XAUTHORITY"), user.home + QStringLiteral("/.Xauthority"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), user.home + QStringLiteral("/run"));
+    env.insert(extra);
+    process.setProcessEnvironment(env);
+}
+
+QList<pid_t> DesktopUser::processes() const
+{
+    QList<pid_t> found;
+    for (const QFileInfo& entry : QDir(QStringLiteral("/proc")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.fileName().toInt(&number));
+        if (!number || entry.ownerId() != user.uid)
+            continue;
+        QFile statFile(entry.filePath() + QStringLiteral("/stat"));
+        const QByteArray stat = statFile.open(QIODevice::ReadOnly) ? statFile.readAll() : QByteArray();
+        const qsizetype close = stat.lastIndexOf(')');
+        if (close > 0 && stat.mid(close + 2, 1) != "Z")
+            found << pid;
+    }
+    return found;
+}
+
+bool DesktopUser::stopEverything() const
+{
+    for (pid_t pid : processes())
+        ::kill(pid, SIGKILL);
+    const QDeadlineTimer deadline(5000);
+    while (!processes().isEmpty() && !deadline.hasExpired())
+        QThread::msleep(20);
+    return processes().isEmpty();
 }

@@ -1,21 +1,34 @@
 #include "support/FakeClipboard.h"
 
-QImage FakeClipboard::readImage()
+Outcome<QImage> FakeClipboard::readImage()
 {
     ++reads;
-    return currentImage;
+    if (!unreadable.isEmpty())
+        return Outcome<QImage>::failure(unreadable);
+    return Outcome<QImage>::success(currentImage);
 }
 
 void FakeClipboard::writeText(const QString& text)
 {
+    unreadable.clear();
     currentImage = {};
     currentText = text;
     owned = true;
     advance(Notice::Send);
 }
 
+void FakeClipboard::copyUnreadableImage(const QString& message)
+{
+    currentImage = {};
+    currentText.clear();
+    unreadable = message;
+    owned = false;
+    advance(Notice::Send);
+}
+
 void FakeClipboard::copyImage(const QImage& image, Notice notice)
 {
+    unreadable.clear();
     currentImage = image;
     currentText.clear();
     owned = false;
@@ -24,6 +37,7 @@ void FakeClipboard::copyImage(const QImage& image, Notice notice)
 
 void FakeClipboard::copyText(const QString& text, Notice notice)
 {
+    unreadable.clear();
     currentImage = {};
     currentText = text;
     owned = false;

@@ -9,7 +9,7 @@ public:
     using Clipboard::Clipboard;
 
     quint64 changeCount() const override { return count; }
-    QImage readImage() override;
+    Outcome<QImage> readImage() override;
     void writeText(const QString& text) override;
     bool ownsClipboard() const override { return owned; }
 
@@ -17,6 +17,8 @@ public:
     enum class Notice { Send, Withhold };
     void copyImage(const QImage& image, Notice notice = Notice::Send);
     void copyText(const QString& text, Notice notice = Notice::Send);
+    // Another program copies an image that cannot be read; reading it fails with `message`.
+    void copyUnreadableImage(const QString& message);
 
     QString text() const { return currentText; }
     int imageReads() const { return reads; }
@@ -27,6 +29,7 @@ private:
     quint64 count = 0;
     QImage currentImage;
     QString currentText;
+    QString unreadable;
     bool owned = false;
     int reads = 0;
 };

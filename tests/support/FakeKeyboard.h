@@ -4,7 +4,8 @@
 
 #include <QStringList>
 
-// Records what would have been typed; `heldFor` presses report keys held, `failWith` makes typing fail.
+// Records what would have been typed and answers at once; `heldFor` presses report keys held, `failWith`
+// makes typing fail.
 class FakeKeyboard final : public Keyboard {
 public:
     bool keysHeld() override
@@ -17,20 +18,18 @@ public:
         return true;
     }
 
-    Result type(const QString& text) override
+    void type(const QString& text, Done done) override
     {
-        if (!failWith.isEmpty())
-            return {false, failWith};
-        typed << text;
-        return {};
+        if (failWith.isEmpty())
+            typed << text;
+        done(answer());
     }
 
-    Result sendPasteKey() override
+    void sendPasteKey(Done done) override
     {
-        if (!failWith.isEmpty())
-            return {false, failWith};
-        ++pasteKeys;
-        return {};
+        if (failWith.isEmpty())
+            ++pasteKeys;
+        done(answer());
     }
 
     int heldFor = 0; // number of queries that still answer "held"; negative: held for ever
@@ -38,4 +37,7 @@ public:
     QString failWith;
     QStringList typed;
     int pasteKeys = 0;
+
+private:
+    Result answer() const { return failWith.isEmpty() ? Result{} : Result{false, failWith}; }
 };

@@ -2,6 +2,9 @@
 
 #include "platform/LaunchServices.h"
 
+#include <QThread>
+#include <functional>
+
 // Login item and keep-alive agent that only remember what they were told.
 class FakeLoginItem final : public LoginItem {
 public:
@@ -21,12 +24,14 @@ public:
     bool isRegistered() const override { return registered; }
     std::optional<QString> registerAgent() override
     {
+        called();
         ++registrations;
         registered = true;
         return std::nullopt;
     }
     std::optional<QString> unregisterAgent() override
     {
+        called();
         ++unregistrations;
         registered = false;
         return std::nullopt;
@@ -34,4 +39,14 @@ public:
     bool registered = false;
     int registrations = 0;
     int unregistrations = 0;
+    QThread* calledOn = nullptr;
+    std::function<void()> onCall; // runs inside every (un)registration, e.g. to make it slow
+
+private:
+    void called()
+    {
+        calledOn = QThread::currentThread();
+        if (onCall)
+            onCall();
+    }
 };

@@ -2,6 +2,7 @@
 
 #include "platform/ProcessRunner.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QThread>
@@ -213,21 +214,23 @@ void SshServerFixture::stop()
 
 bool SshServerFixture::canCreateAccounts() { return ::getuid() == 0; }
 
-std::optional<SshServerFixture::Account> SshServerFixture::account(const QString& name)
+std::optional<SshServerFixture::Account> SshServerFixture::account(const QString& given)
 {
     if (!canCreateAccounts()) {
         const passwd* me = ::getpwuid(::getuid());
         if (!me)
             return std::nullopt;
-        const QString home = dir.filePath(QStringLiteral("home-") + name);
+        const QString home = dir.filePath(QStringLiteral("home-") + given);
         QDir().mkpath(home);
         return Account { QString::fromLocal8Bit(me->pw_name), home, me->pw_uid, me->pw_gid };
     }
+    const QString name = given + QLatin1Char('-')
+        + QString::fromLatin1(QCryptographicHash::hash(TARNEL_SOURCE_DIR, QCryptographicHash::Sha1).toHex().left(4));
     const QString home = QStringLiteral("/home/") + name;
     runTool(QStringLiteral("/usr/sbin/userdel"), { QStringLiteral("-r"), name });
     // useradd locks /etc/passwd: parallel test processes may have to wait for one another.
     bool made = false;
-    for (int attempt = 0; attempt < 50 && !made; ++attempt) {
+    for (int attempt = 0; attempt < 150 && !made; ++attempt) {
         made = runTool(QStringLiteral("/usr/sbin/useradd"),
                    { QStringLiteral("-m"), QStringLiteral("-d"), home, QStringLiteral("-s"), QStringLiteral("/bin/sh"),
                        QStringLiteral("-p"), QStringLiteral("*"), name })

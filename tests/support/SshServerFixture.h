@@ -44,8 +44,9 @@ public:
 
     // True when accounts of their own can be made (root).
     static bool canCreateAccounts();
-    // A login account: as root a fresh local user (one left by an earlier run is recreated); otherwise
-    // the current user, with a private folder of the fixture as its home for test files.
+    // A login account: as root a fresh local user (one left by an earlier run is recreated) named `name`
+    // plus a tag of this checkout, so test runs of two checkouts on one machine never share a user;
+    // otherwise the current user, with a private folder of the fixture as its home for test files.
     std::optional<Account> account(const QString& name);
     // Replaces the account's authorized keys.
     bool authorize(const Account& account, const QString& authorizedKeys);

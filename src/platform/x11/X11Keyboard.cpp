@@ -2,9 +2,7 @@
 
 #include "platform/x11/X11Display.h"
 
-#include <QCoreApplication>
 #include <QHash>
-#include <QThread>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -12,13 +10,12 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <map>
 #include <vector>
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
 const QString noServer = QStringLiteral("连不上 X 服务器，没打字");
 const QString noXTest = QStringLiteral("X 服务器不支持模拟按键（XTest），没打字");
 const QString stuckModifiers = QStringLiteral("修饰键一直按着，没打字（松开后再按一次热键）");
@@ -29,10 +26,7 @@ const QString serverError = QStringLiteral("打字时 X 服务器报错，可能
 
 Keyboard::Result failure(const QString& message) { return {false, message}; }
 
-struct Stroke {
-    KeyCode code = 0;
-    bool shift = false;
-};
+using Stroke = X11Keyboard::Stroke;
 
 // The core keyboard mapping: keysyms per keycode, group 1 in the first two columns.
 class KeyMap {
@@ -54,13 +48,13 @@ public:
         return syms[size_t((code - minCode) * perCode + column)];
     }
 
-    // After we changed a key: both levels of the first group hold the symbol.
-    void set(int code, KeySym sym)
+    // After we changed a key: the two levels of the first group hold these symbols.
+    void set(int code, std::array<KeySym, 2> levels)
     {
         if (code < minCode || code > maxCode || syms.empty())
             return;
         for (int column = 0; column < perCode; ++column)
-            syms[size_t((code - minCode) * perCode + column)] = column < 2 ? sym : NoSymbol;
+            syms[size_t((code - minCode) * perCode + column)] = column < 2 ? levels[size_t(column)] : NoSymbol;
     }
 
     std::optional<KeyCode> codeOf(KeySym sym) const
@@ -163,6 +157,8 @@ bool firstGroupActive(Display* display)
 
 void press(Display* display, const Stroke& stroke, KeyCode shift)
 {
+    if (!stroke.code)
+        return;
     if (stroke.shift)
         XTestFakeKeyEvent(display, shift, True, CurrentTime);
     XTestFakeKeyEvent(display, stroke.code, True, CurrentTime);
@@ -171,17 +167,17 @@ void press(Display* display, const Stroke& stroke, KeyCode shift)
         XTestFakeKeyEvent(display, shift, False, CurrentTime);
 }
 
-// Sets keys to a symbol each (both levels), one request per run of adjacent keycodes: every request makes
-// each program re-read the mapping.
-void mapKeys(Display* display, const std::map<KeyCode, KeySym>& symbols)
+// Sets keys to their symbols (first group, both levels), one request per run of adjacent keycodes: every
+// request makes each program re-read the mapping.
+void mapKeys(Display* display, const std::map<KeyCode, std::array<KeySym, 2>>& symbols)
 {
     for (auto it = symbols.begin(); it != symbols.end();) {
         std::vector<KeySym> syms;
         const KeyCode first = it->first;
         KeyCode next = first;
         while (it != symbols.end() && it->first == next) {
-            syms.push_back(it->second);
-            syms.push_back(it->second);
+            syms.push_back(it->second[0]);
+            syms.push_back(it->second[1]);
             ++it;
             ++next;
         }
@@ -189,14 +185,12 @@ void mapKeys(Display* display, const std::map<KeyCode, KeySym>& symbols)
     }
 }
 
-// Types text batch by batch. Characters the layout lacks borrow spare keys; consecutive batches use
-// different halves of the spare keys.
-class Typist {
+// Splits a text into batches before any key goes out. Characters the layout lacks borrow spare keys;
+// consecutive batches use different halves of the spare keys.
+class Planner {
 public:
-    Typist(Display* display, int reuseMs, const std::vector<KeyCode>& lent, Clock::time_point lentUse)
-        : display(display), map(display), reuseMs(reuseMs)
+    Planner(Display* display, const std::vector<KeyCode>& lent) : map(display)
     {
-        lastUse[0] = lastUse[1] = lentUse;
         std::vector<KeyCode> spares = map.spareCodes();
         spares.insert(spares.end(), lent.begin(), lent.end());
         std::sort(spares.begin(), spares.end());
@@ -215,14 +209,14 @@ public:
     bool add(KeySym sym)
     {
         if (const auto it = layout.constFind(sym); it != layout.constEnd()) {
-            batch.push_back(*it);
+            batch.strokes.push_back(*it);
             return true;
         }
         if (!borrowed.contains(sym)) {
             if (halves[0].empty())
                 return false;
             if (size_t(borrowed.size()) == halves[half].size()) {
-                flush();
+                close();
                 if (!halves[1].empty())
                     half ^= 1;
             }
@@ -230,78 +224,65 @@ public:
             borrowed.insert(sym, code);
             touched.push_back(code);
         }
-        batch.push_back({borrowed.value(sym), false});
+        batch.strokes.push_back({borrowed.value(sym), false});
         return true;
     }
 
-    void flush()
+    // Ends the batch under way.
+    void close()
     {
         // Keys still holding their symbol from the last typing are left alone: nothing for programs to re-read.
-        std::map<KeyCode, KeySym> symbols;
         for (auto it = borrowed.constBegin(); it != borrowed.constEnd(); ++it)
-            if (map.at(it.value(), 0) != it.key())
-                symbols[it.value()] = it.key();
-        if (!symbols.empty())
-            waitUntilReusable();
-        mapKeys(display, symbols);
-        for (const auto& [code, sym] : symbols)
-            map.set(code, sym);
-        for (const Stroke& stroke : batch)
-            press(display, stroke, shift);
-        XSync(display, False);
-        if (!borrowed.isEmpty())
-            lastUse[half] = Clock::now();
-        batch.clear();
+            remap(it.value(), {it.key(), it.key()});
+        batch.half = half;
+        batch.borrows = !borrowed.isEmpty();
+        batches.push_back(std::move(batch));
+        batch = {};
         borrowed.clear();
     }
 
     // Ctrl+Shift+<sym>, on a borrowed key when the layout lacks it.
-    void pressChord(KeyCode control, KeyCode shiftKey, KeySym sym, KeySym shifted)
+    bool addChord(KeySym sym, KeySym shifted)
     {
+        const auto control = map.codeOf(XK_Control_L);
+        if (!control || !shift)
+            return false;
         KeyCode code = layout.contains(sym) && !layout.value(sym).shift ? layout.value(sym).code : 0;
         if (!code && !halves[0].empty()) {
             half = 0;
-            waitUntilReusable();
             code = halves[0].front();
-            KeySym pair[2] = {sym, shifted};
-            XChangeKeyboardMapping(display, code, 2, pair, 1);
+            remap(code, {sym, shifted});
             touched.push_back(code);
+            batch.borrows = true;
         }
-        XTestFakeKeyEvent(display, control, True, CurrentTime);
-        XTestFakeKeyEvent(display, shiftKey, True, CurrentTime);
-        XTestFakeKeyEvent(display, code, True, CurrentTime);
-        XTestFakeKeyEvent(display, code, False, CurrentTime);
-        XTestFakeKeyEvent(display, shiftKey, False, CurrentTime);
-        XTestFakeKeyEvent(display, control, False, CurrentTime);
-        XSync(display, False);
+        batch.chord = {*control, shift, code};
+        batches.push_back(std::move(batch));
+        batch = {};
+        return true;
     }
 
-    const KeyMap& keyMap() const { return map; }
+    KeyCode shiftKey() const { return shift; }
+    std::vector<X11Keyboard::Batch> takeBatches() { return std::move(batches); }
     const std::vector<KeyCode>& borrowedKeys() const { return touched; }
-    Clock::time_point lastBorrowedUse() const { return std::max(lastUse[0], lastUse[1]); }
 
 private:
-    // Programs read a changed mapping when they get round to it, and slow ones can be a batch behind:
-    // a key is given a new symbol only once its last batch had time to be read.
-    void waitUntilReusable() const
+    void remap(KeyCode code, std::array<KeySym, 2> syms)
     {
-        const auto ready = lastUse[half] + std::chrono::milliseconds(reuseMs);
-        const auto now = Clock::now();
-        if (ready > now)
-            QThread::usleep(quint64(std::chrono::duration_cast<std::chrono::microseconds>(ready - now).count()));
+        if (map.at(code, 0) == syms[0] && map.at(code, 1) == syms[1])
+            return;
+        batch.remap[code] = syms;
+        map.set(code, syms);
     }
 
-    Display* display;
-    KeyMap map;
-    int reuseMs;
-    Clock::time_point lastUse[2];
+    KeyMap map; // as it will be once the batches planned so far went out
     KeyCode shift = 0;
     QHash<KeySym, Stroke> layout;
     std::vector<KeyCode> halves[2];
     int half = 0;
-    QHash<KeySym, KeyCode> borrowed; // in the current batch
+    QHash<KeySym, KeyCode> borrowed; // in the batch under way
     std::vector<KeyCode> touched;    // every key borrowed so far
-    std::vector<Stroke> batch;
+    X11Keyboard::Batch batch;
+    std::vector<X11Keyboard::Batch> batches;
 };
 
 std::optional<Keyboard::Result> unusable(Display* display)
@@ -315,11 +296,13 @@ std::optional<Keyboard::Result> unusable(Display* display)
 }
 }
 
-X11Keyboard::X11Keyboard(int reuseMs) : reuseMs(reuseMs)
+X11Keyboard::X11Keyboard(int reuseMs, int restoreDelayMs) : reuseMs(reuseMs)
 {
     restoreTimer.setSingleShot(true);
     restoreTimer.setInterval(restoreDelayMs);
     QObject::connect(&restoreTimer, &QTimer::timeout, [this] { giveBack(); });
+    stepTimer.setSingleShot(true);
+    QObject::connect(&stepTimer, &QTimer::timeout, [this] { step(); });
 }
 
 X11Keyboard::~X11Keyboard() { giveBack(); }
@@ -342,12 +325,38 @@ bool X11Keyboard::keysHeld()
     return false;
 }
 
-Keyboard::Result X11Keyboard::type(const QString& text)
+void X11Keyboard::type(const QString& text, Done done) { enqueue({false, text, std::move(done)}); }
+
+void X11Keyboard::sendPasteKey(Done done) { enqueue({true, QString(), std::move(done)}); }
+
+void X11Keyboard::enqueue(Job job)
+{
+    jobs.push_back(std::move(job));
+    if (!typing)
+        startNext();
+}
+
+void X11Keyboard::startNext()
+{
+    while (!jobs.empty() && !typing) {
+        Job job = std::move(jobs.front());
+        jobs.pop_front();
+        if (const auto refused = plan(job))
+            job.done(*refused);
+        else {
+            done = std::move(job.done);
+            step();
+        }
+    }
+}
+
+// Plans the whole job; a result when it cannot start.
+std::optional<Keyboard::Result> X11Keyboard::plan(const Job& job)
 {
     Display* display = X11Display::get();
     if (const auto failed = unusable(display))
         return *failed;
-    const auto characters = text.toUcs4();
+    const auto characters = job.text.toUcs4();
     for (const char32_t c : characters)
         if (isControl(c))
             return failure(controlCharacter);
@@ -355,40 +364,79 @@ Keyboard::Result X11Keyboard::type(const QString& text)
         return failure(stuckModifiers);
 
     X11Display::ErrorTrap trap(display);
-    Typist typist(display, reuseMs, lent, lentUse);
-    bool complete = true;
-    for (const char32_t c : characters)
-        if (!(complete = typist.add(keysymFor(c))))
-            break;
-    if (complete)
-        typist.flush();
-    lentUse = typist.lastBorrowedUse();
-    lend(typist.borrowedKeys());
-    if (!complete)
-        return failure(noSpareKey);
-    if (trap.failed())
-        return failure(serverError);
-    return {};
+    Planner planner(display, lent);
+    if (job.pasteKey) {
+        if (!planner.addChord(XK_v, XK_V))
+            return failure(noChordKeys);
+    } else {
+        for (const char32_t c : characters)
+            if (!planner.add(keysymFor(c)))
+                return failure(noSpareKey);
+        planner.close();
+    }
+    restoreTimer.stop(); // the keys lent so far may be borrowed again by this job
+    typing = true;
+    serverFailed = trap.failed();
+    batches = planner.takeBatches();
+    next = 0;
+    // The halves are drawn anew: either may hold keys of the last batch of an earlier job.
+    lastUse[0] = lastUse[1] = std::max(lastUse[0], lastUse[1]);
+    shift = planner.shiftKey();
+    borrowing = planner.borrowedKeys();
+    return std::nullopt;
 }
 
-Keyboard::Result X11Keyboard::sendPasteKey()
+// Sends batches until one has to wait for its keys; a timer comes back for it.
+void X11Keyboard::step()
 {
     Display* display = X11Display::get();
-    if (const auto failed = unusable(display))
-        return *failed;
-    if (!releaseModifiers(display))
-        return failure(stuckModifiers);
     X11Display::ErrorTrap trap(display);
-    Typist typist(display, reuseMs, lent, lentUse);
-    const auto control = typist.keyMap().codeOf(XK_Control_L);
-    const auto shift = typist.keyMap().codeOf(XK_Shift_L);
-    if (!control || !shift)
-        return failure(noChordKeys);
-    typist.pressChord(*control, *shift, XK_v, XK_V);
-    lend(typist.borrowedKeys());
-    if (trap.failed())
-        return failure(serverError);
-    return {};
+    for (; next < batches.size(); ++next) {
+        const Batch& batch = batches[next];
+        // Programs read a changed mapping when they get round to it, and slow ones can be a batch behind:
+        // a key is given a new symbol only once its last batch had time to be read.
+        if (!batch.remap.empty()) {
+            const auto ready = lastUse[batch.half] + std::chrono::milliseconds(reuseMs);
+            const auto now = std::chrono::steady_clock::now();
+            if (ready > now) {
+                serverFailed = serverFailed || trap.failed();
+                stepTimer.start(int(std::chrono::ceil<std::chrono::milliseconds>(ready - now).count()));
+                return;
+            }
+        }
+        send(display, batch);
+        if (batch.borrows)
+            lastUse[batch.half] = std::chrono::steady_clock::now();
+    }
+    serverFailed = serverFailed || trap.failed();
+    finish();
+}
+
+void X11Keyboard::send(Display* display, const Batch& batch)
+{
+    mapKeys(display, batch.remap);
+    for (const Stroke& stroke : batch.strokes)
+        press(display, stroke, shift);
+    if (batch.chord) {
+        const Chord& chord = *batch.chord;
+        XTestFakeKeyEvent(display, chord.control, True, CurrentTime);
+        XTestFakeKeyEvent(display, chord.shift, True, CurrentTime);
+        XTestFakeKeyEvent(display, chord.key, True, CurrentTime);
+        XTestFakeKeyEvent(display, chord.key, False, CurrentTime);
+        XTestFakeKeyEvent(display, chord.shift, False, CurrentTime);
+        XTestFakeKeyEvent(display, chord.control, False, CurrentTime);
+    }
+    XSync(display, False);
+}
+
+void X11Keyboard::finish()
+{
+    typing = false;
+    batches.clear();
+    lend(borrowing);
+    const Done finished = std::exchange(done, {});
+    finished(serverFailed ? failure(serverError) : Result{});
+    startNext();
 }
 
 // Borrowed keys go back a while later, when every program has long read what it typed.
@@ -397,14 +445,8 @@ void X11Keyboard::lend(const std::vector<unsigned char>& keys)
     for (const KeyCode code : keys)
         if (std::find(lent.begin(), lent.end(), code) == lent.end())
             lent.push_back(code);
-    if (lent.empty())
-        return;
-    if (QCoreApplication::instance())
-        QMetaObject::invokeMethod(&restoreTimer, [this] { restoreTimer.start(); }, Qt::QueuedConnection);
-    else {
-        QThread::msleep(restoreDelayMs);
-        giveBack();
-    }
+    if (!lent.empty())
+        restoreTimer.start();
 }
 
 void X11Keyboard::giveBack()
@@ -413,9 +455,9 @@ void X11Keyboard::giveBack()
     if (lent.empty() || !display)
         return;
     X11Display::ErrorTrap trap(display);
-    std::map<KeyCode, KeySym> none;
+    std::map<KeyCode, std::array<KeySym, 2>> none;
     for (const KeyCode code : lent)
-        none[code] = NoSymbol;
+        none[code] = {NoSymbol, NoSymbol};
     mapKeys(display, none);
     XSync(display, False);
     lent.clear();

@@ -18,6 +18,7 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("info.circle"), {"dialog-information", QStyle::SP_MessageBoxInformation}},
         {QStringLiteral("exclamationmark.circle"), {"dialog-error", QStyle::SP_MessageBoxCritical}},
         {QStringLiteral("exclamationmark.triangle"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
+        {QStringLiteral("exclamationmark.triangle.fill"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("lock.slash.fill"), {"system-lock-screen", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("checkmark.circle"), {"emblem-ok", QStyle::SP_DialogApplyButton}},
     };

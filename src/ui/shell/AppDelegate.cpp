@@ -1,16 +1,19 @@
 #include "ui/shell/AppDelegate.h"
 
 #include "account/Account.h"
+#include "account/Updater.h"
 #include "state/AppInfo.h"
 #include "servers/ServerRegistry.h"
 #include "state/Log.h"
 #include "state/Paths.h"
 #include "state/Store.h"
 #include "ui/account/LoginWindowController.h"
+#include "ui/account/UpdateWindowController.h"
 #include "ui/shell/PanelController.h"
 #include "ui/shell/StatusItem.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 
 AppDelegate::AppDelegate(DesktopServices desktop, QObject* parent) : QObject(parent), desktop(desktop) {}
@@ -25,6 +28,7 @@ void AppDelegate::launch()
     app = std::make_unique<AppState>(*store, desktop);
     panelController = std::make_unique<PanelController>(*app);
     loginController = std::make_unique<LoginWindowController>(app->account());
+    updateController = std::make_unique<UpdateWindowController>(app->updater());
     status = std::make_unique<StatusItem>(*app, [this] { quit(); });
 
     app->hidePanel = [this] { panelController->hide(); };
@@ -35,6 +39,7 @@ void AppDelegate::launch()
     app->showLoginWindow = [this](bool registering) { loginController->show(registering); };
 
     connect(&app->account(), &Account::changed, this, &AppDelegate::followAccount, Qt::QueuedConnection);
+    connect(&app->updater(), &Updater::changed, this, &AppDelegate::showManualResult, Qt::QueuedConnection);
     lastAccount = std::pair<int, bool>(int(app->account().status()), app->account().record().has_value());
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         Log::write(handingOff ? QStringLiteral("退出（交给新实例）") : QStringLiteral("退出"));
@@ -66,6 +71,27 @@ void AppDelegate::followAccount()
         panelController->hide();
         loginController->show(false);
     }
+}
+
+void AppDelegate::showManualResult()
+{
+    const auto text = app->updater().manualResult();
+    if (!text || manualAlert)
+        return;
+    manualAlert = new QMessageBox(QMessageBox::Information, QStringLiteral("检查更新"), QStringLiteral("检查更新"));
+    manualAlert->setObjectName(QStringLiteral("updateResultAlert"));
+    manualAlert->setTextFormat(Qt::PlainText);
+    manualAlert->setInformativeText(*text);
+    manualAlert->addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
+    manualAlert->setWindowModality(Qt::ApplicationModal);
+    manualAlert->setAttribute(Qt::WA_DeleteOnClose);
+    connect(manualAlert, &QMessageBox::finished, this, [this] {
+        manualAlert = nullptr;
+        app->updater().clearManualResult();
+    });
+    manualAlert->open();
+    manualAlert->raise();
+    manualAlert->activateWindow();
 }
 
 void AppDelegate::showMainWindow()

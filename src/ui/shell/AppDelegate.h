@@ -8,7 +8,9 @@
 
 class LoginWindowController;
 class PanelController;
+class QMessageBox;
 class StatusItem;
+class UpdateWindowController;
 class Store;
 
 // The application shell: builds the hub, the windows and the tray at launch, shows the first window,
@@ -32,10 +34,12 @@ public:
     PanelController& panel() { return *panelController; }
     LoginWindowController& login() { return *loginController; }
     StatusItem& statusItem() { return *status; }
+    UpdateWindowController& updatePrompt() { return *updateController; }
 
 private:
     void showFirstWindow();
     void followAccount();
+    void showManualResult();
 
     DesktopServices desktop;
     std::unique_ptr<Store> store;
@@ -43,6 +47,8 @@ private:
     std::unique_ptr<PanelController> panelController;
     std::unique_ptr<LoginWindowController> loginController;
     std::unique_ptr<StatusItem> status;
+    std::unique_ptr<UpdateWindowController> updateController;
+    QMessageBox* manualAlert = nullptr;
     std::optional<std::pair<int, bool>> lastAccount; // status and whether a record is present
     bool handingOff = false;
 };

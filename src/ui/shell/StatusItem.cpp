@@ -29,6 +29,8 @@ StatusItem::StatusItem(AppState& app, std::function<void()> quit, QObject* paren
         QDesktopServices::openUrl(QUrl::fromLocalFile(app.shots().shotsDirectory()));
     });
     folderAction->setObjectName(QStringLiteral("folderAction"));
+    checkUpdatesAction = contextMenu->addAction(QStringLiteral("检查更新…"), this, [&app] { app.checkUpdates(); });
+    checkUpdatesAction->setObjectName(QStringLiteral("checkUpdatesAction"));
     contextMenu->addSeparator();
     loginAction = contextMenu->addAction(QStringLiteral("登录 / 注册…"), this, [&app] {
         if (app.showLoginWindow)

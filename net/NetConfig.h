@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+
+// <state>/config.json, optional: where to listen, which addresses to advertise, where the local sshd is,
+// an extra CA file for the account service, and the link's intervals. Every field has a default.
+struct NetConfig {
+    QString listenHost = QStringLiteral("::");
+    int listenPort = 47810;
+    QList<QHostAddress> advertise; // empty: this machine's non-loopback addresses
+    QString sshHost = QStringLiteral("127.0.0.1");
+    int sshPort = 22;
+    QString caFile;
+    int syncMs = 15000;
+    int pingMs = 5000;
+    int relayAfterMs = 4000;
+    int maxBackoffMs = 30000;
+
+    // The file's values over the defaults; an error text when it exists but cannot be used.
+    static NetConfig load(const QString& path, QString* error);
+};

@@ -1,0 +1,648 @@
+#include "Node.h"
+
+#include "LineReader.h"
+#include "NetLog.h"
+#include "PlainStream.h"
+#include "Splice.h"
+#include "TlsStream.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkInterface>
+#include <QSettings>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 controlLineLimit = 64 * 1024;
+constexpr int controlTimeoutMs = 5000;
+constexpr int renameTimeoutMs = 8000;
+constexpr int syncTimeoutMs = 10000;
+constexpr int dialWaitMs = 12000;
+
+QString firstLine(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readLine(64 * 1024)).trimmed();
+}
+
+QString osRelease()
+{
+    QFile file(QStringLiteral("/etc/os-release"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("Linux");
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith("PRETTY_NAME="))
+            return QString::fromUtf8(line.mid(12)).remove(QLatin1Char('"')).trimmed();
+    return QStringLiteral("Linux");
+}
+
+QString localNow() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+
+QByteArray line(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n'; }
+
+const QString unknownCommand = QStringLiteral("不认识的命令");
+
+} // namespace
+
+Node::Node(const ServeOptions& options, const NetConfig& config, Identity identity, QObject* parent)
+    : QObject(parent), options(options), config(config), identity(std::move(identity)),
+      allowInbound(options.allowInbound),
+      service(QUrl(options.server), QUrl(options.fallbackServer), config.caFile, this)
+{
+    uptime.start();
+    self = SelfRecord::load(QDir(options.state).filePath(QStringLiteral("device.json")), options.name);
+    sshPubKey = firstLine(options.pubkeyFile);
+    hostPubKey = firstLine(options.hostkeyFile);
+    model = firstLine(QStringLiteral("/sys/class/dmi/id/product_name"));
+    osVersion = osRelease();
+
+    linkContext.tls = this->identity.context();
+    linkContext.selfId = this->identity.deviceId();
+    linkContext.version = QStringLiteral(TARNEL_VERSION);
+    linkContext.config = config;
+    linkContext.allowInbound = [this] { return allowInbound; };
+    linkContext.relay = [this](const QString& peer, bool fresh, const QString& session, LinkContext::RelayDone done) {
+        relay(peer, fresh, session, std::move(done));
+    };
+    linkContext.tunnelArrived = [this](const QString& peer, TlsStream* stream, const QJsonObject& hello,
+                                       const QByteArray& rest) {
+        if (PeerLink* link = links.value(peer))
+            serveTunnel(link, stream, hello, rest);
+        else
+            stream->deleteLater();
+    };
+    linkContext.log = &NetLog::line;
+
+    connect(&syncTimer, &QTimer::timeout, this, &Node::sync);
+    connect(&tickTimer, &QTimer::timeout, this, &Node::tick);
+}
+
+Node::~Node() = default;
+
+std::optional<QString> Node::start()
+{
+    const QDir state(options.state);
+    // The app polls as soon as it started us: the control socket comes before any network work.
+    const QString controlPath = state.filePath(QStringLiteral("net.sock"));
+    QFile::remove(controlPath); // a stale one; we hold the lock
+    if (auto error = control.listenUnix(controlPath))
+        return QStringLiteral("控制 socket 建不了：%1").arg(*error);
+    connect(&control, &Listener::accepted, this, &Node::acceptControl);
+    const QString dialPath = state.filePath(QStringLiteral("dial.sock"));
+    QFile::remove(dialPath);
+    if (auto error = dialer.listenUnix(dialPath))
+        return QStringLiteral("dial socket 建不了：%1").arg(*error);
+    connect(&dialer, &Listener::accepted, this, &Node::acceptDial);
+
+    const QHostAddress listenAddress(config.listenHost);
+    if (auto error = peers.listenTcp(listenAddress, config.listenPort)) {
+        NetLog::line(QStringLiteral("端口 %1 用不了（%2），换一个").arg(config.listenPort).arg(*error));
+        if (auto again = peers.listenTcp(listenAddress, 0))
+            return QStringLiteral("监听不了 %1：%2").arg(config.listenHost, *again);
+    }
+    connect(&peers, &Listener::accepted, this, [this](int fd, const QHostAddress&) { acceptPeer(fd); });
+
+    NetLog::line(QStringLiteral("tarnel-net %1 启动：设备 %2（%3），端口 %4，%5")
+                     .arg(linkContext.version, identity.deviceId(), self.name)
+                     .arg(peers.port())
+                     .arg(allowInbound ? QStringLiteral("允许其他设备连接") : QStringLiteral("不允许其他设备连接")));
+    readToken();
+    tickTimer.start(1000);
+    syncTimer.start(config.syncMs);
+    QMetaObject::invokeMethod(this, &Node::sync, Qt::QueuedConnection);
+    return std::nullopt;
+}
+
+void Node::shutdown(int code)
+{
+    if (stopping)
+        return;
+    stopping = true;
+    syncTimer.stop();
+    tickTimer.stop();
+    control.close();
+    dialer.close();
+    peers.close();
+    const QDir state(options.state);
+    QFile::remove(state.filePath(QStringLiteral("net.sock")));
+    QFile::remove(state.filePath(QStringLiteral("dial.sock")));
+    qDeleteAll(links);
+    links.clear();
+    QCoreApplication::exit(code);
+}
+
+// ---- control socket
+
+void Node::acceptControl(int fd)
+{
+    auto* client = new PlainStream(fd, this);
+    auto* reader = new LineReader(client, controlLineLimit, controlTimeoutMs, client);
+    connect(reader, &LineReader::message, this, [this, client, reader](const QJsonObject& request) {
+        reader->detach();
+        command(client, request);
+    });
+    connect(reader, &LineReader::failed, this, [this, client, reader](const QString& reason) {
+        reader->detach();
+        if (reason == QLatin1String("等回复超时"))
+            return client->deleteLater();
+        answer(client, QJsonObject{{QStringLiteral("error"), unknownCommand}});
+    });
+}
+
+void Node::answer(PlainStream* client, const QJsonObject& reply)
+{
+    client->write(line(reply));
+    client->finishWrite();
+    if (client->pendingWrite() == 0)
+        return client->deleteLater();
+    connect(client, &Stream::written, client, [client] {
+        if (client->pendingWrite() == 0)
+            client->deleteLater();
+    });
+    connect(client, &Stream::broken, client, &QObject::deleteLater);
+}
+
+void Node::command(PlainStream* client, const QJsonObject& request)
+{
+    const QString cmd = request.value(QStringLiteral("cmd")).toString();
+    if (cmd == QLatin1String("status"))
+        return answer(client, statusDocument());
+    if (cmd == QLatin1String("allow") && request.value(QStringLiteral("on")).isBool()) {
+        const bool on = request.value(QStringLiteral("on")).toBool();
+        if (on != allowInbound) {
+            allowInbound = on;
+            NetLog::line(on ? QStringLiteral("已允许其他设备连接这台电脑") : QStringLiteral("已不允许其他设备连接这台电脑"));
+            for (PeerLink* link : std::as_const(links))
+                link->tellAllow(on);
+            QMetaObject::invokeMethod(this, &Node::sync, Qt::QueuedConnection);
+        }
+        return answer(client, statusDocument());
+    }
+    if (cmd == QLatin1String("rename"))
+        return rename(client, request);
+    if (cmd == QLatin1String("netchange")) {
+        NetLog::line(QStringLiteral("网络变了：重新同步、重连"));
+        for (PeerLink* link : std::as_const(links))
+            link->kick(QStringLiteral("netchange"));
+        QMetaObject::invokeMethod(this, &Node::sync, Qt::QueuedConnection);
+        return answer(client, statusDocument());
+    }
+    if (cmd == QLatin1String("quit")) {
+        NetLog::line(QStringLiteral("收到退出命令"));
+        answer(client, QJsonObject{{QStringLiteral("ok"), true}});
+        // The answer goes out first; the end comes within a second whatever the client does.
+        connect(client, &QObject::destroyed, this, [this] { shutdown(0); });
+        QTimer::singleShot(500, this, [this] { shutdown(0); });
+        return;
+    }
+    answer(client, QJsonObject{{QStringLiteral("error"), unknownCommand}});
+}
+
+void Node::rename(PlainStream* client, const QJsonObject& request)
+{
+    const QString name = SelfRecord::trimName(request.value(QStringLiteral("name")).toString());
+    const QString alias = request.value(QStringLiteral("alias")).toString();
+    const auto refuse = [this, client](const QString& text) {
+        answer(client, QJsonObject{{QStringLiteral("error"), text}});
+    };
+    if (!request.value(QStringLiteral("alias")).isString() || !SelfRecord::validAlias(alias))
+        return refuse(QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符"));
+    if (!SelfRecord::validName(name))
+        return refuse(QStringLiteral("名字 1～40 个字符"));
+    if (!service.hasToken())
+        return refuse(QStringLiteral("还没登录账号，改不了名字"));
+    QPointer<PlainStream> waiting = client;
+    service.post(QStringLiteral("api/net/rename"),
+                 QJsonObject{{QStringLiteral("id"), identity.deviceId()}, {QStringLiteral("name"), name},
+                             {QStringLiteral("alias"), alias}},
+                 renameTimeoutMs, [this, waiting, name, alias](const ServiceClient::Reply& reply) {
+                     if (refusedAccount(reply))
+                         return;
+                     if (reply.status == 200) {
+                         const QJsonObject device = reply.body.value(QStringLiteral("device")).toObject();
+                         self.name = device.value(QStringLiteral("name")).toString(name);
+                         self.alias = device.value(QStringLiteral("alias")).toString(alias);
+                         saveSelf();
+                         NetLog::line(QStringLiteral("这台电脑改名为「%1」（%2）").arg(self.name, self.alias));
+                     } else {
+                         NetLog::line(QStringLiteral("改名没有成功：%1").arg(reply.error));
+                     }
+                     if (!waiting)
+                         return;
+                     if (reply.status == 200)
+                         answer(waiting, statusDocument());
+                     else
+                         answer(waiting, QJsonObject{{QStringLiteral("error"), reply.status == 0
+                                                                                     ? QStringLiteral("连不上账号服务，改名没有成功")
+                                                                                     : reply.error}});
+                 });
+}
+
+QJsonObject Node::statusDocument() const
+{
+    NodeStatus document;
+    document.version = linkContext.version;
+    document.pid = QCoreApplication::applicationPid();
+    document.uptimeSec = double(uptime.elapsed()) / 1000.0;
+    document.allowInbound = allowInbound;
+    document.device = SelfDevice{identity.deviceId(), self.name, self.alias, self.createdAt};
+    document.site = SiteStatus{siteOk, siteError, siteOkAt};
+    document.devicesVersion = devicesVersion;
+    for (const QString& id : order) {
+        const PeerLink* link = links.value(id);
+        if (!link)
+            continue;
+        const PeerInfo& p = link->info();
+        PeerDevice peer{p.id,         p.name,       p.alias,        p.sshUser,  p.sshPubKey,
+                        p.hostPubKey, p.model,      p.osVersion,    p.appBuild, p.remoteAccess,
+                        p.online,     p.lastSeen,   std::nullopt};
+        if (link->tried())
+            peer.link = link->status();
+        document.peers.append(peer);
+    }
+    return document.toJson();
+}
+
+// ---- dial
+
+void Node::acceptDial(int fd)
+{
+    auto* client = new PlainStream(fd, this);
+    auto* reader = new LineReader(client, 4096, controlTimeoutMs, client);
+    connect(reader, &LineReader::message, this, [this, client, reader](const QJsonObject& request) {
+        const QByteArray rest = reader->detach();
+        reader->deleteLater();
+        dial(client, request, rest);
+    });
+    connect(reader, &LineReader::failed, client, &QObject::deleteLater);
+}
+
+void Node::refuseDial(PlainStream* client, const QString& text)
+{
+    NetLog::line(QStringLiteral("dial 没有接通：%1").arg(text));
+    answer(client, QJsonObject{{QStringLiteral("error"), text}});
+}
+
+void Node::dial(PlainStream* client, const QJsonObject& request, const QByteArray& rest)
+{
+    const QString id = request.value(QStringLiteral("peer")).toString();
+    const int port = request.value(QStringLiteral("port")).toInt(0);
+    PeerLink* link = links.value(id);
+    if (!service.hasToken())
+        return refuseDial(client, QStringLiteral("tarnel-net：还没登录账号，连不上"));
+    if (!link)
+        return refuseDial(client, QStringLiteral("tarnel-net：账号里没有这台设备（%1），连不上").arg(id));
+    if (!link->info().online && !link->connected())
+        return refuseDial(client, QStringLiteral("tarnel-net：「%1」不在线").arg(link->info().shownName()));
+
+    QPointer<PlainStream> caller = client;
+    QPointer<PeerLink> target = link;
+    auto go = [this, caller, target, port, rest] {
+        if (!caller || !target)
+            return;
+        target->openTunnel(port, [this, caller, target, rest](TlsStream* tls, const QByteArray& tail, const QString& error) {
+            if (!caller || !target) {
+                if (tls)
+                    tls->deleteLater();
+                return;
+            }
+            if (!tls)
+                return refuseDial(caller, QStringLiteral("tarnel-net：连不上「%1」：%2").arg(target->info().shownName(), error));
+            caller->write(line(QJsonObject{{QStringLiteral("ok"), true}}));
+            tls->setParent(this);
+            auto* splice = new Splice(caller, tls, rest, tail, this);
+            target->countTunnel(false, 1);
+            connect(splice, &Splice::finished, this, [caller, tls, splice, target] {
+                if (target)
+                    target->countTunnel(false, -1);
+                splice->deleteLater();
+                tls->deleteLater();
+                if (caller)
+                    caller->deleteLater();
+            });
+        });
+    };
+    if (link->connected())
+        return go();
+    // The link may be on its way: wait a while for it.
+    link->kick(QStringLiteral("dial"));
+    auto* waiter = new QObject(client);
+    QTimer::singleShot(dialWaitMs, waiter, [this, waiter, caller] {
+        waiter->deleteLater();
+        if (caller)
+            refuseDial(caller, QStringLiteral("tarnel-net：两台之间的连接还没建好，稍后再试"));
+    });
+    connect(link, &PeerLink::stateChanged, waiter, [waiter, target, go] {
+        if (target && target->connected()) {
+            waiter->deleteLater();
+            go();
+        }
+    });
+}
+
+// ---- peers
+
+void Node::acceptPeer(int fd)
+{
+    auto* stream = new TlsStream(fd, identity.context(), TlsStream::Role::Server, [this](const QString& fingerprint) {
+        for (const PeerLink* link : std::as_const(links))
+            if (link->info().certSha256 == fingerprint)
+                return true;
+        // Perhaps a device that joined since the last sync: look again soon (at most once a second).
+        if (!unknownKnock.isValid() || unknownKnock.elapsed() > 1000) {
+            unknownKnock.start();
+            QMetaObject::invokeMethod(this, &Node::sync, Qt::QueuedConnection);
+        }
+        return false;
+    }, this);
+    auto* reader = new LineReader(stream, 64 * 1024, 10000, stream);
+    connect(reader, &LineReader::message, this, [this, stream, reader](const QJsonObject& hello) {
+        const QByteArray rest = reader->detach();
+        reader->deleteLater();
+        peerHello(stream, hello, rest);
+    });
+    connect(reader, &LineReader::failed, stream, [stream, reader] {
+        reader->detach();
+        stream->deleteLater();
+    });
+}
+
+void Node::peerHello(TlsStream* stream, const QJsonObject& hello, const QByteArray& rest)
+{
+    PeerLink* link = links.value(hello.value(QStringLiteral("id")).toString());
+    if (!link || link->info().certSha256 != stream->peerFingerprint()) {
+        stream->write(line(QJsonObject{{QStringLiteral("error"), QStringLiteral("对方不认识这台设备")}}));
+        stream->finishWrite();
+        QTimer::singleShot(1000, stream, &QObject::deleteLater);
+        return;
+    }
+    const QString kind = hello.value(QStringLiteral("kind")).toString();
+    if (kind == QLatin1String("link")) {
+        NetLog::line(QStringLiteral("「%1」连进来了").arg(link->info().shownName()));
+        return link->adopt(stream, hello, rest, QStringLiteral("direct"));
+    }
+    serveTunnel(link, stream, hello, rest);
+}
+
+void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest)
+{
+    stream->setParent(this);
+    const auto refuse = [this, stream, link](const QString& text) {
+        NetLog::line(QStringLiteral("拒绝了「%1」的连接：%2").arg(link->info().shownName(), text));
+        stream->write(line(QJsonObject{{QStringLiteral("error"), text}}));
+        stream->finishWrite();
+        QTimer::singleShot(1000, stream, &QObject::deleteLater);
+    };
+    if (hello.value(QStringLiteral("kind")).toString() != QLatin1String("tunnel"))
+        return refuse(QStringLiteral("对方看不懂这个请求"));
+    if (!allowInbound)
+        return refuse(QStringLiteral("对方没允许被连接"));
+    if (hello.value(QStringLiteral("port")).toInt() != 22)
+        return refuse(QStringLiteral("对方只接受到 22 端口的连接"));
+
+    auto* connector = new Connector(QHostAddress(config.sshHost), config.sshPort, 5000, stream);
+    connect(connector, &Connector::failed, stream, [refuse, connector](const QString& reason) {
+        connector->deleteLater();
+        refuse(QStringLiteral("对方的 sshd 没有在监听（%1）").arg(reason));
+    });
+    QPointer<PeerLink> owner = link;
+    connect(connector, &Connector::connected, stream, [this, stream, rest, connector, owner](int fd) {
+        connector->deleteLater();
+        auto* sshd = new PlainStream(fd, this);
+        stream->write(line(QJsonObject{{QStringLiteral("ok"), true}}));
+        auto* splice = new Splice(stream, sshd, rest, {}, this);
+        if (owner)
+            owner->countTunnel(true, 1);
+        connect(splice, &Splice::finished, this, [stream, sshd, splice, owner] {
+            if (owner)
+                owner->countTunnel(true, -1);
+            splice->deleteLater();
+            stream->deleteLater();
+            sshd->deleteLater();
+        });
+    });
+}
+
+void Node::relay(const QString& peer, bool fresh, const QString& session, LinkContext::RelayDone done)
+{
+    QJsonObject body{{QStringLiteral("id"), identity.deviceId()}, {QStringLiteral("peer"), peer}};
+    if (fresh)
+        body.insert(QStringLiteral("fresh"), true);
+    if (!session.isEmpty())
+        body.insert(QStringLiteral("session"), session);
+    service.post(QStringLiteral("api/net/relay"), body, syncTimeoutMs, [this, done](const ServiceClient::Reply& reply) {
+        if (refusedAccount(reply))
+            return;
+        if (reply.status != 200)
+            return done(-1, {}, reply.error);
+        const QHostAddress host(reply.body.value(QStringLiteral("host")).toString());
+        const int port = reply.body.value(QStringLiteral("port")).toInt();
+        const QString id = reply.body.value(QStringLiteral("session")).toString();
+        const QByteArray ticket = "TARNEL-RELAY " + reply.body.value(QStringLiteral("ticket")).toString().toLatin1() + '\n';
+        if (host.isNull() || port <= 0)
+            return done(-1, {}, QStringLiteral("中转地址不对"));
+        auto* connector = new Connector(host, port, 5000, this);
+        connect(connector, &Connector::failed, this, [connector, done](const QString& reason) {
+            connector->deleteLater();
+            done(-1, {}, QStringLiteral("中转连不上（%1）").arg(reason));
+        });
+        connect(connector, &Connector::connected, this, [connector, done, id, ticket](int fd) {
+            connector->deleteLater();
+            if (::send(fd, ticket.constData(), size_t(ticket.size()), MSG_NOSIGNAL) != ticket.size()) {
+                ::close(fd);
+                return done(-1, {}, QStringLiteral("中转连不上"));
+            }
+            done(fd, id, {});
+        });
+    });
+}
+
+// ---- account service
+
+bool Node::refusedAccount(const ServiceClient::Reply& reply)
+{
+    if (reply.status != 401 && reply.status != 403)
+        return false;
+    NetLog::line(QStringLiteral("账号服务不再接受这个登录（HTTP %1：%2），tarnel-net 退出").arg(reply.status).arg(reply.error));
+    shutdown(3);
+    return true;
+}
+
+QJsonArray Node::endpoints() const
+{
+    QList<QHostAddress> addresses = config.advertise;
+    if (addresses.isEmpty()) {
+        for (const QHostAddress& address : QNetworkInterface::allAddresses())
+            if (!address.isLoopback() && !address.isLinkLocal() && !address.isNull())
+                addresses.append(address);
+    }
+    QJsonArray list;
+    for (const QHostAddress& address : std::as_const(addresses)) {
+        if (list.size() >= 16)
+            break;
+        QHostAddress plain(address);
+        plain.setScopeId({});
+        list.append(QJsonObject{{QStringLiteral("host"), plain.toString()}, {QStringLiteral("port"), peers.port()}});
+    }
+    return list;
+}
+
+void Node::sync()
+{
+    if (stopping || removed)
+        return;
+    if (!service.hasToken()) {
+        siteOk = false;
+        siteError = QStringLiteral("还没登录账号");
+        return;
+    }
+    if (syncing) {
+        syncAgain = true;
+        return;
+    }
+    syncing = true;
+    const QJsonObject body{
+        {QStringLiteral("id"), identity.deviceId()},
+        {QStringLiteral("name"), self.name},
+        {QStringLiteral("alias"), self.alias},
+        {QStringLiteral("sshUser"), options.sshUser},
+        {QStringLiteral("sshPubKey"), sshPubKey},
+        {QStringLiteral("hostPubKey"), hostPubKey},
+        {QStringLiteral("model"), model},
+        {QStringLiteral("osVersion"), osVersion},
+        {QStringLiteral("appBuild"), double(options.appBuildNumber())},
+        {QStringLiteral("remoteAccess"), allowInbound},
+        {QStringLiteral("version"), linkContext.version},
+        {QStringLiteral("certSha256"), identity.fingerprint()},
+        {QStringLiteral("endpoints"), endpoints()},
+    };
+    service.post(QStringLiteral("api/net/sync"), body, syncTimeoutMs, [this](const ServiceClient::Reply& reply) {
+        syncing = false;
+        synced(reply);
+        if (std::exchange(syncAgain, false))
+            sync();
+    });
+}
+
+void Node::synced(const ServiceClient::Reply& reply)
+{
+    if (refusedAccount(reply) || stopping)
+        return;
+    const QJsonValue devices = reply.body.value(QStringLiteral("devices"));
+    bool complete = reply.status == 200 && devices.isArray();
+    for (const QJsonValue& item : devices.toArray())
+        complete = complete && item.isObject();
+    if (!complete) {
+        const QString error = reply.status == 200 ? QStringLiteral("账号服务的设备列表不完整") : reply.error;
+        if (siteOk || error != siteError)
+            NetLog::line(QStringLiteral("同步设备列表失败：%1").arg(error));
+        siteOk = false;
+        siteError = error;
+        if (reply.status == 410) {
+            removed = true;
+            qDeleteAll(links);
+            links.clear();
+            order.clear();
+        }
+        return;
+    }
+    const QJsonObject device = reply.body.value(QStringLiteral("device")).toObject();
+    const SelfRecord before = self;
+    self.name = device.value(QStringLiteral("name")).toString(self.name);
+    self.alias = device.value(QStringLiteral("alias")).toString(self.alias);
+    self.createdAt = device.value(QStringLiteral("createdAt")).toString(self.createdAt);
+    if (self.name != before.name || self.alias != before.alias || self.createdAt != before.createdAt)
+        saveSelf();
+    if (!siteOk)
+        NetLog::line(QStringLiteral("已和账号服务同步：账号里另有 %1 台设备").arg(devices.toArray().size()));
+    siteOk = true;
+    siteError.clear();
+    siteOkAt = localNow();
+    devicesVersion = reply.body.value(QStringLiteral("devicesVersion")).toString();
+    adoptPeers(devices.toArray());
+}
+
+void Node::adoptPeers(const QJsonArray& devices)
+{
+    QStringList seen;
+    for (const QJsonValue& item : devices) {
+        const auto info = PeerInfo::fromService(item.toObject());
+        if (!info || info->id == identity.deviceId() || seen.contains(info->id))
+            continue;
+        seen.append(info->id);
+        if (PeerLink* link = links.value(info->id)) {
+            link->update(*info);
+            continue;
+        }
+        auto* link = new PeerLink(linkContext, *info, this);
+        links.insert(info->id, link);
+        NetLog::line(QStringLiteral("账号里有设备「%1」（%2）").arg(info->shownName(), info->alias));
+        link->kick(QStringLiteral("sync"));
+    }
+    for (auto it = links.begin(); it != links.end();) {
+        if (seen.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        NetLog::line(QStringLiteral("设备「%1」已不在账号里").arg(it.value()->info().shownName()));
+        it.value()->deleteLater();
+        it = links.erase(it);
+    }
+    order = seen;
+}
+
+void Node::saveSelf()
+{
+    if (auto error = self.save(QDir(options.state).filePath(QStringLiteral("device.json"))))
+        NetLog::line(QStringLiteral("写不了 device.json：%1").arg(*error));
+}
+
+// ---- once a second
+
+void Node::tick()
+{
+    if (options.parentPid > 0 && ::kill(pid_t(options.parentPid), 0) != 0 && errno == ESRCH) {
+        NetLog::line(QStringLiteral("tarnel 已经退出，tarnel-net 跟着退出"));
+        return shutdown(0);
+    }
+    if (readToken())
+        sync();
+}
+
+bool Node::readToken()
+{
+    const QFileInfo info(options.tokenFile);
+    const QString signature = info.exists() ? QStringLiteral("%1/%2/%3")
+                                                  .arg(info.size())
+                                                  .arg(info.lastModified().toMSecsSinceEpoch())
+                                                  .arg(info.metadataChangeTime().toMSecsSinceEpoch())
+                                            : QStringLiteral("none");
+    if (signature == tokenSignature)
+        return false;
+    const bool first = tokenSignature.isEmpty();
+    tokenSignature = signature;
+    QString value;
+    QFile file(options.tokenFile);
+    if (file.open(QIODevice::ReadOnly))
+        value = QString::fromUtf8(file.read(64 * 1024)).trimmed();
+    if (value == token && !first)
+        return false;
+    token = value;
+    service.setToken(token);
+    removed = false;
+    NetLog::line(token.isEmpty() ? QStringLiteral("没有登录凭据，等 tarnel 登录") : QStringLiteral("读到了新的登录凭据"));
+    if (token.isEmpty()) {
+        siteOk = false;
+        siteError = QStringLiteral("还没登录账号");
+    }
+    return !token.isEmpty();
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "Identity.h"
+#include "NetConfig.h"
+#include "PeerLink.h"
+#include "SelfRecord.h"
+#include "ServeOptions.h"
+#include "ServiceClient.h"
+#include "Sockets.h"
+
+#include <QElapsedTimer>
+#include <QMap>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+class PlainStream;
+class TlsStream;
+
+// `serve`: this device's presence in its account and its links to the others. Answers the app on the
+// control socket, carries `dial` connections over fresh TLS connections to peers, and serves tunnels
+// peers open to the local sshd while inbound connections are allowed.
+class Node : public QObject {
+    Q_OBJECT
+public:
+    Node(const ServeOptions& options, const NetConfig& config, Identity identity, QObject* parent = nullptr);
+    ~Node() override;
+
+    // Binds the control socket first, then the rest; an error text when the program cannot run.
+    std::optional<QString> start();
+    // Closes everything, removes the sockets and ends the event loop with `code`.
+    void shutdown(int code);
+
+    QJsonObject statusDocument() const;
+
+private:
+    void acceptControl(int fd);
+    void command(PlainStream* client, const QJsonObject& request);
+    void rename(PlainStream* client, const QJsonObject& request);
+    void answer(PlainStream* client, const QJsonObject& reply);
+
+    void acceptDial(int fd);
+    void dial(PlainStream* client, const QJsonObject& request, const QByteArray& rest);
+    void refuseDial(PlainStream* client, const QString& text);
+
+    void acceptPeer(int fd);
+    void peerHello(TlsStream* stream, const QJsonObject& hello, const QByteArray& rest);
+    void serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest);
+
+    void sync();
+    void synced(const ServiceClient::Reply& reply);
+    void adoptPeers(const QJsonArray& devices);
+    bool refusedAccount(const ServiceClient::Reply& reply);
+    void relay(const QString& peer, bool fresh, const QString& session, LinkContext::RelayDone done);
+    QJsonArray endpoints() const;
+
+    void tick();
+    bool readToken();
+    void saveSelf();
+
+    ServeOptions options;
+    NetConfig config;
+    Identity identity;
+    SelfRecord self;
+    QString sshPubKey;
+    QString hostPubKey;
+    QString model;
+    QString osVersion;
+    bool allowInbound;
+    LinkContext linkContext;
+    ServiceClient service;
+    QString token;
+    QString tokenSignature;
+
+    bool siteOk = false;
+    QString siteError;
+    QString siteOkAt;
+    QString devicesVersion;
+    bool removed = false;
+    bool syncing = false;
+    bool syncAgain = false;
+    QMap<QString, PeerLink*> links; // by peer id, in the service's order below
+    QStringList order;
+
+    Listener control;
+    Listener dialer;
+    Listener peers;
+    QTimer syncTimer;
+    QTimer tickTimer;
+    QElapsedTimer uptime;
+    QElapsedTimer unknownKnock;
+    bool stopping = false;
+};

@@ -1,0 +1,435 @@
+#include "PeerLink.h"
+
+#include "LineReader.h"
+#include "Sockets.h"
+#include "TlsStream.h"
+
+#include <QJsonDocument>
+#include <unistd.h>
+
+namespace {
+constexpr int directTimeoutMs = 3000;
+constexpr int directRetryMs = 300;
+constexpr int helloTimeoutMs = 10000;
+constexpr qint64 lineLimit = 64 * 1024;
+} // namespace
+
+PeerLink::PeerLink(const LinkContext& context, const PeerInfo& info, QObject* parent)
+    : QObject(parent), ctx(context), peer(info)
+{
+    clock.start();
+    since.start();
+    relayTimer.setSingleShot(true);
+    retryTimer.setSingleShot(true);
+    connect(&relayTimer, &QTimer::timeout, this, &PeerLink::tryRelay);
+    connect(&retryTimer, &QTimer::timeout, this, [this] {
+        setState(QStringLiteral("connecting"), QStringLiteral("retry"));
+        attempt();
+    });
+    connect(&pingTimer, &QTimer::timeout, this, &PeerLink::ping);
+}
+
+PeerLink::~PeerLink()
+{
+    if (stream)
+        stream->close();
+}
+
+bool PeerLink::initiator() const { return ctx.selfId < peer.id; }
+
+void PeerLink::update(const PeerInfo& info)
+{
+    const bool wasReachable = peer.reachable();
+    const bool newKey = info.certSha256 != peer.certSha256;
+    peer = info;
+    if (newKey && stream)
+        lose(QStringLiteral("对方换了证书"));
+    else if (!wasReachable && peer.reachable() && !connected() && !retryTimer.isActive() && !attempts)
+        kick(QStringLiteral("online"));
+}
+
+void PeerLink::kick(const QString& why)
+{
+    backoffMs = 1000;
+    if (connected()) {
+        ping();
+        return;
+    }
+    if (!peer.reachable())
+        return;
+    retryTimer.stop();
+    setState(QStringLiteral("connecting"), why);
+    attempt();
+}
+
+void PeerLink::setState(const QString& state, const QString& why)
+{
+    if (state == state_ && why == trigger)
+        return;
+    if (state != state_)
+        since.restart();
+    state_ = state;
+    trigger = why;
+    Q_EMIT stateChanged();
+}
+
+void PeerLink::stopAttempts()
+{
+    relayTimer.stop();
+    if (attempts)
+        attempts->deleteLater();
+    attempts = nullptr;
+}
+
+void PeerLink::attempt()
+{
+    stopAttempts();
+    attempts = new QObject(this);
+    attemptClock.start();
+    if (initiator() && !peer.endpoints.isEmpty())
+        tryDirect();
+    relayTimer.start(ctx.config.relayAfterMs);
+}
+
+TlsStream* PeerLink::tlsOver(int fd, bool client, QObject* owner)
+{
+    const QString pinned = peer.certSha256;
+    return new TlsStream(fd, ctx.tls, client ? TlsStream::Role::Client : TlsStream::Role::Server,
+                         [pinned](const QString& fingerprint) { return fingerprint == pinned; }, owner);
+}
+
+QJsonObject PeerLink::hello(const QString& kind, const QString& via) const
+{
+    return QJsonObject{{QStringLiteral("kind"), kind},
+                       {QStringLiteral("id"), ctx.selfId},
+                       {QStringLiteral("version"), ctx.version},
+                       {QStringLiteral("allows"), ctx.allowInbound()},
+                       {QStringLiteral("path"), via}};
+}
+
+void PeerLink::handshake(TlsStream* tls, bool speaker, const QJsonObject& opening, QObject* owner,
+                         std::function<void(const QJsonObject&, const QByteArray&, const QString&)> done)
+{
+    if (speaker)
+        tls->write(QJsonDocument(opening).toJson(QJsonDocument::Compact) + '\n');
+    auto* reader = new LineReader(tls, lineLimit, helloTimeoutMs, owner);
+    auto finished = std::make_shared<bool>(false);
+    connect(reader, &LineReader::message, owner, [reader, done, finished](const QJsonObject& line) {
+        if (std::exchange(*finished, true))
+            return;
+        const QByteArray rest = reader->detach();
+        reader->deleteLater();
+        const QString error = line.value(QStringLiteral("error")).toString();
+        if (!error.isEmpty())
+            return done(line, {}, error); // the peer's refusal comes with its line
+        if (line.isEmpty())
+            return done({}, {}, QStringLiteral("对方的回答看不懂"));
+        done(line, rest, {});
+    });
+    connect(reader, &LineReader::failed, owner, [reader, done, finished](const QString& reason) {
+        if (std::exchange(*finished, true))
+            return;
+        reader->detach();
+        reader->deleteLater();
+        done({}, {}, reason);
+    });
+}
+
+void PeerLink::tryDirect()
+{
+    QPointer<QObject> owner = attempts;
+    auto failures = std::make_shared<int>(0);
+    const int total = int(peer.endpoints.size());
+    for (const PeerInfo::Endpoint& endpoint : peer.endpoints) {
+        auto* connector = new Connector(endpoint.address, endpoint.port, directTimeoutMs, owner);
+        const auto failedOne = [this, owner, failures, total] {
+            if (!owner || owner != attempts || ++*failures != total)
+                return;
+            // The peer may not know this device yet (its list is older): knock again until the relay's turn.
+            if (relayTimer.isActive() && relayTimer.remainingTime() > directRetryMs)
+                QTimer::singleShot(directRetryMs, owner, [this] { tryDirect(); });
+            else
+                tryRelay();
+        };
+        connect(connector, &Connector::failed, owner, failedOne);
+        connect(connector, &Connector::connected, owner, [=, this](int fd) {
+            connector->deleteLater();
+            TlsStream* tls = tlsOver(fd, true, owner);
+            handshake(tls, true, hello(QStringLiteral("link"), QStringLiteral("direct")), owner,
+                      [=, this](const QJsonObject& answer, const QByteArray& rest, const QString& error) {
+                          if (!owner || owner != attempts)
+                              return;
+                          if (!error.isEmpty()) {
+                              tls->close();
+                              return failedOne();
+                          }
+                          usedEndpoint = endpoint;
+                          haveEndpoint = true;
+                          linked(tls, rest, answer, QStringLiteral("direct"));
+                      });
+        });
+    }
+}
+
+void PeerLink::tryRelay()
+{
+    relayTimer.stop();
+    if (!attempts || attempts->property("relay").toBool())
+        return;
+    attempts->setProperty("relay", true);
+    QPointer<QObject> owner = attempts;
+    ctx.relay(peer.id, false, {}, [this, owner](int fd, const QString&, const QString& error) {
+        if (!owner || owner != attempts) {
+            if (fd >= 0)
+                ::close(fd);
+            return;
+        }
+        if (fd < 0) {
+            ctx.log(QStringLiteral("到「%1」的中转连不上：%2").arg(peer.shownName(), error));
+            return scheduleRetry();
+        }
+        TlsStream* tls = tlsOver(fd, initiator(), owner);
+        handshake(tls, initiator(), hello(QStringLiteral("link"), QStringLiteral("relay")), owner,
+                  [=, this](const QJsonObject& line, const QByteArray& rest, const QString& problem) {
+                      if (!owner || owner != attempts)
+                          return;
+                      if (!problem.isEmpty()) {
+                          tls->close();
+                          return scheduleRetry();
+                      }
+                      if (!initiator()) {
+                          if (line.value(QStringLiteral("kind")).toString() != QLatin1String("link") ||
+                              line.value(QStringLiteral("id")).toString() != peer.id) {
+                              tls->close();
+                              return scheduleRetry();
+                          }
+                          QJsonObject answer = hello(QStringLiteral("link"), QStringLiteral("relay"));
+                          answer.insert(QStringLiteral("ok"), true);
+                          tls->write(QJsonDocument(answer).toJson(QJsonDocument::Compact) + '\n');
+                      }
+                      linked(tls, rest, line, QStringLiteral("relay"));
+                  });
+    });
+}
+
+void PeerLink::adopt(TlsStream* tls, const QJsonObject& line, const QByteArray& rest, const QString& via)
+{
+    QJsonObject answer = hello(QStringLiteral("link"), via);
+    answer.insert(QStringLiteral("ok"), true);
+    tls->write(QJsonDocument(answer).toJson(QJsonDocument::Compact) + '\n');
+    linked(tls, rest, line, via);
+}
+
+void PeerLink::linked(TlsStream* tls, const QByteArray& rest, const QJsonObject& line, const QString& via)
+{
+    tls->setParent(this);
+    const bool timed = attempts != nullptr;
+    stopAttempts();
+    retryTimer.stop();
+    if (stream && stream != tls) {
+        stream->close();
+        stream->deleteLater();
+    }
+    if (channel)
+        channel->deleteLater();
+    stream = tls;
+    channel = new LineReader(tls, lineLimit, 0, this, rest);
+    connect(channel, &LineReader::message, this, &PeerLink::message);
+    connect(channel, &LineReader::failed, this, [this, tls](const QString& reason) {
+        if (stream == tls)
+            lose(reason);
+    });
+    path = via;
+    peerPath = line.value(QStringLiteral("path")).toString(via);
+    peerVersion = line.value(QStringLiteral("version")).toString();
+    peerAllows = line.value(QStringLiteral("allows")).toBool();
+    connectMs = timed ? double(attemptClock.nsecsElapsed()) / 1e6 : 0;
+    backoffMs = 1000;
+    lastPong = clock.elapsed();
+    rttMs = 0;
+    pingTimer.start(ctx.config.pingMs);
+    setState(QStringLiteral("connected"), via);
+    ctx.log(QStringLiteral("到「%1」的连接已建立（%2，%3 ms）")
+                .arg(peer.shownName(), via == QLatin1String("relay") ? QStringLiteral("中转") : QStringLiteral("直连"))
+                .arg(qRound(connectMs)));
+    ping();
+}
+
+void PeerLink::lose(const QString& why)
+{
+    pingTimer.stop();
+    if (stream) {
+        stream->close();
+        stream->deleteLater();
+    }
+    stream = nullptr;
+    if (channel)
+        channel->deleteLater();
+    channel = nullptr;
+    if (state_ == QLatin1String("connected")) {
+        ++restarts;
+        ctx.log(QStringLiteral("到「%1」的连接断了：%2").arg(peer.shownName(), why));
+    }
+    setState(QStringLiteral("disconnected"), why);
+    scheduleRetry();
+}
+
+void PeerLink::scheduleRetry()
+{
+    stopAttempts();
+    if (!peer.reachable() || retryTimer.isActive())
+        return;
+    retryTimer.start(backoffMs);
+    backoffMs = std::min(backoffMs * 2, ctx.config.maxBackoffMs);
+}
+
+void PeerLink::ping()
+{
+    if (!stream)
+        return;
+    const qint64 now = clock.elapsed();
+    if (now - lastPong > 3 * qint64(ctx.config.pingMs) + ctx.config.pingMs / 2)
+        return lose(QStringLiteral("对方 3 次没有回应"));
+    pingSent = now;
+    send(QJsonObject{{QStringLiteral("t"), QStringLiteral("ping")}, {QStringLiteral("n"), double(now)}});
+}
+
+void PeerLink::send(const QJsonObject& m)
+{
+    if (stream)
+        stream->write(QJsonDocument(m).toJson(QJsonDocument::Compact) + '\n');
+}
+
+void PeerLink::tellAllow(bool on)
+{
+    send(QJsonObject{{QStringLiteral("t"), QStringLiteral("allow")}, {QStringLiteral("on"), on}});
+}
+
+void PeerLink::message(const QJsonObject& m)
+{
+    const QString type = m.value(QStringLiteral("t")).toString();
+    if (type == QLatin1String("ping")) {
+        send(QJsonObject{{QStringLiteral("t"), QStringLiteral("pong")}, {QStringLiteral("n"), m.value(QStringLiteral("n"))}});
+    } else if (type == QLatin1String("pong")) {
+        const qint64 sent = qint64(m.value(QStringLiteral("n")).toDouble(-1));
+        if (sent == pingSent) {
+            lastPong = clock.elapsed();
+            rttMs = double(lastPong - sent);
+            if (rttMs < 1)
+                rttMs = 1; // a measured round trip is never shown as none
+        }
+    } else if (type == QLatin1String("allow")) {
+        peerAllows = m.value(QStringLiteral("on")).toBool();
+        Q_EMIT stateChanged();
+    } else if (type == QLatin1String("relay")) {
+        const QString session = m.value(QStringLiteral("session")).toString();
+        ctx.relay(peer.id, false, session, [this](int fd, const QString&, const QString& error) {
+            if (fd < 0)
+                return ctx.log(QStringLiteral("「%1」要的中转通道接不上：%2").arg(peer.shownName(), error));
+            TlsStream* tls = tlsOver(fd, initiator(), this);
+            handshake(tls, false, {}, tls, [this, tls](const QJsonObject& line, const QByteArray& rest, const QString& problem) {
+                if (!problem.isEmpty())
+                    return tls->deleteLater();
+                ctx.tunnelArrived(peer.id, tls, line, rest);
+            });
+        });
+    }
+}
+
+void PeerLink::openTunnel(int port, TunnelDone done)
+{
+    if (!connected())
+        return done(nullptr, {}, QStringLiteral("两台之间的连接还没建好"));
+    auto* op = new QObject(this);
+    auto settled = std::make_shared<bool>(false);
+    const QJsonObject opening{{QStringLiteral("kind"), QStringLiteral("tunnel")},
+                              {QStringLiteral("id"), ctx.selfId},
+                              {QStringLiteral("port"), port}};
+    const auto finish = [op, done, settled](TlsStream* tls, const QByteArray& rest, const QString& error) {
+        if (std::exchange(*settled, true)) {
+            if (tls)
+                tls->close();
+            return;
+        }
+        if (tls)
+            tls->setParent(nullptr);
+        op->deleteLater();
+        done(tls, rest, error);
+    };
+    const auto viaRelay = [this, op, opening, finish] {
+        ctx.relay(peer.id, true, {}, [this, op = QPointer<QObject>(op), opening, finish](int fd, const QString& session,
+                                                                                         const QString& error) {
+            if (!op) {
+                if (fd >= 0)
+                    ::close(fd);
+                return;
+            }
+            if (fd < 0)
+                return finish(nullptr, {}, error);
+            send(QJsonObject{{QStringLiteral("t"), QStringLiteral("relay")}, {QStringLiteral("session"), session}});
+            TlsStream* tls = tlsOver(fd, initiator(), op);
+            handshake(tls, true, opening, op, [tls, finish](const QJsonObject&, const QByteArray& rest, const QString& problem) {
+                finish(problem.isEmpty() ? tls : nullptr, rest, problem);
+                if (!problem.isEmpty())
+                    tls->close();
+            });
+        });
+    };
+    if (path == QLatin1String("relay"))
+        return viaRelay();
+
+    const QList<PeerInfo::Endpoint> targets = haveEndpoint && initiator() ? QList<PeerInfo::Endpoint>{usedEndpoint}
+                                                                          : peer.endpoints;
+    if (targets.isEmpty())
+        return viaRelay();
+    auto failures = std::make_shared<int>(0);
+    const int total = int(targets.size());
+    auto* direct = new QObject(op);
+    for (const PeerInfo::Endpoint& endpoint : targets) {
+        auto* connector = new Connector(endpoint.address, endpoint.port, directTimeoutMs, direct);
+        const auto failedOne = [failures, total, viaRelay, direct] {
+            if (++*failures == total) {
+                direct->deleteLater();
+                viaRelay();
+            }
+        };
+        connect(connector, &Connector::failed, direct, failedOne);
+        connect(connector, &Connector::connected, direct, [=, this](int fd) {
+            TlsStream* tls = tlsOver(fd, true, op);
+            handshake(tls, true, opening, op, [=](const QJsonObject& answer, const QByteArray& rest, const QString& error) {
+                if (error.isEmpty())
+                    return finish(tls, rest, {});
+                tls->close();
+                // A refusal from the peer is final; a failed connection may still work through the relay.
+                if (!answer.isEmpty())
+                    return finish(nullptr, {}, error);
+                failedOne();
+            });
+        });
+    }
+}
+
+void PeerLink::countTunnel(bool isInbound, int delta)
+{
+    (isInbound ? inbound : outbound) += delta;
+    Q_EMIT stateChanged();
+}
+
+LinkStatus PeerLink::status() const
+{
+    LinkStatus s;
+    s.state = state_;
+    s.path = path;
+    s.peerPath = peerPath;
+    s.appRttMs = connected() ? rttMs : 0;
+    s.connectMs = connectMs;
+    s.restarts = restarts;
+    s.sinceSec = double(since.elapsed()) / 1000.0;
+    s.trigger = trigger;
+    s.peerAllows = peerAllows;
+    s.peerVersion = peerVersion;
+    s.inboundTunnels = inbound;
+    s.outboundTunnels = outbound;
+    s.tunnels = inbound + outbound;
+    return s;
+}

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "NetConfig.h"
+#include "PeerInfo.h"
+#include "link/LinkStatus.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+
+class LineReader;
+class Stream;
+class TlsStream;
+typedef struct ssl_ctx_st SSL_CTX;
+
+// What a link needs from the program around it.
+struct LinkContext {
+    SSL_CTX* tls = nullptr;
+    QString selfId;
+    QString version;
+    NetConfig config;
+    std::function<bool()> allowInbound;
+    // A connection to the relay for this peer, the ticket line already sent: the link session shared by
+    // both sides, a fresh session (for a tunnel), or the named one the peer opened. fd < 0 on failure.
+    using RelayDone = std::function<void(int fd, const QString& session, const QString& error)>;
+    std::function<void(const QString& peer, bool fresh, const QString& session, RelayDone done)> relay;
+    // A tunnel the peer opens to this side through the relay: the stream, its hello and what followed it.
+    std::function<void(const QString& peer, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest)>
+        tunnelArrived;
+    std::function<void(const QString& line)> log;
+};
+
+// The link to one other device: the side with the smaller id connects, directly to the addresses the
+// service lists, or through the relay when no direct path answers in time. Once linked, a ping every few
+// seconds measures the round trip; three missed answers count as a loss and reconnecting backs off.
+class PeerLink : public QObject {
+    Q_OBJECT
+public:
+    PeerLink(const LinkContext& context, const PeerInfo& info, QObject* parent = nullptr);
+    ~PeerLink() override;
+
+    const PeerInfo& info() const { return peer; }
+    void update(const PeerInfo& info);
+    QString state() const { return state_; }
+    bool connected() const { return state_ == QLatin1String("connected"); }
+    bool tried() const { return !state_.isEmpty(); }
+
+    // Starts trying now when not linked (also after a network change: back-offs start over).
+    void kick(const QString& trigger);
+    void tellAllow(bool on);
+    // A link the peer opened to this side: its stream after the hello.
+    void adopt(TlsStream* stream, const QJsonObject& hello, const QByteArray& rest, const QString& path);
+
+    // A fresh connection to the peer for one tunnel to `port`, on the path the link uses; `done` gets the
+    // stream after the peer accepted (with any bytes that followed its answer), or an error text.
+    using TunnelDone = std::function<void(TlsStream* stream, const QByteArray& rest, const QString& error)>;
+    void openTunnel(int port, TunnelDone done);
+
+    void countTunnel(bool inbound, int delta);
+    LinkStatus status() const;
+
+    bool initiator() const;
+
+Q_SIGNALS:
+    void stateChanged();
+
+private:
+    void setState(const QString& state, const QString& trigger);
+    void attempt();
+    void tryDirect();
+    void tryRelay();
+    void linked(TlsStream* stream, const QByteArray& rest, const QJsonObject& hello, const QString& path);
+    void lose(const QString& trigger);
+    void scheduleRetry();
+    void stopAttempts();
+    void ping();
+    void message(const QJsonObject& m);
+    void send(const QJsonObject& m);
+    // Runs the opening exchange on a fresh TLS stream: as `speaker` sends `hello` and waits for the answer,
+    // otherwise only waits for the peer's first line. `done` gets the peer's line, or an error (with the
+    // peer's line when the peer refused).
+    void handshake(TlsStream* stream, bool speaker, const QJsonObject& hello, QObject* owner,
+                   std::function<void(const QJsonObject& peerLine, const QByteArray& rest, const QString& error)> done);
+    QJsonObject hello(const QString& kind, const QString& path) const;
+    TlsStream* tlsOver(int fd, bool client, QObject* owner);
+
+    LinkContext ctx;
+    PeerInfo peer;
+    QString state_;
+    QString trigger;
+    QString path;
+    QString peerPath;
+    QString peerVersion;
+    bool peerAllows = false;
+    double rttMs = 0;
+    double connectMs = 0;
+    int restarts = 0;
+    int inbound = 0;
+    int outbound = 0;
+    int backoffMs = 1000;
+    QElapsedTimer since;
+    QElapsedTimer attemptClock;
+    PeerInfo::Endpoint usedEndpoint;
+    bool haveEndpoint = false;
+
+    QPointer<TlsStream> stream;
+    QPointer<LineReader> channel;
+    QObject* attempts = nullptr; // parent of every pending attempt; deleting it cancels them
+    QTimer relayTimer;
+    QTimer retryTimer;
+    QTimer pingTimer;
+    qint64 pingSent = 0;
+    qint64 lastPong = 0;
+    QElapsedTimer clock;
+};

@@ -1,0 +1,278 @@
+#include "Relay.h"
+
+#include "Secrets.h"
+#include "ServiceText.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+constexpr char greeting[] = "TARNEL-RELAY ";
+constexpr size_t lineLimit = 160;
+
+struct Direction {
+    int from;
+    int to;
+    std::string buffer;
+    size_t offset = 0;
+    bool eof = false;
+    bool shut = false;
+};
+} // namespace
+
+Relay::Relay() = default;
+
+Relay::~Relay() { stop(); }
+
+std::optional<int> Relay::listen(const std::string& host, int port)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.empty() ? nullptr : host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        return std::nullopt;
+    const int fd = socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const bool bound = fd >= 0 && bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, 64) == 0;
+    freeaddrinfo(found);
+    if (!bound) {
+        if (fd >= 0)
+            close(fd);
+        return std::nullopt;
+    }
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    boundPort = ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                                    : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    listenFd = fd;
+    acceptor = std::thread([this] { acceptLoop(); });
+    return boundPort;
+}
+
+void Relay::stop()
+{
+    if (stopping.exchange(true))
+        return;
+    if (listenFd >= 0)
+        shutdown(listenFd, SHUT_RDWR);
+    if (acceptor.joinable())
+        acceptor.join();
+    if (listenFd >= 0)
+        close(listenFd);
+    paired.notify_all();
+}
+
+std::optional<Relay::Ticket> Relay::ticket(const std::string& device, const std::string& peer, bool fresh,
+                                           const std::string& session)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    expire(ServiceText::now());
+    std::string id = session;
+    if (id.empty()) {
+        const std::string pairKey = device < peer ? device + "|" + peer : peer + "|" + device;
+        auto current = linkSessions.find(pairKey);
+        if (!fresh && current != linkSessions.end()) {
+            id = current->second;
+        } else {
+            id = Secrets::newToken().substr(0, 32);
+            Session& created = sessions[id];
+            created.ends[0] = device;
+            created.ends[1] = peer;
+            created.created = ServiceText::now();
+            if (!fresh) {
+                created.pairKey = pairKey;
+                linkSessions[pairKey] = id;
+            }
+        }
+    }
+    auto it = sessions.find(id);
+    if (it == sessions.end())
+        return std::nullopt;
+    Session& found = it->second;
+    const int end = found.ends[0] == device ? 0 : found.ends[1] == device ? 1 : -1;
+    if (end < 0 || found.ends[1 - end] != peer)
+        return std::nullopt;
+    if (found.tickets[end].empty()) {
+        found.tickets[end] = Secrets::newToken();
+        byTicket[found.tickets[end]] = {id, end};
+    }
+    return Ticket{id, found.tickets[end]};
+}
+
+void Relay::expire(int64_t now)
+{
+    for (auto it = sessions.begin(); it != sessions.end();) {
+        const Session& session = it->second;
+        const bool waiting = session.waitingFd[0] >= 0 || session.waitingFd[1] >= 0;
+        if (!session.taken && !waiting && now - session.created > unpairedSeconds) {
+            for (const auto& t : session.tickets)
+                byTicket.erase(t);
+            if (!session.pairKey.empty())
+                linkSessions.erase(session.pairKey);
+            it = sessions.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Relay::acceptLoop()
+{
+    while (!stopping) {
+        const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE)
+                continue;
+            return;
+        }
+        if (connections.fetch_add(1) >= maxConnections) {
+            connections.fetch_sub(1);
+            close(fd);
+            continue;
+        }
+        std::thread([this, fd] {
+            serveConnection(fd);
+            connections.fetch_sub(1);
+        }).detach();
+    }
+}
+
+void Relay::serveConnection(int fd)
+{
+    // The ticket line must come promptly; a silent client is dropped.
+    timeval limit{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    std::string line;
+    char chunk[512];
+    size_t newline = std::string::npos;
+    while (newline == std::string::npos && line.size() < lineLimit) {
+        const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) {
+            close(fd);
+            return;
+        }
+        line.append(chunk, size_t(n));
+        newline = line.find('\n');
+    }
+    if (newline == std::string::npos || line.compare(0, sizeof greeting - 1, greeting) != 0) {
+        close(fd);
+        return;
+    }
+    const std::string early = line.substr(newline + 1);
+    const std::string ticket = line.substr(sizeof greeting - 1, newline - (sizeof greeting - 1));
+    timeval none{0, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
+
+    std::unique_lock<std::mutex> lock(mutex);
+    auto known = byTicket.find(ticket);
+    if (known == byTicket.end()) {
+        lock.unlock();
+        close(fd);
+        return;
+    }
+    const auto [id, end] = known->second;
+    byTicket.erase(known); // a ticket is good for one connection
+    Session& session = sessions[id];
+    const int other = 1 - end;
+    if (session.waitingFd[other] >= 0 && !session.taken) {
+        session.taken = true;
+        const int partner = session.waitingFd[other];
+        const std::string partnerEarly = session.early[other];
+        session.waitingFd[other] = -1;
+        if (!session.pairKey.empty())
+            linkSessions.erase(session.pairKey);
+        paired.notify_all();
+        lock.unlock();
+        splice(fd, early, partner, partnerEarly);
+        lock.lock();
+        sessions.erase(id);
+        return;
+    }
+    session.waitingFd[end] = fd;
+    session.early[end] = early;
+    const bool joined = paired.wait_for(lock, std::chrono::seconds(unpairedSeconds), [&] {
+        auto it = sessions.find(id);
+        return stopping || it == sessions.end() || it->second.waitingFd[end] != fd;
+    });
+    auto it = sessions.find(id);
+    if (it != sessions.end() && it->second.waitingFd[end] == fd) {
+        // Nobody came (or the service stops): this end gives up.
+        it->second.waitingFd[end] = -1;
+        if (!it->second.pairKey.empty())
+            linkSessions.erase(it->second.pairKey);
+        sessions.erase(it);
+        close(fd);
+    }
+    (void)joined;
+}
+
+void Relay::splice(int a, const std::string& earlyA, int b, const std::string& earlyB)
+{
+    for (int fd : {a, b})
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    Direction ways[2] = {{a, b, earlyA}, {b, a, earlyB}};
+    std::string scratch(64 * 1024, '\0');
+    while (true) {
+        pollfd watch[2] = {{a, 0, 0}, {b, 0, 0}};
+        bool active = false;
+        for (Direction& way : ways) {
+            pollfd& from = watch[way.from == a ? 0 : 1];
+            pollfd& to = watch[way.to == a ? 0 : 1];
+            if (way.offset < way.buffer.size()) {
+                to.events |= POLLOUT;
+                active = true;
+            } else if (!way.eof) {
+                from.events |= POLLIN;
+                active = true;
+            } else if (!way.shut) {
+                shutdown(way.to, SHUT_WR);
+                way.shut = true;
+            }
+        }
+        if (!active)
+            break;
+        if (poll(watch, 2, -1) < 0 && errno != EINTR)
+            break;
+        bool broken = false;
+        for (Direction& way : ways) {
+            const pollfd& from = watch[way.from == a ? 0 : 1];
+            const pollfd& to = watch[way.to == a ? 0 : 1];
+            if (way.offset < way.buffer.size() && (to.revents & (POLLOUT | POLLERR | POLLHUP))) {
+                const ssize_t n = send(way.to, way.buffer.data() + way.offset, way.buffer.size() - way.offset,
+                                       MSG_NOSIGNAL);
+                if (n < 0 && errno != EAGAIN && errno != EINTR)
+                    broken = true;
+                if (n > 0)
+                    way.offset += size_t(n);
+                if (way.offset == way.buffer.size()) {
+                    way.buffer.clear();
+                    way.offset = 0;
+                }
+            } else if (way.buffer.empty() && !way.eof && (from.revents & (POLLIN | POLLERR | POLLHUP))) {
+                const ssize_t n = recv(way.from, scratch.data(), scratch.size(), 0);
+                if (n > 0)
+                    way.buffer.assign(scratch.data(), size_t(n));
+                else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                    way.eof = true;
+            }
+        }
+        if (broken)
+            break;
+    }
+    close(a);
+    close(b);
+}

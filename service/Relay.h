@@ -1,0 +1,68 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+// The relay for devices that cannot reach each other directly. The HTTP side hands each of the two
+// devices a ticket for one session; each connects to the relay port, sends "TARNEL-RELAY <ticket>\n", and
+// once both are there the relay copies bytes between them. The devices run their own end-to-end TLS
+// through it, so the relay only ever sees ciphertext.
+class Relay {
+public:
+    struct Ticket {
+        std::string session;
+        std::string ticket;
+    };
+
+    Relay();
+    ~Relay();
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
+
+    // Binds the listener; the port actually bound, or none.
+    std::optional<int> listen(const std::string& host, int port);
+    int port() const { return boundPort; }
+    void stop();
+
+    // The current link session between two devices (both sides asking get the same session), or a fresh
+    // one when `fresh`; a ticket for `device`. `session` names an existing session to join instead; none
+    // when it does not exist or `device` is not one of its two ends.
+    std::optional<Ticket> ticket(const std::string& device, const std::string& peer, bool fresh,
+                                 const std::string& session = {});
+
+    static constexpr int maxConnections = 256;
+    static constexpr int unpairedSeconds = 30;
+
+private:
+    struct Session {
+        std::string ends[2];
+        std::string tickets[2];
+        int waitingFd[2] = {-1, -1};
+        std::string early[2]; // bytes read after the ticket line
+        bool taken = false;
+        int64_t created = 0;
+        std::string pairKey;
+    };
+
+    void acceptLoop();
+    void serveConnection(int fd);
+    void expire(int64_t now);
+    static void splice(int a, const std::string& earlyA, int b, const std::string& earlyB);
+
+    std::mutex mutex;
+    std::condition_variable paired;
+    std::map<std::string, Session> sessions;            // by session id
+    std::map<std::string, std::string> linkSessions;    // pair key -> session id
+    std::map<std::string, std::pair<std::string, int>> byTicket; // ticket -> session id, end
+    int listenFd = -1;
+    int boundPort = 0;
+    std::atomic<int> connections{0};
+    std::atomic<bool> stopping{false};
+    std::thread acceptor;
+};

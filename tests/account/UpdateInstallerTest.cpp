@@ -1,0 +1,200 @@
+// The installation: where the new version goes, how the script is started, and the script itself run in
+// temporary folders (with a quote in every path) against stub pkexec, cp and mv.
+#include "account/UpdateInstaller.h"
+#include "platform/ProcessRunner.h"
+#include "support/FakeLaunchServices.h"
+#include "support/TempDataDir.h"
+
+#include <QDir>
+#include <QtTest>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+bool writeExecutable(const QString& path, const QByteArray& text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size()
+        && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// A bundle whose bin/tarnel only says which one was reopened (into $REOPENED).
+bool makeBundle(const QString& app, const QByteArray& name)
+{
+    return writeExecutable(app + QStringLiteral("/bin/tarnel"), "#!/bin/sh\necho " + name + " > \"$REOPENED\"\n")
+        && writeExecutable(app + QStringLiteral("/info.json"), "{\"name\":\"" + name + "\"}");
+}
+
+qint64 goneProcess()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+} // namespace
+
+class UpdateInstallerTest : public QObject {
+    Q_OBJECT
+
+    TempDataDir data;
+    QString root;
+    QString originalPath = qEnvironmentVariable("PATH");
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        root = data.file(QStringLiteral("it's a folder"));
+        const QString stubs = root + QStringLiteral("/stubs");
+        QVERIFY(writeExecutable(stubs + QStringLiteral("/pkexec"),
+                                "#!/bin/bash\ncase \"$PKEXEC_MODE\" in ok) TARNEL_ADMIN=1 exec \"$@\";; *) exit \"$PKEXEC_MODE\";; esac\n"));
+        QVERIFY(writeExecutable(stubs + QStringLiteral("/cp"),
+                                "#!/bin/bash\n[ -n \"$CP_NEEDS_ADMIN\" ] && [ \"$TARNEL_ADMIN\" != 1 ] && exit 1\nexec /bin/cp \"$@\"\n"));
+        // Fails moves of the copy into place always, and the move back once (the flag file is the "once").
+        QVERIFY(writeExecutable(stubs + QStringLiteral("/mv"),
+                                "#!/bin/bash\nsrc=\"${@: -2:1}\"\n"
+                                "case \"$src\" in *.updating) [ -n \"$MV_FAILS\" ] && exit 1;;\n"
+                                "  *.old) [ -n \"$MV_FAILS_BACK_ONCE\" ] && [ ! -e \"$MV_FAILS_BACK_ONCE\" ] && touch \"$MV_FAILS_BACK_ONCE\" && exit 1;; esac\n"
+                                "exec /bin/mv \"$@\"\n"));
+        qputenv("PATH", (stubs + QLatin1Char(':') + originalPath).toUtf8());
+    }
+
+    void cleanupTestCase() { qputenv("PATH", originalPath.toUtf8()); }
+
+    void swaps_data()
+    {
+        QTest::addColumn<QString>("setting"); // environment for the stubs, "NAME=value;..."
+        QTest::addColumn<bool>("oldInstalled");
+        QTest::addColumn<bool>("onlyOldCopyLeft");
+        QTest::addColumn<QStringList>("lines"); // between the waiting line and the reopening line
+        QTest::addColumn<QString>("reopened");
+        const QString asAdmin = QStringLiteral("没有权限直接换，请求管理员授权");
+        const QString kept = QStringLiteral("没换成，保持旧版本");
+        QTest::newRow("replaces in place") << "" << true << false << QStringList{QStringLiteral("已换成新版本")} << "new";
+        QTest::newRow("first installation") << "" << false << false << QStringList{QStringLiteral("已换成新版本")} << "new";
+        QTest::newRow("administrator") << "CP_NEEDS_ADMIN=1;PKEXEC_MODE=ok" << true << false
+                                       << QStringList{asAdmin, QStringLiteral("已换成新版本（管理员授权）")} << "new";
+        QTest::newRow("administrator cancelled") << "CP_NEEDS_ADMIN=1;PKEXEC_MODE=126" << true << false
+                                                 << QStringList{asAdmin, kept} << "old";
+        QTest::newRow("no authentication agent") << "CP_NEEDS_ADMIN=1;PKEXEC_MODE=127" << true << false
+                                                 << QStringList{asAdmin, kept} << "old";
+        QTest::newRow("failing move puts the old copy back") << "MV_FAILS=1;PKEXEC_MODE=ok" << true << false
+                                                            << QStringList{asAdmin, kept} << "old";
+        QTest::newRow("double failure keeps the only old copy") << "MV_FAILS=1;MV_FAILS_BACK_ONCE=flag;PKEXEC_MODE=ok"
+                                                               << true << false << QStringList{asAdmin, kept} << "old";
+        QTest::newRow("left with only the old copy") << "" << false << true << QStringList{QStringLiteral("已换成新版本")} << "new";
+    }
+    void swaps()
+    {
+        QFETCH(QString, setting);
+        QFETCH(bool, oldInstalled);
+        QFETCH(bool, onlyOldCopyLeft);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, reopened);
+
+        const QString run = root + QStringLiteral("/run ") + QTest::currentDataTag();
+        QDir(run).removeRecursively();
+        const QString marker = run + QStringLiteral("/reopened");
+        const QString source = run + QStringLiteral("/updates/13/tarnel.app");
+        const QString target = run + QStringLiteral("/o'pt/tarnel.app");
+        QVERIFY(makeBundle(source, "new"));
+        if (oldInstalled)
+            QVERIFY(makeBundle(target, "old"));
+        if (onlyOldCopyLeft)
+            QVERIFY(makeBundle(target + QStringLiteral(".old"), "old"));
+        QStringList set{QStringLiteral("REOPENED")};
+        qputenv("REOPENED", marker.toUtf8());
+        for (const QString& pair : setting.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString value = pair.section(QLatin1Char('='), 1);
+            qputenv(pair.section(QLatin1Char('='), 0, 0).toUtf8(),
+                    (value == QLatin1String("flag") ? run + QStringLiteral("/flag") : value).toUtf8());
+            set << pair.section(QLatin1Char('='), 0, 0);
+        }
+        QString error;
+        const auto script = UpdateInstaller::writeScript(run + QStringLiteral("/updates"), &error);
+        QVERIFY2(script, qPrintable(error));
+        const QString log = run + QStringLiteral("/updates/install.log");
+        const qint64 pid = goneProcess();
+        const CommandResult result = ProcessRunner::run(QStringLiteral("/bin/bash"),
+                                                        {*script, QString::number(pid), source, target, log}, std::nullopt, 60);
+        for (const QString& name : set)
+            qunsetenv(name.toUtf8());
+        QCOMPARE(result.status, 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(marker).trimmed(), reopened.toUtf8(), 10000);
+        QStringList written = QString::fromUtf8(readFile(log)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(written.size() >= 2, qPrintable(written.join(QLatin1Char('\n'))));
+        QVERIFY(written.first().endsWith(QStringLiteral("] 等 tarnel（%1）退出").arg(pid)));
+        QVERIFY(written.last().endsWith(QStringLiteral("] 重新打开 ") + target));
+        QCOMPARE(written.mid(1, written.size() - 2), lines);
+        QVERIFY(!QFile::exists(target + QStringLiteral(".old")));
+        QVERIFY(!QFile::exists(target + QStringLiteral(".updating")));
+        QVERIFY(!QFile::exists(run + QStringLiteral("/updates/swap-update.sh")));
+        QVERIFY2(QFile::exists(source + QStringLiteral("/bin/tarnel")), "the stage is left for the new version to clean");
+    }
+
+    void targets_data()
+    {
+        QTest::addColumn<QString>("running");
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("in the home") << "/home/u/.local/opt/tarnel.app" << false << "/home/u/.local/opt/tarnel.app";
+        QTest::newRow("system folder") << "/opt/tarnel.app" << false << "/opt/tarnel.app";
+        QTest::newRow("removable") << "/media/u/STICK/tarnel.app" << false << "/home/u/.local/opt/tarnel.app";
+        QTest::newRow("removable, udisks") << "/run/media/u/STICK/tarnel.app" << false << "/home/u/.local/opt/tarnel.app";
+        QTest::newRow("mounted by hand") << "/mnt/tarnel.app" << false << "/home/u/.local/opt/tarnel.app";
+        QTest::newRow("read-only") << "/opt/tarnel.app" << true << "/home/u/.local/opt/tarnel.app";
+        QTest::newRow("looks alike") << "/mediaX/tarnel.app" << false << "/mediaX/tarnel.app";
+    }
+    void targets()
+    {
+        QFETCH(QString, running);
+        QFETCH(bool, readOnly);
+        QFETCH(QString, target);
+        QCOMPARE(UpdateInstaller::targetFor(running, readOnly, QStringLiteral("/home/u")), target);
+    }
+
+    void startsDetached_data()
+    {
+        QTest::addColumn<QString>("cgroup");
+        QTest::addColumn<bool>("started");
+        QTest::addColumn<bool>("throughSystemd");
+        const QString unit = QStringLiteral("0::/user.slice/user-1000.slice/user@1000.service/app.slice/tarnel-keepalive.service\n");
+        QTest::newRow("desktop session") << "0::/user.slice/user-1000.slice/session-2.scope\n" << true << false;
+        QTest::newRow("app scope") << "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-x-1.scope\n" << true << false;
+        QTest::newRow("keep-alive unit") << unit << true << true;
+        QTest::newRow("autostart unit") << "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-tarnel@autostart.service\n"
+                                        << true << true;
+        QTest::newRow("system service") << "0::/system.slice/cron.service\n" << true << false;
+        QTest::newRow("cannot start") << unit << false << true;
+    }
+    void startsDetached()
+    {
+        QFETCH(QString, cgroup);
+        QFETCH(bool, started);
+        QFETCH(bool, throughSystemd);
+        FakeKeepAliveAgent agent;
+        agent.registered = true;
+        UpdateInstaller installer(agent, QStringLiteral("/opt/tarnel.app"));
+        QStringList line;
+        installer.cgroup = [cgroup] { return cgroup; };
+        installer.startDetached = [&](const QString& program, const QStringList& args) {
+            line = QStringList{program} + args;
+            return started;
+        };
+        const auto problem = installer.launch(QStringLiteral("/s/tarnel.app"), QStringLiteral("/opt/tarnel.app"), 42);
+        QCOMPARE(problem.has_value(), !started);
+        QCOMPARE(line.contains(QStringLiteral("systemd-run")), throughSystemd);
+        QCOMPARE(line.first(), QStringLiteral("/usr/bin/setsid"));
+        QCOMPARE(line.mid(line.size() - 4),
+                 (QStringList{QStringLiteral("42"), QStringLiteral("/s/tarnel.app"), QStringLiteral("/opt/tarnel.app"),
+                              data.file(QStringLiteral("updates/install.log"))}));
+        QCOMPARE(agent.unregistrations, 1);
+        QCOMPARE(agent.registered, !started); // enabled again when the installation could not start
+    }
+};
+
+QTEST_GUILESS_MAIN(UpdateInstallerTest)
+#include "UpdateInstallerTest.moc"

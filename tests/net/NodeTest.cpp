@@ -1,0 +1,208 @@
+// tarnel-net serve as the app sees it: the control protocol's commands and reply shapes, the token file,
+// the single-instance lock and every way the program ends; dial's failure contract.
+#include "support/AccountServiceFixture.h"
+#include "support/NetNodeFixture.h"
+
+#include <QFileInfo>
+#include <QtConcurrent>
+#include <QtTest>
+#include <csignal>
+#include <sys/stat.h>
+
+namespace {
+const QString unknownCommand = QStringLiteral("不认识的命令");
+const QString aliasText = QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符");
+const QString nameText = QStringLiteral("名字 1～40 个字符");
+
+bool isStatusDocument(const QJsonObject& o)
+{
+    for (const char* key : {"version", "pid", "uptimeSec", "allowInbound", "device", "site", "devicesVersion", "peers"})
+        if (!o.contains(QLatin1String(key)))
+            return false;
+    return o.value(QStringLiteral("device")).toObject().contains(QStringLiteral("alias"));
+}
+
+bool oneFailureLine(const NetNodeFixture::DialRun& run)
+{
+    const QString err = QString::fromUtf8(run.err);
+    const bool word = err.contains(QStringLiteral("连不上")) || err.contains(QStringLiteral("不在线")) ||
+                      err.contains(QStringLiteral("稍后"));
+    return run.exitCode == 1 && run.out.isEmpty() && err.count(QLatin1Char('\n')) == 1 &&
+           err.contains(QStringLiteral("tarnel-net")) && word;
+}
+} // namespace
+
+class NodeTest : public QObject {
+    Q_OBJECT
+    AccountServiceFixture service{AccountServiceFixture::Options{true, false}};
+    QString token;
+
+    std::unique_ptr<NetNodeFixture> node(bool withToken = true, qint64 parentPid = 0, const QString& name = QStringLiteral("Test box"))
+    {
+        auto fixture = std::make_unique<NetNodeFixture>();
+        if (withToken)
+            fixture->writeToken(token);
+        NetNodeFixture::Options options;
+        options.server = service.url();
+        options.parentPid = parentPid;
+        options.name = name;
+        if (!fixture->start(options))
+            qWarning("serve did not answer: %s", qPrintable(fixture->output()));
+        return fixture;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(service.start(), qPrintable(service.error()));
+        token = service.signUp(QStringLiteral("nora"), QStringLiteral("secret1"));
+        QVERIFY(!token.isEmpty());
+    }
+
+    void commandsAnswerInTheirShape_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("error"); // empty: a full status document
+        QTest::newRow("status") << QByteArray(R"({"cmd":"status"})") << QString();
+        QTest::newRow("allow off") << QByteArray(R"({"cmd":"allow","on":false})") << QString();
+        QTest::newRow("netchange") << QByteArray(R"({"cmd":"netchange"})") << QString();
+        QTest::newRow("allow without on") << QByteArray(R"({"cmd":"allow"})") << unknownCommand;
+        QTest::newRow("unknown") << QByteArray(R"({"cmd":"fly"})") << unknownCommand;
+        QTest::newRow("not json") << QByteArray("status please") << unknownCommand;
+        QTest::newRow("over 64 KiB") << QByteArray(70 * 1024, 'x') << unknownCommand;
+        QTest::newRow("alias in capitals") << QByteArray(R"({"cmd":"rename","name":"Box","alias":"qx-Box"})") << aliasText;
+        QTest::newRow("bare prefix") << QByteArray(R"({"cmd":"rename","name":"Box","alias":"qx-"})") << aliasText;
+        QTest::newRow("alias too long") << (R"({"cmd":"rename","name":"Box","alias":"qx-)" + QByteArray(25, 'a') + R"("})") << aliasText;
+        QTest::newRow("blank name") << QByteArray(R"({"cmd":"rename","name":" \t ","alias":"qx-box"})") << nameText;
+        QTest::newRow("41 characters") << (R"({"cmd":"rename","name":")" + QByteArray(41, 'n') + R"(","alias":"qx-box"})") << nameText;
+        QTest::newRow("control character") << QByteArray(R"({"cmd":"rename","name":"a\u0007b","alias":"qx-box"})") << nameText;
+    }
+
+    void commandsAnswerInTheirShape()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, error);
+        static auto serve = node();
+        const QJsonObject reply = QJsonDocument::fromJson(serve->requestLine(line + '\n')).object();
+        if (error.isEmpty())
+            QVERIFY2(isStatusDocument(reply), QJsonDocument(reply).toJson().constData());
+        else
+            QCOMPARE(reply.value(QStringLiteral("error")).toString(), error);
+        if (line.contains("allow"))
+            QCOMPARE(serve->status().value(QStringLiteral("allowInbound")).toBool(), false);
+    }
+
+    void statusIsAnsweredWhileTheServiceIsSlow()
+    {
+        auto serve = node();
+        service.script(QStringLiteral("api/net/rename"),
+                       {{"delayMs", 3000}, {"status", 409}, {"body", R"({"error":"别名已经被占用"})"}});
+        auto renaming = QtConcurrent::run([&] { return serve->request({{"cmd", "rename"}, {"name", "Box"}, {"alias", "qx-box"}}); });
+        QTRY_VERIFY(service.requests().size() > 0 && !renaming.isFinished());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(isStatusDocument(serve->status()));
+        QVERIFY(clock.elapsed() < 1000);
+        QCOMPARE(renaming.result().value(QStringLiteral("error")).toString(), QStringLiteral("别名已经被占用"));
+    }
+
+    void renameGoesThroughTheServiceAndSurvivesARelaunch()
+    {
+        auto first = node(true, 0, QStringLiteral("Study"));
+        auto second = node(true, 0, QStringLiteral("Kitchen"));
+        for (auto* serve : {first.get(), second.get()})
+            QTRY_VERIFY_WITH_TIMEOUT(serve->status().value("site").toObject().value("ok").toBool(), 10000);
+        const QJsonObject renamed = first->request({{"cmd", "rename"}, {"name", QStringLiteral(" 书房 ")}, {"alias", "qx-study-2"}});
+        QCOMPARE(renamed.value(QStringLiteral("device")).toObject().value(QStringLiteral("name")).toString(), QStringLiteral("书房"));
+        QCOMPARE(renamed.value(QStringLiteral("device")).toObject().value(QStringLiteral("alias")).toString(), QStringLiteral("qx-study-2"));
+        const QJsonObject taken = second->request({{"cmd", "rename"}, {"name", "Kitchen"}, {"alias", "qx-study-2"}});
+        QVERIFY(taken.value(QStringLiteral("error")).toString().contains(QStringLiteral("qx-study-2")));
+
+        first->stop();
+        NetNodeFixture::Options options;
+        options.server = service.url();
+        options.name = QStringLiteral("Another name");
+        QVERIFY(first->start(options));
+        QCOMPARE(first->status().value(QStringLiteral("device")).toObject().value(QStringLiteral("name")).toString(), QStringLiteral("书房"));
+    }
+
+    void tokenIsReadWhenItChanges()
+    {
+        auto serve = node(false);
+        const auto siteOk = [&] { return serve->status().value(QStringLiteral("site")).toObject().value(QStringLiteral("ok")).toBool(); };
+        QVERIFY(!siteOk());
+        serve->writeToken(token);
+        QTRY_VERIFY_WITH_TIMEOUT(siteOk(), 10000);
+        struct stat socketFile {};
+        QCOMPARE(::stat(QFile::encodeName(QDir(serve->stateDir()).filePath("net.sock")).constData(), &socketFile), 0);
+        QCOMPARE(socketFile.st_mode & 0777, 0600u);
+    }
+
+    void endsCleanly_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("status");
+        QTest::newRow("quit") << "quit" << 0;
+        QTest::newRow("SIGTERM") << "term" << 0;
+        QTest::newRow("SIGINT") << "int" << 0;
+        QTest::newRow("the app is gone") << "parent" << 0;
+        QTest::newRow("the token is revoked") << "revoked" << 3;
+    }
+
+    void endsCleanly()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, status);
+        QProcess app;
+        app.start(QStringLiteral("sleep"), {QStringLiteral("120")});
+        QVERIFY(app.waitForStarted());
+        const QString own = service.signUp(QStringLiteral("end-") + QString::number(qHash(how)), QStringLiteral("secret1"));
+        auto serve = std::make_unique<NetNodeFixture>();
+        serve->writeToken(own);
+        NetNodeFixture::Options options;
+        options.server = service.url();
+        options.parentPid = app.processId();
+        QVERIFY(serve->start(options));
+        QElapsedTimer clock;
+        clock.start();
+        if (how == "quit") {
+            QCOMPARE(serve->requestLine(R"({"cmd":"quit"})" "\n"), QByteArray(R"({"ok":true})"));
+        } else if (how == "term" || how == "int") {
+            ::kill(pid_t(serve->process().processId()), how == "term" ? SIGTERM : SIGINT);
+        } else if (how == "parent") {
+            app.kill();
+            app.waitForFinished(); // reaped: its pid is gone
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(serve->status().value("site").toObject().value("ok").toBool(), 10000);
+            service.post(QStringLiteral("api/logout"), {}, own);
+        }
+        QCOMPARE(serve->waitForExit(10000), status);
+        if (how == "quit")
+            QVERIFY(clock.elapsed() < 2000);
+        QVERIFY(!QFile::exists(QDir(serve->stateDir()).filePath("net.sock")));
+        app.kill();
+        app.waitForFinished();
+    }
+
+    void oneServePerStateFolder()
+    {
+        auto first = node();
+        QProcess second;
+        second.start(NetNodeFixture::binary(), {"serve", "--state", first->stateDir(), "--server", service.url().toString(),
+                                                "--token-file", first->tokenPath()});
+        QVERIFY(second.waitForFinished(15000));
+        QCOMPARE(second.exitCode(), 4);
+        QVERIFY(isStatusDocument(first->status()));
+    }
+
+    void dialFailsWithOneLine()
+    {
+        NetNodeFixture idle;
+        QVERIFY(oneFailureLine(idle.dial(QStringLiteral("0123456789abcdef"), 22, "SSH-2.0-test\r\n")));
+        auto serve = node();
+        QVERIFY(oneFailureLine(serve->dial(QStringLiteral("0123456789abcdef"), 22, "SSH-2.0-test\r\n")));
+    }
+};
+
+QTEST_GUILESS_MAIN(NodeTest)
+#include "NodeTest.moc"

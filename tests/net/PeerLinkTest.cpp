@@ -1,0 +1,187 @@
+// Two tarnel-net serve instances of one account, the account service and a real sshd on loopback: they
+// find each other, link over pinned mutual TLS (directly, or through the service's relay when no direct
+// address answers), and ssh reaches the other machine's sshd through dial. Strangers are refused.
+#include "support/AccountServiceFixture.h"
+#include "support/NetNodeFixture.h"
+#include "support/SshServerFixture.h"
+
+#include <QFile>
+#include <QtTest>
+
+namespace {
+QJsonObject linkOf(const QJsonObject& peer) { return peer.value(QStringLiteral("link")).toObject(); }
+
+QString keyLine(const NetNodeFixture& node)
+{
+    QFile file(node.publicKeyPath());
+    file.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(file.readAll().trimmed());
+}
+} // namespace
+
+class PeerLinkTest : public QObject {
+    Q_OBJECT
+    AccountServiceFixture service{AccountServiceFixture::Options{false, false}};
+    SshServerFixture sshd;
+    std::optional<SshServerFixture::Account> login;
+    NetNodeFixture a, b;
+
+    bool startPair(NetNodeFixture& first, NetNodeFixture& second, const QString& user, const QJsonObject& config = {})
+    {
+        const QString token = service.signUp(user, QStringLiteral("secret1"));
+        QJsonObject merged = config;
+        merged.insert(QStringLiteral("sshTarget"), QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
+        for (NetNodeFixture* node : {&first, &second}) {
+            node->writeToken(token);
+            NetNodeFixture::Options options;
+            options.server = service.url();
+            options.sshUser = login->name;
+            options.config = merged;
+            if (!node->start(options))
+                return false;
+        }
+        return sshd.authorize(*login, keyLine(first) + '\n' + keyLine(second) + '\n');
+    }
+
+    static bool linked(const NetNodeFixture& from, const NetNodeFixture& to, const QString& path)
+    {
+        const QJsonObject link = linkOf(from.peer(to.deviceId()));
+        return link.value(QStringLiteral("state")).toString() == QLatin1String("connected") &&
+               link.value(QStringLiteral("path")).toString() == path && link.value(QStringLiteral("appRttMs")).toDouble() > 0;
+    }
+
+    QByteArray sshThrough(const NetNodeFixture& from, const NetNodeFixture& to, const QString& command)
+    {
+        QProcess ssh;
+        ssh.start(QStringLiteral("ssh"), from.sshArguments(to.deviceId(), login->name, command));
+        ssh.waitForFinished(30000);
+        return ssh.exitCode() == 0 ? ssh.readAllStandardOutput() : "ssh failed: " + ssh.readAllStandardError();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(service.start(), qPrintable(service.error()));
+        const auto problem = sshd.start();
+        QVERIFY2(!problem, problem ? qPrintable(*problem) : "");
+        login = sshd.account(QStringLiteral("tnnet"));
+        QVERIFY(login);
+        QVERIFY(startPair(a, b, QStringLiteral("pair")));
+    }
+
+    void devicesFindAndLinkEachOther()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(linked(a, b, QStringLiteral("direct")) && linked(b, a, QStringLiteral("direct")), 20000);
+        const QJsonObject seen = a.peer(b.deviceId());
+        QVERIFY(seen.value(QStringLiteral("online")).toBool());
+        QCOMPARE(seen.value(QStringLiteral("sshUser")).toString(), login->name);
+        QCOMPARE(seen.value(QStringLiteral("sshPubKey")).toString(), keyLine(b));
+        QVERIFY(linkOf(seen).value(QStringLiteral("peerAllows")).toBool());
+        QCOMPARE(seen.value(QStringLiteral("appBuild")).toInt(), 42);
+        QVERIFY(a.status().value(QStringLiteral("site")).toObject().value(QStringLiteral("ok")).toBool());
+    }
+
+    void sshReachesThePeerThroughDial()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(linked(a, b, QStringLiteral("direct")), 20000);
+        QCOMPARE(sshThrough(a, b, QStringLiteral("echo hello")), QByteArray("hello\n"));
+
+        // While a session runs, both sides count its tunnel.
+        QProcess session;
+        session.start(QStringLiteral("ssh"), a.sshArguments(b.deviceId(), login->name, QStringLiteral("cat")));
+        QTRY_VERIFY_WITH_TIMEOUT(linkOf(a.peer(b.deviceId())).value("outboundTunnels").toInt() == 1 &&
+                                     linkOf(b.peer(a.deviceId())).value("inboundTunnels").toInt() == 1,
+                                 20000);
+        session.write("through the tunnel\n");
+        session.closeWriteChannel();
+        QVERIFY(session.waitForFinished(20000));
+        QCOMPARE(session.readAllStandardOutput(), QByteArray("through the tunnel\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(linkOf(a.peer(b.deviceId())).value("tunnels").toInt() == 0 &&
+                                     linkOf(b.peer(a.deviceId())).value("tunnels").toInt() == 0,
+                                 10000);
+    }
+
+    void dialIsRefused_data()
+    {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<bool>("inbound");
+        QTest::newRow("another port") << 23 << true;
+        QTest::newRow("inbound off") << 22 << false;
+    }
+
+    void dialIsRefused()
+    {
+        QFETCH(int, port);
+        QFETCH(bool, inbound);
+        QTRY_VERIFY_WITH_TIMEOUT(linked(a, b, QStringLiteral("direct")), 20000);
+        b.request({{"cmd", "allow"}, {"on", inbound}});
+        QTRY_COMPARE_WITH_TIMEOUT(linkOf(a.peer(b.deviceId())).value("peerAllows").toBool(), inbound, 10000);
+        const auto run = a.dial(b.deviceId(), port, "SSH-2.0-test\r\n");
+        b.request({{"cmd", "allow"}, {"on", true}});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.contains("tarnel-net"), run.err.constData());
+    }
+
+    void strangersAreRefused_data()
+    {
+        QTest::addColumn<QString>("who");
+        QTest::newRow("the device itself") << "self";
+        QTest::newRow("a device of another account") << "other";
+        QTest::newRow("a forged certificate") << "forged";
+    }
+
+    void strangersAreRefused()
+    {
+        QFETCH(QString, who);
+        QTRY_VERIFY_WITH_TIMEOUT(linked(a, b, QStringLiteral("direct")), 20000);
+        QTemporaryDir keys;
+        QString cert = QDir(a.stateDir()).filePath("tls-cert.pem");
+        QString key = QDir(a.stateDir()).filePath("tls-key.pem");
+        NetNodeFixture stranger;
+        if (who == "other") {
+            stranger.writeToken(service.signUp(QStringLiteral("stranger"), QStringLiteral("secret1")));
+            NetNodeFixture::Options options;
+            options.server = service.url();
+            QVERIFY(stranger.start(options));
+            cert = QDir(stranger.stateDir()).filePath("tls-cert.pem");
+            key = QDir(stranger.stateDir()).filePath("tls-key.pem");
+        } else if (who == "forged") {
+            // Same subject as the real device, another key.
+            cert = keys.filePath("cert.pem");
+            key = keys.filePath("key.pem");
+            QProcess openssl;
+            openssl.start("openssl", {"req", "-x509", "-newkey", "ed25519", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
+                                      "-subj", "/CN=tarnel-net " + a.deviceId()});
+            QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+        }
+        QProcess client;
+        client.start("openssl", {"s_client", "-quiet", "-connect", "127.0.0.1:" + QString::number(b.listenPort()), "-cert", cert,
+                                 "-key", key});
+        QVERIFY(client.waitForStarted());
+        client.write(R"({"kind":"tunnel","id":")" + a.deviceId().toLatin1() + R"(","port":22})" "\n");
+        const bool answered = client.waitForReadyRead(5000) || client.bytesAvailable() > 0;
+        const QByteArray reply = client.readAll();
+        client.kill();
+        client.waitForFinished();
+        if (who == "self")
+            QVERIFY2(reply.startsWith(R"({"ok":true})"), reply.constData());
+        else
+            QVERIFY2(!answered || !reply.contains("ok"), reply.constData());
+    }
+
+    void relayCarriesTheLinkWhenNoDirectAddressAnswers()
+    {
+        NetNodeFixture c, d;
+        // Both listen on one loopback address and advertise another where nothing listens.
+        QVERIFY(startPair(c, d, QStringLiteral("relayed"),
+                          {{"listen", "127.0.0.2"}, {"advertise", QJsonArray{"127.0.0.3"}}, {"relayAfterMs", 300}}));
+        QTRY_VERIFY_WITH_TIMEOUT(linked(c, d, QStringLiteral("relay")) && linked(d, c, QStringLiteral("relay")), 30000);
+        QCOMPARE(sshThrough(d, c, QStringLiteral("echo relayed")), QByteArray("relayed\n"));
+        QCOMPARE(sshThrough(c, d, QStringLiteral("echo back")), QByteArray("back\n"));
+    }
+
+};
+
+QTEST_GUILESS_MAIN(PeerLinkTest)
+#include "PeerLinkTest.moc"

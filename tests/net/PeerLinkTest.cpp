@@ -91,7 +91,7 @@ private Q_SLOTS:
         session.start(QStringLiteral("ssh"), a.sshArguments(b.deviceId(), login->name, QStringLiteral("cat")));
         QTRY_VERIFY_WITH_TIMEOUT(linkOf(a.peer(b.deviceId())).value("outboundTunnels").toInt() == 1 &&
                                      linkOf(b.peer(a.deviceId())).value("inboundTunnels").toInt() == 1,
-                                 20000);
+                                 30000);
         session.write("through the tunnel\n");
         session.closeWriteChannel();
         QVERIFY(session.waitForFinished(20000));

@@ -35,7 +35,7 @@ int AccountServiceFixture::closedPort()
 
 QUrl AccountServiceFixture::url() const
 {
-    return QUrl(QStringLiteral("%1://127.0.0.1:%2/").arg(options.tls ? "https" : "http").arg(listenPort));
+    return QUrl(QStringLiteral("%1://%2:%3/").arg(options.tls ? "https" : "http", options.host).arg(listenPort));
 }
 
 bool AccountServiceFixture::makeCertificate()
@@ -64,7 +64,7 @@ bool AccountServiceFixture::start()
     const QString portFile = dir.filePath(QStringLiteral("port"));
     QFile::remove(portFile);
     QStringList args{QStringLiteral("--db"), databasePath(), QStringLiteral("serve"), QStringLiteral("--listen"),
-                     QStringLiteral("127.0.0.1:%1").arg(options.port), QStringLiteral("--port-file"), portFile};
+                     options.host + QStringLiteral(":%1").arg(options.port), QStringLiteral("--port-file"), portFile};
     if (options.testHooks)
         args << QStringLiteral("--test-hooks");
     if (options.tls) {

@@ -18,7 +18,8 @@ public:
     struct Options {
         bool testHooks = true;
         bool tls = false; // a fresh self-signed certificate for 127.0.0.1
-        int port = 0;     // 0: any free port
+        QString host = QStringLiteral("127.0.0.1"); // the address it listens on (plain HTTP only otherwise)
+        int port = 0;                               // 0: any free port
     };
 
     AccountServiceFixture() : AccountServiceFixture(Options{}) {}

@@ -43,7 +43,7 @@ bool NetNodeFixture::start(const Options& options)
                        {QStringLiteral("port"), 0},
                        {QStringLiteral("advertise"), QJsonArray{QStringLiteral("127.0.0.1")}},
                        {QStringLiteral("syncMs"), 500},
-                       {QStringLiteral("pingMs"), 500},
+                       {QStringLiteral("pingMs"), 2000},
                        {QStringLiteral("relayAfterMs"), 1500},
                        {QStringLiteral("maxBackoffMs"), 2000}};
     for (auto it = options.config.begin(); it != options.config.end(); ++it)
@@ -70,7 +70,10 @@ bool NetNodeFixture::start(const Options& options)
     env.insert(QStringLiteral("LANG"), QStringLiteral("zh_CN.UTF-8"));
     serve.setProcessEnvironment(env);
     serve.setProcessChannelMode(QProcess::MergedChannels);
-    serve.start(binary(), args);
+    if (options.launcher.isEmpty())
+        serve.start(binary(), args);
+    else
+        serve.start(options.launcher.first(), options.launcher.mid(1) + QStringList{binary()} + args);
     if (!serve.waitForStarted(10000))
         return false;
     QElapsedTimer clock;

@@ -18,6 +18,8 @@ public:
         qint64 parentPid = 0;
         // Listen and advertise loopback only, sshd target and short intervals; merged over these defaults.
         QJsonObject config;
+        // Runs serve through this command first (e.g. `ip netns exec <name>`).
+        QStringList launcher;
     };
 
     NetNodeFixture();

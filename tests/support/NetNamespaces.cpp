@@ -1,0 +1,90 @@
+#include "support/NetNamespaces.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+NetNamespaces::NetNamespaces() : tag(QString::number(QCoreApplication::applicationPid() % 100000)) {}
+
+NetNamespaces::~NetNamespaces()
+{
+    if (made) {
+        // Deleting a namespace deletes its veth ends, and with them their peers here.
+        run({QStringLiteral("netns"), QStringLiteral("del"), name('a')});
+        run({QStringLiteral("netns"), QStringLiteral("del"), name('b')});
+    }
+    if (lockFd >= 0)
+        ::close(lockFd);
+}
+
+QString NetNamespaces::name(char machine) const { return QStringLiteral("tn%1%2").arg(tag).arg(QLatin1Char(machine)); }
+
+QStringList NetNamespaces::launcher(char machine) const
+{
+    return {QStringLiteral("/usr/sbin/ip"), QStringLiteral("netns"), QStringLiteral("exec"), name(machine)};
+}
+
+bool NetNamespaces::run(const QStringList& args, QString* error) const
+{
+    QProcess ip;
+    ip.start(QStringLiteral("/usr/sbin/ip"), args);
+    const bool ok = ip.waitForFinished(10000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
+    if (!ok && error)
+        *error = QStringLiteral("ip %1: %2").arg(args.join(QLatin1Char(' ')), QString::fromLocal8Bit(ip.readAllStandardError()));
+    return ok;
+}
+
+QString NetNamespaces::setUp()
+{
+    QString error;
+    // Test runs of other checkouts may want the same addresses: they wait for this rig to go.
+    lockFd = ::open("/tmp/tarnel-netns.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0 || flock(lockFd, LOCK_EX) != 0)
+        return QStringLiteral("cannot lock /tmp/tarnel-netns.lock");
+    const QString a = name('a');
+    const QString b = name('b');
+    if (!run({"netns", "add", a}, &error))
+        return error;
+    made = true;
+    if (!run({"netns", "add", b}, &error))
+        return error;
+    const auto in = [](const QString& ns, const QStringList& args) { return QStringList{"-n", ns} + args; };
+    const QList<QStringList> steps{
+        {"link", "add", "tn" + tag + "A", "type", "veth", "peer", "name", "up0", "netns", a},
+        {"link", "add", "tn" + tag + "B", "type", "veth", "peer", "name", "up0", "netns", b},
+        in(a, {"link", "add", "ab0", "type", "veth", "peer", "name", "ab0", "netns", b}),
+        {"addr", "add", "10.77.1.1/24", "dev", "tn" + tag + "A"},
+        {"addr", "add", "10.77.2.1/24", "dev", "tn" + tag + "B"},
+        {"link", "set", "tn" + tag + "A", "up"},
+        {"link", "set", "tn" + tag + "B", "up"},
+        in(a, {"addr", "add", "10.77.1.2/24", "dev", "up0"}),
+        in(b, {"addr", "add", "10.77.2.2/24", "dev", "up0"}),
+        in(a, {"addr", "add", "10.77.3.1/24", "dev", "ab0"}),
+        in(b, {"addr", "add", "10.77.3.2/24", "dev", "ab0"}),
+    };
+    for (const QStringList& step : steps)
+        if (!run(step, &error))
+            return error;
+    for (const QString& ns : {a, b}) {
+        for (const QString& link : {"lo", "up0", "ab0"})
+            if (!run(in(ns, {"link", "set", link, "up"}), &error))
+                return error;
+    }
+    if (!run(in(a, {"route", "add", "default", "via", "10.77.1.1"}), &error) ||
+        !run(in(b, {"route", "add", "default", "via", "10.77.2.1"}), &error))
+        return error;
+    return {};
+}
+
+bool NetNamespaces::setDirect(bool up)
+{
+    return run({"-n", name('a'), "link", "set", "ab0", up ? "up" : "down"}) &&
+           run({"-n", name('b'), "link", "set", "ab0", up ? "up" : "down"});
+}
+
+bool NetNamespaces::addDirectAddress(char machine, const QString& cidr)
+{
+    return run({"-n", name(machine), "addr", "add", cidr, "dev", "ab0"});
+}

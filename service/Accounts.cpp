@@ -52,7 +52,8 @@ void revokeTokens(Database& db, int64_t userId) { db.run("DELETE FROM tokens WHE
 
 bool validUsername(const std::string& name)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._-]{1,31}$"));
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9][A-Za-z0-9._-]{1,31}")));
     return pattern.match(q(name)).hasMatch();
 }
 

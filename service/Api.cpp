@@ -35,6 +35,18 @@ std::optional<std::string> text(const QJsonObject& o, const char* key)
     return s(v.toString());
 }
 
+// A text field as it is stored: at most `limit` characters.
+std::string bounded(const QJsonObject& o, const char* key, int limit)
+{
+    const QJsonValue v = o.value(QLatin1String(key));
+    return v.isString() ? s(v.toString().left(limit)) : std::string();
+}
+
+std::string bounded(const std::string& text, int limit) { return s(q(text).left(limit)); }
+
+constexpr int shortField = 64;
+constexpr int longField = 256;
+
 std::optional<int64_t> whole(const QJsonObject& o, const char* key)
 {
     const QJsonValue v = o.value(QLatin1String(key));
@@ -65,7 +77,40 @@ std::string formText(const httplib::Request& req, const char* name)
 }
 } // namespace
 
-Api::Api(Database& db, bool tls, TestHooks* hooks) : db(db), tls(tls), hooks(hooks) {}
+Api::Api(Database& db, std::string publicBase, TestHooks* hooks)
+    : db(db), publicBase(std::move(publicBase)), hooks(hooks)
+{
+}
+
+size_t Api::bodyLimit(const std::string& path)
+{
+    if (path == "/api/feedback")
+        return feedbackLimit;
+    if (path == "/api/diag")
+        return diagLimit;
+    return smallBodyLimit;
+}
+
+bool Api::admit(const httplib::Request& req, httplib::Response& res)
+{
+    if (req.has_header("Transfer-Encoding") && !req.has_header("Content-Length")) {
+        refuse(res, 411, QStringLiteral("请求要写明内容长度"));
+        return false;
+    }
+    const std::string announced = req.get_header_value("Content-Length");
+    const size_t length = announced.empty() ? 0 : size_t(std::strtoull(announced.c_str(), nullptr, 10));
+    if (length > bodyLimit(req.path)) {
+        refuse(res, 413, QStringLiteral("上传的内容太大了"));
+        return false;
+    }
+    // Large bodies are taken only from a signed-in account. Under test hooks a script may answer the
+    // path for any caller, so there the handler decides.
+    if (length > smallBodyLimit && !hooks) {
+        auto lock = db.lock();
+        return bool(authorise(req, res, true));
+    }
+    return true;
+}
 
 void Api::install(httplib::Server& server)
 {
@@ -78,7 +123,14 @@ void Api::install(httplib::Server& server)
             (this->*member)(req, res);
         });
     };
-    server.set_payload_max_length(payloadLimit);
+    server.set_payload_max_length(feedbackLimit);
+    server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        return admit(req, res) ? httplib::Server::HandlerResponse::Unhandled : httplib::Server::HandlerResponse::Handled;
+    });
+    // A client that waits for "100 Continue" before sending its body is refused before it sends it.
+    server.set_expect_100_continue_handler([this](const httplib::Request& req, httplib::Response& res) {
+        return admit(req, res) ? 100 : res.status;
+    });
     server.Post("/api/login", handler(&Api::login));
     server.Post("/api/register", handler(&Api::registerAccount));
     server.Post("/api/app/ping", handler(&Api::ping));
@@ -129,14 +181,6 @@ void Api::install(httplib::Server& server)
     });
 }
 
-std::string Api::base(const httplib::Request& req) const
-{
-    std::string host = req.get_header_value("Host");
-    if (host.empty())
-        host = "127.0.0.1";
-    return (tls ? "https://" : "http://") + host;
-}
-
 std::optional<User> Api::authorise(const httplib::Request& req, httplib::Response& res, bool active)
 {
     const std::string header = req.get_header_value("Authorization");
@@ -162,6 +206,10 @@ void Api::login(const httplib::Request& req, httplib::Response& res)
     const auto password = body ? text(*body, "password") : std::nullopt;
     if (!username || !password || username->empty() || password->empty())
         return refuse(res, 400, QStringLiteral("请填写用户名和密码"));
+    if (const int wait = throttle.secondsToWait(req.remote_addr, *username); wait > 0) {
+        res.set_header("Retry-After", std::to_string(wait));
+        return refuse(res, 429, QStringLiteral("密码试错太多次，请 %1 秒后再试").arg(wait));
+    }
 
     std::optional<User> user;
     std::string hash;
@@ -176,10 +224,14 @@ void Api::login(const httplib::Request& req, httplib::Response& res)
     // The slow check runs outside the lock; an unknown name costs the same time as a wrong password.
     if (!user) {
         Secrets::burnPasswordCheck(*password);
+        throttle.failed(req.remote_addr, *username);
         return refuse(res, 401, QStringLiteral("用户名或密码不对"));
     }
-    if (!Secrets::verifyPassword(*password, hash))
+    if (!Secrets::verifyPassword(*password, hash)) {
+        throttle.failed(req.remote_addr, *username);
         return refuse(res, 401, QStringLiteral("用户名或密码不对"));
+    }
+    throttle.succeeded(req.remote_addr, *username);
     if (user->status != "active")
         return refuse(res, 403, disabledText, QStringLiteral("disabled"));
 
@@ -246,14 +298,14 @@ void Api::ping(const httplib::Request& req, httplib::Response& res)
 
     db.run("INSERT INTO checkins (user_id, username, at, version, build, channel, os, model, servers, shots, address) "
            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-           user->id, user->username, ServiceText::now(), *version, *build, *channel,
-           text(*body, "os").value_or(""), text(*body, "model").value_or(""), whole(*body, "servers").value_or(0),
-           whole(*body, "shots").value_or(0), req.remote_addr);
+           user->id, user->username, ServiceText::now(), bounded(*version, shortField), *build, *channel,
+           bounded(*body, "os", longField), bounded(*body, "model", longField), whole(*body, "servers").value_or(0),
+           whole(*body, "shots").value_or(0), bounded(req.remote_addr, shortField));
 
     QJsonObject answer{{QStringLiteral("account"), q(user->status)},
                        {QStringLiteral("displayName"), q(user->displayName)},
                        {QStringLiteral("role"), q(user->role)}};
-    if (auto offer = Accounts::offer(db, *channel, *build, base(req)))
+    if (auto offer = Accounts::offer(db, *channel, *build, publicBase))
         answer.insert(QStringLiteral("update"), *offer);
     reply(res, 200, answer);
 }
@@ -276,7 +328,7 @@ void Api::update(const httplib::Request& req, httplib::Response& res)
     if (!validChannel(channel) || !numeric)
         return refuse(res, 400, QStringLiteral("检查更新的参数不对"));
     auto lock = db.lock();
-    reply(res, 200, Accounts::offer(db, channel, build, base(req)).value_or(QJsonObject{{QStringLiteral("available"), false}}));
+    reply(res, 200, Accounts::offer(db, channel, build, publicBase).value_or(QJsonObject{{QStringLiteral("available"), false}}));
 }
 
 void Api::download(const httplib::Request& req, httplib::Response& res)
@@ -321,9 +373,9 @@ void Api::diag(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 400, QStringLiteral("诊断报告格式不对"));
     db.run("INSERT INTO diagnostics (user_id, username, at, reason, version, build, device_name, device_alias, report) "
            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-           user->id, user->username, ServiceText::now(), text(*body, "reason").value_or(""),
-           text(*body, "version").value_or(""), whole(*body, "build").value_or(0),
-           text(*body, "deviceName").value_or(""), text(*body, "deviceAlias").value_or(""), req.body);
+           user->id, user->username, ServiceText::now(), bounded(*body, "reason", longField),
+           bounded(*body, "version", shortField), whole(*body, "build").value_or(0),
+           bounded(*body, "deviceName", longField), bounded(*body, "deviceAlias", longField), req.body);
     reply(res, 200, ok(db.lastInsertId()));
 }
 
@@ -364,7 +416,7 @@ void Api::feedback(const httplib::Request& req, httplib::Response& res)
         db.prepare("INSERT INTO feedback_images (feedback_id, position, filename, bytes) VALUES (?, ?, ?, ?)")
             .bind(1, id)
             .bind(2, position)
-            .bind(3, it->second.filename)
+            .bind(3, bounded(it->second.filename, longField))
             .bindBlob(4, it->second.content)
             .run();
     transaction.commit();

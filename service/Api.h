@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Accounts.h"
+#include "LoginThrottle.h"
 
 #include <optional>
 
@@ -15,7 +16,8 @@ class TestHooks;
 // downloads, diagnostics, feedback and device removal. Every refusal is a status with a JSON `error`.
 class Api {
 public:
-    Api(Database& db, bool tls, TestHooks* hooks);
+    // `publicBase` is the service's address as clients reach it ("https://host:port"), for links it hands out.
+    Api(Database& db, std::string publicBase, TestHooks* hooks);
     void install(httplib::Server& server);
 
     static constexpr size_t diagLimit = 4u << 20;
@@ -24,7 +26,12 @@ public:
     static constexpr size_t envLimit = 64u << 10;
     static constexpr int textLimit = 20000;
     static constexpr int imageCountLimit = 6;
-    static constexpr size_t payloadLimit = 80u << 20;
+    static constexpr size_t smallBodyLimit = 64u << 10;
+    // A feedback form with every part at its largest, and room for the form's own lines.
+    static constexpr size_t feedbackLimit =
+        imageCountLimit * imageLimit + logLimit + envLimit + 4 * size_t(textLimit) + (64u << 10);
+    // The most a request body may announce on this path.
+    static size_t bodyLimit(const std::string& path);
 
 private:
     void login(const httplib::Request& req, httplib::Response& res);
@@ -40,9 +47,12 @@ private:
     // The signed-in user of a request, or none after answering 401 (or 403 for a disabled account
     // when `active` is required).
     std::optional<User> authorise(const httplib::Request& req, httplib::Response& res, bool active);
-    std::string base(const httplib::Request& req) const;
+    // Checks a request once its headers are in, before any body is read: the announced length against
+    // the path's limit, and the sign-in of the paths that take large bodies. False after answering.
+    bool admit(const httplib::Request& req, httplib::Response& res);
 
     Database& db;
-    bool tls;
+    std::string publicBase;
     TestHooks* hooks;
+    LoginThrottle throttle;
 };

@@ -2,6 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 void check(sqlite3* db, int rc, const char* what)
 {
@@ -102,10 +107,40 @@ CREATE TABLE IF NOT EXISTS diagnostics (
   report TEXT NOT NULL
 );
 )sql";
+
+// Makes each missing folder of `folder` with mode 0700.
+void makeFolders(const std::string& folder)
+{
+    struct stat info{};
+    if (folder.empty() || ::stat(folder.c_str(), &info) == 0)
+        return;
+    const auto slash = folder.find_last_of('/', folder.size() - 1);
+    if (slash != std::string::npos && slash > 0)
+        makeFolders(folder.substr(0, slash));
+    ::mkdir(folder.c_str(), 0700);
+}
+
+// The database holds password and token hashes. Its folder is made 0700 when missing; the database is
+// 0600 whoever made it, and SQLite gives its -wal and -shm files the database's own mode.
+void keepPrivate(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    makeFolders(folder);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+        ::chmod((path + suffix).c_str(), 0600);
+    struct stat info{};
+    if (::stat(folder.empty() ? "." : folder.c_str(), &info) == 0 && (info.st_mode & 077) != 0)
+        std::cerr << "注意：数据库所在的目录其他用户也能进入，建议改成 700：" << (folder.empty() ? "." : folder) << '\n';
+}
 } // namespace
 
 Database::Database(const std::string& path)
 {
+    keepPrivate(path);
     const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK) {
         const std::string message = db ? sqlite3_errmsg(db) : "out of memory";

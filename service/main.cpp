@@ -4,6 +4,7 @@
 #include "Database.h"
 #include "NetApi.h"
 #include "Relay.h"
+#include "ServiceServer.h"
 #if TARNEL_TEST_HOOKS
 #include "TestHooks.h"
 #endif
@@ -36,6 +37,22 @@ bool writePortFile(const std::string& path, int port)
     return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
+// The address clients reach the service at, for the links it hands out (never taken from a request's
+// Host header): --public-url, else the listening address.
+std::string publicBase(const Arguments& args, bool tls, std::string host, int port)
+{
+    if (auto url = args.option("public-url")) {
+        while (!url->empty() && url->back() == '/')
+            url->pop_back();
+        return *url;
+    }
+    if (host.empty() || host == "0.0.0.0" || host == "::")
+        host = "127.0.0.1";
+    if (host.find(':') != std::string::npos)
+        host = "[" + host + "]";
+    return (tls ? "https://" : "http://") + host + ":" + std::to_string(port);
+}
+
 int serve(Database& db, const Arguments& args)
 {
     const std::string listen = args.option("listen").value_or("127.0.0.1:47800");
@@ -56,20 +73,29 @@ int serve(Database& db, const Arguments& args)
     const auto key = args.option("tls-key");
     if (bool(cert) != bool(key))
         return std::cerr << "--tls-cert 和 --tls-key 要一起给\n", 2;
-    std::unique_ptr<httplib::Server> server;
-    if (cert) {
-        auto tlsServer = std::make_unique<httplib::SSLServer>(cert->c_str(), key->c_str());
-        if (!tlsServer->is_valid())
-            return std::cerr << "读不了 TLS 证书或私钥\n", 1;
-        server = std::move(tlsServer);
-    } else {
-        server = std::make_unique<httplib::Server>();
+    ServiceServer::Limits limits;
+    if (const auto seconds = args.option("header-timeout")) {
+        const double value = std::atof(seconds->c_str());
+        if (value <= 0)
+            return std::cerr << "--header-timeout 要写成正的秒数\n", 2;
+        limits.headerTime = std::chrono::milliseconds(int64_t(value * 1000));
     }
+    auto server = std::make_unique<ServiceServer>(limits);
+    if (cert && !server->useTls(*cert, *key))
+        return std::cerr << "读不了 TLS 证书或私钥\n", 1;
 
-    // A worker serves one connection at a time and idles on keep-alive: plenty of workers and a short
-    // idle time keep a few chatty clients from starving the rest, and let a stop finish quickly.
-    server->new_task_queue = [] { return new httplib::ThreadPool(64); };
+    // Idle keep-alive connections end soon, so a stop finishes quickly.
     server->set_keep_alive_timeout(2);
+
+    // Bound first: the links the API hands out name the port.
+    const bool anyPort = port == 0;
+    if (anyPort) {
+        port = server->bind_to_any_port(host);
+        if (port < 0)
+            return std::cerr << "监听不了 " << listen << '\n', 1;
+    } else if (!server->bind_to_port(host, port)) {
+        return std::cerr << "监听不了 " << listen << '\n', 1;
+    }
 
 #if TARNEL_TEST_HOOKS
     std::unique_ptr<TestHooks> hooks;
@@ -86,17 +112,9 @@ int serve(Database& db, const Arguments& args)
     Relay& relay = *new Relay;
     NetApi net(db, relay, args.option("relay-host").value_or(""), testHooks);
     net.install(*server); // before the API's own routes, whose test hooks answer every other path
-    Api api(db, bool(cert), testHooks);
+    Api api(db, publicBase(args, cert.has_value(), host, port), testHooks);
     api.install(*server);
 
-    const bool anyPort = port == 0;
-    if (anyPort) {
-        port = server->bind_to_any_port(host);
-        if (port < 0)
-            return std::cerr << "监听不了 " << listen << '\n', 1;
-    } else if (!server->bind_to_port(host, port)) {
-        return std::cerr << "监听不了 " << listen << '\n', 1;
-    }
     // The relay listens next to the API: by default on the same address, two ports up (any port when the
     // API's was chosen by the system).
     const std::string relayListen =
@@ -136,21 +154,12 @@ std::string defaultDatabase()
     return home + "/.local/share/tarnel-accountd/accounts.db";
 }
 
-// The service makes its folder (private) on first start; the admin commands only use an existing
-// database, so a mistyped path does not quietly make a new one that no service serves.
-bool prepare(const std::string& path, bool serving)
+// The admin commands use only an existing database, so a mistyped path does not quietly make a new one
+// that no service serves (the service makes its own on first start).
+bool databaseExists(const std::string& path)
 {
-    namespace fs = std::filesystem;
     std::error_code error;
-    if (serving) {
-        const fs::path folder = fs::absolute(path).parent_path();
-        if (!fs::exists(folder, error)) {
-            fs::create_directories(folder, error);
-            fs::permissions(folder, fs::perms::owner_all, error);
-        }
-        return true;
-    }
-    if (fs::exists(path, error))
+    if (std::filesystem::exists(path, error))
         return true;
     std::cerr << "没有数据库 " << path << "：账号服务还没用它启动过（./scripts/run.sh 会启动服务），"
               << "或者用 --db 指定服务用的数据库\n";
@@ -183,7 +192,7 @@ int main(int argc, char** argv)
 #endif
     const std::string dbPath = args.option("db").value_or(defaultDatabase());
     const bool serving = args.word(0) == "serve";
-    if (!prepare(dbPath, serving))
+    if (!serving && !databaseExists(dbPath))
         return 1;
     try {
         Database db(dbPath);

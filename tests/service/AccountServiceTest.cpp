@@ -2,10 +2,16 @@
 // device ownership and upload limits, through its HTTP API and admin command line.
 #include "support/AccountServiceFixture.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QSslSocket>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtTest>
+
+#include <memory>
+#include <sys/stat.h>
 
 namespace {
 QJsonObject registration(const QString& name, const QString& invite, const QString& password = QStringLiteral("secret1"))
@@ -16,6 +22,11 @@ QJsonObject registration(const QString& name, const QString& invite, const QStri
 QJsonObject login(const QString& name, const QString& password)
 {
     return QJsonObject{{"username", name}, {"password", password}, {"client", "app"}};
+}
+int modeOf(const QString& path)
+{
+    struct stat info{};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 QJsonObject checkIn(int build = 1, const QString& channel = QStringLiteral("stable"))
 {
@@ -238,6 +249,169 @@ private Q_SLOTS:
         QVERIFY(stored.json().value("id").toInt() > 0);
         QVERIFY(service.admin({"feedback", "list"}).out.contains("kim\t"));
         QCOMPARE(service.call("POST", "api/feedback", "plain", {{"Authorization", "Bearer " + token.toUtf8()}}).status, 400);
+    }
+
+    // Clients that send their headers a line at a time hold only their own connection.
+    void slowClientsHoldNobodyUp()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        for (int i = 0; i < 64; ++i) {
+            slow.push_back(std::make_unique<QTcpSocket>());
+            slow.back()->connectToHost(QHostAddress::LocalHost, quint16(service.port()));
+            QVERIFY(slow.back()->waitForConnected(5000));
+            slow.back()->write("POST /api/login HTTP/1.1\r\nHost: x\r\n");
+            QVERIFY(slow.back()->waitForBytesWritten(5000));
+        }
+        QTimer trickle;
+        QObject::connect(&trickle, &QTimer::timeout, [&] {
+            for (auto& socket : slow)
+                socket->write("X-Slow: 1\r\n");
+        });
+        trickle.start(1000);
+        QElapsedTimer clock;
+        clock.start();
+        const QByteArray request = "GET /api/update?channel=stable&build=1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        QCOMPARE(service.raw(request, QStringLiteral("127.0.0.1"), 8000).status, 200);
+        QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // Bodies too large for their path, or large ones without a sign-in, are refused on the headers
+    // alone: none of these requests sends its body.
+    void bodiesAreRefusedBeforeTheyArrive_data()
+    {
+        const QString token = service.signUp("max", "secret1");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status");
+        auto head = [](const QByteArray& path, qint64 length, const QString& bearer = {}) {
+            QByteArray request = "POST " + path + " HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                "Content-Length: " + QByteArray::number(length) + "\r\n";
+            if (!bearer.isEmpty())
+                request += "Authorization: Bearer " + bearer.toUtf8() + "\r\n";
+            return request + "\r\n";
+        };
+        QTest::newRow("login") << head("/api/login", 79 << 20) << 413;
+        QTest::newRow("register") << head("/api/register", 1 << 20) << 413;
+        QTest::newRow("check-in") << head("/api/app/ping", 1 << 20, token) << 413;
+        QTest::newRow("diagnostics") << head("/api/diag", 5 << 20, token) << 413;
+        QTest::newRow("feedback signed out") << head("/api/feedback", 20 << 20) << 401;
+        QTest::newRow("feedback bad token") << head("/api/feedback", 20 << 20, "nope") << 401;
+        QTest::newRow("feedback too large") << head("/api/feedback", 79 << 20, token) << 413;
+    }
+    void bodiesAreRefusedBeforeTheyArrive()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        const auto reply = service.raw(request, QStringLiteral("127.0.0.1"), 4000);
+        QCOMPARE(reply.status, status);
+        QVERIFY(!reply.json().value("error").toString().isEmpty());
+    }
+
+    void passwordGuessingSlowsDown()
+    {
+        QVERIFY(!service.signUp("pat", "secret1").isEmpty());
+        QVERIFY(!service.signUp("quin", "secret1").isEmpty());
+        auto attempt = [&](const QString& from, const QString& name, const QString& password) {
+            return service.raw(AccountServiceFixture::rawPost("api/login", login(name, password)), from);
+        };
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(attempt("127.0.0.2", "pat", "wrong!").status, 401);
+        auto refused = attempt("127.0.0.2", "pat", "secret1");
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(refused.header("Retry-After"), QByteArray("1"));
+        QCOMPARE(refused.json().value("error").toString(), QStringLiteral("密码试错太多次，请 1 秒后再试"));
+        QCOMPARE(attempt("127.0.0.3", "pat", "secret1").status, 429);  // the account, from anywhere
+        QCOMPARE(attempt("127.0.0.3", "quin", "secret1").status, 200); // another account, another address
+        auto onceAllowed = [&](const QString& from, const QString& name, const QString& password) {
+            QElapsedTimer clock;
+            clock.start();
+            for (;;) {
+                const auto reply = attempt(from, name, password);
+                if (reply.status != 429 || clock.elapsed() > 5000)
+                    return reply;
+                QTest::qWait(100);
+            }
+        };
+
+        // The wait doubles with each further failure, and the right password gets in once it is over.
+        QCOMPARE(onceAllowed("127.0.0.2", "pat", "wrong!").status, 401);
+        QCOMPARE(attempt("127.0.0.2", "pat", "secret1").header("Retry-After"), QByteArray("2"));
+        QCOMPARE(onceAllowed("127.0.0.2", "pat", "secret1").status, 200);
+
+        // Guessing across many names from one address.
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(attempt("127.0.0.4", QStringLiteral("nobody%1").arg(i), "secret1").status, 401);
+        QCOMPARE(attempt("127.0.0.4", "quin", "secret1").status, 429);
+    }
+
+    void storedTextIsBounded()
+    {
+        const QString token = service.signUp("ray", "secret1");
+        QJsonObject ping = checkIn();
+        ping.insert("os", QString(10000, QLatin1Char('o')));
+        QCOMPARE(service.post("api/app/ping", ping, token).status, 200);
+        const QStringList rows = service.admin({"checkins", "list"}).out.split('\n');
+        const auto row = std::find_if(rows.begin(), rows.end(), [](const QString& r) { return r.contains("\tray\t"); });
+        QVERIFY(row != rows.end());
+        QCOMPARE(row->section('\t', 6, 6).size(), 256);
+    }
+
+    void userNamesMatchWhole()
+    {
+        QJsonObject trailingLineBreak = registration("sam\n", service.createInvite());
+        trailingLineBreak.insert("displayName", "sam");
+        QCOMPARE(service.post("api/register", trailingLineBreak).status, 400);
+        QVERIFY(!service.admin({"users", "list"}).out.contains("sam"));
+    }
+
+    void updateLinksIgnoreTheHostHeader()
+    {
+        QVERIFY(!release("stable", 40).isEmpty());
+        const auto offer = service.call("GET", "api/update?channel=stable&build=39", {}, {{"Host", "evil.example"}}).json();
+        QCOMPARE(offer.value("build").toInt(), 40);
+        QVERIFY2(offer.value("url").toString().startsWith(service.url().toString() + "downloads/"),
+                 qPrintable(offer.value("url").toString()));
+    }
+
+    void databaseIsPrivate()
+    {
+        AccountServiceFixture::Options options{false, false};
+        options.databaseFolder = QStringLiteral("made/here");
+        AccountServiceFixture fresh{options};
+        QVERIFY2(fresh.start(), qPrintable(fresh.error()));
+        QVERIFY(!fresh.signUp("tom", "secret1").isEmpty());
+        const QString db = fresh.databasePath();
+        QCOMPARE(modeOf(QFileInfo(db).path()), 0700);
+        for (const QString& file : {db, db + "-wal", db + "-shm"})
+            QCOMPARE(modeOf(file), 0600);
+        // A database made readable by an earlier version is closed again.
+        fresh.stop();
+        QVERIFY(QFile::setPermissions(db, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(fresh.start());
+        QCOMPARE(modeOf(db), 0600);
+    }
+
+    // A request's headers must be complete within the set time, however steadily they trickle in; the
+    // same rules hold over TLS.
+    void headerTimeIsBounded()
+    {
+        AccountServiceFixture::Options options{false, true};
+        options.arguments = QStringList{"--header-timeout", "1"};
+        AccountServiceFixture bounded{options};
+        QVERIFY2(bounded.start(), qPrintable(bounded.error()));
+        QCOMPARE(bounded.post("api/login", login("nobody", "secret1")).status, 401);
+        QSslSocket socket;
+        socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), quint16(bounded.port()));
+        QVERIFY(socket.waitForEncrypted(5000));
+        socket.write("POST /api/login HTTP/1.1\r\nHost: x\r\n");
+        QTimer trickle;
+        QObject::connect(&trickle, &QTimer::timeout, [&] { socket.write("X-Slow: 1\r\n"); });
+        trickle.start(200);
+        QElapsedTimer clock;
+        clock.start();
+        QSignalSpy closed(&socket, &QAbstractSocket::disconnected);
+        QVERIFY(closed.wait(5000));
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     }
 
     void storedRecordsSurviveARestart()

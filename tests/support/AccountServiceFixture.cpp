@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTcpSocket>
 #include <QTcpServer>
 #include <QThread>
 #include <QTimer>
@@ -31,6 +32,12 @@ int AccountServiceFixture::closedPort()
     const int port = probe.serverPort();
     probe.close();
     return port;
+}
+
+QString AccountServiceFixture::databasePath() const
+{
+    const QString folder = options.databaseFolder.isEmpty() ? dir.path() : dir.filePath(options.databaseFolder);
+    return folder + QStringLiteral("/accounts.db");
 }
 
 QUrl AccountServiceFixture::url() const
@@ -67,6 +74,7 @@ bool AccountServiceFixture::start()
                      options.host + QStringLiteral(":%1").arg(options.port), QStringLiteral("--port-file"), portFile};
     if (options.testHooks)
         args << QStringLiteral("--test-hooks");
+    args << options.arguments;
     if (options.tls) {
         if (!makeCertificate())
             return false;
@@ -201,3 +209,44 @@ QJsonArray AccountServiceFixture::requests() const
 }
 
 void AccountServiceFixture::resetHooks() const { call("POST", QStringLiteral("_test/reset")); }
+
+AccountServiceFixture::Reply AccountServiceFixture::raw(const QByteArray& request, const QString& from, int waitMs) const
+{
+    QTcpSocket socket;
+    Reply result;
+    if (!socket.bind(QHostAddress(from)))
+        return result;
+    // An event loop, not a blocking wait: the test's own timers keep running meanwhile.
+    QByteArray bytes;
+    QEventLoop loop;
+    QObject::connect(&socket, &QTcpSocket::connected, &loop, [&] { socket.write(request); });
+    QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&] { bytes += socket.readAll(); });
+    QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
+    QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
+    socket.connectToHost(QHostAddress(options.host), quint16(listenPort));
+    loop.exec();
+    bytes += socket.readAll();
+    const qsizetype split = bytes.indexOf("\r\n\r\n");
+    if (!bytes.startsWith("HTTP/1.1 ") || split < 0)
+        return result;
+    const QList<QByteArray> lines = bytes.left(split).split('\n');
+    result.status = lines.first().mid(9, 3).toInt();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0)
+            result.headers.append({lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
+    }
+    result.body = bytes.mid(split + 4);
+    return result;
+}
+
+QByteArray AccountServiceFixture::rawPost(const QString& path, const QJsonObject& body, const QString& token)
+{
+    const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    QByteArray request = "POST /" + path.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+        "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(json.size()) + "\r\n";
+    if (!token.isEmpty())
+        request += "Authorization: Bearer " + token.toUtf8() + "\r\n";
+    return request + "\r\n" + json;
+}

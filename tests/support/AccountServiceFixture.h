@@ -20,6 +20,8 @@ public:
         bool tls = false; // a fresh self-signed certificate for 127.0.0.1
         QString host = QStringLiteral("127.0.0.1"); // the address it listens on (plain HTTP only otherwise)
         int port = 0;                               // 0: any free port
+        QStringList arguments;  // more `serve` options
+        QString databaseFolder; // a folder under the temporary one for the database, made by the service
     };
 
     AccountServiceFixture() : AccountServiceFixture(Options{}) {}
@@ -33,7 +35,7 @@ public:
 
     int port() const { return listenPort; }
     QUrl url() const; // "http(s)://127.0.0.1:<port>/"
-    QString databasePath() const { return dir.filePath(QStringLiteral("accounts.db")); }
+    QString databasePath() const;
     QString certificatePath() const { return dir.filePath(QStringLiteral("cert.pem")); }
     // The service program: the tests' build with hooks when they are asked for, else the shipped one.
     QString binary() const;
@@ -61,6 +63,11 @@ public:
     Reply call(const QByteArray& method, const QString& path, const QByteArray& body = {},
                const QList<QPair<QByteArray, QByteArray>>& headers = {}) const;
     Reply post(const QString& path, const QJsonObject& body, const QString& token = {}) const;
+    // Raw bytes over plain HTTP from a loopback source address of choice (127.0.0.2, ...), the reply read
+    // until the service closes the connection or `waitMs` pass (status 0 when nothing came).
+    Reply raw(const QByteArray& request, const QString& from = QStringLiteral("127.0.0.1"), int waitMs = 10000) const;
+    // A whole JSON POST for raw().
+    static QByteArray rawPost(const QString& path, const QJsonObject& body, const QString& token = {});
     // Registers an account through a new invitation; returns its token (empty on failure).
     QString signUp(const QString& username, const QString& password, const QString& displayName = {}) const;
 

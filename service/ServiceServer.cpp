@@ -1,0 +1,188 @@
+#include "ServiceServer.h"
+
+#include "Connection.h"
+
+#include <condition_variable>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+std::string peerAddress(int fd)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    char host[NI_MAXHOST];
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        ::getnameinfo(reinterpret_cast<sockaddr*>(&address), length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) != 0)
+        return {};
+    return host;
+}
+
+void answerBusy(int fd)
+{
+    const std::string body = "{\"error\":\"服务器很忙，请稍后再试\"}";
+    const std::string reply = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
+                              "Connection: close\r\nRetry-After: 5\r\nContent-Length: " +
+        std::to_string(body.size()) + "\r\n\r\n" + body;
+    (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+} // namespace
+
+// One thread per connection; shutting down waits for them all, after ending their connections.
+class ServiceServer::Threads : public httplib::TaskQueue {
+public:
+    explicit Threads(ServiceServer& server) : server(server), state(std::make_shared<State>()) {}
+
+    void enqueue(std::function<void()> fn) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            ++state->running;
+        }
+        try {
+            std::thread([state = state, fn = std::move(fn)] {
+                fn();
+                std::lock_guard<std::mutex> lock(state->mutex);
+                if (--state->running == 0)
+                    state->idle.notify_all();
+            }).detach();
+        } catch (const std::system_error&) {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            --state->running;
+        }
+    }
+
+    void shutdown() override
+    {
+        server.closeAll();
+        std::unique_lock<std::mutex> lock(state->mutex);
+        state->idle.wait(lock, [this] { return state->running == 0; });
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable idle;
+        size_t running = 0;
+    };
+    ServiceServer& server;
+    std::shared_ptr<State> state;
+};
+
+// A connection's place in the counts, for as long as it is served.
+class ServiceServer::Admission {
+public:
+    Admission(ServiceServer& server, int fd) : server(server), fd(fd), address(peerAddress(fd))
+    {
+        std::lock_guard<std::mutex> lock(server.mutex);
+        admitted = !server.stopping && server.open.size() < server.limits.connections &&
+            server.perAddress[address] < server.limits.perAddress;
+        if (!admitted) {
+            if (server.perAddress[address] == 0)
+                server.perAddress.erase(address);
+            return;
+        }
+        ++server.perAddress[address];
+        server.open.insert(fd);
+    }
+    ~Admission()
+    {
+        if (!admitted)
+            return;
+        std::lock_guard<std::mutex> lock(server.mutex);
+        server.open.erase(fd);
+        if (--server.perAddress[address] == 0)
+            server.perAddress.erase(address);
+    }
+    explicit operator bool() const { return admitted; }
+
+private:
+    ServiceServer& server;
+    int fd;
+    std::string address;
+    bool admitted = false;
+};
+
+ServiceServer::ServiceServer(Limits limits) : limits(limits)
+{
+    new_task_queue = [this] { return new Threads(*this); };
+}
+
+ServiceServer::~ServiceServer()
+{
+    if (tls)
+        SSL_CTX_free(tls);
+}
+
+bool ServiceServer::useTls(const std::string& certificateFile, const std::string& keyFile)
+{
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    if (!context)
+        return false;
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_options(context, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION);
+    SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    if (SSL_CTX_use_certificate_chain_file(context, certificateFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_check_private_key(context) != 1) {
+        SSL_CTX_free(context);
+        return false;
+    }
+    if (tls)
+        SSL_CTX_free(tls);
+    tls = context;
+    return true;
+}
+
+bool ServiceServer::process_and_close_socket(socket_t sock)
+{
+    const Admission admission(*this, sock);
+    if (!admission) {
+        answerBusy(sock);
+        ::shutdown(sock, SHUT_RDWR);
+        ::close(sock);
+        return true;
+    }
+    serve(sock);
+    return true;
+}
+
+void ServiceServer::serve(socket_t sock)
+{
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    Connection::Timeouts timeouts;
+    timeouts.read = duration_cast<milliseconds>(std::chrono::seconds(read_timeout_sec_) +
+                                                std::chrono::microseconds(read_timeout_usec_));
+    timeouts.write = duration_cast<milliseconds>(std::chrono::seconds(write_timeout_sec_) +
+                                                 std::chrono::microseconds(write_timeout_usec_));
+    Connection connection(sock, tls, timeouts);
+    // The handshake and the first request share one deadline.
+    const auto first = Connection::Clock::now() + limits.headerTime;
+    if (!connection.open(first))
+        return;
+    for (size_t left = keep_alive_max_count_; left > 0; --left) {
+        if (left == keep_alive_max_count_)
+            connection.beginRequest(first);
+        else if (connection.awaitRequest(std::chrono::seconds(keep_alive_timeout_sec_)))
+            connection.beginRequest(Connection::Clock::now() + limits.headerTime);
+        else
+            break;
+        bool closed = false;
+        if (!process_request(connection, left == 1, closed, nullptr) || closed || !connection.reusable())
+            break;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (stopping)
+            break;
+    }
+}
+
+void ServiceServer::closeAll()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+    for (int fd : open)
+        ::shutdown(fd, SHUT_RDWR);
+}

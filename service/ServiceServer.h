@@ -1,0 +1,43 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+// The HTTP(S) server of the service. Every connection has a thread of its own, so a slow client only
+// ever holds its own; a request's headers must arrive whole within `headerTime`; one address may hold
+// at most `perAddress` connections and all together at most `connections` (beyond, 503 at once).
+class ServiceServer : public httplib::Server {
+public:
+    struct Limits {
+        std::chrono::milliseconds headerTime{10000};
+        size_t perAddress = 128;
+        size_t connections = 1024;
+    };
+
+    explicit ServiceServer(Limits limits);
+    ~ServiceServer() override;
+
+    // Serves HTTPS with this certificate chain and key (PEM files); false when they cannot be used.
+    bool useTls(const std::string& certificateFile, const std::string& keyFile);
+
+private:
+    class Threads;
+    class Admission;
+
+    bool process_and_close_socket(socket_t sock) override;
+    void serve(socket_t sock);
+    void closeAll();
+
+    Limits limits;
+    SSL_CTX* tls = nullptr;
+    std::mutex mutex;
+    std::map<std::string, size_t> perAddress;
+    std::set<int> open;
+    bool stopping = false;
+};

@@ -41,7 +41,7 @@ std::optional<AccountRecord> AccountRecord::load()
     }
 }
 
-std::optional<QString> AccountRecord::save() const
+Outcome<> AccountRecord::save() const
 {
     const QByteArray bytes = QJsonDocument(encode()).toJson(QJsonDocument::Compact);
     Paths::ensure(Paths::dataDirectory());

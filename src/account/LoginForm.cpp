@@ -57,10 +57,10 @@ void LoginForm::submit()
     // Sent as typed: the account layer trims what it sends.
     const LoginRequest request = registering() ? LoginRequest{true, user, secret, name, code}
                                                : LoginRequest{false, user, secret, {}, {}};
-    submitRequest(request).then(this, [this](const std::optional<QString>& failure) {
+    submitRequest(request).then(this, [this](const Outcome<>& outcome) {
         working = false;
-        if (failure) {
-            errorText = failure;
+        if (!outcome.ok()) {
+            errorText = outcome.failure();
             secret.clear();
             Q_EMIT changed();
             moveFocus(Field::password);
@@ -148,7 +148,7 @@ LoginCardTexts LoginForm::textsFor(bool registering)
                 QStringLiteral("去登录")};
     return {QStringLiteral("登录 tarnel"),
             QStringLiteral("截图 Ctrl+C → 传到你的服务器 → 终端里 %1 粘路径给 AI")
-                .arg(HotkeySpec::displayText(QStringLiteral("⌥⌘3"))),
+                .arg(HotkeySpec::parseOr(QString(), QStringLiteral("⌥⌘3")).desktopText()),
             {},
             QStringLiteral("账号"),
             QStringLiteral("密码"),

@@ -24,22 +24,6 @@ const QHash<QString, quint32>& keyNames()
     return names;
 }
 
-// The modifiers as typed, each once, then the key's name: "Alt+Super+3".
-QString desktopNotation(const QString& modifierSymbols, const QString& keyName)
-{
-    QStringList parts;
-    for (const QChar c : modifierSymbols) {
-        const QString name = c == controlSymbol ? QStringLiteral("Ctrl")
-            : c == optionSymbol                 ? QStringLiteral("Alt")
-            : c == shiftSymbol                  ? QStringLiteral("Shift")
-                                                : QStringLiteral("Super");
-        if (!parts.contains(name))
-            parts << name;
-    }
-    parts << keyName;
-    return parts.join(QLatin1Char('+'));
-}
-
 std::optional<QString> nameOf(quint32 keysym)
 {
     if (keysym >= XK_0 && keysym <= XK_9)
@@ -77,17 +61,35 @@ std::optional<HotkeySpec> HotkeySpec::parse(const QString& text)
     if (key == keyNames().constEnd() || !(spec.modifiers & (control | option | command)))
         return std::nullopt;
     spec.keyCode = *key;
-    spec.display = desktopNotation(trimmed.left(i), name);
+    spec.display = trimmed.left(i) + name;
     return spec;
 }
 
-QString HotkeySpec::displayText(const QString& stored, const QString& fallback)
+HotkeySpec HotkeySpec::parseOr(const QString& text, const QString& fallback)
 {
-    if (const auto spec = parse(stored))
-        return spec->display;
-    if (const auto spec = parse(fallback))
-        return spec->display;
-    return stored;
+    if (auto spec = parse(text))
+        return *spec;
+    return parse(fallback).value_or(HotkeySpec{});
+}
+
+QString HotkeySpec::desktopText() const
+{
+    QStringList parts;
+    qsizetype i = 0;
+    for (; i < display.size(); ++i) {
+        const QChar c = display.at(i);
+        const QString name = c == controlSymbol ? QStringLiteral("Ctrl")
+            : c == optionSymbol                 ? QStringLiteral("Alt")
+            : c == shiftSymbol                  ? QStringLiteral("Shift")
+            : c == commandSymbol                ? QStringLiteral("Super")
+                                                : QString();
+        if (name.isEmpty())
+            break;
+        if (!parts.contains(name)) // a symbol typed twice counts once
+            parts << name;
+    }
+    parts << display.mid(i);
+    return parts.join(QLatin1Char('+'));
 }
 
 std::optional<QString> HotkeySpec::from(Qt::KeyboardModifiers held, quint32 keysym)

@@ -20,6 +20,11 @@ struct HotkeySpec {
 
     // None when the key name is unknown or none of ⌃ ⌥ ⌘ is present (⇧ alone is not enough).
     static std::optional<HotkeySpec> parse(const QString& text);
+    // The spec parsed from `text`, else from `fallback` (which must parse: "⌥⌘3", "⌥⌘4").
+    static HotkeySpec parseOr(const QString& text, const QString& fallback);
+
+    // The key as texts show it to the user, in the desktop's notation: "Alt+Super+3" for ⌥⌘3 (order as typed).
+    QString desktopText() const;
 
     // A stored hot key as every text shows it, in the desktop's notation: "⌥⌘3" is "Alt+Super+3" (⌃ Ctrl,
     // ⌥ Alt, ⇧ Shift, ⌘ Super, in the order stored). A text that does not parse shows as the fallback does

@@ -16,20 +16,16 @@ struct HotkeySpec {
 
     quint32 modifiers = 0;
     quint32 keyCode = 0; // the X keysym of the key (lower case for letters)
-    QString display;     // the text shown to the user (see displayText)
+    QString display;     // the symbols in the order typed, then the key name in upper case
 
     // None when the key name is unknown or none of ⌃ ⌥ ⌘ is present (⇧ alone is not enough).
     static std::optional<HotkeySpec> parse(const QString& text);
     // The spec parsed from `text`, else from `fallback` (which must parse: "⌥⌘3", "⌥⌘4").
     static HotkeySpec parseOr(const QString& text, const QString& fallback);
 
-    // The key as texts show it to the user, in the desktop's notation: "Alt+Super+3" for ⌥⌘3 (order as typed).
+    // The key as every text shows it to the user, in the desktop's notation: "Alt+Super+3" for ⌥⌘3 (order as
+    // typed, a repeated symbol once).
     QString desktopText() const;
-
-    // A stored hot key as every text shows it, in the desktop's notation: "⌥⌘3" is "Alt+Super+3" (⌃ Ctrl,
-    // ⌥ Alt, ⇧ Shift, ⌘ Super, in the order stored). A text that does not parse shows as the fallback does
-    // (the default key of its use); when neither parses, as it stands.
-    static QString displayText(const QString& stored, const QString& fallback = {});
 
     // The text of a key press (Qt's modifiers, Meta being Super on X11, and the key's X keysym): held modifiers
     // in the order ⌃ ⌥ ⇧ ⌘, then the key's name; none when the key has no name or the text would not parse.

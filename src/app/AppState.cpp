@@ -1,6 +1,7 @@
 #include "app/AppState.h"
 
 #include "account/Account.h"
+#include "account/Diagnostics.h"
 #include "account/MachineInfo.h"
 #include "account/QXServer.h"
 #include "account/UpdateInstaller.h"
@@ -17,6 +18,8 @@
 #include "delivery/ReceiverClient.h"
 #include "delivery/SessionDetector.h"
 #include "delivery/Uploader.h"
+#include "link/LinkManager.h"
+#include "link/UnixSocket.h"
 #include "platform/Clipboard.h"
 #include "state/Clock.h"
 #include "servers/ServerRegistry.h"
@@ -41,13 +44,6 @@ QString pasteModeText(PasteMode mode)
     case PasteMode::zeroPermission: return QStringLiteral("零权限");
     }
     return {};
-}
-
-qint64 physicalMemoryBytes()
-{
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long size = ::sysconf(_SC_PAGE_SIZE);
-    return pages > 0 && size > 0 ? qint64(pages) * size : 0;
 }
 } // namespace
 
@@ -94,6 +90,9 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
         this->desktop.flash.show({}, message);
     };
 
+    linkManager = std::make_unique<LinkManager>(desktop.sleepInhibitor, desktop.network);
+    wireLink();
+
     accessibility = std::make_unique<Accessibility>(desktop.accessibilityTrust);
     launch = std::make_unique<LaunchManager>(desktop.loginItem, desktop.keepAliveAgent);
 
@@ -114,6 +113,23 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
     };
     serverRegistry->settings = [box = settingsBox.get()] { return box->get(); };
 
+    diag = std::make_unique<Diagnostics>(store.path(QStringLiteral("logs")));
+    diag->tokenProvider = [this]() -> std::optional<QString> {
+        if (const auto& record = accountState->record())
+            return record->token;
+        return std::nullopt;
+    };
+    diag->enabled = [this] { return current.updateChannelTest && accountState->isUsable(); };
+    diag->deviceInfo = [this] {
+        const auto& status = linkManager->status();
+        return status ? Diagnostics::Device{status->device.name, status->device.alias} : Diagnostics::Device{};
+    };
+    diag->linkStatusReply = []() -> std::optional<QByteArray> {
+        const auto reply = UnixSocket::requestLine(LinkManager::socketPath(), QByteArrayLiteral(R"({"cmd":"status"})"), 3);
+        return reply.ok() ? std::optional<QByteArray>(reply.value()) : std::nullopt;
+    };
+    connect(linkManager.get(), &LinkManager::peersChanged, this, [this] { diag->noteLinks(linkSignature()); });
+
     hotkeyCenter->onPaste = [this] { pasteController->hotkeyPressed(); };
     hotkeyCenter->onPanel = [this] {
         if (togglePanel)
@@ -133,9 +149,92 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
 AppState::~AppState()
 {
+    linkManager->shutdown();
     // Quitting does not wait for a server that hangs.
     serverRegistry->cancelAll();
     serverRegistry->waitForTasks();
+}
+
+void AppState::wireLink()
+{
+    LinkManager& link = *linkManager;
+    link.tokenProvider = [this]() -> std::optional<QString> {
+        if (const auto& record = accountState->record())
+            return record->token;
+        return std::nullopt;
+    };
+    link.allowInboundProvider = [box = settingsBox.get()] { return box->get().remoteAccess; };
+    link.seenDevices = [this] { return state->state().linkSeenDevices; };
+    link.saveSeenDevices = [this](const QStringList& ids) { state->update([&](StateFile& f) { f.linkSeenDevices = ids; }); };
+    link.wantedProvider = [this] { return state->state().linkWantedTunnels; };
+    link.saveWanted = [this](const QStringList& ids) { state->update([&](StateFile& f) { f.linkWantedTunnels = ids; }); };
+    link.onNewDevice = [this](const PeerDevice& peer) {
+        this->desktop.flash.show({}, QStringLiteral("新设备「%1」加入了你的账号，可以连接这台电脑。不是你？到「设备」页踢出。").arg(peer.shownName()),
+                                 Flash::newDeviceMs);
+    };
+    link.onHelperExit = [this](int) { accountState->ping(false); };
+    link.onTunnelOpened = [this](const PeerDevice& peer) {
+        for (const Server& server : serverRegistry->servers())
+            if (server.deviceID == peer.id)
+                return;
+        Log::write(QStringLiteral("设备互联：打通后自动把「%1」设为截图接收端").arg(peer.shownName()));
+        serverRegistry->addDevice({peer.id, peer.name, peer.alias, peer.sshUser});
+    };
+    link.onDeviceRemoved = [this](const PeerDevice& peer) {
+        for (const Server& server : serverRegistry->servers()) {
+            if (server.deviceID != peer.id)
+                continue;
+            Log::write(QStringLiteral("设备互联：踢出「%1」，同时移除它的截图接收端记录").arg(peer.shownName()));
+            serverRegistry->remove(server.id, false, [](const Outcome<QString>&) {});
+            return;
+        }
+    };
+    serverRegistry->peers = [this] {
+        QList<ServerRegistry::Peer> peers;
+        for (const PeerDevice& peer : linkManager->peers())
+            peers << ServerRegistry::Peer{peer.id, peer.name, peer.alias, peer.sshUser};
+        return peers;
+    };
+    serverRegistry->peerLinkConnected = [this](const QString& id) {
+        for (const PeerDevice& peer : linkManager->peers())
+            if (peer.id == id)
+                return peer.link && peer.link->state == QLatin1String("connected");
+        return false;
+    };
+    connect(&link, &LinkManager::changed, this, &AppState::changed);
+}
+
+QString AppState::linkSignature() const
+{
+    QStringList parts;
+    for (const PeerDevice& peer : linkManager->peers()) {
+        const LinkStatus link = peer.link.value_or(LinkStatus{});
+        parts << QStringList{peer.id, peer.online ? QStringLiteral("true") : QStringLiteral("false"), link.state,
+                             link.path, link.peerPath, QString::number(link.inboundTunnels)}
+                     .join(QLatin1Char('|'));
+    }
+    parts.sort();
+    return parts.join(QLatin1Char(';'));
+}
+
+void AppState::applyLinkGate(bool usable, const std::optional<QString>& reason)
+{
+    if (!usable) {
+        linkManager->stop(reason.value_or(QStringLiteral("账号门关闭")));
+        linkToken.reset();
+        if (!accountState->record())
+            linkManager->removeToken(); // signed out: no token stays behind
+        return;
+    }
+    const auto& record = accountState->record();
+    const std::optional<QString> token = record ? std::optional<QString>(record->token) : std::nullopt;
+    if (!linkManager->isStarted()) {
+        linkToken = token;
+        linkManager->start();
+    } else if (token != linkToken) {
+        linkToken = token;
+        linkManager->writeToken();
+    }
 }
 
 bool AppState::managesLaunch() const { return AppInfo::current().runsAsBundle() && !Paths::dataOverride(); }
@@ -230,7 +329,8 @@ void AppState::applyAccountGate()
         Log::write(QStringLiteral("账号门关闭：") + reason.value_or(QStringLiteral("账号门关闭")));
         Q_EMIT changed();
     }
-    // The device link and diagnostics follow the gate once they exist in this build.
+    applyLinkGate(usable, reason);
+    diag->reconsider();
 }
 
 void AppState::applySettingsSideEffects(const Settings& old)
@@ -247,7 +347,10 @@ void AppState::applySettingsSideEffects(const Settings& old)
         Log::write(QStringLiteral("更新渠道：") +
                    (current.updateChannelTest ? QStringLiteral("test（接收测试版；每 10 分钟自动上报运行日志）")
                                               : QStringLiteral("stable")));
+        diag->reconsider();
     }
+    if (current.remoteAccess != old.remoteAccess)
+        linkManager->setAllowInbound(current.remoteAccess);
     if (!managesLaunch())
         return;
     const bool agentChanged = current.keepAliveAgent != old.keepAliveAgent;
@@ -339,15 +442,16 @@ QMap<QString, QString> AppState::environmentSummary() const
         {QStringLiteral("app"), info.version + QStringLiteral(" (") + info.build + QStringLiteral(")")},
         {QStringLiteral("os"), MachineInfo::system()},
         {QStringLiteral("model"), MachineInfo::model()},
-        {QStringLiteral("memory"), QString::number(physicalMemoryBytes() >> 30) + QStringLiteral(" GB")},
+        {QStringLiteral("memory"), MachineInfo::memoryText(MachineInfo::memoryBytes())},
         {QStringLiteral("servers"), QStringLiteral("%1 台服务器（%2 台已连）· 今天 %3 张")
                                         .arg(serverRegistry->servers().size())
                                         .arg(connected)
                                         .arg(shotStore->todayCount(Clock::instance().now()))},
         {QStringLiteral("paste"), QStringLiteral("粘贴方式：") + pasteModeText(current.pasteMode)},
         {QStringLiteral("accessibility"), trusted ? QStringLiteral("辅助功能已开") : QStringLiteral("辅助功能未开")},
-        // No device link in this build yet: no peers.
-        {QStringLiteral("devices"), QStringLiteral("设备互联：0 台其他设备（0 在线）") +
+        {QStringLiteral("devices"), QStringLiteral("设备互联：%1 台其他设备（%2 在线）")
+                                            .arg(linkManager->peers().size())
+                                            .arg(linkManager->onlineCount()) +
                                         (current.remoteAccess ? QStringLiteral("，这台允许被连接") : QString())},
     };
 }

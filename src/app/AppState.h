@@ -16,6 +16,7 @@ class AccessibilityTrust;
 class ActiveWindow;
 class Clipboard;
 class ClipboardWatcher;
+class Diagnostics;
 class DesktopOpener;
 class Flash;
 class GlobalHotkeys;
@@ -23,9 +24,12 @@ class HotkeyCenter;
 class KeepAliveAgent;
 class Keyboard;
 class LaunchManager;
+class LinkManager;
+class NetworkMonitor;
 class LoginItem;
 class PasteController;
 class Sequencer;
+class SleepInhibitor;
 class ServerRegistry;
 class ServersPageState;
 class SettingsBox;
@@ -51,6 +55,8 @@ struct DesktopServices {
     WakeNotifier* wake; // may be null: no wake notices
     Flash& flash;
     DesktopOpener& opener;
+    SleepInhibitor& sleepInhibitor;
+    NetworkMonitor& network;
 };
 
 // The hub: owns every service for the life of the process, wires them together, applies the account gate
@@ -85,6 +91,8 @@ public:
     ServersPageState& serversPage() { return *serversPageState; }
     Uploader& uploader() { return *shotUploader; }
     Account& account() { return *accountState; }
+    LinkManager& link() { return *linkManager; }
+    Diagnostics& diagnostics() { return *diag; }
     HotkeyCenter& hotkeys() { return *hotkeyCenter; }
     Flash& flash() { return desktop.flash; }
     DesktopOpener& opener() { return desktop.opener; }
@@ -127,6 +135,10 @@ private:
     void checkAccessibility();
     void maintain();
     bool managesLaunch() const;
+    void wireLink();
+    void applyLinkGate(bool usable, const std::optional<QString>& reason);
+    // One text per peer (id, online, link state, paths, inbound tunnels), sorted: changes when a link does.
+    QString linkSignature() const;
 
     Store& store;
     DesktopServices desktop;
@@ -138,6 +150,7 @@ private:
 
     std::unique_ptr<HotkeyCenter> hotkeyCenter;
     std::unique_ptr<Account> accountState;
+    std::unique_ptr<Diagnostics> diag;
     std::unique_ptr<StateStore> state;
     std::unique_ptr<ServerRegistry> serverRegistry;
     std::unique_ptr<ServersPageState> serversPageState;
@@ -149,6 +162,8 @@ private:
     std::unique_ptr<ClipboardWatcher> clipboardWatcher;
     std::unique_ptr<Accessibility> accessibility;
     std::unique_ptr<LaunchManager> launch;
+    std::unique_ptr<LinkManager> linkManager;
+    std::optional<QString> linkToken; // the token last handed to the link program
     std::unique_ptr<UpdateInstaller> installer;
     std::unique_ptr<Updater> appUpdater;
     QTimer maintenanceTimer;

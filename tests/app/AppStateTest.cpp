@@ -1,12 +1,16 @@
 #include "account/Account.h"
 #include "account/AccountRecord.h"
+#include "account/Diagnostics.h"
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
 #include "delivery/HotkeyCenter.h"
+#include "link/LinkManager.h"
 #include "state/Store.h"
 #include "support/FakeDesktop.h"
+#include "support/FakeLinkProgram.h"
 #include "support/TempDataDir.h"
 
+#include <QJsonArray>
 #include <QTest>
 #include <X11/keysym.h>
 
@@ -36,6 +40,9 @@ private Q_SLOTS:
         store = std::make_unique<Store>(data.path());
         app = std::make_unique<AppState>(
             *store, desktop.services());
+        FakeLinkProgram(LinkManager::tokenPath().section('/', 0, -2))
+            .script({{"status", QJsonObject{{"peers", QJsonArray{QJsonObject{{"id", "p1"}, {"online", true}}}}}}});
+        app->link().programPath = [] { return std::optional<QString>(FakeLinkProgram::path()); };
         app->start();
         // The clipboard watcher ignores the first two seconds after it was made.
         QTest::qWait(2100);
@@ -110,6 +117,40 @@ private Q_SLOTS:
         QVERIFY(summary.value(QStringLiteral("memory")).endsWith(QStringLiteral(" GB")));
     }
 
+    void linkFollowsTheGateAndTheSwitch()
+    {
+        LinkManager& link = app->link();
+        QTRY_VERIFY(link.helper().kind == LinkManager::Helper::Kind::running && link.status());
+        QCOMPARE(readFile(LinkManager::tokenPath()), QByteArray("token-1"));
+        QCOMPARE(app->environmentSummary().value("devices"), QStringLiteral("设备互联：1 台其他设备（1 在线）"));
+
+        FakeLinkProgram program(LinkManager::tokenPath().section('/', 0, -2));
+        Settings s = app->settings();
+        s.remoteAccess = true;
+        app->setSettings(s);
+        QTRY_VERIFY(program.commandNames().contains("allow"));
+        QVERIFY(app->environmentSummary().value("devices").endsWith(QStringLiteral("，这台允许被连接")));
+        QVERIFY(desktop.sleepInhibitor.held);
+    }
+
+    void diagnosticsFollowTheChannelAndTheGate()
+    {
+        Diagnostics& diagnostics = app->diagnostics();
+        QVERIFY(!diagnostics.running());
+        Settings s = app->settings();
+        s.updateChannelTest = true;
+        app->setSettings(s);
+        QCOMPARE(diagnostics.pendingReason(), QStringLiteral("启动"));
+        app->applyAccountGate();
+        QCOMPARE(diagnostics.pendingReason(), QStringLiteral("开启测试版"));
+        s.updateChannelTest = false;
+        app->setSettings(s);
+        QVERIFY(!diagnostics.running() && !diagnostics.pendingReason());
+        s.updateChannelTest = true;
+        app->setSettings(s);
+        QVERIFY(diagnostics.running()); // signing out below must stop it again
+    }
+
     void clearAllKeepsNumbering()
     {
         QTest::qWait(1100);
@@ -131,6 +172,11 @@ private Q_SLOTS:
         QTRY_VERIFY(!app->captureOn());
         QVERIFY(hotkeys.grabs.isEmpty());
         QVERIFY(log().contains(QStringLiteral("账号门关闭：还没登录 tarnel 账号")));
+        QCOMPARE(app->link().helper().label(), QStringLiteral("设备互联未启动"));
+        QVERIFY(!QFileInfo::exists(LinkManager::tokenPath()));
+        QVERIFY(!desktop.sleepInhibitor.held);
+        QVERIFY(log().contains(QStringLiteral("设备互联：停止（还没登录 tarnel 账号）")));
+        QVERIFY(!app->diagnostics().running());
         const int before = int(app->shots().shots().size());
         clipboard.copyImage(picture(5));
         QTest::qWait(700);

@@ -202,6 +202,27 @@ void AppState::wireLink()
         return false;
     };
     connect(&link, &LinkManager::changed, this, &AppState::changed);
+    connect(&link, &LinkManager::statusApplied, this, &AppState::pruneDepartedDevices);
+}
+
+void AppState::pruneDepartedDevices()
+{
+    // Only a document from a link program that reached the account service lists every device; an empty
+    // list is more likely a hiccup than an account without other machines.
+    const auto& status = linkManager->status();
+    if (!status || !status->site || !status->site->ok || status->peers.isEmpty())
+        return;
+    QSet<QString> present;
+    for (const PeerDevice& peer : status->peers)
+        present.insert(peer.id);
+    QList<Server> departed;
+    for (const Server& server : serverRegistry->servers())
+        if (server.deviceID && !present.contains(*server.deviceID))
+            departed << server;
+    for (const Server& server : departed) {
+        Log::write(QStringLiteral("设备互联：「%1」已不在账号里，移除它的截图接收端记录").arg(server.name));
+        serverRegistry->remove(server.id, false, [](const Outcome<QString>&) {});
+    }
 }
 
 QString AppState::linkSignature() const
@@ -289,10 +310,26 @@ void AppState::setPanelTab(PanelTab newTab)
     }
 }
 
-void AppState::setPendingRemoval(const std::optional<PendingRemoval>& pending)
+std::optional<AppState::PendingRemoval> AppState::pendingRemoval() const
 {
-    removal = pending;
+    if (removals.isEmpty())
+        return std::nullopt;
+    return removals.first();
+}
+
+void AppState::requestRemovalPassword(const PendingRemoval& pending)
+{
+    removals.append(pending);
     Q_EMIT changed();
+}
+
+std::optional<AppState::PendingRemoval> AppState::takePendingRemoval()
+{
+    if (removals.isEmpty())
+        return std::nullopt;
+    const PendingRemoval taken = removals.takeFirst();
+    Q_EMIT changed();
+    return taken;
 }
 
 bool AppState::onboardingConnected() const

@@ -20,7 +20,7 @@ struct HotkeySpec {
 
     // None when the key name is unknown or none of ⌃ ⌥ ⌘ is present (⇧ alone is not enough).
     static std::optional<HotkeySpec> parse(const QString& text);
-    // The spec parsed from `text`, else from `fallback` (which must parse: "⌥⌘3", "⌥⌘4").
+    // The hot key parsed from `text`, else from `fallback` (which must parse: "⌥⌘3", "⌥⌘4").
     static HotkeySpec parseOr(const QString& text, const QString& fallback);
 
     // The key as every text shows it to the user, in the desktop's notation: "Alt+Super+3" for ⌥⌘3 (order as

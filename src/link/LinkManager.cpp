@@ -2,6 +2,8 @@
 
 #include "account/QXServer.h"
 #include "delivery/SSHKey.h"
+#include "link/LinkSSHConfig.h"
+#include "link/RemoteLogin.h"
 #include "link/UnixSocket.h"
 #include "platform/NetworkMonitor.h"
 #include "state/AppInfo.h"
@@ -10,6 +12,7 @@
 #include "state/Log.h"
 #include "state/Paths.h"
 
+#include <QCollator>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -58,6 +61,44 @@ Outcome<NodeStatus> fetchStatus(const QString& path)
     return Outcome<NodeStatus>::success(NodeStatus::decode(reply.object()));
 }
 
+// A text file as UTF-8; empty when it cannot be read.
+QString readText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Non-empty lines, split at every kind of line break.
+QStringList textLines(const QString& text)
+{
+    static const QRegularExpression breaks(QStringLiteral("[\\n\\r\\x{0B}\\x{0C}\\x{85}\\x{2028}\\x{2029}]"));
+    return text.split(breaks, Qt::SkipEmptyParts);
+}
+
+QStringList blankWords(const QString& text) { return text.split(QLatin1Char(' '), Qt::SkipEmptyParts); }
+
+// Without spaces of any kind and tabs at both ends.
+QString trimSpaces(const QString& text)
+{
+    const auto space = [](QChar c) { return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space; };
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && space(text[begin]))
+        ++begin;
+    while (end > begin && space(text[end - 1]))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+// A peer's name for a log line: control characters shown as blanks, at most 64 characters.
+QString loggable(const PeerDevice& peer)
+{
+    QString name = peer.shownName().left(64);
+    for (QChar& c : name)
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    return name;
+}
+
 // Removes spaces and tabs (not line breaks) at both ends.
 QString trimBlanks(const QString& text)
 {
@@ -79,12 +120,6 @@ int graphemeCount(const QString& text)
     return count;
 }
 
-bool aliasValid(const QString& alias)
-{
-    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(QStringLiteral("qx-[a-z0-9-]{1,24}")));
-    return pattern.match(alias).hasMatch();
-}
-
 } // namespace
 
 QString LinkManager::Helper::label() const
@@ -102,6 +137,7 @@ LinkManager::LinkManager(SleepInhibitor& inhibitor, NetworkMonitor& network, QOb
     : QObject(parent), network(network), guard(inhibitor)
 {
     programPath = [] { return Paths::netBinary(); };
+    sshDirectory = QDir::homePath() + QStringLiteral("/.ssh");
     queue.setMaxThreadCount(1);
     for (QTimer* timer : {&firstPollTimer, &relaunchTimer, &netchangeTimer})
         timer->setSingleShot(true);
@@ -120,6 +156,8 @@ LinkManager::~LinkManager() { shutdown(); }
 QString LinkManager::socketPath() { return Paths::netDirectory() + QStringLiteral("/net.sock"); }
 QString LinkManager::tokenPath() { return Paths::netDirectory() + QStringLiteral("/token"); }
 QString LinkManager::logPath() { return Paths::logsDirectory() + QStringLiteral("/tarnel-net.log"); }
+QString LinkManager::devicesConfigPath() { return Paths::inData(QStringLiteral("ssh_config_devices")); }
+QString LinkManager::devicesKnownHostsPath() { return Paths::inData(QStringLiteral("known_hosts_devices")); }
 
 QString LinkManager::machineName()
 {
@@ -424,7 +462,7 @@ void LinkManager::setAllowInbound(bool on)
 
 QFuture<Outcome<>> LinkManager::rename(const QString& name, const QString& alias)
 {
-    if (!aliasValid(alias))
+    if (!LinkSSHConfig::aliasValid(alias))
         return QtFuture::makeReadyFuture(
             Outcome<>::failure(QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符")));
     const QString trimmed = trimBlanks(name);
@@ -464,7 +502,7 @@ QFuture<Outcome<>> LinkManager::command(const QJsonObject& json)
            })
         .then(this, [this, gen](const Reply& reply) {
             if (reply.document && current(gen))
-                applyStatus(*reply.document);
+                apply(reply.document, std::nullopt, sshdUp, std::nullopt, std::nullopt);
             return reply.error ? Outcome<>::failure(*reply.error) : Outcome<>::success();
         });
 }
@@ -495,39 +533,163 @@ void LinkManager::poll()
         return;
     polling = true;
     const quint64 gen = generation;
-    const QString path = socketPath();
-    QtConcurrent::run(&queue, [path] { return fetchStatus(path); })
-        .then(this, [this, gen](const Outcome<NodeStatus>& result) {
-            if (!current(gen))
-                return;
-            polling = false;
-            if (result.ok())
-                applyStatus(result.value());
-            else
-                applyPollFailure(result.failure());
-        });
+    const QString socket = socketPath();
+    const bool probe = allowInboundProvider();
+    const quint16 port = sshdPort;
+    const QString sshDir = sshDirectory;
+    const QString devicesConfig = devicesConfigPath();
+    QtConcurrent::run(&queue, [=] {
+        PollResult result;
+        const Outcome<NodeStatus> fetched = fetchStatus(socket);
+        if (fetched.ok())
+            result.document = fetched.value();
+        else
+            result.error = fetched.failure();
+        result.sshd = probe && RemoteLogin::sshdListening(400, port);
+        result.authorizedKeys = readText(sshDir + QStringLiteral("/authorized_keys"));
+        result.includesDevices = configIncludesDevices(readText(sshDir + QStringLiteral("/config")), devicesConfig);
+        return result;
+    }).then(this, [this, gen](const PollResult& result) {
+        if (!current(gen))
+            return;
+        polling = false;
+        apply(result.document, result.error, result.sshd, result.authorizedKeys, result.includesDevices);
+    });
 }
 
-void LinkManager::applyPollFailure(const QString& message)
+void LinkManager::apply(const std::optional<NodeStatus>& status, const std::optional<QString>& failure, bool sshd,
+    const std::optional<QString>& authorizedKeys, std::optional<bool> includesDevices)
 {
     polledAt = Clock::instance().now();
+    sshdUp = sshd;
+    if (includesDevices)
+        includeFound = *includesDevices;
     guard.update(started && allowInboundProvider());
-    if (state.kind == Helper::Kind::running)
-        error = message;
-    Q_EMIT changed();
-}
-
-void LinkManager::applyStatus(const NodeStatus& status)
-{
-    polledAt = Clock::instance().now();
-    guard.update(started && allowInboundProvider());
+    if (!status) {
+        if (state.kind == Helper::Kind::running && failure)
+            error = failure;
+        Q_EMIT changed();
+        return;
+    }
     error.reset();
     document = status;
-    if (peerList != status.peers) {
-        peerList = status.peers;
+    const QList<PeerDevice> sorted = sortedPeers(status->peers);
+    if (peerList != sorted) {
+        peerList = sorted;
         Q_EMIT peersChanged();
     }
+    if (authorizedKeys)
+        keyIDs = authorizedKeyIDs(*authorizedKeys, sorted);
+    syncFilesIfNeeded(sorted);
+    noticeNewDevices(sorted);
     Q_EMIT changed();
+    Q_EMIT statusApplied();
+}
+
+QList<PeerDevice> LinkManager::sortedPeers(QList<PeerDevice> peers)
+{
+    // The C locale compares code units and ignores the numeric mode: fall back to English rules there.
+    const QLocale locale = QLocale().language() == QLocale::C ? QLocale(QLocale::English) : QLocale();
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(peers.begin(), peers.end(), [&](const PeerDevice& a, const PeerDevice& b) {
+        if (a.online != b.online)
+            return a.online;
+        return collator.compare(a.shownName(), b.shownName()) < 0;
+    });
+    return peers;
+}
+
+QSet<QString> LinkManager::authorizedKeyIDs(const QString& authorizedKeys, const QList<PeerDevice>& peers)
+{
+    QSet<QString> keyData;
+    for (const QString& line : textLines(authorizedKeys)) {
+        const QStringList words = blankWords(line);
+        for (qsizetype i = 0; i < words.size(); ++i) {
+            const QString& w = words[i];
+            if (!w.startsWith(QLatin1String("ssh-")) && !w.startsWith(QLatin1String("ecdsa-")) && !w.startsWith(QLatin1String("sk-")))
+                continue;
+            if (i + 1 < words.size())
+                keyData.insert(words[i + 1]);
+            break;
+        }
+    }
+    QSet<QString> ids;
+    for (const PeerDevice& peer : peers) {
+        const QStringList words = blankWords(peer.sshPubKey);
+        if (words.size() >= 2 && keyData.contains(words[1]))
+            ids.insert(peer.id);
+    }
+    return ids;
+}
+
+bool LinkManager::configIncludesDevices(const QString& config, const QString& path)
+{
+    for (const QString& raw : textLines(config)) {
+        const QString line = trimSpaces(raw);
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const QString lower = line.toLower();
+        for (const char* block : {"host ", "host\t", "match ", "match\t"})
+            if (lower.startsWith(QLatin1String(block)))
+                return false;
+        if (lower.startsWith(QLatin1String("include")) && line.contains(path))
+            return true;
+    }
+    return false;
+}
+
+void LinkManager::syncFilesIfNeeded(const QList<PeerDevice>& sorted)
+{
+    const QString fingerprint = LinkSSHConfig::fingerprint(sorted);
+    if (filesFingerprint == fingerprint)
+        return;
+    const std::optional<QString> program = programPath();
+    if (!program)
+        return;
+    for (const PeerDevice& peer : sorted) {
+        const auto why = LinkSSHConfig::hostility(peer);
+        if (why && !std::exchange(reportedSkips[LinkSSHConfig::fingerprint({peer})], true))
+            Log::write(QStringLiteral("设备互联：「%1」的设备记录不安全（%2），不写进 ssh_config_devices").arg(loggable(peer), *why));
+    }
+    const auto fail = [this](const QString& why) {
+        if (std::exchange(lastFilesFailure, why) != why)
+            Log::write(QStringLiteral("设备互联：写 ssh_config_devices 失败 ") + why);
+    };
+    Paths::ensure(Paths::dataDirectory());
+    const auto config = LinkSSHConfig::render(sorted, {*program, Paths::netDirectory(), Paths::dataDirectory()});
+    if (!config)
+        return fail(QStringLiteral("路径里有引号、$、反引号、反斜杠或控制字符"));
+    if (const auto written = AtomicFile::write(devicesConfigPath(), config->toUtf8(), 0600); !written.ok())
+        return fail(written.failure());
+    const QString knownHosts = LinkSSHConfig::renderKnownHosts(sorted);
+    if (const auto written = AtomicFile::write(devicesKnownHostsPath(), knownHosts.toUtf8(), 0600); !written.ok())
+        return fail(written.failure());
+    filesFingerprint = fingerprint;
+    lastFilesFailure.clear();
+    Log::write(QStringLiteral("设备互联：ssh_config_devices 已更新（%1 台）").arg(sorted.size()));
+}
+
+void LinkManager::noticeNewDevices(const QList<PeerDevice>& sorted)
+{
+    if (sorted.isEmpty())
+        return;
+    QStringList seen = seenDevices();
+    const bool firstRun = seen.isEmpty();
+    bool added = false;
+    for (const PeerDevice& peer : sorted) {
+        if (peer.id.isEmpty() || seen.contains(peer.id))
+            continue;
+        seen << peer.id;
+        added = true;
+        if (firstRun)
+            continue;
+        Log::write(QStringLiteral("设备互联：新设备「%1」加入了账号").arg(loggable(peer)));
+        onNewDevice(peer);
+    }
+    if (added)
+        saveSeenDevices(seen);
 }
 
 void LinkManager::pathChanged(const QString& key)

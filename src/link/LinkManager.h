@@ -97,8 +97,22 @@ public:
     void reschedule();
     void setPollFast(bool fast);
 
+    // Where the poll looks for authorized_keys and config, and the port of its ssh-server probe.
+    QString sshDirectory;
+    quint16 sshdPort = 22;
+
+    // Ids of the peers whose client key (the second word of `sshPubKey`) appears in an authorized_keys text.
+    static QSet<QString> authorizedKeyIDs(const QString& authorizedKeys, const QList<PeerDevice>& peers);
+    // Whether an ssh client configuration includes `path` before its first Host or Match block.
+    static bool configIncludesDevices(const QString& config, const QString& path);
+    // Online first, then by shown name: case-insensitive, runs of digits by value; stable.
+    static QList<PeerDevice> sortedPeers(QList<PeerDevice> peers);
+    static QString devicesConfigPath();
+    static QString devicesKnownHostsPath();
+
     bool available() const { return programPath().has_value(); }
     bool isStarted() const { return started; }
+    bool pollInFlight() const { return polling; }
     const Helper& helper() const { return state; }
     const std::optional<NodeStatus>& status() const { return document; }
     const QList<PeerDevice>& peers() const { return peerList; }
@@ -106,6 +120,9 @@ public:
     const std::optional<QString>& lastError() const { return error; }
     const std::optional<QDateTime>& lastPollAt() const { return polledAt; }
     const QSet<QString>& wantedTunnels() const { return wanted; }
+    bool sshdListening() const { return sshdUp; }
+    const QSet<QString>& authorizedKeyIDs() const { return keyIDs; }
+    bool sshConfigIncluded() const { return includeFound; }
     bool sleepGuardActive() const { return guard.active(); }
     // The delay of the pending relaunch in milliseconds; none when no relaunch is pending.
     std::optional<int> pendingRelaunchMs() const;
@@ -119,11 +136,20 @@ public:
 Q_SIGNALS:
     void changed();
     void peersChanged();
+    // A status document was applied (from a poll or a command reply).
+    void statusApplied();
 
 private:
     struct Reply {
         std::optional<NodeStatus> document;
         std::optional<QString> error;
+    };
+    struct PollResult {
+        std::optional<NodeStatus> document;
+        std::optional<QString> error;
+        bool sshd = false;
+        QString authorizedKeys;
+        bool includesDevices = false;
     };
 
     void launch();
@@ -139,8 +165,10 @@ private:
     bool current(quint64 gen) const { return started && gen == generation; }
 
     QFuture<Outcome<>> command(const QJsonObject& json);
-    void applyStatus(const NodeStatus& status);
-    void applyPollFailure(const QString& message);
+    void apply(const std::optional<NodeStatus>& status, const std::optional<QString>& failure, bool sshd,
+        const std::optional<QString>& authorizedKeys, std::optional<bool> includesDevices);
+    void syncFilesIfNeeded(const QList<PeerDevice>& sorted);
+    void noticeNewDevices(const QList<PeerDevice>& sorted);
     void pathChanged(const QString& key);
     void setHelper(const Helper& helper);
     void setLastError(const std::optional<QString>& text);
@@ -156,6 +184,13 @@ private:
     std::optional<QString> error;
     std::optional<QDateTime> polledAt;
     QSet<QString> wanted;
+    bool sshdUp = false;
+    QSet<QString> keyIDs;
+    bool includeFound = false;
+    // The peer set the device ssh files were last written for; none until the first write of this process.
+    std::optional<QString> filesFingerprint;
+    QHash<QString, bool> reportedSkips; // peers left out of the files, each logged once
+    QString lastFilesFailure;
 
     bool started = false;
     bool stopping = false;

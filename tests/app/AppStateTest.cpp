@@ -5,12 +5,14 @@
 #include "capture/ShotStore.h"
 #include "delivery/HotkeyCenter.h"
 #include "link/LinkManager.h"
+#include "servers/ServerRegistry.h"
 #include "state/Store.h"
 #include "support/FakeDesktop.h"
 #include "support/FakeLinkProgram.h"
 #include "support/TempDataDir.h"
 
 #include <QJsonArray>
+#include <QSignalSpy>
 #include <QTest>
 #include <X11/keysym.h>
 
@@ -131,6 +133,37 @@ private Q_SLOTS:
         QTRY_VERIFY(program.commandNames().contains("allow"));
         QVERIFY(app->environmentSummary().value("devices").endsWith(QStringLiteral("，这台允许被连接")));
         QVERIFY(desktop.sleepInhibitor.held);
+    }
+
+    void departedDevicesArePrunedOnlyWhenTheSiteIsOk()
+    {
+        LinkManager& link = app->link();
+        FakeLinkProgram program(LinkManager::tokenPath().section('/', 0, -2));
+        for (const char* id : {"p1", "p9"})
+            QVERIFY(app->registry().addDevice({id, QStringLiteral("Mac %1").arg(id), QStringLiteral("qx-%1").arg(id), "lee"}).ok());
+        const auto devices = [&] {
+            QStringList ids;
+            for (const Server& s : app->registry().servers())
+                ids << s.deviceID.value_or(QString());
+            return ids;
+        };
+        const QJsonArray onlyP1{QJsonObject{{"id", "p1"}, {"online", true}}};
+        const QList<std::pair<QJsonObject, bool>> documents{
+            {QJsonObject{{"site", QJsonObject{{"ok", false}}}, {"peers", onlyP1}}, false},
+            {QJsonObject{{"peers", onlyP1}}, false},
+            {QJsonObject{{"site", QJsonObject{{"ok", true}}}, {"peers", QJsonArray()}}, false},
+            {QJsonObject{{"site", QJsonObject{{"ok", true}}}, {"peers", onlyP1}}, true},
+        };
+        for (const auto& [document, pruned] : documents) {
+            program.script({{"status", document}});
+            QTRY_VERIFY(link.status() && !link.pollInFlight());
+            QSignalSpy applied(&link, &LinkManager::statusApplied);
+            link.poll();
+            QTRY_VERIFY_WITH_TIMEOUT(!applied.isEmpty(), 20000);
+            QCOMPARE(devices().contains("p9"), !pruned);
+            QVERIFY(devices().contains("p1"));
+        }
+        QVERIFY(log().contains(QStringLiteral("设备互联：「Mac p9」已不在账号里，移除它的截图接收端记录")));
     }
 
     void diagnosticsFollowTheChannelAndTheGate()

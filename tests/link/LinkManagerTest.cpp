@@ -7,10 +7,13 @@
 #include "support/FakeLinkProgram.h"
 #include "support/FakeNetworkMonitor.h"
 #include "support/FakeSleepInhibitor.h"
+#include "support/PeerRecords.h"
 #include "support/TempDataDir.h"
 
 #include <QDir>
 #include <QJsonArray>
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <QtTest>
 
 #include <csignal>
@@ -26,6 +29,9 @@ class LinkManagerTest : public QObject {
     std::optional<QString> token;
     bool allowInbound = false;
     QList<int> exits;
+    QStringList seen;
+    int seenSaves = 0;
+    QStringList newDevices;
 
     LinkManager::Intervals quick() const
     {
@@ -47,6 +53,10 @@ class LinkManagerTest : public QObject {
         link->tokenProvider = [this] { return token; };
         link->allowInboundProvider = [this] { return allowInbound; };
         link->onHelperExit = [this](int status) { exits << status; };
+        link->seenDevices = [this] { return seen; };
+        link->saveSeenDevices = [this](const QStringList& ids) { seen = ids, ++seenSaves; };
+        link->onNewDevice = [this](const PeerDevice& p) { newDevices << p.id; };
+        link->sshDirectory = data.file(QStringLiteral("ssh"));
     }
 
     qint64 runningPid() const
@@ -65,6 +75,26 @@ class LinkManagerTest : public QObject {
 
     QString log() const { return data.logLines().join(QLatin1Char('\n')); }
 
+    // Polls once more and waits until that poll's status document is applied.
+    bool pollApplied()
+    {
+        if (!QTest::qWaitFor([&] { return !link->pollInFlight(); }, 5000))
+            return false;
+        QSignalSpy applied(link.get(), &LinkManager::statusApplied);
+        link->poll();
+        return QTest::qWaitFor([&] { return !applied.isEmpty(); }, 5000);
+    }
+
+    static PeerDevice named(const QString& id, const QString& name, const QString& alias, bool online)
+    {
+        PeerDevice p;
+        p.id = id;
+        p.name = name;
+        p.alias = alias;
+        p.online = online;
+        return p;
+    }
+
     static QJsonObject statusWithPeers(int count)
     {
         QJsonArray peers;
@@ -81,6 +111,9 @@ private Q_SLOTS:
         token = QStringLiteral("token-1");
         allowInbound = false;
         exits.clear();
+        seen.clear();
+        seenSaves = 0;
+        newDevices.clear();
         inhibitor.mains = true;
         inhibitor.held = false;
         inhibitor.holds = 0;
@@ -385,6 +418,219 @@ private Q_SLOTS:
             QCOMPARE(sent["name"].toString(), name.trimmed());
             QCOMPARE(sent["alias"].toString(), alias);
         }
+    }
+
+    void pollsOneAtATimeAndShowsErrorsOnlyWhileRunning()
+    {
+        LinkManager::Intervals patient = quick();
+        patient.relaunchMs = 60000; // the killed program stays down
+        make(patient);
+        QVERIFY(startRunning());
+        QJsonObject slow = statusWithPeers(1);
+        slow["delayMs"] = 300;
+        program.script(slow);
+        const int before = program.commandNames().count("status");
+        QSignalSpy applied(link.get(), &LinkManager::statusApplied);
+        link->poll();
+        link->poll();
+        QVERIFY(applied.wait(5000));
+        QCOMPARE(program.commandNames().count("status"), before + 1);
+
+        QJsonObject failing = statusWithPeers(1);
+        failing["replies"] = QJsonObject{{"status", QJsonObject{{"error", "令牌过期"}}}};
+        program.script(failing);
+        link->poll();
+        QTRY_COMPARE(link->lastError().value_or(QString()), QStringLiteral("令牌过期"));
+
+        ::kill(pid_t(runningPid()), SIGKILL);
+        QTRY_VERIFY(link->pendingRelaunchMs().has_value());
+        const QDateTime polledBefore = *link->lastPollAt();
+        link->poll();
+        QTRY_VERIFY(*link->lastPollAt() != polledBefore);
+        QCOMPARE(link->lastError().value_or(QString()), QStringLiteral("令牌过期"));
+        QCOMPARE(link->peers().size(), 1);
+
+        link->stop(QStringLiteral("测试"));
+        const int sent = program.commands().size();
+        link->poll();
+        QCoreApplication::processEvents();
+        QCOMPARE(program.commands().size(), sent);
+    }
+
+    void identicalDocumentsRepublishTheStatusButNotThePeers()
+    {
+        program.script(statusWithPeers(2));
+        QVERIFY(startRunning());
+        QSignalSpy peers(link.get(), &LinkManager::peersChanged);
+        const QDateTime first = *link->lastPollAt();
+        QVERIFY(pollApplied());
+        QVERIFY(pollApplied());
+        QVERIFY(*link->lastPollAt() > first);
+        QCOMPARE(peers.count(), 0);
+        program.script(statusWithPeers(3));
+        QVERIFY(pollApplied());
+        QCOMPARE(peers.count(), 1);
+    }
+
+    void peersAreSortedOnlineFirstThenByShownName_data()
+    {
+        QTest::addColumn<QList<PeerDevice>>("document");
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("online first, numbers by value")
+            << QList<PeerDevice>{named("1", "b", "", false), named("2", "a", "", false), named("3", "Mac 10", "", true),
+                                 named("4", "Mac 9", "", true)}
+            << QStringList{"4", "3", "2", "1"};
+        QTest::newRow("case ignored") << QList<PeerDevice>{named("1", "beta", "", true), named("2", "Alpha", "", true),
+                                                           named("3", "ALPHA 2", "", true)}
+                                      << QStringList{"2", "3", "1"};
+        QTest::newRow("empty name sorts by alias") << QList<PeerDevice>{named("1", "m", "", true), named("2", "", "qx-a", true)}
+                                                   << QStringList{"1", "2"};
+        QTest::newRow("equal names keep the document order")
+            << QList<PeerDevice>{named("1", "Box", "", true), named("2", "box", "", true), named("3", "Box", "", true)}
+            << QStringList{"1", "2", "3"};
+    }
+    void peersAreSortedOnlineFirstThenByShownName()
+    {
+        QFETCH(QList<PeerDevice>, document);
+        QFETCH(QStringList, order);
+        QStringList ids;
+        for (const PeerDevice& p : LinkManager::sortedPeers(document))
+            ids << p.id;
+        QCOMPARE(ids, order);
+    }
+
+    void authorizedKeysAreMatchedByTheirKeyData_data()
+    {
+        QTest::addColumn<QString>("authorizedKeys");
+        QTest::addColumn<bool>("found");
+        const QString data = QStringLiteral("AAAAC3NzaC1lZDI1NTE5AAAAIPeer");
+        QTest::newRow("options before the key") << "restrict,command=\"echo hi\" ssh-ed25519 " + data + " lee@box" << true;
+        QTest::newRow("another type word, same data") << "ssh-rsa " + data << true;
+        QTest::newRow("security key type") << "sk-ssh-ed25519@openssh.com " + data << true;
+        QTest::newRow("CRLF lines, several blanks") << "ssh-ed25519 other\r\n   ecdsa-sha2-nistp256    " + data + "\r\n" << true;
+        QTest::newRow("tab between type and data") << "ssh-ed25519\t" + data << false;
+        QTest::newRow("type word last, key on a later word") << "from=x ssh-ed25519\nnothing " + data << false;
+        QTest::newRow("only the first type word counts") << "ssh-ed25519 other ssh-ed25519 " + data << false;
+        QTest::newRow("empty") << QString() << false;
+    }
+    void authorizedKeysAreMatchedByTheirKeyData()
+    {
+        QFETCH(QString, authorizedKeys);
+        QFETCH(bool, found);
+        PeerDevice peer = named("p1", "a", "qx-a", true);
+        peer.sshPubKey = QStringLiteral("whatever AAAAC3NzaC1lZDI1NTE5AAAAIPeer comment");
+        PeerDevice keyless = named("p2", "b", "qx-b", true);
+        const QSet<QString> ids = LinkManager::authorizedKeyIDs(authorizedKeys, {peer, keyless});
+        QCOMPARE(ids, found ? QSet<QString>{"p1"} : QSet<QString>{});
+    }
+
+    void includeCountsOnlyBeforeTheFirstHostOrMatch_data()
+    {
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<bool>("included");
+        const QString path = QStringLiteral("/home/u/.local/share/tarnel/ssh_config_devices");
+        QTest::newRow("plain") << "Include " + path << true;
+        QTest::newRow("indented, upper case, quoted") << "\t  INCLUDE \"" + path + "\"\n" << true;
+        QTest::newRow("after comments and blank lines") << "# mine\n\n  \nInclude " + path << true;
+        QTest::newRow("after Host *") << "Host *\n  ServerAliveInterval 5\nInclude " + path << false;
+        QTest::newRow("after Match with a tab") << "Match\tall\nInclude " + path << false;
+        QTest::newRow("commented out") << "#Include " + path << false;
+        QTest::newRow("another file") << "Include ~/.ssh/other" << false;
+        QTest::newRow("Hostname is no block") << "Hostname x\nInclude " + path << true;
+        QTest::newRow("empty") << QString() << false;
+    }
+    void includeCountsOnlyBeforeTheFirstHostOrMatch()
+    {
+        QFETCH(QString, config);
+        QFETCH(bool, included);
+        QCOMPARE(LinkManager::configIncludesDevices(config, QStringLiteral("/home/u/.local/share/tarnel/ssh_config_devices")),
+                 included);
+    }
+
+    void newDevicesAreNoticedAfterTheFirstRun()
+    {
+        const int noticed = log().count(QStringLiteral("设备互联：新设备"));
+        program.script(statusWithPeers(0));
+        QVERIFY(startRunning());
+        QCOMPARE(seenSaves, 0); // an empty list saves nothing
+
+        program.script(statusWithPeers(3));
+        QVERIFY(pollApplied());
+        QCOMPARE(seen, (QStringList{"p0", "p1", "p2"}));
+        QVERIFY(newDevices.isEmpty());
+        QCOMPARE(log().count(QStringLiteral("设备互联：新设备")), noticed);
+
+        program.script(statusWithPeers(4));
+        QVERIFY(pollApplied());
+        QVERIFY(pollApplied());
+        QCOMPARE(newDevices, QStringList{"p3"});
+        QCOMPARE(seen, (QStringList{"p0", "p1", "p2", "p3"}));
+        QCOMPARE(log().count(QStringLiteral("设备互联：新设备")), noticed + 1);
+        QCOMPARE(seenSaves, 2);
+    }
+
+    void pollReadsTheLocalSshState()
+    {
+        QTcpServer sshd;
+        QVERIFY(sshd.listen(QHostAddress::LocalHost));
+        link->sshdPort = sshd.serverPort();
+        PeerDevice peer = PeerRecords::usable("p1", "qx-p1");
+        QVERIFY(QDir().mkpath(link->sshDirectory));
+        QFile keys(link->sshDirectory + "/authorized_keys");
+        QVERIFY(keys.open(QIODevice::WriteOnly));
+        keys.write("restrict " + peer.sshPubKey.toUtf8() + "\n");
+        keys.close();
+        QFile config(link->sshDirectory + "/config");
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("Include \"" + LinkManager::devicesConfigPath().toUtf8() + "\"\nHost *\n");
+        config.close();
+        allowInbound = true;
+        program.script(PeerRecords::script({peer}));
+        QVERIFY(startRunning());
+        QVERIFY(pollApplied());
+        QVERIFY(link->sshdListening());
+        QCOMPARE(link->authorizedKeyIDs(), QSet<QString>{"p1"});
+        QVERIFY(link->sshConfigIncluded());
+
+        allowInbound = false; // no probe: the listening server is not reported
+        QVERIFY(config.remove());
+        QVERIFY(pollApplied());
+        QVERIFY(!link->sshdListening());
+        QVERIFY(!link->sshConfigIncluded());
+    }
+
+    void deviceFilesAreRewrittenOnlyWhenThePeerSetChanges()
+    {
+        QFile::remove(LinkManager::devicesConfigPath());
+        program.script(statusWithPeers(0));
+        QVERIFY(startRunning()); // the first document writes even an empty set
+        QCOMPARE(fileMode(LinkManager::devicesConfigPath()), 0600);
+        QCOMPARE(fileMode(LinkManager::devicesKnownHostsPath()), 0600);
+        const int earlier = log().count(QStringLiteral("设备互联：ssh_config_devices 已更新")) - 1;
+        const auto writes = [&] { return log().count(QStringLiteral("设备互联：ssh_config_devices 已更新")) - earlier; };
+        QCOMPARE(writes(), 1);
+
+        const PeerDevice a = PeerRecords::usable("a1", "qx-a");
+        PeerDevice b = PeerRecords::usable("b1", "qx-b");
+        PeerDevice hostile = PeerRecords::usable("h1", "qx-h");
+        hostile.sshUser = QStringLiteral("x\nMatch exec true");
+        const QList<std::tuple<const char*, QList<PeerDevice>, int>> steps{
+            {"two peers and a hostile one", {a, b, hostile}, 2},
+            {"another order", {b, hostile, a}, 2},
+            {"a new name", {[&] { PeerDevice c = a; c.name = "renamed"; c.online = false; return c; }(), b, hostile}, 2},
+            {"a new client key", {a, [&] { PeerDevice c = b; c.sshPubKey = PeerRecords::freshKeyLine(); return c; }(), hostile}, 3},
+        };
+        for (const auto& [what, peers, expected] : steps) {
+            program.script(PeerRecords::script(peers));
+            QVERIFY(pollApplied());
+            QVERIFY2(writes() == expected, what);
+        }
+        QVERIFY(log().contains(QStringLiteral("设备互联：ssh_config_devices 已更新（3 台）")));
+        const QString config = QString::fromUtf8(readFile(LinkManager::devicesConfigPath()));
+        QCOMPARE(config.count(QStringLiteral("\nHost ")), 2);
+        QVERIFY(!config.contains(QStringLiteral("Match")));
+        QVERIFY(QString::fromUtf8(readFile(LinkManager::devicesKnownHostsPath())).contains(a.hostPubKey.section(' ', 0, 1)));
+        QCOMPARE(log().count(QStringLiteral("设备互联：「qx-h」的设备记录不安全（登录名不合规），不写进 ssh_config_devices")), 1);
     }
 
     void noProgramOutlivesTheApp()

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QJsonDocument>
 
 #include <csignal>
@@ -14,9 +15,12 @@ QString FakeLinkProgram::path() { return QStringLiteral(TARNEL_BINARY_DIR "/test
 
 void FakeLinkProgram::script(const QJsonObject& behaviour) const
 {
-    QFile file(dir + QStringLiteral("/fake.json"));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Replaced whole: the program reads it at every request and must never see half a script.
+    QSaveFile file(dir + QStringLiteral("/fake.json"));
+    if (file.open(QIODevice::WriteOnly)) {
         file.write(QJsonDocument(behaviour).toJson());
+        file.commit();
+    }
 }
 
 namespace {

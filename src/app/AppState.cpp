@@ -372,8 +372,8 @@ void AppState::applySettingsSideEffects(const Settings& old)
         if (capturing && hotkeyCenter->installed())
             registerHotkeys();
         Log::write(QStringLiteral("快捷键改为 粘贴 %1 / 面板 %2")
-                       .arg(HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")).display,
-                            HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")).display));
+                       .arg(HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")).desktopText(),
+                            HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")).desktopText()));
     }
     if (current.updateChannelTest != old.updateChannelTest) {
         QXServer::setTestChannelOptIn(current.updateChannelTest);

@@ -77,7 +77,7 @@ private Q_SLOTS:
         s.hotkeyPaste = QStringLiteral("⌃⌥5");
         app->setSettings(s);
         QCOMPARE(store->loadSettings().hotkeyPaste, QStringLiteral("⌃⌥5"));
-        QVERIFY(log().contains(QStringLiteral("快捷键改为 粘贴 ⌃⌥5 / 面板 ⌥⌘4")));
+        QVERIFY(log().contains(QStringLiteral("快捷键改为 粘贴 Ctrl+Alt+5 / 面板 Alt+Super+4")));
         const auto paste = hotkeys.grabs.value(int(HotkeyCenter::Key::paste));
         QCOMPARE(paste.keysym, quint32(XK_5));
         QCOMPARE(paste.modifiers, GlobalHotkeys::Modifiers(GlobalHotkeys::Control | GlobalHotkeys::Alt));

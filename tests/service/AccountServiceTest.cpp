@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtTest>
 
@@ -101,6 +102,20 @@ private Q_SLOTS:
         QCOMPARE(service.post("api/register", registration("dan", once, "123456")).status, 200);
         QVERIFY(service.admin({"invite", "list"}).out.contains(once + "\t1/1\t"));
         QVERIFY(service.admin({"users", "list"}).out.contains("dan\tdan\tuser\tactive"));
+    }
+
+    // A mistyped database path must not quietly give a code that no running service knows.
+    void adminCommandsUseOnlyAnExistingDatabase()
+    {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath(QStringLiteral("accounts.db"));
+        QProcess cli;
+        cli.start(AccountServiceFixture::shippedBinary(), {"--db", missing, "invite", "create"});
+        QVERIFY(cli.waitForFinished(30000));
+        QCOMPARE(cli.exitCode(), 1);
+        QVERIFY(cli.readAllStandardOutput().isEmpty());
+        QVERIFY(QString::fromUtf8(cli.readAllStandardError()).contains(missing));
+        QVERIFY(!QFile::exists(missing));
     }
 
     void signInRules()

@@ -71,7 +71,7 @@ bool AccountServiceFixture::start()
     const QString portFile = dir.filePath(QStringLiteral("port"));
     QFile::remove(portFile);
     QStringList args{QStringLiteral("--db"), databasePath(), QStringLiteral("serve"), QStringLiteral("--listen"),
-                     options.host + QStringLiteral(":0"), QStringLiteral("--port-file"), portFile};
+                     options.host + QStringLiteral(":%1").arg(options.port), QStringLiteral("--port-file"), portFile};
     if (options.testHooks)
         args << QStringLiteral("--test-hooks");
     args << options.arguments;

@@ -263,6 +263,14 @@ QStringList ShotStore::removeAll()
     return names;
 }
 
+bool ShotStore::isInside(const QString& path) const
+{
+    // The folder that holds the file, with links and ".." resolved, must be the shot folder or below it.
+    const QString folder = QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath();
+    const QString root = QFileInfo(directory).canonicalFilePath();
+    return !folder.isEmpty() && !root.isEmpty() && (folder == root || folder.startsWith(root + QLatin1Char('/')));
+}
+
 void ShotStore::forget(const QStringList& names)
 {
     QSet<QString> dayDirs;
@@ -271,8 +279,11 @@ void ShotStore::forget(const QStringList& names)
             const Shot& s = f.shots[i];
             if (!names.contains(s.name))
                 continue;
-            QFile::remove(s.localPath);
-            dayDirs.insert(QFileInfo(s.localPath).absolutePath());
+            // A record's path comes from the state file: a file elsewhere is never ours to delete.
+            if (isInside(s.localPath)) {
+                QFile::remove(s.localPath);
+                dayDirs.insert(QFileInfo(s.localPath).absolutePath());
+            }
             // The same image may be taken again once its shot is gone.
             if (f.lastHash == s.hash)
                 f.lastHash.reset();

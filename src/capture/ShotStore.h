@@ -59,6 +59,8 @@ private:
     void forget(const QStringList& names);
     void removeOrphans(const QDateTime& cutoff);
     void failInterruptedUploads(const QDateTime& now);
+    // True when `path` names a file in the shot folder (or a folder below it).
+    bool isInside(const QString& path) const;
 
     StateStore& state;
     Sequencer& sequencer;

@@ -23,8 +23,7 @@ namespace {
 
 constexpr int killGraceMs = 2000;
 constexpr int tickMs = 50;
-// What is kept of each output stream. Replies are a line or a few; a child printing more is stopped.
-constexpr qsizetype outputCap = 1 << 20;
+constexpr qsizetype outputCap = ProcessRunner::outputCap;
 
 class Fd {
 public:

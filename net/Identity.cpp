@@ -99,8 +99,8 @@ std::optional<Identity> Identity::loadOrCreate(const QString& stateDir, QString*
         unsigned char random[16];
         RAND_bytes(random, sizeof random);
         storedId = QByteArray(reinterpret_cast<const char*>(random), sizeof random).toHex();
-        if (auto failure = AtomicFile::write(idPath, *storedId + '\n', 0600)) {
-            *error = QStringLiteral("写不了设备编号：%1").arg(*failure);
+        if (const Outcome<> written = AtomicFile::write(idPath, *storedId + '\n', 0600); !written.ok()) {
+            *error = QStringLiteral("写不了设备编号：%1").arg(written.failure());
             return std::nullopt;
         }
     }
@@ -114,7 +114,7 @@ std::optional<Identity> Identity::loadOrCreate(const QString& stateDir, QString*
             *error = QStringLiteral("生成 TLS 证书失败");
             return std::nullopt;
         }
-        if (auto failure = AtomicFile::write(keyPath, key, 0600); failure || AtomicFile::write(certPath, cert, 0600)) {
+        if (!AtomicFile::write(keyPath, key, 0600).ok() || !AtomicFile::write(certPath, cert, 0600).ok()) {
             *error = QStringLiteral("写不了 TLS 证书");
             return std::nullopt;
         }

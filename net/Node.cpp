@@ -603,8 +603,8 @@ void Node::adoptPeers(const QJsonArray& devices)
 
 void Node::saveSelf()
 {
-    if (auto error = self.save(QDir(options.state).filePath(QStringLiteral("device.json"))))
-        NetLog::line(QStringLiteral("写不了 device.json：%1").arg(*error));
+    if (const Outcome<> saved = self.save(QDir(options.state).filePath(QStringLiteral("device.json"))); !saved.ok())
+        NetLog::line(QStringLiteral("写不了 device.json：%1").arg(saved.failure()));
 }
 
 // ---- once a second

@@ -37,7 +37,7 @@ SelfRecord SelfRecord::load(const QString& path, const QString& defaultName)
     return record;
 }
 
-std::optional<QString> SelfRecord::save(const QString& path) const
+Outcome<> SelfRecord::save(const QString& path) const
 {
     QJsonObject o{{QStringLiteral("name"), name}, {QStringLiteral("alias"), alias}};
     Json::put(o, QStringLiteral("createdAt"), createdAt.isEmpty() ? std::nullopt : std::optional<QString>(createdAt));

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "state/Outcome.h"
+
 #include <QString>
-#include <optional>
 
 // This device as the account knows it: display name, ssh alias and registration time, kept in
 // <state>/device.json so a relaunch with another --name never undoes a rename.
@@ -12,7 +13,7 @@ struct SelfRecord {
 
     // The stored record, or one made from `defaultName` for the first registration.
     static SelfRecord load(const QString& path, const QString& defaultName);
-    std::optional<QString> save(const QString& path) const;
+    Outcome<> save(const QString& path) const;
 
     static bool validAlias(const QString& alias);
     // 1 to 40 user-perceived characters after trimming blanks and tabs, no control characters.

@@ -8,15 +8,20 @@ cmake -S . -B build -G Ninja -DTARNEL_TEST_HOOKS=ON >/dev/null
 cmake --build build
 
 started=()
-cleanup() { for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done; }
+started_files=()
+cleanup() {
+  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -f "${started_files[@]}"
+}
 trap cleanup EXIT
 
-display=99
-while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do display=$((display + 1)); done
-Xvfb ":${display}" -screen 0 1920x1080x24 -nolisten tcp -ac >/dev/null 2>&1 &
+# Xvfb picks a free display itself and names it once it is ready: two runs on one machine never share one.
+displayfile=$(mktemp)
+started_files=("$displayfile")
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -ac 3>"$displayfile" >/dev/null 2>&1 &
 started+=($!)
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display}" ] && break; sleep 0.05; done
-export DISPLAY=":${display}"
+for _ in $(seq 200); do [ -s "$displayfile" ] && break; sleep 0.05; done
+export DISPLAY=":$(head -n1 "$displayfile")"
 jwm >/dev/null 2>&1 &
 started+=($!)
 

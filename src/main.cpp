@@ -11,6 +11,7 @@
 #include "platform/x11/X11GlobalHotkeys.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/XdgAutostart.h"
+#include "platform/x11/XdgOpener.h"
 #include "state/Paths.h"
 #include "ui/shell/AppDelegate.h"
 #include "ui/shell/FlashOverlay.h"
@@ -79,8 +80,9 @@ int main(int argc, char** argv)
     SystemdUserAgent agent(program, SystemdUserAgent::realSystemctl());
     LogindWakeNotifier wake;
     FlashOverlay flash;
+    XdgOpener opener;
 
-    AppDelegate delegate(DesktopServices{clipboard, *hotkeys, activeWindow, keyboard, trust, loginItem, agent, &wake, flash});
+    AppDelegate delegate(DesktopServices{clipboard, *hotkeys, activeWindow, keyboard, trust, loginItem, agent, &wake, flash, opener});
     QObject::connect(&instance, &SingleInstance::showMainWindowRequested, &delegate, &AppDelegate::showMainWindow);
     QObject::connect(&instance, &SingleInstance::handoffRequested, &delegate, &AppDelegate::handOff);
     delegate.launch();

@@ -80,7 +80,12 @@ int main(int argc, char** argv)
     }
     const auto account = sshd.account(QStringLiteral("tnbench"));
     const QString ours = SSHKey::ensure(SSHKey::defaultPath(), QStringLiteral("tarnel@bench")).value();
-    auto server = ReceiverDestination::install(sshd, *account, ours);
+    const auto installed = ReceiverDestination::install(sshd, *account, ours);
+    if (!installed.ok()) {
+        std::fprintf(stderr, "no destination: %s\n", qPrintable(installed.failure()));
+        return 1;
+    }
+    const std::optional<Server> server = installed.value();
     SSHConfig::write({ *server });
 
     // An ordinary, unrestricted key for scp and the floor.

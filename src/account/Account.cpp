@@ -122,11 +122,11 @@ QFuture<std::optional<QString>> Account::ping(bool userInitiated)
         });
 }
 
-QFuture<std::optional<QString>> Account::signIn(const QString& username, const QString& password)
+QFuture<Outcome<>> Account::signIn(const QString& username, const QString& password)
 {
     const QString typed = QXServer::trimBlanks(username);
     return QXServer::send<AuthReply>(QXServer::loginRequest(username, password))
-        .then(this, [this, typed](const QXServer::Result<AuthReply>& result) -> std::optional<QString> {
+        .then(this, [this, typed](const QXServer::Result<AuthReply>& result) {
             if (result.ok())
                 return finish(*result.reply);
             if (result.failure.account == QLatin1String("disabled")) {
@@ -134,28 +134,28 @@ QFuture<std::optional<QString>> Account::signIn(const QString& username, const Q
                 state = Status::disabled;
                 Q_EMIT changed();
             }
-            return result.failure.message;
+            return Outcome<>::failure(result.failure.message);
         });
 }
 
-QFuture<std::optional<QString>> Account::registerAccount(const QString& username, const QString& password,
-                                                         const QString& displayName, const QString& invite)
+QFuture<Outcome<>> Account::registerAccount(const QString& username, const QString& password,
+                                            const QString& displayName, const QString& invite)
 {
     return QXServer::send<AuthReply>(QXServer::registerRequest(username, password, displayName, invite))
-        .then(this, [this](const QXServer::Result<AuthReply>& result) -> std::optional<QString> {
+        .then(this, [this](const QXServer::Result<AuthReply>& result) {
             if (result.ok())
                 return finish(*result.reply);
-            return result.failure.message;
+            return Outcome<>::failure(result.failure.message);
         });
 }
 
-std::optional<QString> Account::finish(const AuthReply& reply)
+Outcome<> Account::finish(const AuthReply& reply)
 {
     if (!reply.token || reply.token->isEmpty())
-        return QStringLiteral("服务器没有发登录凭证，请稍后再试");
+        return Outcome<>::failure(QStringLiteral("服务器没有发登录凭证，请稍后再试"));
     AccountRecord record{reply.username, reply.displayName, *reply.token, reply.role};
-    if (auto error = record.save())
-        return error;
+    if (const Outcome<> saved = record.save(); !saved.ok())
+        return saved;
     current = record;
     state = Status::active;
     noticeText.reset();
@@ -163,7 +163,7 @@ std::optional<QString> Account::finish(const AuthReply& reply)
     Log::write(QStringLiteral("账号：已登录 ") + reply.username);
     Q_EMIT changed();
     ping(false);
-    return std::nullopt;
+    return Outcome<>::success();
 }
 
 void Account::signOut(const std::optional<QString>& notice)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "state/Outcome.h"
+
 #include "account/AccountRecord.h"
 #include "account/AuthReply.h"
 #include "account/UpdateInfo.h"
@@ -57,10 +59,9 @@ public:
     // One check-in. Answers a short state text on success; on failure a message when user-initiated,
     // else nothing. Without a saved sign-in it answers nothing at once.
     QFuture<std::optional<QString>> ping(bool userInitiated);
-    // Each answers nothing on success, else the text to show.
-    QFuture<std::optional<QString>> signIn(const QString& username, const QString& password);
-    QFuture<std::optional<QString>> registerAccount(const QString& username, const QString& password,
-                                                    const QString& displayName, const QString& invite);
+    QFuture<Outcome<>> signIn(const QString& username, const QString& password);
+    QFuture<Outcome<>> registerAccount(const QString& username, const QString& password,
+                                       const QString& displayName, const QString& invite);
     // Signs out at once; the service is told in the background.
     void signOut(const std::optional<QString>& notice = std::nullopt);
 
@@ -73,7 +74,7 @@ Q_SIGNALS:
     void changed();
 
 private:
-    std::optional<QString> finish(const AuthReply& reply);
+    Outcome<> finish(const AuthReply& reply);
     void pingLater(std::chrono::milliseconds delay);
 
     std::optional<AccountRecord> current;

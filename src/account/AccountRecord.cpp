@@ -37,7 +37,7 @@ std::optional<AccountRecord> AccountRecord::load()
     return Store(Paths::dataDirectory()).decode<AccountRecord>(QStringLiteral("account.json"), &AccountRecord::decode);
 }
 
-std::optional<QString> AccountRecord::save() const
+Outcome<> AccountRecord::save() const
 {
     const QByteArray bytes = QJsonDocument(encode()).toJson(QJsonDocument::Compact);
     Paths::ensure(Paths::dataDirectory());

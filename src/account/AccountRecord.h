@@ -1,5 +1,7 @@
 #pragma once
 
+#include "state/Outcome.h"
+
 #include <QJsonObject>
 #include <optional>
 
@@ -18,7 +20,7 @@ struct AccountRecord {
     // aside as account.json.broken-<time> and logged).
     static std::optional<AccountRecord> load();
     // Compact JSON, written atomically with mode 0600 from its creation. Returns an error text on failure.
-    std::optional<QString> save() const;
+    Outcome<> save() const;
     // Deletes account.json; a missing file or any error is ignored.
     static void remove();
 

@@ -56,10 +56,10 @@ void LoginForm::submit()
     // Sent as typed: the account layer trims what it sends.
     const LoginRequest request = registering() ? LoginRequest{true, user, secret, name, code}
                                                : LoginRequest{false, user, secret, {}, {}};
-    submitRequest(request).then(this, [this](const std::optional<QString>& failure) {
+    submitRequest(request).then(this, [this](const Outcome<>& outcome) {
         working = false;
-        if (failure) {
-            errorText = failure;
+        if (!outcome.ok()) {
+            errorText = outcome.failure();
             secret.clear();
             Q_EMIT changed();
             moveFocus(Field::password);

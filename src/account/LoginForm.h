@@ -1,5 +1,7 @@
 #pragma once
 
+#include "state/Outcome.h"
+
 #include <QFuture>
 #include <QObject>
 #include <functional>
@@ -37,7 +39,7 @@ class LoginForm : public QObject {
 public:
     enum class Field { displayName, username, password, invite };
     // Answers nothing on success, else the failure text to show.
-    using Submit = std::function<QFuture<std::optional<QString>>(const LoginRequest&)>;
+    using Submit = std::function<QFuture<Outcome<>>(const LoginRequest&)>;
 
     LoginForm(LoginModel& model, Submit submit, QObject* parent = nullptr);
 

@@ -131,18 +131,14 @@ QStringList UpdateInstaller::command(const QString& scriptPath, qint64 pid, cons
         + QStringList{QStringLiteral("/bin/bash"), scriptPath, QString::number(pid), source, target, log};
 }
 
-std::optional<QString> UpdateInstaller::writeScript(const QString& updatesDir, QString* error)
+Outcome<QString> UpdateInstaller::writeScript(const QString& updatesDir)
 {
-    if (!Paths::ensure(updatesDir)) {
-        *error = QStringLiteral("建不了 %1").arg(updatesDir);
-        return std::nullopt;
-    }
+    if (!Paths::ensure(updatesDir))
+        return Outcome<QString>::failure(QStringLiteral("建不了 %1").arg(updatesDir));
     const QString path = updatesDir + QStringLiteral("/install-update.sh");
-    if (auto problem = AtomicFile::write(path, scriptText().toUtf8(), 0700)) {
-        *error = *problem;
-        return std::nullopt;
-    }
-    return path;
+    if (const Outcome<> written = AtomicFile::write(path, scriptText().toUtf8(), 0700); !written.ok())
+        return Outcome<QString>::failure(written.failure());
+    return Outcome<QString>::success(path);
 }
 
 std::optional<QString> UpdateInstaller::launch(const QString& source, const QString& target, qint64 pid)
@@ -158,11 +154,10 @@ std::optional<QString> UpdateInstaller::launch(const QString& source, const QStr
         return std::optional<QString>(why);
     };
     const QString updates = Paths::updatesDirectory();
-    QString error;
-    const auto scriptPath = writeScript(updates, &error);
-    if (!scriptPath)
-        return failed(error);
-    const QStringList line = command(*scriptPath, pid, source, target, updates + QStringLiteral("/install.log"),
+    const Outcome<QString> scriptPath = writeScript(updates);
+    if (!scriptPath.ok())
+        return failed(scriptPath.failure());
+    const QStringList line = command(scriptPath.value(), pid, source, target, updates + QStringLiteral("/install.log"),
                                      insideUserService(cgroup()));
     if (!startDetached(line.first(), line.mid(1)))
         return failed(QStringLiteral("启动不了 %1").arg(line.first()));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "state/Outcome.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -30,7 +32,7 @@ public:
     std::optional<QString> launch(const QString& source, const QString& target, qint64 pid);
 
     // install-update.sh, written anew into the folder (0700); its path or an error text.
-    static std::optional<QString> writeScript(const QString& updatesDir, QString* error);
+    static Outcome<QString> writeScript(const QString& updatesDir);
     static QString scriptText();
     // True when the cgroup names a service of the user's systemd: its stop would end the script too.
     static bool insideUserService(const QString& cgroupText);

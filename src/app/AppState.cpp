@@ -20,6 +20,7 @@
 #include "platform/Clipboard.h"
 #include "state/Clock.h"
 #include "servers/ServerRegistry.h"
+#include "servers/ServersPageState.h"
 #include "state/Log.h"
 #include "state/Paths.h"
 #include "state/Sequencer.h"
@@ -42,13 +43,6 @@ QString pasteModeText(PasteMode mode)
     return {};
 }
 
-HotkeySpec specOr(const QString& text, const char* fallback)
-{
-    if (auto spec = HotkeySpec::parse(text))
-        return *spec;
-    return *HotkeySpec::parse(QString::fromUtf8(fallback));
-}
-
 qint64 physicalMemoryBytes()
 {
     const long pages = ::sysconf(_SC_PHYS_PAGES);
@@ -65,6 +59,7 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
     current = store.loadSettings();
     state = std::make_unique<StateStore>(store);
     serverRegistry = std::make_unique<ServerRegistry>(*state);
+    serversPageState = std::make_unique<ServersPageState>(*serverRegistry);
     shotSequencer = std::make_unique<Sequencer>(store);
     shotStore = std::make_unique<ShotStore>(*state, *shotSequencer, store.path(QStringLiteral("shots")));
     settingsBox = std::make_unique<SettingsBox>();
@@ -125,7 +120,8 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
             togglePanel();
     };
 
-    for (QObject* source : std::initializer_list<QObject*>{serverRegistry.get(), shotStore.get(), accountState.get()})
+    for (QObject* source :
+         std::initializer_list<QObject*>{serverRegistry.get(), serversPageState.get(), shotStore.get(), accountState.get()})
         connect(source, SIGNAL(changed()), this, SIGNAL(changed()));
     connect(accountState.get(), &Account::changed, this, &AppState::applyAccountGate, Qt::QueuedConnection);
 
@@ -210,8 +206,10 @@ bool AppState::onboardingConnected() const
 
 void AppState::registerHotkeys()
 {
-    hotkeyCenter->registerHotkey(HotkeyCenter::Key::paste, specOr(current.hotkeyPaste, "⌥⌘3"));
-    hotkeyCenter->registerHotkey(HotkeyCenter::Key::panel, specOr(current.hotkeyPanel, "⌥⌘4"));
+    hotkeyCenter->registerHotkey(HotkeyCenter::Key::paste,
+                                 HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")));
+    hotkeyCenter->registerHotkey(HotkeyCenter::Key::panel,
+                                 HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")));
 }
 
 void AppState::applyAccountGate()
@@ -241,7 +239,8 @@ void AppState::applySettingsSideEffects(const Settings& old)
         if (capturing && hotkeyCenter->installed())
             registerHotkeys();
         Log::write(QStringLiteral("快捷键改为 粘贴 %1 / 面板 %2")
-                       .arg(specOr(current.hotkeyPaste, "⌥⌘3").display, specOr(current.hotkeyPanel, "⌥⌘4").display));
+                       .arg(HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")).display,
+                            HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")).display));
     }
     if (current.updateChannelTest != old.updateChannelTest) {
         QXServer::setTestChannelOptIn(current.updateChannelTest);

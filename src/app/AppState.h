@@ -16,6 +16,7 @@ class AccessibilityTrust;
 class ActiveWindow;
 class Clipboard;
 class ClipboardWatcher;
+class DesktopOpener;
 class Flash;
 class GlobalHotkeys;
 class HotkeyCenter;
@@ -26,6 +27,7 @@ class LoginItem;
 class PasteController;
 class Sequencer;
 class ServerRegistry;
+class ServersPageState;
 class SettingsBox;
 class ShotStore;
 class StateStore;
@@ -48,6 +50,7 @@ struct DesktopServices {
     KeepAliveAgent& keepAliveAgent;
     WakeNotifier* wake; // may be null: no wake notices
     Flash& flash;
+    DesktopOpener& opener;
 };
 
 // The hub: owns every service for the life of the process, wires them together, applies the account gate
@@ -79,10 +82,12 @@ public:
 
     ShotStore& shots() { return *shotStore; }
     ServerRegistry& registry() { return *serverRegistry; }
+    ServersPageState& serversPage() { return *serversPageState; }
     Uploader& uploader() { return *shotUploader; }
     Account& account() { return *accountState; }
     HotkeyCenter& hotkeys() { return *hotkeyCenter; }
     Flash& flash() { return desktop.flash; }
+    DesktopOpener& opener() { return desktop.opener; }
     ClipboardWatcher& watcher() { return *clipboardWatcher; }
     PasteController& paste() { return *pasteController; }
     Sequencer& sequencer() { return *shotSequencer; }
@@ -135,6 +140,7 @@ private:
     std::unique_ptr<Account> accountState;
     std::unique_ptr<StateStore> state;
     std::unique_ptr<ServerRegistry> serverRegistry;
+    std::unique_ptr<ServersPageState> serversPageState;
     std::unique_ptr<Sequencer> shotSequencer;
     std::unique_ptr<ShotStore> shotStore;
     std::unique_ptr<Uploader> shotUploader;

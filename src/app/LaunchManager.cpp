@@ -36,8 +36,8 @@ void LaunchManager::reregisterAgent()
 {
     if (keepAlive.isRegistered())
         keepAlive.unregisterAgent();
-    if (auto error = keepAlive.registerAgent())
-        Log::write(QStringLiteral("崩溃后自动重启：注册失败（%1）").arg(*error));
+    if (const Outcome<> registered = keepAlive.registerAgent(); !registered.ok())
+        Log::write(QStringLiteral("崩溃后自动重启：注册失败（%1）").arg(registered.failure()));
     Log::write(QStringLiteral("崩溃后自动重启：重新注册，交给 systemd 起的实例"));
 }
 
@@ -50,8 +50,8 @@ void LaunchManager::setLoginItem(bool enabled)
 {
     if (login.isEnabled() == enabled)
         return;
-    if (auto error = login.setEnabled(enabled))
-        Log::write(QStringLiteral("登录时启动：%1失败（%2）").arg(enabled ? QStringLiteral("打开") : QStringLiteral("关闭"), *error));
+    if (const Outcome<> changed = login.setEnabled(enabled); !changed.ok())
+        Log::write(QStringLiteral("登录时启动：%1失败（%2）").arg(enabled ? QStringLiteral("打开") : QStringLiteral("关闭"), changed.failure()));
     else
         Log::write(enabled ? QStringLiteral("登录时启动：已打开") : QStringLiteral("登录时启动：已关闭"));
 }
@@ -59,9 +59,9 @@ void LaunchManager::setLoginItem(bool enabled)
 void LaunchManager::applyAgent(bool enabled)
 {
     later([this, enabled] {
-        const auto error = enabled ? keepAlive.registerAgent() : keepAlive.unregisterAgent();
-        if (error)
-            Log::write(QStringLiteral("崩溃后自动重启：%1失败（%2）").arg(enabled ? QStringLiteral("打开") : QStringLiteral("关闭"), *error));
+        const Outcome<> changed = enabled ? keepAlive.registerAgent() : keepAlive.unregisterAgent();
+        if (!changed.ok())
+            Log::write(QStringLiteral("崩溃后自动重启：%1失败（%2）").arg(enabled ? QStringLiteral("打开") : QStringLiteral("关闭"), changed.failure()));
         else
             Log::write(enabled ? QStringLiteral("崩溃后自动重启：已打开") : QStringLiteral("崩溃后自动重启：已关闭"));
     });

@@ -28,6 +28,8 @@ public:
     bool isWatching() const { return poll.isActive(); }
 
     bool isPaused() const { return paused; }
+    // True during the quiet time after creation.
+    bool startingUp() const { return age.elapsed() < quietUntil; }
     void setPaused(bool on) { paused = on; }
 
     // Drops every change for the next `seconds` (the app is about to write the clipboard itself).

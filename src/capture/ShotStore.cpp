@@ -153,8 +153,8 @@ std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage&
     if (last.w != image.width || last.h != image.height || age < 0 || age > 120 || !sameFormat ||
         !ImageStore::similar(last.fingerprint, image.fingerprint) || !QFileInfo::exists(last.localPath))
         return std::nullopt;
-    if (const auto error = AtomicFile::write(last.localPath, image.bytes, 0600)) {
-        Log::write(QStringLiteral("截图%1 没更新上（%2）").arg(last.n).arg(*error));
+    if (const ::Outcome<> written = AtomicFile::write(last.localPath, image.bytes, 0600); !written.ok()) {
+        Log::write(QStringLiteral("截图%1 没更新上（%2）").arg(last.n).arg(written.failure()));
         return std::nullopt;
     }
     const QString name = last.name;
@@ -190,8 +190,8 @@ ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateT
     const QString path = dayDir + QLatin1Char('/') + name;
     Paths::ensure(directory);
     Paths::ensure(dayDir);
-    if (const auto error = AtomicFile::write(path, image.bytes, 0600))
-        return refuse(Refusal::writeFailed, QStringLiteral("文件写不进去：%1").arg(*error));
+    if (const ::Outcome<> written = AtomicFile::write(path, image.bytes, 0600); !written.ok())
+        return refuse(Refusal::writeFailed, QStringLiteral("文件写不进去：%1").arg(written.failure()));
 
     Shot shot;
     shot.n = n;

@@ -1,6 +1,7 @@
 #include "delivery/HotkeySpec.h"
 
 #include <QHash>
+#include <QStringList>
 
 #include <X11/keysym.h>
 
@@ -62,6 +63,34 @@ std::optional<HotkeySpec> HotkeySpec::parse(const QString& text)
     spec.keyCode = *key;
     spec.display = trimmed.left(i) + name;
     return spec;
+}
+
+HotkeySpec HotkeySpec::parseOr(const QString& text, const QString& fallback)
+{
+    if (auto spec = parse(text))
+        return *spec;
+    return parse(fallback).value_or(HotkeySpec{});
+}
+
+QString HotkeySpec::desktopText() const
+{
+    QStringList parts;
+    qsizetype i = 0;
+    for (; i < display.size(); ++i) {
+        const QChar c = display.at(i);
+        if (c == controlSymbol)
+            parts << QStringLiteral("Ctrl");
+        else if (c == optionSymbol)
+            parts << QStringLiteral("Alt");
+        else if (c == shiftSymbol)
+            parts << QStringLiteral("Shift");
+        else if (c == commandSymbol)
+            parts << QStringLiteral("Super");
+        else
+            break;
+    }
+    parts << display.mid(i);
+    return parts.join(QLatin1Char('+'));
 }
 
 std::optional<QString> HotkeySpec::from(Qt::KeyboardModifiers held, quint32 keysym)

@@ -20,6 +20,11 @@ struct HotkeySpec {
 
     // None when the key name is unknown or none of ⌃ ⌥ ⌘ is present (⇧ alone is not enough).
     static std::optional<HotkeySpec> parse(const QString& text);
+    // The spec parsed from `text`, else from `fallback` (which must parse: "⌥⌘3", "⌥⌘4").
+    static HotkeySpec parseOr(const QString& text, const QString& fallback);
+
+    // The key as texts show it to the user, in the desktop's notation: "Alt+Super+3" for ⌥⌘3 (order as typed).
+    QString desktopText() const;
 
     // The text of a key press (Qt's modifiers, Meta being Super on X11, and the key's X keysym): held modifiers
     // in the order ⌃ ⌥ ⇧ ⌘, then the key's name; none when the key has no name or the text would not parse.

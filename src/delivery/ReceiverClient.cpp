@@ -64,8 +64,8 @@ std::optional<QString> ReceiverClient::remotePath(const Server& server, const QS
 
 Outcome<QStringList> ReceiverClient::arguments(const Server& server, const QStringList& command)
 {
-    if (const auto why = SSHConfig::problem(server, SSHConfig::currentContext()))
-        return Outcome<QStringList>::failure(QStringLiteral("连接设置不能用：") + *why);
+    if (const Outcome<> usable = SSHConfig::check(server, SSHConfig::currentContext()); !usable.ok())
+        return Outcome<QStringList>::failure(QStringLiteral("连接设置不能用：") + usable.failure());
     const auto base = server.setup.remoteDirAbsolute;
     if (!base || !isRemoteDirectory(*base))
         return Outcome<QStringList>::failure(QStringLiteral("接收器还没装好：点「重新连接」"));

@@ -185,30 +185,30 @@ QString SSHConfig::alias(const Server& server)
     return QStringLiteral("tarnel-") + server.id.toString(QUuid::WithoutBraces).toLower();
 }
 
-std::optional<QString> SSHConfig::problem(const Server& server, const Context& context)
+Outcome<> SSHConfig::check(const Server& server, const Context& context)
 {
     if (server.isDevice()) {
         if (!context.netBinary)
-            return QStringLiteral("找不到 tarnel-net，连不了设备");
+            return Outcome<>::failure(QStringLiteral("找不到 tarnel-net，连不了设备"));
         if (!server.deviceAlias || !isValidDeviceAlias(*server.deviceAlias))
-            return QStringLiteral("设备别名不合规");
+            return Outcome<>::failure(QStringLiteral("设备别名不合规"));
         if (!isValidDeviceID(*server.deviceID))
-            return QStringLiteral("设备编号不合规");
+            return Outcome<>::failure(QStringLiteral("设备编号不合规"));
         if (!server.user || server.user->isEmpty())
-            return QStringLiteral("设备没有登录名");
+            return Outcome<>::failure(QStringLiteral("设备没有登录名"));
         if (!isValidUser(*server.user))
-            return QStringLiteral("登录名里有不安全的字符");
-        return std::nullopt;
+            return Outcome<>::failure(QStringLiteral("登录名里有不安全的字符"));
+        return Outcome<>::success();
     }
     if (!isValidHost(server.host))
-        return QStringLiteral("地址里有不安全的字符");
+        return Outcome<>::failure(QStringLiteral("地址里有不安全的字符"));
     if (server.port < 1 || server.port > 65535)
-        return QStringLiteral("端口不对");
+        return Outcome<>::failure(QStringLiteral("端口不对"));
     if (server.user && !server.user->isEmpty() && !isValidUser(*server.user))
-        return QStringLiteral("登录名里有不安全的字符");
+        return Outcome<>::failure(QStringLiteral("登录名里有不安全的字符"));
     if (server.proxyJump && !server.proxyJump->isEmpty() && !parseJump(*server.proxyJump))
-        return QStringLiteral("跳板机写法不对（应为 [用户@]主机[:端口]）");
-    return std::nullopt;
+        return Outcome<>::failure(QStringLiteral("跳板机写法不对（应为 [用户@]主机[:端口]）"));
+    return Outcome<>::success();
 }
 
 SSHConfig::Context SSHConfig::currentContext()
@@ -241,14 +241,14 @@ SSHConfig::Rendered SSHConfig::render(const QList<Server>& servers, const Contex
         usable.netBinary.reset();
     QStringList aliases;
     for (const Server& server : servers) {
-        auto why = problem(server, usable);
+        Outcome<> usableHere = check(server, usable);
         // ssh takes the first block that matches: a second destination under one name would reach the first.
-        if (!why && aliases.contains(alias(server)))
-            why = QStringLiteral("和另一台用了同一个别名");
-        if (why) {
+        if (usableHere.ok() && aliases.contains(alias(server)))
+            usableHere = Outcome<>::failure(QStringLiteral("和另一台用了同一个别名"));
+        if (!usableHere.ok()) {
             QString name = server.name;
             name.replace(QRegularExpression(QStringLiteral("[\\x00-\\x1f\\x7f]")), QStringLiteral(" "));
-            rendered.skipped << QStringLiteral("ssh_config：略过「%1」（%2）").arg(name, *why);
+            rendered.skipped << QStringLiteral("ssh_config：略过「%1」（%2）").arg(name, usableHere.failure());
             continue;
         }
         aliases << alias(server);
@@ -259,14 +259,14 @@ SSHConfig::Rendered SSHConfig::render(const QList<Server>& servers, const Contex
     return rendered;
 }
 
-std::optional<QString> SSHConfig::write(const QList<Server>& servers)
+Outcome<> SSHConfig::write(const QList<Server>& servers)
 {
     const Rendered rendered = render(servers, currentContext());
     for (const QString& line : rendered.skipped)
         Log::write(line);
     Paths::ensure(Paths::dataDirectory());
-    const auto error = AtomicFile::write(path(), rendered.text.toUtf8(), 0600);
-    if (error)
-        Log::write(QStringLiteral("ssh_config：写入失败 ") + *error);
-    return error;
+    const Outcome<> written = AtomicFile::write(path(), rendered.text.toUtf8(), 0600);
+    if (!written.ok())
+        Log::write(QStringLiteral("ssh_config：写入失败 ") + written.failure());
+    return written;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "state/Outcome.h"
+
 #include "state/Server.h"
 
 #include <QList>
@@ -25,13 +27,13 @@ public:
     static QString path(); // <data>/ssh_config
 
     static Rendered render(const QList<Server>& servers, const Context& context);
-    // Renders for the current data directory and replaces the file (0600); an error text, or none.
-    static std::optional<QString> write(const QList<Server>& servers);
+    // Renders for the current data directory and replaces the file (0600).
+    static Outcome<> write(const QList<Server>& servers);
 
     // The Host name a destination is reached by: "tarnel-<id>" for a server, the alias for a device.
     static QString alias(const Server& server);
-    // Why a destination gets no block, as a ready message; none when it gets one.
-    static std::optional<QString> problem(const Server& server, const Context& context);
+    // Whether a destination gets a block; the failure says why not.
+    static Outcome<> check(const Server& server, const Context& context);
 
     // "[user@]host[:port]" in canonical form (port only when not 22, IPv6 in brackets when a port
     // follows), or none when the text is anything else.

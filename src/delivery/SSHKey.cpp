@@ -232,8 +232,8 @@ Outcome<QString> SSHKey::ensure(const QString& privateKeyPath, const QString& co
         const auto recovered = publicLineOfPrivateFile(content);
         OPENSSL_cleanse(content.data(), size_t(content.size()));
         if (recovered) {
-            if (auto error = AtomicFile::write(publicPath, recovered->toUtf8() + '\n', 0644))
-                return Outcome<QString>::failure(QStringLiteral("写公钥文件失败：") + *error);
+            if (const Outcome<> written = AtomicFile::write(publicPath, recovered->toUtf8() + '\n', 0644); !written.ok())
+                return Outcome<QString>::failure(QStringLiteral("写公钥文件失败：") + written.failure());
             Log::write(QStringLiteral("钥匙：公钥文件不见了，已从私钥补回"));
             return Outcome<QString>::success(*recovered);
         }
@@ -247,12 +247,12 @@ Outcome<QString> SSHKey::ensure(const QString& privateKeyPath, const QString& co
     if (!pair)
         return Outcome<QString>::failure(QStringLiteral("生成钥匙失败（OpenSSL）"));
     Paths::ensure(QFileInfo(privateKeyPath).absolutePath());
-    const auto privateError = AtomicFile::write(privateKeyPath, pair->privateFile, 0600);
+    const Outcome<> privateWritten = AtomicFile::write(privateKeyPath, pair->privateFile, 0600);
     OPENSSL_cleanse(pair->privateFile.data(), size_t(pair->privateFile.size()));
-    if (privateError)
-        return Outcome<QString>::failure(QStringLiteral("写私钥文件失败：") + *privateError);
-    if (auto error = AtomicFile::write(publicPath, pair->publicLine.toUtf8() + '\n', 0644))
-        return Outcome<QString>::failure(QStringLiteral("写公钥文件失败：") + *error);
+    if (!privateWritten.ok())
+        return Outcome<QString>::failure(QStringLiteral("写私钥文件失败：") + privateWritten.failure());
+    if (const Outcome<> written = AtomicFile::write(publicPath, pair->publicLine.toUtf8() + '\n', 0644); !written.ok())
+        return Outcome<QString>::failure(QStringLiteral("写公钥文件失败：") + written.failure());
     Log::write(QStringLiteral("钥匙：已生成本机钥匙 ") + comment);
     return Outcome<QString>::success(pair->publicLine);
 }

@@ -15,8 +15,9 @@
 #include <unistd.h>
 
 namespace {
-enum class Sent { ok, failed, superseded };
 constexpr int rmBatch = 100;
+// The round of every fifth shot of a day (the 1st, 6th, 11th, …) clears old shots off the destinations.
+constexpr int remotePurgeEvery = 5;
 
 QString pendingKey(const QString& name, const QUuid& serverId) { return name + QLatin1Char('/') + serverId.toString(); }
 
@@ -104,7 +105,7 @@ void Uploader::upload(const QString& name, bool isUpdate)
             else if (server.setup.keyInstalled)
                 skipped << server;
         }
-        startRound(name, generation, chosen, skipped, shot->n % 5 == 1);
+        startRound(name, generation, chosen, skipped, shot->n % remotePurgeEvery == 1);
     };
     if (!needSessions) {
         choose({});

@@ -1,15 +1,15 @@
 #pragma once
 
+#include "state/Outcome.h"
+
 #include <QString>
-#include <optional>
 
 // Starting tarnel when the user logs in.
 class LoginItem {
 public:
     virtual ~LoginItem() = default;
     virtual bool isEnabled() const = 0;
-    // None on success, else what went wrong.
-    virtual std::optional<QString> setEnabled(bool enabled) = 0;
+    virtual Outcome<> setEnabled(bool enabled) = 0;
 };
 
 // A service that restarts tarnel after a crash; the process it starts sees TARNEL_LAUNCHD_AGENT=1.
@@ -17,6 +17,6 @@ class KeepAliveAgent {
 public:
     virtual ~KeepAliveAgent() = default;
     virtual bool isRegistered() const = 0;
-    virtual std::optional<QString> registerAgent() = 0;
-    virtual std::optional<QString> unregisterAgent() = 0;
+    virtual Outcome<> registerAgent() = 0;
+    virtual Outcome<> unregisterAgent() = 0;
 };

@@ -20,14 +20,17 @@ const QString keyRefusedByReceiver = QStringLiteral("钥匙被拒：点「重新
 struct Attempt {
     const ConnectFlow::Hooks& hooks;
     const ProcessRunner::CancelToken& cancel;
-    ConnectFlow::Result result;
     std::optional<QString> password;
+    Server server;
+    ConnectFlow::Connected connected;
+    std::optional<Failure> failure;
 
-    bool fail(const FlowError& error)
+    bool fail(Failure why)
     {
-        result.error = error;
+        failure = std::move(why);
         return false;
     }
+    bool fail(const QString& message) { return fail(Failure{message}); }
 
     void stage(ConnectFlow::Stage value)
     {
@@ -39,7 +42,7 @@ struct Attempt {
     // read ~/.ssh/config) reaches the same machine; the alias stays as a keyword.
     std::optional<QString> resolve(const std::optional<QString>& user)
     {
-        Server& s = result.server;
+        Server& s = server;
         const auto resolved = SshLookup::run(s.host, s.port == 22 ? std::nullopt : std::optional<int>(s.port), user);
         if (!resolved)
             return std::nullopt;
@@ -58,21 +61,21 @@ struct Attempt {
     bool probe()
     {
         stage(ConnectFlow::Stage::probing);
-        const std::optional<QString> given = result.server.user;
+        const std::optional<QString> given = server.user;
         const auto configured = resolve(given);
-        const LoginProbe::Result probe = LoginProbe::run(result.server,
+        const LoginProbe::Result probe = LoginProbe::run(server,
             LoginProbe::candidates(given, configured, LoginProbe::localLoginName()), cancel);
-        result.server.setup.lastProbe = probe.record;
-        if (probe.error)
-            return fail(*probe.error);
-        result.user = *probe.user;
-        result.hostname = probe.hostname;
+        server.setup.lastProbe = probe.record;
+        if (!probe.login.ok())
+            return fail(probe.login.error());
+        connected.user = probe.login.value().user;
+        connected.hostname = probe.login.value().hostname;
         return true;
     }
 
     bool installSkippable() const
     {
-        const SetupState& setup = result.server.setup;
+        const SetupState& setup = server.setup;
         return setup.keyInstalled && setup.remoteDirAbsolute
             && setup.receiverVersion == ConnectFlow::bundledReceiverVersion();
     }
@@ -80,62 +83,58 @@ struct Attempt {
     bool install()
     {
         stage(ConnectFlow::Stage::installing);
-        Server& s = result.server;
-        QString script;
-        try {
-            if (s.isDevice()) {
-                script = InstallScript::renderDevice(s.remoteDir, EmbeddedScripts::load(QStringLiteral("install-device.sh")),
-                    EmbeddedScripts::load(QStringLiteral("tarnel-receiver")));
-            } else {
-                const Outcome<QString> key = SSHKey::ensure(SSHKey::defaultPath(), SSHKey::comment(SSHKey::machineName()));
-                if (!key.ok())
-                    return fail({key.failure()});
-                // The key keeps the comment it was made with, also after the machine was renamed.
-                const QString comment = key.value().section(QLatin1Char(' '), 2);
-                script = InstallScript::render({s.remoteDir, key.value(), comment},
-                    EmbeddedScripts::load(QStringLiteral("install.sh")), EmbeddedScripts::load(QStringLiteral("tarnel-receiver")));
-            }
-        } catch (const ScriptError& error) {
-            return fail({error.message});
+        Server& s = server;
+        Outcome<QString> script = Outcome<QString>::failure(QString());
+        if (s.isDevice()) {
+            script = InstallScript::renderDevice(s.remoteDir, EmbeddedScripts::load(QStringLiteral("install-device.sh")),
+                EmbeddedScripts::load(QStringLiteral("tarnel-receiver")));
+        } else {
+            const Outcome<QString> key = SSHKey::ensure(SSHKey::defaultPath(), SSHKey::comment(SSHKey::machineName()));
+            if (!key.ok())
+                return fail(key.error());
+            // The key keeps the comment it was made with, also after the machine was renamed.
+            const QString comment = key.value().section(QLatin1Char(' '), 2);
+            script = InstallScript::render({s.remoteDir, key.value(), comment},
+                EmbeddedScripts::load(QStringLiteral("install.sh")), EmbeddedScripts::load(QStringLiteral("tarnel-receiver")));
         }
-        const ScriptRunner::Run run = ScriptRunner::run(s, result.user, script, password, scriptTimeout, cancel);
+        if (!script.ok())
+            return fail(script.error());
+        const ScriptRunner::Run run = ScriptRunner::run(s, connected.user, script.value(), password, scriptTimeout, cancel);
         if (run.result.cancelled)
-            return fail({QStringLiteral("已取消")});
+            return fail(QStringLiteral("已取消"));
         if (run.unsafe)
-            return fail({QStringLiteral("地址不对：") + s.host.left(60)});
+            return fail(QStringLiteral("地址不对：") + s.host.left(60));
         if (run.refused) {
-            return fail(FlowError::needingPassword(password
-                    ? QStringLiteral("密码不对（或这台不允许密码登录），再输一次")
-                    : QStringLiteral("免密登录被拒：填上用户名和密码再连")));
+            return fail(password ? Failure::needingPassword(QStringLiteral("密码不对（或这台不允许密码登录），再输一次"))
+                                 : Failure::needingLoginName(QStringLiteral("免密登录被拒：填上用户名和密码再连"), true));
         }
         const QString output = run.result.stdout;
         if (const auto hostname = ScriptOutput::hostname(output))
-            result.hostname = hostname;
-        QString failure;
-        if (const auto installed = InstallScript::parse(output, &failure)) {
+            connected.hostname = hostname;
+        if (const auto installed = InstallScript::parse(output)) {
+            if (!installed->ok())
+                return fail(installed->error());
             s.setup.keyInstalled = true;
-            s.setup.receiverVersion = installed->receiverVersion;
-            s.setup.remoteDirAbsolute = installed->base;
+            s.setup.receiverVersion = installed->value().receiverVersion;
+            s.setup.remoteDirAbsolute = installed->value().base;
             return true;
         }
-        if (!failure.isEmpty())
-            return fail({failure});
         if (run.result.timedOut)
-            return fail({QStringLiteral("连不上 ") + s.host + QLatin1Char(':') + QString::number(s.port) + QStringLiteral("（超时）")});
+            return fail(QStringLiteral("连不上 ") + s.host + QLatin1Char(':') + QString::number(s.port) + QStringLiteral("（超时）"));
         if (run.result.status == 255 && !password)
-            return fail({LoginProbe::stopMessage(run.result, s.host, s.port)});
+            return fail(LoginProbe::stopMessage(run.result, s.host, s.port));
         const QString line = ScriptRunner::firstLine(run.result);
-        return fail({QStringLiteral("服务器端安装没有返回结果") + (line.isEmpty() ? QString() : QStringLiteral("（") + line + QStringLiteral("）"))});
+        return fail(QStringLiteral("服务器端安装没有返回结果") + (line.isEmpty() ? QString() : QStringLiteral("（") + line + QStringLiteral("）")));
     }
 
     void addDefaultKeywords()
     {
-        Server& s = result.server;
+        Server& s = server;
         QStringList wanted {s.host};
-        if (!result.user.isEmpty())
-            wanted << result.user + QLatin1Char('@');
-        if (result.hostname)
-            wanted << *result.hostname;
+        if (!connected.user.isEmpty())
+            wanted << connected.user + QLatin1Char('@');
+        if (connected.hostname)
+            wanted << *connected.hostname;
         for (const QString& keyword : wanted) {
             if (!keyword.isEmpty() && !s.matchKeywords.contains(keyword, Qt::CaseInsensitive))
                 s.matchKeywords << keyword;
@@ -146,15 +145,15 @@ struct Attempt {
     {
         if (!hooks.writeConfig)
             return true;
-        if (const auto error = hooks.writeConfig(result.server))
-            return fail({QStringLiteral("写 ssh_config 失败：") + *error});
+        if (const Outcome<> written = hooks.writeConfig(server); !written.ok())
+            return fail(QStringLiteral("写 ssh_config 失败：") + written.failure());
         return true;
     }
 
     Outcome<ReceiverClient::Ping> ping()
     {
         stage(ConnectFlow::Stage::checking);
-        return hooks.ping ? hooks.ping(result.server) : ReceiverClient::ping(result.server).result();
+        return hooks.ping ? hooks.ping(server) : ReceiverClient::ping(server).result();
     }
 
     bool check(bool installed)
@@ -162,31 +161,31 @@ struct Attempt {
         Outcome<ReceiverClient::Ping> answer = ping();
         if (!answer.ok() && !installed && answer.failure() == keyRefusedByReceiver) {
             // The server forgot our key line (or it was revoked elsewhere): put it back once.
-            result.server.setup.keyInstalled = false;
+            server.setup.keyInstalled = false;
             if (!install() || !writeConfig())
                 return false;
             answer = ping();
         }
         if (!answer.ok())
-            return fail({answer.failure()});
-        result.server.setup.lastPing = Clock::instance().now();
+            return fail(answer.error());
+        server.setup.lastPing = Clock::instance().now();
         return true;
     }
 
     bool connect(const ConnectFlow::Request& request)
     {
-        Server& s = result.server;
+        Server& s = server;
         if (s.isDevice()) {
-            result.user = s.user.value_or(QString());
+            connected.user = s.user.value_or(QString());
         } else if (password) {
-            result.user = request.user.value_or(s.user.value_or(QString()));
-            if (result.user.isEmpty())
-                return fail(FlowError::needingPassword(QStringLiteral("先填上用户名")));
+            connected.user = request.user.value_or(s.user.value_or(QString()));
+            if (connected.user.isEmpty())
+                return fail(Failure::needingLoginName(QStringLiteral("先填上用户名")));
         } else if (!probe()) {
             return false;
         }
         if (!s.isDevice())
-            s.user = result.user;
+            s.user = connected.user;
         const bool installing = !installSkippable();
         if (installing && !install())
             return false;
@@ -224,11 +223,15 @@ qint64 ConnectFlow::bundledReceiverVersion()
 
 ConnectFlow::Result ConnectFlow::run(const Request& request, const Hooks& hooks, const ProcessRunner::CancelToken& cancel)
 {
-    Attempt attempt {hooks, cancel, {}, request.password};
-    attempt.result.server = request.server;
+    Attempt attempt {hooks, cancel, request.password, request.server, {}, std::nullopt};
     if (request.user && !request.user->isEmpty())
-        attempt.result.server.user = request.user;
-    attempt.connect(request);
-    attempt.result.cancelled = cancel.isCancelled();
-    return attempt.result;
+        attempt.server.user = request.user;
+    Result result;
+    if (attempt.connect(request))
+        result.outcome = Outcome<Connected>::success(attempt.connected);
+    else
+        result.outcome = Outcome<Connected>::failure(attempt.failure.value_or(Failure{}));
+    result.server = attempt.server;
+    result.cancelled = cancel.isCancelled();
+    return result;
 }

@@ -3,7 +3,6 @@
 #include "state/Outcome.h"
 #include "delivery/ReceiverClient.h"
 #include "platform/ProcessRunner.h"
-#include "servers/FlowError.h"
 #include "state/Server.h"
 
 #include <functional>
@@ -24,15 +23,17 @@ public:
     };
     struct Hooks {
         std::function<void(Stage)> stage;
-        // Writes the generated ssh_config with this destination as given; an error text, or none.
-        std::function<std::optional<QString>(const Server&)> writeConfig;
+        // Writes the generated ssh_config with this destination as given.
+        std::function<Outcome<>(const Server&)> writeConfig;
         std::function<Outcome<ReceiverClient::Ping>(const Server&)> ping; // ReceiverClient::ping when empty
+    };
+    struct Connected {
+        QString user;
+        std::optional<QString> hostname;
     };
     struct Result {
         Server server; // the record as the attempt left it (probe, setup, login name, keywords)
-        std::optional<FlowError> error;
-        QString user;
-        std::optional<QString> hostname;
+        Outcome<Connected> outcome = Outcome<Connected>::failure(QString());
         bool cancelled = false;
     };
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "servers/ScriptError.h"
+#include "state/Outcome.h"
 
 #include <QString>
 #include <optional>
 
-// Fills the install templates. Every value is checked before it goes into the script; failures throw
-// ScriptError with a ready message.
+// Fills the install templates. Every value is checked before it goes into the script; a failure carries a
+// ready message.
 class InstallScript {
 public:
     struct Params {
@@ -16,11 +16,11 @@ public:
     };
 
     // install.sh: receiver, marker, restricted key line.
-    static QString render(const Params& params, const std::optional<QString>& templateText,
+    static Outcome<QString> render(const Params& params, const std::optional<QString>& templateText,
         const std::optional<QString>& receiver);
 
     // install-device.sh: only the receiver; the peer's ~/.ssh is not touched.
-    static QString renderDevice(const QString& base, const std::optional<QString>& templateText,
+    static Outcome<QString> renderDevice(const QString& base, const std::optional<QString>& templateText,
         const std::optional<QString>& receiver);
 
     struct Installed {
@@ -28,8 +28,8 @@ public:
         QString base;  // the resolved base folder
     };
     // Reads "TARNEL_INSTALL_OK <version> <base>" (the base is the whole rest of the line) or
-    // "TARNEL_INSTALL_FAIL <reason>". Without either line: none and an empty failure.
-    static std::optional<Installed> parse(const QString& output, QString* failure);
+    // "TARNEL_INSTALL_FAIL <reason>"; none without either line.
+    static std::optional<Outcome<Installed>> parse(const QString& output);
 
     static bool isPublicLine(const QString& line);
     static bool isComment(const QString& comment);

@@ -53,39 +53,34 @@ QString LoginProbe::stopMessage(const CommandResult& result, const QString& host
 LoginProbe::Result LoginProbe::run(const Server& server, const QStringList& candidates,
     const ProcessRunner::CancelToken& cancel)
 {
-    Result result;
     QElapsedTimer clock;
     clock.start();
-    result.record.at = Clock::instance().now();
-    const QString command = QStringLiteral("echo TARNEL_HOSTNAME \"$(hostname)\"");
-    for (const QString& user : candidates) {
-        const auto args = SshCommand::keyLogin({server.host, server.port, user, server.proxyJump}, command);
-        if (!args) {
-            result.error = FlowError {QStringLiteral("地址不对：") + server.host.left(60)};
-            break;
+    ProbeRecord record;
+    record.at = Clock::instance().now();
+    const auto found = [&]() -> Outcome<Login> {
+        const QString command = QStringLiteral("echo TARNEL_HOSTNAME \"$(hostname)\"");
+        for (const QString& user : candidates) {
+            const auto args = SshCommand::keyLogin({server.host, server.port, user, server.proxyJump}, command);
+            if (!args)
+                return Outcome<Login>::failure(QStringLiteral("地址不对：") + server.host.left(60));
+            const CommandResult run = ProcessRunner::run(ProcessRunner::sshPath(), *args, std::nullopt, 20, cancel);
+            if (run.cancelled)
+                return Outcome<Login>::failure(QStringLiteral("已取消"));
+            if (run.status == 0 && ScriptOutput::rest(run.stdout, QStringLiteral("TARNEL_HOSTNAME")))
+                return Outcome<Login>::success({user, ScriptOutput::hostname(run.stdout)});
+            if (!ScriptRunner::keyRefused(run))
+                return Outcome<Login>::failure(stopMessage(run, server.host, server.port));
         }
-        const CommandResult run = ProcessRunner::run(ProcessRunner::sshPath(), *args, std::nullopt, 20, cancel);
-        if (run.cancelled) {
-            result.error = FlowError {QStringLiteral("已取消")};
-            break;
-        }
-        if (run.status == 0 && ScriptOutput::rest(run.stdout, QStringLiteral("TARNEL_HOSTNAME"))) {
-            result.user = user;
-            result.hostname = ScriptOutput::hostname(run.stdout);
-            break;
-        }
-        if (ScriptRunner::keyRefused(run))
-            continue;
-        result.error = FlowError {stopMessage(run, server.host, server.port)};
-        break;
+        return Outcome<Login>::failure(
+            Failure::needingLoginName(QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"), true));
+    }();
+    record.ok = found.ok();
+    if (found.ok()) {
+        record.user = found.value().user;
+        record.hostname = found.value().hostname;
+    } else {
+        record.error = found.failure();
     }
-    if (!result.user && !result.error)
-        result.error = FlowError::needingPassword(QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));
-    result.record.ok = result.user.has_value();
-    result.record.user = result.user;
-    result.record.hostname = result.hostname;
-    if (result.error)
-        result.record.error = result.error->shownText();
-    result.record.elapsed = double(clock.elapsed()) / 1000.0;
-    return result;
+    record.elapsed = double(clock.elapsed()) / 1000.0;
+    return {record, found};
 }

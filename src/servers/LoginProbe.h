@@ -2,7 +2,7 @@
 
 #include "platform/CommandResult.h"
 #include "platform/ProcessRunner.h"
-#include "servers/FlowError.h"
+#include "state/Outcome.h"
 #include "state/Server.h"
 
 #include <QStringList>
@@ -12,11 +12,13 @@
 // candidates one by one with BatchMode until one gets in. Blocking: worker threads only.
 class LoginProbe {
 public:
+    struct Login {
+        QString user;
+        std::optional<QString> hostname;
+    };
     struct Result {
         ProbeRecord record;
-        std::optional<QString> user;
-        std::optional<QString> hostname;
-        std::optional<FlowError> error;
+        Outcome<Login> login;
     };
 
     // The given name, the name ssh -G reports, the local login name, then common cloud defaults; in that

@@ -43,7 +43,7 @@ QString RulesScript::ruleText(const QString& shotsDir)
         + QStringLiteral("<!-- <<< tarnel 截图规则 <<< -->");
 }
 
-QString RulesScript::render(const QStringList& wanted, const QString& shotsDir,
+Outcome<QString> RulesScript::render(const QStringList& wanted, const QString& shotsDir,
     const std::optional<QString>& templateText)
 {
     QStringList keys;
@@ -53,18 +53,18 @@ QString RulesScript::render(const QStringList& wanted, const QString& shotsDir,
     }
     for (const QString& key : wanted) {
         if (!isToolKey(key))
-            throw ScriptError{QStringLiteral("不认识的工具：") + key.left(20)};
+            return Outcome<QString>::failure(QStringLiteral("不认识的工具：") + key.left(20));
     }
     QString dir = shotsDir;
     if (dir.endsWith(QLatin1String("/shots")))
         dir.chop(6);
     if (!RemoteDir::isValid(dir) && !RemoteDir::isValidAbsolute(dir))
-        throw ScriptError{RemoteDir::problemText()};
+        return Outcome<QString>::failure(RemoteDir::problemText());
     if (!templateText || templateText->trimmed().isEmpty())
-        throw ScriptError{QStringLiteral("找不到内嵌的脚本：rules.sh")};
+        return Outcome<QString>::failure(QStringLiteral("找不到内嵌的脚本：rules.sh"));
     QString text = *templateText;
     text.replace(QLatin1String("__TARNEL_TOOLS__"), keys.join(QLatin1Char(' ')));
-    return text.replace(QLatin1String("__TARNEL_RULE_TEXT__"), ruleText(shotsDir));
+    return Outcome<QString>::success(text.replace(QLatin1String("__TARNEL_RULE_TEXT__"), ruleText(shotsDir)));
 }
 
 std::optional<QStringList> RulesScript::parse(const QString& output)

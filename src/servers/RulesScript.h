@@ -1,6 +1,6 @@
 #pragma once
 
-#include "servers/ScriptError.h"
+#include "state/Outcome.h"
 
 #include <QList>
 #include <QPair>
@@ -22,8 +22,8 @@ public:
     // The three lines of the block, joined by line feeds.
     static QString ruleText(const QString& shotsDir);
 
-    // rules.sh with the wanted keys (validated, written in display order) and the block. Throws ScriptError.
-    static QString render(const QStringList& wanted, const QString& shotsDir,
+    // rules.sh with the wanted keys (validated, written in display order) and the block.
+    static Outcome<QString> render(const QStringList& wanted, const QString& shotsDir,
         const std::optional<QString>& templateText);
 
     // The keys that now have a block, from "TARNEL_RULES_OK <k1,k2>"; none without that line.

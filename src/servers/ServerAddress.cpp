@@ -7,7 +7,14 @@
 
 namespace {
 
-using ParseError = ServerAddress::ParseError;
+// Why a text is not an address; thrown inside this parser only and turned into its failure at the edge.
+struct ParseError {
+    enum class Kind { empty, badUser, badHost, badPort };
+    Kind kind;
+    QString detail;
+
+    QString description() const;
+};
 using Kind = ParseError::Kind;
 
 const QString onlySimple = QStringLiteral("只能是字母、数字、. _ -");
@@ -38,6 +45,35 @@ int parsePort(const QString& text)
     return port;
 }
 
+void validateUser(const QString& user)
+{
+    if (user.isEmpty())
+        fail(Kind::badUser, QStringLiteral("@ 前面的用户名是空的"));
+    if (user.size() > 64)
+        fail(Kind::badUser, QStringLiteral("太长了"));
+    if (user.startsWith(QLatin1Char('-')))
+        fail(Kind::badUser, QStringLiteral("不能以 - 开头"));
+    if (!isSimpleText(user))
+        fail(Kind::badUser, onlySimple);
+}
+
+void validateHost(const QString& host)
+{
+    if (host.isEmpty())
+        fail(Kind::badHost, QStringLiteral("是空的"));
+    if (host.startsWith(QLatin1Char('-')))
+        fail(Kind::badHost, QStringLiteral("不能以 - 开头"));
+    if (host.contains(QLatin1Char(':'))) {
+        if (!isIPv6(host))
+            fail(Kind::badHost, ipv6Form);
+        return;
+    }
+    if (host.size() > 253)
+        fail(Kind::badHost, QStringLiteral("太长了"));
+    if (host.startsWith(QLatin1Char('.')) || !isSimpleText(host))
+        fail(Kind::badHost, onlySimple);
+}
+
 // "[user@]host[:port]", "[user@][v6][:port]" or "[user@]v6" (two or more ":", no port).
 ServerAddress parseDestination(QString text)
 {
@@ -47,7 +83,7 @@ ServerAddress parseDestination(QString text)
         const QString user = text.left(at);
         if (user.isEmpty())
             fail(Kind::badUser, QStringLiteral("@ 前面的用户名是空的"));
-        ServerAddress::validateUser(user);
+        validateUser(user);
         result.user = user;
         text = text.mid(at + 1);
     }
@@ -73,12 +109,12 @@ ServerAddress parseDestination(QString text)
     }
     if (colons == 1) {
         const qsizetype colon = text.indexOf(QLatin1Char(':'));
-        ServerAddress::validateHost(text.left(colon));
+        validateHost(text.left(colon));
         result.host = text.left(colon);
         result.port = parsePort(text.mid(colon + 1));
         return result;
     }
-    ServerAddress::validateHost(text);
+    validateHost(text);
     result.host = text;
     return result;
 }
@@ -110,7 +146,7 @@ ServerAddress parseCommand(const QString& arguments)
             } else {
                 if (value.isEmpty())
                     fail(Kind::badUser, QStringLiteral("@ 前面的用户名是空的"));
-                ServerAddress::validateUser(value);
+                validateUser(value);
                 user = value;
             }
             continue;
@@ -134,9 +170,7 @@ ServerAddress parseCommand(const QString& arguments)
     return result;
 }
 
-} // namespace
-
-QString ServerAddress::ParseError::errorDescription() const
+QString ParseError::description() const
 {
     switch (kind) {
     case Kind::empty:
@@ -151,7 +185,7 @@ QString ServerAddress::ParseError::errorDescription() const
     return detail;
 }
 
-ServerAddress ServerAddress::parse(const QString& input)
+ServerAddress parseText(const QString& input)
 {
     const QString text = input.trimmed();
     if (text.isEmpty())
@@ -169,33 +203,25 @@ ServerAddress ServerAddress::parse(const QString& input)
     return parseDestination(text);
 }
 
-void ServerAddress::validateUser(const QString& user)
+} // namespace
+
+Outcome<ServerAddress> ServerAddress::parse(const QString& text)
 {
-    if (user.isEmpty())
-        fail(Kind::badUser, QStringLiteral("@ 前面的用户名是空的"));
-    if (user.size() > 64)
-        fail(Kind::badUser, QStringLiteral("太长了"));
-    if (user.startsWith(QLatin1Char('-')))
-        fail(Kind::badUser, QStringLiteral("不能以 - 开头"));
-    if (!isSimpleText(user))
-        fail(Kind::badUser, onlySimple);
+    try {
+        return Outcome<ServerAddress>::success(parseText(text));
+    } catch (const ParseError& error) {
+        return Outcome<ServerAddress>::failure(error.description());
+    }
 }
 
-void ServerAddress::validateHost(const QString& host)
+Outcome<> ServerAddress::checkUser(const QString& user)
 {
-    if (host.isEmpty())
-        fail(Kind::badHost, QStringLiteral("是空的"));
-    if (host.startsWith(QLatin1Char('-')))
-        fail(Kind::badHost, QStringLiteral("不能以 - 开头"));
-    if (host.contains(QLatin1Char(':'))) {
-        if (!isIPv6(host))
-            fail(Kind::badHost, ipv6Form);
-        return;
+    try {
+        validateUser(user);
+        return Outcome<>::success();
+    } catch (const ParseError& error) {
+        return Outcome<>::failure(error.description());
     }
-    if (host.size() > 253)
-        fail(Kind::badHost, QStringLiteral("太长了"));
-    if (host.startsWith(QLatin1Char('.')) || !isSimpleText(host))
-        fail(Kind::badHost, onlySimple);
 }
 
 QString ServerAddress::canonical() const { return SSHSession::formatAddress(user, host, port); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "state/Outcome.h"
+
 #include <QString>
 #include <optional>
 
@@ -9,21 +11,10 @@ struct ServerAddress {
     QString host;
     std::optional<int> port;
 
-    // Why a text is not an address. Thrown by parse and validateUser.
-    struct ParseError {
-        enum class Kind { empty, badUser, badHost, badPort };
-        Kind kind;
-        QString detail;
-
-        QString errorDescription() const;
-    };
-
-    // Trims blanks and line breaks first. Throws ParseError.
-    static ServerAddress parse(const QString& text);
-    // 1-64 characters of [A-Za-z0-9._-], not beginning with "-". Throws ParseError (badUser).
-    static void validateUser(const QString& user);
-    // A host name, an IPv4 address or an IPv6 address (bare). Throws ParseError (badHost).
-    static void validateHost(const QString& host);
+    // Trims blanks and line breaks first; the failure says what is wrong with the text.
+    static Outcome<ServerAddress> parse(const QString& text);
+    // 1-64 characters of [A-Za-z0-9._-], not beginning with "-".
+    static Outcome<> checkUser(const QString& user);
 
     // "[user@]host[:port]" with brackets around an IPv6 host that carries a port; port 22 left out.
     QString canonical() const;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "servers/ScriptError.h"
+#include "state/Outcome.h"
 
 #include <QString>
 #include <optional>
@@ -11,15 +11,14 @@ class UninstallScript {
 public:
     // `keyData` is the base64 field of this machine's public key; when it is unknown (the key file is gone)
     // no line is removed, as a comment is shared by every machine of that name. Without `revokeKey` (a linked machine, whose keys belong to the
-    // device link) authorized_keys is not touched. Throws ScriptError.
-    static QString render(const QString& base, const QString& comment, const QString& keyData, bool purge,
+    // device link) authorized_keys is not touched.
+    static Outcome<QString> render(const QString& base, const QString& comment, const QString& keyData, bool purge,
         const std::optional<QString>& templateText, bool revokeKey = true);
 
     struct Result {
         int removedLines = 0;
         bool purged = false;
     };
-    // Reads "TARNEL_UNINSTALL_OK <n> <0|1>" or "TARNEL_UNINSTALL_FAIL <reason>" from the script's output;
-    // the failure message is ready to show.
-    static std::optional<Result> parse(const QString& output, QString* failure);
+    // Reads "TARNEL_UNINSTALL_OK <n> <0|1>" or "TARNEL_UNINSTALL_FAIL <reason>" from the script's output.
+    static Outcome<Result> parse(const QString& output);
 };

@@ -24,13 +24,13 @@ void syncDirectory(const QString& dir)
 }
 } // namespace
 
-std::optional<QString> AtomicFile::write(const QString& path, const QByteArray& bytes, int mode)
+Outcome<> AtomicFile::write(const QString& path, const QByteArray& bytes, int mode)
 {
     // A name of its own per write: two threads writing one file never touch each other's temporary file.
     QByteArray tempName = QFile::encodeName(path) + ".tmp-XXXXXX";
     const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
     if (fd < 0)
-        return systemError();
+        return Outcome<>::failure(systemError());
     ::fchmod(fd, mode); // the umask may have narrowed the mode we asked for
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
@@ -42,7 +42,7 @@ std::optional<QString> AtomicFile::write(const QString& path, const QByteArray& 
             const QString error = systemError();
             ::close(fd);
             ::unlink(tempName.constData());
-            return error;
+            return Outcome<>::failure(error);
         }
         data += n;
         left -= n;
@@ -50,15 +50,15 @@ std::optional<QString> AtomicFile::write(const QString& path, const QByteArray& 
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
         const QString error = systemError();
         ::unlink(tempName.constData());
-        return error;
+        return Outcome<>::failure(error);
     }
     if (::rename(tempName.constData(), QFile::encodeName(path).constData()) != 0) {
         const QString error = systemError();
         ::unlink(tempName.constData());
-        return error;
+        return Outcome<>::failure(error);
     }
     syncDirectory(QFileInfo(path).absolutePath());
-    return std::nullopt;
+    return Outcome<>::success();
 }
 
 std::optional<QString> AtomicFile::keepAside(const QString& path)

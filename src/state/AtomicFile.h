@@ -1,5 +1,7 @@
 #pragma once
 
+#include "state/Outcome.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -8,8 +10,8 @@
 // the old content or the new, never a mix.
 class AtomicFile {
 public:
-    // Returns an error text, or none on success. The file gets `mode` from its creation on.
-    static std::optional<QString> write(const QString& path, const QByteArray& bytes, int mode = 0600);
+    // The file gets `mode` from its creation on; a failure says why it could not be written.
+    static Outcome<> write(const QString& path, const QByteArray& bytes, int mode = 0600);
 
     // Moves an unreadable file out of the way ("<name>.broken-yyyyMMdd-HHmmss") so it is never overwritten;
     // returns the new path, or none when nothing could be moved.

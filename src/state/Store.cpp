@@ -56,8 +56,8 @@ std::optional<QJsonObject> Store::read(const QString& name) const
 bool Store::write(const QString& name, const QJsonObject& object) const
 {
     Paths::ensure(dir);
-    if (const auto error = AtomicFile::write(path(name), Json::encode(object), 0600)) {
-        Log::write(QStringLiteral("状态：%1 没写进去（%2）").arg(name, *error));
+    if (const Outcome<> written = AtomicFile::write(path(name), Json::encode(object), 0600); !written.ok()) {
+        Log::write(QStringLiteral("状态：%1 没写进去（%2）").arg(name, written.failure()));
         return false;
     }
     return true;

@@ -20,6 +20,15 @@ std::optional<QString> answerOf(const QFuture<std::optional<QString>>& future)
 {
     return awaitFuture(future, 20000).value_or(QStringLiteral("<no answer>"));
 }
+
+// None when it went through, else the message shown.
+std::optional<QString> answerOf(const QFuture<Outcome<>>& future)
+{
+    const auto outcome = awaitFuture(future, 20000);
+    if (!outcome)
+        return QStringLiteral("<no answer>");
+    return outcome->ok() ? std::nullopt : std::optional<QString>(outcome->failure());
+}
 } // namespace
 
 // The account state against the real tarnel-accountd: the state table of sign-in, check-in and sign-out,
@@ -97,7 +106,7 @@ private Q_SLOTS:
         QCOMPARE(freshAccount()->gateReason(), QStringLiteral("还没登录 tarnel 账号"));
 
         const AccountRecord saved{QStringLiteral("qx"), QStringLiteral("Q"), QStringLiteral("tok"), std::nullopt};
-        QVERIFY(!saved.save());
+        QVERIFY(saved.save().ok());
         auto account = freshAccount();
         QCOMPARE(account->record(), saved);
         QVERIFY(account->isUsable());
@@ -337,7 +346,7 @@ private Q_SLOTS:
 
         // Signed out already: no request, but the file still goes and the line is still written.
         const AccountRecord stale{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), {}};
-        QVERIFY(!stale.save());
+        QVERIFY(stale.save().ok());
         account->signOut(QStringLiteral("原因"));
         QVERIFY(!QFile::exists(AccountRecord::filePath()));
         QCOMPARE(account->notice(), QStringLiteral("原因"));

@@ -21,11 +21,11 @@ class LoginFormTest : public QObject {
     LoginModel model;
     std::unique_ptr<LoginForm> form;
     QList<LoginRequest> sent;
-    std::shared_ptr<QPromise<std::optional<QString>>> pending;
+    std::shared_ptr<QPromise<Outcome<>>> pending;
 
     void answer(const std::optional<QString>& failure)
     {
-        pending->addResult(failure);
+        pending->addResult(failure ? Outcome<>::failure(*failure) : Outcome<>::success());
         pending->finish();
         QTRY_VERIFY(!form->busy());
     }
@@ -43,7 +43,7 @@ class LoginFormTest : public QObject {
         sent.clear();
         form = std::make_unique<LoginForm>(model, [this](const LoginRequest& request) {
             sent.append(request);
-            pending = std::make_shared<QPromise<std::optional<QString>>>();
+            pending = std::make_shared<QPromise<Outcome<>>>();
             pending->start();
             return pending->future();
         });

@@ -112,9 +112,9 @@ private Q_SLOTS:
                     (value == QLatin1String("flag") ? run + QStringLiteral("/flag") : value).toUtf8());
             set << pair.section(QLatin1Char('='), 0, 0);
         }
-        QString error;
-        const auto script = UpdateInstaller::writeScript(run + QStringLiteral("/updates"), &error);
-        QVERIFY2(script, qPrintable(error));
+        const auto scriptWritten = UpdateInstaller::writeScript(run + QStringLiteral("/updates"));
+        QVERIFY2(scriptWritten.ok(), qPrintable(scriptWritten.failure()));
+        const std::optional<QString> script = scriptWritten.value();
         const QString log = run + QStringLiteral("/updates/install.log");
         const qint64 pid = goneProcess();
         const CommandResult result = ProcessRunner::run(QStringLiteral("/bin/bash"),

@@ -14,13 +14,17 @@ private Q_SLOTS:
         QTest::addColumn<quint32>("modifiers");
         QTest::addColumn<quint32>("keyCode");
         QTest::addColumn<QString>("display");
-        QTest::newRow("default paste") << QStringLiteral("⌥⌘3") << 2048u + 256u << quint32(XK_3) << QStringLiteral("⌥⌘3");
+        QTest::addColumn<QString>("desktop");
+        QTest::newRow("default paste") << QStringLiteral("⌥⌘3") << 2048u + 256u << quint32(XK_3) << QStringLiteral("⌥⌘3")
+                                       << QStringLiteral("Alt+Super+3");
         QTest::newRow("order as typed") << QStringLiteral("⌘⇧⌃k") << 256u + 512u + 4096u << quint32(XK_k)
-                                        << QStringLiteral("⌘⇧⌃K");
-        QTest::newRow("blanks around") << QStringLiteral("  \t⌃0 \n") << 4096u << quint32(XK_0) << QStringLiteral("⌃0");
+                                        << QStringLiteral("⌘⇧⌃K") << QStringLiteral("Super+Shift+Ctrl+K");
+        QTest::newRow("blanks around") << QStringLiteral("  \t⌃0 \n") << 4096u << quint32(XK_0) << QStringLiteral("⌃0")
+                                       << QStringLiteral("Ctrl+0");
         QTest::newRow("function key lower case") << QStringLiteral("⌥f12") << 2048u << quint32(XK_F12)
-                                                 << QStringLiteral("⌥F12");
-        QTest::newRow("F1") << QStringLiteral("⌘F1") << 256u << quint32(XK_F1) << QStringLiteral("⌘F1");
+                                                 << QStringLiteral("⌥F12") << QStringLiteral("Alt+F12");
+        QTest::newRow("F1") << QStringLiteral("⌘F1") << 256u << quint32(XK_F1) << QStringLiteral("⌘F1")
+                            << QStringLiteral("Super+F1");
     }
 
     void parses()
@@ -31,6 +35,7 @@ private Q_SLOTS:
         QTEST(spec->modifiers, "modifiers");
         QTEST(spec->keyCode, "keyCode");
         QTEST(spec->display, "display");
+        QTEST(spec->desktopText(), "desktop");
     }
 
     void refuses_data()

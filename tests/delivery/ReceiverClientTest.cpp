@@ -91,11 +91,10 @@ private Q_SLOTS:
         const auto key = SSHKey::ensure(SSHKey::defaultPath(), SSHKey::comment(QStringLiteral("test")));
         QVERIFY(key.ok());
         publicLine = key.value();
-        QString error;
-        const auto installed = ReceiverDestination::install(sshd, *account, publicLine, &error);
-        QVERIFY2(installed, qPrintable(error));
-        server = *installed;
-        QVERIFY(!SSHConfig::write({ server }));
+        const auto installed = ReceiverDestination::install(sshd, *account, publicLine);
+        QVERIFY2(installed.ok(), qPrintable(installed.failure()));
+        server = installed.value();
+        QVERIFY(SSHConfig::write({ server }).ok());
     }
 
     void cleanupTestCase() { ReceiverDestination::closeConnection(server); }
@@ -237,7 +236,7 @@ private Q_SLOTS:
         Server nowhere = server;
         nowhere.id = QUuid::createUuid();
         nowhere.host = QStringLiteral("nowhere.invalid");
-        QVERIFY(!SSHConfig::write({ server, nowhere }));
+        QVERIFY(SSHConfig::write({ server, nowhere }).ok());
         const auto pong = wait(ReceiverClient::ping(nowhere));
         QCOMPARE(pong.failure(), QStringLiteral("地址解析不了：nowhere.invalid"));
     }

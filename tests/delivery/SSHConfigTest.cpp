@@ -146,7 +146,7 @@ private Q_SLOTS:
         QCOMPARE(rendered.skipped.size(), 1);
         QVERIFY(!rendered.skipped.first().contains(QLatin1Char('\n')));
         QVERIFY(!rendered.text.contains(SSHConfig::alias(bad) + QLatin1Char('\n')));
-        QVERIFY(SSHConfig::problem(bad, context).has_value());
+        QVERIFY(!SSHConfig::check(bad, context).ok());
         // The rest of the file still parses and holds the good server.
         const QString path = writeConfig(QStringLiteral("hostile.conf"), { bad, good }, context);
         QCOMPARE(resolved(path, SSHConfig::alias(good)).value(QStringLiteral("hostname")), QStringLiteral("good.example"));
@@ -215,7 +215,7 @@ private Q_SLOTS:
     void writeIsPrivateAndLogsWhatItLeftOut()
     {
         Server bad = server(QStringLiteral("坏"), QStringLiteral("a b"));
-        QVERIFY(!SSHConfig::write({ bad, server(QStringLiteral("s"), QStringLiteral("a.example")) }));
+        QVERIFY(SSHConfig::write({ bad, server(QStringLiteral("s"), QStringLiteral("a.example")) }).ok());
         QCOMPARE(fileMode(SSHConfig::path()), 0600);
         QVERIFY(readFile(SSHConfig::path()).startsWith("# tarnel 自动生成"));
         QVERIFY(data.logLines().last().contains(QStringLiteral("ssh_config：略过「坏」")));

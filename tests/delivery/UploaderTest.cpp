@@ -104,9 +104,9 @@ private Q_SLOTS:
         accountB = sshd.account(QStringLiteral("tnupb"));
         QVERIFY(accountA && accountB);
         publicLine = SSHKey::ensure(SSHKey::defaultPath(), QStringLiteral("tarnel@test")).value();
-        a = *ReceiverDestination::install(sshd, *accountA, publicLine);
+        a = ReceiverDestination::install(sshd, *accountA, publicLine).value();
         a.name = QStringLiteral("A");
-        b = *ReceiverDestination::install(sshd, *accountB, publicLine);
+        b = ReceiverDestination::install(sshd, *accountB, publicLine).value();
         b.name = QStringLiteral("B");
         b.smartOnly = true;
         b.matchKeywords = { QStringLiteral("devbox") };
@@ -115,7 +115,7 @@ private Q_SLOTS:
         off.name = QStringLiteral("Off");
         off.enabled = false;
         off.smartOnly = false;
-        QVERIFY(!SSHConfig::write({ a, b, off }));
+        QVERIFY(SSHConfig::write({ a, b, off }).ok());
 
         store = std::make_unique<Store>(data.file(QStringLiteral("state")));
         sequencer = std::make_unique<Sequencer>(*store);

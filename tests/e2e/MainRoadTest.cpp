@@ -270,8 +270,8 @@ private Q_SLOTS:
             store.saveState(state);
         }
         const AccountRecord record{username, QStringLiteral("路测"), token, std::nullopt};
-        QVERIFY(!AtomicFile::write(data + QStringLiteral("/account.json"),
-                                   QJsonDocument(record.encode()).toJson(QJsonDocument::Compact), 0600));
+        QVERIFY(AtomicFile::write(data + QStringLiteral("/account.json"),
+                                   QJsonDocument(record.encode()).toJson(QJsonDocument::Compact), 0600).ok());
         QVERIFY(desk->own(data));
     }
 

@@ -158,6 +158,8 @@ private Q_SLOTS:
         const QString window = promptWindow();
         run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
         run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), window, QStringLiteral("Return")});
+        // The prompt's program ends while the key is still down: let go of it for the tests that follow.
+        run(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QStringLiteral("Return")});
         QVERIFY2(tarnel.waitForFinished(20000), qPrintable(appLog()));
         QVERIFY(updaterLog().contains(QStringLiteral("] 开始更新到 1.4.0：换 ") + installed + QLatin1Char('\n')));
         QVERIFY(appLog().contains(QStringLiteral("自动更新：开始换 tarnel.app，退出")));

@@ -15,17 +15,9 @@ const QString ourKey = QStringLiteral("ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIOurK
 const QString otherKey = QStringLiteral("ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIOtherMachineOtherMachineOther0 tarnel@desk");
 const QString comment = QStringLiteral("tarnel@desk");
 
-QString errorOf(const std::function<void()>& render)
-{
-    try {
-        render();
-    } catch (const ScriptError& error) {
-        return error.message;
-    }
-    return QStringLiteral("<rendered>");
-}
+QString errorOf(const Outcome<QString>& rendered) { return rendered.ok() ? QStringLiteral("<rendered>") : rendered.failure(); }
 
-QString renderInstall(const QString& dir, const QString& line = ourKey)
+Outcome<QString> renderInstall(const QString& dir, const QString& line = ourKey)
 {
     return InstallScript::render({dir, line, comment}, EmbeddedScripts::load(QStringLiteral("install.sh")), receiver);
 }
@@ -60,28 +52,28 @@ private Q_SLOTS:
         QFETCH(QString, dir);
         QFETCH(QString, line);
         QFETCH(QString, message);
-        QCOMPARE(errorOf([&] { renderInstall(dir, line); }), message);
+        QCOMPARE(errorOf(renderInstall(dir, line)), message);
     }
 
     void missingTextsAndHeredocEnd()
     {
         QVERIFY(!EmbeddedScripts::load(QStringLiteral("../CMakeLists.txt")));
         const auto tmpl = EmbeddedScripts::load(QStringLiteral("install.sh"));
-        QCOMPARE(errorOf([&] { InstallScript::render({"~/t", ourKey, "tarnel@ bad"}, tmpl, receiver); }),
+        QCOMPARE(errorOf(InstallScript::render({"~/t", ourKey, "tarnel@ bad"}, tmpl, receiver)),
             QStringLiteral("本机钥匙的注释不对"));
-        QCOMPARE(errorOf([&] { InstallScript::render({"~/t", ourKey, comment}, std::nullopt, receiver); }),
+        QCOMPARE(errorOf(InstallScript::render({"~/t", ourKey, comment}, std::nullopt, receiver)),
             QStringLiteral("找不到内嵌的脚本：install.sh"));
-        QCOMPARE(errorOf([&] { InstallScript::render({"~/t", ourKey, comment}, tmpl, std::nullopt); }),
+        QCOMPARE(errorOf(InstallScript::render({"~/t", ourKey, comment}, tmpl, std::nullopt)),
             QStringLiteral("找不到内嵌的脚本：tarnel-receiver"));
-        QCOMPARE(errorOf([&] { InstallScript::render({"~/t", ourKey, comment}, tmpl, "a\nTARNEL_RECEIVER_EOF\nb"); }),
+        QCOMPARE(errorOf(InstallScript::render({"~/t", ourKey, comment}, tmpl, "a\nTARNEL_RECEIVER_EOF\nb")),
             QStringLiteral("接收器里不能出现 heredoc 结束符"));
         const auto device = EmbeddedScripts::load(QStringLiteral("install-device.sh"));
-        QCOMPARE(errorOf([&] { InstallScript::renderDevice("~/t", device, "x TARNEL_RECEIVER_EOF"); }),
+        QCOMPARE(errorOf(InstallScript::renderDevice("~/t", device, "x TARNEL_RECEIVER_EOF")),
             QStringLiteral("接收器里不能出现 heredoc 结束符"));
-        QCOMPARE(errorOf([&] { InstallScript::renderDevice("~/t", std::nullopt, receiver); }),
+        QCOMPARE(errorOf(InstallScript::renderDevice("~/t", std::nullopt, receiver)),
             QStringLiteral("找不到内嵌的脚本：install-device.sh"));
         for (const char* base : {"~/`reboot`", "~/a b", "~/a|b", "~/\"x\"", "~/$X", "~/../..", "tarnel"}) {
-            QCOMPARE(errorOf([&] { InstallScript::renderDevice(QString::fromLatin1(base), device, receiver); }),
+            QCOMPARE(errorOf(InstallScript::renderDevice(QString::fromLatin1(base), device, receiver)),
                 QStringLiteral("远程目录只能是 ~/xxx 这种简单路径"));
         }
     }
@@ -89,7 +81,7 @@ private Q_SLOTS:
     void deviceTemplateGetsBaseAndTrimmedReceiver()
     {
         const QString text = InstallScript::renderDevice("~/t", QStringLiteral("B=__TARNEL_BASE__\n<__TARNEL_RECEIVER__>"),
-            receiver);
+            receiver).value();
         QCOMPARE(text, QStringLiteral("B=~/t\n<#!/bin/sh\nTARNEL_RECEIVER_VERSION=3\necho receiver \"$@\">"));
     }
 
@@ -98,7 +90,7 @@ private Q_SLOTS:
         ScriptHome home;
         home.write(QStringLiteral(".ssh/authorized_keys"),
             (QStringLiteral("ssh-ed25519 AAAAuserOwnKey me@laptop\n") + otherKey + "\n" + ourKey).toUtf8());
-        const ScriptHome::Run first = home.run(renderInstall(QStringLiteral("~/shots-base")));
+        const ScriptHome::Run first = home.run(renderInstall(QStringLiteral("~/shots-base")).value());
         QCOMPARE(first.status, 0);
         const QString abs = QFileInfo(home.file("shots-base")).canonicalFilePath();
         QVERIFY2(first.out.contains("TARNEL_INSTALL_OK 3 " + abs + "\n"), qPrintable(first.out + first.err));
@@ -113,7 +105,7 @@ private Q_SLOTS:
 
         // A second run replaces our own line and leaves the user's and another machine's lines alone, even
         // though that machine's key carries the same comment.
-        QCOMPARE(home.run(renderInstall(QStringLiteral("~/shots-base"))).status, 0);
+        QCOMPARE(home.run(renderInstall(QStringLiteral("~/shots-base")).value()).status, 0);
         const QStringList lines = QString::fromUtf8(readFile(home.file(".ssh/authorized_keys")))
                                       .split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines, (QStringList{QStringLiteral("ssh-ed25519 AAAAuserOwnKey me@laptop"), otherKey,
@@ -124,7 +116,7 @@ private Q_SLOTS:
     {
         ScriptHome home;
         const QString script = InstallScript::renderDevice(QStringLiteral("~/tarnel"),
-            EmbeddedScripts::load(QStringLiteral("install-device.sh")), receiver);
+            EmbeddedScripts::load(QStringLiteral("install-device.sh")), receiver).value();
         const ScriptHome::Run run = home.run(script);
         QCOMPARE(run.status, 0);
         QVERIFY2(run.out.contains("TARNEL_INSTALL_OK 3 /"), qPrintable(run.out + run.err));
@@ -149,7 +141,7 @@ private Q_SLOTS:
         QFile::setPermissions(home.file("outside"), QFile::ReadOwner | QFile::WriteOwner);
         QDir(home.path()).mkpath(QStringLiteral("t/bin"));
         QVERIFY(QFile::link(home.file("outside"), home.file(plantedAt)));
-        const auto run = home.run(renderInstall(QStringLiteral("~/t")));
+        const auto run = home.run(renderInstall(QStringLiteral("~/t")).value());
         QVERIFY2(run.out.contains(result), qPrintable(run.out + run.err));
         QCOMPARE(readFile(home.file("outside")), QByteArray("mine"));
         QCOMPARE(fileMode(home.file("outside")), 0600);
@@ -161,10 +153,10 @@ private Q_SLOTS:
     {
         ScriptHome home;
         QDir(home.path()).mkpath(QStringLiteral("a b"));
-        const auto run = home.run(renderInstall(QStringLiteral("~/t")), {{QStringLiteral("HOME"), home.file("a b")}});
-        QString failure;
-        QCOMPARE(InstallScript::parse(run.out, &failure), std::nullopt);
-        QCOMPARE(failure, "服务器上的目录路径里有空格或特殊字符（" + home.file("a b/t")
+        const auto run = home.run(renderInstall(QStringLiteral("~/t")).value(), {{QStringLiteral("HOME"), home.file("a b")}});
+        const auto installed = InstallScript::parse(run.out);
+        QVERIFY(installed && !installed->ok());
+        QCOMPARE(installed->failure(), "服务器上的目录路径里有空格或特殊字符（" + home.file("a b/t")
                 + "），tarnel 用不了：换一个路径只含字母、数字和 ._- 的目录");
         QVERIFY(!QFileInfo::exists(home.file("a b/.ssh/authorized_keys")));
     }
@@ -187,17 +179,16 @@ private Q_SLOTS:
         QFETCH(QString, output);
         QFETCH(QString, base);
         QFETCH(QString, failure);
-        QString message;
-        const auto installed = InstallScript::parse(output, &message);
-        QCOMPARE(installed ? installed->base : QString(), base);
-        QCOMPARE(message, failure);
+        const auto installed = InstallScript::parse(output);
+        QCOMPARE(installed && installed->ok() ? installed->value().base : QString(), base);
+        QCOMPARE(installed && !installed->ok() ? installed->failure() : QString(), failure);
     }
 
     void failureIsReported()
     {
         ScriptHome home;
         home.write(QStringLiteral("blocked"), "a file where a folder should be");
-        const ScriptHome::Run run = home.run(renderInstall(QStringLiteral("~/blocked")));
+        const ScriptHome::Run run = home.run(renderInstall(QStringLiteral("~/blocked")).value());
         QVERIFY(run.status != 0);
         QVERIFY2(run.out.contains("TARNEL_INSTALL_FAIL mkdir"), qPrintable(run.out));
         QVERIFY(!run.out.contains("TARNEL_INSTALL_OK"));

@@ -41,11 +41,11 @@ private Q_SLOTS:
         server.host = QStringLiteral("127.0.0.1");
         server.port = 1;
         const auto result = LoginProbe::run(server, {QStringLiteral("a"), QStringLiteral("b")}, {});
-        QVERIFY(result.error);
-        QVERIFY(!result.error->needsPassword());
-        QVERIFY2(result.error->message.startsWith(QStringLiteral("连不上 127.0.0.1:1（")), qPrintable(result.error->message));
+        QVERIFY(!result.login.ok());
+        QVERIFY(!result.login.needsPassword());
+        QVERIFY2(result.login.failure().startsWith(QStringLiteral("连不上 127.0.0.1:1（")), qPrintable(result.login.failure()));
         QVERIFY(!result.record.ok);
-        QCOMPARE(result.record.error, result.error->message);
+        QCOMPARE(result.record.error, result.login.failure());
     }
 };
 

@@ -186,7 +186,8 @@ private Q_SLOTS:
 
         const auto wrong = PasswordLogin::run(ProcessRunner::sshPath(), *args, QStringLiteral("wrong"), 30);
         QVERIFY(wrong.passwordRejected);
-        QCOMPARE(wrong.run.status, 255);
+        // ssh ends by itself (255) or by the stop that follows the refusal, whichever comes first.
+        QVERIFY(!wrong.run.succeeded());
     }
 };
 

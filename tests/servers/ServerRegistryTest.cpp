@@ -1,5 +1,6 @@
 #include "delivery/SSHKey.h"
 #include "servers/ServerRegistry.h"
+#include "servers/ServersPageState.h"
 #include "state/AtomicFile.h"
 #include "state/StateStore.h"
 #include "state/Store.h"
@@ -37,6 +38,11 @@ struct Answer {
     bool needsPassword = false;
 };
 
+Answer answerOf(const Outcome<QString>& outcome)
+{
+    return {outcome.ok() ? outcome.value() : outcome.failure(), outcome.needsPassword()};
+}
+
 } // namespace
 
 class ServerRegistryTest : public QObject {
@@ -63,14 +69,21 @@ class ServerRegistryTest : public QObject {
     static Answer rules(ServerRegistry& registry, const QUuid& id, const QStringList& wanted, std::optional<QString> pw)
     {
         Awaited<Answer> done;
-        registry.applyRules(id, wanted, pw, [&](const QString& m, bool n) { done.value = Answer {m, n}; });
+        registry.applyRules(id, wanted, pw, [&](const Outcome<QString>& o) { done.value = answerOf(o); });
+        return done.wait() ? *done.value : Answer {QStringLiteral("<no answer>"), false};
+    }
+
+    static Answer remove(ServerRegistry& registry, const QUuid& id, bool purge)
+    {
+        Awaited<Answer> done;
+        registry.remove(id, purge, [&](const Outcome<QString>& o) { done.value = answerOf(o); });
         return done.wait() ? *done.value : Answer {QStringLiteral("<no answer>"), false};
     }
 
     static Answer revoke(ServerRegistry& registry, const QUuid& id, std::optional<QString> pw)
     {
         Awaited<Answer> done;
-        registry.revokeKey(id, pw, [&](const QString& m, bool n) { done.value = Answer {m, n}; });
+        registry.revokeKey(id, pw, [&](const Outcome<QString>& o) { done.value = answerOf(o); });
         return done.wait() ? *done.value : Answer {QStringLiteral("<no answer>"), false};
     }
 
@@ -80,19 +93,17 @@ private Q_SLOTS:
         Store store(data.path());
         StateStore state(store);
         ServerRegistry registry(state);
-        QVERIFY(!registry.add(QStringLiteral("-oProxyCommand=x")));
-        QCOMPARE(registry.inputError(), QStringLiteral("地址不对：不能以 - 开头"));
-        QVERIFY(!registry.addDevice({QStringLiteral("dev-1"), QStringLiteral("Desk"), QStringLiteral("qx-desk"), QString()}));
-        QCOMPARE(registry.inputError(), QStringLiteral("这台设备的信息还不完整（别名 / 登录名），等它上线后再试"));
+        ServersPageState page(registry);
+        QVERIFY(!page.add(QStringLiteral("-oProxyCommand=x")));
+        QCOMPARE(page.inputError(), QStringLiteral("地址不对：不能以 - 开头"));
+        QVERIFY(!page.addDevice({QStringLiteral("dev-1"), QStringLiteral("Desk"), QStringLiteral("qx-desk"), QString()}));
+        QCOMPARE(page.inputError(), QStringLiteral("这台设备的信息还不完整（别名 / 登录名），等它上线后再试"));
 
         // Operations on an id that is gone still answer, so a waiting sheet never spins forever.
         const QUuid missing = QUuid::createUuid();
         QCOMPARE(rules(registry, missing, {QStringLiteral("claude")}, std::nullopt).message, QStringLiteral("这台服务器已经不在列表里了"));
         QCOMPARE(revoke(registry, missing, std::nullopt).message, QStringLiteral("这台服务器已经不在列表里了"));
-        Awaited<ServerRegistry::RemoveResult> removed;
-        registry.remove(missing, true, [&](const ServerRegistry::RemoveResult& r) { removed.value = r; });
-        QVERIFY(removed.wait());
-        QVERIFY(!removed.value->needsPassword);
+        QVERIFY(!remove(registry, missing, true).needsPassword);
         registry.reinitialize(missing); // nothing
         QCOMPARE(registry.servers().size(), 0);
     }
@@ -107,10 +118,12 @@ private Q_SLOTS:
         StateStore state(store);
         clearServers(state);
         ServerRegistry registry(state);
-        const auto added = registry.add(QStringLiteral("127.0.0.1:%1").arg(port));
-        QVERIFY(added && !registry.highlighted());
-        registry.add(QStringLiteral("127.0.0.1:%1").arg(port));
-        QCOMPARE(registry.highlighted(), added->id);
+        const int highlightMs = 300;
+        ServersPageState page(registry, highlightMs);
+        const auto added = page.add(QStringLiteral("127.0.0.1:%1").arg(port));
+        QVERIFY(added && !page.highlighted());
+        page.add(QStringLiteral("127.0.0.1:%1").arg(port));
+        QCOMPARE(page.highlighted(), added->id);
         QElapsedTimer shown;
         shown.start();
 
@@ -132,10 +145,8 @@ private Q_SLOTS:
             QStringLiteral("远程目录只能是 ~/xxx 这种简单路径，127.0.0.1 保留原来的 ~/tarnel")));
         QVERIFY(readFile(data.file("ssh_config")).contains("-l ops -- 127.0.0.2\n"));
 
-        while (registry.highlighted() && shown.elapsed() < 8000)
-            QTest::qWait(50);
-        QVERIFY(!registry.highlighted());
-        QVERIFY2(shown.elapsed() >= 3800, qPrintable(QString::number(shown.elapsed())));
+        QTRY_VERIFY(!page.highlighted());
+        QVERIFY2(shown.elapsed() >= highlightMs - 20, qPrintable(QString::number(shown.elapsed())));
         clearServers(state);
     }
 
@@ -154,12 +165,12 @@ private Q_SLOTS:
         clearServers(state);
         ServerRegistry registry(state);
         const auto added = registry.add(QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()));
-        QVERIFY(added);
-        const QUuid id = added->id;
+        QVERIFY(added.ok());
+        const QUuid id = added.value().server.id;
         QTRY_COMPARE(held.size(), 1);
 
         QTest::qWait(5); // a later start time for the second attempt
-        registry.connect(id, QStringLiteral("second"));
+        registry.connectServer(id, QStringLiteral("second"));
         const ServerRegistry::Status second = registry.status(id);
         QCOMPARE(second.kind, Kind::connecting);
         QList<ServerRegistry::Status> seen {second}; // every status from here on
@@ -222,13 +233,13 @@ private Q_SLOTS:
         QVERIFY(key.ok() && sshd.authorize(*account, key.value() + '\n'));
         QVERIFY(!sshd.start());
         // What the device link writes for the alias, here pointing straight at the test server.
-        QVERIFY(!AtomicFile::write(data.file("devices_known"), sshd.knownHostsLine().toUtf8() + '\n'));
-        QVERIFY(!AtomicFile::write(data.file("ssh_config_devices"),
+        QVERIFY(AtomicFile::write(data.file("devices_known"), sshd.knownHostsLine().toUtf8() + '\n').ok());
+        QVERIFY(AtomicFile::write(data.file("ssh_config_devices"),
             QStringLiteral("Host qx-desk\n  HostName 127.0.0.1\n  Port %1\n  User %2\n  IdentityFile \"%3\"\n"
                            "  IdentitiesOnly yes\n  UserKnownHostsFile \"%4\"\n")
                 .arg(sshd.port())
                 .arg(account->name, SSHKey::defaultPath(), data.file("devices_known"))
-                .toUtf8()));
+                .toUtf8()).ok());
 
         Store store(data.path());
         StateStore state(store);
@@ -240,8 +251,9 @@ private Q_SLOTS:
         registry.peerLinkConnected = [&](const QString& deviceID) { return linked && deviceID == peer.id; };
 
         // Typing the alias of a linked machine adds that machine; there is nothing to probe.
-        const auto device = registry.add(QStringLiteral("qx-desk"));
-        QVERIFY(device && device->isDevice());
+        const auto adopted = registry.add(QStringLiteral("qx-desk"));
+        QVERIFY(adopted.ok() && adopted.value().server.isDevice());
+        const Server* device = &adopted.value().server;
         QCOMPARE(registry.status(device->id).stage, ConnectFlow::Stage::installing);
         QVERIFY(settled(registry, device->id));
         const Server s = *registry.server(device->id);
@@ -253,12 +265,12 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(account->home + QStringLiteral("/.ssh/authorized_keys"))); // its ~/.ssh stays
         // Without tarnel-net beside this program the daily channel cannot reach a device, and says so.
         QCOMPARE(registry.status(device->id).message, QStringLiteral("连接设置不能用：找不到 tarnel-net，连不了设备"));
-        QCOMPARE(registry.addDevice(peer)->id, device->id);
+        QCOMPARE(registry.addDevice(peer).value().id, device->id);
         QCOMPARE(registry.servers().size(), 1);
 
         // While the link to it is down the device is neither connecting nor failed.
         linked = false;
-        registry.connect(device->id);
+        registry.connectServer(device->id);
         QCOMPARE(registry.status(device->id), ServerRegistry::Status());
         registry.recheckAll();
         QCOMPARE(registry.status(device->id), ServerRegistry::Status());
@@ -284,26 +296,27 @@ private Q_SLOTS:
         StateStore state(store);
         ServerRegistry registry(state);
         const QString address = QStringLiteral("%1@127.0.0.1:%2").arg(account->name).arg(sshd.port());
-        const auto added = registry.add(address);
+        ServersPageState page(registry);
+        const auto added = page.add(address);
         QVERIFY(added);
         QCOMPARE(registry.status(added->id).kind, Kind::connecting);
         QCOMPARE(registry.status(added->id).stage, ConnectFlow::Stage::probing);
         QVERIFY(settled(registry, added->id));
         // No key of ours reaches the account: ask for a password.
         QCOMPARE(registry.status(added->id).kind, Kind::failed);
-        QVERIFY(registry.status(added->id).needsCredentials);
+        QVERIFY(registry.status(added->id).needsLoginName && registry.status(added->id).needsPassword);
         QCOMPARE(registry.status(added->id).message, QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));
         QVERIFY(registry.server(added->id)->setup.lastProbe);
         QVERIFY(!registry.server(added->id)->setup.lastProbe->ok);
 
-        registry.connect(added->id, account->name, QStringLiteral("wrong"));
+        registry.connectServer(added->id, account->name, QStringLiteral("wrong"));
         QCOMPARE(registry.status(added->id).stage, ConnectFlow::Stage::installing);
         QVERIFY(settled(registry, added->id));
         QCOMPARE(registry.status(added->id).message, QStringLiteral("密码不对（或这台不允许密码登录），再输一次"));
-        QVERIFY(registry.status(added->id).needsCredentials);
+        QVERIFY(registry.status(added->id).needsPassword);
 
         // The right password, watched: it shows up in no process and no file while the login runs.
-        registry.connect(added->id, account->name, password);
+        registry.connectServer(added->id, account->name, password);
         QStringList leaks;
         QElapsedTimer clock;
         clock.start();
@@ -328,9 +341,9 @@ private Q_SLOTS:
         QVERIFY(keys.contains("restrict,command=\"" + account->home + "/tarnel/bin/tarnel-receiver\" " + key.value() + "\n"));
 
         // Adding the same host again highlights and reconnects the entry; the install is skipped now.
-        const auto again = registry.add(QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
+        const auto again = page.add(QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
         QCOMPARE(again->id, added->id);
-        QCOMPARE(registry.highlighted(), added->id);
+        QCOMPARE(page.highlighted(), added->id);
         QCOMPARE(registry.servers().size(), 1);
         QVERIFY(settled(registry, added->id));
         QCOMPARE(registry.status(added->id).message, QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));
@@ -349,16 +362,17 @@ private Q_SLOTS:
         QVERIFY(!readFile(account->home + "/.codex/AGENTS.md").contains("tarnel"));
 
         // Removal: the key login is refused, so the removal waits for the password, then cleans up.
-        Awaited<ServerRegistry::RemoveResult> removed;
-        registry.remove(added->id, true, [&](const ServerRegistry::RemoveResult& r) { removed.value = r; });
+        const Server removedServer = *registry.server(added->id);
+        Awaited<Answer> removed;
+        registry.remove(added->id, true, [&](const Outcome<QString>& o) { removed.value = answerOf(o); });
         QCOMPARE(registry.servers().size(), 0);
+        QVERIFY(!page.highlighted());
         QVERIFY(removed.wait());
         QVERIFY(removed.value->needsPassword);
-        QVERIFY(removed.value->purge);
-        Awaited<QString> cleaned;
-        registry.uninstallWithPassword(removed.value->server, password, true, [&](const QString& m) { cleaned.value = m; });
+        Awaited<Answer> cleaned;
+        registry.uninstallWithPassword(removedServer, password, true, [&](const Outcome<QString>& o) { cleaned.value = answerOf(o); });
         QVERIFY(cleaned.wait());
-        QCOMPARE(*cleaned.value, QStringLiteral("已吊销 1 行钥匙，服务器上的目录已清掉"));
+        QCOMPARE(cleaned.value->message, QStringLiteral("已吊销 1 行钥匙，服务器上的目录已清掉"));
         QVERIFY(!QFileInfo::exists(account->home + "/tarnel"));
         QVERIFY(QFileInfo(account->home).isDir());
         QVERIFY(!readFile(account->home + "/.ssh/authorized_keys").contains("restrict"));
@@ -377,9 +391,9 @@ private Q_SLOTS:
         Store store(data.path());
         StateStore state(store);
         ServerRegistry registry(state);
-        const auto added = registry.add(QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
+        const auto added = ServersPageState(registry).add(QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
         QVERIFY(settled(registry, added->id));
-        registry.connect(added->id, account->name, password);
+        registry.connectServer(added->id, account->name, password);
         QVERIFY(settled(registry, added->id));
         QCOMPARE(registry.status(added->id).kind, Kind::connected);
 
@@ -391,10 +405,7 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(account->home + "/tarnel/shots")); // revoking keeps the folder
 
         // Without the key the entry goes at once; nothing is left to clean.
-        Awaited<ServerRegistry::RemoveResult> removed;
-        registry.remove(added->id, false, [&](const ServerRegistry::RemoveResult& r) { removed.value = r; });
-        QVERIFY(removed.wait());
-        QCOMPARE(removed.value->message, QStringLiteral("已移除 127.0.0.1"));
+        QCOMPARE(remove(registry, added->id, false).message, QStringLiteral("已移除 127.0.0.1"));
     }
 
     void keyLoginThroughTheUsersOwnSetup()
@@ -429,7 +440,8 @@ private Q_SLOTS:
         Store store(data.path());
         StateStore state(store);
         ServerRegistry registry(state);
-        const auto added = registry.add(QStringLiteral("myserver"));
+        ServersPageState page(registry);
+        const auto added = page.add(QStringLiteral("myserver"));
         QVERIFY(added);
         QVERIFY(settled(registry, added->id));
         ServerRegistry::Status status = registry.status(added->id);
@@ -465,21 +477,15 @@ private Q_SLOTS:
         QCOMPARE(QString::fromUtf8(serverFile("/.ssh/authorized_keys")).count("restrict,"), 1);
 
         // Removal by the user's own key login, without purge: the key line goes, the folder stays.
-        Awaited<ServerRegistry::RemoveResult> removed;
-        registry.remove(added->id, false, [&](const ServerRegistry::RemoveResult& r) { removed.value = r; });
-        QVERIFY(removed.wait());
-        QCOMPARE(removed.value->message, QStringLiteral("已移除 myserver，已吊销 1 行钥匙"));
+        QCOMPARE(remove(registry, added->id, false).message, QStringLiteral("已移除 myserver，已吊销 1 行钥匙"));
         QCOMPARE(serverFile("/tarnel/.tarnel"), QByteArray());
         QVERIFY(!serverFile("/.ssh/authorized_keys").contains("restrict"));
 
         // Added again and removed with purge: only tarnel's files go, the home stays.
-        const auto second = registry.add(QStringLiteral("myserver"));
+        const auto second = page.add(QStringLiteral("myserver"));
         QVERIFY(settled(registry, second->id));
         QCOMPARE(registry.status(second->id).kind, Kind::connected);
-        removed.value.reset();
-        registry.remove(second->id, true, [&](const ServerRegistry::RemoveResult& r) { removed.value = r; });
-        QVERIFY(removed.wait());
-        QCOMPARE(removed.value->message, QStringLiteral("已移除 myserver，已吊销 1 行钥匙，服务器上的目录已清掉"));
+        QCOMPARE(remove(registry, second->id, true).message, QStringLiteral("已移除 myserver，已吊销 1 行钥匙，服务器上的目录已清掉"));
         QCOMPARE(serverFile("/tarnel"), QByteArray("<missing>"));
         QVERIFY(serverFile("/.ssh/authorized_keys") != "<missing>");
     }

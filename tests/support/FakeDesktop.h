@@ -8,6 +8,7 @@
 #include "support/FakeGlobalHotkeys.h"
 #include "support/FakeKeyboard.h"
 #include "support/FakeLaunchServices.h"
+#include "support/FakeOpener.h"
 
 // Every desktop service as a fake, handed to AppState in one piece.
 struct FakeDesktop {
@@ -19,9 +20,10 @@ struct FakeDesktop {
     FakeLoginItem loginItem;
     FakeKeepAliveAgent agent;
     FakeFlash flash;
+    FakeOpener opener;
 
     DesktopServices services()
     {
-        return DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash};
+        return DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash, opener};
     }
 };

@@ -9,11 +9,11 @@
 class FakeLoginItem final : public LoginItem {
 public:
     bool isEnabled() const override { return enabled; }
-    std::optional<QString> setEnabled(bool on) override
+    Outcome<> setEnabled(bool on) override
     {
         ++changes;
         enabled = on;
-        return std::nullopt;
+        return Outcome<>::success();
     }
     bool enabled = false;
     int changes = 0;
@@ -22,19 +22,19 @@ public:
 class FakeKeepAliveAgent final : public KeepAliveAgent {
 public:
     bool isRegistered() const override { return registered; }
-    std::optional<QString> registerAgent() override
+    Outcome<> registerAgent() override
     {
         called();
         ++registrations;
         registered = true;
-        return std::nullopt;
+        return Outcome<>::success();
     }
-    std::optional<QString> unregisterAgent() override
+    Outcome<> unregisterAgent() override
     {
         called();
         ++unregistrations;
         registered = false;
-        return std::nullopt;
+        return Outcome<>::success();
     }
     bool registered = false;
     int registrations = 0;

@@ -10,14 +10,10 @@ QString ReceiverDestination::authorizedLine(const QString& base, const QString& 
     return QStringLiteral("restrict,command=\"%1/bin/tarnel-receiver\" %2\n").arg(base, publicLine);
 }
 
-std::optional<Server> ReceiverDestination::install(SshServerFixture& sshd, const SshServerFixture::Account& account,
-    const QString& publicLine, QString* error)
+Outcome<Server> ReceiverDestination::install(SshServerFixture& sshd, const SshServerFixture::Account& account,
+    const QString& publicLine)
 {
-    const auto fail = [error](const QString& why) {
-        if (error)
-            *error = why;
-        return std::nullopt;
-    };
+    const auto fail = [](const QString& why) { return Outcome<Server>::failure(why); };
     QFile bundled(QStringLiteral(":/bundled/tarnel-receiver"));
     if (!bundled.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("receiver not bundled"));
@@ -36,7 +32,7 @@ std::optional<Server> ReceiverDestination::install(SshServerFixture& sshd, const
     server.setup.keyInstalled = true;
     server.setup.receiverVersion = 1;
     server.setup.remoteDirAbsolute = base;
-    return server;
+    return Outcome<Server>::success(server);
 }
 
 void ReceiverDestination::closeConnection(const Server& server)

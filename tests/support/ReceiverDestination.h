@@ -1,5 +1,6 @@
 #pragma once
 
+#include "state/Outcome.h"
 #include "state/Server.h"
 #include "support/SshServerFixture.h"
 
@@ -9,8 +10,8 @@
 // <home>/.tarnel/bin and tarnel's public key as a restricted forced-command line.
 class ReceiverDestination {
 public:
-    static std::optional<Server> install(SshServerFixture& sshd, const SshServerFixture::Account& account,
-        const QString& publicLine, QString* error = nullptr);
+    static Outcome<Server> install(SshServerFixture& sshd, const SshServerFixture::Account& account,
+        const QString& publicLine);
     static QString authorizedLine(const QString& base, const QString& publicLine);
     // Ends the shared connection to the destination so the next command connects afresh.
     static void closeConnection(const Server& server);

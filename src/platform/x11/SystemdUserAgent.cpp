@@ -57,41 +57,41 @@ bool SystemdUserAgent::isRegistered() const
     return QFileInfo::exists(unitPath()) && QFileInfo(wanted).isSymLink();
 }
 
-std::optional<QString> SystemdUserAgent::registerAgent()
+Outcome<> SystemdUserAgent::registerAgent()
 {
     const auto text = unitText(program);
     if (!text)
-        return QStringLiteral("程序路径里有不能写进服务文件的字符：%1").arg(program);
+        return Outcome<>::failure(QStringLiteral("程序路径里有不能写进服务文件的字符：%1").arg(program));
     QDir().mkpath(QFileInfo(unitPath()).absolutePath());
-    if (auto error = AtomicFile::write(unitPath(), text->toUtf8(), 0644))
-        return error;
+    if (const Outcome<> written = AtomicFile::write(unitPath(), text->toUtf8(), 0644); !written.ok())
+        return written;
     // The unit starts tarnel in the graphical session: it needs the display of this one.
     for (const QStringList& args : {QStringList{QStringLiteral("daemon-reload")},
                                     QStringList{QStringLiteral("import-environment"), QStringLiteral("DISPLAY"),
                                                 QStringLiteral("XAUTHORITY")},
                                     QStringList{QStringLiteral("enable"), QString::fromLatin1(unitName)}})
-        if (auto error = systemctl(args))
-            return error;
-    return std::nullopt;
+        if (const Outcome<> done = systemctl(args); !done.ok())
+            return done;
+    return Outcome<>::success();
 }
 
-std::optional<QString> SystemdUserAgent::unregisterAgent()
+Outcome<> SystemdUserAgent::unregisterAgent()
 {
-    auto error = systemctl({QStringLiteral("disable"), QString::fromLatin1(unitName)});
+    const Outcome<> disabled = systemctl({QStringLiteral("disable"), QString::fromLatin1(unitName)});
     if (QFileInfo::exists(unitPath()))
         QFile::remove(unitPath());
     systemctl({QStringLiteral("daemon-reload")});
-    return error;
+    return disabled;
 }
 
 SystemdUserAgent::Systemctl SystemdUserAgent::realSystemctl()
 {
-    return [](const QStringList& args) -> std::optional<QString> {
+    return [](const QStringList& args) {
         const CommandResult r = ProcessRunner::run(QStringLiteral("systemctl"), QStringList{QStringLiteral("--user")} + args,
                                                std::nullopt, 15);
         if (r.succeeded())
-            return std::nullopt;
+            return Outcome<>::success();
         const QString why = r.stderr.trimmed().section(QLatin1Char('\n'), 0, 0);
-        return why.isEmpty() ? QStringLiteral("systemctl 退出码 %1").arg(r.status) : why;
+        return Outcome<>::failure(why.isEmpty() ? QStringLiteral("systemctl 退出码 %1").arg(r.status) : why);
     };
 }

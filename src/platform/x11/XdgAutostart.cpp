@@ -42,16 +42,16 @@ std::optional<QString> XdgAutostart::desktopEntry(const QString& program)
         .arg(program);
 }
 
-std::optional<QString> XdgAutostart::setEnabled(bool enabled)
+Outcome<> XdgAutostart::setEnabled(bool enabled)
 {
     if (!enabled) {
         if (QFileInfo::exists(filePath()) && !QFile::remove(filePath()))
-            return QStringLiteral("删不掉 %1").arg(filePath());
-        return std::nullopt;
+            return Outcome<>::failure(QStringLiteral("删不掉 %1").arg(filePath()));
+        return Outcome<>::success();
     }
     const auto entry = desktopEntry(program);
     if (!entry)
-        return QStringLiteral("程序路径里有不能写进启动项的字符：%1").arg(program);
+        return Outcome<>::failure(QStringLiteral("程序路径里有不能写进启动项的字符：%1").arg(program));
     QDir().mkpath(QFileInfo(filePath()).absolutePath());
     return AtomicFile::write(filePath(), entry->toUtf8(), 0644);
 }

@@ -2,13 +2,15 @@
 
 #include "platform/LaunchServices.h"
 
+#include <optional>
+
 // The login item as an XDG autostart entry: ~/.config/autostart/tarnel.desktop.
 class XdgAutostart final : public LoginItem {
 public:
     explicit XdgAutostart(QString program, QString configHome = {});
 
     bool isEnabled() const override;
-    std::optional<QString> setEnabled(bool enabled) override;
+    Outcome<> setEnabled(bool enabled) override;
 
     QString filePath() const;
     static std::optional<QString> desktopEntry(const QString& program);

@@ -3,13 +3,18 @@
 #include <QApplication>
 #include <QHash>
 #include <QPainter>
+#include <QPalette>
 #include <QStyle>
 
 namespace {
 
+// A symbol the theme may lack: the theme's name for it, and what stands in otherwise (a style icon, or a
+// character of the installed fonts drawn in the text colour, optionally inside a ring).
 struct Mapping {
     const char* theme;
-    QStyle::StandardPixmap fallback;
+    QStyle::StandardPixmap fallback = QStyle::SP_CustomBase;
+    const char* glyph = nullptr;
+    bool ring = false;
 };
 
 const QHash<QString, Mapping>& mappings()
@@ -21,8 +26,38 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("exclamationmark.triangle.fill"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("lock.slash.fill"), {"system-lock-screen", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("checkmark.circle"), {"emblem-ok", QStyle::SP_DialogApplyButton}},
+        {QStringLiteral("questionmark.circle"), {"help-about", QStyle::SP_CustomBase, "?", true}},
+        {QStringLiteral("bubble.left.and.exclamationmark.bubble.right"),
+         {"mail-message-new", QStyle::SP_CustomBase, "\xF0\x9F\x97\xA8"}}, // 🗨
+        {QStringLiteral("gearshape"), {"preferences-system", QStyle::SP_CustomBase, "\xE2\x9A\x99\xEF\xB8\x8E"}}, // ⚙︎
+        {QStringLiteral("person.crop.circle.badge.exclamationmark"),
+         {"avatar-default", QStyle::SP_CustomBase, "\xF0\x9F\x91\xA4"}}, // 👤
+        {QStringLiteral("person.2.fill"), {"system-users", QStyle::SP_CustomBase, "\xF0\x9F\x91\xA5"}}, // 👥
     };
     return map;
+}
+
+QIcon glyphIcon(const Mapping& mapping)
+{
+    constexpr int side = 64;
+    QPixmap picture(side, side);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    const QColor ink = QApplication::palette().color(QPalette::WindowText);
+    QFont font = QApplication::font();
+    font.setPixelSize(mapping.ring ? 38 : 52);
+    font.setBold(mapping.ring);
+    painter.setFont(font);
+    painter.setPen(ink);
+    if (mapping.ring) {
+        painter.setPen(QPen(ink, 5));
+        painter.drawEllipse(QRectF(4, 4, side - 8, side - 8));
+        painter.setPen(ink);
+    }
+    painter.drawText(QRect(0, 0, side, side), Qt::AlignCenter, QString::fromUtf8(mapping.glyph));
+    return QIcon(picture);
 }
 
 } // namespace
@@ -32,7 +67,12 @@ QIcon Symbols::icon(const QString& symbol)
     const auto found = mappings().constFind(symbol);
     if (found == mappings().constEnd())
         return QIcon::fromTheme(symbol);
-    return QIcon::fromTheme(QString::fromLatin1(found->theme), QApplication::style()->standardIcon(found->fallback));
+    const QString theme = QString::fromLatin1(found->theme);
+    if (QIcon::hasThemeIcon(theme))
+        return QIcon::fromTheme(theme);
+    if (found->glyph)
+        return glyphIcon(*found);
+    return QApplication::style()->standardIcon(found->fallback);
 }
 
 QIcon Symbols::appIcon()

@@ -1,15 +1,13 @@
 #include "ui/shell/PanelController.h"
 
 #include "app/AppState.h"
-#include "capture/ShotStore.h"
-#include "state/Clock.h"
 #include "servers/ServerRegistry.h"
+#include "ui/panel/PanelView.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QTabWidget>
 #include <QVBoxLayout>
 
 void PanelWindow::closeEvent(QCloseEvent* event)
@@ -19,51 +17,32 @@ void PanelWindow::closeEvent(QCloseEvent* event)
 }
 
 PanelController::PanelController(AppState& app, QObject* parent)
-    : QObject(parent), app(app), win(std::make_unique<PanelWindow>()), pages(new QTabWidget(win.get()))
+    : QObject(parent), app(app), win(std::make_unique<PanelWindow>())
 {
     win->setObjectName(QStringLiteral("panelWindow"));
     win->setWindowTitle(QStringLiteral("tarnel"));
-    win->setMinimumSize(minWidth, minHeight);
-    pages->setObjectName(QStringLiteral("panelPages"));
-    // The pages' own views are added by their windows; the picker is here from the start.
-    for (const char* name : {"shotsPage", "serversPage", "devicesPage"}) {
-        auto* page = new QWidget(pages);
-        page->setObjectName(QString::fromLatin1(name));
-        pages->addTab(page, QString());
-    }
+    panelView = new PanelView(app, [this] { hide(); }, win.get());
+    // At least this large, and larger when the header needs it.
+    panelView->setLeastSize(QSize(minWidth, minHeight));
+    win->resize(startWidth, startHeight);
     auto* layout = new QVBoxLayout(win.get());
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(pages);
-    connect(pages, &QTabWidget::currentChanged, this, [this](int index) {
-        const auto tab = PanelTab(index);
-        if (this->app.panelTab() != tab)
-            this->app.setPanelTab(tab);
-    });
-    connect(&app, &AppState::changed, this, &PanelController::refresh);
-    refresh();
+    layout->addWidget(panelView);
+    win->setFocusProxy(panelView);
 }
 
 PanelController::~PanelController() = default;
-
-void PanelController::refresh()
-{
-    int servers = 0;
-    for (const Server& s : app.registry().servers())
-        if (!s.deviceID)
-            ++servers;
-    pages->setTabText(0, QStringLiteral("截图 %1").arg(app.shots().todayCount(Clock::instance().now())));
-    pages->setTabText(1, QStringLiteral("服务器 %1").arg(servers));
-    pages->setTabText(2, QStringLiteral("设备 %1").arg(0));
-    if (pages->currentIndex() != int(app.panelTab()))
-        pages->setCurrentIndex(int(app.panelTab()));
-}
 
 void PanelController::show(const std::optional<QRect>& anchor, std::optional<PanelTab> tab)
 {
     if (!tab)
         tab = panelTabFrom(app.settings().lastPanelTab);
-    if (!tab)
-        tab = app.registry().servers().isEmpty() ? PanelTab::servers : PanelTab::shots;
+    if (!tab) {
+        // The servers page until a plain server is listed (a linked machine alone does not count).
+        const QList<Server>& servers = app.registry().servers();
+        const bool noServer = std::none_of(servers.cbegin(), servers.cend(), [](const Server& s) { return !s.isDevice(); });
+        tab = noServer ? PanelTab::servers : PanelTab::shots;
+    }
     app.setPanelTab(*tab);
     if (!win->isVisible())
         place(anchor);

@@ -9,7 +9,7 @@
 #include <optional>
 
 class AppState;
-class QTabWidget;
+class PanelView;
 
 // The panel window: created once, closing only hides it.
 class PanelWindow : public QWidget {
@@ -26,6 +26,8 @@ class PanelController : public QObject {
 public:
     static constexpr int minWidth = 760;
     static constexpr int minHeight = 520;
+    static constexpr int startWidth = 860;
+    static constexpr int startHeight = 620;
 
     explicit PanelController(AppState& app, QObject* parent = nullptr);
     ~PanelController() override;
@@ -36,12 +38,12 @@ public:
     // Hides it when it is in front; otherwise shows it.
     void toggle(const std::optional<QRect>& anchor = std::nullopt);
     QWidget* window() const { return win.get(); }
+    PanelView* view() const { return panelView; }
 
 private:
-    void refresh();
     void place(const std::optional<QRect>& anchor);
 
     AppState& app;
     std::unique_ptr<PanelWindow> win;
-    QTabWidget* pages;
+    PanelView* panelView;
 };

@@ -1,0 +1,190 @@
+// Prints what the panel costs with many shots, on a real X server: opening it on the shots page (500 shots
+// of two days) against opening it with none, the GUI-thread time of a republication (one new shot, one
+// upload mark) and whether any other card was built again, and the memory of the thumbnail cache while
+// scrolling through every card, 20 of the shots being 400 x 50000 pixels.
+#include "capture/ShotStore.h"
+#include "support/FakeClock.h"
+#include "support/PanelRig.h"
+#include "ui/kit/KeyedCardGrid.h"
+#include "ui/panel/PanelView.h"
+#include "ui/panel/ShotCard.h"
+#include "ui/panel/ShotsPage.h"
+#include "ui/panel/ThumbnailCache.h"
+#include "ui/panel/ThumbnailView.h"
+#include "ui/shell/PanelController.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+const QDateTime noon(QDate(2025, 3, 14), QTime(12, 0));
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values[values.size() / 2];
+}
+
+// Milliseconds from show() until the first card (or the empty page) is painted.
+class FirstPaint : public QObject {
+public:
+    QElapsedTimer clock;
+    double at = -1;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (at < 0 && event->type() == QEvent::Paint &&
+            (qobject_cast<ShotCard*>(watched) || watched->objectName() == QLatin1String("emptyState")))
+            at = clock.nsecsElapsed() / 1e6;
+        return false;
+    }
+};
+
+double openOnce(AppState& app)
+{
+    PanelController panel(app);
+    FirstPaint probe;
+    qApp->installEventFilter(&probe);
+    probe.clock.start();
+    panel.show(std::nullopt, PanelTab::shots);
+    while (probe.at < 0 && probe.clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    qApp->removeEventFilter(&probe);
+    return probe.at;
+}
+
+QList<double> opens(AppState& app, int runs)
+{
+    QList<double> times;
+    for (int i = 0; i < runs; ++i)
+        times << openOnce(app);
+    return times;
+}
+
+void fill(PanelRig& rig, int count, int tall)
+{
+    rig.reusePictures = true;
+    const Server& a = rig.addServer(QStringLiteral("devbox"));
+    const QUuid id = a.id;
+    rig.addServer(QStringLiteral("gpu"));
+    rig.addServer(QStringLiteral("nas"), false);
+    for (int i = 0; i < count; ++i) {
+        const QDateTime when = noon.addDays(i < count / 2 ? -1 : 0).addSecs(-3600 * 3 + i * 20);
+        const bool isTall = i % (count / tall) == 0 && tall > 0;
+        Shot& shot = rig.addShot(when, isTall ? QSize(400, 50000) : QSize(1280, 720));
+        shot.uploads.insert(id.toString(QUuid::WithoutBraces).toUpper(), Upload{Upload::State::done, {}, {}, {}});
+    }
+}
+
+qint64 statusKb(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        std::fprintf(stderr, "needs an X server (bench/panel/run.sh starts one)\n");
+        return 1;
+    }
+    TempDataDir data;
+    FakeClock clock(noon);
+    constexpr int runs = 15;
+
+    // Reference: the same panel with no shot at all.
+    double emptyOpen = 0;
+    {
+        PanelRig rig(data);
+        rig.signIn();
+        AppState& app = rig.build();
+        openOnce(app); // warms fonts and styles for both
+        emptyOpen = median(opens(app, runs));
+    }
+
+    PanelRig rig(data);
+    rig.signIn();
+    fill(rig, 500, 20);
+    AppState& app = rig.build();
+    QElapsedTimer built;
+    built.start();
+    PanelController panel(app);
+    const double construct = built.nsecsElapsed() / 1e6;
+    const QList<double> open500 = opens(app, runs);
+    std::printf("open, first screen painted (median of %d): 500 shots %.1f ms, none %.1f ms (ratio %.2f); "
+                "building the hidden panel with 500 shots %.1f ms\n",
+                runs, median(open500), emptyOpen, median(open500) / std::max(0.01, emptyOpen), construct);
+
+    panel.show(std::nullopt, PanelTab::shots);
+    QTest::qWaitForWindowExposed(panel.window());
+    PanelView* view = panel.view();
+    view->flush();
+    ShotsPage* page = view->shotsPage();
+    QList<double> newShot, newMark;
+    int rebuilt = 0;
+    for (int i = 0; i < 20; ++i) {
+        QHash<QString, ShotCard*> before;
+        for (const QString& key : page->grid()->builtKeys())
+            before.insert(key, page->card(key));
+        const auto result = app.shots().handle(PanelRig::picture(QSize(640 + i, 360), 1000 + i), app.settings(), true,
+                                               noon.addSecs(10 * (i + 1)));
+        QElapsedTimer t;
+        t.start();
+        view->flush();
+        newShot << t.nsecsElapsed() / 1e6;
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            if (page->card(it.key()) && page->card(it.key()) != it.value())
+                ++rebuilt;
+        app.shots().setUpload(result.shotName, app.registry().servers().first().id,
+                              Upload{Upload::State::done, {}, {}, noon});
+        t.restart();
+        view->flush();
+        newMark << t.nsecsElapsed() / 1e6;
+    }
+    std::printf("republication, GUI time of the refresh (median / max of 20): new shot %.2f / %.2f ms, "
+                "upload mark %.2f / %.2f ms; cards built again: %d\n",
+                median(newShot), *std::max_element(newShot.begin(), newShot.end()), median(newMark),
+                *std::max_element(newMark.begin(), newMark.end()), rebuilt);
+
+    // Scroll through every card, waiting for the pictures in view.
+    auto* scroll = view->findChild<QScrollArea*>(QStringLiteral("shotsScroll"));
+    QScrollBar* bar = scroll->verticalScrollBar();
+    ThumbnailCache& cache = view->thumbnails();
+    qint64 maxBytes = 0;
+    int maxEntries = 0, maxCards = 0;
+    QElapsedTimer through;
+    through.start();
+    for (int y = 0; y <= bar->maximum(); y += scroll->viewport()->height()) {
+        bar->setValue(y);
+        QTest::qWaitFor([&] {
+            for (const QString& key : page->grid()->builtKeys()) {
+                ShotCard* card = page->card(key);
+                if (card && card->visibleRegion().isEmpty() == false && card->thumbnail()->picture().isNull())
+                    return false;
+            }
+            return true;
+        }, 3000);
+        maxBytes = std::max(maxBytes, cache.bytes());
+        maxEntries = std::max(maxEntries, cache.size());
+        maxCards = std::max(maxCards, page->grid()->builtCount());
+    }
+    std::printf("scrolled through %d shots in %.1f s: thumbnail cache at most %.1f MB in %d entries (bound %lld MB, "
+                "%d entries), at most %d cards built; resident memory now %lld MB, peak %lld MB\n",
+                int(app.shots().shots().size()), through.elapsed() / 1000.0, maxBytes / 1048576.0, maxEntries,
+                ThumbnailCache::maxBytes >> 20, ThumbnailCache::maxEntries, maxCards, statusKb("VmRSS:") / 1024,
+                statusKb("VmHWM:") / 1024);
+    return 0;
+}

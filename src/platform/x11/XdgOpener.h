@@ -1,0 +1,9 @@
+#pragma once
+
+#include "platform/DesktopOpener.h"
+
+// Opening through the desktop's default applications (xdg-open and the MIME associations).
+class XdgOpener final : public DesktopOpener {
+public:
+    bool open(const QUrl& url) override;
+};

@@ -1,0 +1,125 @@
+#include "ui/panel/PanelView.h"
+
+#include "account/Account.h"
+#include "app/AppState.h"
+#include "capture/ShotStore.h"
+#include "state/Clock.h"
+#include "servers/ServerRegistry.h"
+#include "ui/kit/CoalescedRefresh.h"
+#include "ui/panel/GateBar.h"
+#include "ui/panel/PanelHeader.h"
+#include "ui/panel/ShotsPage.h"
+#include "ui/panel/ThumbnailCache.h"
+
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace {
+QFrame* divider(QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setForegroundRole(QPalette::Mid);
+    return line;
+}
+} // namespace
+
+PanelView::PanelView(AppState& app, std::function<void()> closePanel, QWidget* parent)
+    : QWidget(parent), app(app), thumbnailCache(std::make_unique<ThumbnailCache>())
+{
+    setObjectName(QStringLiteral("panelView"));
+    setFocusPolicy(Qt::StrongFocus);
+    const PanelContext context{app, *thumbnailCache, std::move(closePanel)};
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    header = new PanelHeader(context, this);
+    stack->addWidget(header);
+    stack->addWidget(divider(this));
+    gate = new GateBar(context, this);
+    stack->addWidget(gate);
+    gateDivider = divider(this);
+    stack->addWidget(gateDivider);
+
+    pages = new QStackedWidget(this);
+    shots = new ShotsPage(context, pages);
+    pages->addWidget(shots);
+    // The servers and devices pages show their headers only for now.
+    for (const char* name : {"serversPage", "devicesPage"}) {
+        auto* page = new QWidget(pages);
+        page->setObjectName(QString::fromLatin1(name));
+        pages->addWidget(page);
+    }
+    stack->addWidget(pages, 1);
+
+    refresher = new CoalescedRefresh([this] { refresh(); }, this);
+    refresher->follow(&app, &AppState::changed);
+    refresh();
+}
+
+PanelView::~PanelView() = default;
+
+PanelFacts PanelView::facts() const
+{
+    PanelFacts f;
+    ServerRegistry& registry = app.registry();
+    f.servers = registry.servers();
+    for (const Server& server : std::as_const(f.servers))
+        f.statuses.insert(server.id, registry.status(server.id).kind);
+    if (link)
+        f.link = link();
+    f.settings = app.settings();
+    ShotStore& store = app.shots();
+    f.paused = store.paused();
+    f.todayCount = store.todayCount(Clock::instance().now());
+    if (const auto chosen = store.selected())
+        if (const auto shot = store.shot(*chosen))
+            f.chosenNumber = shot->n;
+    f.gateReason = app.account().gateReason();
+    f.accountDisabled = app.account().status() == Account::Status::disabled;
+    return f;
+}
+
+void PanelView::flush() { refresher->flush(); }
+
+void PanelView::setLeastSize(const QSize& size)
+{
+    least = size;
+    updateGeometry();
+}
+
+QSize PanelView::minimumSizeHint() const { return QWidget::minimumSizeHint().expandedTo(least); }
+
+void PanelView::refresh()
+{
+    const PanelModel model(facts());
+    const PanelTab tab = app.panelTab();
+    header->refresh(model, tab);
+    const auto gateLook = model.gateBar();
+    gate->refresh(gateLook);
+    gateDivider->setVisible(gateLook.has_value());
+    pages->setCurrentIndex(int(tab));
+    shots->refresh(model);
+}
+
+void PanelView::pressDefault()
+{
+    QPushButton* button = gate->button();
+    if (!gate->isHidden() && button->isEnabled())
+        button->click();
+}
+
+void PanelView::keyPressEvent(QKeyEvent* event)
+{
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (isReturn && !qobject_cast<QLineEdit*>(focusWidget())) {
+        pressDefault();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}

@@ -5,6 +5,7 @@
 #include "ServiceText.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <fstream>
@@ -292,6 +293,92 @@ int listings(Database& db, const std::string& what)
     return 0;
 }
 
+void section(const std::string& title, const std::string& body)
+{
+    std::cout << "\n" << title << ":\n" << body;
+    if (!body.empty() && body.back() != '\n')
+        std::cout << '\n';
+}
+
+// One stored feedback report: its text, the summary of the installation, the images (saved into a folder
+// when asked, named by report and position so nothing the client sent becomes a path) and the log.
+int showFeedback(Database& db, const Arguments& args)
+{
+    const auto id = number(args.word(2));
+    if (!id)
+        return fail("需要反馈编号");
+    auto row = db.query("SELECT username, at, text, env, log FROM feedback WHERE id = ?", *id);
+    if (!row.step())
+        return fail("没有反馈 " + args.word(2));
+    const auto folder = args.option("images");
+    if (folder && !QDir().mkpath(q(*folder)))
+        return fail("建不了文件夹 " + *folder);
+    std::cout << "id: " << *id << "\nusername: " << row.text(0) << "\nat: " << isoTime(row.integer(1)) << '\n';
+    section("text", row.text(2));
+    QString env;
+    const QJsonObject summary = QJsonDocument::fromJson(QByteArray::fromStdString(row.text(3))).object();
+    for (auto it = summary.begin(); it != summary.end(); ++it)
+        env += it.key() + QStringLiteral(": ") + it.value().toString() + QLatin1Char('\n');
+    section("env", s(env));
+    std::ostringstream images;
+    auto image = db.query("SELECT position, filename, bytes FROM feedback_images WHERE feedback_id = ? ORDER BY position",
+                          *id);
+    while (image.step()) {
+        const std::string bytes = image.blob(2);
+        images << image.integer(0) << '\t' << image.text(1) << '\t' << bytes.size();
+        if (folder) {
+            const std::string path = *folder + "/" + std::to_string(*id) + "-" + std::to_string(image.integer(0)) + ".jpg";
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            if (!out.write(bytes.data(), std::streamsize(bytes.size())) || !out.flush())
+                return fail("写不了 " + path);
+            images << '\t' << path;
+        }
+        images << '\n';
+    }
+    section("images", images.str());
+    section("log", row.text(4));
+    return 0;
+}
+
+// One stored diagnostic report: who and why, the link program's status and both log tails.
+int showDiagnostics(Database& db, const Arguments& args)
+{
+    const auto id = number(args.word(2));
+    if (!id)
+        return fail("需要诊断编号");
+    auto row = db.query("SELECT username, at, reason, version, build, device_name, device_alias, report "
+                        "FROM diagnostics WHERE id = ?",
+                        *id);
+    if (!row.step())
+        return fail("没有诊断 " + args.word(2));
+    std::cout << "id: " << *id << "\nusername: " << row.text(0) << "\nat: " << isoTime(row.integer(1))
+              << "\nreason: " << row.text(2) << "\nversion: " << row.text(3) << " (" << row.integer(4) << ")"
+              << "\ndevice: " << row.text(5) << " / " << row.text(6) << '\n';
+    const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(row.text(7))).object();
+    const QJsonValue status = report.value(QStringLiteral("status"));
+    const QJsonDocument statusDoc = status.isObject()  ? QJsonDocument(status.toObject())
+                                    : status.isArray() ? QJsonDocument(status.toArray())
+                                                       : QJsonDocument();
+    section("status", statusDoc.isNull() ? std::string("null") : statusDoc.toJson().toStdString());
+    section("appLog", s(report.value(QStringLiteral("appLog")).toString()));
+    section("netLog", s(report.value(QStringLiteral("netLog")).toString()));
+    return 0;
+}
+
+int reports(Database& db, const Arguments& args)
+{
+    const std::string command = args.word(0);
+    const std::string action = args.word(1);
+    if (action == "show" && command == "feedback")
+        return showFeedback(db, args);
+    if (action == "show" && command == "diagnostics")
+        return showDiagnostics(db, args);
+    if (action == "list" || action.empty())
+        return listings(db, command);
+    Admin::usage();
+    return 2;
+}
+
 } // namespace
 
 namespace Admin {
@@ -310,7 +397,9 @@ void usage()
   releases add --channel stable|test --version V --build N --file 包.zip [--note 行]… [--notes-file 文件]
                [--date 日期] [--minimum-system 版本]
   releases publish|unpublish 编号 | releases list
-  feedback list | diagnostics list | checkins list
+  feedback list | feedback show 编号 [--images 文件夹]
+  diagnostics list | diagnostics show 编号
+  checkins list
 )";
 }
 
@@ -326,7 +415,7 @@ int run(Database& db, const Arguments& args)
     if (command == "releases")
         return releases(db, args);
     if (command == "feedback" || command == "diagnostics" || command == "checkins")
-        return listings(db, command);
+        return reports(db, args);
     usage();
     return 2;
 }

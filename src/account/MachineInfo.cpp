@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
+#include <unistd.h>
 
 namespace {
 QString readText(const QString& path)
@@ -73,3 +74,12 @@ QString MachineInfo::system()
 }
 
 QString MachineInfo::model() { return readText(QStringLiteral("/sys/class/dmi/id/product_name")).trimmed(); }
+
+qint64 MachineInfo::memoryBytes()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long size = ::sysconf(_SC_PAGE_SIZE);
+    return pages > 0 && size > 0 ? qint64(pages) * size : 0;
+}
+
+QString MachineInfo::memoryText(qint64 bytes) { return QString::number(bytes >> 30) + QStringLiteral(" GB"); }

@@ -1,6 +1,7 @@
 #include "app/AppState.h"
 
 #include "account/Account.h"
+#include "account/Diagnostics.h"
 #include "account/MachineInfo.h"
 #include "account/QXServer.h"
 #include "account/UpdateInstaller.h"
@@ -41,13 +42,6 @@ QString pasteModeText(PasteMode mode)
     case PasteMode::zeroPermission: return QStringLiteral("零权限");
     }
     return {};
-}
-
-qint64 physicalMemoryBytes()
-{
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long size = ::sysconf(_SC_PAGE_SIZE);
-    return pages > 0 && size > 0 ? qint64(pages) * size : 0;
 }
 } // namespace
 
@@ -113,6 +107,17 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
                                    shotStore->todayCount(Clock::instance().now()));
     };
     serverRegistry->settings = [box = settingsBox.get()] { return box->get(); };
+
+    diag = std::make_unique<Diagnostics>(store.path(QStringLiteral("logs")));
+    diag->tokenProvider = [this]() -> std::optional<QString> {
+        if (const auto& record = accountState->record())
+            return record->token;
+        return std::nullopt;
+    };
+    diag->enabled = [this] { return current.updateChannelTest && accountState->isUsable(); };
+    // No link program in this build yet: no device name and no status to ask for.
+    diag->deviceInfo = [] { return Diagnostics::Device{}; };
+    diag->linkStatusReply = [] { return std::optional<QByteArray>(); };
 
     hotkeyCenter->onPaste = [this] { pasteController->hotkeyPressed(); };
     hotkeyCenter->onPanel = [this] {
@@ -230,7 +235,7 @@ void AppState::applyAccountGate()
         Log::write(QStringLiteral("账号门关闭：") + reason.value_or(QStringLiteral("账号门关闭")));
         Q_EMIT changed();
     }
-    // The device link and diagnostics follow the gate once they exist in this build.
+    diag->reconsider();
 }
 
 void AppState::applySettingsSideEffects(const Settings& old)
@@ -247,6 +252,7 @@ void AppState::applySettingsSideEffects(const Settings& old)
         Log::write(QStringLiteral("更新渠道：") +
                    (current.updateChannelTest ? QStringLiteral("test（接收测试版；每 10 分钟自动上报运行日志）")
                                               : QStringLiteral("stable")));
+        diag->reconsider();
     }
     if (!managesLaunch())
         return;
@@ -339,7 +345,7 @@ QMap<QString, QString> AppState::environmentSummary() const
         {QStringLiteral("app"), info.version + QStringLiteral(" (") + info.build + QStringLiteral(")")},
         {QStringLiteral("os"), MachineInfo::system()},
         {QStringLiteral("model"), MachineInfo::model()},
-        {QStringLiteral("memory"), QString::number(physicalMemoryBytes() >> 30) + QStringLiteral(" GB")},
+        {QStringLiteral("memory"), MachineInfo::memoryText(MachineInfo::memoryBytes())},
         {QStringLiteral("servers"), QStringLiteral("%1 台服务器（%2 台已连）· 今天 %3 张")
                                         .arg(serverRegistry->servers().size())
                                         .arg(connected)

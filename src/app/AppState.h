@@ -16,6 +16,7 @@ class AccessibilityTrust;
 class ActiveWindow;
 class Clipboard;
 class ClipboardWatcher;
+class Diagnostics;
 class DesktopOpener;
 class Flash;
 class GlobalHotkeys;
@@ -85,6 +86,7 @@ public:
     ServersPageState& serversPage() { return *serversPageState; }
     Uploader& uploader() { return *shotUploader; }
     Account& account() { return *accountState; }
+    Diagnostics& diagnostics() { return *diag; }
     HotkeyCenter& hotkeys() { return *hotkeyCenter; }
     Flash& flash() { return desktop.flash; }
     DesktopOpener& opener() { return desktop.opener; }
@@ -138,6 +140,7 @@ private:
 
     std::unique_ptr<HotkeyCenter> hotkeyCenter;
     std::unique_ptr<Account> accountState;
+    std::unique_ptr<Diagnostics> diag;
     std::unique_ptr<StateStore> state;
     std::unique_ptr<ServerRegistry> serverRegistry;
     std::unique_ptr<ServersPageState> serversPageState;

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include <condition_variable>
 #include <deque>
 #include <fcntl.h>
@@ -124,3 +126,37 @@ void Log::setFile(const QString& path) { queue().setPath(path); }
 QString Log::file() { return queue().path(); }
 
 void Log::flush() { queue().flush(); }
+
+QString Log::tail(const QString& path, int pieces)
+{
+    if (pieces <= 0)
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    // Walk back in blocks until the pieces-th line feed from the end is found; the tail follows it.
+    constexpr qint64 block = 64 * 1024;
+    qint64 end = file.size();
+    QByteArray bytes;
+    int feeds = 0;
+    qint64 start = -1; // offset in `bytes` where the tail begins
+    while (end > 0 && start < 0) {
+        const qint64 from = std::max<qint64>(0, end - block);
+        if (!file.seek(from))
+            return {};
+        const QByteArray chunk = file.read(end - from);
+        if (chunk.size() != end - from)
+            return {};
+        for (qint64 i = chunk.size() - 1; i >= 0; --i)
+            if (chunk.at(i) == '\n' && ++feeds == pieces) {
+                start = i + 1;
+                break;
+            }
+        bytes.prepend(chunk);
+        end = from;
+    }
+    const QByteArray tailBytes = start < 0 ? bytes : bytes.mid(start);
+    // Invalid UTF-8 does not survive the round trip unchanged.
+    const QString text = QString::fromUtf8(tailBytes);
+    return text.toUtf8() == tailBytes ? text : QString();
+}

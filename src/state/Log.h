@@ -15,4 +15,9 @@ public:
 
     // Waits until every line written so far is on disk.
     static void flush();
+
+    // The last `pieces` pieces of a log file split at line feeds, empty pieces kept (a final line feed
+    // yields an empty last piece), joined again with line feeds. Read from the end of the file, so a long
+    // log costs no more than its tail. Empty when the file cannot be read or the tail is not UTF-8.
+    static QString tail(const QString& path, int pieces);
 };

@@ -1,5 +1,6 @@
 #include "account/Account.h"
 #include "account/AccountRecord.h"
+#include "account/Diagnostics.h"
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
 #include "delivery/HotkeyCenter.h"
@@ -110,6 +111,24 @@ private Q_SLOTS:
         QVERIFY(summary.value(QStringLiteral("memory")).endsWith(QStringLiteral(" GB")));
     }
 
+    void diagnosticsFollowTheChannelAndTheGate()
+    {
+        Diagnostics& diagnostics = app->diagnostics();
+        QVERIFY(!diagnostics.running());
+        Settings s = app->settings();
+        s.updateChannelTest = true;
+        app->setSettings(s);
+        QCOMPARE(diagnostics.pendingReason(), QStringLiteral("启动"));
+        app->applyAccountGate();
+        QCOMPARE(diagnostics.pendingReason(), QStringLiteral("开启测试版"));
+        s.updateChannelTest = false;
+        app->setSettings(s);
+        QVERIFY(!diagnostics.running() && !diagnostics.pendingReason());
+        s.updateChannelTest = true;
+        app->setSettings(s);
+        QVERIFY(diagnostics.running()); // signing out below must stop it again
+    }
+
     void clearAllKeepsNumbering()
     {
         QTest::qWait(1100);
@@ -131,6 +150,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!app->captureOn());
         QVERIFY(hotkeys.grabs.isEmpty());
         QVERIFY(log().contains(QStringLiteral("账号门关闭：还没登录 tarnel 账号")));
+        QVERIFY(!app->diagnostics().running());
         const int before = int(app->shots().shots().size());
         clipboard.copyImage(picture(5));
         QTest::qWait(700);

@@ -36,6 +36,10 @@ private Q_SLOTS:
         app.showLoginWindow = [&loginShown](bool registering) { loginShown = !registering; };
         action(item, "loginAction")->trigger();
         QVERIFY(loginShown);
+        bool feedbackShown = false;
+        app.showFeedbackWindow = [&feedbackShown] { feedbackShown = true; };
+        action(item, "feedbackAction")->trigger();
+        QVERIFY(feedbackShown);
 
         // Pause reaches both the shot store and the clipboard watcher, and the entry offers the way back.
         action(item, "pauseAction")->trigger();

@@ -1,6 +1,7 @@
 #include "state/Log.h"
 #include "support/TempDataDir.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QTest>
 #include <thread>
@@ -29,6 +30,41 @@ private Q_SLOTS:
         QVERIFY(lines.last().endsWith(QStringLiteral("账号：两行 合成一行")));
         QCOMPARE(fileMode(Log::file()), 0600);
         QCOMPARE(fileMode(data.file(QStringLiteral("logs"))), 0700);
+    }
+
+    void tailTakesTheLastPiecesFromTheEnd_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("pieces");
+        QTest::addColumn<QByteArray>("expected");
+        QByteArray lines;
+        for (int i = 1; i <= 200; ++i)
+            lines += "line " + QByteArray::number(i) + "\n";
+        QByteArray last149;
+        for (int i = 52; i <= 200; ++i)
+            last149 += "line " + QByteArray::number(i) + "\n";
+        // Lines longer than the read block make the walk back cross block edges.
+        const QByteArray wide(70000, 'x');
+        QTest::newRow("200 lines: 149 and the final empty piece") << lines << 150 << last149;
+        QTest::newRow("fewer pieces than asked: all") << QByteArray("a\nb") << 5 << QByteArray("a\nb");
+        QTest::newRow("no final line feed") << QByteArray("a\nb\nc") << 2 << QByteArray("b\nc");
+        QTest::newRow("long lines") << wide + "\n" + wide + "\nend\n" << 3 << wide + "\nend\n";
+        QTest::newRow("invalid UTF-8 in the tail") << QByteArray("ok\n\xff\xfe\n") << 2 << QByteArray();
+        QTest::newRow("invalid UTF-8 before the tail") << QByteArray("\xff\nok\n") << 2 << QByteArray("ok\n");
+        QTest::newRow("Chinese") << QByteArray("一\n诊断：已上报\n") << 2 << QByteArray("诊断：已上报\n");
+    }
+
+    void tailTakesTheLastPiecesFromTheEnd()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, pieces);
+        QFETCH(QByteArray, expected);
+        QFile file(data.file(QStringLiteral("tail.log")));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+        file.close();
+        QCOMPARE(Log::tail(file.fileName(), pieces).toUtf8(), expected);
+        QCOMPARE(Log::tail(data.file(QStringLiteral("missing.log")), pieces), QString());
     }
 };
 

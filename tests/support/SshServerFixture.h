@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QTemporaryDir>
 #include <optional>
@@ -67,4 +68,5 @@ private:
     quint16 listenPort = 0;
     pid_t pid = -1;
     QStringList createdAccounts;
+    QMap<QString, int> accountLocks; // name -> descriptor holding the machine-wide lock on that name
 };

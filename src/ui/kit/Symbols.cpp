@@ -26,6 +26,10 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("exclamationmark.triangle.fill"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("lock.slash.fill"), {"system-lock-screen", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("checkmark.circle"), {"emblem-ok", QStyle::SP_DialogApplyButton}},
+        {QStringLiteral("checkmark.circle.fill"), {"emblem-ok-symbolic", QStyle::SP_DialogApplyButton}},
+        {QStringLiteral("exclamationmark.circle.fill"), {"dialog-error", QStyle::SP_MessageBoxCritical}},
+        {QStringLiteral("bubble.left.and.exclamationmark.bubble.right.fill"),
+         {"chat-message-new-symbolic", QStyle::SP_MessageBoxQuestion}},
         {QStringLiteral("questionmark.circle"), {"help-about", QStyle::SP_CustomBase, "?", true}},
         {QStringLiteral("bubble.left.and.exclamationmark.bubble.right"),
          {"mail-message-new", QStyle::SP_CustomBase, "\xF0\x9F\x97\xA8"}}, // 🗨

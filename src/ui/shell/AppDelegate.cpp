@@ -8,6 +8,7 @@
 #include "state/Paths.h"
 #include "state/Store.h"
 #include "ui/account/LoginWindowController.h"
+#include "ui/feedback/FeedbackWindowController.h"
 #include "ui/account/UpdateWindowController.h"
 #include "ui/shell/PanelController.h"
 #include "ui/shell/StatusItem.h"
@@ -18,7 +19,14 @@
 
 AppDelegate::AppDelegate(DesktopServices desktop, QObject* parent) : QObject(parent), desktop(desktop) {}
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate()
+{
+    // The windows go before the hub: its window hooks must not reach them any more.
+    if (app) {
+        app->showFeedbackWindow = nullptr;
+        app->hideFeedbackWindow = nullptr;
+    }
+}
 
 void AppDelegate::launch()
 {
@@ -28,6 +36,7 @@ void AppDelegate::launch()
     app = std::make_unique<AppState>(*store, desktop);
     panelController = std::make_unique<PanelController>(*app);
     loginController = std::make_unique<LoginWindowController>(app->account());
+    feedbackController = std::make_unique<FeedbackWindowController>(*app);
     updateController = std::make_unique<UpdateWindowController>(app->updater());
     status = std::make_unique<StatusItem>(*app, [this] { quit(); });
 
@@ -37,6 +46,8 @@ void AppDelegate::launch()
         panelController->toggle(tray.isValid() ? std::optional<QRect>(tray) : std::nullopt);
     };
     app->showLoginWindow = [this](bool registering) { loginController->show(registering); };
+    app->showFeedbackWindow = [this] { feedbackController->show(); };
+    app->hideFeedbackWindow = [this] { feedbackController->hide(); };
 
     connect(&app->account(), &Account::changed, this, &AppDelegate::followAccount, Qt::QueuedConnection);
     connect(&app->updater(), &Updater::changed, this, &AppDelegate::showManualResult, Qt::QueuedConnection);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+class FeedbackWindowController;
 class LoginWindowController;
 class PanelController;
 class QMessageBox;
@@ -33,6 +34,7 @@ public:
     AppState& state() { return *app; }
     PanelController& panel() { return *panelController; }
     LoginWindowController& login() { return *loginController; }
+    FeedbackWindowController& feedback() { return *feedbackController; }
     StatusItem& statusItem() { return *status; }
     UpdateWindowController& updatePrompt() { return *updateController; }
 
@@ -46,6 +48,7 @@ private:
     std::unique_ptr<AppState> app;
     std::unique_ptr<PanelController> panelController;
     std::unique_ptr<LoginWindowController> loginController;
+    std::unique_ptr<FeedbackWindowController> feedbackController;
     std::unique_ptr<StatusItem> status;
     std::unique_ptr<UpdateWindowController> updateController;
     QMessageBox* manualAlert = nullptr;

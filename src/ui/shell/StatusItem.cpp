@@ -31,6 +31,11 @@ StatusItem::StatusItem(AppState& app, std::function<void()> quit, QObject* paren
     folderAction->setObjectName(QStringLiteral("folderAction"));
     checkUpdatesAction = contextMenu->addAction(QStringLiteral("检查更新…"), this, [&app] { app.checkUpdates(); });
     checkUpdatesAction->setObjectName(QStringLiteral("checkUpdatesAction"));
+    feedbackAction = contextMenu->addAction(QStringLiteral("💬 反馈问题…"), this, [&app] {
+        if (app.showFeedbackWindow)
+            app.showFeedbackWindow();
+    });
+    feedbackAction->setObjectName(QStringLiteral("feedbackAction"));
     contextMenu->addSeparator();
     loginAction = contextMenu->addAction(QStringLiteral("登录 / 注册…"), this, [&app] {
         if (app.showLoginWindow)

@@ -31,6 +31,7 @@ private:
     QAction* pauseAction;
     QAction* clearAction;
     QAction* folderAction;
+    QAction* feedbackAction;
     QAction* checkUpdatesAction;
     QAction* loginAction;
     QAction* signOutAction;

@@ -1,0 +1,141 @@
+#include "account/FeedbackModel.h"
+#include "support/SignedInApp.h"
+#include "ui/feedback/AttachmentArea.h"
+#include "ui/feedback/FeedbackView.h"
+#include "ui/feedback/FeedbackWindowController.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QUrl>
+
+// The feedback window driven like a person would, sending to the real account service.
+class FeedbackWindowTest : public QObject {
+    Q_OBJECT
+    SignedInApp rig;
+    std::unique_ptr<FeedbackWindowController> controller;
+
+    FeedbackModel& model() { return controller->model(); }
+    template <typename T = QWidget>
+    T* find(const char* name) const
+    {
+        return controller->window()->findChild<T*>(QString::fromLatin1(name));
+    }
+    void settle() { QTRY_VERIFY(!model().adding() && !model().sending()); }
+    void type(const QString& text) { find<QPlainTextEdit>("textEditor")->setPlainText(text); }
+    void drop(QMimeData* mime)
+    {
+        QWidget* area = controller->view()->attachments();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(area, &enter);
+        QVERIFY(controller->view()->attachments()->dropTargeted() == enter.isAccepted());
+        QDropEvent event(QPointF(5, 5), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(area, &event);
+    }
+    static QImage picture(QColor colour)
+    {
+        QImage img(120, 90, QImage::Format_RGB32);
+        img.fill(colour);
+        return img;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(rig.start(), qPrintable(rig.error()));
+        controller = std::make_unique<FeedbackWindowController>(rig.app());
+        rig.app().hideFeedbackWindow = [this] { controller->hide(); };
+    }
+
+    void init()
+    {
+        controller->show();
+        model().startNew();
+        settle();
+    }
+
+    void imagesArriveByEveryRoad()
+    {
+        QVERIFY(find("newestShotButton")->isHidden()); // no shot yet
+        const QString shot = rig.takeShot(picture(Qt::blue));
+        QTRY_COMPARE(find<QPushButton>("newestShotButton")->text(), QStringLiteral("加上最近一张（截图1）"));
+        QTest::mouseClick(find<QPushButton>("newestShotButton"), Qt::LeftButton);
+
+        auto* image = new QMimeData;
+        image->setImageData(picture(Qt::green));
+        drop(image);
+        delete image;
+        auto* file = new QMimeData;
+        file->setUrls({QUrl::fromLocalFile(shot)});
+        drop(file);
+        delete file;
+
+        QApplication::clipboard()->setImage(picture(Qt::red));
+        QTest::keyClick(find("textEditor"), Qt::Key_V, Qt::ControlModifier); // pasted into the text box
+        QTest::keyClick(find("cancelButton"), Qt::Key_V, Qt::ControlModifier); // anywhere else in the form
+        settle();
+        QVERIFY(find<QPlainTextEdit>("textEditor")->toPlainText().isEmpty());
+
+        controller->view()->chooseFiles = [shot] { return QStringList{shot}; };
+        QTest::mouseClick(find<QWidget>("addImageTile"), Qt::LeftButton);
+        settle();
+        QList<QRgb> colours;
+        for (const auto& a : model().images())
+            colours.append(a.image.pixel(0, 0));
+        QCOMPARE(colours, (QList<QRgb>{qRgb(0, 0, 255), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 0, 0),
+                                       qRgb(255, 0, 0), qRgb(0, 0, 255)}));
+        // Full: neither the tile nor the newest-shot button is offered, and a seventh drop is ignored.
+        QTRY_VERIFY(find("addImageTile")->isHidden() && find("newestShotButton")->isHidden());
+        auto* more = new QMimeData;
+        more->setImageData(picture(Qt::black));
+        drop(more);
+        delete more;
+        settle();
+        QCOMPARE(model().images().size(), FeedbackModel::maxImages);
+
+        QTest::mouseClick(controller->view()->findChildren<QWidget*>(QStringLiteral("removeImageButton")).at(1),
+                          Qt::LeftButton);
+        QCOMPARE(model().images().size(), FeedbackModel::maxImages - 1);
+        QTRY_VERIFY(!find("addImageTile")->isHidden());
+    }
+
+    void summaryLineShowsWholeGigabytes()
+    {
+        const QString head = QStringLiteral("会一起发送：tarnel 1.2 · Debian · ");
+        QCOMPARE(FeedbackView::summaryLine("1.2", "Debian", "ThinkPad", 17179869184, 3), head + "ThinkPad · 16 GB · 3 台服务器");
+        QCOMPARE(FeedbackView::summaryLine("1.2", "Debian", "ThinkPad", 17179869183, 3), head + "ThinkPad · 15 GB · 3 台服务器");
+        QCOMPARE(FeedbackView::summaryLine("1.2", "Debian", QString(), 8LL << 30, 3), head + "8 GB · 3 台服务器");
+    }
+
+    void sendingCancellingAndWritingAnother()
+    {
+        type(QStringLiteral(" \n\t"));
+        QVERIFY(!find("sendButton")->isEnabled()); // blanks only
+        QVERIFY(find<QPlainTextEdit>("textEditor")->placeholderText().contains(QStringLiteral("Alt+Super+3")));
+        type(QStringLiteral("截图没传上去"));
+        QTRY_VERIFY(find("sendButton")->isEnabled());
+
+        rig.service.script(QStringLiteral("api/feedback"), QJsonObject{{"delayMs", 400}, {"body", R"({"ok":true})"}});
+        QTest::mouseClick(find<QPushButton>("sendButton"), Qt::LeftButton);
+        QTRY_COMPARE(find<QPushButton>("sendButton")->text(), QStringLiteral("正在发送…"));
+        QVERIFY(!find("sendButton")->isEnabled() && find("cancelButton")->isEnabled());
+        QTest::keyClick(find("textEditor"), Qt::Key_Escape);
+        QVERIFY(!controller->window()->isVisible());
+        QTRY_COMPARE(model().sentID().value_or(-1), 0); // the send completed while hidden
+
+        controller->window()->show(); // shown again without a reset: the sent presentation
+        QTRY_VERIFY(find("editingPart")->isHidden());
+        QCOMPARE(find<QLabel>("subtitleLabel")->text(), QStringLiteral("反馈编号 #0。管理员会在后台看到，修好后 tarnel 会自动更新。"));
+        QTest::mouseClick(find<QPushButton>("againButton"), Qt::LeftButton);
+        QTRY_VERIFY(!find("editingPart")->isHidden());
+        QVERIFY(find<QPlainTextEdit>("textEditor")->toPlainText().isEmpty());
+    }
+};
+
+QTEST_MAIN(FeedbackWindowTest)
+#include "FeedbackWindowTest.moc"

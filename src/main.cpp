@@ -3,7 +3,9 @@
 #include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "platform/NoGlobalHotkeys.h"
+#include "platform/x11/LogindSleepInhibitor.h"
 #include "platform/x11/LogindWakeNotifier.h"
+#include "platform/x11/NetlinkNetworkMonitor.h"
 #include "platform/x11/SystemClipboard.h"
 #include "platform/x11/SystemdUserAgent.h"
 #include "platform/x11/X11AccessibilityTrust.h"
@@ -81,8 +83,11 @@ int main(int argc, char** argv)
     LogindWakeNotifier wake;
     FlashOverlay flash;
     XdgOpener opener;
+    LogindSleepInhibitor sleepInhibitor;
+    NetlinkNetworkMonitor network;
 
-    AppDelegate delegate(DesktopServices{clipboard, *hotkeys, activeWindow, keyboard, trust, loginItem, agent, &wake, flash, opener});
+    AppDelegate delegate(DesktopServices{clipboard, *hotkeys, activeWindow, keyboard, trust, loginItem, agent, &wake, flash,
+                                          opener, sleepInhibitor, network});
     QObject::connect(&instance, &SingleInstance::showMainWindowRequested, &delegate, &AppDelegate::showMainWindow);
     QObject::connect(&instance, &SingleInstance::handoffRequested, &delegate, &AppDelegate::handOff);
     delegate.launch();

@@ -18,6 +18,8 @@
 #include "delivery/ReceiverClient.h"
 #include "delivery/SessionDetector.h"
 #include "delivery/Uploader.h"
+#include "link/LinkManager.h"
+#include "link/UnixSocket.h"
 #include "platform/Clipboard.h"
 #include "state/Clock.h"
 #include "servers/ServerRegistry.h"
@@ -88,6 +90,9 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
         this->desktop.flash.show({}, message);
     };
 
+    linkManager = std::make_unique<LinkManager>(desktop.sleepInhibitor, desktop.network);
+    wireLink();
+
     accessibility = std::make_unique<Accessibility>(desktop.accessibilityTrust);
     launch = std::make_unique<LaunchManager>(desktop.loginItem, desktop.keepAliveAgent);
 
@@ -115,9 +120,15 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
         return std::nullopt;
     };
     diag->enabled = [this] { return current.updateChannelTest && accountState->isUsable(); };
-    // No link program in this build yet: no device name and no status to ask for.
-    diag->deviceInfo = [] { return Diagnostics::Device{}; };
-    diag->linkStatusReply = [] { return std::optional<QByteArray>(); };
+    diag->deviceInfo = [this] {
+        const auto& status = linkManager->status();
+        return status ? Diagnostics::Device{status->device.name, status->device.alias} : Diagnostics::Device{};
+    };
+    diag->linkStatusReply = []() -> std::optional<QByteArray> {
+        const auto reply = UnixSocket::requestLine(LinkManager::socketPath(), QByteArrayLiteral(R"({"cmd":"status"})"), 3);
+        return reply.ok() ? std::optional<QByteArray>(reply.value()) : std::nullopt;
+    };
+    connect(linkManager.get(), &LinkManager::peersChanged, this, [this] { diag->noteLinks(linkSignature()); });
 
     hotkeyCenter->onPaste = [this] { pasteController->hotkeyPressed(); };
     hotkeyCenter->onPanel = [this] {
@@ -138,9 +149,113 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
 
 AppState::~AppState()
 {
+    linkManager->shutdown();
     // Quitting does not wait for a server that hangs.
     serverRegistry->cancelAll();
     serverRegistry->waitForTasks();
+}
+
+void AppState::wireLink()
+{
+    LinkManager& link = *linkManager;
+    link.tokenProvider = [this]() -> std::optional<QString> {
+        if (const auto& record = accountState->record())
+            return record->token;
+        return std::nullopt;
+    };
+    link.allowInboundProvider = [box = settingsBox.get()] { return box->get().remoteAccess; };
+    link.seenDevices = [this] { return state->state().linkSeenDevices; };
+    link.saveSeenDevices = [this](const QStringList& ids) { state->update([&](StateFile& f) { f.linkSeenDevices = ids; }); };
+    link.wantedProvider = [this] { return state->state().linkWantedTunnels; };
+    link.saveWanted = [this](const QStringList& ids) { state->update([&](StateFile& f) { f.linkWantedTunnels = ids; }); };
+    link.onNewDevice = [this](const PeerDevice& peer) {
+        this->desktop.flash.show({}, QStringLiteral("新设备「%1」加入了你的账号，可以连接这台电脑。不是你？到「设备」页踢出。").arg(peer.shownName()),
+                                 Flash::newDeviceMs);
+    };
+    link.onHelperExit = [this](int) { accountState->ping(false); };
+    link.onTunnelOpened = [this](const PeerDevice& peer) {
+        for (const Server& server : serverRegistry->servers())
+            if (server.deviceID == peer.id)
+                return;
+        Log::write(QStringLiteral("设备互联：打通后自动把「%1」设为截图接收端").arg(peer.shownName()));
+        serverRegistry->addDevice({peer.id, peer.name, peer.alias, peer.sshUser});
+    };
+    link.onDeviceRemoved = [this](const PeerDevice& peer) {
+        for (const Server& server : serverRegistry->servers()) {
+            if (server.deviceID != peer.id)
+                continue;
+            Log::write(QStringLiteral("设备互联：踢出「%1」，同时移除它的截图接收端记录").arg(peer.shownName()));
+            serverRegistry->remove(server.id, false, [](const Outcome<QString>&) {});
+            return;
+        }
+    };
+    serverRegistry->peers = [this] {
+        QList<ServerRegistry::Peer> peers;
+        for (const PeerDevice& peer : linkManager->peers())
+            peers << ServerRegistry::Peer{peer.id, peer.name, peer.alias, peer.sshUser};
+        return peers;
+    };
+    serverRegistry->peerLinkConnected = [this](const QString& id) {
+        for (const PeerDevice& peer : linkManager->peers())
+            if (peer.id == id)
+                return peer.link && peer.link->state == QLatin1String("connected");
+        return false;
+    };
+    connect(&link, &LinkManager::changed, this, &AppState::changed);
+    connect(&link, &LinkManager::statusApplied, this, &AppState::pruneDepartedDevices);
+}
+
+void AppState::pruneDepartedDevices()
+{
+    // Only a document from a link program that reached the account service lists every device; an empty
+    // list is more likely a hiccup than an account without other machines.
+    const auto& status = linkManager->status();
+    if (!status || !status->site || !status->site->ok || status->peers.isEmpty())
+        return;
+    QSet<QString> present;
+    for (const PeerDevice& peer : status->peers)
+        present.insert(peer.id);
+    QList<Server> departed;
+    for (const Server& server : serverRegistry->servers())
+        if (server.deviceID && !present.contains(*server.deviceID))
+            departed << server;
+    for (const Server& server : departed) {
+        Log::write(QStringLiteral("设备互联：「%1」已不在账号里，移除它的截图接收端记录").arg(server.name));
+        serverRegistry->remove(server.id, false, [](const Outcome<QString>&) {});
+    }
+}
+
+QString AppState::linkSignature() const
+{
+    QStringList parts;
+    for (const PeerDevice& peer : linkManager->peers()) {
+        const LinkStatus link = peer.link.value_or(LinkStatus{});
+        parts << QStringList{peer.id, peer.online ? QStringLiteral("true") : QStringLiteral("false"), link.state,
+                             link.path, link.peerPath, QString::number(link.inboundTunnels)}
+                     .join(QLatin1Char('|'));
+    }
+    parts.sort();
+    return parts.join(QLatin1Char(';'));
+}
+
+void AppState::applyLinkGate(bool usable, const std::optional<QString>& reason)
+{
+    if (!usable) {
+        linkManager->stop(reason.value_or(QStringLiteral("账号门关闭")));
+        linkToken.reset();
+        if (!accountState->record())
+            linkManager->removeToken(); // signed out: no token stays behind
+        return;
+    }
+    const auto& record = accountState->record();
+    const std::optional<QString> token = record ? std::optional<QString>(record->token) : std::nullopt;
+    if (!linkManager->isStarted()) {
+        linkToken = token;
+        linkManager->start();
+    } else if (token != linkToken) {
+        linkToken = token;
+        linkManager->writeToken();
+    }
 }
 
 bool AppState::managesLaunch() const { return AppInfo::current().runsAsBundle() && !Paths::dataOverride(); }
@@ -235,6 +350,7 @@ void AppState::applyAccountGate()
         Log::write(QStringLiteral("账号门关闭：") + reason.value_or(QStringLiteral("账号门关闭")));
         Q_EMIT changed();
     }
+    applyLinkGate(usable, reason);
     diag->reconsider();
 }
 
@@ -254,6 +370,8 @@ void AppState::applySettingsSideEffects(const Settings& old)
                                               : QStringLiteral("stable")));
         diag->reconsider();
     }
+    if (current.remoteAccess != old.remoteAccess)
+        linkManager->setAllowInbound(current.remoteAccess);
     if (!managesLaunch())
         return;
     const bool agentChanged = current.keepAliveAgent != old.keepAliveAgent;
@@ -352,8 +470,9 @@ QMap<QString, QString> AppState::environmentSummary() const
                                         .arg(shotStore->todayCount(Clock::instance().now()))},
         {QStringLiteral("paste"), QStringLiteral("粘贴方式：") + pasteModeText(current.pasteMode)},
         {QStringLiteral("accessibility"), trusted ? QStringLiteral("辅助功能已开") : QStringLiteral("辅助功能未开")},
-        // No device link in this build yet: no peers.
-        {QStringLiteral("devices"), QStringLiteral("设备互联：0 台其他设备（0 在线）") +
+        {QStringLiteral("devices"), QStringLiteral("设备互联：%1 台其他设备（%2 在线）")
+                                            .arg(linkManager->peers().size())
+                                            .arg(linkManager->onlineCount()) +
                                         (current.remoteAccess ? QStringLiteral("，这台允许被连接") : QString())},
     };
 }

@@ -24,9 +24,12 @@ class HotkeyCenter;
 class KeepAliveAgent;
 class Keyboard;
 class LaunchManager;
+class LinkManager;
+class NetworkMonitor;
 class LoginItem;
 class PasteController;
 class Sequencer;
+class SleepInhibitor;
 class ServerRegistry;
 class ServersPageState;
 class SettingsBox;
@@ -52,6 +55,8 @@ struct DesktopServices {
     WakeNotifier* wake; // may be null: no wake notices
     Flash& flash;
     DesktopOpener& opener;
+    SleepInhibitor& sleepInhibitor;
+    NetworkMonitor& network;
 };
 
 // The hub: owns every service for the life of the process, wires them together, applies the account gate
@@ -86,6 +91,7 @@ public:
     ServersPageState& serversPage() { return *serversPageState; }
     Uploader& uploader() { return *shotUploader; }
     Account& account() { return *accountState; }
+    LinkManager& link() { return *linkManager; }
     Diagnostics& diagnostics() { return *diag; }
     HotkeyCenter& hotkeys() { return *hotkeyCenter; }
     Flash& flash() { return desktop.flash; }
@@ -129,6 +135,11 @@ private:
     void checkAccessibility();
     void maintain();
     bool managesLaunch() const;
+    void wireLink();
+    void pruneDepartedDevices();
+    void applyLinkGate(bool usable, const std::optional<QString>& reason);
+    // One text per peer (id, online, link state, paths, inbound tunnels), sorted: changes when a link does.
+    QString linkSignature() const;
 
     Store& store;
     DesktopServices desktop;
@@ -152,6 +163,8 @@ private:
     std::unique_ptr<ClipboardWatcher> clipboardWatcher;
     std::unique_ptr<Accessibility> accessibility;
     std::unique_ptr<LaunchManager> launch;
+    std::unique_ptr<LinkManager> linkManager;
+    std::optional<QString> linkToken; // the token last handed to the link program
     std::unique_ptr<UpdateInstaller> installer;
     std::unique_ptr<Updater> appUpdater;
     QTimer maintenanceTimer;

@@ -73,23 +73,6 @@ std::optional<Jump> parseJump(const QString& text)
     return jump;
 }
 
-// A path goes between double quotes; ssh expands %-tokens in it, so a literal % is doubled. `suffix` is
-// appended as it is (it may hold ssh's own tokens). A ProxyCommand line goes through sh, which expands $
-// and backticks inside double quotes, and ssh itself expands ${...}: such paths are refused, as are
-// backslashes, which escape within quotes.
-std::optional<QString> quotedPath(const QString& path, const QString& suffix = {})
-{
-    for (const QChar c : path)
-        if (c == QLatin1Char('"') || c == QLatin1Char('$') || c == QLatin1Char('`') || c == QLatin1Char('\\') ||
-            c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-            return std::nullopt;
-    if (!path.startsWith(QLatin1Char('/')))
-        return std::nullopt;
-    QString escaped = path;
-    escaped.replace(QLatin1Char('%'), QStringLiteral("%%"));
-    return QLatin1Char('"') + escaped + suffix + QLatin1Char('"');
-}
-
 QString sharedLines(const QString& controlPath)
 {
     return QStringLiteral(
@@ -160,9 +143,31 @@ bool SSHConfig::isValidUser(const QString& user)
     return matches(QStringLiteral("[A-Za-z0-9_][A-Za-z0-9._-]{0,63}"), user);
 }
 
+// A path goes between double quotes; ssh expands %-tokens in it, so a literal % is doubled. `suffix` is
+// appended as it is (it may hold ssh's own tokens). A ProxyCommand line goes through sh, which expands $
+// and backticks inside double quotes, and ssh itself expands ${...}: such paths are refused, as are
+// backslashes, which escape within quotes.
+std::optional<QString> SSHConfig::quotedPath(const QString& path, const QString& suffix)
+{
+    for (const QChar c : path)
+        if (c == QLatin1Char('"') || c == QLatin1Char('$') || c == QLatin1Char('`') || c == QLatin1Char('\\') ||
+            c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            return std::nullopt;
+    if (!path.startsWith(QLatin1Char('/')))
+        return std::nullopt;
+    QString escaped = path;
+    escaped.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    return QLatin1Char('"') + escaped + suffix + QLatin1Char('"');
+}
+
 bool SSHConfig::isValidDeviceAlias(const QString& alias) { return matches(QStringLiteral("qx-[a-z0-9-]{1,24}"), alias); }
 
-bool SSHConfig::isValidDeviceID(const QString& id) { return matches(QStringLiteral("[A-Za-z0-9-]{1,64}"), id); }
+bool SSHConfig::isValidDeviceID(const QString& id) { return matches(QStringLiteral("[A-Za-z0-9._-]{1,64}"), id); }
+
+bool SSHConfig::isValidDeviceUser(const QString& user)
+{
+    return matches(QStringLiteral("[A-Za-z0-9._][A-Za-z0-9._-]{0,31}"), user);
+}
 
 std::optional<QString> SSHConfig::canonicalJump(const QString& text)
 {
@@ -196,7 +201,7 @@ Outcome<> SSHConfig::check(const Server& server, const Context& context)
             return Outcome<>::failure(QStringLiteral("设备编号不合规"));
         if (!server.user || server.user->isEmpty())
             return Outcome<>::failure(QStringLiteral("设备没有登录名"));
-        if (!isValidUser(*server.user))
+        if (!isValidDeviceUser(*server.user))
             return Outcome<>::failure(QStringLiteral("登录名里有不安全的字符"));
         return Outcome<>::success();
     }

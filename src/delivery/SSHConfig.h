@@ -43,4 +43,10 @@ public:
     static bool isValidUser(const QString& user);
     static bool isValidDeviceAlias(const QString& alias);
     static bool isValidDeviceID(const QString& id);
+    // A linked machine's login name: a plain local account name.
+    static bool isValidDeviceUser(const QString& user);
+
+    // An absolute path between double quotes for an ssh configuration, with % doubled; `suffix` is appended
+    // as it is. None when the path is relative or holds a character sh or ssh would interpret.
+    static std::optional<QString> quotedPath(const QString& path, const QString& suffix = {});
 };

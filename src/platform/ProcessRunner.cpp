@@ -1,8 +1,11 @@
 #include "platform/ProcessRunner.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -319,6 +322,139 @@ QFuture<CommandResult> ProcessRunner::ssh(const QStringList& args, const std::op
     double timeoutSeconds, const CancelToken& cancel)
 {
     return start(sshPath(), args, input, timeoutSeconds, cancel);
+}
+
+Outcome<std::shared_ptr<ProcessRunner::Child>> ProcessRunner::spawn(const QString& program,
+    const QStringList& args, const QStringList& environment, int outputFd)
+{
+    using Result = Outcome<std::shared_ptr<Child>>;
+    const QByteArray path = QFile::encodeName(program);
+    QList<QByteArray> argBytes { path };
+    for (const QString& arg : args)
+        argBytes << arg.toUtf8();
+    QList<QByteArray> envBytes;
+    for (const QString& entry : environment)
+        envBytes << entry.toUtf8();
+    std::vector<char*> argv, envp;
+    for (QByteArray& arg : argBytes)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    for (QByteArray& entry : envBytes)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (outputFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, outputFd, 1);
+        posix_spawn_file_actions_adddup2(&actions, outputFd, 2);
+    }
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t noSignals, defaults;
+    sigemptyset(&noSignals);
+    sigfillset(&defaults);
+    posix_spawnattr_setsigmask(&attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    pid_t pid = -1;
+    const int error = ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0)
+        return Result::failure(QString::fromLocal8Bit(std::strerror(error)));
+    return Result::success(std::shared_ptr<Child>(new Child(pid)));
+}
+
+ProcessRunner::Child::Child(pid_t pid) : id(pid), pidFd(openPidFd(pid)), context(std::make_unique<QObject>())
+{
+    if (pidFd >= 0) {
+        notifier = std::make_unique<QSocketNotifier>(pidFd, QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, context.get(), [this] { check(); });
+    } else {
+        fallback = std::make_unique<QTimer>();
+        fallback->setInterval(tickMs);
+        QObject::connect(fallback.get(), &QTimer::timeout, context.get(), [this] { check(); });
+        fallback->start();
+    }
+}
+
+ProcessRunner::Child::~Child()
+{
+    notifier.reset();
+    fallback.reset();
+    if (!reaped) {
+        ::kill(-id, SIGKILL);
+        reap(0);
+    }
+    if (pidFd >= 0)
+        ::close(pidFd);
+}
+
+void ProcessRunner::Child::terminate()
+{
+    if (!reaped)
+        ::kill(-id, SIGTERM);
+}
+
+void ProcessRunner::Child::kill()
+{
+    if (!reaped)
+        ::kill(-id, SIGKILL);
+}
+
+bool ProcessRunner::Child::reap(int options)
+{
+    if (reaped)
+        return true;
+    int status = 0;
+    pid_t done;
+    do {
+        done = ::waitpid(id, &status, options);
+    } while (done < 0 && errno == EINTR);
+    if (done != id)
+        return false;
+    reaped = true;
+    exitStatus = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    if (notifier)
+        notifier->setEnabled(false);
+    if (fallback)
+        fallback->stop();
+    return true;
+}
+
+void ProcessRunner::Child::check()
+{
+    if (!reap(WNOHANG))
+        return;
+    // Reported from a fresh turn of the event loop, so the callback may destroy this Child.
+    QTimer::singleShot(0, context.get(), [callback = std::move(onExit), status = exitStatus] {
+        if (callback)
+            callback(status);
+    });
+}
+
+bool ProcessRunner::Child::waitForExit(int ms)
+{
+    if (ms < 0)
+        return reap(0);
+    const QDeadlineTimer deadline(ms);
+    while (!reap(WNOHANG)) {
+        if (deadline.hasExpired())
+            return false;
+        pollfd p { pidFd, POLLIN, 0 };
+        const int wait = int(std::min<qint64>(deadline.remainingTime(), pidFd >= 0 ? ms : 10));
+        if (pidFd >= 0)
+            ::poll(&p, 1, wait);
+        else
+            ::usleep(useconds_t(wait) * 1000);
+    }
+    return true;
 }
 
 QThreadPool* ProcessRunner::pool()

@@ -15,7 +15,7 @@ std::optional<LinkedDevices::Peer> LinkedDevices::withAlias(const QString& host)
 Outcome<Server> LinkedDevices::record(const Peer& peer, const QString& remoteDir)
 {
     if (!SSHConfig::isValidDeviceAlias(peer.alias) || !SSHConfig::isValidDeviceID(peer.id) || peer.sshUser.isEmpty()
-        || !SSHConfig::isValidUser(peer.sshUser))
+        || !SSHConfig::isValidDeviceUser(peer.sshUser))
         return Outcome<Server>::failure(QStringLiteral("这台设备的信息还不完整（别名 / 登录名），等它上线后再试"));
     Server s;
     s.name = peer.displayName();

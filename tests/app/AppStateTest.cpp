@@ -4,10 +4,15 @@
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
 #include "delivery/HotkeyCenter.h"
+#include "link/LinkManager.h"
+#include "servers/ServerRegistry.h"
 #include "state/Store.h"
 #include "support/FakeDesktop.h"
+#include "support/FakeLinkProgram.h"
 #include "support/TempDataDir.h"
 
+#include <QJsonArray>
+#include <QSignalSpy>
 #include <QTest>
 #include <X11/keysym.h>
 
@@ -37,6 +42,9 @@ private Q_SLOTS:
         store = std::make_unique<Store>(data.path());
         app = std::make_unique<AppState>(
             *store, desktop.services());
+        FakeLinkProgram(LinkManager::tokenPath().section('/', 0, -2))
+            .script({{"status", QJsonObject{{"peers", QJsonArray{QJsonObject{{"id", "p1"}, {"online", true}}}}}}});
+        app->link().programPath = [] { return std::optional<QString>(FakeLinkProgram::path()); };
         app->start();
         // The clipboard watcher ignores the first two seconds after it was made.
         QTest::qWait(2100);
@@ -111,6 +119,53 @@ private Q_SLOTS:
         QVERIFY(summary.value(QStringLiteral("memory")).endsWith(QStringLiteral(" GB")));
     }
 
+    void linkFollowsTheGateAndTheSwitch()
+    {
+        LinkManager& link = app->link();
+        QTRY_VERIFY(link.helper().kind == LinkManager::Helper::Kind::running && link.status());
+        QCOMPARE(readFile(LinkManager::tokenPath()), QByteArray("token-1"));
+        QCOMPARE(app->environmentSummary().value("devices"), QStringLiteral("设备互联：1 台其他设备（1 在线）"));
+
+        FakeLinkProgram program(LinkManager::tokenPath().section('/', 0, -2));
+        Settings s = app->settings();
+        s.remoteAccess = true;
+        app->setSettings(s);
+        QTRY_VERIFY(program.commandNames().contains("allow"));
+        QVERIFY(app->environmentSummary().value("devices").endsWith(QStringLiteral("，这台允许被连接")));
+        QVERIFY(desktop.sleepInhibitor.held);
+    }
+
+    void departedDevicesArePrunedOnlyWhenTheSiteIsOk()
+    {
+        LinkManager& link = app->link();
+        FakeLinkProgram program(LinkManager::tokenPath().section('/', 0, -2));
+        for (const char* id : {"p1", "p9"})
+            QVERIFY(app->registry().addDevice({id, QStringLiteral("Mac %1").arg(id), QStringLiteral("qx-%1").arg(id), "lee"}).ok());
+        const auto devices = [&] {
+            QStringList ids;
+            for (const Server& s : app->registry().servers())
+                ids << s.deviceID.value_or(QString());
+            return ids;
+        };
+        const QJsonArray onlyP1{QJsonObject{{"id", "p1"}, {"online", true}}};
+        const QList<std::pair<QJsonObject, bool>> documents{
+            {QJsonObject{{"site", QJsonObject{{"ok", false}}}, {"peers", onlyP1}}, false},
+            {QJsonObject{{"peers", onlyP1}}, false},
+            {QJsonObject{{"site", QJsonObject{{"ok", true}}}, {"peers", QJsonArray()}}, false},
+            {QJsonObject{{"site", QJsonObject{{"ok", true}}}, {"peers", onlyP1}}, true},
+        };
+        for (const auto& [document, pruned] : documents) {
+            program.script({{"status", document}});
+            QTRY_VERIFY(link.status() && !link.pollInFlight());
+            QSignalSpy applied(&link, &LinkManager::statusApplied);
+            link.poll();
+            QTRY_VERIFY_WITH_TIMEOUT(!applied.isEmpty(), 20000);
+            QCOMPARE(devices().contains("p9"), !pruned);
+            QVERIFY(devices().contains("p1"));
+        }
+        QVERIFY(log().contains(QStringLiteral("设备互联：「Mac p9」已不在账号里，移除它的截图接收端记录")));
+    }
+
     void diagnosticsFollowTheChannelAndTheGate()
     {
         Diagnostics& diagnostics = app->diagnostics();
@@ -150,6 +205,10 @@ private Q_SLOTS:
         QTRY_VERIFY(!app->captureOn());
         QVERIFY(hotkeys.grabs.isEmpty());
         QVERIFY(log().contains(QStringLiteral("账号门关闭：还没登录 tarnel 账号")));
+        QCOMPARE(app->link().helper().label(), QStringLiteral("设备互联未启动"));
+        QVERIFY(!QFileInfo::exists(LinkManager::tokenPath()));
+        QVERIFY(!desktop.sleepInhibitor.held);
+        QVERIFY(log().contains(QStringLiteral("设备互联：停止（还没登录 tarnel 账号）")));
         QVERIFY(!app->diagnostics().running());
         const int before = int(app->shots().shots().size());
         clipboard.copyImage(picture(5));

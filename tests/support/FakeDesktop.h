@@ -8,7 +8,9 @@
 #include "support/FakeGlobalHotkeys.h"
 #include "support/FakeKeyboard.h"
 #include "support/FakeLaunchServices.h"
+#include "support/FakeNetworkMonitor.h"
 #include "support/FakeOpener.h"
+#include "support/FakeSleepInhibitor.h"
 
 // Every desktop service as a fake, handed to AppState in one piece.
 struct FakeDesktop {
@@ -21,9 +23,12 @@ struct FakeDesktop {
     FakeKeepAliveAgent agent;
     FakeFlash flash;
     FakeOpener opener;
+    FakeSleepInhibitor sleepInhibitor;
+    FakeNetworkMonitor network;
 
     DesktopServices services()
     {
-        return DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash, opener};
+        return DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash, opener,
+                               sleepInhibitor, network};
     }
 };

@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const QString service = QStringLiteral("org.freedesktop.login1");
@@ -77,7 +79,40 @@ QString FakeLogind::start()
         return QStringLiteral("cannot connect to the private bus: ") + bus.lastError().message();
     if (!bus.registerService(service))
         return QStringLiteral("cannot own %1: %2").arg(service, bus.lastError().message());
+    if (!bus.registerObject(QStringLiteral("/org/freedesktop/login1"), logindManager.get(), QDBusConnection::ExportAllSlots))
+        return QStringLiteral("cannot register the manager object: ") + bus.lastError().message();
     return {};
+}
+
+FakeLogindManager::~FakeLogindManager()
+{
+    for (const Inhibition& inhibition : std::as_const(taken))
+        ::close(inhibition.readFd);
+}
+
+QDBusUnixFileDescriptor FakeLogindManager::Inhibit(const QString& what, const QString& who, const QString& why,
+                                                   const QString& mode)
+{
+    int fds[2];
+    if (refuse || ::pipe(fds) != 0) {
+        sendErrorReply(QDBusError::AccessDenied, QStringLiteral("refused"));
+        return {};
+    }
+    taken.append({what, who, why, mode, fds[0]});
+    const QDBusUnixFileDescriptor handed(fds[1]); // keeps its own copy
+    ::close(fds[1]);
+    return handed;
+}
+
+int FakeLogindManager::locksHeld() const
+{
+    int held = 0;
+    for (const Inhibition& inhibition : taken) {
+        pollfd p{inhibition.readFd, POLLIN, 0};
+        if (::poll(&p, 1, 0) == 0)
+            ++held; // no hang-up yet: someone still holds the write end
+    }
+    return held;
 }
 
 bool FakeLogind::announceWake() const

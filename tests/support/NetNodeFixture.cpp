@@ -57,7 +57,7 @@ bool NetNodeFixture::start(const Options& options)
                      QStringLiteral("--server"),    options.server.toString(),     QStringLiteral("--token-file"),
                      tokenPath(),                   QStringLiteral("--name"),       options.name,
                      QStringLiteral("--ssh-user"),  options.sshUser,               QStringLiteral("--pubkey-file"),
-                     publicKeyPath(),               QStringLiteral("--hostkey-file"), QStringLiteral("/etc/ssh/ssh_host_ed25519_key.pub"),
+                     publicKeyPath(),               QStringLiteral("--hostkey-file"), options.hostKeyFile,
                      QStringLiteral("--app-build"), QStringLiteral("42"),          QStringLiteral("--fallback-server"),
                      QStringLiteral("http://127.0.0.1:9/")};
     if (options.parentPid > 0)

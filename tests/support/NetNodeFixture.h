@@ -15,6 +15,8 @@ public:
         QString name = QStringLiteral("Test box");
         QString sshUser = QStringLiteral("tester");
         bool allowInbound = true;
+        // The public host key the node announces for its ssh server.
+        QString hostKeyFile = QStringLiteral("/etc/ssh/ssh_host_ed25519_key.pub");
         qint64 parentPid = 0;
         // Listen and advertise loopback only, sshd target and short intervals; merged over these defaults.
         QJsonObject config;
@@ -31,6 +33,8 @@ public:
     // A client key line for --pubkey-file (made once per fixture).
     QString publicKeyPath() const { return dir.filePath(QStringLiteral("id_ed25519.pub")); }
     QString privateKeyPath() const { return dir.filePath(QStringLiteral("id_ed25519")); }
+    // The folder that holds the state folder and the client key, laid out as the app's data folder.
+    QString dataDir() const { return dir.path(); }
 
     // Starts serve and waits until its control socket answers; false when it did not.
     bool start(const Options& options);

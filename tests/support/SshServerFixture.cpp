@@ -121,9 +121,11 @@ bool SshServerFixture::makeHostKey()
 
 void SshServerFixture::replaceHostKey() { makeHostKey(); }
 
+QString SshServerFixture::hostKeyPublicPath() const { return dir.filePath(QStringLiteral("host_ed25519.pub")); }
+
 QString SshServerFixture::knownHostsLine() const
 {
-    QFile file(dir.filePath(QStringLiteral("host_ed25519.pub")));
+    QFile file(hostKeyPublicPath());
     file.open(QIODevice::ReadOnly);
     const QStringList words = QString::fromUtf8(file.readAll()).split(QLatin1Char(' '));
     return QStringLiteral("[%1]:%2 %3 %4").arg(host()).arg(listenPort).arg(words.value(0), words.value(1));

@@ -39,6 +39,8 @@ public:
     quint16 port() const { return listenPort; }
     // "[127.0.0.1]:<port> ssh-ed25519 AAAA…", ready for a known_hosts file.
     QString knownHostsLine() const;
+    // The server's public host key file ("ssh-ed25519 AAAA… comment").
+    QString hostKeyPublicPath() const;
     // A fresh host key, used from the next start: clients that knew the old one must refuse.
     void replaceHostKey();
     QString log() const;

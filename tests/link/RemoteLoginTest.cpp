@@ -1,0 +1,48 @@
+// The ssh-server probe against a real sshd on loopback, and the opener of the desktop's sharing panel.
+#include "link/RemoteLogin.h"
+#include "support/SshServerFixture.h"
+
+#include <QFile>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class RemoteLoginTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void probeAnswersWhetherAServerAccepts()
+    {
+        SshServerFixture sshd;
+        if (const auto problem = sshd.start())
+            QSKIP(qPrintable(*problem));
+        QVERIFY(RemoteLogin::sshdListening(400, quint16(sshd.port())));
+
+        QTcpServer closed; // a port that was free a moment ago and is closed again
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        QVERIFY(!RemoteLogin::sshdListening(400, port));
+    }
+
+    void sharingPanelOpensOnlyWhereThereIsOne()
+    {
+        QTemporaryDir bin;
+        QVERIFY(!RemoteLogin::openSharingSettings({bin.path()}));
+
+        const QString panel = bin.filePath(QStringLiteral("gnome-control-center"));
+        QFile script(panel);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho \"$@\" > \"$0.args\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(RemoteLogin::openSharingSettings({bin.path()}));
+        QTRY_COMPARE(QFile(panel + ".args").size(), qint64(8));
+        QFile args(panel + ".args");
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QCOMPARE(args.readAll(), QByteArray("sharing\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(RemoteLoginTest)
+#include "RemoteLoginTest.moc"

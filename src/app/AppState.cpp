@@ -310,10 +310,26 @@ void AppState::setPanelTab(PanelTab newTab)
     }
 }
 
-void AppState::setPendingRemoval(const std::optional<PendingRemoval>& pending)
+std::optional<AppState::PendingRemoval> AppState::pendingRemoval() const
 {
-    removal = pending;
+    if (removals.isEmpty())
+        return std::nullopt;
+    return removals.first();
+}
+
+void AppState::requestRemovalPassword(const PendingRemoval& pending)
+{
+    removals.append(pending);
     Q_EMIT changed();
+}
+
+std::optional<AppState::PendingRemoval> AppState::takePendingRemoval()
+{
+    if (removals.isEmpty())
+        return std::nullopt;
+    const PendingRemoval taken = removals.takeFirst();
+    Q_EMIT changed();
+    return taken;
 }
 
 bool AppState::onboardingConnected() const

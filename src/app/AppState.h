@@ -1,9 +1,11 @@
 #pragma once
 
 #include "app/PanelTab.h"
+#include "state/Server.h"
 #include "state/Settings.h"
 
 #include <QImage>
+#include <QList>
 #include <QMap>
 #include <QObject>
 #include <QTimer>
@@ -41,7 +43,6 @@ class Updater;
 class Uploader;
 class WakeNotifier;
 class Accessibility;
-struct Server;
 
 // What the desktop provides, picked by main() (tests hand in fakes).
 struct DesktopServices {
@@ -64,8 +65,10 @@ struct DesktopServices {
 class AppState : public QObject {
     Q_OBJECT
 public:
+    // A removal whose remote side can only be cleaned with the server's password: the record as it was
+    // when it left the list, and whether its folder goes too.
     struct PendingRemoval {
-        QUuid serverId;
+        Server server;
         bool purge = false;
     };
 
@@ -82,8 +85,11 @@ public:
 
     bool accessibilityTrusted() const { return trusted; }
     bool captureOn() const { return capturing; }
-    const std::optional<PendingRemoval>& pendingRemoval() const { return removal; }
-    void setPendingRemoval(const std::optional<PendingRemoval>& pending);
+    // The removal whose password is asked for now; later requests wait their turn behind it.
+    std::optional<PendingRemoval> pendingRemoval() const;
+    void requestRemovalPassword(const PendingRemoval& pending);
+    // Takes the current request off the queue (the prompt was answered or dismissed).
+    std::optional<PendingRemoval> takePendingRemoval();
     bool onboardingConnected() const;
 
     ShotStore& shots() { return *shotStore; }
@@ -147,7 +153,7 @@ private:
     PanelTab tab = PanelTab::shots;
     bool trusted = false;
     bool capturing = false;
-    std::optional<PendingRemoval> removal;
+    QList<PendingRemoval> removals;
 
     std::unique_ptr<HotkeyCenter> hotkeyCenter;
     std::unique_ptr<Account> accountState;

@@ -37,6 +37,10 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("person.crop.circle.badge.exclamationmark"),
          {"avatar-default", QStyle::SP_CustomBase, "\xF0\x9F\x91\xA4"}}, // 👤
         {QStringLiteral("person.2.fill"), {"system-users", QStyle::SP_CustomBase, "\xF0\x9F\x91\xA5"}}, // 👥
+        {QStringLiteral("ellipsis.circle"), {"view-more", QStyle::SP_CustomBase, "\xE2\x8B\xAF", true}}, // ⋯
+        {QStringLiteral("flag.fill"), {"flag", QStyle::SP_CustomBase, "\xE2\x9A\x91"}},                 // ⚑
+        {QStringLiteral("hand.raised.fill"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
+        {QStringLiteral("server.rack"), {"network-server", QStyle::SP_DriveNetIcon}},
     };
     return map;
 }

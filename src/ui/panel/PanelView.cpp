@@ -5,9 +5,11 @@
 #include "capture/ShotStore.h"
 #include "state/Clock.h"
 #include "servers/ServerRegistry.h"
+#include "servers/ServersPageState.h"
 #include "ui/kit/CoalescedRefresh.h"
 #include "ui/panel/GateBar.h"
 #include "ui/panel/PanelHeader.h"
+#include "ui/panel/ServersPage.h"
 #include "ui/panel/ShotsPage.h"
 #include "ui/panel/ThumbnailCache.h"
 
@@ -49,16 +51,18 @@ PanelView::PanelView(AppState& app, std::function<void()> closePanel, QWidget* p
     pages = new QStackedWidget(this);
     shots = new ShotsPage(context, pages);
     pages->addWidget(shots);
-    // The servers and devices pages show their headers only for now.
-    for (const char* name : {"serversPage", "devicesPage"}) {
-        auto* page = new QWidget(pages);
-        page->setObjectName(QString::fromLatin1(name));
-        pages->addWidget(page);
-    }
+    servers = new ServersPage(context, pages);
+    pages->addWidget(servers);
+    // The devices page shows its header only for now.
+    auto* devices = new QWidget(pages);
+    devices->setObjectName(QStringLiteral("devicesPage"));
+    pages->addWidget(devices);
     stack->addWidget(pages, 1);
 
     refresher = new CoalescedRefresh([this] { refresh(); }, this);
     refresher->follow(&app, &AppState::changed);
+    refresher->follow(&app.registry(), &ServerRegistry::changed);
+    refresher->follow(&app.serversPage(), &ServersPageState::changed);
     refresh();
 }
 
@@ -105,13 +109,18 @@ void PanelView::refresh()
     gateDivider->setVisible(gateLook.has_value());
     pages->setCurrentIndex(int(tab));
     shots->refresh(model);
+    servers->refresh();
 }
 
 void PanelView::pressDefault()
 {
     QPushButton* button = gate->button();
-    if (!gate->isHidden() && button->isEnabled())
+    if (!gate->isHidden() && button->isEnabled()) {
         button->click();
+        return;
+    }
+    if (app.panelTab() == PanelTab::servers)
+        servers->pressDefault();
 }
 
 void PanelView::keyPressEvent(QKeyEvent* event)

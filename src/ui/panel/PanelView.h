@@ -10,6 +10,7 @@ class CoalescedRefresh;
 class GateBar;
 class PanelHeader;
 class QStackedWidget;
+class ServersPage;
 class ShotsPage;
 class ThumbnailCache;
 
@@ -32,6 +33,7 @@ public:
     // Runs a pending refresh now.
     void flush();
     ShotsPage* shotsPage() const { return shots; }
+    ServersPage* serversPage() const { return servers; }
     GateBar* gateBar() const { return gate; }
     ThumbnailCache& thumbnails() const { return *thumbnailCache; }
 
@@ -50,6 +52,7 @@ private:
     QWidget* gateDivider;
     QStackedWidget* pages;
     ShotsPage* shots;
+    ServersPage* servers;
     CoalescedRefresh* refresher;
     QSize least;
 };

@@ -9,6 +9,7 @@
 #include "state/Store.h"
 #include "ui/account/LoginWindowController.h"
 #include "ui/feedback/FeedbackWindowController.h"
+#include "ui/shell/RemovalPasswordHost.h"
 #include "ui/account/UpdateWindowController.h"
 #include "ui/shell/PanelController.h"
 #include "ui/shell/StatusItem.h"
@@ -38,6 +39,7 @@ void AppDelegate::launch()
     loginController = std::make_unique<LoginWindowController>(app->account());
     feedbackController = std::make_unique<FeedbackWindowController>(*app);
     updateController = std::make_unique<UpdateWindowController>(app->updater());
+    removalPrompts = std::make_unique<RemovalPasswordHost>(*app);
     status = std::make_unique<StatusItem>(*app, [this] { quit(); });
 
     app->hidePanel = [this] { panelController->hide(); };

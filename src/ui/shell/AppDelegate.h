@@ -10,6 +10,7 @@ class FeedbackWindowController;
 class LoginWindowController;
 class PanelController;
 class QMessageBox;
+class RemovalPasswordHost;
 class StatusItem;
 class UpdateWindowController;
 class Store;
@@ -51,6 +52,7 @@ private:
     std::unique_ptr<FeedbackWindowController> feedbackController;
     std::unique_ptr<StatusItem> status;
     std::unique_ptr<UpdateWindowController> updateController;
+    std::unique_ptr<RemovalPasswordHost> removalPrompts;
     QMessageBox* manualAlert = nullptr;
     std::optional<std::pair<int, bool>> lastAccount; // status and whether a record is present
     bool handingOff = false;

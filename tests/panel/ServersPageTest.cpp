@@ -1,0 +1,211 @@
+#include "servers/ServerRegistry.h"
+#include "servers/ServersPageState.h"
+#include "support/PanelRig.h"
+#include "ui/panel/AddServerBox.h"
+#include "ui/panel/PanelView.h"
+#include "ui/panel/PasswordPrompt.h"
+#include "ui/panel/ServerCard.h"
+#include "ui/panel/ServersPage.h"
+#include "ui/shell/RemovalPasswordHost.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+// The servers page as a user works it, offscreen, over a real registry: addresses point at a closed
+// loopback port, so every connection really runs and fails at once.
+class ServersPageTest : public QObject {
+    Q_OBJECT
+
+    using Kind = ServerRegistry::Status::Kind;
+    TempDataDir data;
+    std::unique_ptr<PanelRig> rig;
+    std::unique_ptr<PanelView> view;
+
+    AppState& app() { return rig->app(); }
+    ServerRegistry& registry() { return app().registry(); }
+    ServersPage* page() { return view->serversPage(); }
+    AddServerBox* box() { return page()->addBox(); }
+
+    void open(const std::function<void(PanelRig&)>& fill = {})
+    {
+        view.reset();
+        rig = std::make_unique<PanelRig>(data);
+        if (fill)
+            fill(*rig);
+        AppState& hub = rig->build();
+        Settings s = hub.settings();
+        s.onboardingDone = true;
+        hub.setSettings(s);
+        hub.setPanelTab(PanelTab::servers);
+        view = std::make_unique<PanelView>(hub, [] {});
+        box()->setScan([] { return QList<SSHSession>{}; });
+        view->resize(460, 640);
+        view->show();
+        view->flush();
+    }
+
+    bool settles(const QUuid& id)
+    {
+        return QTest::qWaitFor([&] { return registry().status(id).kind == Kind::failed; }, 30000);
+    }
+
+    static QAction* action(ServerCard* card, const char* name)
+    {
+        return card->menu()->findChild<QAction*>(QString::fromLatin1(name));
+    }
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        if (rig)
+            registry().cancelAll();
+        view.reset();
+        rig.reset();
+    }
+
+    void addByTextOnceAndErrorsUntilEdited()
+    {
+        open();
+        QLineEdit* field = box()->field();
+        QTest::keyClicks(field, QStringLiteral("bob@"));
+        QTest::keyClick(field, Qt::Key_Return);
+        view->flush();
+        QCOMPARE(registry().servers().size(), 0);
+        QVERIFY(app().serversPage().inputError().has_value());
+        QCOMPARE(field->text(), QStringLiteral("bob@"));
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QVERIFY(!app().serversPage().inputError());
+
+        field->setText(QStringLiteral("  alice@127.0.0.1:1  "));
+        // Return in the address field is its own: it reaches neither the page's default nor a second add.
+        QTest::keyClick(field, Qt::Key_Return);
+        view->flush();
+        QCOMPARE(registry().servers().size(), 1);
+        QCOMPARE(field->text(), QString());
+        const Server added = registry().servers().first();
+        QCOMPARE(added.user, std::optional<QString>(QStringLiteral("alice")));
+        QVERIFY(settles(added.id));
+        view->flush();
+        ServerCard* card = page()->card(added.id);
+        QVERIFY(card);
+        QVERIFY(card->retryButton()->isVisible() != card->userField()->isVisible());
+    }
+
+    void chipsFollowTheListAndIpv6RoundTrips()
+    {
+        open([](PanelRig& r) {
+            Server& s = r.addServer(QStringLiteral("loop"));
+            s.host = QStringLiteral("127.0.0.1");
+            s.port = 1;
+        });
+        const QList<SSHSession> live{SSHSession{QStringLiteral("alice"), QStringLiteral("::1"), 1},
+            SSHSession{std::nullopt, QStringLiteral("127.0.0.1"), 1}};
+        box()->setScan([live] { return live; });
+        box()->setScanInterval(20);
+        box()->hide();
+        QSignalSpy scans(box(), &AddServerBox::scanned);
+        box()->show();
+        QVERIFY(scans.wait(5000));
+        QList<QToolButton*> chips = box()->findChildren<QToolButton*>(QStringLiteral("sessionChip"));
+        QCOMPARE(chips.size(), 1);
+        QCOMPARE(chips.first()->property("address").toString(), QStringLiteral("alice@[::1]:1"));
+        chips.first()->click();
+        view->flush();
+        QCOMPARE(registry().servers().size(), 2);
+        QCOMPARE(registry().servers().last().host, QStringLiteral("::1"));
+        QCOMPARE(registry().servers().last().port, 1);
+        QVERIFY(box()->findChildren<QToolButton*>(QStringLiteral("sessionChip")).isEmpty());
+
+        // Hidden, the box scans no more.
+        box()->hide();
+        scans.clear();
+        QVERIFY(!scans.wait(200));
+    }
+
+    void cardsKeepTypedTextAndRunTheirActions()
+    {
+        QUuid id;
+        open([&](PanelRig& r) {
+            Server& s = r.addServer(QStringLiteral("box"), true, false);
+            s.host = QStringLiteral("127.0.0.1");
+            s.port = 1;
+            s.user = QStringLiteral("carol");
+            id = s.id;
+        });
+        ServerCard* card = page()->card(id);
+        QVERIFY(card);
+        QCOMPARE(card->userField()->text(), QStringLiteral("carol"));
+        card->userField()->setText(QStringLiteral("  dave "));
+        card->passwordField()->setText(QStringLiteral("pw"));
+        registry().setEnabled(id, false);
+        view->flush();
+        QCOMPARE(page()->card(id), card);
+        QCOMPARE(card->userField()->text(), QStringLiteral("  dave "));
+        QVERIFY(!action(card, "fillAction")->isEnabled());
+
+        card->userField()->setText(QStringLiteral("-x"));
+        card->loginButton()->click();
+        QCOMPARE(card->findChild<QLabel*>(QStringLiteral("formNote"))->text(), QStringLiteral("用户名不对：不能以 - 开头"));
+        QCOMPARE(registry().status(id).kind, Kind::unknown);
+        QCOMPARE(card->passwordField()->text(), QStringLiteral("pw"));
+
+        card->userField()->setText(QStringLiteral("  dave "));
+        card->loginButton()->click();
+        QCOMPARE(card->passwordField()->text(), QString());
+        QCOMPARE(registry().status(id).kind, Kind::connecting);
+        QCOMPARE(registry().status(id).stage, ConnectFlow::Stage::installing);
+        QVERIFY(settles(id));
+
+        action(card, "reconnectAction")->trigger();
+        QCOMPARE(registry().status(id).kind, Kind::connecting);
+        QCOMPARE(registry().status(id).stage, ConnectFlow::Stage::probing);
+        QVERIFY(settles(id));
+
+        action(card, "removeAction")->trigger();
+        QTRY_COMPARE(rig->desktop.flash.lines(), QStringList{QStringLiteral("已移除 box")});
+        view->flush();
+        QVERIFY(!page()->card(id));
+    }
+
+    // Requests from anywhere queue up behind the open prompt; each answer is handled exactly once.
+    void removalPromptsQueueAndAnswerOnce()
+    {
+        open();
+        RemovalPasswordHost host(app());
+        Server first;
+        first.name = QStringLiteral("one");
+        first.host = QStringLiteral("127.0.0.1");
+        first.port = 1;
+        first.user = QStringLiteral("u");
+        Server second = first;
+        second.id = QUuid::createUuid();
+        second.name = QStringLiteral("two");
+        app().requestRemovalPassword({first, false});
+        app().requestRemovalPassword({second, true});
+        QTRY_VERIFY(host.prompt());
+        PasswordPrompt* prompt = host.prompt();
+        QVERIFY(!prompt->continueButton()->isEnabled());
+        QTest::keyClick(prompt, Qt::Key_Escape);
+        QTRY_COMPARE(rig->desktop.flash.lines().size(), 1);
+        QCOMPARE(rig->desktop.flash.lines().first(), QStringLiteral("已从列表移除；服务器上那一行钥匙没清（它只能放图）"));
+        QCOMPARE(app().pendingRemoval()->server.name, QStringLiteral("two"));
+
+        QTRY_VERIFY(host.prompt() && host.prompt() != prompt);
+        host.prompt()->field()->setText(QStringLiteral("  "));
+        host.prompt()->continueButton()->click();
+        QVERIFY(!app().pendingRemoval());
+        QTRY_COMPARE(rig->desktop.flash.lines().size(), 2);
+        QVERIFY(rig->desktop.flash.lines().last().startsWith(QStringLiteral("服务器端没清干净：")));
+        QTest::qWait(0);
+        QCOMPARE(rig->desktop.flash.lines().size(), 2);
+    }
+};
+
+QTEST_MAIN(ServersPageTest)
+#include "ServersPageTest.moc"

@@ -1,0 +1,96 @@
+#include "servers/ServerRegistry.h"
+#include "support/FakeClock.h"
+#include "support/PanelRig.h"
+#include "ui/panel/AddServerBox.h"
+#include "ui/panel/PanelView.h"
+#include "ui/panel/PasswordPrompt.h"
+#include "ui/panel/ServerCard.h"
+#include "ui/panel/ServersPage.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+// Renders the servers page in its fixture states into <build>/artifacts/servers/ for a person to look at.
+// The statuses are put on the cards directly: no connection runs.
+class ServersScreenshotTest : public QObject {
+    Q_OBJECT
+
+    using Status = ServerRegistry::Status;
+    const QString folder = QStringLiteral(TARNEL_BINARY_DIR "/artifacts/servers");
+    const QDateTime noon = QDateTime(QDate(2025, 3, 14), QTime(12, 0));
+    TempDataDir data;
+
+    void shoot(QWidget& widget, const QString& name)
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
+        QVERIFY(widget.grab().save(path));
+    }
+
+    std::unique_ptr<PanelView> page(AppState& app)
+    {
+        Settings s = app.settings();
+        s.onboardingDone = true;
+        app.setSettings(s);
+        app.setPanelTab(PanelTab::servers);
+        auto view = std::make_unique<PanelView>(app, [] {});
+        view->serversPage()->addBox()->setScan([] {
+            return QList<SSHSession>{SSHSession{QStringLiteral("alice"), QStringLiteral("fd00::5"), 2200},
+                SSHSession{QStringLiteral("root"), QStringLiteral("10.0.0.9"), std::nullopt}};
+        });
+        view->resize(460, 620);
+        QSignalSpy scanned(view->serversPage()->addBox(), &AddServerBox::scanned);
+        view->show();
+        scanned.wait(5000);
+        view->flush();
+        return view;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(QDir().mkpath(folder)); }
+
+    void empty()
+    {
+        FakeClock clock(noon);
+        PanelRig rig(data);
+        auto view = page(rig.build());
+        shoot(*view, QStringLiteral("empty"));
+    }
+
+    void threeStagesAndTheLoginForm()
+    {
+        FakeClock clock(noon);
+        PanelRig rig(data);
+        Server& dev = rig.addServer(QStringLiteral("devbox"));
+        dev.user = QStringLiteral("alice");
+        const Server a = dev;
+        Server& gpu = rig.addServer(QStringLiteral("gpu"), true, false);
+        gpu.port = 2222;
+        const Server b = gpu;
+        Server& nas = rig.addServer(QStringLiteral("nas"), true, false);
+        const Server c = nas;
+        auto view = page(rig.build());
+        ServersPage* servers = view->serversPage();
+        servers->card(a.id)->setContent(a, Status::connected({QStringLiteral("alice"), QStringLiteral("dev-7f3a")}), true);
+        servers->card(b.id)->setContent(b, Status::connecting(noon.addSecs(-4), ConnectFlow::Stage::installing), false);
+        servers->card(c.id)->setContent(c, Status::failed(Failure{QStringLiteral("连不上 nas.example：Connection timed out")}), false);
+        shoot(*view, QStringLiteral("three-stages"));
+
+        servers->card(c.id)->setContent(c, Status::failed(Failure::needingLoginName(QStringLiteral("试过 root、ubuntu、admin 都登不上：填上登录名（和密码）再试"), true)), false);
+        servers->card(c.id)->userField()->setText(QStringLiteral("-bob"));
+        servers->card(c.id)->loginButton()->click();
+        servers->card(c.id)->setContent(c, Status::failed(Failure::needingLoginName(QStringLiteral("试过 root、ubuntu、admin 都登不上：填上登录名（和密码）再试"), true)), false);
+        shoot(*view, QStringLiteral("login-form"));
+
+        PasswordPrompt prompt(QStringLiteral("这台是用密码登录的，吊销钥匙要再输一次密码"));
+        prompt.show();
+        shoot(prompt, QStringLiteral("password-prompt"));
+        rig.app().registry().cancelAll();
+    }
+};
+
+QTEST_MAIN(ServersScreenshotTest)
+#include "ServersScreenshotTest.moc"

@@ -330,6 +330,36 @@ private Q_SLOTS:
         QCOMPARE(ShotPile::filesUnder(store->path(QStringLiteral("shots"))), QStringList());
         QCOMPARE(shots->todayCount(now()), 0);
     }
+
+    // The state file names each shot's file; a name outside the shot folder is dropped, never deleted.
+    void purgeDeletesOnlyInsideTheShotFolder_data()
+    {
+        QTest::addColumn<QString>("localPath"); // {data}: this run's data folder
+        QTest::newRow("elsewhere") << "{outside}/notes.txt";
+        QTest::newRow("climbing out") << "{data}/shots/2026-10-18/../../../outside/notes.txt";
+        QTest::newRow("beside the shots") << "{data}/state-notes.txt";
+        QTest::newRow("through a linked day folder") << "{data}/shots/linked/notes.txt";
+    }
+    void purgeDeletesOnlyInsideTheShotFolder()
+    {
+        QFETCH(QString, localPath);
+        const QString outside = data.file(QStringLiteral("outside"));
+        QDir().mkpath(outside);
+        QDir().mkpath(store->path(QStringLiteral("shots")));
+        QVERIFY(QFile::link(outside, store->path(QStringLiteral("shots/linked"))) || QFileInfo::exists(store->path(QStringLiteral("shots/linked"))));
+        localPath.replace(QLatin1String("{outside}"), outside).replace(QLatin1String("{data}"), store->path(QStringLiteral(".")));
+        const auto taken = take(screenshot(200, 200, 9));
+        QFile victim(localPath);
+        QVERIFY(victim.open(QIODevice::WriteOnly));
+        victim.write("mine");
+        victim.close();
+        state->update([&](StateFile& f) { f.shots.last().localPath = localPath; });
+        clock->advance(48 * 3600);
+        QCOMPARE(shots->purgeLocal(settings, now()), QStringList{taken.shotName});
+        state->flush();
+        QCOMPARE(readFile(victim.fileName()), QByteArray("mine"));
+        QVERIFY(QFile::remove(victim.fileName()));
+    }
 };
 
 QTEST_GUILESS_MAIN(ShotStoreTest)

@@ -290,11 +290,9 @@ private Q_SLOTS:
             return request + "\r\n";
         };
         QTest::newRow("login") << head("/api/login", 79 << 20) << 413;
-        QTest::newRow("register") << head("/api/register", 1 << 20) << 413;
         QTest::newRow("check-in") << head("/api/app/ping", 1 << 20, token) << 413;
         QTest::newRow("diagnostics") << head("/api/diag", 5 << 20, token) << 413;
         QTest::newRow("feedback signed out") << head("/api/feedback", 20 << 20) << 401;
-        QTest::newRow("feedback bad token") << head("/api/feedback", 20 << 20, "nope") << 401;
         QTest::newRow("feedback too large") << head("/api/feedback", 79 << 20, token) << 413;
     }
     void bodiesAreRefusedBeforeTheyArrive()
@@ -349,10 +347,8 @@ private Q_SLOTS:
         QJsonObject ping = checkIn();
         ping.insert("os", QString(10000, QLatin1Char('o')));
         QCOMPARE(service.post("api/app/ping", ping, token).status, 200);
-        const QStringList rows = service.admin({"checkins", "list"}).out.split('\n');
-        const auto row = std::find_if(rows.begin(), rows.end(), [](const QString& r) { return r.contains("\tray\t"); });
-        QVERIFY(row != rows.end());
-        QCOMPARE(row->section('\t', 6, 6).size(), 256);
+        const QString rows = service.admin({"checkins", "list"}).out;
+        QCOMPARE(rows.section("\tray\t", 1).section('\n', 0, 0).section('\t', 4, 4).size(), 256);
     }
 
     void userNamesMatchWhole()

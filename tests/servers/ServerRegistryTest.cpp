@@ -63,7 +63,7 @@ private Q_SLOTS:
         shown.start();
 
         registry.setEnabled(added->id, false);
-        state.flush();
+        rig.state.flush();
         QCOMPARE(store.loadState().servers.value(0).enabled, false);
         QVERIFY(data.logLines().join('\n').contains(QStringLiteral("同步关：127.0.0.1")));
 
@@ -73,7 +73,7 @@ private Q_SLOTS:
         edited.remoteDir = QStringLiteral("~/../etc");
         registry.update(edited);
         QCOMPARE(registry.status(added->id).kind, Kind::connecting);
-        state.flush();
+        rig.state.flush();
         const Server stored = store.loadState().servers.value(0);
         QCOMPARE(stored.proxyJump, QStringLiteral("ops@127.0.0.2"));
         QCOMPARE(stored.remoteDir, QStringLiteral("~/tarnel"));

@@ -14,7 +14,8 @@ bool componentsArePlain(QString path)
         return false;
     const QStringList parts = path.split(QLatin1Char('/'));
     for (const QString& part : parts) {
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+        // Never the ssh folder: a purge on removal would take the user's keys with it.
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..") || part == QLatin1String(".ssh"))
             return false;
     }
     return true;

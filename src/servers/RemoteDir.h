@@ -8,7 +8,7 @@ class RemoteDir {
 public:
     static QString problemText() { return QStringLiteral("远程目录只能是 ~/xxx 这种简单路径"); }
 
-    // "~/a/b" or "/a/b": at least one component after the prefix, no "." or ".." component, no empty
+    // "~/a/b" or "/a/b": at least one component after the prefix, no ".", ".." or ".ssh" component, no empty
     // component (one trailing "/" aside), only [A-Za-z0-9._/-].
     static bool isValid(const QString& dir);
 

@@ -22,6 +22,8 @@ private Q_SLOTS:
         QTest::newRow("double slash") << "//" << false;
         QTest::newRow("empty component") << "~/a//b" << false;
         QTest::newRow("dot") << "~/." << false;
+        QTest::newRow("ssh folder") << "~/.ssh" << false;
+        QTest::newRow("inside ssh folder") << "/home/me/.ssh/shots" << false;
         QTest::newRow("dot dot") << "~/tarnel/../.." << false;
         QTest::newRow("dot component") << "/srv/./x" << false;
         QTest::newRow("relative") << "tarnel" << false;

@@ -4,6 +4,7 @@
 #include "ui/panel/AddServerBox.h"
 #include "ui/panel/PanelView.h"
 #include "ui/panel/PasswordPrompt.h"
+#include "ui/panel/ScriptSheet.h"
 #include "ui/panel/ServerCard.h"
 #include "ui/panel/ServersPage.h"
 #include "ui/shell/RemovalPasswordHost.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -171,6 +173,35 @@ private Q_SLOTS:
         QTRY_COMPARE(rig->desktop.flash.lines(), QStringList{QStringLiteral("已移除 box")});
         view->flush();
         QVERIFY(!page()->card(id));
+    }
+
+    // A linked machine's card (hosted outside this page) offers its device items and the script it runs.
+    void linkedMachineCardShowsItsScript()
+    {
+        open();
+        Server mac;
+        mac.name = QStringLiteral("studio");
+        mac.host = QStringLiteral("qx-studio");
+        mac.remoteDir = QStringLiteral("~/shots-in");
+        mac.deviceID = QStringLiteral("dev-1");
+        mac.deviceAlias = QStringLiteral("qx-studio");
+        ServerCard card(app());
+        card.setContent(mac, ServerRegistry::Status{}, false);
+        QVERIFY(!action(&card, "advancedAction"));
+        QCOMPARE(action(&card, "removePurgeAction")->text(), QStringLiteral("移除并清掉对方电脑上的 tarnel 目录"));
+        action(&card, "deviceScriptAction")->trigger();
+        auto* sheet = card.findChild<ScriptSheet*>();
+        QVERIFY(sheet && sheet->isVisible());
+        const QString script = sheet->textView()->toPlainText();
+        QVERIFY(script.contains(QLatin1String("BASE='~/shots-in'")));
+        sheet->copyButton()->click();
+        QCOMPARE(rig->desktop.clipboard.text(), script);
+
+        // A folder the renderer refuses shows the note instead of a script.
+        mac.remoteDir = QStringLiteral("~/a b");
+        card.setContent(mac, ServerRegistry::Status{}, false);
+        action(&card, "deviceScriptAction")->trigger();
+        QTRY_COMPARE(card.findChildren<ScriptSheet*>().last()->textView()->toPlainText(), QStringLiteral("（找不到内嵌的安装脚本）"));
     }
 
     // Requests from anywhere queue up behind the open prompt; each answer is handled exactly once.

@@ -42,8 +42,6 @@ private Q_SLOTS:
         QTest::newRow("port 0") << with([](Fields& f) { f.port = "0"; }) << port;
         QTest::newRow("port 65536") << with([](Fields& f) { f.port = "65536"; }) << port;
         QTest::newRow("negative port") << with([](Fields& f) { f.port = "-22"; }) << port;
-        QTest::newRow("huge port") << with([](Fields& f) { f.port = "99999999999999999999"; }) << port;
-        QTest::newRow("empty port") << with([](Fields& f) { f.port = ""; }) << port;
         QTest::newRow("port wins over the login name")
             << with([](Fields& f) { f.port = "x"; f.user = "-bob"; }) << port;
         QTest::newRow("login name") << with([](Fields& f) { f.user = " -bob"; }) << "用户名不对：不能以 - 开头";
@@ -52,12 +50,8 @@ private Q_SLOTS:
         QTest::newRow("jump") << with([](Fields& f) { f.proxyJump = "ops@"; }) << jump;
         QTest::newRow("jump with a shell") << with([](Fields& f) { f.proxyJump = "a;rm -rf ~"; }) << jump;
         QTest::newRow("relative folder") << with([](Fields& f) { f.remoteDir = "tarnel"; }) << dir;
-        QTest::newRow("blank in the folder") << with([](Fields& f) { f.remoteDir = "~/my shots"; }) << dir;
         QTest::newRow("home itself") << with([](Fields& f) { f.remoteDir = "~/"; }) << dir;
-        QTest::newRow("root") << with([](Fields& f) { f.remoteDir = "/"; }) << dir;
-        QTest::newRow("out of the home") << with([](Fields& f) { f.remoteDir = "~/.."; }) << dir;
         QTest::newRow("all homes") << with([](Fields& f) { f.remoteDir = "/home"; }) << dir;
-        QTest::newRow("empty folder") << with([](Fields& f) { f.remoteDir = " "; }) << dir;
     }
     void refusedEdits()
     {
@@ -78,7 +72,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("dir");
         const std::optional<QString> none;
         const std::optional<QString> alice(QStringLiteral("alice"));
-        QTest::newRow("unchanged") << with([](Fields&) {}) << "gpu" << alice << 2222 << none << "~/tarnel";
         QTest::newRow("empty name is the host, blanks go")
             << with([](Fields& f) { f.name = " \t"; f.user = " "; f.proxyJump = "\t"; })
             << "10.0.0.7" << none << 2222 << none << "~/tarnel";
@@ -89,8 +82,6 @@ private Q_SLOTS:
         QTest::newRow("jump as typed from habit")
             << with([](Fields& f) { f.proxyJump = "ssh -p 2200 ops@bastion"; })
             << "gpu" << alice << 2222 << std::optional<QString>("ops@bastion:2200") << "~/tarnel";
-        QTest::newRow("jump on port 22") << with([](Fields& f) { f.proxyJump = " ops@bastion:22 "; })
-            << "gpu" << alice << 2222 << std::optional<QString>("ops@bastion") << "~/tarnel";
         QTest::newRow("IPv6 jump") << with([](Fields& f) { f.proxyJump = "ops@[fd00::1]:2200"; })
             << "gpu" << alice << 2222 << std::optional<QString>("ops@[fd00::1]:2200") << "~/tarnel";
     }
@@ -127,7 +118,6 @@ private Q_SLOTS:
                                            << QStringList{"a", "b", "c", "d", "e", "f", "g"};
         QTest::newRow("blanks trimmed, inner blanks kept") << QStringLiteral(" user@ host ,\tx ") << QStringList{"user@ host", "x"};
         QTest::newRow("only separators and blanks") << QStringLiteral(" , ，\t,") << QStringList{};
-        QTest::newRow("duplicates and case kept") << QStringLiteral("A,a,A") << QStringList{"A", "a", "A"};
     }
     void keywords()
     {
@@ -141,10 +131,6 @@ private Q_SLOTS:
         // Without a key, the placeholder line fails the renderer's check.
         QCOMPARE(ServerAdvancedModel::installScript(stored(), std::nullopt, QStringLiteral("vm")), QStringLiteral("（还没生成钥匙）"));
         QVERIFY(ServerAdvancedModel::rulePreview(std::nullopt).contains(QLatin1String("`shotN: ~/tarnel/shots/xxxx.png`")));
-        Server absolute = stored();
-        absolute.remoteDir = QStringLiteral("/srv/shots");
-        absolute.setup.remoteDirAbsolute = QStringLiteral("/data/srv/shots");
-        QVERIFY(ServerAdvancedModel::rulePreview(absolute).contains(QLatin1String("`shotN: /data/srv/shots/shots/xxxx.png`")));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "servers/ServerRegistry.h"
 #include "servers/ServersPageState.h"
 #include "support/PanelRig.h"
+#include "support/ServersPageView.h"
 #include "ui/panel/AddServerBox.h"
 #include "ui/panel/PanelView.h"
 #include "ui/panel/PasswordPrompt.h"
@@ -40,16 +41,7 @@ class ServersPageTest : public QObject {
         rig = std::make_unique<PanelRig>(data);
         if (fill)
             fill(*rig);
-        AppState& hub = rig->build();
-        Settings s = hub.settings();
-        s.onboardingDone = true;
-        hub.setSettings(s);
-        hub.setPanelTab(PanelTab::servers);
-        view = std::make_unique<PanelView>(hub, [] {});
-        box()->setScan([] { return QList<SSHSession>{}; });
-        view->resize(460, 640);
-        view->show();
-        view->flush();
+        view = openServersPage(rig->build());
     }
 
     bool settles(const QUuid& id)

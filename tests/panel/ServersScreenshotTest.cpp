@@ -1,6 +1,7 @@
 #include "servers/ServerRegistry.h"
 #include "support/FakeClock.h"
 #include "support/PanelRig.h"
+#include "support/ServersPageView.h"
 #include "ui/panel/AddServerBox.h"
 #include "ui/panel/PanelView.h"
 #include "ui/panel/PasswordPrompt.h"
@@ -37,23 +38,10 @@ class ServersScreenshotTest : public QObject {
         QVERIFY(widget.grab().save(path));
     }
 
-    std::unique_ptr<PanelView> page(AppState& app)
+    static std::unique_ptr<PanelView> page(AppState& app)
     {
-        Settings s = app.settings();
-        s.onboardingDone = true;
-        app.setSettings(s);
-        app.setPanelTab(PanelTab::servers);
-        auto view = std::make_unique<PanelView>(app, [] {});
-        view->serversPage()->addBox()->setScan([] {
-            return QList<SSHSession>{SSHSession{QStringLiteral("alice"), QStringLiteral("fd00::5"), 2200},
-                SSHSession{QStringLiteral("root"), QStringLiteral("10.0.0.9"), std::nullopt}};
-        });
-        view->resize(460, 620);
-        QSignalSpy scanned(view->serversPage()->addBox(), &AddServerBox::scanned);
-        view->show();
-        scanned.wait(5000);
-        view->flush();
-        return view;
+        return openServersPage(app, {SSHSession{QStringLiteral("alice"), QStringLiteral("fd00::5"), 2200},
+                                        SSHSession{QStringLiteral("root"), QStringLiteral("10.0.0.9"), std::nullopt}});
     }
 
 private Q_SLOTS:

@@ -34,6 +34,7 @@ ScriptSheet::ScriptSheet(AppState& app, const QString& title, std::function<QStr
     view->setObjectName(QStringLiteral("scriptText"));
     view->setReadOnly(true);
     view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPointSize(11);
     view->setFont(mono);

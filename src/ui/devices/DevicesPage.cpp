@@ -496,6 +496,7 @@ void DevicesPage::askKick(const PeerDevice& peer)
     alert->setTextFormat(Qt::PlainText);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setWindowModality(Qt::WindowModal);
+    alert->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 340px; }"));
     QPushButton* confirm = alert->addButton(QStringLiteral("踢出"), QMessageBox::DestructiveRole);
     confirm->setObjectName(QStringLiteral("kickConfirm"));
     QPushButton* cancel = alert->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);

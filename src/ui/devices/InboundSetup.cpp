@@ -11,7 +11,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QStackedLayout>
 #include <QVBoxLayout>
 
 namespace {
@@ -85,7 +84,8 @@ public:
 InboundSetup::InboundSetup(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("inboundSetup"));
-    faces = new QStackedLayout(this);
+    // One face at a time, each at its own height.
+    auto* faces = new QVBoxLayout(this);
     faces->setContentsMargins(0, 0, 0, 0);
     summary = buildSummary();
     steps = buildSteps();
@@ -210,7 +210,8 @@ QWidget* InboundSetup::buildSteps()
 void InboundSetup::refresh(const DevicesPageModel& model, bool expanded)
 {
     const bool complete = model.wizardComplete();
-    faces->setCurrentWidget(complete && !expanded ? summary : steps);
+    summary->setVisible(complete && !expanded);
+    steps->setVisible(!(complete && !expanded));
     summaryText->setText(model.doneSummary());
     header->setText(model.wizardHeader());
     fold->setVisible(complete);
@@ -243,7 +244,7 @@ void InboundSetup::refresh(const DevicesPageModel& model, bool expanded)
     missing->setText(lack.value_or(QString()));
 }
 
-bool InboundSetup::showsSummary() const { return faces->currentWidget() == summary; }
+bool InboundSetup::showsSummary() const { return !summary->isHidden(); }
 
 QPushButton* InboundSetup::keyButton(const QString& peerID) const
 {

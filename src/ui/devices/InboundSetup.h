@@ -8,7 +8,6 @@
 class KeyedWidgetList;
 class QLabel;
 class QPushButton;
-class QStackedLayout;
 class StatusDot;
 class StatusLabel;
 
@@ -36,7 +35,6 @@ private:
     QWidget* buildSummary();
     QWidget* buildSteps();
 
-    QStackedLayout* faces;
     QWidget* summary;
     QWidget* steps;
     StatusLabel* summaryText;

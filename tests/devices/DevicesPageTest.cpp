@@ -65,6 +65,7 @@ private Q_SLOTS:
         QVERIFY(show({den}));
         LinkManager& link = rig->app().link();
         QVERIFY(link.pollsFast());
+        QTRY_VERIFY(!link.pollInFlight()); // a poll still running would swallow the next one
         const int before = rig->statusRequests();
         rig->app().setPanelTab(PanelTab::servers);
         view->flush();

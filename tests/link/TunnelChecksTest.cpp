@@ -96,6 +96,13 @@ private Q_SLOTS:
         QTest::newRow("refused key") << failure("lee@qx-study: Permission denied (publickey).\r\n") << key << true;
         QTest::newRow("any letter case") << failure("PERMISSION DENIED") << key << true;
         QTest::newRow("host key") << failure("Host key verification failed.\n") << hostKey << false;
+        QTest::newRow("changed host key") << failure("@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@\n"
+                                                  "@    WARNING: REMOTE HOST IDENTIFICATION HAS CHANGED!     @\n"
+                                                  "@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@\n"
+                                                  "IT IS POSSIBLE THAT SOMEONE IS DOING SOMETHING NASTY!\n"
+                                                  "Host key for qx-study has changed and you have requested strict checking.\n"
+                                                  "Host key verification failed.\n")
+                                         << hostKey << false;
         QTest::newRow("time-out") << failure("", -1, true) << QStringLiteral("对方没有响应（超时），等几秒再试") << false;
         QTest::newRow("key beats time-out") << failure("Permission denied", -1, true) << key << true;
         QTest::newRow("dial's words") << failure("tarnel-net：对方不在线") << link << false;

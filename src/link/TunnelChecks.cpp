@@ -147,8 +147,10 @@ void TunnelChecks::finished(const PeerDevice& peer, const QString& path, bool au
 void TunnelChecks::close(const PeerDevice& peer)
 {
     set(peer.id, Tunnel::idle());
-    if (wantedIDs.remove(peer.id))
+    if (wantedIDs.remove(peer.id)) {
         saveWanted(sortedIDs(wantedIDs));
+        Q_EMIT changed();
+    }
     Log::write(QStringLiteral("设备互联：已断开（收起）→ ") + peer.plainName());
 }
 

@@ -41,6 +41,9 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("flag.fill"), {"flag", QStyle::SP_CustomBase, "\xE2\x9A\x91"}},                 // ⚑
         {QStringLiteral("hand.raised.fill"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("server.rack"), {"network-server", QStyle::SP_DriveNetIcon}},
+        {QStringLiteral("circle"), {"radio-unchecked", QStyle::SP_CustomBase, "\xE2\x97\x8B"}},                  // ○
+        {QStringLiteral("largecircle.fill.circle"), {"radio-checked", QStyle::SP_CustomBase, "\xE2\x97\x89"}},   // ◉
+        {QStringLiteral("menubar.rectangle"), {"user-desktop", QStyle::SP_DesktopIcon}},
     };
     return map;
 }

@@ -11,6 +11,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
 namespace {
@@ -33,6 +34,7 @@ bool isDayFolderName(const QString& name)
 ShotStore::ShotStore(StateStore& state, Sequencer& sequencer, QString shotsDirectory, QObject* parent)
     : QObject(parent), state(state), sequencer(sequencer), directory(std::move(shotsDirectory))
 {
+    worker.setMaxThreadCount(1);
     // A lost or stale seq.json must not hand out a number that today's shots already carry.
     const QDateTime now = Clock::instance().now();
     const QString today = Sequencer::dayKey(now);
@@ -116,13 +118,17 @@ ShotStore::Result ShotStore::refuse(Refusal refusal, const QString& reason, cons
     return r;
 }
 
-ShotStore::Result ShotStore::handle(const QImage& image, const Settings& settings, bool hasEnabledServer,
-                                    const QDateTime& now)
+std::optional<ShotStore::Result> ShotStore::refusedOnArrival(const Settings& settings, bool hasEnabledServer) const
 {
     if (isPaused)
         return refuse(Refusal::paused, QStringLiteral("已暂停"));
     if (!hasEnabledServer && !settings.saveWhenNoServer)
         return refuse(Refusal::noDestination, QStringLiteral("没有开着的服务器，也没选没连服务器时存本机"));
+    return std::nullopt;
+}
+
+std::optional<ShotStore::Result> ShotStore::refusedInTurn(const Settings& settings, const QDateTime& now) const
+{
     if (lastAccepted && lastAccepted->msecsTo(now) >= 0 && lastAccepted->msecsTo(now) < 1000)
         return refuse(Refusal::tooSoon, QStringLiteral("离上一张不到 1 秒"));
     const qint64 issued = sequencer.peek(now);
@@ -130,7 +136,65 @@ ShotStore::Result ShotStore::handle(const QImage& image, const Settings& setting
         const QString text = QStringLiteral("今天已经 %1 张了（每天最多 %2 张），没存").arg(issued).arg(settings.dailyLimit);
         return refuse(Refusal::dailyLimit, text, text);
     }
-    const auto normalised = ImageStore::normalise(image, settings.maxLongSide, settings.maxShotBytes);
+    return std::nullopt;
+}
+
+ShotStore::Result ShotStore::handle(const QImage& image, const Settings& settings, bool hasEnabledServer,
+                                    const QDateTime& now)
+{
+    if (auto refused = refusedOnArrival(settings, hasEnabledServer))
+        return *refused;
+    if (auto refused = refusedInTurn(settings, now))
+        return *refused;
+    return keep(normalise(image, settings.maxLongSide, settings.maxShotBytes), settings, now);
+}
+
+void ShotStore::take(const QImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now,
+                     std::function<void(const Result&)> done)
+{
+    Pending next{now, settings, refusedOnArrival(settings, hasEnabledServer), {}, std::move(done)};
+    // With nothing ahead of it, the rules that depend on earlier images can be applied now, saving the work.
+    if (!next.refused && pending.empty())
+        next.refused = refusedInTurn(settings, now);
+    if (next.refused && pending.empty()) {
+        next.done(*next.refused);
+        return;
+    }
+    if (!next.refused) {
+        next.work = QtConcurrent::run(&worker, [normalise = normalise, image, settings] {
+            return normalise(image, settings.maxLongSide, settings.maxShotBytes);
+        });
+        next.work.then(this, [this](const std::optional<NormalisedImage>&) { finishReady(); });
+    }
+    pending.push_back(std::move(next));
+}
+
+// Settles, in order, every image at the front whose work is done.
+void ShotStore::finishReady()
+{
+    while (!pending.empty() && (pending.front().refused || pending.front().work.isFinished())) {
+        Pending front = std::move(pending.front());
+        pending.pop_front();
+        std::optional<Result> result = front.refused;
+        if (!result)
+            result = refusedInTurn(front.settings, front.now);
+        if (!result)
+            result = keep(front.work.result(), front.settings, front.now);
+        front.done(*result);
+    }
+}
+
+void ShotStore::finishPending()
+{
+    worker.waitForDone();
+    finishReady();
+}
+
+ShotStore::~ShotStore() { worker.waitForDone(); }
+
+ShotStore::Result ShotStore::keep(const std::optional<NormalisedImage>& normalised, const Settings& settings,
+                                  const QDateTime& now)
+{
     if (!normalised) {
         const QString text = QStringLiteral("截图太大：压缩后还超过 %1 MB，没存").arg(megabytes(settings.maxShotBytes));
         return refuse(Refusal::tooLarge, text, text);

@@ -11,6 +11,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
@@ -161,10 +162,20 @@ void ShotStore::take(const QImage& image, const Settings& settings, bool hasEnab
         return;
     }
     if (!next.refused) {
-        next.work = QtConcurrent::run(&worker, [normalise = normalise, image, settings] {
-            return normalise(image, settings.maxLongSide, settings.maxShotBytes);
+        next.work = QtConcurrent::run(&worker, [normalise = normalise, image, settings, root = directory,
+                                                day = dayFolder(now), stamp = now.toLocalTime()] {
+            Prepared prepared{normalise(image, settings.maxLongSide, settings.maxShotBytes), std::nullopt};
+            if (prepared.image && Paths::ensure(root) && Paths::ensure(day)) {
+                // Named like a shot numbered 0, which none is: the start-up round removes it after a crash.
+                const QString near = QStringLiteral("%1/%2-0.%3")
+                                         .arg(day, stamp.toString(QStringLiteral("yyyyMMdd-HHmmss")),
+                                              prepared.image->format);
+                if (const auto staged = AtomicFile::stage(near, prepared.image->bytes); staged.ok())
+                    prepared.staged = staged.value();
+            }
+            return prepared;
         });
-        next.work.then(this, [this](const std::optional<NormalisedImage>&) { finishReady(); });
+        next.work.then(this, [this](const Prepared&) { finishReady(); });
     }
     pending.push_back(std::move(next));
 }
@@ -178,8 +189,12 @@ void ShotStore::finishReady()
         std::optional<Result> result = front.refused;
         if (!result)
             result = refusedInTurn(front.settings, front.now);
-        if (!result)
-            result = keep(front.work.result(), front.settings, front.now);
+        if (!result) {
+            const Prepared prepared = front.work.result();
+            result = keep(prepared.image, front.settings, front.now, prepared.staged);
+        } else if (front.work.isValid() && front.work.result().staged) {
+            QFile::remove(*front.work.result().staged);
+        }
         front.done(*result);
     }
 }
@@ -193,8 +208,13 @@ void ShotStore::finishPending()
 ShotStore::~ShotStore() { worker.waitForDone(); }
 
 ShotStore::Result ShotStore::keep(const std::optional<NormalisedImage>& normalised, const Settings& settings,
-                                  const QDateTime& now)
+                                  const QDateTime& now, std::optional<QString> staged)
 {
+    // A staged file nobody took goes at once.
+    const auto unused = qScopeGuard([&] {
+        if (staged)
+            QFile::remove(*staged);
+    });
     if (!normalised) {
         const QString text = QStringLiteral("截图太大：压缩后还超过 %1 MB，没存").arg(megabytes(settings.maxShotBytes));
         return refuse(Refusal::tooLarge, text, text);
@@ -205,12 +225,26 @@ ShotStore::Result ShotStore::keep(const std::optional<NormalisedImage>& normalis
         r.logText = QStringLiteral("截图：和上一张一样，跳过");
         return r;
     }
-    if (auto updated = updateInPlace(*normalised, now))
+    if (auto updated = updateInPlace(*normalised, now, staged))
         return *updated;
-    return storeNew(*normalised, now);
+    return storeNew(*normalised, now, staged);
 }
 
-std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage& image, const QDateTime& now)
+QString ShotStore::dayFolder(const QDateTime& now) const
+{
+    return directory + QLatin1Char('/') + now.toLocalTime().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+::Outcome<> ShotStore::place(const QString& path, const NormalisedImage& image, std::optional<QString>& staged)
+{
+    if (!staged)
+        return AtomicFile::write(path, image.bytes, 0600);
+    const QString from = *std::exchange(staged, std::nullopt);
+    return AtomicFile::commit(from, path);
+}
+
+std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage& image, const QDateTime& now,
+                                                          std::optional<QString>& staged)
 {
     if (shots().isEmpty())
         return std::nullopt;
@@ -220,7 +254,7 @@ std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage&
     if (last.w != image.width || last.h != image.height || age < 0 || age > 120 || !sameFormat ||
         !ImageStore::similar(last.fingerprint, image.fingerprint) || !QFileInfo::exists(last.localPath))
         return std::nullopt;
-    if (const ::Outcome<> written = AtomicFile::write(last.localPath, image.bytes, 0600); !written.ok()) {
+    if (const ::Outcome<> written = place(last.localPath, image, staged); !written.ok()) {
         Log::write(QStringLiteral("截图%1 没更新上（%2）").arg(last.n).arg(written.failure()));
         return std::nullopt;
     }
@@ -246,11 +280,12 @@ std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage&
     return r;
 }
 
-ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateTime& now)
+ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateTime& now,
+                                    std::optional<QString>& staged)
 {
     const qint64 n = sequencer.next(now);
     const QDateTime local = now.toLocalTime();
-    const QString dayDir = directory + QLatin1Char('/') + local.toString(QStringLiteral("yyyy-MM-dd"));
+    const QString dayDir = dayFolder(now);
     const QString name = QStringLiteral("%1-%2.%3")
                              .arg(local.toString(QStringLiteral("yyyyMMdd-HHmmss")))
                              .arg(n)
@@ -258,7 +293,7 @@ ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateT
     const QString path = dayDir + QLatin1Char('/') + name;
     Paths::ensure(directory);
     Paths::ensure(dayDir);
-    if (const ::Outcome<> written = AtomicFile::write(path, image.bytes, 0600); !written.ok())
+    if (const ::Outcome<> written = place(path, image, staged); !written.ok())
         return refuse(Refusal::writeFailed, QStringLiteral("文件写不进去：%1").arg(written.failure()));
 
     Shot shot;

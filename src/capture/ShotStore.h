@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/ImageStore.h"
+#include "state/Outcome.h"
 #include "state/Sequencer.h"
 #include "state/Settings.h"
 #include "state/StateStore.h"
@@ -71,22 +72,33 @@ Q_SIGNALS:
     void changed();
 
 private:
+    // An image worked on: encoded, and its bytes already written and synced to a temporary file beside the
+    // day's shots, so this thread only renames it.
+    struct Prepared {
+        std::optional<NormalisedImage> image;
+        std::optional<QString> staged;
+    };
     struct Pending {
         QDateTime now;
         Settings settings;
         std::optional<Result> refused; // decided as it came
-        QFuture<std::optional<NormalisedImage>> work;
+        QFuture<Prepared> work;
         std::function<void(const Result&)> done;
     };
 
     // The rules that hold whatever came before (pause, destination) and those that depend on it.
     std::optional<Result> refusedOnArrival(const Settings& settings, bool hasEnabledServer) const;
     std::optional<Result> refusedInTurn(const Settings& settings, const QDateTime& now) const;
-    Result keep(const std::optional<NormalisedImage>& image, const Settings& settings, const QDateTime& now);
+    Result keep(const std::optional<NormalisedImage>& image, const Settings& settings, const QDateTime& now,
+                std::optional<QString> staged = std::nullopt);
+    // Puts the image's bytes at `path`: the staged file when there is one (used up either way), else a write.
+    ::Outcome<> place(const QString& path, const NormalisedImage& image, std::optional<QString>& staged);
+    QString dayFolder(const QDateTime& now) const;
     void finishReady();
     static Result refuse(Refusal refusal, const QString& reason, const QString& flash = {});
-    std::optional<Result> updateInPlace(const NormalisedImage& image, const QDateTime& now);
-    Result storeNew(const NormalisedImage& image, const QDateTime& now);
+    std::optional<Result> updateInPlace(const NormalisedImage& image, const QDateTime& now,
+                                        std::optional<QString>& staged);
+    Result storeNew(const NormalisedImage& image, const QDateTime& now, std::optional<QString>& staged);
     // Deletes the shots' files and records in one state write; keeps selection and last hash honest.
     void forget(const QStringList& names);
     void removeOrphans(const QDateTime& cutoff);

@@ -13,11 +13,14 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <pthread.h>
+#include <pwd.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -142,6 +145,27 @@ int serve(Database& db, const Arguments& args)
     return 0;
 }
 
+// One database per user, always in the same place (the home of the password database, not $HOME, so
+// a changed environment does not split it): the service and the admin commands meet there without --db.
+std::string defaultDatabase()
+{
+    const passwd* user = ::getpwuid(::geteuid());
+    const std::string home = user && user->pw_dir ? user->pw_dir : "";
+    return home + "/.local/share/tarnel-accountd/accounts.db";
+}
+
+// The admin commands use only an existing database, so a mistyped path does not quietly make a new one
+// that no service serves (the service makes its own on first start).
+bool databaseExists(const std::string& path)
+{
+    std::error_code error;
+    if (std::filesystem::exists(path, error))
+        return true;
+    std::cerr << "没有数据库 " << path << "：账号服务还没用它启动过（./scripts/run.sh 会启动服务），"
+              << "或者用 --db 指定服务用的数据库\n";
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -166,13 +190,14 @@ int main(int argc, char** argv)
     if (args.flag("test-hooks"))
         return std::cerr << "这个 tarnel-accountd 没有测试钩子：--test-hooks 只在测试用的 tarnel-accountd-test 里有\n", 2;
 #endif
-    const auto dbPath = args.option("db");
-    if (!dbPath)
-        return std::cerr << "需要 --db 数据库文件\n", 2;
+    const std::string dbPath = args.option("db").value_or(defaultDatabase());
+    const bool serving = args.word(0) == "serve";
+    if (!serving && !databaseExists(dbPath))
+        return 1;
     try {
-        Database db(*dbPath);
+        Database db(dbPath);
         NetApi::migrate(db);
-        if (args.word(0) == "serve")
+        if (serving)
             return serve(db, args);
         return Admin::run(db, args);
     } catch (const DatabaseError& error) {

@@ -47,7 +47,7 @@ QString pasteModeText(PasteMode mode)
 }
 } // namespace
 
-AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
+AppState::AppState(Store& store, DesktopServices desktop, Intervals intervals, QObject* parent)
     : QObject(parent), store(store), desktop(desktop)
 {
     hotkeyCenter = std::make_unique<HotkeyCenter>(desktop.globalHotkeys);
@@ -83,7 +83,7 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
         this->desktop.clipboard.writeText(text);
     };
 
-    clipboardWatcher = std::make_unique<ClipboardWatcher>(desktop.clipboard);
+    clipboardWatcher = std::make_unique<ClipboardWatcher>(desktop.clipboard, intervals.clipboard);
     clipboardWatcher->onCapture = [this](const QImage& image, const QString& source) { capture(image, source); };
     clipboardWatcher->onUnreadable = [this](const QString& message) {
         Log::write(QStringLiteral("截图：") + message);
@@ -141,9 +141,9 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
         connect(source, SIGNAL(changed()), this, SIGNAL(changed()));
     connect(accountState.get(), &Account::changed, this, &AppState::applyAccountGate, Qt::QueuedConnection);
 
-    maintenanceTimer.setInterval(3600 * 1000);
+    maintenanceTimer.setInterval(intervals.maintenance);
     connect(&maintenanceTimer, &QTimer::timeout, this, &AppState::maintain);
-    accessibilityTimer.setInterval(2000);
+    accessibilityTimer.setInterval(intervals.accessibility);
     connect(&accessibilityTimer, &QTimer::timeout, this, &AppState::checkAccessibility);
 }
 
@@ -290,12 +290,6 @@ void AppState::start()
 
 void AppState::checkUpdates() { appUpdater->check(true); }
 
-void AppState::setTimerIntervals(int maintenanceMs, int accessibilityMs)
-{
-    maintenanceTimer.setInterval(maintenanceMs);
-    accessibilityTimer.setInterval(accessibilityMs);
-}
-
 void AppState::setSettings(const Settings& settings)
 {
     const Settings old = current;
@@ -383,8 +377,8 @@ void AppState::applySettingsSideEffects(const Settings& old)
         if (capturing && hotkeyCenter->installed())
             registerHotkeys();
         Log::write(QStringLiteral("快捷键改为 粘贴 %1 / 面板 %2")
-                       .arg(HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")).display,
-                            HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")).display));
+                       .arg(HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")).desktopText(),
+                            HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")).desktopText()));
     }
     if (current.updateChannelTest != old.updateChannelTest) {
         QXServer::setTestChannelOptIn(current.updateChannelTest);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/PanelTab.h"
+#include "capture/ClipboardWatcher.h"
 #include "state/Server.h"
 #include "state/Settings.h"
 
@@ -17,7 +18,6 @@ class Account;
 class AccessibilityTrust;
 class ActiveWindow;
 class Clipboard;
-class ClipboardWatcher;
 class Diagnostics;
 class DesktopOpener;
 class Flash;
@@ -60,6 +60,13 @@ struct DesktopServices {
     NetworkMonitor& network;
 };
 
+// How often the hub looks after things; tests shorten these.
+struct AppIntervals {
+    ClipboardIntervals clipboard;
+    std::chrono::milliseconds maintenance{std::chrono::hours(1)};
+    std::chrono::milliseconds accessibility{2000};
+};
+
 // The hub: owns every service for the life of the process, wires them together, applies the account gate
 // and the side effects of settings changes. Views read it and write settings through it. Main thread only.
 class AppState : public QObject {
@@ -72,7 +79,9 @@ public:
         bool purge = false;
     };
 
-    AppState(Store& store, DesktopServices desktop, QObject* parent = nullptr);
+    using Intervals = AppIntervals;
+
+    AppState(Store& store, DesktopServices desktop, Intervals intervals = {}, QObject* parent = nullptr);
     ~AppState() override;
 
     void start();
@@ -135,8 +144,6 @@ public:
     void applySettingsSideEffects(const Settings& old);
     QMap<QString, QString> environmentSummary() const;
 
-    // Shorter timers, for tests.
-    void setTimerIntervals(int maintenanceMs, int accessibilityMs);
 
 Q_SIGNALS:
     void changed();

@@ -344,6 +344,16 @@ void AppState::registerHotkeys()
                                  HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")));
 }
 
+void AppState::suspendHotkeys() { hotkeyCenter->uninstallAll(); }
+
+void AppState::restoreHotkeys()
+{
+    if (capturing && hotkeyCenter->installed())
+        registerHotkeys();
+}
+
+bool AppState::waylandSession() const { return desktop.accessibilityTrust.isWayland(); }
+
 void AppState::applyAccountGate()
 {
     const bool usable = accountState->isUsable();

@@ -445,10 +445,14 @@ private Q_SLOTS:
 
         ::kill(pid_t(runningPid()), SIGKILL);
         QTRY_VERIFY(link->pendingRelaunchMs().has_value());
+        // A poll of a loaded machine may have timed out before the kill: what counts is that polling the
+        // stopped program changes nothing.
         const QDateTime polledBefore = *link->lastPollAt();
+        const QString errorBefore = link->lastError().value_or(QString());
+        QVERIFY(!errorBefore.isEmpty());
         link->poll();
         QTRY_VERIFY(*link->lastPollAt() != polledBefore);
-        QCOMPARE(link->lastError().value_or(QString()), QStringLiteral("令牌过期"));
+        QCOMPARE(link->lastError().value_or(QString()), errorBefore);
         QCOMPARE(link->peers().size(), 1);
 
         link->stop(QStringLiteral("测试"));

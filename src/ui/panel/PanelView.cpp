@@ -11,6 +11,7 @@
 #include "ui/kit/CoalescedRefresh.h"
 #include "ui/panel/GateBar.h"
 #include "ui/panel/PanelHeader.h"
+#include "ui/panel/ServerAdvancedSheet.h"
 #include "ui/panel/ServersPage.h"
 #include "ui/panel/ShotsPage.h"
 #include "ui/panel/ThumbnailCache.h"
@@ -54,6 +55,7 @@ PanelView::PanelView(AppState& app, std::function<void()> closePanel, QWidget* p
     shots = new ShotsPage(context, pages);
     pages->addWidget(shots);
     servers = new ServersPage(context, pages);
+    servers->openAdvanced = [this](const QUuid& id) { ServerAdvancedSheet::openFor(this->app, id, this); };
     pages->addWidget(servers);
     devices = new DevicesPage(app, pages);
     devices->syncRefusal = [&app](const QString& id) { return app.deviceSyncRefusal(id); };

@@ -47,6 +47,8 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("photo.on.rectangle"), {"image-x-generic", QStyle::SP_FileDialogContentsView}},
         {QStringLiteral("arrow.triangle.2.circlepath"), {"view-refresh", QStyle::SP_BrowserReload}},
         {QStringLiteral("circle"), {"radio-unchecked", QStyle::SP_CustomBase, "\xE2\x97\x8B"}}, // ○
+        {QStringLiteral("largecircle.fill.circle"), {"radio-checked", QStyle::SP_CustomBase, "\xE2\x97\x89"}}, // ◉
+        {QStringLiteral("menubar.rectangle"), {"user-desktop", QStyle::SP_DesktopIcon}},
     };
     return map;
 }

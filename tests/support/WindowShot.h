@@ -14,7 +14,10 @@
 // only: the support library has no widgets.
 inline QString saveWindowShot(QWidget* window, const QString& folder, const QString& name, QSize size)
 {
-    QTest::qWait(150); // let the window manager and any spinner draw
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        QApplication::processEvents();
+    else
+        QTest::qWait(150); // let the window manager draw
     QDir().mkpath(folder);
     const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
     if (!window->grab().save(path))

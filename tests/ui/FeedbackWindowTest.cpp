@@ -130,7 +130,7 @@ private Q_SLOTS:
         QTRY_VERIFY(model().error().has_value());
         probe.shoot(QStringLiteral("3-error"));
 
-        rig.service.script(QStringLiteral("api/feedback"), QJsonObject{{"delayMs", 800}, {"body", R"({"ok":true})"}});
+        rig.service.script(QStringLiteral("api/feedback"), QJsonObject{{"delayMs", 400}, {"body", R"({"ok":true})"}});
         QTest::mouseClick(find<QPushButton>("sendButton"), Qt::LeftButton);
         QTRY_COMPARE(find<QPushButton>("sendButton")->text(), QStringLiteral("正在发送…"));
         QVERIFY(!find("sendButton")->isEnabled() && find("cancelButton")->isEnabled());

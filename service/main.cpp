@@ -11,6 +11,8 @@
 
 #include <httplib.h>
 
+#include <QUrl>
+
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -51,6 +53,18 @@ std::string publicBase(const Arguments& args, bool tls, std::string host, int po
     if (host.find(':') != std::string::npos)
         host = "[" + host + "]";
     return (tls ? "https://" : "http://") + host + ":" + std::to_string(port);
+}
+
+// The host devices dial for the relay (never taken from a request's Host header): the public address's
+// host, else the relay's listening address.
+std::string advertisedRelayHost(const std::string& publicBase, std::string listenHost)
+{
+    const QUrl url(QString::fromStdString(publicBase));
+    if (!url.host().isEmpty() && url.host() != QLatin1String("127.0.0.1"))
+        return url.host().toStdString();
+    if (listenHost.empty() || listenHost == "0.0.0.0" || listenHost == "::")
+        listenHost = "127.0.0.1";
+    return listenHost;
 }
 
 int serve(Database& db, const Arguments& args)
@@ -108,13 +122,6 @@ int serve(Database& db, const Arguments& args)
     const bool hooks = false;
     TestHooks* const testHooks = nullptr;
 #endif
-    // Lives as long as the process: relayed connections run on threads of their own until the end.
-    Relay& relay = *new Relay;
-    NetApi net(db, relay, args.option("relay-host").value_or(""), testHooks);
-    net.install(*server); // before the API's own routes, whose test hooks answer every other path
-    Api api(db, publicBase(args, cert.has_value(), host, port), testHooks);
-    api.install(*server);
-
     // The relay listens next to the API: by default on the same address, two ports up (any port when the
     // API's was chosen by the system).
     const std::string relayListen =
@@ -123,6 +130,13 @@ int serve(Database& db, const Arguments& args)
     std::string relayHost = relayListen.substr(0, relayColon);
     if (relayHost.size() > 2 && relayHost.front() == '[')
         relayHost = relayHost.substr(1, relayHost.size() - 2);
+
+    const std::string base = publicBase(args, cert.has_value(), host, port);
+    Relay& relay = *new Relay; // lives as long as the process: relayed connections end on their own threads
+    NetApi net(db, relay, args.option("relay-host").value_or(advertisedRelayHost(base, relayHost)), testHooks);
+    net.install(*server); // before the API's own routes, whose test hooks answer every other path
+    Api api(db, base, testHooks);
+    api.install(*server);
     if (relayColon == std::string::npos || !relay.listen(relayHost, std::atoi(relayListen.c_str() + relayColon + 1)))
         return std::cerr << "中转端口监听不了 " << relayListen << '\n', 1;
     if (auto file = args.option("port-file"); file && !writePortFile(*file, port))

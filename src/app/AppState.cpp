@@ -171,7 +171,7 @@ void AppState::wireLink()
     link.wantedProvider = [this] { return state->state().linkWantedTunnels; };
     link.saveWanted = [this](const QStringList& ids) { state->update([&](StateFile& f) { f.linkWantedTunnels = ids; }); };
     link.onNewDevice = [this](const PeerDevice& peer) {
-        this->desktop.flash.show({}, QStringLiteral("新设备「%1」加入了你的账号，可以连接这台电脑。不是你？到「设备」页踢出。").arg(peer.shownName()),
+        this->desktop.flash.show({}, QStringLiteral("新设备「%1」加入了你的账号，可以连接这台电脑。不是你？到「设备」页踢出。").arg(peer.plainName()),
                                  Flash::newDeviceMs);
     };
     link.onHelperExit = [this](int) { accountState->ping(false); };
@@ -179,14 +179,14 @@ void AppState::wireLink()
         for (const Server& server : serverRegistry->servers())
             if (server.deviceID == peer.id)
                 return;
-        Log::write(QStringLiteral("设备互联：打通后自动把「%1」设为截图接收端").arg(peer.shownName()));
-        serverRegistry->addDevice({peer.id, peer.name, peer.alias, peer.sshUser});
+        Log::write(QStringLiteral("设备互联：打通后自动把「%1」设为截图接收端").arg(peer.plainName()));
+        serverRegistry->addDevice({peer.id, PeerDevice::plain(peer.name), peer.alias, peer.sshUser});
     };
     link.onDeviceRemoved = [this](const PeerDevice& peer) {
         for (const Server& server : serverRegistry->servers()) {
             if (server.deviceID != peer.id)
                 continue;
-            Log::write(QStringLiteral("设备互联：踢出「%1」，同时移除它的截图接收端记录").arg(peer.shownName()));
+            Log::write(QStringLiteral("设备互联：踢出「%1」，同时移除它的截图接收端记录").arg(peer.plainName()));
             serverRegistry->remove(server.id, false, [](const Outcome<QString>&) {});
             return;
         }
@@ -343,6 +343,16 @@ void AppState::registerHotkeys()
     hotkeyCenter->registerHotkey(HotkeyCenter::Key::panel,
                                  HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")));
 }
+
+void AppState::suspendHotkeys() { hotkeyCenter->uninstallAll(); }
+
+void AppState::restoreHotkeys()
+{
+    if (capturing && hotkeyCenter->installed())
+        registerHotkeys();
+}
+
+bool AppState::waylandSession() const { return desktop.accessibilityTrust.isWayland(); }
 
 void AppState::applyAccountGate()
 {

@@ -93,6 +93,8 @@ public:
     void setPanelTab(PanelTab tab);
 
     bool accessibilityTrusted() const { return trusted; }
+    // A Wayland session: keys cannot be sent to other programs, only the copy-only paste works.
+    bool waylandSession() const;
     bool captureOn() const { return capturing; }
     // The removal whose password is asked for now; later requests wait their turn behind it.
     std::optional<PendingRemoval> pendingRemoval() const;
@@ -116,6 +118,11 @@ public:
     Sequencer& sequencer() { return *shotSequencer; }
     StateStore& stateStore() { return *state; }
     Updater& updater() { return *appUpdater; }
+
+    // While a hot key is being recorded: no global hot key, so pressing the current one reaches the
+    // recorder. Restoring registers both again, but only while capture is on.
+    void suspendHotkeys();
+    void restoreHotkeys();
 
     // The user's "检查更新…": a manual check; its outcome reaches the user through the updater.
     void checkUpdates();

@@ -150,6 +150,7 @@ AppState::AppState(Store& store, DesktopServices desktop, Intervals intervals, Q
 AppState::~AppState()
 {
     linkManager->shutdown();
+    shotStore->finishPending();
     // Everything changed so far reaches the disk while the services its callbacks use still exist.
     state->flush();
     // Quitting does not wait for a server that hangs.
@@ -180,7 +181,13 @@ void AppState::wireLink()
             if (server.deviceID == peer.id)
                 return;
         Log::write(QStringLiteral("设备互联：打通后自动把「%1」设为截图接收端").arg(peer.plainName()));
-        serverRegistry->addDevice({peer.id, PeerDevice::plain(peer.name), peer.alias, peer.sshUser});
+        const Outcome<Server> added =
+            serverRegistry->addDevice({peer.id, PeerDevice::plain(peer.name), peer.alias, peer.sshUser});
+        if (added.ok())
+            syncRefusals.remove(peer.id);
+        else
+            syncRefusals.insert(peer.id, added.failure().isEmpty() ? QStringLiteral("添加失败") : added.failure());
+        Q_EMIT changed();
     };
     link.onDeviceRemoved = [this](const PeerDevice& peer) {
         for (const Server& server : serverRegistry->servers()) {
@@ -427,17 +434,18 @@ void AppState::capture(const QImage& image, const QString& source)
         Log::write(QStringLiteral("截图：还没登录，跳过（%1）").arg(source));
         return;
     }
-    const auto result = shotStore->handle(image, current, hasEnabledServer(), Clock::instance().now());
-    if (result.outcome != ShotStore::Outcome::stored && result.outcome != ShotStore::Outcome::updated) {
-        Log::write(result.logText);
-        if (!result.flashText.isEmpty())
-            desktop.flash.show({}, result.flashText);
-        return;
-    }
-    // A shot is announced and sent only once its record is on disk.
-    state->whenWritten([this, result] {
-        Log::write(result.logText);
-        shotUploader->upload(result.shotName, result.outcome == ShotStore::Outcome::updated);
+    shotStore->take(image, current, hasEnabledServer(), Clock::instance().now(), [this](const ShotStore::Result& result) {
+        if (result.outcome != ShotStore::Outcome::stored && result.outcome != ShotStore::Outcome::updated) {
+            Log::write(result.logText);
+            if (!result.flashText.isEmpty())
+                desktop.flash.show({}, result.flashText);
+            return;
+        }
+        // A shot is announced and sent only once its record is on disk.
+        state->whenWritten([this, result] {
+            Log::write(result.logText);
+            shotUploader->upload(result.shotName, result.outcome == ShotStore::Outcome::updated);
+        });
     });
 }
 

@@ -1,5 +1,7 @@
 #include "capture/ImageStore.h"
 
+#include "capture/PngWriter.h"
+
 #include <QBuffer>
 #include <QImageWriter>
 #include <QPainter>
@@ -21,6 +23,20 @@ QByteArray encode(const QImage& image, const char* format, int quality)
 }
 
 // True when an image whose format has alpha has no pixel that uses it.
+QByteArray encodePng(const QImage& image)
+{
+    return PngWriter::takes(image) ? PngWriter::encode(image) : encode(image, "png", -1);
+}
+
+// True when the PNG would clearly be over `maxBytes` (by a quarter, beyond the estimate's error), so the
+// JPEG can be written without paying for the whole PNG first. Small pictures cannot be, and are not sampled.
+bool clearlyOverAsPng(const QImage& image, qint64 maxBytes)
+{
+    const qint64 margin = maxBytes + maxBytes / 4;
+    const qint64 raw = qint64(image.width()) * image.height() * (image.hasAlphaChannel() ? 4 : 3);
+    return PngWriter::takes(image) && raw > margin && PngWriter::estimate(image) > margin;
+}
+
 bool everyPixelOpaque(const QImage& image)
 {
     if (image.format() != QImage::Format_ARGB32 && image.format() != QImage::Format_ARGB32_Premultiplied)
@@ -82,7 +98,8 @@ std::optional<NormalisedImage> ImageStore::normalise(const QImage& image, int ma
     out.width = working.width();
     out.height = working.height();
     out.format = QStringLiteral("png");
-    out.bytes = encode(working, "png", -1);
+    if (!clearlyOverAsPng(working, maxBytes))
+        out.bytes = encodePng(working);
     if (out.bytes.isEmpty() || out.bytes.size() > maxBytes) {
         out.format = QStringLiteral("jpg");
         out.bytes = encode(flattenedOnWhite(working), "jpeg", 85);

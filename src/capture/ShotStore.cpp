@@ -11,6 +11,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
 namespace {
@@ -33,6 +35,7 @@ bool isDayFolderName(const QString& name)
 ShotStore::ShotStore(StateStore& state, Sequencer& sequencer, QString shotsDirectory, QObject* parent)
     : QObject(parent), state(state), sequencer(sequencer), directory(std::move(shotsDirectory))
 {
+    worker.setMaxThreadCount(1);
     // A lost or stale seq.json must not hand out a number that today's shots already carry.
     const QDateTime now = Clock::instance().now();
     const QString today = Sequencer::dayKey(now);
@@ -116,13 +119,17 @@ ShotStore::Result ShotStore::refuse(Refusal refusal, const QString& reason, cons
     return r;
 }
 
-ShotStore::Result ShotStore::handle(const QImage& image, const Settings& settings, bool hasEnabledServer,
-                                    const QDateTime& now)
+std::optional<ShotStore::Result> ShotStore::refusedOnArrival(const Settings& settings, bool hasEnabledServer) const
 {
     if (isPaused)
         return refuse(Refusal::paused, QStringLiteral("已暂停"));
     if (!hasEnabledServer && !settings.saveWhenNoServer)
         return refuse(Refusal::noDestination, QStringLiteral("没有开着的服务器，也没选没连服务器时存本机"));
+    return std::nullopt;
+}
+
+std::optional<ShotStore::Result> ShotStore::refusedInTurn(const Settings& settings, const QDateTime& now) const
+{
     if (lastAccepted && lastAccepted->msecsTo(now) >= 0 && lastAccepted->msecsTo(now) < 1000)
         return refuse(Refusal::tooSoon, QStringLiteral("离上一张不到 1 秒"));
     const qint64 issued = sequencer.peek(now);
@@ -130,7 +137,84 @@ ShotStore::Result ShotStore::handle(const QImage& image, const Settings& setting
         const QString text = QStringLiteral("今天已经 %1 张了（每天最多 %2 张），没存").arg(issued).arg(settings.dailyLimit);
         return refuse(Refusal::dailyLimit, text, text);
     }
-    const auto normalised = ImageStore::normalise(image, settings.maxLongSide, settings.maxShotBytes);
+    return std::nullopt;
+}
+
+ShotStore::Result ShotStore::handle(const QImage& image, const Settings& settings, bool hasEnabledServer,
+                                    const QDateTime& now)
+{
+    if (auto refused = refusedOnArrival(settings, hasEnabledServer))
+        return *refused;
+    if (auto refused = refusedInTurn(settings, now))
+        return *refused;
+    return keep(normalise(image, settings.maxLongSide, settings.maxShotBytes), settings, now);
+}
+
+void ShotStore::take(const QImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now,
+                     std::function<void(const Result&)> done)
+{
+    Pending next{now, settings, refusedOnArrival(settings, hasEnabledServer), {}, std::move(done)};
+    // With nothing ahead of it, the rules that depend on earlier images can be applied now, saving the work.
+    if (!next.refused && pending.empty())
+        next.refused = refusedInTurn(settings, now);
+    if (next.refused && pending.empty()) {
+        next.done(*next.refused);
+        return;
+    }
+    if (!next.refused) {
+        next.work = QtConcurrent::run(&worker, [normalise = normalise, image, settings, root = directory,
+                                                day = dayFolder(now), stamp = now.toLocalTime()] {
+            Prepared prepared{normalise(image, settings.maxLongSide, settings.maxShotBytes), std::nullopt};
+            if (prepared.image && Paths::ensure(root) && Paths::ensure(day)) {
+                // Named like a shot numbered 0, which none is: the start-up round removes it after a crash.
+                const QString near = QStringLiteral("%1/%2-0.%3")
+                                         .arg(day, stamp.toString(QStringLiteral("yyyyMMdd-HHmmss")),
+                                              prepared.image->format);
+                if (const auto staged = AtomicFile::stage(near, prepared.image->bytes); staged.ok())
+                    prepared.staged = staged.value();
+            }
+            return prepared;
+        });
+        next.work.then(this, [this](const Prepared&) { finishReady(); });
+    }
+    pending.push_back(std::move(next));
+}
+
+// Settles, in order, every image at the front whose work is done.
+void ShotStore::finishReady()
+{
+    while (!pending.empty() && (pending.front().refused || pending.front().work.isFinished())) {
+        Pending front = std::move(pending.front());
+        pending.pop_front();
+        std::optional<Result> result = front.refused;
+        if (!result)
+            result = refusedInTurn(front.settings, front.now);
+        if (!result) {
+            const Prepared prepared = front.work.result();
+            result = keep(prepared.image, front.settings, front.now, prepared.staged);
+        } else if (front.work.isValid() && front.work.result().staged) {
+            QFile::remove(*front.work.result().staged);
+        }
+        front.done(*result);
+    }
+}
+
+void ShotStore::finishPending()
+{
+    worker.waitForDone();
+    finishReady();
+}
+
+ShotStore::~ShotStore() { worker.waitForDone(); }
+
+ShotStore::Result ShotStore::keep(const std::optional<NormalisedImage>& normalised, const Settings& settings,
+                                  const QDateTime& now, std::optional<QString> staged)
+{
+    // A staged file nobody took goes at once.
+    const auto unused = qScopeGuard([&] {
+        if (staged)
+            QFile::remove(*staged);
+    });
     if (!normalised) {
         const QString text = QStringLiteral("截图太大：压缩后还超过 %1 MB，没存").arg(megabytes(settings.maxShotBytes));
         return refuse(Refusal::tooLarge, text, text);
@@ -141,12 +225,26 @@ ShotStore::Result ShotStore::handle(const QImage& image, const Settings& setting
         r.logText = QStringLiteral("截图：和上一张一样，跳过");
         return r;
     }
-    if (auto updated = updateInPlace(*normalised, now))
+    if (auto updated = updateInPlace(*normalised, now, staged))
         return *updated;
-    return storeNew(*normalised, now);
+    return storeNew(*normalised, now, staged);
 }
 
-std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage& image, const QDateTime& now)
+QString ShotStore::dayFolder(const QDateTime& now) const
+{
+    return directory + QLatin1Char('/') + now.toLocalTime().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+::Outcome<> ShotStore::place(const QString& path, const NormalisedImage& image, std::optional<QString>& staged)
+{
+    if (!staged)
+        return AtomicFile::write(path, image.bytes, 0600);
+    const QString from = *std::exchange(staged, std::nullopt);
+    return AtomicFile::commit(from, path);
+}
+
+std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage& image, const QDateTime& now,
+                                                          std::optional<QString>& staged)
 {
     if (shots().isEmpty())
         return std::nullopt;
@@ -156,7 +254,7 @@ std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage&
     if (last.w != image.width || last.h != image.height || age < 0 || age > 120 || !sameFormat ||
         !ImageStore::similar(last.fingerprint, image.fingerprint) || !QFileInfo::exists(last.localPath))
         return std::nullopt;
-    if (const ::Outcome<> written = AtomicFile::write(last.localPath, image.bytes, 0600); !written.ok()) {
+    if (const ::Outcome<> written = place(last.localPath, image, staged); !written.ok()) {
         Log::write(QStringLiteral("截图%1 没更新上（%2）").arg(last.n).arg(written.failure()));
         return std::nullopt;
     }
@@ -182,11 +280,12 @@ std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage&
     return r;
 }
 
-ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateTime& now)
+ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateTime& now,
+                                    std::optional<QString>& staged)
 {
     const qint64 n = sequencer.next(now);
     const QDateTime local = now.toLocalTime();
-    const QString dayDir = directory + QLatin1Char('/') + local.toString(QStringLiteral("yyyy-MM-dd"));
+    const QString dayDir = dayFolder(now);
     const QString name = QStringLiteral("%1-%2.%3")
                              .arg(local.toString(QStringLiteral("yyyyMMdd-HHmmss")))
                              .arg(n)
@@ -194,7 +293,7 @@ ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateT
     const QString path = dayDir + QLatin1Char('/') + name;
     Paths::ensure(directory);
     Paths::ensure(dayDir);
-    if (const ::Outcome<> written = AtomicFile::write(path, image.bytes, 0600); !written.ok())
+    if (const ::Outcome<> written = place(path, image, staged); !written.ok())
         return refuse(Refusal::writeFailed, QStringLiteral("文件写不进去：%1").arg(written.failure()));
 
     Shot shot;

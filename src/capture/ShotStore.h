@@ -1,12 +1,18 @@
 #pragma once
 
+#include "capture/ImageStore.h"
+#include "state/Outcome.h"
 #include "state/Sequencer.h"
 #include "state/Settings.h"
 #include "state/StateStore.h"
 
 #include <QHash>
 #include <QImage>
+#include <QFuture>
 #include <QObject>
+#include <QThreadPool>
+#include <deque>
+#include <functional>
 #include <optional>
 
 // The local shots: taking a new image (numbered, normalised, deduplicated), upload records, selection,
@@ -26,6 +32,7 @@ public:
     };
 
     ShotStore(StateStore& state, Sequencer& sequencer, QString shotsDirectory, QObject* parent = nullptr);
+    ~ShotStore() override;
 
     const QList<Shot>& shots() const { return state.state().shots; }
     std::optional<Shot> shot(const QString& name) const;
@@ -42,6 +49,15 @@ public:
     int doneCount(const QUuid& serverId, const QDateTime& now) const;
 
     Result handle(const QImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now);
+    // handle() with the image work (scaling, encoding, fingerprint) on a worker thread: `done` runs here with
+    // the result, in the order the images came, so shots are numbered in that order.
+    void take(const QImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now,
+              std::function<void(const Result&)> done);
+    // Waits for the images still being worked on and stores them (before quitting).
+    void finishPending();
+    // The image work; replaceable to hold an encode back in tests.
+    std::function<std::optional<NormalisedImage>(const QImage&, int maxLongSide, qint64 maxBytes)> normalise =
+        &ImageStore::normalise;
 
     void setUpload(const QString& name, const QUuid& serverId, const Upload& upload);
     void markPasted(const QString& name);
@@ -56,9 +72,33 @@ Q_SIGNALS:
     void changed();
 
 private:
-    Result refuse(Refusal refusal, const QString& reason, const QString& flash = {});
-    std::optional<Result> updateInPlace(const struct NormalisedImage& image, const QDateTime& now);
-    Result storeNew(const struct NormalisedImage& image, const QDateTime& now);
+    // An image worked on: encoded, and its bytes already written and synced to a temporary file beside the
+    // day's shots, so this thread only renames it.
+    struct Prepared {
+        std::optional<NormalisedImage> image;
+        std::optional<QString> staged;
+    };
+    struct Pending {
+        QDateTime now;
+        Settings settings;
+        std::optional<Result> refused; // decided as it came
+        QFuture<Prepared> work;
+        std::function<void(const Result&)> done;
+    };
+
+    // The rules that hold whatever came before (pause, destination) and those that depend on it.
+    std::optional<Result> refusedOnArrival(const Settings& settings, bool hasEnabledServer) const;
+    std::optional<Result> refusedInTurn(const Settings& settings, const QDateTime& now) const;
+    Result keep(const std::optional<NormalisedImage>& image, const Settings& settings, const QDateTime& now,
+                std::optional<QString> staged = std::nullopt);
+    // Puts the image's bytes at `path`: the staged file when there is one (used up either way), else a write.
+    ::Outcome<> place(const QString& path, const NormalisedImage& image, std::optional<QString>& staged);
+    QString dayFolder(const QDateTime& now) const;
+    void finishReady();
+    static Result refuse(Refusal refusal, const QString& reason, const QString& flash = {});
+    std::optional<Result> updateInPlace(const NormalisedImage& image, const QDateTime& now,
+                                        std::optional<QString>& staged);
+    Result storeNew(const NormalisedImage& image, const QDateTime& now, std::optional<QString>& staged);
     // Deletes the shots' files and records in one state write; keeps selection and last hash honest.
     void forget(const QStringList& names);
     void removeOrphans(const QDateTime& cutoff);
@@ -74,6 +114,8 @@ private:
     QString directory;
     bool isPaused = false;
     std::optional<QDateTime> lastAccepted;
+    std::deque<Pending> pending;
+    QThreadPool worker; // one thread: images are worked on one at a time
     QHash<QString, qint64> fileBytes; // by shot name
     qint64 unlistedBytes = 0;         // files in the folder that no shot lists, at the last walk
     mutable QString countedDay;

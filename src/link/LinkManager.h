@@ -143,6 +143,7 @@ public:
     bool available() const { return programPath().has_value(); }
     bool isStarted() const { return started; }
     bool pollInFlight() const { return polling; }
+    bool pollsFast() const { return pollFast; }
     const Helper& helper() const { return state; }
     const std::optional<NodeStatus>& status() const { return document; }
     const QList<PeerDevice>& peers() const { return peerList; }

@@ -26,11 +26,19 @@ void syncDirectory(const QString& dir)
 
 Outcome<> AtomicFile::write(const QString& path, const QByteArray& bytes, int mode)
 {
+    const Outcome<QString> staged = stage(path, bytes, mode);
+    if (!staged.ok())
+        return Outcome<>::failure(staged.failure());
+    return commit(staged.value(), path);
+}
+
+Outcome<QString> AtomicFile::stage(const QString& near, const QByteArray& bytes, int mode)
+{
     // A name of its own per write: two threads writing one file never touch each other's temporary file.
-    QByteArray tempName = QFile::encodeName(path) + ".tmp-XXXXXX";
+    QByteArray tempName = QFile::encodeName(near) + ".tmp-XXXXXX";
     const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
     if (fd < 0)
-        return Outcome<>::failure(systemError());
+        return Outcome<QString>::failure(systemError());
     ::fchmod(fd, mode); // the umask may have narrowed the mode we asked for
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
@@ -42,7 +50,7 @@ Outcome<> AtomicFile::write(const QString& path, const QByteArray& bytes, int mo
             const QString error = systemError();
             ::close(fd);
             ::unlink(tempName.constData());
-            return Outcome<>::failure(error);
+            return Outcome<QString>::failure(error);
         }
         data += n;
         left -= n;
@@ -50,11 +58,16 @@ Outcome<> AtomicFile::write(const QString& path, const QByteArray& bytes, int mo
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
         const QString error = systemError();
         ::unlink(tempName.constData());
-        return Outcome<>::failure(error);
+        return Outcome<QString>::failure(error);
     }
-    if (::rename(tempName.constData(), QFile::encodeName(path).constData()) != 0) {
+    return Outcome<QString>::success(QFile::decodeName(tempName));
+}
+
+Outcome<> AtomicFile::commit(const QString& staged, const QString& path)
+{
+    if (::rename(QFile::encodeName(staged).constData(), QFile::encodeName(path).constData()) != 0) {
         const QString error = systemError();
-        ::unlink(tempName.constData());
+        ::unlink(QFile::encodeName(staged).constData());
         return Outcome<>::failure(error);
     }
     syncDirectory(QFileInfo(path).absolutePath());

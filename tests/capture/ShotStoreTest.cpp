@@ -12,7 +12,9 @@
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QTest>
+#include <atomic>
 #include <memory>
 #include <sys/time.h>
 
@@ -145,6 +147,50 @@ private Q_SLOTS:
         QCOMPARE(big.refusal, ShotStore::Refusal::tooLarge);
         QCOMPARE(big.flashText, QStringLiteral("截图太大：压缩后还超过 0.02 MB，没存"));
         QCOMPARE(shots->shots().size(), 2);
+    }
+
+    // Copies that come while an image is still being worked on wait their turn: none is lost, shots are numbered
+    // in the order the copies came, and the rules that depend on the one before see it stored.
+    void copiesDuringASlowEncodeKeepTheirOrder()
+    {
+        QSemaphore held;
+        std::atomic<int> calls = 0;
+        shots->normalise = [&](const QImage& image, int longSide, qint64 maxBytes) {
+            if (calls++ == 0)
+                held.acquire();
+            return ImageStore::normalise(image, longSide, maxBytes);
+        };
+        QList<ShotStore::Result> results;
+        const auto collect = [&](const ShotStore::Result& r) { results << r; };
+        const QDateTime t = now();
+        const QImage second = screenshot(810, 600, 2);
+        shots->take(screenshot(800, 600, 1), settings, true, t, collect);
+        shots->take(second, settings, true, t.addSecs(2), collect);
+        shots->take(screenshot(820, 600, 3), settings, true, t.addMSecs(2500), collect); // too soon after the second
+        shots->take(second, settings, true, t.addSecs(4), collect);                      // the same again
+        shots->take(screenshot(830, 600, 4), settings, true, t.addSecs(6), collect);
+        shots->setPaused(true);
+        shots->take(screenshot(840, 600, 5), settings, true, t.addSecs(8), collect);
+        QCoreApplication::processEvents();
+        QVERIFY(results.isEmpty());
+
+        held.release();
+        QTRY_COMPARE(results.size(), 6);
+        const QList<std::pair<ShotStore::Outcome, ShotStore::Refusal>> expected = {
+            {ShotStore::Outcome::stored, ShotStore::Refusal::none},
+            {ShotStore::Outcome::stored, ShotStore::Refusal::none},
+            {ShotStore::Outcome::refused, ShotStore::Refusal::tooSoon},
+            {ShotStore::Outcome::duplicate, ShotStore::Refusal::none},
+            {ShotStore::Outcome::stored, ShotStore::Refusal::none},
+            {ShotStore::Outcome::refused, ShotStore::Refusal::paused},
+        };
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(std::make_pair(results[i].outcome, results[i].refusal), expected[i]);
+        QCOMPARE(results[4].shotName, QStringLiteral("20261018-153018-3.png"));
+        QCOMPARE(shots->shots().size(), 3);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(shots->shots()[i].w, 800 + 10 * (i == 2 ? 3 : i));
+        QCOMPARE(calls.load(), 5); // the paused one was never worked on
     }
 
     void largeImagesAreReducedAndFallBackToJpeg()

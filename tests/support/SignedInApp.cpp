@@ -30,5 +30,6 @@ QString SignedInApp::takeShot(const QImage& image)
 {
     const auto before = hub->shots().shots().size();
     hub->capture(image, QStringLiteral("test"));
+    hub->shots().finishPending();
     return hub->shots().shots().size() > before ? hub->shots().shots().last().localPath : QString();
 }

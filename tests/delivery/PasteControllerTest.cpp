@@ -287,12 +287,29 @@ private Q_SLOTS:
         QTEST(PasteController::token(format, 7, path), "expected");
     }
 
-    void uploadsFirstThenTypesTheRemotePath()
+    // The shot goes to its server first; what the upload's answer, or its lack, leads to. A window switch
+    // during the wait copies instead of typing into the other window.
+    void uploadsFirst_data()
     {
+        QTest::addColumn<QString>("answer"); // done, failed, none (outlives the wait), switched (done, other window)
+        QTest::addColumn<bool>("types");
+        QTest::addColumn<bool>("copies");
+        QTest::addColumn<QString>("flashed");
+        QTest::addColumn<int>("pasted");
+        QTest::newRow("uploaded") << "done" << true << false << "" << 1;
+        QTest::newRow("failed") << "failed" << false << false << "截图1 没传到 web，没粘：连接超时" << 0;
+        QTest::newRow("outlives the wait") << "none" << true << false << "截图1 还在传…" << 1;
+        QTest::newRow("window switched") << "switched" << false << true << "窗口换了，路径已复制" << 0;
+    }
+    void uploadsFirst()
+    {
+        QFETCH(QString, answer);
         const Shot shot = addShot();
         servers = {server(QStringLiteral("web"), {QStringLiteral("web")})};
         window.window = FakeActiveWindow::terminal(QStringLiteral("u@web: ~"));
         QSignalSpy finished(paste.get(), &PasteController::finished);
+        QElapsedTimer timer;
+        timer.start();
         paste->hotkeyPressed();
         QCOMPARE(uploads.size(), 1);
         QCOMPARE(uploads[0].shot, shot.name);
@@ -300,12 +317,27 @@ private Q_SLOTS:
         QVERIFY(keyboard.typed.isEmpty());
         paste->hotkeyPressed(); // again while it waits: ignored
         QCOMPARE(uploads.size(), 1);
-        uploads[0].done(uploadIn(Upload::State::done));
-        QVERIFY(finished.count() == 1 || finished.wait(1000));
-        QCOMPARE(keyboard.typed, QStringList{QStringLiteral("shot1: %1 ").arg(remote(servers[0], shot))});
-        QVERIFY(flash.shown.empty());
-        QCOMPARE(rig->shots->shot(shot.name)->pasted, 1);
-        QVERIFY(data.logLines().last().endsWith(QStringLiteral("截图1 粘到 web")));
+        if (answer == u"switched")
+            window.window = WindowInfo{99, QStringLiteral("slack"), QStringLiteral("Slack"), QStringLiteral("chat")};
+        if (answer == u"failed")
+            uploads[0].done(uploadIn(Upload::State::failed, QStringLiteral("连接超时")));
+        else if (answer != u"none")
+            uploads[0].done(uploadIn(Upload::State::done));
+        QVERIFY(finished.count() == 1 || finished.wait(3000));
+        if (answer == u"none") {
+            QVERIFY(timer.elapsed() >= 250);
+            uploads[0].done(uploadIn(Upload::State::failed, QStringLiteral("x"))); // its late answer changes nothing
+        }
+        QFETCH(bool, types);
+        QFETCH(bool, copies);
+        QFETCH(QString, flashed);
+        const QStringList token{QStringLiteral("shot1: %1 ").arg(remote(servers[0], shot))};
+        QCOMPARE(keyboard.typed, types ? token : QStringList());
+        QCOMPARE(copied, copies ? token : QStringList());
+        QCOMPARE(keyboard.pasteKeys, 0);
+        QCOMPARE(flash.lines(), flashed.isEmpty() ? QStringList() : QStringList{flashed});
+        QTEST(rig->shots->shot(shot.name)->pasted, "pasted");
+        QVERIFY(!paste->isRunning());
     }
 
     // Already uploaded: typed at once, as the remote path, or the local one while the server's folder is unknown.
@@ -321,54 +353,6 @@ private Q_SLOTS:
         servers[0].setup.remoteDirAbsolute.reset();
         press();
         QCOMPARE(keyboard.typed.last(), QStringLiteral("shot1: %1 ").arg(shot.localPath));
-    }
-
-    void failedUploadStops()
-    {
-        addShot();
-        servers = {server(QStringLiteral("web"), {QStringLiteral("web")})};
-        QSignalSpy finished(paste.get(), &PasteController::finished);
-        paste->hotkeyPressed();
-        uploads[0].done(uploadIn(Upload::State::failed, QStringLiteral("连接超时")));
-        QCOMPARE(finished.count(), 1);
-        QVERIFY(keyboard.typed.isEmpty());
-        QCOMPARE(flash.lines(), QStringList{QStringLiteral("截图1 没传到 web，没粘：连接超时")});
-        QCOMPARE(rig->shots->shots().last().pasted, 0);
-        QVERIFY(!paste->isRunning());
-    }
-
-    // The upload outlives the wait: the path goes in anyway (the file follows), and the user is told.
-    void slowUploadTypesAfterTheWait()
-    {
-        const Shot shot = addShot();
-        servers = {server(QStringLiteral("web"), {QStringLiteral("web")})};
-        QElapsedTimer timer;
-        timer.start();
-        press();
-        QVERIFY(timer.elapsed() >= 250);
-        QCOMPARE(keyboard.typed, QStringList{QStringLiteral("shot1: %1 ").arg(remote(servers[0], shot))});
-        QCOMPARE(flash.lines(), QStringList{QStringLiteral("截图1 还在传…")});
-        // Its late answer changes nothing.
-        uploads[0].done(uploadIn(Upload::State::failed, QStringLiteral("x")));
-        QCOMPARE(keyboard.typed.size(), 1);
-        QCOMPARE(flash.shown.size(), size_t(1));
-    }
-
-    // The user moved to another window while the upload ran: copy, never type into it.
-    void windowSwitchDuringTheWaitCopiesInstead()
-    {
-        const Shot shot = addShot();
-        servers = {server(QStringLiteral("web"), {QStringLiteral("web")})};
-        QSignalSpy finished(paste.get(), &PasteController::finished);
-        paste->hotkeyPressed();
-        window.window = WindowInfo{99, QStringLiteral("slack"), QStringLiteral("Slack"), QStringLiteral("chat")};
-        uploads[0].done(uploadIn(Upload::State::done));
-        QVERIFY(finished.count() == 1 || finished.wait(1000));
-        QVERIFY(keyboard.typed.isEmpty());
-        QCOMPARE(keyboard.pasteKeys, 0);
-        QCOMPARE(copied, QStringList{QStringLiteral("shot1: %1 ").arg(remote(servers[0], shot))});
-        QCOMPARE(flash.lines(), QStringList{QStringLiteral("窗口换了，路径已复制")});
-        QCOMPARE(rig->shots->shot(shot.name)->pasted, 0);
     }
 };
 

@@ -174,16 +174,6 @@ private Q_SLOTS:
         QCOMPARE(edit("usernameField")->text(), QStringLiteral(" fresh ")); // the card keeps what was typed
     }
 
-    void rememberedNameFillsAnEmptyField()
-    {
-        LoginMemory::setLastUsername(QStringLiteral("remembered"));
-        controller->hide();
-        controller->show(false);
-        settle();
-        QCOMPARE(edit("usernameField")->text(), QStringLiteral("remembered"));
-        QCOMPARE(window()->focusWidget(), edit("passwordField"));
-    }
-
     void noticeOnlyInLoginMode()
     {
         account->signOut(Account::invalidLoginNotice());

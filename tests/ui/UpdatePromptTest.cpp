@@ -100,7 +100,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("box");
         QTest::addColumn<bool>("scroll");
         QTest::newRow("none") << 0 << false << false << false;
-        QTest::newRow("three") << 3 << false << true << false;
         QTest::newRow("seven") << 7 << false << true << false;
         QTest::newRow("eight") << 8 << false << true << true;
         QTest::newRow("the same line twice") << 2 << true << true << false;

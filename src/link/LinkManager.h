@@ -105,7 +105,7 @@ public:
     const QHash<QString, Tunnel>& tunnels() const { return checks.all(); }
     // Wants the peer open and checks an ssh login to it; the outcome arrives in tunnel() (changed()).
     void openTunnel(const PeerDevice& peer, bool automatic = false);
-    // Idle and no longer wanted; a check under way still lands.
+    // Idle and no longer wanted; the outcome of a check under way is dropped.
     void closeTunnel(const PeerDevice& peer);
     // The ssh command to show for an open peer: short when ~/.ssh/config includes the device config.
     QString commandText(const PeerDevice& peer) const;

@@ -82,13 +82,6 @@ private Q_SLOTS:
         QCOMPARE(m.frame(3).expanded(), m.frame(3).done || m.frame(3).active);
     }
 
-    void setupTitleFollowsTarget()
-    {
-        QCOMPARE(OnboardingModel(facts(true, PasteMode::type, {})).setupTitle(), QStringLiteral("按你的选择一步步做"));
-        QCOMPARE(OnboardingModel(facts(true, PasteMode::type, "mac")).setupTitle(), QStringLiteral("按你的选择一步步做"));
-        QCOMPARE(OnboardingModel(facts(true, PasteMode::type, "none")).setupTitle(), QStringLiteral("先不连，随时可以加"));
-    }
-
     // The first connected server in list order drives the label and the example line.
     void connectedServerAndExample()
     {

@@ -40,12 +40,7 @@ void AppDelegate::launch()
     Paths::ensure(Paths::dataDirectory());
     store = std::make_unique<Store>(Paths::dataDirectory());
     app = std::make_unique<AppState>(*store, desktop);
-    panelController = std::make_unique<PanelController>(*app);
-    loginController = std::make_unique<LoginWindowController>(app->account());
-    feedbackController = std::make_unique<FeedbackWindowController>(*app);
-    updateController = std::make_unique<UpdateWindowController>(app->updater());
-    removalPrompts = std::make_unique<RemovalPasswordHost>(*app);
-
+    // The hooks first: windows built below offer each other only when the hook is set.
     app->hidePanel = [this] { panelController->hide(); };
     app->togglePanel = [this] {
         const QRect tray = status->geometry();
@@ -56,7 +51,11 @@ void AppDelegate::launch()
     app->hideFeedbackWindow = [this] { feedbackController->hide(); };
     app->openSettings = [this] { settingsController->show(); };
     app->openOnboarding = [this] { onboardingController->show(); };
-    // The windows that offer each other are built once every hook is set.
+    panelController = std::make_unique<PanelController>(*app);
+    loginController = std::make_unique<LoginWindowController>(app->account());
+    feedbackController = std::make_unique<FeedbackWindowController>(*app);
+    updateController = std::make_unique<UpdateWindowController>(app->updater());
+    removalPrompts = std::make_unique<RemovalPasswordHost>(*app);
     onboardingController = std::make_unique<OnboardingWindowController>(*app);
     settingsController = std::make_unique<SettingsWindowController>(*app);
     status = std::make_unique<StatusItem>(*app, [this] { quit(); });

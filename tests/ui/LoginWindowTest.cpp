@@ -46,7 +46,7 @@ class LoginWindowTest : public QObject {
     }
     QLineEdit* edit(const char* name) const { return find<QLineEdit>(name); }
     QPushButton* button(const char* name) const { return find<QPushButton>(name); }
-    void settle() { QTest::qWait(30); }
+    void settle() { QCoreApplication::processEvents(); }
 
     void type(const char* field, const QString& text)
     {

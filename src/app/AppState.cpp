@@ -84,7 +84,7 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
     };
 
     clipboardWatcher = std::make_unique<ClipboardWatcher>(desktop.clipboard);
-    clipboardWatcher->onCapture = [this](const QImage& image, const QString& source) { capture(image, source); };
+    clipboardWatcher->onCapture = [this](const ClipboardImage& image, const QString& source) { capture(image, source); };
     clipboardWatcher->onUnreadable = [this](const QString& message) {
         Log::write(QStringLiteral("截图：") + message);
         this->desktop.flash.show({}, message);
@@ -418,7 +418,7 @@ bool AppState::hasEnabledServer() const
     return false;
 }
 
-void AppState::capture(const QImage& image, const QString& source)
+void AppState::capture(const ClipboardImage& image, const QString& source)
 {
     if (!capturing) {
         Log::write(QStringLiteral("截图：还没登录，跳过（%1）").arg(source));

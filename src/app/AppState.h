@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/PanelTab.h"
+#include "platform/ClipboardImage.h"
 #include "state/Server.h"
 #include "state/Settings.h"
 
@@ -120,7 +121,7 @@ public:
     std::function<void()> hideFeedbackWindow;
     std::function<void(bool registering)> showLoginWindow;
 
-    void capture(const QImage& image, const QString& source);
+    void capture(const ClipboardImage& image, const QString& source);
     void clearAll();
     void deleteShot(const QString& name);
     void copyPath(const QString& text, const QString& name);

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <functional>
 
+#include "platform/ClipboardImage.h"
+
 class Clipboard;
 
 // Notices a new image on the clipboard and hands it on. A change is taken at once while watching is on (the
@@ -35,8 +37,8 @@ public:
     // Drops every change for the next `seconds` (the app is about to write the clipboard itself).
     void suppress(double seconds);
 
-    // Receives the first image of a change, with the source "剪贴板".
-    std::function<void(const QImage& image, const QString& source)> onCapture;
+    // Receives the first image of a change (perhaps still to be decoded), with the source "剪贴板".
+    std::function<void(const ClipboardImage& image, const QString& source)> onCapture;
     // Receives the ready message when a change offered an image that could not be read.
     std::function<void(const QString& message)> onUnreadable;
 

@@ -150,7 +150,7 @@ ShotStore::Result ShotStore::handle(const QImage& image, const Settings& setting
     return keep(normalise(image, settings.maxLongSide, settings.maxShotBytes), settings, now);
 }
 
-void ShotStore::take(const QImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now,
+void ShotStore::take(const ClipboardImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now,
                      std::function<void(const Result&)> done)
 {
     Pending next{now, settings, refusedOnArrival(settings, hasEnabledServer), {}, std::move(done)};
@@ -164,7 +164,11 @@ void ShotStore::take(const QImage& image, const Settings& settings, bool hasEnab
     if (!next.refused) {
         next.work = QtConcurrent::run(&worker, [normalise = normalise, image, settings, root = directory,
                                                 day = dayFolder(now), stamp = now.toLocalTime()] {
-            Prepared prepared{normalise(image, settings.maxLongSide, settings.maxShotBytes), std::nullopt};
+            const ::Outcome<QImage> pixels = image.decode();
+            if (!pixels.ok() || pixels.value().isNull())
+                return Prepared{std::nullopt, std::nullopt,
+                                pixels.ok() ? ClipboardImage::unreadableText({}) : pixels.failure()};
+            Prepared prepared{normalise(pixels.value(), settings.maxLongSide, settings.maxShotBytes), std::nullopt, {}};
             if (prepared.image && Paths::ensure(root) && Paths::ensure(day)) {
                 // Named like a shot numbered 0, which none is: the start-up round removes it after a crash.
                 const QString near = QStringLiteral("%1/%2-0.%3")
@@ -189,7 +193,11 @@ void ShotStore::finishReady()
         std::optional<Result> result = front.refused;
         if (!result)
             result = refusedInTurn(front.settings, front.now);
-        if (!result) {
+        if (!result && !front.work.result().unreadable.isEmpty()) {
+            const QString why = front.work.result().unreadable;
+            result = refuse(Refusal::unreadable, why, why);
+            result->logText = QStringLiteral("截图：") + why;
+        } else if (!result) {
             const Prepared prepared = front.work.result();
             result = keep(prepared.image, front.settings, front.now, prepared.staged);
         } else if (front.work.isValid() && front.work.result().staged) {

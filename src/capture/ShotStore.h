@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/ImageStore.h"
+#include "platform/ClipboardImage.h"
 #include "state/Outcome.h"
 #include "state/Sequencer.h"
 #include "state/Settings.h"
@@ -21,7 +22,7 @@ class ShotStore : public QObject {
     Q_OBJECT
 public:
     enum class Outcome { stored, updated, duplicate, refused };
-    enum class Refusal { none, paused, noDestination, tooSoon, dailyLimit, tooLarge, writeFailed };
+    enum class Refusal { none, paused, noDestination, tooSoon, dailyLimit, unreadable, tooLarge, writeFailed };
 
     struct Result {
         Outcome outcome = Outcome::refused;
@@ -49,9 +50,9 @@ public:
     int doneCount(const QUuid& serverId, const QDateTime& now) const;
 
     Result handle(const QImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now);
-    // handle() with the image work (scaling, encoding, fingerprint) on a worker thread: `done` runs here with
-    // the result, in the order the images came, so shots are numbered in that order.
-    void take(const QImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now,
+    // handle() with the image work (decoding, scaling, encoding, fingerprint, writing the file) on a worker
+    // thread: `done` runs here with the result, in the order the images came, so shots are numbered in that order.
+    void take(const ClipboardImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now,
               std::function<void(const Result&)> done);
     // Waits for the images still being worked on and stores them (before quitting).
     void finishPending();
@@ -77,6 +78,7 @@ private:
     struct Prepared {
         std::optional<NormalisedImage> image;
         std::optional<QString> staged;
+        QString unreadable; // why the image did not decode
     };
     struct Pending {
         QDateTime now;

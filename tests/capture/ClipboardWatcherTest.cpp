@@ -22,8 +22,8 @@ QImage sample(QColor colour)
 struct Rig {
     explicit Rig(std::chrono::milliseconds quiet = 0ms) : watcher(clipboard, nullptr, quiet)
     {
-        watcher.onCapture = [this](const QImage& image, const QString& source) {
-            captured.push_back({image, source});
+        watcher.onCapture = [this](const ClipboardImage& image, const QString& source) {
+            captured.push_back({image.decode().value(), source});
         };
         watcher.start();
     }

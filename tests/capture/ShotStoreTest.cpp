@@ -4,6 +4,7 @@
 #include "support/FakeClock.h"
 #include "support/ShotPile.h"
 #include "support/TempDataDir.h"
+#include "support/TestImages.h"
 
 #include <QDir>
 #include <QFile>
@@ -211,6 +212,18 @@ private Q_SLOTS:
         for (int i = 0; i < 3; ++i)
             QCOMPARE(shots->shots()[i].w, 800 + 10 * (i == 2 ? 3 : i));
         QCOMPARE(calls.load(), 5); // the paused one was never worked on
+    }
+
+    // Clipboard bytes are decoded on the worker: a picture that does not decode is refused with the reason.
+    void undecodableCopyIsRefused()
+    {
+        std::optional<ShotStore::Result> result;
+        const auto corrupt = ClipboardImage::encoded(TestImages::pngClaiming(QSize(300, 200)), "png");
+        shots->take(corrupt, settings, true, now(), [&](const ShotStore::Result& r) { result = r; });
+        QTRY_VERIFY(result);
+        QCOMPARE(result->refusal, ShotStore::Refusal::unreadable);
+        QCOMPARE(result->flashText, QStringLiteral("剪贴板里的图片读不出来（300×200，太大或已损坏），没存"));
+        QVERIFY(shots->shots().isEmpty());
     }
 
     void largeImagesAreReducedAndFallBackToJpeg()

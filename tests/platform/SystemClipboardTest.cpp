@@ -61,8 +61,8 @@ class SystemClipboardTest : public QObject {
     void watch(std::chrono::milliseconds quiet)
     {
         watcher = std::make_unique<ClipboardWatcher>(*clipboard, nullptr, quiet);
-        watcher->onCapture = [this](const QImage& image, const QString& source) {
-            captures.push_back({image, source});
+        watcher->onCapture = [this](const ClipboardImage& image, const QString& source) {
+            captures.push_back({image.decode().value(), source});
         };
         watcher->onUnreadable = [this](const QString& message) { unreadable << message; };
         watcher->start();

@@ -2,6 +2,7 @@
 // `xclip -o | convert -resize 2560x2560 png:-` (4K), taking turns in one loop; then the longest stall of the
 // GUI thread (a 1 ms timer probe) while a 48-megapixel photo is captured.
 //   bench/capture/run.sh [runs]
+#include "StallProbe.h"
 #include "SyntheticScreenshot.h"
 #include "capture/ClipboardWatcher.h"
 #include "capture/ShotStore.h"
@@ -50,35 +51,6 @@ QImage photo(int width, int height)
     }
     return image;
 }
-
-// The event loop's longest gap between two ticks of a 1 ms timer.
-class StallProbe {
-public:
-    StallProbe()
-    {
-        tick.setInterval(1);
-        QObject::connect(&tick, &QTimer::timeout, [this] {
-            longest = std::max(longest, since.nsecsElapsed());
-            since.restart();
-        });
-    }
-    void start()
-    {
-        longest = 0;
-        since.start();
-        tick.start();
-    }
-    double stop()
-    {
-        tick.stop();
-        return double(std::max(longest, since.nsecsElapsed())) / 1e6;
-    }
-
-private:
-    QTimer tick;
-    QElapsedTimer since;
-    qint64 longest = 0;
-};
 
 struct Rig {
     QTemporaryDir dir;

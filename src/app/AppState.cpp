@@ -271,7 +271,7 @@ void AppState::start()
     }
     // Nothing to retire: there was no former product on this platform.
     serverRegistry->recheckAll();
-    shotStore->maintain(current, Clock::instance().now());
+    shotStore->maintainSoon(current, Clock::instance().now(), ShotStore::Round::atStart);
     trusted = accessibility->isTrusted();
     applyAccountGate();
     maintenanceTimer.start();
@@ -474,7 +474,7 @@ void AppState::checkAccessibility()
 
 void AppState::maintain()
 {
-    shotStore->maintain(current, Clock::instance().now());
+    shotStore->maintainSoon(current, Clock::instance().now(), ShotStore::Round::hourly);
     shotUploader->purgeRemote();
 }
 

@@ -66,8 +66,14 @@ public:
     QStringList removeAll();
     // Retention by age, then by total size, using the sizes known from the last folder walk.
     QStringList purgeLocal(const Settings& settings, const QDateTime& now);
-    // The hourly round: measures the folder, purges, and removes old files no shot lists.
-    QStringList maintain(const Settings& settings, const QDateTime& now);
+    // The start-up round also removes files named like shots that no record lists (what a crash between writing
+    // an image and writing its record, or between dropping a record and deleting its file, leaves behind).
+    enum class Round { hourly, atStart };
+    // One walk over the folder (sizes; files no shot lists go when older than the retention), then the purge.
+    QStringList maintain(const Settings& settings, const QDateTime& now, Round round = Round::hourly);
+    // maintain() with the walk on the worker; `done` gets the purged names here.
+    void maintainSoon(const Settings& settings, const QDateTime& now, Round round,
+                      std::function<void(const QStringList&)> done = {});
 
 Q_SIGNALS:
     void changed();
@@ -103,8 +109,15 @@ private:
     Result storeNew(const NormalisedImage& image, const QDateTime& now, std::optional<QString>& staged);
     // Deletes the shots' files and records in one state write; keeps selection and last hash honest.
     void forget(const QStringList& names);
-    void removeOrphans(const QDateTime& cutoff);
-    void measureFolder();
+    struct FolderScan {
+        QHash<QString, qint64> bytesByName; // the listed shots' files
+        qint64 unlistedBytes = 0;           // what is left in the folder beside them
+    };
+    // Runs on any thread, over a copy of the shot list.
+    static FolderScan scanFolder(const QString& directory, const QList<Shot>& listed, const QDateTime& cutoff,
+                                 bool removeUnrecorded);
+    void applyScan(const FolderScan& scan);
+    bool removesUnrecorded(Round round) const;
     std::optional<qsizetype> indexOf(const QString& name) const;
     qint64 bytesOf(const Shot& shot);
     void failInterruptedUploads(const QDateTime& now);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages tarnel needs to build, run and test. Installs nothing when all are present.
+# Installs the Debian 12 packages tarnel needs to build, run and test, through sudo when not root.
+# Installs nothing when all are present.
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
@@ -15,10 +16,16 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
+as_root=()
 if [ "$(id -u)" -ne 0 ]; then
-  echo "需要安装：${missing[*]}（请用 root 运行，或先 sudo apt-get install 它们）" >&2
-  exit 1
+  if ! command -v sudo >/dev/null; then
+    echo "需要安装：${missing[*]}" >&2
+    echo "这台机器没有 sudo：请用 root 运行 apt-get install ${missing[*]}，再运行本脚本。" >&2
+    exit 1
+  fi
+  echo "需要安装这些软件包：${missing[*]}"
+  echo "下面用 sudo 安装（apt-get），sudo 可能会问你的密码。"
+  as_root=(sudo)
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

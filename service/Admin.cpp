@@ -385,7 +385,8 @@ namespace Admin {
 
 void usage()
 {
-    std::cerr << R"(用法：tarnel-accountd --db 数据库文件 命令 …
+    std::cerr << R"(用法：tarnel-accountd [--db 数据库文件] 命令 …
+  不给 --db 时用本用户的数据库 ~/.local/share/tarnel-accountd/accounts.db（scripts/run.sh 启动的服务也用它）
   serve [--listen 127.0.0.1:47800] [--port-file 文件] [--tls-cert 证书 --tls-key 私钥] [--test-hooks]
         [--relay-listen 127.0.0.1:47802] [--relay-host 对外地址] [--public-url https://对外地址]
         [--header-timeout 秒]

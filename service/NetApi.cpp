@@ -337,17 +337,9 @@ void NetApi::relayTicket(const httplib::Request& req, httplib::Response& res)
                                      s(body->value(QStringLiteral("session")).toString()));
     if (!ticket)
         return refuse(res, 404, QStringLiteral("中转会话已经过期"));
-    std::string host = relayHost;
-    if (host.empty()) {
-        host = req.get_header_value("Host");
-        if (!host.empty() && host.front() == '[')
-            host = host.substr(1, host.find(']') - 1);
-        else if (const auto colon = host.rfind(':'); colon != std::string::npos)
-            host = host.substr(0, colon);
-    }
     reply(res, 200,
           QJsonObject{{QStringLiteral("session"), q(ticket->session)},
                       {QStringLiteral("ticket"), q(ticket->ticket)},
-                      {QStringLiteral("host"), q(host.empty() ? std::string("127.0.0.1") : host)},
+                      {QStringLiteral("host"), q(relayHost)},
                       {QStringLiteral("port"), relay.port()}});
 }

@@ -11,13 +11,18 @@
 
 #include <httplib.h>
 
+#include <QUrl>
+
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <pthread.h>
+#include <pwd.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +53,18 @@ std::string publicBase(const Arguments& args, bool tls, std::string host, int po
     if (host.find(':') != std::string::npos)
         host = "[" + host + "]";
     return (tls ? "https://" : "http://") + host + ":" + std::to_string(port);
+}
+
+// The host devices dial for the relay (never taken from a request's Host header): the public address's
+// host, else the relay's listening address.
+std::string advertisedRelayHost(const std::string& publicBase, std::string listenHost)
+{
+    const QUrl url(QString::fromStdString(publicBase));
+    if (!url.host().isEmpty() && url.host() != QLatin1String("127.0.0.1"))
+        return url.host().toStdString();
+    if (listenHost.empty() || listenHost == "0.0.0.0" || listenHost == "::")
+        listenHost = "127.0.0.1";
+    return listenHost;
 }
 
 int serve(Database& db, const Arguments& args)
@@ -105,13 +122,6 @@ int serve(Database& db, const Arguments& args)
     const bool hooks = false;
     TestHooks* const testHooks = nullptr;
 #endif
-    // Lives as long as the process: relayed connections run on threads of their own until the end.
-    Relay& relay = *new Relay;
-    NetApi net(db, relay, args.option("relay-host").value_or(""), testHooks);
-    net.install(*server); // before the API's own routes, whose test hooks answer every other path
-    Api api(db, publicBase(args, cert.has_value(), host, port), testHooks);
-    api.install(*server);
-
     // The relay listens next to the API: by default on the same address, two ports up (any port when the
     // API's was chosen by the system).
     const std::string relayListen =
@@ -120,6 +130,13 @@ int serve(Database& db, const Arguments& args)
     std::string relayHost = relayListen.substr(0, relayColon);
     if (relayHost.size() > 2 && relayHost.front() == '[')
         relayHost = relayHost.substr(1, relayHost.size() - 2);
+
+    const std::string base = publicBase(args, cert.has_value(), host, port);
+    Relay& relay = *new Relay; // lives as long as the process: relayed connections end on their own threads
+    NetApi net(db, relay, args.option("relay-host").value_or(advertisedRelayHost(base, relayHost)), testHooks);
+    net.install(*server); // before the API's own routes, whose test hooks answer every other path
+    Api api(db, base, testHooks);
+    api.install(*server);
     if (relayColon == std::string::npos || !relay.listen(relayHost, std::atoi(relayListen.c_str() + relayColon + 1)))
         return std::cerr << "中转端口监听不了 " << relayListen << '\n', 1;
     if (auto file = args.option("port-file"); file && !writePortFile(*file, port))
@@ -140,6 +157,27 @@ int serve(Database& db, const Arguments& args)
               << port << "/ 上服务" << (hooks ? "（测试钩子已开）" : "") << std::endl;
     server->listen_after_bind();
     return 0;
+}
+
+// One database per user, always in the same place (the home of the password database, not $HOME, so
+// a changed environment does not split it): the service and the admin commands meet there without --db.
+std::string defaultDatabase()
+{
+    const passwd* user = ::getpwuid(::geteuid());
+    const std::string home = user && user->pw_dir ? user->pw_dir : "";
+    return home + "/.local/share/tarnel-accountd/accounts.db";
+}
+
+// The admin commands use only an existing database, so a mistyped path does not quietly make a new one
+// that no service serves (the service makes its own on first start).
+bool databaseExists(const std::string& path)
+{
+    std::error_code error;
+    if (std::filesystem::exists(path, error))
+        return true;
+    std::cerr << "没有数据库 " << path << "：账号服务还没用它启动过（./scripts/run.sh 会启动服务），"
+              << "或者用 --db 指定服务用的数据库\n";
+    return false;
 }
 
 } // namespace
@@ -166,13 +204,14 @@ int main(int argc, char** argv)
     if (args.flag("test-hooks"))
         return std::cerr << "这个 tarnel-accountd 没有测试钩子：--test-hooks 只在测试用的 tarnel-accountd-test 里有\n", 2;
 #endif
-    const auto dbPath = args.option("db");
-    if (!dbPath)
-        return std::cerr << "需要 --db 数据库文件\n", 2;
+    const std::string dbPath = args.option("db").value_or(defaultDatabase());
+    const bool serving = args.word(0) == "serve";
+    if (!serving && !databaseExists(dbPath))
+        return 1;
     try {
-        Database db(*dbPath);
+        Database db(dbPath);
         NetApi::migrate(db);
-        if (args.word(0) == "serve")
+        if (serving)
             return serve(db, args);
         return Admin::run(db, args);
     } catch (const DatabaseError& error) {

@@ -78,7 +78,7 @@ struct Rig {
             sinceChange.start();
             probe.start();
         });
-        watcher = std::make_unique<ClipboardWatcher>(clipboard, nullptr, std::chrono::milliseconds(0));
+        watcher = std::make_unique<ClipboardWatcher>(clipboard, ClipboardWatcher::Intervals{std::chrono::milliseconds(500), std::chrono::milliseconds(0)});
         watcher->onCapture = [this](const ClipboardImage& image, const QString&) {
             readMs = double(sinceChange.nsecsElapsed()) / 1e6;
             now = now.addSecs(300); // apart enough to be a new shot each time

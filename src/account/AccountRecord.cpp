@@ -3,6 +3,7 @@
 #include "account/ReplyFields.h"
 #include "state/AtomicFile.h"
 #include "state/Paths.h"
+#include "state/Store.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -31,14 +32,9 @@ QString AccountRecord::filePath() { return Paths::inData(QStringLiteral("account
 
 std::optional<AccountRecord> AccountRecord::load()
 {
-    QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    try {
-        return decode(Json::decodeObject(file.readAll()));
-    } catch (const JsonError&) {
-        return std::nullopt;
-    }
+    // Read like every state file: a broken one is kept aside and logged, so the next sign-in cannot
+    // overwrite it unseen.
+    return Store(Paths::dataDirectory()).decode<AccountRecord>(QStringLiteral("account.json"), &AccountRecord::decode);
 }
 
 Outcome<> AccountRecord::save() const

@@ -16,7 +16,8 @@ struct AccountRecord {
     QJsonObject encode() const;                       // `role` only when set
 
     static QString filePath();
-    // The saved sign-in; none when the file is missing, unreadable or does not decode.
+    // The saved sign-in; none when the file is missing, unreadable or does not decode (then it is kept
+    // aside as account.json.broken-<time> and logged).
     static std::optional<AccountRecord> load();
     // Compact JSON, written atomically with mode 0600 from its creation. Returns an error text on failure.
     Outcome<> save() const;

@@ -3,6 +3,7 @@
 #include "account/LoginMemory.h"
 #include "account/LoginModel.h"
 #include "account/QXServer.h"
+#include "delivery/HotkeySpec.h"
 
 #include <QTextBoundaryFinder>
 
@@ -146,7 +147,8 @@ LoginCardTexts LoginForm::textsFor(bool registering)
                 QStringLiteral("已经有账号了？"),
                 QStringLiteral("去登录")};
     return {QStringLiteral("登录 tarnel"),
-            QStringLiteral("截图 Ctrl+C → 传到你的服务器 → 终端里 ⌥⌘3 粘路径给 AI"),
+            QStringLiteral("截图 Ctrl+C → 传到你的服务器 → 终端里 %1 粘路径给 AI")
+                .arg(HotkeySpec::parseOr(QString(), QStringLiteral("⌥⌘3")).desktopText()),
             {},
             QStringLiteral("账号"),
             QStringLiteral("密码"),

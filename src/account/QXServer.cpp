@@ -79,8 +79,11 @@ void perform(const QXServer::Request& request, const Completion& done)
         ? QXServer::manager()->sendCustomRequest(netRequest, request.method)
         : QXServer::manager()->sendCustomRequest(netRequest, request.method, request.body);
     QTimer::singleShot(QXServer::wholeTransferCapMs, reply, [reply] { reply->abort(); });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done] {
+    auto tlsFailed = std::make_shared<bool>(false);
+    QObject::connect(reply, &QNetworkReply::sslErrors, reply, [tlsFailed] { *tlsFailed = true; });
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done, tlsFailed] {
         QXServer::Exchange exchange;
+        exchange.tlsFailed = *tlsFailed || reply->error() == QNetworkReply::SslHandshakeFailedError;
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         exchange.replied = status.isValid() && !isTransportError(reply->error());
         if (exchange.replied) {
@@ -281,6 +284,9 @@ std::optional<QUrl> QXServer::fallbackURL(const QUrl& url)
     if (url.host() != defaultURL().host())
         return std::nullopt;
     const QUrl legacy = legacyURL();
+    // What went to a secure address never goes on to a plain one.
+    if (url.scheme() == QLatin1String("https") && legacy.scheme() != QLatin1String("https"))
+        return std::nullopt;
     QUrl moved = url;
     moved.setScheme(legacy.scheme());
     moved.setHost(legacy.host());
@@ -300,7 +306,9 @@ QFuture<QXServer::Exchange> QXServer::fetch(const Request& request)
         promise->finish();
     };
     perform(request, [request, finish](const Exchange& first) {
-        const std::optional<QUrl> legacy = first.replied ? std::nullopt : fallbackURL(request.url);
+        // Only an unreachable service is tried at the former address: after a TLS failure the same
+        // request (a password, maybe) is not sent anywhere else.
+        const std::optional<QUrl> legacy = first.replied || first.tlsFailed ? std::nullopt : fallbackURL(request.url);
         if (!legacy) {
             finish(first);
             return;

@@ -47,6 +47,7 @@ public:
         int status = 0;
         QByteArray body;
         QString errorText; // the transport error, when there was no reply
+        bool tlsFailed = false; // the secure connection failed (a certificate refused, a broken handshake)
     };
 
     static QUrl defaultURL();

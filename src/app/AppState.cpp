@@ -47,7 +47,7 @@ QString pasteModeText(PasteMode mode)
 }
 } // namespace
 
-AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
+AppState::AppState(Store& store, DesktopServices desktop, Intervals intervals, QObject* parent)
     : QObject(parent), store(store), desktop(desktop)
 {
     hotkeyCenter = std::make_unique<HotkeyCenter>(desktop.globalHotkeys);
@@ -83,7 +83,7 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
         this->desktop.clipboard.writeText(text);
     };
 
-    clipboardWatcher = std::make_unique<ClipboardWatcher>(desktop.clipboard);
+    clipboardWatcher = std::make_unique<ClipboardWatcher>(desktop.clipboard, intervals.clipboard);
     clipboardWatcher->onCapture = [this](const ClipboardImage& image, const QString& source) { capture(image, source); };
     clipboardWatcher->onUnreadable = [this](const QString& message) {
         Log::write(QStringLiteral("截图：") + message);
@@ -141,9 +141,9 @@ AppState::AppState(Store& store, DesktopServices desktop, QObject* parent)
         connect(source, SIGNAL(changed()), this, SIGNAL(changed()));
     connect(accountState.get(), &Account::changed, this, &AppState::applyAccountGate, Qt::QueuedConnection);
 
-    maintenanceTimer.setInterval(3600 * 1000);
+    maintenanceTimer.setInterval(intervals.maintenance);
     connect(&maintenanceTimer, &QTimer::timeout, this, &AppState::maintain);
-    accessibilityTimer.setInterval(2000);
+    accessibilityTimer.setInterval(intervals.accessibility);
     connect(&accessibilityTimer, &QTimer::timeout, this, &AppState::checkAccessibility);
 }
 
@@ -172,7 +172,7 @@ void AppState::wireLink()
     link.wantedProvider = [this] { return state->state().linkWantedTunnels; };
     link.saveWanted = [this](const QStringList& ids) { state->update([&](StateFile& f) { f.linkWantedTunnels = ids; }); };
     link.onNewDevice = [this](const PeerDevice& peer) {
-        this->desktop.flash.show({}, QStringLiteral("新设备「%1」加入了你的账号，可以连接这台电脑。不是你？到「设备」页踢出。").arg(peer.shownName()),
+        this->desktop.flash.show({}, QStringLiteral("新设备「%1」加入了你的账号，可以连接这台电脑。不是你？到「设备」页踢出。").arg(peer.plainName()),
                                  Flash::newDeviceMs);
     };
     link.onHelperExit = [this](int) { accountState->ping(false); };
@@ -180,14 +180,14 @@ void AppState::wireLink()
         for (const Server& server : serverRegistry->servers())
             if (server.deviceID == peer.id)
                 return;
-        Log::write(QStringLiteral("设备互联：打通后自动把「%1」设为截图接收端").arg(peer.shownName()));
-        serverRegistry->addDevice({peer.id, peer.name, peer.alias, peer.sshUser});
+        Log::write(QStringLiteral("设备互联：打通后自动把「%1」设为截图接收端").arg(peer.plainName()));
+        serverRegistry->addDevice({peer.id, PeerDevice::plain(peer.name), peer.alias, peer.sshUser});
     };
     link.onDeviceRemoved = [this](const PeerDevice& peer) {
         for (const Server& server : serverRegistry->servers()) {
             if (server.deviceID != peer.id)
                 continue;
-            Log::write(QStringLiteral("设备互联：踢出「%1」，同时移除它的截图接收端记录").arg(peer.shownName()));
+            Log::write(QStringLiteral("设备互联：踢出「%1」，同时移除它的截图接收端记录").arg(peer.plainName()));
             serverRegistry->remove(server.id, false, [](const Outcome<QString>&) {});
             return;
         }
@@ -286,12 +286,6 @@ void AppState::start()
 
 void AppState::checkUpdates() { appUpdater->check(true); }
 
-void AppState::setTimerIntervals(int maintenanceMs, int accessibilityMs)
-{
-    maintenanceTimer.setInterval(maintenanceMs);
-    accessibilityTimer.setInterval(accessibilityMs);
-}
-
 void AppState::setSettings(const Settings& settings)
 {
     const Settings old = current;
@@ -351,6 +345,16 @@ void AppState::registerHotkeys()
                                  HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")));
 }
 
+void AppState::suspendHotkeys() { hotkeyCenter->uninstallAll(); }
+
+void AppState::restoreHotkeys()
+{
+    if (capturing && hotkeyCenter->installed())
+        registerHotkeys();
+}
+
+bool AppState::waylandSession() const { return desktop.accessibilityTrust.isWayland(); }
+
 void AppState::applyAccountGate()
 {
     const bool usable = accountState->isUsable();
@@ -379,8 +383,8 @@ void AppState::applySettingsSideEffects(const Settings& old)
         if (capturing && hotkeyCenter->installed())
             registerHotkeys();
         Log::write(QStringLiteral("快捷键改为 粘贴 %1 / 面板 %2")
-                       .arg(HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")).display,
-                            HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")).display));
+                       .arg(HotkeySpec::parseOr(current.hotkeyPaste, QStringLiteral("⌥⌘3")).desktopText(),
+                            HotkeySpec::parseOr(current.hotkeyPanel, QStringLiteral("⌥⌘4")).desktopText()));
     }
     if (current.updateChannelTest != old.updateChannelTest) {
         QXServer::setTestChannelOptIn(current.updateChannelTest);

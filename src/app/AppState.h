@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/PanelTab.h"
+#include "capture/ClipboardWatcher.h"
 #include "platform/ClipboardImage.h"
 #include "state/Server.h"
 #include "state/Settings.h"
@@ -18,7 +19,6 @@ class Account;
 class AccessibilityTrust;
 class ActiveWindow;
 class Clipboard;
-class ClipboardWatcher;
 class Diagnostics;
 class DesktopOpener;
 class Flash;
@@ -61,6 +61,13 @@ struct DesktopServices {
     NetworkMonitor& network;
 };
 
+// How often the hub looks after things; tests shorten these.
+struct AppIntervals {
+    ClipboardIntervals clipboard;
+    std::chrono::milliseconds maintenance{std::chrono::hours(1)};
+    std::chrono::milliseconds accessibility{2000};
+};
+
 // The hub: owns every service for the life of the process, wires them together, applies the account gate
 // and the side effects of settings changes. Views read it and write settings through it. Main thread only.
 class AppState : public QObject {
@@ -73,7 +80,9 @@ public:
         bool purge = false;
     };
 
-    AppState(Store& store, DesktopServices desktop, QObject* parent = nullptr);
+    using Intervals = AppIntervals;
+
+    AppState(Store& store, DesktopServices desktop, Intervals intervals = {}, QObject* parent = nullptr);
     ~AppState() override;
 
     void start();
@@ -85,6 +94,8 @@ public:
     void setPanelTab(PanelTab tab);
 
     bool accessibilityTrusted() const { return trusted; }
+    // A Wayland session: keys cannot be sent to other programs, only the copy-only paste works.
+    bool waylandSession() const;
     bool captureOn() const { return capturing; }
     // The removal whose password is asked for now; later requests wait their turn behind it.
     std::optional<PendingRemoval> pendingRemoval() const;
@@ -109,6 +120,11 @@ public:
     StateStore& stateStore() { return *state; }
     Updater& updater() { return *appUpdater; }
 
+    // While a hot key is being recorded: no global hot key, so pressing the current one reaches the
+    // recorder. Restoring registers both again, but only while capture is on.
+    void suspendHotkeys();
+    void restoreHotkeys();
+
     // The user's "检查更新…": a manual check; its outcome reaches the user through the updater.
     void checkUpdates();
 
@@ -130,8 +146,6 @@ public:
     void applySettingsSideEffects(const Settings& old);
     QMap<QString, QString> environmentSummary() const;
 
-    // Shorter timers, for tests.
-    void setTimerIntervals(int maintenanceMs, int accessibilityMs);
 
 Q_SIGNALS:
     void changed();

@@ -4,12 +4,11 @@
 
 #include <cmath>
 
-ClipboardWatcher::ClipboardWatcher(Clipboard& clipboard, QObject* parent,
-                                   std::chrono::milliseconds startupQuiet)
-    : QObject(parent), clipboard(clipboard), quietUntil(startupQuiet.count()), seen(clipboard.changeCount())
+ClipboardWatcher::ClipboardWatcher(Clipboard& clipboard, Intervals intervals, QObject* parent)
+    : QObject(parent), clipboard(clipboard), quietUntil(intervals.startupQuiet.count()), seen(clipboard.changeCount())
 {
     age.start();
-    poll.setInterval(pollInterval);
+    poll.setInterval(intervals.poll);
     connect(&poll, &QTimer::timeout, this, &ClipboardWatcher::check);
     // Read in the same turn as the notice: the program that copied may exit right after.
     connect(&clipboard, &Clipboard::changed, this, [this] {

@@ -12,17 +12,21 @@
 
 class Clipboard;
 
+// How often the watcher polls, and how long it ignores changes after it was made; tests shorten these.
+struct ClipboardIntervals {
+    std::chrono::milliseconds poll{500};
+    std::chrono::milliseconds startupQuiet{2000};
+};
+
 // Notices a new image on the clipboard and hands it on. A change is taken at once while watching is on (the
-// 0.5 s poll catches what a notice missed, also changes made while watching was off); it is dropped while
-// paused, while suppressed, while the content is our own, and during the first moments after creation.
+// poll catches what a notice missed, also changes made while watching was off); it is dropped while
+// paused, while suppressed, while the content is our own, and during the quiet time after creation.
 class ClipboardWatcher : public QObject {
     Q_OBJECT
 public:
-    static constexpr std::chrono::milliseconds pollInterval{500};
-    static constexpr std::chrono::milliseconds defaultStartupQuiet{2000};
+    using Intervals = ClipboardIntervals;
 
-    explicit ClipboardWatcher(Clipboard& clipboard, QObject* parent = nullptr,
-                              std::chrono::milliseconds startupQuiet = defaultStartupQuiet);
+    explicit ClipboardWatcher(Clipboard& clipboard, Intervals intervals = {}, QObject* parent = nullptr);
 
     // The gate: watching on or off.
     void start();
@@ -32,6 +36,8 @@ public:
     bool isPaused() const { return paused; }
     // True during the quiet time after creation.
     bool startingUp() const { return age.elapsed() < quietUntil; }
+    // True while a change would be dropped: paused, suppressed, starting up, or the content is our own.
+    bool ignoresChangesNow() const;
     void setPaused(bool on) { paused = on; }
 
     // Drops every change for the next `seconds` (the app is about to write the clipboard itself).
@@ -44,7 +50,6 @@ public:
 
 private:
     void check();
-    bool ignoresChangesNow() const;
 
     Clipboard& clipboard;
     QTimer poll;

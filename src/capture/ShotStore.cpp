@@ -400,6 +400,27 @@ QStringList ShotStore::removeAll()
     return names;
 }
 
+// Whether the files of `paths` lie in the shot folder or below it, with links and ".." resolved; a day
+// folder is resolved once however many shots it holds.
+QList<bool> ShotStore::areInside(const QStringList& paths) const
+{
+    const QString root = QFileInfo(directory).canonicalFilePath();
+    QHash<QString, bool> folders;
+    QList<bool> inside;
+    inside.reserve(paths.size());
+    for (const QString& path : paths) {
+        const QString parent = QFileInfo(path).absolutePath();
+        auto known = folders.constFind(parent);
+        if (known == folders.constEnd()) {
+            const QString folder = QFileInfo(parent).canonicalFilePath();
+            known = folders.insert(parent, !folder.isEmpty() && !root.isEmpty() &&
+                                               (folder == root || folder.startsWith(root + QLatin1Char('/'))));
+        }
+        inside.append(*known);
+    }
+    return inside;
+}
+
 void ShotStore::forget(const QStringList& names)
 {
     const QSet<QString> doomed(names.begin(), names.end());
@@ -418,13 +439,19 @@ void ShotStore::forget(const QStringList& names)
             return true;
         });
     });
+    // A record's path comes from the state file: a file elsewhere is never ours to delete.
+    const QList<bool> inside = areInside(files);
+    QStringList ours;
+    for (qsizetype i = 0; i < files.size(); ++i)
+        if (inside[i])
+            ours << files[i];
     for (const QString& name : names)
         fileBytes.remove(name);
     countedDay.clear();
     // The files go once the records are gone on disk, so no record ever points at a missing file.
-    state.afterWritten([files, root = QFileInfo(directory).absoluteFilePath()] {
+    state.afterWritten([ours, root = QFileInfo(directory).absoluteFilePath()] {
         QSet<QString> dayDirs;
-        for (const QString& file : files) {
+        for (const QString& file : ours) {
             QFile::remove(file);
             dayDirs.insert(QFileInfo(file).absolutePath());
         }

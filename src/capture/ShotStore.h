@@ -121,6 +121,8 @@ private:
     std::optional<qsizetype> indexOf(const QString& name) const;
     qint64 bytesOf(const Shot& shot);
     void failInterruptedUploads(const QDateTime& now);
+    // True when `path` names a file in the shot folder (or a folder below it).
+    QList<bool> areInside(const QStringList& paths) const;
 
     StateStore& state;
     Sequencer& sequencer;

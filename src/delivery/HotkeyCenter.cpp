@@ -35,9 +35,11 @@ bool HotkeyCenter::registerHotkey(Key slot, const HotkeySpec& spec)
 {
     hotkeys.release(idOf(slot));
     registered[idOf(slot)] = false;
+    failures[idOf(slot)].clear();
     const GlobalHotkeys::Grab grab = hotkeys.grab(idOf(slot), spec.keyCode, grabModifiers(spec));
     if (!grab.ok) {
         Log::write(QStringLiteral("注册热键 %1 失败（%2）").arg(slotName(slot), grab.status));
+        failures[idOf(slot)] = grab.status;
         return false;
     }
     registered[idOf(slot)] = true;
@@ -49,6 +51,7 @@ void HotkeyCenter::uninstallAll()
     for (const Key slot : {Key::paste, Key::panel}) {
         hotkeys.release(idOf(slot));
         registered[idOf(slot)] = false;
+        failures[idOf(slot)].clear();
     }
 }
 

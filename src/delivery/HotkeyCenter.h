@@ -24,6 +24,10 @@ public:
     // Unregisters every slot; the installation stays.
     void uninstallAll();
     bool isRegistered(Key slot) const;
+    // Why the slot's last registration failed (the system's reason); empty when it did not.
+    QString failure(Key slot) const { return failures[int(slot)]; }
+    // The key name's keysym of a physical key, whatever modifiers are held.
+    std::optional<quint32> baseKeysym(quint32 keycode) const { return hotkeys.baseKeysym(keycode); }
 
     static QString slotName(Key slot);
 
@@ -37,4 +41,5 @@ private:
     GlobalHotkeys& hotkeys;
     bool isInstalled = false;
     bool registered[2] = {false, false};
+    QString failures[2];
 };

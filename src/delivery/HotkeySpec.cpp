@@ -78,16 +78,15 @@ QString HotkeySpec::desktopText() const
     qsizetype i = 0;
     for (; i < display.size(); ++i) {
         const QChar c = display.at(i);
-        if (c == controlSymbol)
-            parts << QStringLiteral("Ctrl");
-        else if (c == optionSymbol)
-            parts << QStringLiteral("Alt");
-        else if (c == shiftSymbol)
-            parts << QStringLiteral("Shift");
-        else if (c == commandSymbol)
-            parts << QStringLiteral("Super");
-        else
+        const QString name = c == controlSymbol ? QStringLiteral("Ctrl")
+            : c == optionSymbol                 ? QStringLiteral("Alt")
+            : c == shiftSymbol                  ? QStringLiteral("Shift")
+            : c == commandSymbol                ? QStringLiteral("Super")
+                                                : QString();
+        if (name.isEmpty())
             break;
+        if (!parts.contains(name)) // a symbol typed twice counts once
+            parts << name;
     }
     parts << display.mid(i);
     return parts.join(QLatin1Char('+'));

@@ -23,7 +23,8 @@ struct HotkeySpec {
     // The hot key parsed from `text`, else from `fallback` (which must parse: "⌥⌘3", "⌥⌘4").
     static HotkeySpec parseOr(const QString& text, const QString& fallback);
 
-    // The key as texts show it to the user, in the desktop's notation: "Alt+Super+3" for ⌥⌘3 (order as typed).
+    // The key as every text shows it to the user, in the desktop's notation: "Alt+Super+3" for ⌥⌘3 (order as
+    // typed, a repeated symbol once).
     QString desktopText() const;
 
     // The text of a key press (Qt's modifiers, Meta being Super on X11, and the key's X keysym): held modifiers

@@ -26,7 +26,7 @@ Outcome<T> runCommand(const Server& server, const QStringList& command, const st
         return Outcome<T>::failure(args.failure());
     const CommandResult result = ProcessRunner::run(ProcessRunner::sshPath(), args.value(), input, timeout, cancel);
     const auto reply = ReceiverClient::replyLine(result.stdout);
-    if (result.status == 0 && !result.timedOut && !result.cancelled && reply && !reply->startsWith(QLatin1String("err"))) {
+    if (result.succeeded() && reply && !reply->startsWith(QLatin1String("err"))) {
         if (auto value = parse(reply->mid(2).trimmed()))
             return Outcome<T>::success(*value);
         return Outcome<T>::failure(QStringLiteral("接收器的回答看不懂：") + reply->left(100));
@@ -90,6 +90,8 @@ QString ReceiverClient::failureMessage(const CommandResult& result, const Server
         return QStringLiteral("已取消");
     if (result.timedOut)
         return QStringLiteral("连不上（超时）");
+    if (result.overflowed)
+        return QStringLiteral("接收器的输出太多，已中止");
     const auto reply = replyLine(result.stdout);
     if (reply && reply->startsWith(QLatin1String("err ")))
         return QStringLiteral("接收器报错：") + reply->mid(4).trimmed().left(40);

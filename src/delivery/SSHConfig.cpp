@@ -116,16 +116,26 @@ QString serverBlock(const Server& server, const QString& identity, const QString
     return block + sharedLines(controlPath);
 }
 
+QStringList deviceLines(const Server& server, const QString& net, const QString& state, const QString& identity,
+    const QString& knownHosts)
+{
+    return {
+        QStringLiteral("ProxyCommand %1 dial --state %2 %3 22").arg(net, state, *server.deviceID),
+        QStringLiteral("User %1").arg(*server.user),
+        QStringLiteral("HostKeyAlias %1").arg(*server.deviceAlias),
+        QStringLiteral("IdentityFile %1").arg(identity),
+        QStringLiteral("IdentitiesOnly yes"),
+        QStringLiteral("UserKnownHostsFile %1").arg(knownHosts),
+        QStringLiteral("StrictHostKeyChecking accept-new"),
+    };
+}
+
 QString deviceBlock(const Server& server, const QString& net, const QString& state, const QString& identity,
     const QString& knownHosts, const QString& controlPath)
 {
     QString block = QStringLiteral("\nHost %1\n").arg(*server.deviceAlias);
-    block += QStringLiteral("  ProxyCommand %1 dial --state %2 %3 22\n").arg(net, state, *server.deviceID);
-    block += QStringLiteral("  User %1\n").arg(*server.user);
-    block += QStringLiteral("  HostKeyAlias %1\n").arg(*server.deviceAlias);
-    block += QStringLiteral("  IdentityFile %1\n  IdentitiesOnly yes\n").arg(identity);
-    block += QStringLiteral("  UserKnownHostsFile %1\n").arg(knownHosts);
-    block += QStringLiteral("  StrictHostKeyChecking accept-new\n");
+    for (const QString& line : deviceLines(server, net, state, identity, knownHosts))
+        block += QStringLiteral("  ") + line + QLatin1Char('\n');
     return block + sharedLines(controlPath);
 }
 
@@ -214,6 +224,17 @@ Outcome<> SSHConfig::check(const Server& server, const Context& context)
     if (server.proxyJump && !server.proxyJump->isEmpty() && !parseJump(*server.proxyJump))
         return Outcome<>::failure(QStringLiteral("跳板机写法不对（应为 [用户@]主机[:端口]）"));
     return Outcome<>::success();
+}
+
+std::optional<QStringList> SSHConfig::deviceOptions(const Server& server, const Context& context)
+{
+    const auto identity = quotedPath(context.dataDirectory + QStringLiteral("/id_ed25519"));
+    const auto knownDevices = quotedPath(context.dataDirectory + QStringLiteral("/known_hosts_devices"));
+    const auto state = quotedPath(context.dataDirectory + QStringLiteral("/net"));
+    const auto net = context.netBinary ? quotedPath(*context.netBinary) : std::nullopt;
+    if (!server.isDevice() || !check(server, context).ok() || !identity || !knownDevices || !state || !net)
+        return std::nullopt;
+    return deviceLines(server, *net, *state, *identity, *knownDevices);
 }
 
 SSHConfig::Context SSHConfig::currentContext()

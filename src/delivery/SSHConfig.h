@@ -35,6 +35,10 @@ public:
     // Whether a destination gets a block; the failure says why not.
     static Outcome<> check(const Server& server, const Context& context);
 
+    // The options of a linked machine's Host block ("Key value" each), for an ssh run that must not depend
+    // on any generated file; none when the destination or a path cannot be used.
+    static std::optional<QStringList> deviceOptions(const Server& server, const Context& context);
+
     // "[user@]host[:port]" in canonical form (port only when not 22, IPv6 in brackets when a port
     // follows), or none when the text is anything else.
     static std::optional<QString> canonicalJump(const QString& text);

@@ -4,6 +4,7 @@
 #include "delivery/SSHKey.h"
 #include "link/LinkSSHConfig.h"
 #include "link/RemoteLogin.h"
+#include "link/TerminalLauncher.h"
 #include "link/UnixSocket.h"
 #include "platform/NetworkMonitor.h"
 #include "state/AppInfo.h"
@@ -149,6 +150,10 @@ LinkManager::LinkManager(SleepInhibitor& inhibitor, NetworkMonitor& network, QOb
         netChanged();
     });
     connect(&network, &NetworkMonitor::pathChanged, this, &LinkManager::pathChanged);
+    checks.configPath = [] { return devicesConfigPath(); };
+    checks.saveWanted = [this](const QStringList& ids) { saveWanted(ids); };
+    checks.onOpened = [this](const PeerDevice& peer) { onTunnelOpened(peer); };
+    connect(&checks, &TunnelChecks::changed, this, &LinkManager::changed);
 }
 
 LinkManager::~LinkManager() { shutdown(); }
@@ -225,7 +230,7 @@ void LinkManager::start()
         return;
     }
     const QStringList ids = wantedProvider();
-    wanted = QSet<QString>(ids.begin(), ids.end());
+    checks.setWanted(QSet<QString>(ids.begin(), ids.end()));
     launch();
     network.start();
     reschedule();
@@ -580,7 +585,9 @@ void LinkManager::apply(const std::optional<NodeStatus>& status, const std::opti
     }
     if (authorizedKeys)
         keyIDs = authorizedKeyIDs(*authorizedKeys, sorted);
+    // The files first: a check started now must find the peer's Host block.
     syncFilesIfNeeded(sorted);
+    checks.reconcile(sorted);
     noticeNewDevices(sorted);
     Q_EMIT changed();
     Q_EMIT statusApplied();
@@ -700,4 +707,78 @@ void LinkManager::pathChanged(const QString& key)
     if (old.isEmpty())
         return;
     netchangeTimer.start(delays.netchangeMs);
+}
+
+// ---- the devices page
+
+QList<PeerDevice> LinkManager::onlinePeers() const
+{
+    QList<PeerDevice> out;
+    std::copy_if(peerList.begin(), peerList.end(), std::back_inserter(out), [](const PeerDevice& p) { return p.online; });
+    return out;
+}
+
+QList<PeerDevice> LinkManager::offlinePeers() const
+{
+    QList<PeerDevice> out;
+    std::copy_if(peerList.begin(), peerList.end(), std::back_inserter(out), [](const PeerDevice& p) { return !p.online; });
+    return out;
+}
+
+QList<PeerDevice> LinkManager::keyLinesForOthers() const
+{
+    QList<PeerDevice> out = onlinePeers();
+    out.removeIf([](const PeerDevice& p) { return p.sshPubKey.isEmpty(); });
+    return out;
+}
+
+void LinkManager::openTunnel(const PeerDevice& peer, bool automatic) { checks.open(peer, automatic); }
+
+void LinkManager::closeTunnel(const PeerDevice& peer) { checks.close(peer); }
+
+QString LinkManager::commandText(const PeerDevice& peer) const
+{
+    return includeFound ? QStringLiteral("ssh ") + peer.alias : longCommandText(peer);
+}
+
+QString LinkManager::longCommandText(const PeerDevice& peer)
+{
+    return QStringLiteral("ssh -F \"%1\" %2").arg(devicesConfigPath(), peer.alias);
+}
+
+QString LinkManager::keyAddCommand(const PeerDevice& peer)
+{
+    // Both go between single quotes: no apostrophe, and no control character that could end the line.
+    const auto quotable = [](const QString& text) { return PeerDevice::plain(text).remove(QLatin1Char('\'')); };
+    const QString key = quotable(peer.sshPubKey);
+    const QString name = quotable(peer.shownName());
+    // A file without a final line feed gets one first, or the key would join its last line.
+    return QStringLiteral("mkdir -p ~/.ssh && chmod 700 ~/.ssh && "
+                          "( [ -z \"$(tail -c 1 ~/.ssh/authorized_keys 2>/dev/null)\" ] || echo >> ~/.ssh/authorized_keys ) && "
+                          "printf '%s\\n' '%1' >> ~/.ssh/authorized_keys && chmod 600 ~/.ssh/authorized_keys && "
+                          "echo '已允许 %2 免密登录这台电脑'")
+        .arg(key, name);
+}
+
+Outcome<> LinkManager::openTerminal(const PeerDevice& peer) const
+{
+    return TerminalLauncher::open({QStringLiteral("ssh"), QStringLiteral("-F"), devicesConfigPath(), peer.alias},
+        peer.alias, peer.shownName());
+}
+
+bool LinkManager::openTerminalApp() { return TerminalLauncher::openApp(); }
+
+QFuture<Outcome<>> LinkManager::remove(const PeerDevice& peer)
+{
+    const std::optional<QString> token = tokenProvider();
+    if (!token || token->isEmpty())
+        return QtFuture::makeReadyFuture(Outcome<>::failure(QStringLiteral("还没登录")));
+    return QXServer::removeDevice(peer.id, *token).then(this, [this, peer](const QXServer::Result<OKReply>& result) {
+        if (!result.ok())
+            return Outcome<>::failure(result.failure.message);
+        Log::write(QStringLiteral("设备互联：已踢出「%1」").arg(peer.plainName()));
+        onDeviceRemoved(peer);
+        poll();
+        return Outcome<>::success();
+    });
 }

@@ -2,6 +2,8 @@
 
 #include "link/LinkStatus.h"
 #include "link/SleepGuard.h"
+#include "link/Tunnel.h"
+#include "link/TunnelChecks.h"
 #include "platform/ProcessRunner.h"
 #include "state/Outcome.h"
 
@@ -93,6 +95,34 @@ public:
     QFuture<Outcome<>> rename(const QString& name, const QString& alias);
     void netChanged();
 
+    // ---- the devices page
+    QList<PeerDevice> onlinePeers() const;
+    QList<PeerDevice> offlinePeers() const;
+    // Online peers with a client key: the ones whose key the user may allow on this machine.
+    QList<PeerDevice> keyLinesForOthers() const;
+    // The ssh state of one peer (idle when never checked); all of them by device id.
+    Tunnel tunnel(const PeerDevice& peer) const { return checks.tunnel(peer); }
+    const QHash<QString, Tunnel>& tunnels() const { return checks.all(); }
+    // Wants the peer open and checks an ssh login to it; the outcome arrives in tunnel() (changed()).
+    void openTunnel(const PeerDevice& peer, bool automatic = false);
+    // Idle and no longer wanted; a check under way still lands.
+    void closeTunnel(const PeerDevice& peer);
+    // The ssh command to show for an open peer: short when ~/.ssh/config includes the device config.
+    QString commandText(const PeerDevice& peer) const;
+    // The long form, which works from any terminal.
+    static QString longCommandText(const PeerDevice& peer);
+    // The shell line that allows the peer's key on this machine (the page copies it with a line feed).
+    static QString keyAddCommand(const PeerDevice& peer);
+    // Opens a terminal window logged in to the peer; the failure is a message for the page.
+    Outcome<> openTerminal(const PeerDevice& peer) const;
+    // Starts the terminal program; false when none is found.
+    static bool openTerminalApp();
+    // Removes the peer from the account; on success logs, calls onDeviceRemoved and polls.
+    QFuture<Outcome<>> remove(const PeerDevice& peer);
+
+    // Runs the ssh checks (tests inject their own).
+    void setCheckRunner(TunnelChecks::Runner runner) { checks.runner = std::move(runner); }
+
     void poll();
     void reschedule();
     void setPollFast(bool fast);
@@ -119,7 +149,7 @@ public:
     int onlineCount() const;
     const std::optional<QString>& lastError() const { return error; }
     const std::optional<QDateTime>& lastPollAt() const { return polledAt; }
-    const QSet<QString>& wantedTunnels() const { return wanted; }
+    const QSet<QString>& wantedTunnels() const { return checks.wanted(); }
     bool sshdListening() const { return sshdUp; }
     const QSet<QString>& authorizedKeyIDs() const { return keyIDs; }
     bool sshConfigIncluded() const { return includeFound; }
@@ -183,7 +213,7 @@ private:
     QList<PeerDevice> peerList;
     std::optional<QString> error;
     std::optional<QDateTime> polledAt;
-    QSet<QString> wanted;
+    TunnelChecks checks;
     bool sshdUp = false;
     QSet<QString> keyIDs;
     bool includeFound = false;

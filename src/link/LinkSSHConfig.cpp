@@ -47,15 +47,14 @@ bool holdsLineBreaks(const QString& text)
     return false;
 }
 
-bool usableForConfig(const PeerDevice& peer)
-{
-    return LinkSSHConfig::aliasValid(peer.alias) && !peer.id.isEmpty() && !peer.sshUser.isEmpty() &&
-        !LinkSSHConfig::hostility(peer);
-}
-
 } // namespace
 
 bool LinkSSHConfig::aliasValid(const QString& alias) { return SSHConfig::isValidDeviceAlias(alias); }
+
+bool LinkSSHConfig::hasBlock(const PeerDevice& peer)
+{
+    return aliasValid(peer.alias) && !peer.id.isEmpty() && !peer.sshUser.isEmpty() && !hostility(peer);
+}
 
 std::optional<QString> LinkSSHConfig::hostility(const PeerDevice& peer)
 {
@@ -89,7 +88,7 @@ std::optional<QString> LinkSSHConfig::render(const QList<PeerDevice>& peers, con
         return std::nullopt;
     QString text = configHeader;
     for (const PeerDevice& peer : peers) {
-        if (!usableForConfig(peer))
+        if (!hasBlock(peer))
             continue;
         text += QStringLiteral("\nHost %1\n").arg(peer.alias);
         text += QStringLiteral("  ProxyCommand %1 dial --state %2 %3 %4\n").arg(*net, *state, peer.id).arg(linkPort);

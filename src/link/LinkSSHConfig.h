@@ -27,6 +27,8 @@ public:
     // Proposes an alias for a device name.
     static QString aliasSlug(const QString& name);
     static bool aliasValid(const QString& alias);
+    // Whether ssh_config_devices holds a Host block for the peer.
+    static bool hasBlock(const PeerDevice& peer);
 
     // Why a peer's record must not reach either file (a value that could inject into ssh's configuration,
     // known_hosts or the shell); none for a record that is merely incomplete or well-formed.

@@ -153,6 +153,16 @@ QString PeerDevice::pathLabel() const
 
 QString PeerDevice::shownName() const { return name.isEmpty() ? alias : name; }
 
+QString PeerDevice::plain(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text)
+        if (c.category() != QChar::Other_Control && c != QChar::LineSeparator && c != QChar::ParagraphSeparator)
+            out += c;
+    return out;
+}
+
 SelfDevice SelfDevice::decode(const QJsonObject& o)
 {
     SelfDevice d;

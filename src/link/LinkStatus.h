@@ -54,6 +54,10 @@ struct PeerDevice {
     QString pathLabel() const;
     // How log lines and notices name the machine: its name, else its alias.
     QString shownName() const;
+    // The shown name without line breaks or other control characters: for scripts, log lines and notices.
+    QString plainName() const { return plain(shownName()); }
+    // Peer text with line breaks and other control characters removed.
+    static QString plain(const QString& text);
     bool operator==(const PeerDevice&) const = default;
 };
 

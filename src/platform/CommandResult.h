@@ -10,6 +10,7 @@ struct CommandResult {
     QString stderr;
     bool timedOut = false;
     bool cancelled = false;
+    bool overflowed = false; // it printed more than is kept, and was stopped
 
-    bool succeeded() const { return status == 0 && !timedOut && !cancelled; }
+    bool succeeded() const { return status == 0 && !timedOut && !cancelled && !overflowed; }
 };

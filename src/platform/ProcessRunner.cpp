@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@ namespace {
 
 constexpr int killGraceMs = 2000;
 constexpr int tickMs = 50;
+constexpr qsizetype outputCap = ProcessRunner::outputCap;
 
 class Fd {
 public:
@@ -59,11 +61,11 @@ bool makePipe(Fd& readEnd, Fd& writeEnd)
 
 void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
-// Reads what is there now; false at end of file or on an error.
+// Reads what is there now, up to just past the cap; false at end of file or on an error.
 bool drain(Fd& fd, QByteArray& into)
 {
     char buffer[65536];
-    for (;;) {
+    while (into.size() <= outputCap) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n > 0) {
             into.append(buffer, n);
@@ -76,6 +78,28 @@ bool drain(Fd& fd, QByteArray& into)
         fd.close();
         return false;
     }
+    return true;
+}
+
+// A bare name is looked up in the absolute folders of PATH; a relative path is refused. Nothing is ever
+// run from the current folder.
+std::optional<QByteArray> programPath(const QString& program)
+{
+    const QByteArray name = QFile::encodeName(program);
+    if (name.startsWith('/'))
+        return name;
+    if (name.isEmpty() || name.contains('/'))
+        return std::nullopt;
+    const char* path = std::getenv("PATH");
+    for (const QByteArray& folder : QByteArray(path ? path : "/usr/local/bin:/usr/bin:/bin").split(':')) {
+        if (!folder.startsWith('/'))
+            continue;
+        const QByteArray candidate = folder + '/' + name;
+        struct stat info {};
+        if (::stat(candidate.constData(), &info) == 0 && S_ISREG(info.st_mode) && ::access(candidate.constData(), X_OK) == 0)
+            return candidate;
+    }
+    return std::nullopt;
 }
 
 CommandResult startFailure(const QString& program, int error)
@@ -136,7 +160,10 @@ CommandResult ProcessRunner::run(const QString& program, const QStringList& args
     if (!makePipe(outRead, outWrite) || !makePipe(errRead, errWrite))
         return startFailure(program, errno);
 
-    const QByteArray path = QFile::encodeName(program);
+    const std::optional<QByteArray> resolved = programPath(program);
+    if (!resolved)
+        return startFailure(program, ENOENT);
+    const QByteArray path = *resolved;
     QList<QByteArray> argBytes { path };
     for (const QString& arg : args)
         argBytes << arg.toUtf8();
@@ -249,6 +276,15 @@ CommandResult ProcessRunner::run(const QString& program, const QStringList& args
             drain(outRead, out);
         if (errIndex >= 0 && fds[errIndex].revents)
             drain(errRead, err);
+        if ((out.size() > outputCap || err.size() > outputCap) && !result.overflowed) {
+            // Stop reading and stop the child: what it would say beyond this is not worth the memory.
+            result.overflowed = true;
+            outRead.close();
+            errRead.close();
+            ::kill(-pid, SIGTERM);
+            killAtMs = clock.elapsed() + killGraceMs;
+            inWrite.close();
+        }
 
         const bool mayHaveExited = pidIndex < 0 || (fds[pidIndex].revents & POLLIN);
         if (mayHaveExited) {
@@ -271,8 +307,8 @@ CommandResult ProcessRunner::run(const QString& program, const QStringList& args
         result.status = WEXITSTATUS(waitStatus);
     else if (WIFSIGNALED(waitStatus))
         result.status = 128 + WTERMSIG(waitStatus);
-    result.stdout = QString::fromUtf8(out);
-    result.stderr = QString::fromUtf8(err);
+    result.stdout = QString::fromUtf8(out.left(outputCap));
+    result.stderr = QString::fromUtf8(err.left(outputCap));
     return result;
 }
 

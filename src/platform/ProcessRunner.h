@@ -35,6 +35,10 @@ public:
 
     static QString sshPath() { return QStringLiteral("/usr/bin/ssh"); }
 
+    // What is kept of each output stream. Replies are a line or a few; a child printing more is stopped
+    // and its run fails (CommandResult::overflowed).
+    static constexpr qsizetype outputCap = 1 << 20;
+
     // Blocks the calling thread until the program ends. Never call it on the main thread.
     static CommandResult run(const QString& program, const QStringList& args,
         const std::optional<QByteArray>& input, double timeoutSeconds, const CancelToken& cancel = {});

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -20,6 +21,7 @@ namespace {
 
 constexpr int killGraceMs = 2000;
 constexpr int tickMs = 50;
+constexpr qsizetype promptTail = 1024; // a prompt is looked for in this much of the latest output
 
 // Everything exec needs, built before the fork: the child may only call async-signal-safe functions.
 struct ExecImage {
@@ -45,10 +47,11 @@ struct ExecImage {
     }
 };
 
+// Reads what is there now, up to just past the output cap; false once the other side is gone.
 bool readAvailable(int fd, QByteArray& into)
 {
     char buffer[16384];
-    for (;;) {
+    while (into.size() <= ProcessRunner::outputCap) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n > 0) {
             into.append(buffer, n);
@@ -58,6 +61,7 @@ bool readAvailable(int fd, QByteArray& into)
             continue;
         return n < 0 && errno == EAGAIN; // EIO: the terminal's other side is gone
     }
+    return true;
 }
 
 void writeAll(int fd, const QByteArray& bytes)
@@ -118,6 +122,9 @@ PasswordLogin::Result PasswordLogin::run(const QString& program, const QStringLi
 
     QByteArray output;
     qsizetype answeredAt = -1; // where the output stood when the password was typed
+    qsizetype scanned = 0;     // output before this was already searched for a refusal
+    bool denied = false;       // "Permission denied" since the start, or since the password was typed
+    const QByteArray refusal = QByteArrayLiteral("Permission denied");
     bool masterOpen = true;
     bool exited = false;
     int waitStatus = 0;
@@ -149,9 +156,22 @@ PasswordLogin::Result PasswordLogin::run(const QString& program, const QStringLi
             masterOpen = false;
         }
 
-        const QString since = QString::fromUtf8(output.mid(answeredAt < 0 ? 0 : answeredAt));
+        if (output.size() > ProcessRunner::outputCap && !result.run.overflowed) {
+            result.run.overflowed = true;
+            output.truncate(ProcessRunner::outputCap);
+            stop(false);
+        }
+        if (result.run.overflowed && output.size() > ProcessRunner::outputCap)
+            output.truncate(ProcessRunner::outputCap); // what comes after the cap is read and dropped
+        // Only what arrived since the last look is searched, and a prompt only in the last bytes.
+        const qsizetype start = answeredAt < 0 ? 0 : answeredAt;
+        if (output.size() > scanned) {
+            denied = denied || output.indexOf(refusal, std::max(start, scanned - refusal.size() + 1)) >= 0;
+            scanned = output.size();
+        }
+        const QString since = QString::fromUtf8(output.mid(std::max(start, output.size() - promptTail)));
         if (!result.passwordRejected && killAt < 0) {
-            if (since.contains(QLatin1String("Permission denied"))) {
+            if (denied) {
                 if (answeredAt >= 0) {
                     result.passwordRejected = true;
                     stop(false);
@@ -165,6 +185,7 @@ PasswordLogin::Result PasswordLogin::run(const QString& program, const QStringLi
                     writeAll(master, secret);
                     secret.fill('\0');
                     answeredAt = output.size();
+                    scanned = answeredAt;
                 } else {
                     result.passwordRejected = true;
                     stop(false);
@@ -192,7 +213,7 @@ PasswordLogin::Result PasswordLogin::run(const QString& program, const QStringLi
     else if (WIFSIGNALED(waitStatus))
         result.run.status = 128 + WTERMSIG(waitStatus);
     result.run.stdout = QString::fromUtf8(output).remove(QLatin1Char('\r'));
-    if (answeredAt < 0 && result.run.stdout.contains(QLatin1String("Permission denied")))
+    if (answeredAt < 0 && denied)
         result.passwordRejected = true;
     return result;
 }

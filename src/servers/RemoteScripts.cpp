@@ -82,11 +82,11 @@ std::optional<Server> RemoteScripts::target(const QUuid& id, const QString& noUs
 }
 
 QFuture<ScriptRunner::Run> RemoteScripts::run(const Server& s, const QString& script,
-    const std::optional<QString>& password)
+    const std::optional<QString>& password, ScriptRunner::Route route)
 {
     const ProcessRunner::CancelToken cancel;
-    QFuture<ScriptRunner::Run> work = QtConcurrent::run(ProcessRunner::pool(), [s, script, password, cancel] {
-        return ScriptRunner::run(s, *s.user, script, password, timeoutSeconds, cancel);
+    QFuture<ScriptRunner::Run> work = QtConcurrent::run(ProcessRunner::pool(), [s, script, password, cancel, route] {
+        return ScriptRunner::run(s, *s.user, script, password, timeoutSeconds, cancel, route);
     });
     running.add(QFuture<void>(work), cancel);
     return work;
@@ -146,7 +146,8 @@ void RemoteScripts::uninstall(const Server& server, const std::optional<QString>
     if (!script.ok())
         return later(done, script);
     const bool withPassword = password.has_value();
-    run(server, script.value(), password).then(this, [server, withPassword, done](const ScriptRunner::Run& run) {
+    // The entry is off the list already, and with it the linked machine's block in the generated config.
+    run(server, script.value(), password, ScriptRunner::Route::ownOptions).then(this, [server, withPassword, done](const ScriptRunner::Run& run) {
         const auto removed = readUninstall(server, run, withPassword);
         if (done)
             done(removed.ok() ? Outcome<QString>::success(revokedText(removed.value()))

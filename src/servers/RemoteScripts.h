@@ -38,7 +38,8 @@ public:
 private:
     // The listed server with a login name that a script runs on; otherwise `done` gets why.
     std::optional<Server> target(const QUuid& id, const QString& noUserText, const Done& done);
-    QFuture<ScriptRunner::Run> run(const Server& server, const QString& script, const std::optional<QString>& password);
+    QFuture<ScriptRunner::Run> run(const Server& server, const QString& script, const std::optional<QString>& password,
+        ScriptRunner::Route route = ScriptRunner::Route::generated);
     void later(const Done& done, const Outcome<QString>& outcome);
 
     ServerList& list;

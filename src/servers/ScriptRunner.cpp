@@ -5,13 +5,15 @@
 #include "servers/SshCommand.h"
 
 ScriptRunner::Run ScriptRunner::run(const Server& server, const QString& user, const QString& script,
-    const std::optional<QString>& password, double timeoutSeconds, const ProcessRunner::CancelToken& cancel)
+    const std::optional<QString>& password, double timeoutSeconds, const ProcessRunner::CancelToken& cancel,
+    Route route)
 {
     Run run;
     const QString command = SshCommand::scriptCommand(script);
     std::optional<QStringList> args;
     if (server.isDevice()) {
-        args = SshCommand::deviceLogin(server.deviceAlias.value_or(QString()), command);
+        args = route == Route::ownOptions ? SshCommand::deviceCleanupLogin(server, command)
+                                          : SshCommand::deviceLogin(server.deviceAlias.value_or(QString()), command);
     } else {
         const SshCommand::Target target {server.host, server.port, user, server.proxyJump};
         args = password ? SshCommand::passwordLogin(target, command) : SshCommand::keyLogin(target, command);

@@ -17,8 +17,13 @@ public:
         bool unsafe = false;   // the destination's values could not go on a command line
     };
 
+    // How a linked machine is reached: through the device ssh configuration, or over its own connection
+    // options when its entries in the generated files may be gone.
+    enum class Route { generated, ownOptions };
+
     static Run run(const Server& server, const QString& user, const QString& script,
-        const std::optional<QString>& password, double timeoutSeconds, const ProcessRunner::CancelToken& cancel);
+        const std::optional<QString>& password, double timeoutSeconds, const ProcessRunner::CancelToken& cancel,
+        Route route = Route::generated);
 
     // Exit 255 with "Permission denied" from a BatchMode key login.
     static bool keyRefused(const CommandResult& result);

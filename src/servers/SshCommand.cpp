@@ -83,6 +83,20 @@ std::optional<QStringList> SshCommand::deviceLogin(const QString& alias, const Q
         QStringLiteral("-o"), QStringLiteral("BatchMode=yes"), QStringLiteral("--"), alias, command};
 }
 
+std::optional<QStringList> SshCommand::deviceCleanupLogin(const Server& server, const QString& command)
+{
+    const auto options = SSHConfig::deviceOptions(server, SSHConfig::currentContext());
+    if (!options)
+        return std::nullopt;
+    QStringList args{QStringLiteral("-F"), QStringLiteral("/dev/null"), QStringLiteral("-T")};
+    args << option(QStringLiteral("BatchMode=yes")) << option(QStringLiteral("ControlMaster=no"))
+         << option(QStringLiteral("ControlPath=none"));
+    for (const QString& line : *options)
+        args << option(line);
+    args << QStringLiteral("--") << *server.deviceAlias << command;
+    return args;
+}
+
 std::optional<QStringList> SshCommand::lookup(const QString& host, std::optional<int> port,
     const std::optional<QString>& user)
 {

@@ -2,6 +2,8 @@
 
 #include <QString>
 #include <QStringList>
+
+struct Server;
 #include <optional>
 
 // The argument lists of tarnel's own ssh runs to a server, outside the generated ssh_config: the probe
@@ -26,6 +28,9 @@ public:
     static std::optional<QStringList> passwordLogin(const Target& target, const QString& command);
     // A linked machine, through the device ssh configuration.
     static std::optional<QStringList> deviceLogin(const QString& alias, const QString& command);
+    // A linked machine over its own connection options (no configuration file): its entries may already
+    // be gone from the generated files, as when its destination is being removed.
+    static std::optional<QStringList> deviceCleanupLogin(const Server& server, const QString& command);
     // `ssh -G`: how the user's ssh setup resolves a host.
     static std::optional<QStringList> lookup(const QString& host, std::optional<int> port,
         const std::optional<QString>& user);

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,12 +21,21 @@ QString computeDataDirectory()
     return QDir::cleanPath(base + QStringLiteral("/tarnel"));
 }
 
-bool ownedPrivateDirectory(const QString& dir)
+// A folder for this user alone, made with mkdir and checked without following a link: a link or a
+// folder someone else put at that name is never used, nor has its mode changed.
+bool privateFolder(const QString& dir)
 {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(dir).constData(), &st) != 0)
+    const QByteArray path = QFile::encodeName(dir);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
         return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    const bool ours = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()
+        && ((st.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0);
+    ::close(fd);
+    return ours;
 }
 } // namespace
 
@@ -49,16 +60,16 @@ QString Paths::controlDirectory()
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir()) {
         const QString dir = runtime + QStringLiteral("/tarnel");
-        if (ensure(dir) && ownedPrivateDirectory(dir))
+        if (privateFolder(dir))
             return dir;
     }
-    const QString dir = QStringLiteral("/tmp/tarnel-%1").arg(::getuid());
-    if (ensure(dir) && ownedPrivateDirectory(dir))
+    const QString dir = QDir::tempPath() + QStringLiteral("/tarnel-%1").arg(::getuid());
+    if (privateFolder(dir))
         return dir;
     // Someone else holds that name: take a fresh private folder instead of trusting theirs.
     static const QString fallback = [] {
-        QByteArray pattern = QByteArrayLiteral("/tmp/tarnel-XXXXXX");
-        return ::mkdtemp(pattern.data()) ? QString::fromLocal8Bit(pattern) : QString();
+        QByteArray pattern = QFile::encodeName(QDir::tempPath()) + "/tarnel-XXXXXX";
+        return ::mkdtemp(pattern.data()) ? QFile::decodeName(pattern) : QString();
     }();
     return fallback;
 }

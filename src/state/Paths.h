@@ -17,7 +17,8 @@ public:
     static QString connectDirectory() { return inData(QStringLiteral("connect")); }
     static QString updatesDirectory() { return inData(QStringLiteral("updates")); }
 
-    // Folder for ssh control sockets: short, private and owned by us.
+    // Folder for ssh control sockets: short, private and owned by us ($XDG_RUNTIME_DIR/tarnel, else
+    // tarnel-<uid> in the temporary folder, else a fresh one there).
     static QString controlDirectory();
 
     // tarnel-net next to the running program, when present and executable; checked at each call.

@@ -8,6 +8,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 Store::Store(QString directory) : dir(std::move(directory)) {}
 
 QString Store::path(const QString& name) const { return dir + QLatin1Char('/') + name; }
@@ -23,30 +29,25 @@ void Store::setAside(const QString& name, const QString& reason) const
 
 std::optional<QJsonObject> Store::read(const QString& name) const
 {
-    QFile file(path(name));
-    if (!file.exists())
+    // Opened without blocking and checked before reading: a FIFO or device put here must not hang us.
+    const int fd = ::open(QFile::encodeName(path(name)).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT)
+            Log::write(QStringLiteral("状态：%1 打不开（%2）").arg(name, QString::fromLocal8Bit(std::strerror(errno))));
         return std::nullopt;
-    if (!file.open(QIODevice::ReadOnly)) {
-        Log::write(QStringLiteral("状态：%1 打不开（%2）").arg(name, file.errorString()));
+    }
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        file.close();
+        setAside(name, QStringLiteral("不是普通文件"));
         return std::nullopt;
     }
     try {
         return Json::decodeObject(file.readAll());
     } catch (const JsonError& e) {
-        setAside(name, e.text());
-        return std::nullopt;
-    }
-}
-
-template <typename T>
-std::optional<T> Store::decode(const QString& name, T (*fromJson)(const QJsonObject&)) const
-{
-    const auto object = read(name);
-    if (!object)
-        return std::nullopt;
-    try {
-        return fromJson(*object);
-    } catch (const JsonError& e) {
+        file.close();
         setAside(name, e.text());
         return std::nullopt;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "state/Json.h"
 #include "state/Settings.h"
 #include "state/StateFile.h"
 
@@ -17,8 +18,22 @@ public:
     QString directory() const { return dir; }
     QString path(const QString& name) const;
 
-    // None when the file is missing or was unreadable (then it was kept aside).
+    // None when the file is missing or was unreadable (then it was kept aside). Only a regular file is
+    // read: anything else in its place (a FIFO would block for ever) is kept aside too.
     std::optional<QJsonObject> read(const QString& name) const;
+    // The file as `fromJson` makes it; none as for read(), and when it does not decode (then kept aside).
+    template <typename T> std::optional<T> decode(const QString& name, T (*fromJson)(const QJsonObject&)) const
+    {
+        const auto object = read(name);
+        if (!object)
+            return std::nullopt;
+        try {
+            return fromJson(*object);
+        } catch (const JsonError& e) {
+            setAside(name, e.text());
+            return std::nullopt;
+        }
+    }
     bool write(const QString& name, const QJsonObject& object) const;
 
     Settings loadSettings() const;
@@ -29,7 +44,6 @@ public:
     void saveSeq(const Seq& seq) const;
 
 private:
-    template <typename T> std::optional<T> decode(const QString& name, T (*fromJson)(const QJsonObject&)) const;
     void setAside(const QString& name, const QString& reason) const;
 
     QString dir;

@@ -59,14 +59,22 @@ private Q_SLOTS:
         file.write(content);
         file.close();
         QVERIFY(!AccountRecord::load());
+        // Kept aside and logged like the other state files, so a later sign-in cannot overwrite it unseen.
+        QVERIFY(!QFile::exists(AccountRecord::filePath()));
+        const QStringList aside = QDir(data.path()).entryList({QStringLiteral("account.json.broken-*")});
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(readFile(data.file(aside.first())), content);
+        QVERIFY(data.logLines().last().contains(QStringLiteral("account.json 读不了")));
+        QVERIFY(QFile::remove(data.file(aside.first())));
     }
 
     void removeIsQuietWhenThereIsNothing()
     {
+        const qsizetype logged = data.logLines().size();
         QVERIFY(!QFile::exists(AccountRecord::filePath()));
         AccountRecord::remove();
         QVERIFY(!AccountRecord::load());
-        QVERIFY(data.logLines().isEmpty());
+        QCOMPARE(data.logLines().size(), logged);
     }
 };
 

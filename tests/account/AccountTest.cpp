@@ -1,6 +1,7 @@
 #include "account/Account.h"
 #include "account/QXServer.h"
 #include "support/AccountServiceFixture.h"
+#include "support/WaitUntil.h"
 #include "support/AwaitFuture.h"
 #include "support/FakeWakeNotifier.h"
 #include "support/TempDataDir.h"
@@ -48,19 +49,13 @@ class AccountTest : public QObject {
         const QString name = QStringLiteral("user%1").arg(++userCount);
         if (service.signUp(name, password).isEmpty())
             return {};
+        const auto pingedBefore = account.lastPingAt();
         if (answerOf(account.signIn(name, password)) != std::optional<QString>())
             return {};
-        settle();
+        // The check-in that follows every sign-in comes back first, so it cannot mix with the next step.
+        if (!waitUntil([&] { return account.lastPingAt() != pingedBefore || account.lastPingError(); }, Limit::network))
+            return {};
         return name;
-    }
-
-    // Lets the check-in that follows every sign-in come back, so it cannot mix with the next step.
-    void settle()
-    {
-        const int before = pings().size();
-        QTest::qWait(50);
-        QTRY_VERIFY_WITH_TIMEOUT(pings().size() >= before, 5000);
-        QTest::qWait(100);
     }
 
     QList<QJsonObject> requestsTo(const QString& path) const
@@ -295,8 +290,9 @@ private Q_SLOTS:
         service.script(QStringLiteral("/api/app/ping"),
                        {{QStringLiteral("status"), 401}, {QStringLiteral("delayMs"), 800},
                         {QStringLiteral("body"), QStringLiteral(R"({"error":"登录已失效","account":"invalid"})")}});
+        qsizetype sent = pings().size();
         auto late = account->ping(false);
-        QTest::qWait(100);
+        QTRY_VERIFY(pings().size() > sent); // under way: the service holds the reply back
         account->signOut();
         const QString second = signedInUser(*account);
         QVERIFY(!second.isEmpty());
@@ -309,8 +305,9 @@ private Q_SLOTS:
         service.script(QStringLiteral("/api/app/ping"),
                        {{QStringLiteral("delayMs"), 800},
                         {QStringLiteral("body"), QStringLiteral(R"({"account":"disabled","displayName":"old"})")}});
+        sent = pings().size();
         late = account->ping(false);
-        QTest::qWait(100);
+        QTRY_VERIFY(pings().size() > sent);
         account->signOut();
         QCOMPARE(answerOf(late), std::optional<QString>());
         QCOMPARE(account->status(), Account::Status::signedOut);
@@ -324,8 +321,9 @@ private Q_SLOTS:
         QVERIFY(!name.isEmpty());
         service.script(QStringLiteral("/api/app/ping"),
                        {{QStringLiteral("delayMs"), 800}, {QStringLiteral("body"), QStringLiteral(R"({"account":"active"})")}});
+        const qsizetype sent = pings().size();
         auto older = account->ping(false);
-        QTest::qWait(100);
+        QTRY_VERIFY(pings().size() > sent);
         admin({QStringLiteral("users"), QStringLiteral("disable"), name});
         QCOMPARE(answerOf(account->ping(false)), std::optional<QString>(QStringLiteral("账号已停用")));
         QCOMPARE(answerOf(older), std::optional<QString>());
@@ -364,20 +362,20 @@ private Q_SLOTS:
         account->start();
         QCOMPARE(wake.listeners(), 1);
         QTRY_COMPARE(pings().size(), before + 1);
-        QTest::qWait(300);
+        QTest::qWait(200); // four times the first delay: no second check-in
         QCOMPARE(pings().size(), before + 1);
 
         wake.wake();
         QTRY_COMPARE(pings().size(), before + 2);
-        QTest::qWait(300);
+        QTest::qWait(200);
         QCOMPARE(pings().size(), before + 2);
         account.reset();
         QCOMPARE(wake.listeners(), 0);
         AccountRecord::remove();
 
-        auto repeating = freshAccount({1h, 200ms, 1h});
+        auto repeating = freshAccount({1h, 50ms, 1h});
         repeating->start();
-        QTest::qWait(700); // signed out: the timer fires, nothing is sent
+        QTest::qWait(200); // signed out: the timer fires, nothing is sent
         QCOMPARE(pings().size(), before + 2);
         QVERIFY(!signedInUser(*repeating).isEmpty());
         const int signedIn = pings().size();

@@ -257,6 +257,29 @@ private Q_SLOTS:
         QVERIFY(!trusted.reply->available);
     }
 
+    // A failed secure connection is not "unreachable": the login is not sent on to the former service.
+    void secureFailuresNeverFallBack_data()
+    {
+        QTest::addColumn<bool>("untrusted"); // else the secure address is closed and the former one plain
+        QTest::newRow("untrusted certificate") << true;
+        QTest::newRow("https down, former http") << false;
+    }
+    void secureFailuresNeverFallBack()
+    {
+        QFETCH(bool, untrusted);
+        AccountServiceFixture secure({false, true});
+        if (untrusted && !secure.start())
+            QSKIP(qPrintable(secure.error()));
+        const int before = fallbackLines();
+        const QUrl primary = untrusted ? secure.url()
+                                       : QUrl(QStringLiteral("https://127.0.0.1:%1/").arg(AccountServiceFixture::closedPort()));
+        QXServer::useURLs(primary, former.url());
+        const auto login = wait(QXServer::send<AuthReply>(QXServer::loginRequest(QStringLiteral("ann"), QStringLiteral("secret1"))));
+        QCOMPARE(login.failure.message, offline);
+        QCOMPARE(former.requests().size(), 0);
+        QCOMPARE(fallbackLines(), before);
+    }
+
     void deviceIdsStayOneSegment()
     {
         QCOMPARE(QXServer::deviceRemovalPath(QStringLiteral("A1-b_2")), QStringLiteral("api/device/A1-b_2/remove"));

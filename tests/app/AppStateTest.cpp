@@ -7,6 +7,7 @@
 #include "link/LinkManager.h"
 #include "servers/ServerRegistry.h"
 #include "state/Store.h"
+#include "support/FakeClock.h"
 #include "support/FakeDesktop.h"
 #include "support/FakeLinkProgram.h"
 #include "support/TempDataDir.h"
@@ -16,6 +17,8 @@
 #include <QTest>
 #include <X11/keysym.h>
 
+using namespace std::chrono_literals;
+
 class AppStateTest : public QObject {
     Q_OBJECT
     TempDataDir data;
@@ -23,6 +26,8 @@ class AppStateTest : public QObject {
     FakeClipboard& clipboard = desktop.clipboard;
     FakeGlobalHotkeys& hotkeys = desktop.hotkeys;
     FakeFlash& flash = desktop.flash;
+    FakeClock clock{QDateTime::currentDateTime()};
+    static constexpr std::chrono::milliseconds pollMs{20};
     std::unique_ptr<Store> store;
     std::unique_ptr<AppState> app;
 
@@ -40,14 +45,11 @@ private Q_SLOTS:
     {
         AccountRecord{QStringLiteral("alice"), QStringLiteral("Alice"), QStringLiteral("token-1"), std::nullopt}.save();
         store = std::make_unique<Store>(data.path());
-        app = std::make_unique<AppState>(
-            *store, desktop.services());
+        app = std::make_unique<AppState>(*store, desktop.services(), AppState::Intervals{{pollMs, 0ms}});
         FakeLinkProgram(LinkManager::tokenPath().section('/', 0, -2))
             .script({{"status", QJsonObject{{"peers", QJsonArray{QJsonObject{{"id", "p1"}, {"online", true}}}}}}});
         app->link().programPath = [] { return std::optional<QString>(FakeLinkProgram::path()); };
         app->start();
-        // The clipboard watcher ignores the first two seconds after it was made.
-        QTest::qWait(2100);
     }
 
     void openGateCapturesAndRegistersHotkeys()
@@ -75,7 +77,7 @@ private Q_SLOTS:
         s.hotkeyPaste = QStringLiteral("⌃⌥5");
         app->setSettings(s);
         QCOMPARE(store->loadSettings().hotkeyPaste, QStringLiteral("⌃⌥5"));
-        QVERIFY(log().contains(QStringLiteral("快捷键改为 粘贴 ⌃⌥5 / 面板 ⌥⌘4")));
+        QVERIFY(log().contains(QStringLiteral("快捷键改为 粘贴 Ctrl+Alt+5 / 面板 Alt+Super+4")));
         const auto paste = hotkeys.grabs.value(int(HotkeyCenter::Key::paste));
         QCOMPARE(paste.keysym, quint32(XK_5));
         QCOMPARE(paste.modifiers, GlobalHotkeys::Modifiers(GlobalHotkeys::Control | GlobalHotkeys::Alt));
@@ -103,17 +105,13 @@ private Q_SLOTS:
         QCOMPARE(flash.shown.back().line, QStringLiteral("📋 已复制 截图1"));
         QCOMPARE(flash.shown.back().durationMs, 1000);
         clipboard.copyImage(picture(2)); // inside the 0.6 s window
-        QTest::qWait(100);
+        QTest::qWait(pollMs.count() * 5);
         QCOMPARE(int(app->shots().shots().size()), before);
     }
 
-    void environmentSummaryHasExactlyItsKeys()
+    void environmentSummaryTexts()
     {
         const auto summary = app->environmentSummary();
-        QCOMPARE(summary.keys(), QStringList({QStringLiteral("accessibility"), QStringLiteral("app"),
-                                              QStringLiteral("devices"), QStringLiteral("memory"),
-                                              QStringLiteral("model"), QStringLiteral("os"),
-                                              QStringLiteral("paste"), QStringLiteral("servers")}));
         QVERIFY(summary.value(QStringLiteral("servers")).startsWith(QStringLiteral("0 台服务器（0 台已连）· 今天 ")));
         QCOMPARE(summary.value(QStringLiteral("paste")), QStringLiteral("粘贴方式：模拟打字"));
         QVERIFY(summary.value(QStringLiteral("memory")).endsWith(QStringLiteral(" GB")));
@@ -186,14 +184,15 @@ private Q_SLOTS:
 
     void clearAllKeepsNumbering()
     {
-        QTest::qWait(1100);
+        QTRY_VERIFY(!app->watcher().ignoresChangesNow()); // after an earlier copy of a path
+        clock.advance(2); // past the one-second gap between shots
         clipboard.copyImage(picture(3));
         QTRY_VERIFY(!app->shots().shots().isEmpty());
         const qint64 last = app->shots().shots().last().n;
         app->clearAll();
         QVERIFY(app->shots().shots().isEmpty());
         QVERIFY(log().contains(QStringLiteral("清空：删了")));
-        QTest::qWait(1100);
+        clock.advance(2);
         clipboard.copyImage(picture(4));
         QTRY_COMPARE(app->shots().shots().size(), 1);
         QCOMPARE(app->shots().shots().first().n, last + 1);
@@ -212,7 +211,7 @@ private Q_SLOTS:
         QVERIFY(!app->diagnostics().running());
         const int before = int(app->shots().shots().size());
         clipboard.copyImage(picture(5));
-        QTest::qWait(700);
+        QTest::qWait(pollMs.count() * 5);
         QCOMPARE(int(app->shots().shots().size()), before);
         app->capture(picture(6), QStringLiteral("测试"));
         QVERIFY(log().contains(QStringLiteral("截图：还没登录，跳过（测试）")));

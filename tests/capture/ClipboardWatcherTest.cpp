@@ -18,9 +18,11 @@ QImage sample(QColor colour)
     return image;
 }
 
+constexpr auto poll = 20ms;
+
 // A watcher over a fake clipboard, watching, with every capture collected.
 struct Rig {
-    explicit Rig(std::chrono::milliseconds quiet = 0ms) : watcher(clipboard, nullptr, quiet)
+    explicit Rig(std::chrono::milliseconds quiet = 0ms) : watcher(clipboard, {poll, quiet})
     {
         watcher.onCapture = [this](const ClipboardImage& image, const QString& source) {
             captured.push_back({image.decode().value(), source});
@@ -32,7 +34,8 @@ struct Rig {
     QList<Captured> captured;
 };
 
-void waitPastPoll() { QTest::qWait(int(ClipboardWatcher::pollInterval.count()) + 150); }
+// Long enough for a few polls of the shortened interval.
+void waitPastPoll() { QTest::qWait(int(poll.count()) * 4); }
 } // namespace
 
 class ClipboardWatcherTest : public QObject {
@@ -137,7 +140,8 @@ private Q_SLOTS:
     {
         Rig rig(300ms);
         rig.clipboard.copyImage(sample(Qt::red));
-        QTest::qWait(400);
+        QTRY_VERIFY(!rig.watcher.startingUp());
+        waitPastPoll();
         // The early change stays dropped, also for the poll.
         QCOMPARE(rig.captured.size(), 0);
         rig.clipboard.copyImage(sample(Qt::blue));
@@ -147,7 +151,7 @@ private Q_SLOTS:
     void worksWithoutAReceiver()
     {
         FakeClipboard clipboard;
-        ClipboardWatcher watcher(clipboard, nullptr, 0ms);
+        ClipboardWatcher watcher(clipboard, {poll, 0ms});
         watcher.start();
         clipboard.copyImage(sample(Qt::red));
         QCOMPARE(clipboard.imageReads(), 1);

@@ -3,6 +3,7 @@
 #include "state/Json.h"
 #include "support/FakeClock.h"
 #include "support/ShotPile.h"
+#include "support/TestImages.h"
 #include "support/TempDataDir.h"
 #include "support/TestImages.h"
 
@@ -20,29 +21,8 @@
 #include <sys/time.h>
 
 namespace {
-// A screenshot-like picture: flat areas, some text-like strokes, and a seed that makes it distinct.
-QImage screenshot(int w, int h, int seed)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(QColor(240, 240, 240));
-    QPainter p(&img);
-    QRandomGenerator rng{quint32(seed)};
-    for (int i = 0; i < 40; ++i) {
-        p.fillRect(rng.bounded(w), rng.bounded(h), rng.bounded(1, w / 3), rng.bounded(1, h / 8),
-                   QColor::fromRgb(rng.generate()));
-    }
-    return img;
-}
-
-QImage noise(int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    QRandomGenerator rng{7u};
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img.setPixel(x, y, rng.generate() | 0xff000000u);
-    return img;
-}
+using TestImages::noise;
+using TestImages::screenshot;
 
 // Retention as the rule states it: by age, then the oldest while the folder is over its limit.
 QStringList retainedByRule(const QList<Shot>& shots, qint64 folderBytes, const Settings& settings, const QDateTime& now)
@@ -460,6 +440,36 @@ private Q_SLOTS:
         QVERIFY(!onDisk().selectedShot && !onDisk().lastHash);
         QCOMPARE(ShotPile::filesUnder(store->path(QStringLiteral("shots"))), QStringList());
         QCOMPARE(shots->todayCount(now()), 0);
+    }
+
+    // The state file names each shot's file; a name outside the shot folder is dropped, never deleted.
+    void purgeDeletesOnlyInsideTheShotFolder_data()
+    {
+        QTest::addColumn<QString>("localPath"); // {data}: this run's data folder
+        QTest::newRow("elsewhere") << "{outside}/notes.txt";
+        QTest::newRow("climbing out") << "{data}/shots/2026-10-18/../../../outside/notes.txt";
+        QTest::newRow("beside the shots") << "{data}/state-notes.txt";
+        QTest::newRow("through a linked day folder") << "{data}/shots/linked/notes.txt";
+    }
+    void purgeDeletesOnlyInsideTheShotFolder()
+    {
+        QFETCH(QString, localPath);
+        const QString outside = data.file(QStringLiteral("outside"));
+        QDir().mkpath(outside);
+        QDir().mkpath(store->path(QStringLiteral("shots")));
+        QVERIFY(QFile::link(outside, store->path(QStringLiteral("shots/linked"))) || QFileInfo::exists(store->path(QStringLiteral("shots/linked"))));
+        localPath.replace(QLatin1String("{outside}"), outside).replace(QLatin1String("{data}"), store->path(QStringLiteral(".")));
+        const auto taken = take(screenshot(200, 200, 9));
+        QFile victim(localPath);
+        QVERIFY(victim.open(QIODevice::WriteOnly));
+        victim.write("mine");
+        victim.close();
+        state->update([&](StateFile& f) { f.shots.last().localPath = localPath; });
+        clock->advance(48 * 3600);
+        QCOMPARE(shots->purgeLocal(settings, now()), QStringList{taken.shotName});
+        state->flush();
+        QCOMPARE(readFile(victim.fileName()), QByteArray("mine"));
+        QVERIFY(QFile::remove(victim.fileName()));
     }
 };
 

@@ -1,27 +1,14 @@
-#include "capture/ShotStore.h"
 #include "delivery/PasteController.h"
-#include "state/Sequencer.h"
-#include "state/StateStore.h"
-#include "state/Store.h"
 #include "support/FakeActiveWindow.h"
-#include "support/FakeClock.h"
 #include "support/FakeFlash.h"
 #include "support/FakeKeyboard.h"
+#include "support/ShotRig.h"
 #include "support/TempDataDir.h"
+#include "support/TestImages.h"
 
-#include <QPainter>
 #include <QtTest>
 
 namespace {
-QImage picture(int seed)
-{
-    QImage image(320, 200, QImage::Format_RGB32);
-    image.fill(QColor::fromHsv(seed * 47 % 360, 200, 200));
-    QPainter painter(&image);
-    painter.fillRect(seed * 13 % 200, 20, 80, 120, Qt::black);
-    return image;
-}
-
 Server server(const QString& name, const QStringList& keywords, bool ready = true)
 {
     Server s;
@@ -53,11 +40,7 @@ class PasteControllerTest : public QObject {
     };
 
     TempDataDir data;
-    std::unique_ptr<FakeClock> clock;
-    std::unique_ptr<Store> store;
-    std::unique_ptr<StateStore> state;
-    std::unique_ptr<Sequencer> sequencer;
-    std::unique_ptr<ShotStore> shots;
+    std::unique_ptr<ShotRig> rig;
     FakeActiveWindow window;
     FakeKeyboard keyboard;
     FakeFlash flash;
@@ -70,9 +53,9 @@ class PasteControllerTest : public QObject {
 
     Shot addShot()
     {
-        clock->advance(200); // far enough apart not to count as the same shot updated
-        const auto result = shots->handle(picture(int(shots->shots().size()) + 1), settings, true, clock->now());
-        return *shots->shot(result.shotName);
+        // Far enough apart not to count as the same shot updated.
+        const auto result = rig->take(TestImages::screenshot(320, 200, int(rig->shots->shots().size()) + 1), 200);
+        return *rig->shots->shot(result.shotName);
     }
 
     // Presses the hot key and waits until the paste is over.
@@ -91,11 +74,9 @@ class PasteControllerTest : public QObject {
 private Q_SLOTS:
     void init()
     {
-        clock = std::make_unique<FakeClock>(QDateTime(QDate(2026, 3, 4), QTime(10, 0, 0)));
-        store = std::make_unique<Store>(data.file(QStringLiteral("run%1").arg(++run)));
-        state = std::make_unique<StateStore>(*store);
-        sequencer = std::make_unique<Sequencer>(*store);
-        shots = std::make_unique<ShotStore>(*state, *sequencer, store->path(QStringLiteral("shots")));
+        paste.reset();
+        rig.reset();
+        rig = std::make_unique<ShotRig>(data.file(QStringLiteral("run%1").arg(++run)), QDateTime(QDate(2026, 3, 4), QTime(10, 0, 0)));
         window.window = FakeActiveWindow::terminal(QStringLiteral("u@laptop: ~"));
         window.onQuery = nullptr;
         window.queries = 0;
@@ -105,7 +86,7 @@ private Q_SLOTS:
         servers.clear();
         copied.clear();
         uploads.clear();
-        paste = std::make_unique<PasteController>(*shots, window, keyboard, flash);
+        paste = std::make_unique<PasteController>(*rig->shots, window, keyboard, flash);
         paste->setWaits(300, 200);
         paste->settings = [this] { return settings; };
         paste->servers = [this] { return servers; };
@@ -139,7 +120,7 @@ private Q_SLOTS:
         QVERIFY(keyboard.typed.isEmpty());
         QVERIFY(copied.isEmpty());
         QCOMPARE(flash.lines(), QStringList{QStringLiteral("前台不是终端，没粘（在设置里加终端）")});
-        QCOMPARE(shots->shots().last().pasted, 0);
+        QCOMPARE(rig->shots->shots().last().pasted, 0);
     }
 
     void recognisesTerminalsByEitherClassName_data()
@@ -177,15 +158,15 @@ private Q_SLOTS:
     {
         const Shot first = addShot();
         const Shot second = addShot();
-        shots->setSelected(first.name);
+        rig->shots->setSelected(first.name);
         press();
         QCOMPARE(keyboard.typed, QStringList{QStringLiteral("shot1: %1 ").arg(first.localPath)});
-        QCOMPARE(shots->shot(first.name)->pasted, 1);
-        QVERIFY(!shots->selected());
-        shots->setSelected(QStringLiteral("20260304-000000-9.png"));
+        QCOMPARE(rig->shots->shot(first.name)->pasted, 1);
+        QVERIFY(!rig->shots->selected());
+        rig->shots->setSelected(QStringLiteral("20260304-000000-9.png"));
         press();
         QCOMPARE(keyboard.typed.last(), QStringLiteral("shot2: %1 ").arg(second.localPath));
-        QCOMPARE(shots->shot(second.name)->pasted, 1);
+        QCOMPARE(rig->shots->shot(second.name)->pasted, 1);
         QVERIFY(flash.shown.empty());
         QVERIFY(data.logLines().last().endsWith(QStringLiteral("截图2 粘到 本机")));
     }
@@ -284,7 +265,7 @@ private Q_SLOTS:
         QVERIFY(finished.count() == 1 || finished.wait(1000));
         QCOMPARE(keyboard.typed, QStringList{QStringLiteral("shot1: %1 ").arg(remote(servers[0], shot))});
         QVERIFY(flash.shown.empty());
-        QCOMPARE(shots->shot(shot.name)->pasted, 1);
+        QCOMPARE(rig->shots->shot(shot.name)->pasted, 1);
         QVERIFY(data.logLines().last().endsWith(QStringLiteral("截图1 粘到 web")));
     }
 
@@ -293,7 +274,7 @@ private Q_SLOTS:
     {
         const Shot shot = addShot();
         servers = {server(QStringLiteral("web"), {QStringLiteral("web")})};
-        shots->setUpload(shot.name, servers[0].id, uploadIn(Upload::State::done));
+        rig->shots->setUpload(shot.name, servers[0].id, uploadIn(Upload::State::done));
         window.window = FakeActiveWindow::terminal(QStringLiteral("u@web: ~"));
         press();
         QVERIFY(uploads.isEmpty());
@@ -313,7 +294,7 @@ private Q_SLOTS:
         QCOMPARE(finished.count(), 1);
         QVERIFY(keyboard.typed.isEmpty());
         QCOMPARE(flash.lines(), QStringList{QStringLiteral("截图1 没传到 web，没粘：连接超时")});
-        QCOMPARE(shots->shots().last().pasted, 0);
+        QCOMPARE(rig->shots->shots().last().pasted, 0);
         QVERIFY(!paste->isRunning());
     }
 
@@ -348,7 +329,7 @@ private Q_SLOTS:
         QCOMPARE(keyboard.pasteKeys, 0);
         QCOMPARE(copied, QStringList{QStringLiteral("shot1: %1 ").arg(remote(servers[0], shot))});
         QCOMPARE(flash.lines(), QStringList{QStringLiteral("窗口换了，路径已复制")});
-        QCOMPARE(shots->shot(shot.name)->pasted, 0);
+        QCOMPARE(rig->shots->shot(shot.name)->pasted, 0);
     }
 
     void waitsForTheHotKeyToBeLetGo()
@@ -380,7 +361,7 @@ private Q_SLOTS:
         QCOMPARE(copied, QStringList{QStringLiteral("shot1: %1 ").arg(shot.localPath)});
         QCOMPARE(keyboard.pasteKeys, 1);
         QVERIFY(keyboard.typed.isEmpty());
-        QCOMPARE(shots->shot(shot.name)->pasted, 1);
+        QCOMPARE(rig->shots->shot(shot.name)->pasted, 1);
     }
 
     void zeroPermissionOnlyCopies()
@@ -395,7 +376,7 @@ private Q_SLOTS:
         QVERIFY(keyboard.typed.isEmpty());
         QCOMPARE(keyboard.heldQueries, 0);
         QCOMPARE(flash.lines(), QStringList{QStringLiteral("📋 已复制 截图1 的路径，自己粘贴")});
-        QCOMPARE(shots->shot(shot.name)->pasted, 1);
+        QCOMPARE(rig->shots->shot(shot.name)->pasted, 1);
     }
 
     void failedTypingCopiesAndSaysWhy()
@@ -405,7 +386,7 @@ private Q_SLOTS:
         press();
         QCOMPARE(copied, QStringList{QStringLiteral("shot1: %1 ").arg(shot.localPath)});
         QCOMPARE(flash.lines(), QStringList{QStringLiteral("连不上 X 服务器，没打字，路径已复制")});
-        QCOMPARE(shots->shot(shot.name)->pasted, 0);
+        QCOMPARE(rig->shots->shot(shot.name)->pasted, 0);
         QVERIFY(!paste->isRunning());
         // The next press works again.
         keyboard.failWith.clear();

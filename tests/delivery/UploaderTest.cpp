@@ -3,47 +3,36 @@
 #include "delivery/SSHConfig.h"
 #include "delivery/SSHKey.h"
 #include "delivery/Uploader.h"
-#include "support/FakeClock.h"
 #include "support/FakeFlash.h"
 #include "support/ReceiverDestination.h"
+#include "support/ShotRig.h"
 #include "support/SshServerFixture.h"
 #include "support/TempDataDir.h"
+#include "support/TestImages.h"
+#include "support/WaitUntil.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <mutex>
 #include <sys/stat.h>
 
-namespace {
-QImage noise(int w, int h)
-{
-    QImage image(w, h, QImage::Format_RGB32);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            image.setPixel(x, y, QRandomGenerator::global()->generate());
-    return image;
-}
-} // namespace
-
 class UploaderTest : public QObject {
     Q_OBJECT
 
     TempDataDir data;
-    FakeClock clock { QDateTime(QDate::currentDate(), QTime(10, 0)) };
     SshServerFixture sshd;
     std::optional<SshServerFixture::Account> accountA, accountB;
     QString publicLine;
     Server a, b, off;
-    std::unique_ptr<Store> store;
-    std::unique_ptr<StateStore> state;
-    std::unique_ptr<Sequencer> sequencer;
-    std::unique_ptr<ShotStore> shots;
+    std::unique_ptr<ShotRig> rig;
+    ShotStore* shots = nullptr;
+    StateStore* state = nullptr;
+    int run = 0;
     FakeFlash flash;
     std::unique_ptr<Uploader> uploader;
     std::mutex sessionsLock;
@@ -51,6 +40,7 @@ class UploaderTest : public QObject {
     // Every state each destination went through, per shot, as setUpload recorded them.
     QHash<QString, QStringList> transitions;
     int width = 300;
+    static constexpr int retryMs = 200;
     QHash<QString, int> finished;
 
     QString key(const QString& shot, const Server& server) const { return shot + QLatin1Char('/') + server.name; }
@@ -61,25 +51,16 @@ class UploaderTest : public QObject {
         sessions = list;
     }
 
-    QString takeShot()
-    {
-        clock.advance(10);
-        const auto result = shots->handle(noise(width += 20, 200), Settings(), true, clock.now());
-        return result.shotName;
-    }
+    QString takeShot() { return rig->take(TestImages::noise(width += 20, 200, width), 10).shotName; }
 
     Upload upload(const QString& name, const Server& server) { return shots->shot(name)->upload(server.id).value_or(Upload {}); }
 
     // Runs `start` and waits until the shot's round is over.
-    bool round(const QString& name, const std::function<void()>& start, int timeoutMs = 20000)
+    bool round(const QString& name, const std::function<void()>& start)
     {
         const int before = finished.value(name);
         start();
-        QElapsedTimer t;
-        t.start();
-        while (finished.value(name) == before && t.elapsed() < timeoutMs)
-            QTest::qWait(20);
-        return finished.value(name) > before;
+        return waitUntil([&] { return finished.value(name) > before; }, Limit::network);
     }
 
     QString lastFlash() const { return flash.shown.empty() ? QString() : flash.shown.back().line; }
@@ -117,12 +98,27 @@ private Q_SLOTS:
         off.smartOnly = false;
         QVERIFY(SSHConfig::write({ a, b, off }).ok());
 
-        store = std::make_unique<Store>(data.file(QStringLiteral("state")));
-        sequencer = std::make_unique<Sequencer>(*store);
-        state = std::make_unique<StateStore>(*store);
+    }
+
+    // Every case starts from a store of its own, the destinations as set up, sshd running and no session.
+    void init()
+    {
+        uploader.reset();
+        rig.reset();
+        // A later hour per case: shot names never meet files an earlier case left on the servers.
+        rig = std::make_unique<ShotRig>(data.file(QStringLiteral("run%1").arg(++run)),
+                                        QDateTime(QDate::currentDate(), QTime(1 + run, 0)));
+        shots = rig->shots.get();
+        state = rig->state.get();
         state->update([&](StateFile& f) { f.servers = { a, b, off }; });
-        shots = std::make_unique<ShotStore>(*state, *sequencer, store->path(QStringLiteral("shots")));
-        connect(shots.get(), &ShotStore::changed, this, [this] {
+        if (!sshd.running())
+            QVERIFY(!sshd.start());
+        QVERIFY(sshd.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
+        ReceiverDestination::closeConnection(b);
+        setSessions({});
+        flash.shown.clear();
+        transitions.clear();
+        connect(shots, &ShotStore::changed, this, [this] {
             for (const Shot& shot : shots->shots())
                 for (const Server& server : { a, b, off })
                     if (const auto u = shot.upload(server.id)) {
@@ -140,6 +136,7 @@ private Q_SLOTS:
             return sessions;
         };
         uploader = std::make_unique<Uploader>(*shots, flash, hooks);
+        uploader->setRetryDelay(retryMs);
         connect(uploader.get(), &Uploader::roundFinished, this, [this](const QString& name) { ++finished[name]; });
     }
 
@@ -183,7 +180,7 @@ private Q_SLOTS:
         QCOMPARE(upload(name, a).state, Upload::State::done);
         QCOMPARE(upload(name, b).state, Upload::State::done);
         QCOMPARE(upload(name, off).state, Upload::State::skipped);
-        QTRY_COMPARE(lastFlash(), QStringLiteral("截图2 已传 ✅ A、B"));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 ✅ A、B"));
         QVERIFY(QFile::exists(remoteFile(b, name)));
         // The session's host may also be the server's own address.
         QVERIFY(Uploader::isChosen(b, { SSHSession { {}, QStringLiteral("127.0.0.1"), 22 } }));
@@ -192,6 +189,7 @@ private Q_SLOTS:
 
     void failureIsRetriedOnceThenFilledLater()
     {
+        setSessions({ SSHSession { QStringLiteral("me"), QStringLiteral("devbox"), std::nullopt } });
         const auto other = SSHKey::generate(QStringLiteral("tarnel@other"));
         QVERIFY(sshd.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, other->publicLine)));
         ReceiverDestination::closeConnection(b);
@@ -200,28 +198,27 @@ private Q_SLOTS:
         QElapsedTimer elapsed;
         elapsed.start();
         QVERIFY(round(name, [&] { uploader->upload(name, false); }));
-        QVERIFY2(elapsed.elapsed() >= 1000, "one retry, a second after the first failure");
+        QVERIFY2(elapsed.elapsed() >= retryMs, "one retry, a while after the first failure");
         QCOMPARE(upload(name, a).state, Upload::State::done);
         QCOMPARE(upload(name, b).state, Upload::State::failed);
         QCOMPARE(upload(name, b).error, QStringLiteral("钥匙被拒：点「重新连接」重新装接收器"));
-        QTRY_COMPARE(lastFlash(), QStringLiteral("截图3 已传 A ✅，B ❌"));
-        QVERIFY(data.logLines().join('\n').contains(QStringLiteral("截图3 传到 B 失败：钥匙被拒")));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 A ✅，B ❌"));
+        QVERIFY(data.logLines().join('\n').contains(QStringLiteral("截图1 传到 B 失败：钥匙被拒")));
 
         QVERIFY(sshd.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
         QVERIFY(round(name, [&] { uploader->fillMissing(name); }));
         QCOMPARE(upload(name, b).state, Upload::State::done);
-        QTRY_COMPARE(lastFlash(), QStringLiteral("截图3 已传 ✅ B"));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 ✅ B"));
     }
 
     void serverGoneKeepsTheShotAndFillsLater()
     {
         sshd.stop();
-        setSessions({});
         const QString name = takeShot();
         QVERIFY(round(name, [&] { uploader->upload(name, false); }));
         QCOMPARE(upload(name, a).state, Upload::State::failed);
         QVERIFY(!upload(name, a).error->isEmpty());
-        QTRY_COMPARE(lastFlash(), QStringLiteral("截图4 已传 A ❌"));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 A ❌"));
         QVERIFY(QFile::exists(shots->shot(name)->localPath));
 
         QVERIFY(!sshd.start());
@@ -231,8 +228,10 @@ private Q_SLOTS:
 
     void fillServerSendsTodaysMissingShots()
     {
+        const QString name = takeShot();
+        QVERIFY(round(name, [&] { uploader->upload(name, false); })); // skipped on B: no session goes there
         QSignalSpy filled(uploader.get(), &Uploader::serverFilled);
-        uploader->fillServer(b); // shot 1 was skipped on B (shot 4 reached it through fillMissing)
+        uploader->fillServer(b);
         QVERIFY(filled.wait(20000));
         QTRY_COMPARE(lastFlash(), QStringLiteral("补传到 B：成功 1 张，失败 0 张"));
         QCOMPARE(upload(shots->shots().first().name, b).state, Upload::State::done);
@@ -249,10 +248,10 @@ private Q_SLOTS:
         QVERIFY(round(name, [&] {
             uploader->upload(name, false);
             // The shot was replaced in place before the first put could finish.
-            QImage(noise(50, 50)).save(local, "PNG");
+            TestImages::noise(50, 50).save(local, "PNG");
             uploader->upload(name, true);
         }));
-        QTest::qWait(300);
+        QTRY_COMPARE(flash.lines().size(), flashesBefore + 1); // one summary, with its picture read first
         QCOMPARE(flash.lines().mid(flashesBefore), QStringList { QStringLiteral("截图%1 已传 ✅ A").arg(shots->shot(name)->n) });
         QCOMPARE(upload(name, a).state, Upload::State::done);
         QCOMPARE(readFile(remoteFile(a, name)), readFile(local));
@@ -266,21 +265,16 @@ private Q_SLOTS:
         });
         const QString name = takeShot();
         QVERIFY(round(name, [&] { uploader->upload(name, false); }));
-        QTRY_COMPARE(lastFlash(), QStringLiteral("截图6 已存本机（没有开着的服务器）"));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已存本机（没有开着的服务器）"));
         QCOMPARE(upload(name, a).state, Upload::State::skipped);
     }
     void uploadToWaitsForOneDestination()
     {
-        uploader->setRetryDelay(50);
         std::optional<Upload> answer;
         auto wait = [&](const QString& name, const Server& server) {
-            answer.reset();
-            uploader->uploadTo(name, server, [&](const Upload& u) { answer = u; });
-            QElapsedTimer t;
-            t.start();
-            while (!answer && t.elapsed() < 20000)
-                QTest::qWait(20);
-            return answer.value_or(Upload {});
+            Caught<Upload> done;
+            uploader->uploadTo(name, server, done.callback());
+            return done.wait(Limit::network).value_or(Upload {});
         };
         QCOMPARE(wait(QStringLiteral("20990101-000000-9.png"), a).error, QStringLiteral("截图已经不在了"));
 

@@ -317,10 +317,11 @@ private Q_SLOTS:
         QVERIFY2(tarnel.state() == QProcess::Running, qPrintable(QStringLiteral("tarnel ended (status %1, %2): ")
                                                                      .arg(tarnel.exitCode()).arg(int(tarnel.exitStatus())) + log()));
         QVERIFY2(log().contains(QStringLiteral("已连接 ") + serverAlias), qPrintable(log()));
+        // The state is written a moment after the log line.
+        QTRY_VERIFY_WITH_TIMEOUT(Store(data).loadState().servers.value(0).setup.keyInstalled, 5000);
         const StateFile state = Store(data).loadState();
         QCOMPARE(state.servers.size(), 1);
         const Server server = state.servers.first();
-        QVERIFY(server.setup.keyInstalled);
         QCOMPARE(server.host, QStringLiteral("127.0.0.1"));
         QCOMPARE(server.port, int(sshd.port()));
         QCOMPARE(server.user.value_or(QString()), target->name);

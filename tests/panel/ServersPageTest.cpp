@@ -1,9 +1,11 @@
 #include "servers/ServerRegistry.h"
 #include "servers/ServersPageState.h"
 #include "support/PanelRig.h"
+#include "support/ServersPageView.h"
 #include "ui/panel/AddServerBox.h"
 #include "ui/panel/PanelView.h"
 #include "ui/panel/PasswordPrompt.h"
+#include "ui/panel/ScriptSheet.h"
 #include "ui/panel/ServerCard.h"
 #include "ui/panel/ServersPage.h"
 #include "ui/shell/RemovalPasswordHost.h"
@@ -12,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -38,16 +41,7 @@ class ServersPageTest : public QObject {
         rig = std::make_unique<PanelRig>(data);
         if (fill)
             fill(*rig);
-        AppState& hub = rig->build();
-        Settings s = hub.settings();
-        s.onboardingDone = true;
-        hub.setSettings(s);
-        hub.setPanelTab(PanelTab::servers);
-        view = std::make_unique<PanelView>(hub, [] {});
-        box()->setScan([] { return QList<SSHSession>{}; });
-        view->resize(460, 640);
-        view->show();
-        view->flush();
+        view = openServersPage(rig->build());
     }
 
     bool settles(const QUuid& id)
@@ -171,6 +165,35 @@ private Q_SLOTS:
         QTRY_COMPARE(rig->desktop.flash.lines(), QStringList{QStringLiteral("已移除 box")});
         view->flush();
         QVERIFY(!page()->card(id));
+    }
+
+    // A linked machine's card (hosted outside this page) offers its device items and the script it runs.
+    void linkedMachineCardShowsItsScript()
+    {
+        open();
+        Server mac;
+        mac.name = QStringLiteral("studio");
+        mac.host = QStringLiteral("qx-studio");
+        mac.remoteDir = QStringLiteral("~/shots-in");
+        mac.deviceID = QStringLiteral("dev-1");
+        mac.deviceAlias = QStringLiteral("qx-studio");
+        ServerCard card(app());
+        card.setContent(mac, ServerRegistry::Status{}, false);
+        QVERIFY(!action(&card, "advancedAction"));
+        QCOMPARE(action(&card, "removePurgeAction")->text(), QStringLiteral("移除并清掉对方电脑上的 tarnel 目录"));
+        action(&card, "deviceScriptAction")->trigger();
+        auto* sheet = card.findChild<ScriptSheet*>();
+        QVERIFY(sheet && sheet->isVisible());
+        const QString script = sheet->textView()->toPlainText();
+        QVERIFY(script.contains(QLatin1String("BASE='~/shots-in'")));
+        sheet->copyButton()->click();
+        QCOMPARE(rig->desktop.clipboard.text(), script);
+
+        // A folder the renderer refuses shows the note instead of a script.
+        mac.remoteDir = QStringLiteral("~/a b");
+        card.setContent(mac, ServerRegistry::Status{}, false);
+        action(&card, "deviceScriptAction")->trigger();
+        QTRY_COMPARE(card.findChildren<ScriptSheet*>().last()->textView()->toPlainText(), QStringLiteral("（找不到内嵌的安装脚本）"));
     }
 
     // Requests from anywhere queue up behind the open prompt; each answer is handled exactly once.

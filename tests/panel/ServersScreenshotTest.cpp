@@ -1,11 +1,19 @@
 #include "servers/ServerRegistry.h"
 #include "support/FakeClock.h"
 #include "support/PanelRig.h"
+#include "support/ServersPageView.h"
 #include "ui/panel/AddServerBox.h"
 #include "ui/panel/PanelView.h"
 #include "ui/panel/PasswordPrompt.h"
 #include "ui/panel/ServerCard.h"
+#include "ui/panel/ScriptSheet.h"
+#include "ui/panel/ServerAdvancedSheet.h"
 #include "ui/panel/ServersPage.h"
+#include "delivery/SSHKey.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QMenu>
 
 #include <QDir>
 #include <QLineEdit>
@@ -30,23 +38,10 @@ class ServersScreenshotTest : public QObject {
         QVERIFY(widget.grab().save(path));
     }
 
-    std::unique_ptr<PanelView> page(AppState& app)
+    static std::unique_ptr<PanelView> page(AppState& app)
     {
-        Settings s = app.settings();
-        s.onboardingDone = true;
-        app.setSettings(s);
-        app.setPanelTab(PanelTab::servers);
-        auto view = std::make_unique<PanelView>(app, [] {});
-        view->serversPage()->addBox()->setScan([] {
-            return QList<SSHSession>{SSHSession{QStringLiteral("alice"), QStringLiteral("fd00::5"), 2200},
-                SSHSession{QStringLiteral("root"), QStringLiteral("10.0.0.9"), std::nullopt}};
-        });
-        view->resize(460, 620);
-        QSignalSpy scanned(view->serversPage()->addBox(), &AddServerBox::scanned);
-        view->show();
-        scanned.wait(5000);
-        view->flush();
-        return view;
+        return openServersPage(app, {SSHSession{QStringLiteral("alice"), QStringLiteral("fd00::5"), 2200},
+                                        SSHSession{QStringLiteral("root"), QStringLiteral("10.0.0.9"), std::nullopt}});
     }
 
 private Q_SLOTS:
@@ -88,6 +83,47 @@ private Q_SLOTS:
         PasswordPrompt prompt(QStringLiteral("这台是用密码登录的，吊销钥匙要再输一次密码"));
         prompt.show();
         shoot(prompt, QStringLiteral("password-prompt"));
+        rig.app().registry().cancelAll();
+    }
+
+    void sheets()
+    {
+        FakeClock clock(noon);
+        PanelRig rig(data);
+        QVERIFY(SSHKey::ensure(SSHKey::defaultPath(), QStringLiteral("tarnel@workstation")).ok());
+        Server& gpu = rig.addServer(QStringLiteral("gpu"));
+        gpu.port = 2222;
+        gpu.user = QStringLiteral("alice");
+        gpu.proxyJump = QStringLiteral("ops@bastion.example");
+        gpu.matchKeywords = {QStringLiteral("10.0.0.7"), QStringLiteral("alice@")};
+        gpu.setup.ruleBlocks = {QStringLiteral("claude")};
+        const Server g = gpu;
+        Server mac;
+        mac.name = QStringLiteral("studio");
+        mac.host = QStringLiteral("qx-studio");
+        mac.deviceID = QStringLiteral("dev-1");
+        mac.deviceAlias = QStringLiteral("qx-studio");
+        rig.addServer(mac);
+        auto view = page(rig.build());
+
+        view->serversPage()->card(g.id)->menu()->findChild<QAction*>(QStringLiteral("advancedAction"))->trigger();
+        auto* sheet = view->findChild<ServerAdvancedSheet*>();
+        QVERIFY(sheet);
+        shoot(*sheet, QStringLiteral("advanced"));
+        sheet->findChild<QLineEdit*>(QStringLiteral("portField"))->setText(QStringLiteral(" 22"));
+        sheet->save();
+        shoot(*sheet, QStringLiteral("advanced-note"));
+        sheet->showRulePreview();
+        shoot(*sheet->scriptSheet(), QStringLiteral("rule-preview"));
+        sheet->showInstallScript();
+        shoot(*sheet->scriptSheet(), QStringLiteral("install-script"));
+
+        ServerCard card(rig.app());
+        card.setContent(mac, Status{}, false);
+        card.menu()->findChild<QAction*>(QStringLiteral("deviceScriptAction"))->trigger();
+        auto* deviceSheet = card.findChild<ScriptSheet*>();
+        QVERIFY(deviceSheet);
+        shoot(*deviceSheet, QStringLiteral("device-script"));
         rig.app().registry().cancelAll();
     }
 };

@@ -1,7 +1,9 @@
 #include "platform/ProcessRunner.h"
 
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -57,13 +59,60 @@ private Q_SLOTS:
         QVERIFY(!r.succeeded());
     }
 
+    // A bare name is found in PATH; nothing is taken from the current folder.
+    void programsComeFromPathOrAnAbsolutePath_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("runs");
+        QTest::newRow("bare name in PATH") << "sh" << true;
+        QTest::newRow("absolute") << "/bin/sh" << true;
+        QTest::newRow("only in the current folder") << "tarnel-planted" << false;
+        QTest::newRow("relative path") << "./tarnel-planted" << false;
+    }
+    void programsComeFromPathOrAnAbsolutePath()
+    {
+        QFETCH(QString, program);
+        QFETCH(bool, runs);
+        QTemporaryDir here;
+        const QString planted = here.filePath(QStringLiteral("tarnel-planted"));
+        QFile script(planted);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\ntouch \"$0.ran\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(here.path());
+        const CommandResult r = ProcessRunner::run(program, {QStringLiteral("-c"), QStringLiteral("exit 0")}, std::nullopt, 10);
+        QDir::setCurrent(previous);
+        QCOMPARE(r.succeeded(), runs);
+        QVERIFY(!QFile::exists(planted + QStringLiteral(".ran")));
+    }
+
+    // A child that prints without end is stopped once it passed what is kept, and the run fails.
+    void outputIsCapped_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::newRow("a reply, then a flood") << "echo ok; head -c 3000000 /dev/zero; exit 0";
+        QTest::newRow("endless") << "yes";
+        QTest::newRow("endless on stderr") << "yes >&2";
+    }
+    void outputIsCapped()
+    {
+        QFETCH(QString, script);
+        const CommandResult r = sh(script, std::nullopt, 20);
+        QVERIFY(r.overflowed);
+        QVERIFY(!r.timedOut);
+        QVERIFY(!r.succeeded());
+        QVERIFY(r.stdout.size() <= 1 << 20 && r.stderr.size() <= 1 << 20);
+    }
+
     void standardInput()
     {
         // No input: the child sees end of file at once instead of waiting on ours.
         QCOMPARE(sh(QStringLiteral("wc -c"), std::nullopt, 5).stdout.trimmed(), QStringLiteral("0"));
         QCOMPARE(sh(QStringLiteral("wc -c"), QByteArray(), 5).stdout.trimmed(), QStringLiteral("0"));
-        // Large input and large output at the same time must not deadlock on full pipes.
-        QByteArray big(8 * 1024 * 1024, '\0');
+        // Input and output far beyond the pipes' buffers at the same time must not deadlock.
+        QByteArray big(900 * 1024, '\0');
         for (qsizetype i = 0; i < big.size(); ++i)
             big[i] = char('a' + i % 26);
         const CommandResult echo = sh(QStringLiteral("cat; cat /dev/null >&2"), big, 20);

@@ -11,6 +11,8 @@
 
 using namespace std::chrono_literals;
 
+constexpr auto poll = 50ms;
+
 namespace {
 // Another program that owns the clipboard until it is stopped.
 class XclipOwner {
@@ -60,7 +62,7 @@ class SystemClipboardTest : public QObject {
 
     void watch(std::chrono::milliseconds quiet)
     {
-        watcher = std::make_unique<ClipboardWatcher>(*clipboard, nullptr, quiet);
+        watcher = std::make_unique<ClipboardWatcher>(*clipboard, ClipboardWatcher::Intervals{poll, quiet});
         watcher->onCapture = [this](const ClipboardImage& image, const QString& source) {
             captures.push_back({image.decode().value(), source});
         };
@@ -80,7 +82,8 @@ class SystemClipboardTest : public QObject {
         return QTest::qWaitFor([&] { return clipboard->changeCount() > before; }, 5000);
     }
 
-    static void settle() { QTest::qWait(int(ClipboardWatcher::pollInterval.count()) + 200); }
+    // Long enough for a few polls of the shortened interval.
+    static void settle() { QTest::qWait(int(poll.count()) * 4); }
 
 private Q_SLOTS:
     void initTestCase()

@@ -129,7 +129,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("plantedAt");
         QTest::addColumn<QString>("result");
         QTest::newRow("temporary receiver name") << "t/bin/tarnel-receiver.new" << "TARNEL_INSTALL_OK";
-        QTest::newRow("receiver name") << "t/bin/tarnel-receiver" << "TARNEL_INSTALL_OK";
         QTest::newRow("marker") << "t/.tarnel" << "TARNEL_INSTALL_FAIL marker";
     }
     void installNeverWritesThroughALink()
@@ -169,10 +168,7 @@ private Q_SLOTS:
         QTest::newRow("ok") << "TARNEL_HOSTNAME h\nTARNEL_INSTALL_OK 3 /home/me/t\r\n" << "/home/me/t" << "";
         QTest::newRow("base with a space") << "TARNEL_INSTALL_OK 3 /home/a b/t\n" << ""
                                            << "服务器端报回的目录不安全，没有采用";
-        QTest::newRow("version not a number") << "TARNEL_INSTALL_OK x /home/me/t\n" << ""
-                                              << "服务器端报回的目录不安全，没有采用";
         QTest::newRow("fail") << "TARNEL_INSTALL_FAIL mkdir\n" << "" << "服务器端安装失败：mkdir";
-        QTest::newRow("no result line") << "sh: not found\n" << "" << "";
     }
     void resultLines()
     {

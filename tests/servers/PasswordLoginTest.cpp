@@ -21,7 +21,7 @@ const QByteArray prompter = R"SH(#!/bin/sh
 stty -echo; printf '%s' "me@example's password: "
 read -r answer; stty echo; echo
 if [ "$(printf '%s' "$answer" | sha256sum | cut -d' ' -f1)" = "$1" ]; then
-  echo "logged in"; sleep "${2:-0}"; echo "TARNEL_DONE"; exit 0
+  echo "logged in"; sleep "${2:-0}"; head -c "${3:-0}" /dev/zero | tr -c x x; echo "TARNEL_DONE"; exit 0
 fi
 echo "Permission denied, please try again."
 stty -echo; printf '%s' "me@example's password: "
@@ -93,6 +93,30 @@ private Q_SLOTS:
         QVERIFY(run.result.run.stdout.contains(QLatin1String("logged in\nTARNEL_DONE\n")));
         QVERIFY(!run.result.run.stdout.contains(password)); // the terminal did not echo it
         QCOMPARE(run.leaks, QStringList());
+    }
+
+    // Large output after the login: read in step, never scanned again from the start; past the cap
+    // the program is stopped and the run fails.
+    void largeOutputAfterTheLogin_data()
+    {
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<bool>("whole");
+        QTest::newRow("under the cap") << 1000 * 1000 << true;
+        QTest::newRow("a flood") << 40 * 1000 * 1000 << false;
+    }
+    void largeOutputAfterTheLogin()
+    {
+        QFETCH(int, bytes);
+        QFETCH(bool, whole);
+        QElapsedTimer clock;
+        clock.start();
+        const auto result = PasswordLogin::run(fake, {passwordHash(), QStringLiteral("0"), QString::number(bytes)}, password, 60);
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!result.passwordRejected);
+        QCOMPARE(result.run.succeeded(), whole);
+        QCOMPARE(result.run.overflowed, !whole);
+        QVERIFY(result.run.stdout.size() <= ProcessRunner::outputCap);
+        QCOMPARE(result.run.stdout.endsWith(QLatin1String("TARNEL_DONE\n")), whole);
     }
 
     void wrongPasswordIsRejectedAtTheSecondPrompt()

@@ -22,8 +22,15 @@ private Q_SLOTS:
         QTest::newRow("double slash") << "//" << false;
         QTest::newRow("empty component") << "~/a//b" << false;
         QTest::newRow("dot") << "~/." << false;
+        QTest::newRow("ssh folder") << "~/.ssh" << false;
+        QTest::newRow("inside ssh folder") << "/home/me/.ssh/shots" << false;
         QTest::newRow("dot dot") << "~/tarnel/../.." << false;
         QTest::newRow("dot component") << "/srv/./x" << false;
+        QTest::newRow("system folder") << "/home" << false;
+        QTest::newRow("system folder slash") << "/etc/" << false;
+        QTest::newRow("a home") << "/home/alice" << false;
+        QTest::newRow("inside a home") << "/home/alice/tarnel" << true;
+        QTest::newRow("under a system folder") << "/srv/x/tarnel" << true;
         QTest::newRow("relative") << "tarnel" << false;
         QTest::newRow("other home") << "~root/x" << false;
         QTest::newRow("blank") << "~/my shots" << false;

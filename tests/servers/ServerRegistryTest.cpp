@@ -1,13 +1,11 @@
 #include "delivery/SSHKey.h"
-#include "servers/ServerRegistry.h"
-#include "servers/ServersPageState.h"
 #include "state/AtomicFile.h"
-#include "state/StateStore.h"
-#include "state/Store.h"
 #include "support/DesktopUser.h"
+#include "support/RegistryRig.h"
 #include "support/SecretScan.h"
 #include "support/SshServerFixture.h"
 #include "support/TempDataDir.h"
+#include "support/WaitUntil.h"
 
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -20,80 +18,18 @@ namespace {
 const QString password = QStringLiteral("s3cret-Pass 一次");
 using Kind = ServerRegistry::Status::Kind;
 
-// Waits on the event loop for a completion's values.
-template <typename T> struct Awaited {
-    std::optional<T> value;
-    bool wait(int ms = 60000)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!value && clock.elapsed() < ms)
-            QTest::qWait(20);
-        return value.has_value();
-    }
-};
-
-struct Answer {
-    QString message;
-    bool needsPassword = false;
-};
-
-Answer answerOf(const Outcome<QString>& outcome)
-{
-    return {outcome.ok() ? outcome.value() : outcome.failure(), outcome.needsPassword()};
-}
-
 } // namespace
 
 class ServerRegistryTest : public QObject {
     Q_OBJECT
     TempDataDir data;
 
-    bool settled(ServerRegistry& registry, const QUuid& id, int ms = 60000)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < ms) {
-            QTest::qWait(20);
-            if (registry.status(id).kind != Kind::connecting)
-                return true;
-        }
-        return false;
-    }
-
-    static void clearServers(StateStore& state)
-    {
-        state.update([](StateFile& file) { file.servers.clear(); });
-    }
-
-    static Answer rules(ServerRegistry& registry, const QUuid& id, const QStringList& wanted, std::optional<QString> pw)
-    {
-        Awaited<Answer> done;
-        registry.applyRules(id, wanted, pw, [&](const Outcome<QString>& o) { done.value = answerOf(o); });
-        return done.wait() ? *done.value : Answer {QStringLiteral("<no answer>"), false};
-    }
-
-    static Answer remove(ServerRegistry& registry, const QUuid& id, bool purge)
-    {
-        Awaited<Answer> done;
-        registry.remove(id, purge, [&](const Outcome<QString>& o) { done.value = answerOf(o); });
-        return done.wait() ? *done.value : Answer {QStringLiteral("<no answer>"), false};
-    }
-
-    static Answer revoke(ServerRegistry& registry, const QUuid& id, std::optional<QString> pw)
-    {
-        Awaited<Answer> done;
-        registry.revokeKey(id, pw, [&](const Outcome<QString>& o) { done.value = answerOf(o); });
-        return done.wait() ? *done.value : Answer {QStringLiteral("<no answer>"), false};
-    }
-
 private Q_SLOTS:
     void inputErrorsAndUnknownIds()
     {
-        Store store(data.path());
-        StateStore state(store);
-        ServerRegistry registry(state);
-        ServersPageState page(registry);
+        RegistryRig rig(data.path());
+        ServerRegistry& registry = rig.registry;
+        ServersPageState& page = rig.page;
         QVERIFY(!page.add(QStringLiteral("-oProxyCommand=x")));
         QCOMPARE(page.inputError(), QStringLiteral("地址不对：不能以 - 开头"));
         QVERIFY(!page.addDevice({QStringLiteral("dev-1"), QStringLiteral("Desk"), QStringLiteral("qx-desk"), QString()}));
@@ -101,9 +37,9 @@ private Q_SLOTS:
 
         // Operations on an id that is gone still answer, so a waiting sheet never spins forever.
         const QUuid missing = QUuid::createUuid();
-        QCOMPARE(rules(registry, missing, {QStringLiteral("claude")}, std::nullopt).message, QStringLiteral("这台服务器已经不在列表里了"));
-        QCOMPARE(revoke(registry, missing, std::nullopt).message, QStringLiteral("这台服务器已经不在列表里了"));
-        QVERIFY(!remove(registry, missing, true).needsPassword);
+        QCOMPARE(rig.rules(missing, {QStringLiteral("claude")}, std::nullopt).message, QStringLiteral("这台服务器已经不在列表里了"));
+        QCOMPARE(rig.revoke(missing, std::nullopt).message, QStringLiteral("这台服务器已经不在列表里了"));
+        QVERIFY(!rig.remove(missing, true).needsPassword);
         registry.reinitialize(missing); // nothing
         QCOMPARE(registry.servers().size(), 0);
     }
@@ -114,12 +50,11 @@ private Q_SLOTS:
         QVERIFY(closed.listen(QHostAddress::LocalHost));
         const quint16 port = closed.serverPort();
         closed.close();
-        Store store(data.path());
-        StateStore state(store);
-        clearServers(state);
-        ServerRegistry registry(state);
         const int highlightMs = 300;
-        ServersPageState page(registry, highlightMs);
+        RegistryRig rig(data.path(), highlightMs);
+        ServerRegistry& registry = rig.registry;
+        ServersPageState& page = rig.page;
+        const Store& store = rig.store;
         const auto added = page.add(QStringLiteral("127.0.0.1:%1").arg(port));
         QVERIFY(added && !page.highlighted());
         page.add(QStringLiteral("127.0.0.1:%1").arg(port));
@@ -128,7 +63,7 @@ private Q_SLOTS:
         shown.start();
 
         registry.setEnabled(added->id, false);
-        state.flush();
+        rig.state.flush();
         QCOMPARE(store.loadState().servers.value(0).enabled, false);
         QVERIFY(data.logLines().join('\n').contains(QStringLiteral("同步关：127.0.0.1")));
 
@@ -138,7 +73,7 @@ private Q_SLOTS:
         edited.remoteDir = QStringLiteral("~/../etc");
         registry.update(edited);
         QCOMPARE(registry.status(added->id).kind, Kind::connecting);
-        state.flush();
+        rig.state.flush();
         const Server stored = store.loadState().servers.value(0);
         QCOMPARE(stored.proxyJump, QStringLiteral("ops@127.0.0.2"));
         QCOMPARE(stored.remoteDir, QStringLiteral("~/tarnel"));
@@ -149,7 +84,6 @@ private Q_SLOTS:
 
         QTRY_VERIFY(!page.highlighted());
         QVERIFY2(shown.elapsed() >= highlightMs - 20, qPrintable(QString::number(shown.elapsed())));
-        clearServers(state);
     }
 
     void aNewConnectCancelsTheRunningOne()
@@ -162,10 +96,8 @@ private Q_SLOTS:
             while (QTcpSocket* socket = silent.nextPendingConnection())
                 held << socket;
         });
-        Store store(data.path());
-        StateStore state(store);
-        clearServers(state);
-        ServerRegistry registry(state);
+        RegistryRig rig(data.path());
+        ServerRegistry& registry = rig.registry;
         const auto added = registry.add(QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()));
         QVERIFY(added.ok());
         const QUuid id = added.value().server.id;
@@ -186,12 +118,11 @@ private Q_SLOTS:
         QCOMPARE(registry.status(id), second);
 
         held[1]->close();
-        QVERIFY(settled(registry, id));
+        QVERIFY(rig.settled(id));
         QCOMPARE(registry.status(id).kind, Kind::failed);
         QVERIFY2(registry.status(id).message.startsWith(QStringLiteral("连不上 127.0.0.1:")), qPrintable(registry.status(id).message));
         QCOMPARE(seen, (QList<ServerRegistry::Status> {second, registry.status(id)}));
         QCOMPARE(registry.server(id)->user, QStringLiteral("second"));
-        clearServers(state);
     }
 
     // Quitting while a remote script hangs (the server greets, then says nothing more) does not wait for it.
@@ -220,7 +151,7 @@ private Q_SLOTS:
         quitting.start();
         registry.reset();
         QVERIFY2(quitting.elapsed() < 5000, qPrintable(QString::number(quitting.elapsed())));
-        clearServers(state);
+        state.update([](StateFile& file) { file.servers.clear(); });
     }
 
     void linkedMachine()
@@ -243,10 +174,8 @@ private Q_SLOTS:
                 .arg(account->name, SSHKey::defaultPath(), data.file("devices_known"))
                 .toUtf8()).ok());
 
-        Store store(data.path());
-        StateStore state(store);
-        clearServers(state);
-        ServerRegistry registry(state);
+        RegistryRig rig(data.path());
+        ServerRegistry& registry = rig.registry;
         bool linked = true;
         const ServerRegistry::Peer peer {QStringLiteral("dev-1"), QStringLiteral("Desk"), QStringLiteral("qx-desk"), account->name};
         registry.peers = [&] { return QList<ServerRegistry::Peer> {peer}; };
@@ -257,7 +186,7 @@ private Q_SLOTS:
         QVERIFY(adopted.ok() && adopted.value().server.isDevice());
         const Server* device = &adopted.value().server;
         QCOMPARE(registry.status(device->id).stage, ConnectFlow::Stage::installing);
-        QVERIFY(settled(registry, device->id));
+        QVERIFY(rig.settled(device->id));
         const Server s = *registry.server(device->id);
         QVERIFY2(s.setup.keyInstalled, qPrintable(registry.status(device->id).message));
         QCOMPARE(s.setup.remoteDirAbsolute, account->home + QStringLiteral("/tarnel"));
@@ -276,7 +205,6 @@ private Q_SLOTS:
         QCOMPARE(registry.status(device->id), ServerRegistry::Status());
         registry.recheckAll();
         QCOMPARE(registry.status(device->id), ServerRegistry::Status());
-        clearServers(state);
     }
 
     void passwordLoginRulesRevokeAndRemoval()
@@ -294,16 +222,15 @@ private Q_SLOTS:
         const auto key = SSHKey::ensure(SSHKey::defaultPath(), QStringLiteral("tarnel@earlier-name"));
         QVERIFY(key.ok());
 
-        Store store(data.path());
-        StateStore state(store);
-        ServerRegistry registry(state);
+        RegistryRig rig(data.path());
+        ServerRegistry& registry = rig.registry;
+        ServersPageState& page = rig.page;
         const QString address = QStringLiteral("%1@127.0.0.1:%2").arg(account->name).arg(sshd.port());
-        ServersPageState page(registry);
         const auto added = page.add(address);
         QVERIFY(added);
         QCOMPARE(registry.status(added->id).kind, Kind::connecting);
         QCOMPARE(registry.status(added->id).stage, ConnectFlow::Stage::probing);
-        QVERIFY(settled(registry, added->id));
+        QVERIFY(rig.settled(added->id));
         // No key of ours reaches the account: ask for a password.
         QCOMPARE(registry.status(added->id).kind, Kind::failed);
         QVERIFY(registry.status(added->id).needsLoginName && registry.status(added->id).needsPassword);
@@ -313,20 +240,18 @@ private Q_SLOTS:
 
         registry.connectServer(added->id, account->name, QStringLiteral("wrong"));
         QCOMPARE(registry.status(added->id).stage, ConnectFlow::Stage::installing);
-        QVERIFY(settled(registry, added->id));
+        QVERIFY(rig.settled(added->id));
         QCOMPARE(registry.status(added->id).message, QStringLiteral("密码不对（或这台不允许密码登录），再输一次"));
         QVERIFY(registry.status(added->id).needsPassword);
 
         // The right password, watched: it shows up in no process and no file while the login runs.
         registry.connectServer(added->id, account->name, password);
         QStringList leaks;
-        QElapsedTimer clock;
-        clock.start();
-        while (registry.status(added->id).kind == Kind::connecting && clock.elapsed() < 60000) {
+        waitUntil([&] {
             leaks << processesHolding(password.toUtf8()) << filesHolding(data.path(), password.toUtf8())
                   << filesHolding(account->home, password.toUtf8());
-            QTest::qWait(50);
-        }
+            return registry.status(added->id).kind != Kind::connecting;
+        }, Limit::ssh);
         leaks << filesHolding(data.path(), password.toUtf8());
         QCOMPARE(leaks, QStringList());
         const ServerRegistry::Status connected = registry.status(added->id);
@@ -347,34 +272,31 @@ private Q_SLOTS:
         QCOMPARE(again->id, added->id);
         QCOMPARE(page.highlighted(), added->id);
         QCOMPARE(registry.servers().size(), 1);
-        QVERIFY(settled(registry, added->id));
+        QVERIFY(rig.settled(added->id));
         QCOMPARE(registry.status(added->id).message, QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));
 
         // Rule blocks need the login: by key it is refused, with the password it works.
-        Answer answer = rules(registry, added->id, {QStringLiteral("codex"), QStringLiteral("claude")}, std::nullopt);
+        RegistryRig::Answer answer = rig.rules(added->id, {QStringLiteral("codex"), QStringLiteral("claude")}, std::nullopt);
         QVERIFY(answer.needsPassword);
         QVERIFY(!answer.message.contains(QLatin1String("NEEDS_PASSWORD")));
-        answer = rules(registry, added->id, {QStringLiteral("codex"), QStringLiteral("claude")}, password);
+        answer = rig.rules(added->id, {QStringLiteral("codex"), QStringLiteral("claude")}, password);
         QCOMPARE(answer.message, QStringLiteral("规则块已写入：claude、codex"));
         QVERIFY(!answer.needsPassword);
         QCOMPARE(registry.server(added->id)->setup.ruleBlocks, (QStringList {"claude", "codex"}));
         QVERIFY(readFile(account->home + "/.claude/CLAUDE.md").contains("`shotN: ~/tarnel/shots/xxxx.png`"));
-        answer = rules(registry, added->id, {}, password);
+        answer = rig.rules(added->id, {}, password);
         QCOMPARE(answer.message, QStringLiteral("规则块已全部卸载"));
         QVERIFY(!readFile(account->home + "/.codex/AGENTS.md").contains("tarnel"));
 
         // Removal: the key login is refused, so the removal waits for the password, then cleans up.
         const Server removedServer = *registry.server(added->id);
-        Awaited<Answer> removed;
-        registry.remove(added->id, true, [&](const Outcome<QString>& o) { removed.value = answerOf(o); });
+        Caught<Outcome<QString>> removed;
+        registry.remove(added->id, true, removed.callback());
         QCOMPARE(registry.servers().size(), 0);
         QVERIFY(!page.highlighted());
-        QVERIFY(removed.wait());
-        QVERIFY(removed.value->needsPassword);
-        Awaited<Answer> cleaned;
-        registry.uninstallWithPassword(removedServer, password, true, [&](const Outcome<QString>& o) { cleaned.value = answerOf(o); });
-        QVERIFY(cleaned.wait());
-        QCOMPARE(cleaned.value->message, QStringLiteral("已吊销 1 行钥匙，服务器上的目录已清掉"));
+        QVERIFY(removed.wait(Limit::ssh) && removed.wait()->needsPassword());
+        QCOMPARE(rig.uninstallWithPassword(removedServer, password, true).message,
+                 QStringLiteral("已吊销 1 行钥匙，服务器上的目录已清掉"));
         QVERIFY(!QFileInfo::exists(account->home + "/tarnel"));
         QVERIFY(QFileInfo(account->home).isDir());
         QVERIFY(!readFile(account->home + "/.ssh/authorized_keys").contains("restrict"));
@@ -390,24 +312,23 @@ private Q_SLOTS:
         const auto account = sshd.account(QStringLiteral("tarnel-rvsrv"));
         QVERIFY(account && sshd.setPassword(*account, password));
         QVERIFY(!sshd.start());
-        Store store(data.path());
-        StateStore state(store);
-        ServerRegistry registry(state);
-        const auto added = ServersPageState(registry).add(QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
-        QVERIFY(settled(registry, added->id));
+        RegistryRig rig(data.path());
+        ServerRegistry& registry = rig.registry;
+        const auto added = rig.page.add(QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
+        QVERIFY(rig.settled(added->id));
         registry.connectServer(added->id, account->name, password);
-        QVERIFY(settled(registry, added->id));
+        QVERIFY(rig.settled(added->id));
         QCOMPARE(registry.status(added->id).kind, Kind::connected);
 
-        QCOMPARE(revoke(registry, added->id, std::nullopt).needsPassword, true);
-        const Answer answer = revoke(registry, added->id, password);
+        QCOMPARE(rig.revoke(added->id, std::nullopt).needsPassword, true);
+        const RegistryRig::Answer answer = rig.revoke(added->id, password);
         QCOMPARE(answer.message, QStringLiteral("钥匙已吊销，再点「连接」可重新装"));
         QVERIFY(!registry.server(added->id)->setup.keyInstalled);
         QVERIFY(!readFile(account->home + "/.ssh/authorized_keys").contains("restrict"));
         QVERIFY(QFileInfo::exists(account->home + "/tarnel/shots")); // revoking keeps the folder
 
         // Without the key the entry goes at once; nothing is left to clean.
-        QCOMPARE(remove(registry, added->id, false).message, QStringLiteral("已移除 127.0.0.1"));
+        QCOMPARE(rig.remove(added->id, false).message, QStringLiteral("已移除 127.0.0.1"));
     }
 
     void keyLoginThroughTheUsersOwnSetup()
@@ -439,13 +360,12 @@ private Q_SLOTS:
             return exists ? bytes : QByteArray("<missing>");
         };
 
-        Store store(data.path());
-        StateStore state(store);
-        ServerRegistry registry(state);
-        ServersPageState page(registry);
+        RegistryRig rig(data.path());
+        ServerRegistry& registry = rig.registry;
+        ServersPageState& page = rig.page;
         const auto added = page.add(QStringLiteral("myserver"));
         QVERIFY(added);
-        QVERIFY(settled(registry, added->id));
+        QVERIFY(rig.settled(added->id));
         ServerRegistry::Status status = registry.status(added->id);
         QVERIFY2(status.kind == Kind::connected, qPrintable(status.message));
         QCOMPARE(status.user, target->name);
@@ -459,12 +379,12 @@ private Q_SLOTS:
         QCOMPARE(server.setup.lastProbe->user, target->name);
 
         registry.recheckAll();
-        QVERIFY(settled(registry, added->id));
+        QVERIFY(rig.settled(added->id));
         QCOMPARE(registry.status(added->id).kind, Kind::connected);
 
         // Reinitialising installs anew; the key line is replaced, not doubled.
         registry.reinitialize(added->id);
-        QVERIFY(settled(registry, added->id));
+        QVERIFY(rig.settled(added->id));
         QCOMPARE(registry.status(added->id).kind, Kind::connected);
         QCOMPARE(QString::fromUtf8(serverFile("/.ssh/authorized_keys")).count("restrict,"), 1);
 
@@ -472,22 +392,22 @@ private Q_SLOTS:
         Server moved = *registry.server(added->id);
         moved.remoteDir = QStringLiteral("~/pics");
         registry.update(moved);
-        QVERIFY(settled(registry, added->id));
+        QVERIFY(rig.settled(added->id));
         QCOMPARE(registry.status(added->id).kind, Kind::connected);
         QCOMPARE(registry.server(added->id)->setup.remoteDirAbsolute.value_or(QString()), target->home + QStringLiteral("/pics"));
         QVERIFY(serverFile("/pics/bin/tarnel-receiver") != "<missing>");
         QCOMPARE(QString::fromUtf8(serverFile("/.ssh/authorized_keys")).count("restrict,"), 1);
 
         // Removal by the user's own key login, without purge: the key line goes, the folder stays.
-        QCOMPARE(remove(registry, added->id, false).message, QStringLiteral("已移除 myserver，已吊销 1 行钥匙"));
+        QCOMPARE(rig.remove(added->id, false).message, QStringLiteral("已移除 myserver，已吊销 1 行钥匙"));
         QCOMPARE(serverFile("/tarnel/.tarnel"), QByteArray());
         QVERIFY(!serverFile("/.ssh/authorized_keys").contains("restrict"));
 
         // Added again and removed with purge: only tarnel's files go, the home stays.
         const auto second = page.add(QStringLiteral("myserver"));
-        QVERIFY(settled(registry, second->id));
+        QVERIFY(rig.settled(second->id));
         QCOMPARE(registry.status(second->id).kind, Kind::connected);
-        QCOMPARE(remove(registry, second->id, true).message, QStringLiteral("已移除 myserver，已吊销 1 行钥匙，服务器上的目录已清掉"));
+        QCOMPARE(rig.remove(second->id, true).message, QStringLiteral("已移除 myserver，已吊销 1 行钥匙，服务器上的目录已清掉"));
         QCOMPARE(serverFile("/tarnel"), QByteArray("<missing>"));
         QVERIFY(serverFile("/.ssh/authorized_keys") != "<missing>");
     }

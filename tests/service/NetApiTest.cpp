@@ -135,6 +135,10 @@ private Q_SLOTS:
         QCOMPARE(first.value("session"), second.value("session"));
         QVERIFY(first.value("ticket") != second.value("ticket"));
         QCOMPARE(service.post("api/net/relay", {{"id", "dev-rel-001"}, {"peer", "dev-bob-000"}}, ann).status, 404);
+        // Whoever names another host in the request does not choose where devices dial.
+        QByteArray spoofed = AccountServiceFixture::rawPost("api/net/relay", {{"id", "dev-rel-001"}, {"peer", "dev-rel-002"}}, ann);
+        spoofed.replace("Host: 127.0.0.1", "Host: relay.attacker.example");
+        QCOMPARE(service.raw(spoofed).json().value("host").toString(), QStringLiteral("127.0.0.1"));
 
         QTcpSocket forged, left, right;
         forged.connectToHost(first.value("host").toString(), quint16(first.value("port").toInt()));

@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <sys/stat.h>
 #include <thread>
 
 class StoreTest : public QObject {
@@ -52,6 +53,20 @@ private Q_SLOTS:
         // The bad content survives intact.
         QVERIFY(readFile(dir + QLatin1Char('/') + aside.filter(QStringLiteral("state")).first()).contains("truncated"));
         QVERIFY(data.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("state.json 读不了")));
+    }
+
+    // Something other than a regular file in a state file's place is set aside without being read.
+    void onlyRegularFilesAreRead()
+    {
+        const QString dir = data.file(QStringLiteral("odd"));
+        QDir().mkpath(dir);
+        Store store(dir);
+        QCOMPARE(::mkfifo(QFile::encodeName(store.path(QStringLiteral("state.json"))).constData(), 0600), 0);
+        QDir().mkpath(store.path(QStringLiteral("settings.json")));
+        QVERIFY(store.loadState().shots.isEmpty());
+        QCOMPARE(store.loadSettings().dailyLimit, Settings{}.dailyLimit);
+        QCOMPARE(QDir(dir).entryList({QStringLiteral("*.broken-*")}, QDir::AllEntries | QDir::System).size(), 2);
+        QVERIFY(data.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("state.json 读不了（不是普通文件）")));
     }
 
     void atomicWriteLeavesTheOldFileWholeWhenInterrupted()

@@ -1,6 +1,7 @@
 #include "support/AccountServiceFixture.h"
 
-#include <QElapsedTimer>
+#include "support/WaitUntil.h"
+
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
@@ -8,7 +9,6 @@
 #include <QNetworkReply>
 #include <QTcpSocket>
 #include <QTcpServer>
-#include <QThread>
 #include <QTimer>
 
 AccountServiceFixture::AccountServiceFixture(Options options)
@@ -71,7 +71,7 @@ bool AccountServiceFixture::start()
     const QString portFile = dir.filePath(QStringLiteral("port"));
     QFile::remove(portFile);
     QStringList args{QStringLiteral("--db"), databasePath(), QStringLiteral("serve"), QStringLiteral("--listen"),
-                     options.host + QStringLiteral(":0"), QStringLiteral("--port-file"), portFile};
+                     options.host + QStringLiteral(":%1").arg(options.port), QStringLiteral("--port-file"), portFile};
     if (options.testHooks)
         args << QStringLiteral("--test-hooks");
     args << options.arguments;
@@ -87,19 +87,15 @@ bool AccountServiceFixture::start()
         problem = QStringLiteral("tarnel-accountd did not start: ") + process.errorString();
         return false;
     }
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 10000) {
+    listenPort = 0;
+    const bool listening = waitUntil([&] {
         QFile file(portFile);
-        if (file.open(QIODevice::ReadOnly)) {
+        if (file.open(QIODevice::ReadOnly))
             listenPort = file.readAll().trimmed().toInt();
-            if (listenPort > 0)
-                return true;
-        }
-        if (process.state() == QProcess::NotRunning)
-            break;
-        QThread::msleep(20);
-    }
+        return listenPort > 0 || process.state() == QProcess::NotRunning;
+    });
+    if (listening && listenPort > 0)
+        return true;
     problem = QStringLiteral("tarnel-accountd did not write its port");
     stop();
     return false;

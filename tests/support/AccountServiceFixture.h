@@ -19,6 +19,7 @@ public:
         bool testHooks = true;
         bool tls = false; // a fresh self-signed certificate for 127.0.0.1
         QString host = QStringLiteral("127.0.0.1"); // the address it listens on (plain HTTP only otherwise)
+        int port = 0;                               // 0: any free port
         QStringList arguments;  // more `serve` options
         QString databaseFolder; // a folder under the temporary one for the database, made by the service
     };

@@ -1,12 +1,12 @@
 #include "support/DesktopUser.h"
 
+#include "support/WaitUntil.h"
+
 #include "platform/ProcessRunner.h"
 
-#include <QDeadlineTimer>
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
-#include <QThread>
 #include <csignal>
 #include <grp.h>
 #include <unistd.h>
@@ -117,8 +117,5 @@ bool DesktopUser::stopEverything() const
 {
     for (pid_t pid : processes())
         ::kill(pid, SIGKILL);
-    const QDeadlineTimer deadline(5000);
-    while (!processes().isEmpty() && !deadline.hasExpired())
-        QThread::msleep(20);
-    return processes().isEmpty();
+    return waitUntil([this] { return processes().isEmpty(); });
 }

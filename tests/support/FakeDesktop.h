@@ -26,9 +26,10 @@ struct FakeDesktop {
     FakeSleepInhibitor sleepInhibitor;
     FakeNetworkMonitor network;
 
-    DesktopServices services()
+    // With the fake hot keys, or with real ones the test brings.
+    DesktopServices services(GlobalHotkeys* realHotkeys = nullptr)
     {
-        return DesktopServices{clipboard, hotkeys, window, keyboard, trust, loginItem, agent, nullptr, flash, opener,
-                               sleepInhibitor, network};
+        return DesktopServices{clipboard, realHotkeys ? *realHotkeys : hotkeys, window, keyboard, trust, loginItem, agent,
+                               nullptr, flash, opener, sleepInhibitor, network};
     }
 };

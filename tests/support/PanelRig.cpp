@@ -92,10 +92,10 @@ void PanelRig::signIn()
     AccountRecord{QStringLiteral("alice"), QStringLiteral("Alice"), QStringLiteral("token-1"), std::nullopt}.save();
 }
 
-AppState& PanelRig::build()
+AppState& PanelRig::build(GlobalHotkeys* hotkeys)
 {
     store = std::make_unique<Store>(data.path());
     store->saveState(file);
-    hub = std::make_unique<AppState>(*store, desktop.services());
+    hub = std::make_unique<AppState>(*store, desktop.services(hotkeys));
     return *hub;
 }

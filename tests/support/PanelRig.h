@@ -28,7 +28,8 @@ public:
     // With a saved sign-in the account gate is open; without, it is closed ("还没登录 tarnel 账号").
     void signIn();
 
-    AppState& build();
+    // `hotkeys`: real global hot keys in place of the fake ones.
+    AppState& build(GlobalHotkeys* hotkeys = nullptr);
     AppState& app() { return *hub; }
     const QList<Server>& servers() const { return file.servers; }
 

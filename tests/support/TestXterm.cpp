@@ -1,11 +1,10 @@
 #include "support/TestXterm.h"
 
 #include "support/TempDataDir.h"
+#include "support/WaitUntil.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QStandardPaths>
-#include <QThread>
 
 TestXterm::TestXterm(const QString& title) : title(title) {}
 
@@ -32,9 +31,7 @@ bool TestXterm::start()
                                             QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"), script});
     if (!process.waitForStarted(5000))
         return false;
-    const QDeadlineTimer deadline(10000);
-    while (!QFile::exists(ready) && !deadline.hasExpired())
-        QThread::msleep(20);
+    waitUntil([&] { return QFile::exists(ready); }, 10000);
     QProcess search;
     search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--sync"),
                                              QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')});
@@ -53,12 +50,8 @@ QByteArray TestXterm::received() const { return readFile(dir.filePath(QStringLit
 
 QByteArray TestXterm::waitFor(qsizetype size, int timeoutMs) const
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    QByteArray bytes = received();
-    while (bytes.size() < size && !deadline.hasExpired()) {
-        QThread::msleep(5);
-        bytes = received();
-    }
+    QByteArray bytes;
+    waitUntil([&] { return (bytes = received()).size() >= size; }, timeoutMs);
     return bytes;
 }
 

@@ -136,6 +136,15 @@ std::unique_ptr<X11GlobalHotkeys> X11GlobalHotkeys::forApplication(QObject* pare
     return std::make_unique<X11GlobalHotkeys>(connection, screen->root, parent);
 }
 
+std::optional<quint32> X11GlobalHotkeys::baseKeysym(quint32 keycode) const
+{
+    const KeyboardTables tables = readKeyboard(connection);
+    const qsizetype at = (qsizetype(keycode) - tables.firstCode) * tables.perCode;
+    if (tables.perCode == 0 || at < 0 || at >= qsizetype(tables.keysyms.size()) || !tables.keysyms[size_t(at)])
+        return std::nullopt;
+    return tables.keysyms[size_t(at)];
+}
+
 GlobalHotkeys::Grab X11GlobalHotkeys::grab(int id, quint32 keysym, Modifiers modifiers)
 {
     release(id);

@@ -22,6 +22,7 @@ public:
 
     Grab grab(int id, quint32 keysym, Modifiers modifiers) override;
     void release(int id) override;
+    std::optional<quint32> baseKeysym(quint32 keycode) const override;
 
 private:
     struct Combination {

@@ -9,6 +9,7 @@
 #include "ui/kit/CoalescedRefresh.h"
 #include "ui/panel/GateBar.h"
 #include "ui/panel/PanelHeader.h"
+#include "ui/panel/ServerAdvancedSheet.h"
 #include "ui/panel/ServersPage.h"
 #include "ui/panel/ShotsPage.h"
 #include "ui/panel/ThumbnailCache.h"
@@ -52,6 +53,7 @@ PanelView::PanelView(AppState& app, std::function<void()> closePanel, QWidget* p
     shots = new ShotsPage(context, pages);
     pages->addWidget(shots);
     servers = new ServersPage(context, pages);
+    servers->openAdvanced = [this](const QUuid& id) { ServerAdvancedSheet::openFor(this->app, id, this); };
     pages->addWidget(servers);
     // The devices page shows its header only for now.
     auto* devices = new QWidget(pages);

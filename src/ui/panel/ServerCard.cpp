@@ -10,6 +10,7 @@
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
+#include "ui/panel/ScriptSheet.h"
 #include "ui/panel/ServerCardModel.h"
 
 #include <QCheckBox>
@@ -227,6 +228,7 @@ void ServerCard::buildMenu()
     if (current.isDevice()) {
         add("reinstallAction", QStringLiteral("重新放接收器（接收器升级 / 目录改了）"),
             [this] { app.registry().reinitialize(current.id); });
+        add("deviceScriptAction", QStringLiteral("查看要在对方电脑上跑的脚本"), [this] { showDeviceScript(); });
     } else {
         add("reinstallAction", QStringLiteral("重新初始化服务器端（重装接收器和钥匙）"),
             [this] { app.registry().reinitialize(current.id); });
@@ -241,6 +243,15 @@ void ServerCard::buildMenu()
         [this] { remove(false); });
     add("removePurgeAction", device ? QStringLiteral("移除并清掉对方电脑上的 tarnel 目录") : QStringLiteral("移除并清掉服务器上的 tarnel"),
         [this] { remove(true); });
+}
+
+void ServerCard::showDeviceScript()
+{
+    const Server device = current;
+    auto* sheet = new ScriptSheet(app, ServerCardModel::deviceScriptTitle(device),
+        [device] { return ServerCardModel::deviceScript(device); }, 360, window());
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
 }
 
 void ServerCard::reconnect() { app.registry().connectServer(current.id, current.user); }

@@ -49,6 +49,7 @@ private:
     void updateStatusLine();
     void submitCredentials();
     void reconnect();
+    void showDeviceScript();
     void remove(bool purge);
 
     AppState& app;

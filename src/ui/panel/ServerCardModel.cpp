@@ -1,5 +1,7 @@
 #include "ui/panel/ServerCardModel.h"
 
+#include "servers/EmbeddedScripts.h"
+#include "servers/InstallScript.h"
 #include "servers/ServerAddress.h"
 
 namespace {
@@ -91,4 +93,17 @@ std::optional<QString> ServerCardModel::loginNameProblem(const QString& typed)
     if (checked.ok())
         return std::nullopt;
     return checked.failure().isEmpty() ? QStringLiteral("用户名不对") : checked.failure();
+}
+
+QString ServerCardModel::deviceScript(const Server& server)
+{
+    const Outcome<QString> script = InstallScript::renderDevice(server.remoteDir,
+        EmbeddedScripts::load(QStringLiteral("install-device.sh")), EmbeddedScripts::load(QStringLiteral("tarnel-receiver")));
+    return script.ok() ? script.value() : QStringLiteral("（找不到内嵌的安装脚本）");
+}
+
+QString ServerCardModel::deviceScriptTitle(const Server& server)
+{
+    return QStringLiteral("连接时会经 tarnel-net 隧道在「") + server.name
+        + QStringLiteral("」上跑这段脚本（只放接收器，不碰它的 ~/.ssh）");
 }

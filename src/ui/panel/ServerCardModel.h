@@ -48,4 +48,9 @@ public:
     static bool canLogIn(const QString& typed) { return !loginName(typed).isEmpty(); }
     // Why the typed login name is refused (the form's note), or none.
     static std::optional<QString> loginNameProblem(const QString& typed);
+
+    // What a linked machine runs when it is connected (rendered anew on every call), or a note that the
+    // scripts inside the program could not be used.
+    static QString deviceScript(const Server& server);
+    static QString deviceScriptTitle(const Server& server);
 };

@@ -9,6 +9,7 @@
 #include "state/Store.h"
 #include "ui/account/LoginWindowController.h"
 #include "ui/feedback/FeedbackWindowController.h"
+#include "ui/settings/SettingsWindowController.h"
 #include "ui/shell/RemovalPasswordHost.h"
 #include "ui/account/UpdateWindowController.h"
 #include "ui/shell/PanelController.h"
@@ -26,6 +27,7 @@ AppDelegate::~AppDelegate()
     if (app) {
         app->showFeedbackWindow = nullptr;
         app->hideFeedbackWindow = nullptr;
+        app->openSettings = nullptr;
     }
 }
 
@@ -40,7 +42,6 @@ void AppDelegate::launch()
     feedbackController = std::make_unique<FeedbackWindowController>(*app);
     updateController = std::make_unique<UpdateWindowController>(app->updater());
     removalPrompts = std::make_unique<RemovalPasswordHost>(*app);
-    status = std::make_unique<StatusItem>(*app, [this] { quit(); });
 
     app->hidePanel = [this] { panelController->hide(); };
     app->togglePanel = [this] {
@@ -50,6 +51,10 @@ void AppDelegate::launch()
     app->showLoginWindow = [this](bool registering) { loginController->show(registering); };
     app->showFeedbackWindow = [this] { feedbackController->show(); };
     app->hideFeedbackWindow = [this] { feedbackController->hide(); };
+    app->openSettings = [this] { settingsController->show(); };
+    // The windows that offer each other are built once every hook is set.
+    settingsController = std::make_unique<SettingsWindowController>(*app);
+    status = std::make_unique<StatusItem>(*app, [this] { quit(); });
 
     connect(&app->account(), &Account::changed, this, &AppDelegate::followAccount, Qt::QueuedConnection);
     connect(&app->updater(), &Updater::changed, this, &AppDelegate::showManualResult, Qt::QueuedConnection);

@@ -11,6 +11,7 @@ class LoginWindowController;
 class PanelController;
 class QMessageBox;
 class RemovalPasswordHost;
+class SettingsWindowController;
 class StatusItem;
 class UpdateWindowController;
 class Store;
@@ -38,6 +39,7 @@ public:
     FeedbackWindowController& feedback() { return *feedbackController; }
     StatusItem& statusItem() { return *status; }
     UpdateWindowController& updatePrompt() { return *updateController; }
+    SettingsWindowController& settings() { return *settingsController; }
 
 private:
     void showFirstWindow();
@@ -52,6 +54,7 @@ private:
     std::unique_ptr<FeedbackWindowController> feedbackController;
     std::unique_ptr<StatusItem> status;
     std::unique_ptr<UpdateWindowController> updateController;
+    std::unique_ptr<SettingsWindowController> settingsController;
     std::unique_ptr<RemovalPasswordHost> removalPrompts;
     QMessageBox* manualAlert = nullptr;
     std::optional<std::pair<int, bool>> lastAccount; // status and whether a record is present

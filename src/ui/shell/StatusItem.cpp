@@ -36,6 +36,11 @@ StatusItem::StatusItem(AppState& app, std::function<void()> quit, QObject* paren
             app.showFeedbackWindow();
     });
     feedbackAction->setObjectName(QStringLiteral("feedbackAction"));
+    settingsAction = contextMenu->addAction(QStringLiteral("设置…"), this, [&app] {
+        if (app.openSettings)
+            app.openSettings();
+    });
+    settingsAction->setObjectName(QStringLiteral("settingsAction"));
     contextMenu->addSeparator();
     loginAction = contextMenu->addAction(QStringLiteral("登录 / 注册…"), this, [&app] {
         if (app.showLoginWindow)
@@ -71,6 +76,7 @@ void StatusItem::refresh()
     const bool usable = app.account().isUsable();
     pauseAction->setText(app.shots().paused() ? QStringLiteral("▶︎ 继续上传") : QStringLiteral("⏸ 暂停上传"));
     loginAction->setVisible(!usable);
+    settingsAction->setVisible(bool(app.openSettings));
     signOutAction->setVisible(app.account().record().has_value());
     tray->setToolTip(usable ? QStringLiteral("tarnel") : QStringLiteral("tarnel · 还没登录"));
 }

@@ -32,6 +32,7 @@ private:
     QAction* clearAction;
     QAction* folderAction;
     QAction* feedbackAction;
+    QAction* settingsAction;
     QAction* checkUpdatesAction;
     QAction* loginAction;
     QAction* signOutAction;

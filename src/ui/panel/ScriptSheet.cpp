@@ -1,0 +1,60 @@
+#include "ui/panel/ScriptSheet.h"
+
+#include "app/AppState.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+ScriptSheet::ScriptSheet(AppState& app, const QString& title, std::function<QString()> source, int textHeight,
+    QWidget* parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("scriptSheet"));
+    setWindowTitle(QStringLiteral("脚本"));
+    setWindowModality(Qt::WindowModal);
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(16, 16, 16, 16);
+    stack->setSpacing(8);
+
+    auto* heading = new QLabel(title, this);
+    heading->setObjectName(QStringLiteral("scriptTitle"));
+    heading->setTextFormat(Qt::PlainText);
+    heading->setWordWrap(true);
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    heading->setMaximumWidth(640);
+    stack->addWidget(heading);
+
+    view = new QPlainTextEdit(this);
+    view->setObjectName(QStringLiteral("scriptText"));
+    view->setReadOnly(true);
+    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPointSize(11);
+    view->setFont(mono);
+    view->setFixedSize(640, textHeight);
+    view->setPlainText(source());
+    stack->addWidget(view);
+
+    auto* row = new QHBoxLayout;
+    copy = new QPushButton(QStringLiteral("复制脚本"), this);
+    copy->setObjectName(QStringLiteral("copyScriptButton"));
+    copy->setAutoDefault(false);
+    auto* close = new QPushButton(QStringLiteral("关闭"), this);
+    close->setObjectName(QStringLiteral("closeScriptButton"));
+    close->setAutoDefault(false);
+    row->addWidget(copy);
+    row->addStretch(1);
+    row->addWidget(close);
+    stack->addLayout(row);
+
+    AppState* hub = &app;
+    connect(copy, &QPushButton::clicked, this, [hub, source] { hub->copyPath(source(), QStringLiteral("脚本")); });
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+}

@@ -1,0 +1,132 @@
+// Opening a command in a terminal: the script it writes, the terminal it picks and how it is started,
+// and peer text that must not turn into commands.
+#include "link/TerminalLauncher.h"
+#include "state/Paths.h"
+#include "support/TempDataDir.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TerminalLauncherTest : public QObject {
+    Q_OBJECT
+    TempDataDir data;
+
+    // A program in `dir` that writes its arguments, one a line, to `<dir>/<name>.argv`.
+    static void recorder(const QString& dir, const QString& name)
+    {
+        QFile f(dir + QLatin1Char('/') + name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"%1.argv\"\n")
+                    .arg(f.fileName()).toUtf8());
+        f.close();
+        QVERIFY(f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    }
+
+    static QStringList recorded(const QString& file)
+    {
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+private Q_SLOTS:
+    void scriptRunsExactlyTheCommand()
+    {
+        QTemporaryDir bin;
+        recorder(bin.path(), QStringLiteral("ssh"));
+        // A folder with blanks, quotes and a command substitution; a title that tries to end the comment line.
+        const QString config = bin.path() + QStringLiteral("/my data/it's $(touch pwned1)/ssh_config_devices");
+        const QStringList command{QStringLiteral("ssh"), QStringLiteral("-F"), config, QStringLiteral("qx-study")};
+        const QString title = QStringLiteral("书房\ntouch pwned2\r\x1b[2J");
+        QTemporaryDir none; // no terminal: the script is still written
+        const Outcome<> opened = TerminalLauncher::open(command, QStringLiteral("qx-study"), title, {none.path()});
+        QVERIFY(!opened.ok());
+        QVERIFY2(opened.failure().startsWith(QStringLiteral("打不开终端（没找到终端程序？在终端里直接运行：ssh -F '")),
+                 qPrintable(opened.failure()));
+
+        const QString script = Paths::connectDirectory() + QStringLiteral("/qx-study.command");
+        QCOMPARE(fileMode(script), 0755);
+        QCOMPARE(fileMode(Paths::connectDirectory()), 0700);
+        const QStringList lines = QString::fromUtf8(readFile(script)).split(QLatin1Char('\n'));
+        QCOMPARE(lines.value(0), QStringLiteral("#!/bin/sh"));
+        QCOMPARE(lines.value(1), QStringLiteral("# tarnel 生成：在终端里连到「书房touch pwned2[2J」。可以删，下次点按钮会重新生成。"));
+        QCOMPARE(lines.size(), 5); // four lines, each ended by a line feed
+
+        QProcess run;
+        run.setWorkingDirectory(bin.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), bin.path() + QStringLiteral(":/usr/bin:/bin"));
+        env.insert(QStringLiteral("TERM"), QStringLiteral("dumb"));
+        run.setProcessEnvironment(env);
+        run.start(script, {});
+        QVERIFY(run.waitForFinished(10000));
+        QCOMPARE(recorded(bin.filePath(QStringLiteral("ssh.argv"))), command.mid(1));
+        QVERIFY(!QFile::exists(bin.filePath(QStringLiteral("pwned1"))));
+        QVERIFY(!QFile::exists(bin.filePath(QStringLiteral("pwned2"))));
+    }
+
+    void aliasesOutsideThePatternAreRefused_data()
+    {
+        QTest::addColumn<QString>("alias");
+        QTest::newRow("path") << QStringLiteral("qx-a/../../evil");
+        QTest::newRow("shell") << QStringLiteral("qx-a;reboot");
+        QTest::newRow("line break") << QStringLiteral("qx-a\n");
+        QTest::newRow("empty") << QString();
+    }
+    void aliasesOutsideThePatternAreRefused()
+    {
+        QFETCH(QString, alias);
+        const Outcome<> opened = TerminalLauncher::open({QStringLiteral("ssh"), alias}, alias, QStringLiteral("x"));
+        QCOMPARE(opened.failure(), QStringLiteral("这台设备的别名不合规，没有打开终端"));
+        const QStringList written = QDir(Paths::connectDirectory()).entryList(QDir::Files);
+        QVERIFY2(written.isEmpty() || written == QStringList{"qx-study.command"}, qPrintable(written.join(' ')));
+    }
+
+    void terminalsArePickedInOrder_data()
+    {
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QString>("terminalVariable");
+        QTest::addColumn<QString>("picked");
+        QTest::newRow("alternatives first") << QStringList{"xterm", "x-terminal-emulator", "gnome-terminal"} << "myterm" << "x-terminal-emulator";
+        QTest::newRow("then $TERMINAL") << QStringList{"xterm", "myterm", "konsole"} << "myterm" << "myterm";
+        QTest::newRow("$TERMINAL missing") << QStringList{"xterm", "konsole"} << "myterm" << "konsole";
+        QTest::newRow("known ones in order") << QStringList{"xterm", "xfce4-terminal"} << "" << "xfce4-terminal";
+    }
+    void terminalsArePickedInOrder()
+    {
+        QFETCH(QStringList, present);
+        QFETCH(QString, terminalVariable);
+        QFETCH(QString, picked);
+        QTemporaryDir bin;
+        for (const QString& name : present)
+            recorder(bin.path(), name);
+        qputenv("TERMINAL", terminalVariable.toUtf8());
+        const auto terminal = TerminalLauncher::find({bin.path()});
+        qunsetenv("TERMINAL");
+        QVERIFY(terminal);
+        QCOMPARE(terminal->program, bin.filePath(picked));
+    }
+
+    void terminalStartsOnTheScript()
+    {
+        QTemporaryDir bin;
+        recorder(bin.path(), QStringLiteral("x-terminal-emulator"));
+        const Outcome<> opened = TerminalLauncher::open({QStringLiteral("ssh"), QStringLiteral("qx-lab")},
+            QStringLiteral("qx-lab"), QStringLiteral("实验室\n"), {bin.path()});
+        QVERIFY2(opened.ok(), qPrintable(opened.failure()));
+        const QString argv = bin.filePath(QStringLiteral("x-terminal-emulator.argv"));
+        QTRY_VERIFY_WITH_TIMEOUT(recorded(argv).size() == 4, 10000);
+        QCOMPARE(recorded(argv), (QStringList{"-T", "实验室", "-e", Paths::connectDirectory() + "/qx-lab.command"}));
+
+        QVERIFY(TerminalLauncher::openApp({bin.path()}));
+        QTRY_VERIFY_WITH_TIMEOUT(recorded(argv).isEmpty() && QFile::exists(argv), 10000); // no arguments
+        QTemporaryDir empty;
+        QVERIFY(!TerminalLauncher::openApp({empty.path()}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TerminalLauncherTest)
+#include "TerminalLauncherTest.moc"

@@ -1,0 +1,275 @@
+// The ssh checks of linked machines: how a failed check reads, the gates, and when wanted machines are
+// checked again by themselves, with an injected ssh runner and clock.
+#include "link/TunnelChecks.h"
+#include "support/FakeClock.h"
+#include "support/TempDataDir.h"
+
+#include <QPromise>
+#include <QtTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(CommandResult)
+Q_DECLARE_METATYPE(PeerDevice)
+
+class TunnelChecksTest : public QObject {
+    Q_OBJECT
+    TempDataDir data;
+
+    // A runner whose checks stay under way until the test answers them.
+    struct Runner {
+        std::vector<std::shared_ptr<QPromise<CommandResult>>> pending;
+        QList<QStringList> calls;
+
+        TunnelChecks::Runner function()
+        {
+            return [this](const QStringList& args, double) {
+                calls << args;
+                auto promise = std::make_shared<QPromise<CommandResult>>();
+                promise->start();
+                pending.push_back(promise);
+                return promise->future();
+            };
+        }
+        void answer(const CommandResult& result)
+        {
+            const auto promise = pending.front();
+            pending.erase(pending.begin());
+            promise->addResult(result);
+            promise->finish();
+        }
+    };
+
+    static CommandResult failure(const QString& err, int status = 255, bool timedOut = false)
+    {
+        CommandResult r;
+        r.status = status;
+        r.stderr = err;
+        r.timedOut = timedOut;
+        return r;
+    }
+
+    static PeerDevice peer(const QString& id = QStringLiteral("dev-b"))
+    {
+        PeerDevice p;
+        p.id = id;
+        p.name = QStringLiteral("书房");
+        p.alias = QStringLiteral("qx-study");
+        p.sshUser = QStringLiteral("lee");
+        p.online = true;
+        p.remoteAccess = true;
+        p.link = LinkStatus{};
+        p.link->state = QStringLiteral("connected");
+        return p;
+    }
+
+    struct Rig {
+        Runner runner;
+        TunnelChecks checks;
+        QList<QStringList> saved;
+        QList<QString> opened;
+        Rig()
+        {
+            checks.runner = runner.function();
+            checks.configPath = [] { return QStringLiteral("/data/ssh_config_devices"); };
+            checks.saveWanted = [this](const QStringList& ids) { saved << ids; };
+            checks.onOpened = [this](const PeerDevice& p) { opened << p.id; };
+        }
+        // Lets the continuation of an answered check run.
+        bool settled(const QString& id)
+        {
+            return QTest::qWaitFor([&] { return checks.tunnel(peer(id)).kind != Tunnel::Kind::checking; }, 5000);
+        }
+    };
+
+    QString log() const { return data.logLines().join(QLatin1Char('\n')); }
+
+private Q_SLOTS:
+    void failedChecksRead_data()
+    {
+        QTest::addColumn<CommandResult>("result");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("needsKey");
+        const QString key = QStringLiteral("对方还没允许你免密登录：请他在那台 tarnel 的「设备」页，点你这台下面的「允许它免密登录这台电脑」");
+        const QString hostKey = QStringLiteral("对方电脑的主机钥匙和记录不一致，为安全起见没有连");
+        const QString link = QStringLiteral("两台之间的连接还没建好，等几秒再点一次");
+        QTest::newRow("refused key") << failure("lee@qx-study: Permission denied (publickey).\r\n") << key << true;
+        QTest::newRow("any letter case") << failure("PERMISSION DENIED") << key << true;
+        QTest::newRow("host key") << failure("Host key verification failed.\n") << hostKey << false;
+        QTest::newRow("time-out") << failure("", -1, true) << QStringLiteral("对方没有响应（超时），等几秒再试") << false;
+        QTest::newRow("key beats time-out") << failure("Permission denied", -1, true) << key << true;
+        QTest::newRow("dial's words") << failure("tarnel-net：对方不在线") << link << false;
+        QTest::newRow("dial, lower case") << failure("TARNEL-NET dial failed") << link << false;
+        QTest::newRow("later") << failure("请稍后再试") << link << false;
+        QTest::newRow("empty 255") << failure("") << QStringLiteral("没连上：退出码 255") << false;
+        QTest::newRow("first non-empty line only")
+            << failure("\n\r\x0bkex_exchange_identification: read: Connection reset\nPermission denied")
+            << QStringLiteral("没连上：kex_exchange_identification: read: Connection reset") << false;
+        QTest::newRow("line break U+2028") << failure(QStringLiteral("前\u2028Permission denied"))
+                                          << QStringLiteral("没连上：前") << false;
+        QTest::newRow("not started") << failure(QStringLiteral("无法启动 /usr/bin/ssh：No such file"), -1)
+                                    << QStringLiteral("没连上：无法启动 /usr/bin/ssh：No such file") << false;
+        // 100 user-perceived characters, each an e with a combining accent (two code units).
+        const QString accented = QStringLiteral("e\u0301").repeated(150);
+        QTest::newRow("long line") << failure(accented) << QStringLiteral("没连上：") + accented.left(200) << false;
+    }
+    void failedChecksRead()
+    {
+        QFETCH(CommandResult, result);
+        QFETCH(QString, message);
+        QFETCH(bool, needsKey);
+        const TunnelChecks::Classified c = TunnelChecks::classify(result);
+        QCOMPARE(c.message, message);
+        QCOMPARE(c.needsKey, needsKey);
+    }
+
+    void gatesRefuseWithoutSsh_data()
+    {
+        QTest::addColumn<PeerDevice>("device");
+        QTest::addColumn<QString>("message");
+        PeerDevice p = peer();
+        p.online = false;
+        QTest::newRow("offline") << p << QStringLiteral("对方不在线");
+        p = peer();
+        p.remoteAccess = false;
+        QTest::newRow("inbound off") << p << QStringLiteral("对方没允许被连接：请他在那台 tarnel 的「设备」页拨开「允许其他设备连接这台电脑」");
+        p = peer();
+        p.link.reset();
+        QTest::newRow("no link") << p << QStringLiteral("两台之间的连接还没建好，等几秒再点");
+        p = peer();
+        p.link->state = QStringLiteral("connecting");
+        QTest::newRow("link connecting") << p << QStringLiteral("两台之间的连接还没建好，等几秒再点");
+        const QString incomplete = QStringLiteral("这台设备的信息还不完整（别名 / 登录名），等它上线后再试");
+        p = peer();
+        p.sshUser.clear();
+        QTest::newRow("no login name") << p << incomplete;
+        p = peer();
+        p.alias = QStringLiteral("study.example.com");
+        QTest::newRow("alias a host name") << p << incomplete;
+        p = peer();
+        p.sshUser = QStringLiteral("-oProxyCommand=sh");
+        QTest::newRow("hostile login name") << p << incomplete;
+    }
+    void gatesRefuseWithoutSsh()
+    {
+        QFETCH(PeerDevice, device);
+        QFETCH(QString, message);
+        Rig rig;
+        const int lines = data.logLines().size();
+        rig.checks.open(device, false);
+        QCOMPARE(rig.checks.tunnel(device), Tunnel::failed(message, false));
+        QVERIFY(rig.runner.calls.isEmpty());
+        QCOMPARE(rig.saved, QList<QStringList>{{device.id}}); // wanted all the same: opened once it can be
+        QCOMPARE(data.logLines().size(), lines);
+    }
+
+    void checkRunsSshThroughTheDeviceConfig()
+    {
+        Rig rig;
+        PeerDevice p = peer();
+        p.link->peerPath = QStringLiteral("relay"); // either side relayed: the relay label
+        rig.checks.open(p, false);
+        QCOMPARE(rig.checks.tunnel(p).kind, Tunnel::Kind::checking);
+        const QStringList args = rig.runner.calls.value(0);
+        QCOMPARE(args.mid(0, 2), (QStringList{"-F", "/data/ssh_config_devices"}));
+        QCOMPARE(args.mid(args.size() - 3), (QStringList{"--", "qx-study", "true"}));
+        QVERIFY(args.contains(QStringLiteral("BatchMode=yes")));
+
+        FakeClock clock(QDateTime(QDate(2026, 3, 1), QTime(9, 0)));
+        rig.runner.answer(failure("", 0));
+        QVERIFY(rig.settled(p.id));
+        QCOMPARE(rig.checks.tunnel(p), Tunnel::open(QStringLiteral("relay"), clock.now()));
+        QCOMPARE(rig.opened, QStringList{p.id});
+        QVERIFY(log().contains(QStringLiteral("设备互联：SSH 已打通 → 书房（中转）")));
+    }
+
+    void wantedMachinesAreCheckedAgainWithGrowingWaits()
+    {
+        FakeClock clock(QDateTime(QDate(2026, 3, 1), QTime(9, 0)));
+        Rig rig;
+        PeerDevice p = peer();
+        p.online = false;
+        rig.checks.open(p, false); // offline: wanted, failed, re-checked once its link is up
+        p.online = true;
+        QList<int> checkedAt;
+        for (int second = 0; second <= 180; ++second) {
+            rig.checks.reconcile({p});
+            if (!rig.runner.pending.empty()) {
+                checkedAt << second;
+                rig.runner.answer(failure("ssh: connect to host qx-study port 22: Connection refused"));
+                QVERIFY(rig.settled(p.id));
+            }
+            clock.advance(1);
+        }
+        QCOMPARE(checkedAt, (QList<int>{0, 8, 24, 56, 116, 176}));
+        QVERIFY(log().contains(QStringLiteral("设备互联：链路已恢复，自动重新打通 → 书房")));
+
+        // The user's own open starts over: the next automatic check follows at once.
+        rig.checks.open(p, false);
+        rig.runner.answer(failure("Connection refused"));
+        QVERIFY(rig.settled(p.id));
+        rig.checks.reconcile({p});
+        QCOMPARE(rig.runner.pending.size(), size_t(1));
+        // A refused key is never retried by itself.
+        rig.runner.answer(failure("Permission denied (publickey)."));
+        QVERIFY(rig.settled(p.id));
+        clock.advance(600);
+        rig.checks.reconcile({p});
+        QVERIFY(rig.runner.pending.empty());
+        QVERIFY(rig.checks.tunnel(p).needsKey);
+    }
+
+    void lostLinkReconnectsAndRecoversAtOnce()
+    {
+        FakeClock clock(QDateTime(QDate(2026, 3, 1), QTime(9, 0)));
+        Rig rig;
+        PeerDevice p = peer();
+        rig.checks.open(p, false);
+        rig.runner.answer(failure("", 0));
+        QVERIFY(rig.settled(p.id));
+
+        PeerDevice lost = p;
+        lost.link->state = QStringLiteral("disconnected");
+        clock.advance(30);
+        const QDateTime since = clock.now();
+        rig.checks.reconcile({lost});
+        QCOMPARE(rig.checks.tunnel(p), Tunnel::reconnecting(QStringLiteral("direct"), since));
+        lost.online = false;
+        clock.advance(30);
+        rig.checks.reconcile({lost});
+        QCOMPARE(rig.checks.tunnel(p).at, since); // keeps the first time
+        rig.checks.reconcile({}); // missing from the list: left as it is
+        QCOMPARE(rig.checks.tunnel(p).kind, Tunnel::Kind::reconnecting);
+
+        rig.checks.reconcile({p});
+        QCOMPARE(rig.runner.pending.size(), size_t(1));
+        rig.runner.answer(failure("", 0));
+        QVERIFY(rig.settled(p.id));
+        QVERIFY(log().contains(QStringLiteral("设备互联：SSH 已打通 → 书房（直连，自动恢复）")));
+        QCOMPARE(rig.opened.size(), 2);
+    }
+
+    void closingKeepsTheRunningChecksOutcome()
+    {
+        Rig rig;
+        const PeerDevice p = peer();
+        const PeerDevice other = peer(QStringLiteral("dev-a"));
+        rig.checks.open(p, false);
+        rig.checks.open(other, false);
+        QCOMPARE(rig.saved.last(), (QStringList{"dev-a", "dev-b"}));
+        rig.checks.close(p);
+        QCOMPARE(rig.checks.tunnel(p), Tunnel::idle());
+        QCOMPARE(rig.saved.last(), QStringList{"dev-a"});
+        rig.runner.answer(failure("", 0));
+        QVERIFY(rig.settled(p.id));
+        QCOMPARE(rig.checks.tunnel(p).kind, Tunnel::Kind::open);
+        // Not wanted any more: a lost link is not checked again.
+        rig.checks.close(p);
+        rig.checks.reconcile({p});
+        QCOMPARE(rig.runner.pending.size(), size_t(1)); // only the other machine's check
+        QCOMPARE(rig.saved.size(), 3);                  // the second close changed nothing to save
+    }
+};
+
+QTEST_GUILESS_MAIN(TunnelChecksTest)
+#include "TunnelChecksTest.moc"

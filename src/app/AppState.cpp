@@ -181,7 +181,13 @@ void AppState::wireLink()
             if (server.deviceID == peer.id)
                 return;
         Log::write(QStringLiteral("设备互联：打通后自动把「%1」设为截图接收端").arg(peer.plainName()));
-        serverRegistry->addDevice({peer.id, PeerDevice::plain(peer.name), peer.alias, peer.sshUser});
+        const Outcome<Server> added =
+            serverRegistry->addDevice({peer.id, PeerDevice::plain(peer.name), peer.alias, peer.sshUser});
+        if (added.ok())
+            syncRefusals.remove(peer.id);
+        else
+            syncRefusals.insert(peer.id, added.failure().isEmpty() ? QStringLiteral("添加失败") : added.failure());
+        Q_EMIT changed();
     };
     link.onDeviceRemoved = [this](const PeerDevice& peer) {
         for (const Server& server : serverRegistry->servers()) {

@@ -103,6 +103,12 @@ public:
     // Takes the current request off the queue (the prompt was answered or dismissed).
     std::optional<PendingRemoval> takePendingRemoval();
     bool onboardingConnected() const;
+    // Why a linked machine whose connection opened could not be made a destination; none when it was.
+    std::optional<QString> deviceSyncRefusal(const QString& deviceID) const
+    {
+        const auto found = syncRefusals.constFind(deviceID);
+        return found == syncRefusals.constEnd() ? std::nullopt : std::optional<QString>(*found);
+    }
 
     ShotStore& shots() { return *shotStore; }
     ServerRegistry& registry() { return *serverRegistry; }
@@ -169,6 +175,7 @@ private:
     bool trusted = false;
     bool capturing = false;
     QList<PendingRemoval> removals;
+    QHash<QString, QString> syncRefusals; // device id -> why it is not a destination after its connection opened
 
     std::unique_ptr<HotkeyCenter> hotkeyCenter;
     std::unique_ptr<Account> accountState;

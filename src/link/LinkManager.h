@@ -105,7 +105,7 @@ public:
     const QHash<QString, Tunnel>& tunnels() const { return checks.all(); }
     // Wants the peer open and checks an ssh login to it; the outcome arrives in tunnel() (changed()).
     void openTunnel(const PeerDevice& peer, bool automatic = false);
-    // Idle and no longer wanted; a check under way still lands.
+    // Idle and no longer wanted; the outcome of a check under way is dropped.
     void closeTunnel(const PeerDevice& peer);
     // The ssh command to show for an open peer: short when ~/.ssh/config includes the device config.
     QString commandText(const PeerDevice& peer) const;
@@ -143,6 +143,7 @@ public:
     bool available() const { return programPath().has_value(); }
     bool isStarted() const { return started; }
     bool pollInFlight() const { return polling; }
+    bool pollsFast() const { return pollFast; }
     const Helper& helper() const { return state; }
     const std::optional<NodeStatus>& status() const { return document; }
     const QList<PeerDevice>& peers() const { return peerList; }

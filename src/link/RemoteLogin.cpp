@@ -40,8 +40,17 @@ bool RemoteLogin::sshdListening(int timeoutMs, quint16 port)
     return listening;
 }
 
+namespace {
+QString sharingPanel(const QStringList& searchPaths)
+{
+    return QStandardPaths::findExecutable(QStringLiteral("gnome-control-center"), searchPaths);
+}
+} // namespace
+
 bool RemoteLogin::openSharingSettings(const QStringList& searchPaths)
 {
-    const QString panel = QStandardPaths::findExecutable(QStringLiteral("gnome-control-center"), searchPaths);
+    const QString panel = sharingPanel(searchPaths);
     return !panel.isEmpty() && ProcessRunner::startDetached(panel, {QStringLiteral("sharing")});
 }
+
+bool RemoteLogin::hasSharingSettings(const QStringList& searchPaths) { return !sharingPanel(searchPaths).isEmpty(); }

@@ -14,4 +14,6 @@ public:
     // Opens the desktop's sharing panel, where the ssh server is switched on; false when there is none.
     // `searchPaths` replaces PATH for finding it (tests).
     static bool openSharingSettings(const QStringList& searchPaths = {});
+    // Whether the desktop has that panel.
+    static bool hasSharingSettings(const QStringList& searchPaths = {});
 };

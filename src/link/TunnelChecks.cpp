@@ -28,6 +28,18 @@ QString leftGraphemes(const QString& text, int count)
     return text.left(end);
 }
 
+// ssh's warning about a changed host key starts with a line of "@" and names the key only further down.
+bool changedHostKey(const QStringList& lines)
+{
+    for (const QString& line : lines) {
+        const QString lower = line.toLower();
+        if (lower.contains(QLatin1String("remote host identification has changed")) ||
+            lower.startsWith(QLatin1String("host key verification failed")))
+            return true;
+    }
+    return false;
+}
+
 QStringList sortedIDs(const QSet<QString>& ids)
 {
     QStringList list(ids.begin(), ids.end());
@@ -69,7 +81,7 @@ TunnelChecks::Classified TunnelChecks::classify(const CommandResult& result)
     if (lower.contains(QLatin1String("permission denied"))) {
         c.message = QStringLiteral("对方还没允许你免密登录：请他在那台 tarnel 的「设备」页，点你这台下面的「允许它免密登录这台电脑」");
         c.needsKey = true;
-    } else if (lower.contains(QLatin1String("host key"))) {
+    } else if (lower.contains(QLatin1String("host key")) || changedHostKey(lines)) {
         c.message = QStringLiteral("对方电脑的主机钥匙和记录不一致，为安全起见没有连");
     } else if (result.timedOut) {
         c.message = QStringLiteral("对方没有响应（超时），等几秒再试");
@@ -112,8 +124,13 @@ void TunnelChecks::open(const PeerDevice& peer, bool automatic)
 
     set(id, Tunnel::checking());
     const QString path = peer.link->relayed() ? QStringLiteral("relay") : QStringLiteral("direct");
+    const int closes = closeCount.value(id);
     runner(checkArguments(configPath(), peer.alias), checkTimeoutSeconds)
-        .then(this, [this, peer, path, automatic](const CommandResult& result) { finished(peer, path, automatic, result); });
+        .then(this, [this, peer, path, automatic, closes](const CommandResult& result) {
+            // The user closed it meanwhile: neither open nor a new destination behind their back.
+            if (closeCount.value(peer.id) == closes)
+                finished(peer, path, automatic, result);
+        });
 }
 
 void TunnelChecks::finished(const PeerDevice& peer, const QString& path, bool automatic, const CommandResult& result)
@@ -134,9 +151,12 @@ void TunnelChecks::finished(const PeerDevice& peer, const QString& path, bool au
 
 void TunnelChecks::close(const PeerDevice& peer)
 {
+    closeCount[peer.id] += 1;
     set(peer.id, Tunnel::idle());
-    if (wantedIDs.remove(peer.id))
+    if (wantedIDs.remove(peer.id)) {
         saveWanted(sortedIDs(wantedIDs));
+        Q_EMIT changed();
+    }
     Log::write(QStringLiteral("设备互联：已断开（收起）→ ") + peer.plainName());
 }
 

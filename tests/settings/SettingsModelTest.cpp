@@ -62,30 +62,6 @@ private Q_SLOTS:
         const Settings after = SettingsModel::stepped(stepper, s, direction);
         QCOMPARE(SettingsModel::value(stepper, after), to);
         QCOMPARE(SettingsModel::canStep(stepper, s, direction), to != from);
-        // Nothing else moves.
-        Settings back = after;
-        back.keepHours = s.keepHours, back.maxShotBytes = s.maxShotBytes, back.dailyLimit = s.dailyLimit,
-        back.maxDirBytes = s.maxDirBytes;
-        QCOMPARE(back, s);
-    }
-
-    void tokenFormats_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("taken");
-        QTest::newRow("both, reversed, blanks kept") << " %s <- %d " << true;
-        QTest::newRow("only number") << "shot%d" << false;
-        QTest::newRow("only path") << "%s" << false;
-        QTest::newRow("empty") << "" << false;
-    }
-    void tokenFormats()
-    {
-        QFETCH(QString, typed);
-        QFETCH(bool, taken);
-        const auto next = SettingsModel::committedToken(Settings{}, typed);
-        QCOMPARE(next.has_value(), taken);
-        if (next)
-            QCOMPARE(next->tokenFormat, typed);
     }
 
     void remoteDirs_data()
@@ -129,17 +105,6 @@ private Q_SLOTS:
                                                                   QStringLiteral("t"), std::nullopt})
                      : std::nullopt;
         QCOMPARE(SettingsModel::accountLine(record, Account::Status(status)), line);
-    }
-
-    // A hot key that does not parse is named by its slot's fallback.
-    void hotkeyTextsFallBack()
-    {
-        Settings s;
-        s.hotkeyPaste = QStringLiteral("⇧3");
-        s.hotkeyPanel = QStringLiteral("⌘?");
-        QCOMPARE(SettingsModel::pasteKeyText(s), QStringLiteral("Alt+Super+3"));
-        QCOMPARE(SettingsModel::panelKeyText(s), QStringLiteral("Alt+Super+4"));
-        QVERIFY(SettingsModel::terminalCaption(s).contains(QStringLiteral("Alt+Super+3")));
     }
 };
 

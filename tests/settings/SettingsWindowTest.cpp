@@ -276,17 +276,6 @@ private Q_SLOTS:
         QCOMPARE(login, std::optional<bool>(false));
         QCOMPARE(find<QLabel>("promise7")->text().left(3), QStringLiteral("7. "));
     }
-
-    // Closing only hides; it opens again on the page last shown.
-    void closeHidesAndKeepsThePage()
-    {
-        window->tabs()->setCurrentIndex(2);
-        QVERIFY(!window->window()->close());
-        QVERIFY(!window->window()->isVisible());
-        window->show();
-        QVERIFY(window->window()->isVisible());
-        QCOMPARE(window->tabs()->currentIndex(), 2);
-    }
 };
 
 QTEST_MAIN(SettingsWindowTest)

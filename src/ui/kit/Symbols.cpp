@@ -41,6 +41,14 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("flag.fill"), {"flag", QStyle::SP_CustomBase, "\xE2\x9A\x91"}},                 // ⚑
         {QStringLiteral("hand.raised.fill"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("server.rack"), {"network-server", QStyle::SP_DriveNetIcon}},
+        {QStringLiteral("laptopcomputer"), {"computer", QStyle::SP_ComputerIcon}},
+        {QStringLiteral("macbook.and.iphone"), {"computer", QStyle::SP_ComputerIcon}},
+        {QStringLiteral("moon.zzz"), {"weather-clear-night", QStyle::SP_CustomBase, "\xE2\x98\xBE"}}, // ☾
+        {QStringLiteral("photo.on.rectangle"), {"image-x-generic", QStyle::SP_FileDialogContentsView}},
+        {QStringLiteral("arrow.triangle.2.circlepath"), {"view-refresh", QStyle::SP_BrowserReload}},
+        {QStringLiteral("circle"), {"radio-unchecked", QStyle::SP_CustomBase, "\xE2\x97\x8B"}}, // ○
+        {QStringLiteral("largecircle.fill.circle"), {"radio-checked", QStyle::SP_CustomBase, "\xE2\x97\x89"}}, // ◉
+        {QStringLiteral("menubar.rectangle"), {"user-desktop", QStyle::SP_DesktopIcon}},
     };
     return map;
 }

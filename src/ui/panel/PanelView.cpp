@@ -6,6 +6,8 @@
 #include "state/Clock.h"
 #include "servers/ServerRegistry.h"
 #include "servers/ServersPageState.h"
+#include "link/LinkManager.h"
+#include "ui/devices/DevicesPage.h"
 #include "ui/kit/CoalescedRefresh.h"
 #include "ui/panel/GateBar.h"
 #include "ui/panel/PanelHeader.h"
@@ -55,9 +57,12 @@ PanelView::PanelView(AppState& app, std::function<void()> closePanel, QWidget* p
     servers = new ServersPage(context, pages);
     servers->openAdvanced = [this](const QUuid& id) { ServerAdvancedSheet::openFor(this->app, id, this); };
     pages->addWidget(servers);
-    // The devices page shows its header only for now.
-    auto* devices = new QWidget(pages);
-    devices->setObjectName(QStringLiteral("devicesPage"));
+    devices = new DevicesPage(app, pages);
+    devices->syncRefusal = [&app](const QString& id) { return app.deviceSyncRefusal(id); };
+    devices->commands.commandText = [&link = app.link()](const PeerDevice& peer) {
+        return link.sshConfigIncluded() ? QStringLiteral("ssh ") + peer.alias
+                                        : QStringLiteral("ssh -F \"") + LinkManager::devicesConfigPath() + QStringLiteral("\" ") + peer.alias;
+    };
     pages->addWidget(devices);
     stack->addWidget(pages, 1);
 
@@ -65,10 +70,34 @@ PanelView::PanelView(AppState& app, std::function<void()> closePanel, QWidget* p
     refresher->follow(&app, &AppState::changed);
     refresher->follow(&app.registry(), &ServerRegistry::changed);
     refresher->follow(&app.serversPage(), &ServersPageState::changed);
+    refresher->follow(&app.link(), &LinkManager::changed);
+    refresher->follow(&app.link(), &LinkManager::peersChanged);
+    link = [&link = app.link()] { return PanelView::linkFacts(link); };
     refresh();
 }
 
 PanelView::~PanelView() = default;
+
+PanelLink PanelView::linkFacts(const LinkManager& link)
+{
+    PanelLink facts;
+    facts.available = link.available();
+    for (const PeerDevice& p : link.peers()) {
+        PanelPeer peer;
+        peer.name = p.name;
+        peer.alias = p.alias;
+        peer.online = p.online;
+        if (p.link) {
+            peer.hasLink = true;
+            peer.linkState = p.link->state;
+            peer.path = p.link->path;
+            peer.peerPath = p.link->peerPath;
+            peer.inboundTunnels = int(p.link->inboundTunnels);
+        }
+        facts.peers << peer;
+    }
+    return facts;
+}
 
 PanelFacts PanelView::facts() const
 {
@@ -123,6 +152,8 @@ void PanelView::pressDefault()
     }
     if (app.panelTab() == PanelTab::servers)
         servers->pressDefault();
+    else if (app.panelTab() == PanelTab::devices)
+        devices->pressDefault();
 }
 
 void PanelView::keyPressEvent(QKeyEvent* event)

@@ -7,6 +7,8 @@
 
 class AppState;
 class CoalescedRefresh;
+class DevicesPage;
+class LinkManager;
 class GateBar;
 class PanelHeader;
 class QStackedWidget;
@@ -25,6 +27,7 @@ public:
 
     // What the device link reports; while unset the link is unavailable and there are no peers.
     std::function<PanelLink()> link;
+    static PanelLink linkFacts(const LinkManager& link);
 
     PanelFacts facts() const;
     // The view is never smaller than this, nor than its content needs.
@@ -34,6 +37,7 @@ public:
     void flush();
     ShotsPage* shotsPage() const { return shots; }
     ServersPage* serversPage() const { return servers; }
+    DevicesPage* devicesPage() const { return devices; }
     GateBar* gateBar() const { return gate; }
     ThumbnailCache& thumbnails() const { return *thumbnailCache; }
 
@@ -53,6 +57,7 @@ private:
     QStackedWidget* pages;
     ShotsPage* shots;
     ServersPage* servers;
+    DevicesPage* devices;
     CoalescedRefresh* refresher;
     QSize least;
 };

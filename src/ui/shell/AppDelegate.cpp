@@ -9,6 +9,7 @@
 #include "state/Store.h"
 #include "ui/account/LoginWindowController.h"
 #include "ui/feedback/FeedbackWindowController.h"
+#include "ui/onboarding/OnboardingWindowController.h"
 #include "ui/settings/SettingsWindowController.h"
 #include "ui/shell/RemovalPasswordHost.h"
 #include "ui/account/UpdateWindowController.h"
@@ -28,21 +29,18 @@ AppDelegate::~AppDelegate()
         app->showFeedbackWindow = nullptr;
         app->hideFeedbackWindow = nullptr;
         app->openSettings = nullptr;
+        app->openOnboarding = nullptr;
     }
 }
 
 void AppDelegate::launch()
 {
     Log::write(QStringLiteral("启动 tarnel %1 (%2)").arg(AppInfo::current().version, AppInfo::current().build));
+    QApplication::setWindowIcon(StatusItem::glyph());
     Paths::ensure(Paths::dataDirectory());
     store = std::make_unique<Store>(Paths::dataDirectory());
     app = std::make_unique<AppState>(*store, desktop);
-    panelController = std::make_unique<PanelController>(*app);
-    loginController = std::make_unique<LoginWindowController>(app->account());
-    feedbackController = std::make_unique<FeedbackWindowController>(*app);
-    updateController = std::make_unique<UpdateWindowController>(app->updater());
-    removalPrompts = std::make_unique<RemovalPasswordHost>(*app);
-
+    // The hooks first: windows built below offer each other only when the hook is set.
     app->hidePanel = [this] { panelController->hide(); };
     app->togglePanel = [this] {
         const QRect tray = status->geometry();
@@ -52,7 +50,13 @@ void AppDelegate::launch()
     app->showFeedbackWindow = [this] { feedbackController->show(); };
     app->hideFeedbackWindow = [this] { feedbackController->hide(); };
     app->openSettings = [this] { settingsController->show(); };
-    // The windows that offer each other are built once every hook is set.
+    app->openOnboarding = [this] { onboardingController->show(); };
+    panelController = std::make_unique<PanelController>(*app);
+    loginController = std::make_unique<LoginWindowController>(app->account());
+    feedbackController = std::make_unique<FeedbackWindowController>(*app);
+    updateController = std::make_unique<UpdateWindowController>(app->updater());
+    removalPrompts = std::make_unique<RemovalPasswordHost>(*app);
+    onboardingController = std::make_unique<OnboardingWindowController>(*app);
     settingsController = std::make_unique<SettingsWindowController>(*app);
     status = std::make_unique<StatusItem>(*app, [this] { quit(); });
 
@@ -72,8 +76,17 @@ void AppDelegate::showFirstWindow()
 {
     if (!app->account().isUsable())
         loginController->show(false);
+    else if (!app->settings().onboardingDone)
+        app->openOnboarding();
     else if (app->registry().servers().isEmpty() || AppInfo::showMainForced())
         panelController->show(std::nullopt, PanelTab::servers);
+    Q_EMIT firstWindowShown();
+}
+
+void AppDelegate::offerOnboarding()
+{
+    if (app->account().isUsable() && !app->settings().onboardingDone)
+        app->openOnboarding();
 }
 
 void AppDelegate::followAccount()
@@ -85,6 +98,7 @@ void AppDelegate::followAccount()
     const bool activeWithRecord = app->account().status() == Account::Status::active && now.second;
     if (activeWithRecord) {
         loginController->hide();
+        QTimer::singleShot(onboardingAfterSignInMs, this, &AppDelegate::offerOnboarding);
     } else {
         panelController->hide();
         loginController->show(false);

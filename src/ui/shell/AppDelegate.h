@@ -8,6 +8,7 @@
 
 class FeedbackWindowController;
 class LoginWindowController;
+class OnboardingWindowController;
 class PanelController;
 class QMessageBox;
 class RemovalPasswordHost;
@@ -22,6 +23,7 @@ class AppDelegate : public QObject {
     Q_OBJECT
 public:
     static constexpr int firstWindowDelayMs = 500;
+    static constexpr int onboardingAfterSignInMs = 300;
 
     AppDelegate(DesktopServices desktop, QObject* parent = nullptr);
     ~AppDelegate() override;
@@ -40,9 +42,15 @@ public:
     StatusItem& statusItem() { return *status; }
     UpdateWindowController& updatePrompt() { return *updateController; }
     SettingsWindowController& settings() { return *settingsController; }
+    OnboardingWindowController& onboarding() { return *onboardingController; }
+
+Q_SIGNALS:
+    // The first window of this start was chosen and shown (or none was needed).
+    void firstWindowShown();
 
 private:
     void showFirstWindow();
+    void offerOnboarding();
     void followAccount();
     void showManualResult();
 
@@ -55,6 +63,7 @@ private:
     std::unique_ptr<StatusItem> status;
     std::unique_ptr<UpdateWindowController> updateController;
     std::unique_ptr<SettingsWindowController> settingsController;
+    std::unique_ptr<OnboardingWindowController> onboardingController;
     std::unique_ptr<RemovalPasswordHost> removalPrompts;
     QMessageBox* manualAlert = nullptr;
     std::optional<std::pair<int, bool>> lastAccount; // status and whether a record is present

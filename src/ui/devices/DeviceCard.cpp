@@ -1,0 +1,375 @@
+#include "ui/devices/DeviceCard.h"
+
+#include "app/AppState.h"
+#include "ui/kit/Badge.h"
+#include "ui/kit/BusyButton.h"
+#include "ui/kit/ElidedLabel.h"
+#include "ui/kit/StatusDot.h"
+#include "ui/kit/StatusLabel.h"
+#include "ui/kit/Symbols.h"
+#include "ui/kit/Theme.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int cornerRadius = 10;
+constexpr int indent = 22;
+
+StatusLabel* caption(const char* name, QWidget* parent, int step = -2)
+{
+    auto* label = new StatusLabel(QStringLiteral("secondary"), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setSizeStep(step);
+    return label;
+}
+
+QPushButton* smallButton(const QString& text, const char* name, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QFont monospace(double points)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSizeF(points);
+    return font;
+}
+} // namespace
+
+DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* parent)
+    : QFrame(parent), app(app), commands(commands)
+{
+    setObjectName(QStringLiteral("deviceCard"));
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(12, 12, 12, 12);
+    stack->setSpacing(8);
+
+    auto* header = new QHBoxLayout;
+    header->setSpacing(10);
+    auto* dotColumn = new QVBoxLayout;
+    dotColumn->setContentsMargins(0, 5, 0, 0);
+    dot = new StatusDot(10, this);
+    dot->setObjectName(QStringLiteral("statusDot"));
+    dot->setGlowing(true);
+    dotColumn->addWidget(dot);
+    dotColumn->addStretch(1);
+    header->addLayout(dotColumn);
+
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(3);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(6);
+    name = new QLabel(this);
+    name->setObjectName(QStringLiteral("deviceName"));
+    name->setTextFormat(Qt::PlainText);
+    QFont bold = name->font();
+    bold.setBold(true);
+    name->setFont(bold);
+    titleRow->addWidget(name);
+    alias = caption("deviceAlias", this, 0);
+    alias->setFont(monospace(std::max(7.0, font().pointSizeF() - 1)));
+    alias->setWordWrap(false);
+    titleRow->addWidget(alias);
+    for (int i = 0; i < 2; ++i) {
+        auto* badge = new Badge(QString(), QStringLiteral("green"), this);
+        badge->setObjectName(QStringLiteral("deviceBadge%1").arg(i));
+        badges << badge;
+        titleRow->addWidget(badge);
+    }
+    titleRow->addStretch(1);
+    texts->addLayout(titleRow);
+    statusLine = caption("deviceStatusLine", this);
+    texts->addWidget(statusLine);
+    header->addLayout(texts, 1);
+
+    open = smallButton(QStringLiteral("打通 SSH 连接"), "openTunnelButton", this);
+    connect(open, &QPushButton::clicked, this, [this] {
+        if (this->commands.openTunnel)
+            this->commands.openTunnel(facts.peer);
+    });
+    header->addWidget(open, 0, Qt::AlignTop);
+    busy = new BusyButton(QString(), this);
+    busy->setObjectName(QStringLiteral("tunnelBusy"));
+    busy->setFlat(true);
+    busy->setEnabled(false);
+    busy->setBusy(true);
+    header->addWidget(busy, 0, Qt::AlignTop);
+    close = smallButton(QStringLiteral("断开"), "closeTunnelButton", this);
+    connect(close, &QPushButton::clicked, this, [this] {
+        if (this->commands.closeTunnel)
+            this->commands.closeTunnel(facts.peer);
+    });
+    header->addWidget(close, 0, Qt::AlignTop);
+
+    menuButton = new QToolButton(this);
+    menuButton->setObjectName(QStringLiteral("deviceMenuButton"));
+    menuButton->setIcon(Symbols::icon(QStringLiteral("ellipsis.circle")));
+    menuButton->setAutoRaise(true);
+    menuButton->setPopupMode(QToolButton::InstantPopup);
+    menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    menuButton->setFixedWidth(22);
+    actions = new QMenu(this);
+    actions->setObjectName(QStringLiteral("deviceMenu"));
+    menuButton->setMenu(actions);
+    header->addWidget(menuButton, 0, Qt::AlignTop);
+    stack->addLayout(header);
+
+    // The connection's detail, under the name.
+    detailBox = new QWidget(this);
+    auto* detailStack = new QVBoxLayout(detailBox);
+    detailStack->setContentsMargins(indent, 0, 0, 0);
+    detailStack->setSpacing(6);
+    auto* detailRow = new QHBoxLayout;
+    detailRow->setSpacing(6);
+    detailIcon = new QLabel(detailBox);
+    detailRow->addWidget(detailIcon, 0, Qt::AlignTop);
+    detailText = caption("tunnelDetail", detailBox, -1);
+    detailRow->addWidget(detailText, 1);
+    detailStack->addLayout(detailRow);
+    failedHint = caption("failedHint", detailBox);
+    detailStack->addWidget(failedHint);
+
+    openBox = new QWidget(detailBox);
+    auto* openStack = new QVBoxLayout(openBox);
+    openStack->setContentsMargins(0, 0, 0, 0);
+    openStack->setSpacing(6);
+    auto* commandRow = new QHBoxLayout;
+    commandRow->setSpacing(6);
+    command = new ElidedLabel(Qt::ElideMiddle, openBox);
+    command->setObjectName(QStringLiteral("sshCommand"));
+    command->setFont(monospace(std::max(7.0, font().pointSizeF() - 1)));
+    command->setAutoFillBackground(true);
+    command->setBackgroundRole(QPalette::Window);
+    command->setContentsMargins(8, 5, 8, 5);
+    commandRow->addWidget(command, 1);
+    copy = smallButton(QStringLiteral("复制命令"), "copyCommandButton", openBox);
+    connect(copy, &QPushButton::clicked, this, &DeviceCard::copyCommand);
+    commandRow->addWidget(copy);
+    terminal = smallButton(QStringLiteral("在终端里打开"), "terminalButton", openBox);
+    connect(terminal, &QPushButton::clicked, this, &DeviceCard::runInTerminal);
+    commandRow->addWidget(terminal);
+    openStack->addLayout(commandRow);
+    includeNote = caption("includeNote", openBox);
+    openStack->addWidget(includeNote);
+    includeRow = new QWidget(openBox);
+    auto* includeLine = new QHBoxLayout(includeRow);
+    includeLine->setContentsMargins(0, 0, 0, 0);
+    includeHint = caption("includeHint", includeRow);
+    includeLine->addWidget(includeHint, 1);
+    shorten = smallButton(QStringLiteral("固定成短命令…"), "shortenButton", includeRow);
+    connect(shorten, &QPushButton::clicked, this, [this] {
+        if (onShorten)
+            onShorten();
+    });
+    includeLine->addWidget(shorten, 0, Qt::AlignTop);
+    openStack->addWidget(includeRow);
+    keepNote = caption("keepNote", openBox);
+    openStack->addWidget(keepNote);
+    detailStack->addWidget(openBox);
+    stack->addWidget(detailBox);
+
+    syncRow = new QWidget(this);
+    auto* syncLine = new QHBoxLayout(syncRow);
+    syncLine->setContentsMargins(indent, 0, 0, 0);
+    syncLine->setSpacing(6);
+    auto* photo = new QLabel(syncRow);
+    photo->setPixmap(Symbols::tinted(QStringLiteral("photo.on.rectangle"), 14, Theme::color(QStringLiteral("secondary"))));
+    syncLine->addWidget(photo, 0, Qt::AlignTop);
+    syncText = caption("syncText", syncRow);
+    syncLine->addWidget(syncText, 1);
+    sync = new QCheckBox(syncRow);
+    sync->setObjectName(QStringLiteral("syncSwitch"));
+    connect(sync, &QCheckBox::clicked, this, [this](bool on) {
+        // The switch follows the registry's list; the click only asks for the change.
+        if (!facts.destination)
+            return;
+        sync->setChecked(facts.destination->enabled);
+        this->app.registry().setEnabled(facts.destination->id, on);
+    });
+    syncLine->addWidget(sync, 0, Qt::AlignTop);
+    syncState = caption("syncState", syncRow, -3);
+    syncState->setWordWrap(false);
+    syncLine->addWidget(syncState, 0, Qt::AlignTop);
+    stack->addWidget(syncRow);
+}
+
+void DeviceCard::setContent(const DeviceCardFacts& next)
+{
+    const bool rebuildMenu = !actions->isVisible();
+    facts = next;
+    const DeviceCardModel model(facts);
+    const PeerDevice& peer = facts.peer;
+
+    dot->setColorRole(model.dotRole());
+    name->setText(model.displayName());
+    alias->setText(peer.alias);
+    alias->setVisible(!peer.alias.isEmpty());
+    const auto shown = model.badges();
+    for (int i = 0; i < badges.size(); ++i) {
+        Badge* badge = badges[i];
+        badge->setVisible(i < shown.size());
+        if (i < shown.size()) {
+            badge->setText(shown[i].text);
+            badge->setColorRole(shown[i].role);
+            badge->setToolTip(shown[i].tooltip);
+        }
+    }
+    statusLine->setText(model.statusLine());
+    statusLine->setColorRole(peer.online ? QStringLiteral("secondary") : QStringLiteral("tertiary"));
+
+    const auto action = model.action();
+    open->setVisible(action == DeviceCardModel::Action::open);
+    open->setEnabled(model.canOpen());
+    open->setToolTip(model.openTooltip());
+    busy->setVisible(action == DeviceCardModel::Action::busy);
+    busy->setText(model.busyText());
+    close->setVisible(action == DeviceCardModel::Action::close);
+
+    const auto detail = model.detail();
+    const auto hint = model.failedHint();
+    const bool isOpen = facts.tunnel.kind == DeviceTunnel::Kind::open;
+    detailBox->setVisible(detail.has_value() || isOpen);
+    detailText->setVisible(detail.has_value());
+    detailIcon->setVisible(detail && !detail->tooltip.isEmpty());
+    if (detail) {
+        detailText->setText(detail->text);
+        detailText->setColorRole(detail->role);
+        if (!detail->tooltip.isEmpty()) // the symbol's name
+            detailIcon->setPixmap(Symbols::tinted(detail->tooltip, 14, Theme::color(detail->role)));
+    }
+    failedHint->setVisible(hint.has_value());
+    failedHint->setText(hint.value_or(QString()));
+    openBox->setVisible(isOpen);
+    if (isOpen) {
+        command->setText(facts.command);
+        command->setToolTip(facts.command);
+        includeNote->setVisible(facts.sshConfigIncluded);
+        includeNote->setText(model.includeNote());
+        includeRow->setVisible(!facts.sshConfigIncluded);
+        includeHint->setText(model.includeHint());
+        keepNote->setVisible(!facts.sshConfigIncluded);
+        keepNote->setText(model.keepNote());
+    }
+
+    const auto syncLine = model.syncLine();
+    syncRow->setVisible(syncLine.has_value());
+    if (syncLine) {
+        syncText->setText(syncLine->text);
+        syncText->setColorRole(syncLine->role);
+    }
+    sync->setVisible(model.syncSwitchShown());
+    syncState->setVisible(model.syncSwitchShown());
+    if (facts.destination) {
+        sync->setChecked(facts.destination->enabled);
+        syncState->setText(facts.destination->enabled ? QStringLiteral("截图同步开") : QStringLiteral("截图同步关"));
+    }
+
+    edge = model.border();
+    if (rebuildMenu)
+        buildMenu();
+    update();
+}
+
+void DeviceCard::buildMenu()
+{
+    actions->clear();
+    auto add = [this](const char* objectName, const QString& text, auto slot) {
+        QAction* action = actions->addAction(text, this, slot);
+        action->setObjectName(QString::fromLatin1(objectName));
+        return action;
+    };
+    add("addKeyAction", QStringLiteral("允许它免密登录这台电脑…"), [this] {
+        if (onAddKey)
+            onAddKey(facts.peer);
+    });
+    const DeviceCardModel model(facts);
+    if (model.hasDestination()) {
+        add("reinstallAction", QStringLiteral("截图同步：重新放接收器（接收器升级 / 目录改了）"), [this] {
+            if (facts.destination)
+                app.registry().reinitialize(facts.destination->id);
+        });
+        add("closeSyncAction", QStringLiteral("关闭截图同步（移除，对方目录保留）"), [this] { closeSync(); });
+    } else {
+        QAction* start = add("startSyncAction", QStringLiteral("开启截图同步（把这台设为接收端）"), [this] { startSync(); });
+        start->setEnabled(model.canStartSync());
+    }
+    actions->addSeparator();
+    add("kickAction", QStringLiteral("踢出这台设备…"), [this] {
+        if (onKick)
+            onKick(facts.peer);
+    });
+}
+
+void DeviceCard::notice(const QString& text)
+{
+    if (onNotice)
+        onNotice(text);
+}
+
+void DeviceCard::copyCommand()
+{
+    QClipboard* board = QApplication::clipboard();
+    board->clear();
+    board->setText(facts.command);
+    notice(QStringLiteral("已复制：") + facts.command);
+}
+
+void DeviceCard::runInTerminal()
+{
+    if (app.hidePanel)
+        app.hidePanel();
+    if (!commands.openTerminal)
+        return;
+    if (const auto message = commands.openTerminal(facts.peer))
+        notice(*message);
+}
+
+void DeviceCard::closeSync()
+{
+    if (!facts.destination)
+        return;
+    QPointer<DeviceCard> self(this);
+    app.registry().remove(facts.destination->id, false, [self](const Outcome<QString>& outcome) {
+        if (!self)
+            return;
+        // The entry is gone either way; a failed clean-up on the other machine says so.
+        self->notice(outcome.ok() ? QStringLiteral("已关闭截图同步") : outcome.failure());
+    });
+}
+
+void DeviceCard::startSync()
+{
+    const PeerDevice& p = facts.peer;
+    const Outcome<Server> added = app.registry().addDevice({p.id, p.name, p.alias, p.sshUser});
+    if (!added.ok())
+        notice(added.failure().isEmpty() ? QStringLiteral("添加失败") : added.failure());
+}
+
+void DeviceCard::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor line = edge.role == QLatin1String("separator") ? palette().color(QPalette::Mid)
+                                                                 : Theme::faded(edge.role, edge.opacity);
+    QPainterPath outline;
+    outline.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
+    painter.fillPath(outline, palette().color(QPalette::Base));
+    painter.setPen(QPen(line, 1));
+    painter.drawPath(outline);
+    QFrame::paintEvent(event);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QObject>
+#include <QWidget>
+#include <memory>
+
+class AppState;
+class OnboardingView;
+
+// The onboarding window: fixed size; closing only hides it.
+class OnboardingWindow : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+};
+
+// Owns the onboarding window for the life of the process. Created once at launch; shown at the first
+// start and again on demand; only "知道了，开始用" changes the settings.
+class OnboardingWindowController : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int width = 640;
+    static constexpr int height = 720;
+
+    explicit OnboardingWindowController(AppState& app, QObject* parent = nullptr);
+    ~OnboardingWindowController() override;
+
+    // Centres the window when it is hidden, brings it to the front and activates it.
+    void show();
+    void hide();
+
+    QWidget* window() const { return win.get(); }
+    OnboardingView* view() const { return content; }
+
+private:
+    void centre();
+
+    std::unique_ptr<OnboardingWindow> win;
+    OnboardingView* content;
+};

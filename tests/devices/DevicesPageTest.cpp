@@ -1,0 +1,240 @@
+// The devices page offscreen, against the hub's device link running the stand-in link program.
+#include "link/LinkManager.h"
+#include "servers/ServerRegistry.h"
+#include "support/LinkedPanelRig.h"
+#include "support/ScriptHome.h"
+#include "ui/devices/DeviceCard.h"
+#include "ui/devices/DevicesPage.h"
+#include "ui/devices/KeyAddSheet.h"
+#include "ui/devices/RenameDeviceSheet.h"
+#include "ui/devices/ShortCommandSheet.h"
+#include "ui/kit/BusyButton.h"
+#include "ui/panel/PanelView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFile>
+#include <QJsonArray>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QPushButton>
+#include <QtTest>
+
+class DevicesPageTest : public QObject {
+    Q_OBJECT
+    using Kind = DeviceTunnel::Kind;
+    TempDataDir data;
+    std::unique_ptr<LinkedPanelRig> rig;
+    std::unique_ptr<PanelView> view;
+    const PeerDevice den = LinkedPanelRig::peer(QStringLiteral("den"), QStringLiteral("书房"), true, true);
+    const PeerDevice old = LinkedPanelRig::peer(QStringLiteral("old"), QString(), false);
+
+    DevicesPage* page() const { return view->devicesPage(); }
+
+    // The panel on its devices page, the link reporting `peers`.
+    bool show(const QList<PeerDevice>& peers)
+    {
+        if (!rig->start() || !rig->publish(peers))
+            return false;
+        rig->app().setPanelTab(PanelTab::devices);
+        view = std::make_unique<PanelView>(rig->app(), [] {});
+        view->resize(760, 900);
+        view->show();
+        view->flush();
+        return true;
+    }
+
+    static QAction* action(DeviceCard* card, const char* name)
+    {
+        return card->menu()->findChild<QAction*>(QString::fromLatin1(name));
+    }
+
+private Q_SLOTS:
+    void init() { rig = std::make_unique<LinkedPanelRig>(data); }
+    void cleanup()
+    {
+        view.reset();
+        rig.reset();
+    }
+
+    void pollsFastOnlyWhileShownOnTheDevicesPage()
+    {
+        QVERIFY(show({den}));
+        LinkManager& link = rig->app().link();
+        QVERIFY(link.pollsFast());
+        QTRY_VERIFY(!link.pollInFlight()); // a poll still running would swallow the next one
+        const int before = rig->statusRequests();
+        rig->app().setPanelTab(PanelTab::servers);
+        view->flush();
+        QVERIFY(!link.pollsFast());
+        rig->app().setPanelTab(PanelTab::devices);
+        view->flush();
+        QVERIFY(link.pollsFast());
+        QTRY_VERIFY(rig->statusRequests() > before); // showing the page polls at once
+        view->hide();
+        QVERIFY(!link.pollsFast());
+    }
+
+    void cardOpensAndClosesItsConnection()
+    {
+        QVERIFY(show({den}));
+        QStringList calls;
+        DeviceTunnel state;
+        page()->commands.tunnel = [&](const PeerDevice&) { return state; };
+        page()->commands.openTunnel = [&](const PeerDevice& p) { calls << QStringLiteral("open ") + p.id; };
+        page()->commands.closeTunnel = [&](const PeerDevice& p) { calls << QStringLiteral("close ") + p.id; };
+        page()->commands.commandText = [](const PeerDevice& p) { return QStringLiteral("ssh ") + p.alias; };
+        page()->refresh();
+        DeviceCard* card = page()->card(den.id);
+        QVERIFY(card);
+        QVERIFY(card->openButton()->isVisible() && card->openButton()->isEnabled());
+        card->openButton()->click();
+        state.kind = Kind::checking;
+        page()->refresh();
+        QVERIFY(!card->openButton()->isVisible());
+        QVERIFY(card->findChild<BusyButton*>()->isVisible());
+        state.kind = Kind::open;
+        page()->refresh();
+        QVERIFY(card->closeButton()->isVisible());
+        card->copyButton()->click();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("ssh qx-den"));
+        QCOMPARE(page()->footerText(), QStringLiteral("已复制：ssh qx-den"));
+        card->closeButton()->click();
+        QCOMPARE(calls, (QStringList{QStringLiteral("open den"), QStringLiteral("close den")}));
+    }
+
+    void kickAsksFirstAndReportsInTheFooter_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("footer");
+        QTest::newRow("cancelled") << false << "" << "";
+        QTest::newRow("removed") << true << "" << "已踢出「qx-old」";
+        QTest::newRow("refused") << true << "还没登录" << "还没登录";
+    }
+    void kickAsksFirstAndReportsInTheFooter()
+    {
+        QFETCH(bool, confirm);
+        QFETCH(QString, failure);
+        QFETCH(QString, footer);
+        QVERIFY(show({den, old}));
+        QStringList removed;
+        page()->commands.remove = [&](const PeerDevice& p) {
+            removed << p.id;
+            return QtFuture::makeReadyFuture(failure.isEmpty() ? Outcome<>::success() : Outcome<>::failure(failure));
+        };
+        QVERIFY(!page()->kickButton(old.id));
+        page()->offlineToggle()->click();
+        QVERIFY(page()->kickButton(old.id));
+        page()->kickButton(old.id)->click();
+        QMessageBox* alert = page()->kickAlert();
+        QVERIFY(alert);
+        QCOMPARE(alert->text(), QStringLiteral("踢出「qx-old」？"));
+        alert->findChild<QPushButton*>(confirm ? QStringLiteral("kickConfirm") : QStringLiteral("kickCancel"))->click();
+        QCOMPARE(removed, confirm ? QStringList{old.id} : QStringList());
+        if (footer.isEmpty())
+            return;
+        QTRY_COMPARE(page()->footerText(), footer);
+        page()->refreshButton()->click(); // clears the notice
+        QVERIFY(page()->footerText().startsWith(QStringLiteral("tarnel-net 运行中")));
+    }
+
+    void syncSwitchesOnAndOffFromTheMenu()
+    {
+        PeerDevice allowing = den;
+        allowing.remoteAccess = true;
+        QVERIFY(show({allowing}));
+        DeviceCard* card = page()->card(den.id);
+        QVERIFY(!card->syncSwitch()->isVisible());
+        QAction* start = action(card, "startSyncAction");
+        QVERIFY(start && start->isEnabled());
+        start->trigger();
+        view->flush();
+        page()->refresh();
+        ServerRegistry& registry = rig->app().registry();
+        QCOMPARE(registry.servers().size(), 1);
+        QCOMPARE(registry.servers().first().deviceID, den.id);
+        QVERIFY(card->syncSwitch()->isVisible());
+        action(card, "closeSyncAction")->trigger();
+        QTRY_COMPARE(page()->footerText(), QStringLiteral("已关闭截图同步"));
+        QVERIFY(registry.servers().isEmpty());
+    }
+
+    void keyAddSheetTicksItselfOffWhenTheKeyArrives()
+    {
+        QVERIFY(show({den}));
+        page()->commands.keyAddCommand = [](const PeerDevice& p) { return QStringLiteral("echo ") + p.id; };
+        page()->openKeySheet(den);
+        KeyAddSheet* sheet = page()->keySheet();
+        QVERIFY(sheet && !sheet->done());
+        QCOMPARE(sheet->closeButton()->text(), QStringLiteral("关闭"));
+        sheet->copyButton()->click();
+        sheet->copyButton()->click();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("echo den\n"));
+        QCOMPARE(sheet->copyButton()->text(), QStringLiteral("已复制 ✓"));
+        QFile keys(rig->sshDirectory() + QStringLiteral("/authorized_keys"));
+        QVERIFY(keys.open(QIODevice::WriteOnly));
+        keys.write("ssh-rsa AAAAother x\n" + den.sshPubKey.toUtf8() + '\n');
+        keys.close();
+        QVERIFY(rig->pollApplied());
+        QVERIFY(sheet->done());
+        QCOMPARE(sheet->closeButton()->text(), QStringLiteral("好"));
+    }
+
+    // The copied Include line, run by sh, turns the sheet into its fixed view at the next poll.
+    void shortCommandSheetFollowsTheIncludeItsLineWrites()
+    {
+        QVERIFY(show({den}));
+        ScriptHome home;
+        rig->app().link().sshDirectory = home.file(QStringLiteral(".ssh"));
+        page()->openShortSheet();
+        ShortCommandSheet* sheet = page()->shortSheet();
+        QCOMPARE(sheet->closeButton()->text(), QStringLiteral("关闭"));
+        sheet->copyButton()->click();
+        const QString copied = QApplication::clipboard()->text();
+        QVERIFY(copied.endsWith(QStringLiteral("'\n")) && !copied.endsWith(QStringLiteral("\n\n")));
+        QCOMPARE(home.run(copied, {{QStringLiteral("HOME"), home.path()}}).status, 0);
+        QVERIFY(rig->pollApplied());
+        QVERIFY(rig->app().link().sshConfigIncluded());
+        QCOMPARE(sheet->closeButton()->text(), QStringLiteral("好"));
+        QCOMPARE(sheet->copyButton()->text(), QStringLiteral("已复制 ✓"));
+    }
+
+    void renameChecksKeepsLowerCaseAndHearsOnlyItsOwnAnswer()
+    {
+        QVERIFY(show({den}));
+        page()->openRenameSheet();
+        RenameDeviceSheet* sheet = page()->renameSheet();
+        QCOMPARE(sheet->nameField()->text(), LinkedPanelRig::defaultSelf().name);
+        QCOMPARE(sheet->aliasField()->text(), QStringLiteral("qx-study"));
+        sheet->aliasField()->clear();
+        QTest::keyClicks(sheet->aliasField(), QStringLiteral("QX-Home"));
+        QCOMPARE(sheet->aliasField()->text(), QStringLiteral("qx-home"));
+        sheet->nameField()->setText(QStringLiteral("   "));
+        sheet->saveButton()->click();
+        QTRY_COMPARE(sheet->error(), QStringLiteral("名字 1～40 个字符"));
+
+        // An answer that comes after "取消" reaches neither the closed sheet nor the next one.
+        sheet->nameField()->setText(QStringLiteral("客厅"));
+        rig->program.script({{QStringLiteral("delayMs"), 400}});
+        sheet->saveButton()->click();
+        QCOMPARE(sheet->saveButton()->text(), QStringLiteral("保存中…"));
+        QVERIFY(!sheet->saveButton()->isEnabled());
+        sheet->cancelButton()->click();
+        QTRY_VERIFY(!page()->renameSheet());
+        page()->openRenameSheet();
+        RenameDeviceSheet* next = page()->renameSheet();
+        QSignalSpy answered(&rig->app().link(), &LinkManager::statusApplied);
+        QVERIFY(answered.wait(5000)); // the rename's answer has come
+        QCoreApplication::processEvents();
+        QVERIFY(rig->program.commandNames().contains(QStringLiteral("rename")));
+        QVERIFY(next->isVisible());
+        QVERIFY(next->error().isEmpty());
+    }
+};
+
+QTEST_MAIN(DevicesPageTest)
+#include "DevicesPageTest.moc"

@@ -1,0 +1,189 @@
+#include "link/LinkManager.h"
+#include "support/FakeClock.h"
+#include "support/LinkedPanelRig.h"
+#include "ui/devices/DeviceCard.h"
+#include "ui/devices/DevicesPage.h"
+#include "ui/devices/InboundSetup.h"
+#include "ui/devices/KeyAddSheet.h"
+#include "ui/devices/RenameDeviceSheet.h"
+#include "ui/devices/ShortCommandSheet.h"
+#include "ui/panel/PanelView.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QToolButton>
+#include <QTest>
+
+// Renders the devices page and its sheets in fixture states into <build>/artifacts/devices/ for a person to
+// look at. The link program is the scriptable stand-in; tunnel states come from the page's hooks.
+class DevicesScreenshotTest : public QObject {
+    Q_OBJECT
+
+    using Kind = DeviceTunnel::Kind;
+    const QString folder = QStringLiteral(TARNEL_BINARY_DIR "/artifacts/devices");
+    const QDateTime noon = QDateTime(QDate(2025, 3, 14), QTime(12, 0));
+    TempDataDir data;
+
+    void shoot(QWidget& widget, const QString& name)
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+        QVERIFY(widget.grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
+    }
+
+    std::unique_ptr<PanelView> page(AppState& app, bool inbound)
+    {
+        Settings s = app.settings();
+        s.onboardingDone = true;
+        s.remoteAccess = inbound;
+        app.setSettings(s);
+        app.setPanelTab(PanelTab::devices);
+        auto view = std::make_unique<PanelView>(app, [] {});
+        view->resize(760, 980);
+        view->show();
+        view->flush();
+        view->devicesPage()->refresh();
+        return view;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(QDir().mkpath(folder)); }
+
+    void noLinkProgram()
+    {
+        FakeClock clock(noon);
+        PanelRig rig(data);
+        rig.signIn();
+        AppState& app = rig.build();
+        app.link().programPath = [] { return std::optional<QString>(); };
+        app.link().start();
+        auto view = page(app, false);
+        shoot(*view, QStringLiteral("no-link-program"));
+    }
+
+    void linkingWithoutPeers()
+    {
+        FakeClock clock(noon);
+        LinkedPanelRig rig(data);
+        QVERIFY(rig.start());
+        QVERIFY(rig.publish({}));
+        auto view = page(rig.app(), true);
+        shoot(*view, QStringLiteral("no-peers"));
+    }
+
+    void peersInEveryState()
+    {
+        FakeClock clock(noon);
+        LinkedPanelRig rig(data);
+        PeerDevice den = LinkedPanelRig::peer(QStringLiteral("den"), QStringLiteral("书房 iMac"), true, true);
+        den.model = QStringLiteral("ThinkPad X1");
+        den.appBuild = 57;
+        den.remoteAccess = true;
+        LinkStatus direct;
+        direct.state = QStringLiteral("connected");
+        direct.appRttMs = 3.4;
+        direct.inboundTunnels = 1;
+        den.link = direct;
+        PeerDevice lab = LinkedPanelRig::peer(QStringLiteral("lab"), QString(), true, true);
+        lab.remoteAccess = true;
+        LinkStatus relayed;
+        relayed.state = QStringLiteral("connected");
+        relayed.path = QStringLiteral("relay");
+        relayed.iceRttMs = 41;
+        lab.link = relayed;
+        PeerDevice old = LinkedPanelRig::peer(QStringLiteral("old"), QStringLiteral("旧笔记本"), false);
+        old.lastSeen = QStringLiteral("2025-03-01T21:14:09+08:00");
+        Server& destination = rig.panel.addServer(QStringLiteral("书房 iMac"));
+        destination.deviceID = den.id;
+        destination.deviceAlias = den.alias;
+        destination.remoteDir = QStringLiteral("~/tarnel");
+        QVERIFY(rig.start());
+        QFile keys(rig.sshDirectory() + QStringLiteral("/authorized_keys"));
+        QVERIFY(keys.open(QIODevice::WriteOnly));
+        keys.write(den.sshPubKey.toUtf8() + '\n');
+        keys.close();
+        QVERIFY(rig.publish({den, lab, old}));
+
+        auto view = page(rig.app(), true);
+        DevicesPage* devices = view->devicesPage();
+        devices->commands.tunnel = [](const PeerDevice& peer) {
+            DeviceTunnel t;
+            t.kind = peer.id == QLatin1String("den") ? Kind::open : Kind::failed;
+            t.message = QStringLiteral("对方还没允许你免密登录（Permission denied (publickey)）");
+            t.needsKey = true;
+            return t;
+        };
+        devices->commands.commandText = [](const PeerDevice& peer) {
+            return QStringLiteral("ssh -F \"/home/lee/.local/share/tarnel/ssh_config_devices\" ") + peer.alias;
+        };
+        devices->refresh();
+        shoot(*view, QStringLiteral("peers-setup-open"));
+
+        devices->offlineToggle()->click();
+        devices->commands.tunnel = [&](const PeerDevice& peer) {
+            DeviceTunnel t;
+            t.kind = peer.id == QLatin1String("den") ? Kind::reconnecting : Kind::checking;
+            t.path = QStringLiteral("relay");
+            t.at = noon.addSecs(-75);
+            return t;
+        };
+        devices->refresh();
+        shoot(*view, QStringLiteral("peers-offline-listed"));
+
+        devices->askKick(old);
+        QVERIFY(devices->kickAlert());
+        shoot(*devices->kickAlert(), QStringLiteral("kick-alert"));
+        devices->kickAlert()->close();
+
+        devices->openKeySheet(lab);
+        shoot(*devices->keySheet(), QStringLiteral("key-add-sheet"));
+        devices->keySheet()->copyButton()->click();
+        devices->keySheet()->findChild<QToolButton*>(QStringLiteral("revealCommand"))->click();
+        shoot(*devices->keySheet(), QStringLiteral("key-add-sheet-copied"));
+        devices->keySheet()->close();
+        devices->openKeySheet(den);
+        shoot(*devices->keySheet(), QStringLiteral("key-add-sheet-done"));
+        devices->keySheet()->close();
+
+        devices->openShortSheet();
+        shoot(*devices->shortSheet(), QStringLiteral("short-command-sheet"));
+        devices->shortSheet()->close();
+
+        devices->openRenameSheet();
+        RenameDeviceSheet* rename = devices->renameSheet();
+        rename->aliasField()->setText(QStringLiteral("QX-Study Room"));
+        rename->saveButton()->click();
+        QTRY_VERIFY(!rename->error().isEmpty());
+        shoot(*rename, QStringLiteral("rename-sheet-refused"));
+        rename->close();
+    }
+
+    void setupDone()
+    {
+        FakeClock clock(noon);
+        LinkedPanelRig rig(data);
+        PeerDevice den = LinkedPanelRig::peer(QStringLiteral("den"), QStringLiteral("书房 iMac"), true, true);
+        QTcpServer sshd;
+        QVERIFY(sshd.listen(QHostAddress::LocalHost));
+        QVERIFY(rig.start());
+        rig.app().link().sshdPort = sshd.serverPort();
+        QFile keys(rig.sshDirectory() + QStringLiteral("/authorized_keys"));
+        QVERIFY(keys.open(QIODevice::WriteOnly));
+        keys.write(den.sshPubKey.toUtf8() + '\n');
+        keys.close();
+        Settings s = rig.app().settings();
+        s.remoteAccess = true;
+        rig.app().setSettings(s);
+        QVERIFY(rig.publish({den}));
+        auto view = page(rig.app(), true);
+        QVERIFY(view->devicesPage()->setup()->showsSummary());
+        shoot(*view, QStringLiteral("setup-done"));
+    }
+};
+
+QTEST_MAIN(DevicesScreenshotTest)
+#include "DevicesScreenshotTest.moc"

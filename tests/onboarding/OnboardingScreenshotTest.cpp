@@ -1,0 +1,51 @@
+#include "support/PanelRig.h"
+#include "support/WindowShot.h"
+#include "ui/onboarding/OnboardingView.h"
+#include "ui/onboarding/OnboardingWindowController.h"
+
+#include <QDir>
+#include <QTest>
+
+// Renders the onboarding window in each step state to <build>/artifacts/onboarding/ for a person to look at.
+class OnboardingScreenshotTest : public QObject {
+    Q_OBJECT
+
+    TempDataDir data;
+    QString folder = QStringLiteral(TARNEL_BINARY_DIR "/artifacts/onboarding");
+
+    void shoot(bool trusted, bool wayland, const QString& target, const QString& name)
+    {
+        PanelRig rig(data);
+        rig.desktop.trust.trusted = trusted;
+        rig.desktop.trust.wayland = wayland;
+        if (target == QLatin1String("server"))
+            rig.addServer(QStringLiteral("gpu-box"), true, false, false);
+        AppState& app = rig.build();
+        Settings s = app.settings();
+        s.onboardingTarget = target;
+        app.setSettings(s);
+        OnboardingWindowController window(app);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.window()));
+        window.view()->flush();
+        const QString problem = saveWindowShot(window.window(), folder, name,
+                                               QSize(OnboardingWindowController::width, OnboardingWindowController::height));
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(QDir().mkpath(folder)); }
+
+    // Without start() the hub has not read the permission yet: not trusted, as a session without XTest.
+    void steps()
+    {
+        shoot(false, false, QString(), QStringLiteral("1-fresh-no-xtest"));
+        shoot(false, true, QString(), QStringLiteral("2-wayland"));
+        shoot(false, false, QStringLiteral("server"), QStringLiteral("3-server"));
+        shoot(false, false, QStringLiteral("device"), QStringLiteral("4-device"));
+        shoot(false, false, QStringLiteral("none"), QStringLiteral("5-none"));
+    }
+};
+
+QTEST_MAIN(OnboardingScreenshotTest)
+#include "OnboardingScreenshotTest.moc"

@@ -63,8 +63,8 @@ class SystemClipboardTest : public QObject {
     void watch()
     {
         watcher = std::make_unique<ClipboardWatcher>(*clipboard, ClipboardWatcher::Intervals{poll, 0ms});
-        watcher->onCapture = [this](const QImage& image, const QString& source) {
-            captures.push_back({image, source});
+        watcher->onCapture = [this](const ClipboardImage& image, const QString& source) {
+            captures.push_back({image.decode().value(), source});
         };
         watcher->onUnreadable = [this](const QString& message) { unreadable << message; };
         watcher->start();

@@ -9,6 +9,7 @@
 #include "support/SshServerFixture.h"
 #include "support/TempDataDir.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,26 +25,37 @@
 namespace {
 constexpr int runs = 30;
 
-// Something like a 1080p screenshot: flat panels, a few gradients, some busy areas.
-QImage screenshot()
+// Something like a 1080p screenshot PNG of about 145 KB: flat panels, a title gradient, and a busy area grown
+// until the file reaches that size. The same picture on every run.
+QByteArray screenshotPng()
 {
     QImage image(1920, 1080, QImage::Format_RGB32);
     image.fill(QColor(236, 236, 236));
     QPainter p(&image);
-    auto* random = QRandomGenerator::global();
+    QRandomGenerator random(1);
     for (int i = 0; i < 400; ++i) {
-        const QRect r(random->bounded(1900), random->bounded(1060), 10 + random->bounded(300), 6 + random->bounded(40));
-        p.fillRect(r, QColor::fromRgb(random->generate() | 0xff000000));
+        const QRect r(random.bounded(1900), random.bounded(1060), 10 + random.bounded(300), 6 + random.bounded(40));
+        p.fillRect(r, QColor::fromRgb(random.generate() | 0xff000000));
     }
     QLinearGradient gradient(0, 0, 1920, 0);
     gradient.setColorAt(0, Qt::darkBlue);
     gradient.setColorAt(1, Qt::darkCyan);
     p.fillRect(QRect(0, 0, 1920, 40), gradient);
     p.end();
-    for (int y = 600; y < 900; ++y)
-        for (int x = 200; x < 800; ++x)
-            image.setPixel(x, y, random->generate());
-    return image;
+    QByteArray png;
+    for (int y = 600; y < 1080; ++y) {
+        for (int x = 200; x < 300; ++x)
+            image.setPixel(x, y, random.generate());
+        if (y % 10 != 9)
+            continue;
+        png.clear();
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        if (png.size() >= 145'000)
+            break;
+    }
+    return png;
 }
 
 double median(QList<double> values)
@@ -69,6 +81,16 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     TempDataDir data;
     const QString runtime = data.file(QStringLiteral("run"));
+    // ssh's control sockets live in here (tarnel's: /tarnel/cm-<40 hex>, and ssh adds .<16 hex> while it makes
+    // one); a socket path has room for 107 bytes.
+    const int longest = int(QFile::encodeName(runtime).size()) + 68;
+    if (longest > 107) {
+        std::fprintf(stderr,
+                     "the temporary folder's path is too long for ssh control sockets (%d of 107 bytes);"
+                     " run with TMPDIR set to a short folder, e.g. TMPDIR=/tmp\n",
+                     longest);
+        return 1;
+    }
     QDir().mkpath(runtime);
     ::chmod(QFile::encodeName(runtime).constData(), 0700);
     qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
@@ -99,7 +121,10 @@ int main(int argc, char** argv)
     sshd.authorize(*account, ReceiverDestination::authorizedLine(*server->setup.remoteDirAbsolute, ours) + plain->publicLine + '\n');
 
     const QString file = data.file(QStringLiteral("shot.png"));
-    screenshot().save(file, "PNG");
+    QFile shot(file);
+    shot.open(QIODevice::WriteOnly);
+    shot.write(screenshotPng());
+    shot.close();
     const qint64 size = QFileInfo(file).size();
     const QString destination = account->name + QStringLiteral("@") + sshd.host();
     const QString port = QString::number(sshd.port());
@@ -120,7 +145,7 @@ int main(int argc, char** argv)
     source.open(QIODevice::ReadOnly);
     const QByteArray bytes = source.readAll();
 
-    // tarnel and the floor take turns, so a busy machine weighs on both alike.
+    // All three take turns in one loop, so a busy machine weighs on each alike.
     QList<double> tarnel, scp, floor;
     for (int i = 0; i < runs; ++i) {
         const QString name = QStringLiteral("20240101-120000-%1.png").arg(i + 1);
@@ -132,22 +157,22 @@ int main(int argc, char** argv)
                        bytes, 60)
                        .status == 0;
         });
+        if (i % 3 == 0)
+            scp << timed([&] {
+                return ProcessRunner::run(QStringLiteral("/usr/bin/scp"),
+                           QStringList { QStringLiteral("-q"), QStringLiteral("-P"), port } + common +
+                               QStringList { file, destination + QStringLiteral(":scp.png") },
+                           std::nullopt, 60)
+                           .status == 0;
+            });
     }
-    for (int i = 0; i < runs / 3; ++i)
-        scp << timed([&] {
-            return ProcessRunner::run(QStringLiteral("/usr/bin/scp"),
-                       QStringList { QStringLiteral("-q"), QStringLiteral("-P"), port } + common +
-                           QStringList { file, destination + QStringLiteral(":scp.png") },
-                       std::nullopt, 60)
-                       .status == 0;
-        });
     ProcessRunner::run(ProcessRunner::sshPath(),
         { QStringLiteral("-S"), master, QStringLiteral("-O"), QStringLiteral("exit"), QStringLiteral("--"), destination },
         std::nullopt, 10);
     ReceiverDestination::closeConnection(*server);
 
     const double t = median(tarnel), s = median(scp), f = median(floor);
-    std::printf("1080p PNG, %lld bytes, median of %d runs (scp: %d)\n", size, runs, runs / 3);
+    std::printf("1080p PNG, %lld bytes, median of %d runs (scp: %lld)\n", size, runs, qlonglong(scp.size()));
     std::printf("tarnel put (warm connection)      %8.1f ms\n", t);
     std::printf("scp (cold, as a user runs it)     %8.1f ms\n", s);
     std::printf("floor: ssh -S <master> 'cat > f'  %8.1f ms\n", f);

@@ -84,7 +84,7 @@ AppState::AppState(Store& store, DesktopServices desktop, Intervals intervals, Q
     };
 
     clipboardWatcher = std::make_unique<ClipboardWatcher>(desktop.clipboard, intervals.clipboard);
-    clipboardWatcher->onCapture = [this](const QImage& image, const QString& source) { capture(image, source); };
+    clipboardWatcher->onCapture = [this](const ClipboardImage& image, const QString& source) { capture(image, source); };
     clipboardWatcher->onUnreadable = [this](const QString& message) {
         Log::write(QStringLiteral("截图：") + message);
         this->desktop.flash.show({}, message);
@@ -277,7 +277,7 @@ void AppState::start()
     }
     // Nothing to retire: there was no former product on this platform.
     serverRegistry->recheckAll();
-    shotStore->maintain(current, Clock::instance().now());
+    shotStore->maintainSoon(current, Clock::instance().now(), ShotStore::Round::atStart);
     trusted = accessibility->isTrusted();
     applyAccountGate();
     maintenanceTimer.start();
@@ -428,7 +428,7 @@ bool AppState::hasEnabledServer() const
     return false;
 }
 
-void AppState::capture(const QImage& image, const QString& source)
+void AppState::capture(const ClipboardImage& image, const QString& source)
 {
     if (!capturing) {
         Log::write(QStringLiteral("截图：还没登录，跳过（%1）").arg(source));
@@ -484,7 +484,7 @@ void AppState::checkAccessibility()
 
 void AppState::maintain()
 {
-    shotStore->maintain(current, Clock::instance().now());
+    shotStore->maintainSoon(current, Clock::instance().now(), ShotStore::Round::hourly);
     shotUploader->purgeRemote();
 }
 

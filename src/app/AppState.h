@@ -2,6 +2,7 @@
 
 #include "app/PanelTab.h"
 #include "capture/ClipboardWatcher.h"
+#include "platform/ClipboardImage.h"
 #include "state/Server.h"
 #include "state/Settings.h"
 
@@ -142,7 +143,7 @@ public:
     std::function<void()> hideFeedbackWindow;
     std::function<void(bool registering)> showLoginWindow;
 
-    void capture(const QImage& image, const QString& source);
+    void capture(const ClipboardImage& image, const QString& source);
     void clearAll();
     void deleteShot(const QString& name);
     void copyPath(const QString& text, const QString& name);

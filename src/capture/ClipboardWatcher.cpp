@@ -43,7 +43,7 @@ void ClipboardWatcher::check()
     seen = count;
     if (ignoresChangesNow())
         return;
-    const Outcome<QImage> read = clipboard.readImage();
+    const Outcome<ClipboardImage> read = clipboard.readImage();
     if (!read.ok()) {
         if (onUnreadable)
             onUnreadable(read.failure());

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <functional>
 
+#include "platform/ClipboardImage.h"
+
 class Clipboard;
 
 // How often the watcher polls, and how long it ignores changes after it was made; tests shorten these.
@@ -41,8 +43,8 @@ public:
     // Drops every change for the next `seconds` (the app is about to write the clipboard itself).
     void suppress(double seconds);
 
-    // Receives the first image of a change, with the source "剪贴板".
-    std::function<void(const QImage& image, const QString& source)> onCapture;
+    // Receives the first image of a change (perhaps still to be decoded), with the source "剪贴板".
+    std::function<void(const ClipboardImage& image, const QString& source)> onCapture;
     // Receives the ready message when a change offered an image that could not be read.
     std::function<void(const QString& message)> onUnreadable;
 

@@ -11,6 +11,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
@@ -24,6 +25,27 @@ QString megabytes(qint64 bytes)
 }
 
 QString kilobytes(qint64 bytes) { return QString::number((bytes + 512) / 1000); }
+
+// Files this program writes into a day folder: 20261206-101500-3.png, and a write's temporary file beside it.
+bool isShotFileName(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\d{8}-\\d{6}-\\d+\\.(png|jpg)(\\.tmp-\\w{6})?$"));
+    return pattern.match(name).hasMatch();
+}
+
+// A file's size, or all a folder holds.
+qint64 bytesUnder(const QFileInfo& entry)
+{
+    if (!entry.isDir() || entry.isSymLink())
+        return entry.size();
+    qint64 total = 0;
+    QDirIterator it(entry.absoluteFilePath(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    return total;
+}
 
 // Day folders look like 2026-12-06.
 bool isDayFolderName(const QString& name)
@@ -150,7 +172,7 @@ ShotStore::Result ShotStore::handle(const QImage& image, const Settings& setting
     return keep(normalise(image, settings.maxLongSide, settings.maxShotBytes), settings, now);
 }
 
-void ShotStore::take(const QImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now,
+void ShotStore::take(const ClipboardImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now,
                      std::function<void(const Result&)> done)
 {
     Pending next{now, settings, refusedOnArrival(settings, hasEnabledServer), {}, std::move(done)};
@@ -164,7 +186,11 @@ void ShotStore::take(const QImage& image, const Settings& settings, bool hasEnab
     if (!next.refused) {
         next.work = QtConcurrent::run(&worker, [normalise = normalise, image, settings, root = directory,
                                                 day = dayFolder(now), stamp = now.toLocalTime()] {
-            Prepared prepared{normalise(image, settings.maxLongSide, settings.maxShotBytes), std::nullopt};
+            const ::Outcome<QImage> pixels = image.decode();
+            if (!pixels.ok() || pixels.value().isNull())
+                return Prepared{std::nullopt, std::nullopt,
+                                pixels.ok() ? ClipboardImage::unreadableText({}) : pixels.failure()};
+            Prepared prepared{normalise(pixels.value(), settings.maxLongSide, settings.maxShotBytes), std::nullopt, {}};
             if (prepared.image && Paths::ensure(root) && Paths::ensure(day)) {
                 // Named like a shot numbered 0, which none is: the start-up round removes it after a crash.
                 const QString near = QStringLiteral("%1/%2-0.%3")
@@ -189,7 +215,11 @@ void ShotStore::finishReady()
         std::optional<Result> result = front.refused;
         if (!result)
             result = refusedInTurn(front.settings, front.now);
-        if (!result) {
+        if (!result && !front.work.result().unreadable.isEmpty()) {
+            const QString why = front.work.result().unreadable;
+            result = refuse(Refusal::unreadable, why, why);
+            result->logText = QStringLiteral("截图：") + why;
+        } else if (!result) {
             const Prepared prepared = front.work.result();
             result = keep(prepared.image, front.settings, front.now, prepared.staged);
         } else if (front.work.isValid() && front.work.result().staged) {
@@ -441,53 +471,29 @@ qint64 ShotStore::bytesOf(const Shot& shot)
     return *known;
 }
 
-// One walk over the folder: every shot's size, and what lies there beside the shots.
-void ShotStore::measureFolder()
-{
-    QHash<QString, qint64> sizes;
-    qint64 total = 0;
-    QDirIterator it(directory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const qint64 size = it.fileInfo().size();
-        sizes.insert(it.filePath(), size);
-        total += size;
-    }
-    fileBytes.clear();
-    qint64 listed = 0;
-    for (const Shot& s : shots()) {
-        const auto found = sizes.constFind(s.localPath);
-        const qint64 size = found != sizes.cend() ? *found : QFileInfo(s.localPath).size();
-        fileBytes.insert(s.name, size);
-        if (found != sizes.cend())
-            listed += size;
-    }
-    unlistedBytes = total - listed;
-}
-
 QStringList ShotStore::purgeLocal(const Settings& settings, const QDateTime& now)
 {
-    const QDateTime cutoff = now.addSecs(-qint64(settings.keepHours) * 3600);
+    const qint64 cutoff = now.addSecs(-qint64(settings.keepHours) * 3600).toMSecsSinceEpoch();
+    const QList<Shot>& list = shots();
     QStringList gone;
-    QSet<QString> goneSet;
-    for (const Shot& s : shots())
-        if (s.ts < cutoff) {
-            gone << s.name;
-            goneSet.insert(s.name);
-        }
-
-    // Then the oldest go while the folder is over its size limit.
+    std::vector<bool> going(size_t(list.size()), false);
+    std::vector<qint64> bytes(size_t(list.size()), 0);
     qint64 total = unlistedBytes;
-    for (const Shot& s : shots())
-        total += bytesOf(s);
-    for (const Shot& s : shots()) {
-        if (total <= settings.maxDirBytes)
-            break;
-        if (!goneSet.contains(s.name)) {
-            gone << s.name;
-            goneSet.insert(s.name);
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (list[i].ts.toMSecsSinceEpoch() < cutoff) {
+            gone << list[i].name;
+            going[size_t(i)] = true;
         }
-        total -= bytesOf(s);
+        bytes[size_t(i)] = bytesOf(list[i]);
+        total += bytes[size_t(i)];
+    }
+    // Then the oldest go while the folder is over its size limit.
+    for (qsizetype i = 0; i < list.size() && total > settings.maxDirBytes; ++i) {
+        if (!going[size_t(i)]) {
+            gone << list[i].name;
+            going[size_t(i)] = true;
+        }
+        total -= bytes[size_t(i)];
     }
     if (!gone.isEmpty()) {
         forget(gone);
@@ -496,31 +502,75 @@ QStringList ShotStore::purgeLocal(const Settings& settings, const QDateTime& now
     return gone;
 }
 
-QStringList ShotStore::maintain(const Settings& settings, const QDateTime& now)
+QStringList ShotStore::maintain(const Settings& settings, const QDateTime& now, Round round)
 {
-    measureFolder();
-    const QStringList gone = purgeLocal(settings, now);
-    removeOrphans(now.addSecs(-qint64(settings.keepHours) * 3600));
-    return gone;
+    applyScan(scanFolder(directory, shots(), now.addSecs(-qint64(settings.keepHours) * 3600), removesUnrecorded(round)));
+    return purgeLocal(settings, now);
 }
 
-void ShotStore::removeOrphans(const QDateTime& cutoff)
+void ShotStore::maintainSoon(const Settings& settings, const QDateTime& now, Round round,
+                             std::function<void(const QStringList&)> done)
 {
-    QSet<QString> listed;
-    for (const Shot& s : shots())
-        listed.insert(QFileInfo(s.localPath).absoluteFilePath());
+    // On the image worker, so no image is staged while the walk runs.
+    QtConcurrent::run(&worker, &ShotStore::scanFolder, directory, shots(),
+                      now.addSecs(-qint64(settings.keepHours) * 3600), removesUnrecorded(round))
+        .then(this, [this, settings, now, done = std::move(done)](const FolderScan& scan) {
+            applyScan(scan);
+            const QStringList gone = purgeLocal(settings, now);
+            if (done)
+                done(gone);
+        });
+}
+
+// Only over a state read from its file: after a state file was set aside, every image would look unrecorded.
+bool ShotStore::removesUnrecorded(Round round) const { return round == Round::atStart && state.readFromFile(); }
+
+void ShotStore::applyScan(const FolderScan& scan)
+{
+    // Shots stored while the walk ran come last, and keep the sizes they were stored with.
+    QHash<QString, qint64> sizes = scan.bytesByName;
+    for (qsizetype i = shots().size() - 1; i >= 0 && !scan.bytesByName.contains(shots()[i].name); --i)
+        sizes.insert(shots()[i].name, fileBytes.value(shots()[i].name));
+    fileBytes.swap(sizes);
+    unlistedBytes = scan.unlistedBytes;
+}
+
+ShotStore::FolderScan ShotStore::scanFolder(const QString& directory, const QList<Shot>& listed,
+                                            const QDateTime& cutoff, bool removeUnrecorded)
+{
+    QHash<QString, QString> nameByPath;
+    for (const Shot& s : listed)
+        nameByPath.insert(QFileInfo(s.localPath).absoluteFilePath(), s.name);
+    FolderScan scan;
     const QDir root(directory);
-    for (const QFileInfo& day : root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        if (!isDayFolderName(day.fileName()) || day.isSymLink())
+    const auto entries = QDir::Files | QDir::Hidden | QDir::System;
+    for (const QFileInfo& entry : root.entryInfoList(entries | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (!entry.isDir() || entry.isSymLink() || !isDayFolderName(entry.fileName())) {
+            // Not ours to clean: counted only.
+            scan.unlistedBytes += bytesUnder(entry);
             continue;
-        QDir dayDir(day.absoluteFilePath());
-        for (const QFileInfo& file : dayDir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
-            if (listed.contains(file.absoluteFilePath()))
-                continue;
-            if (file.lastModified() < cutoff && QFile::remove(file.absoluteFilePath()))
-                unlistedBytes -= file.size();
         }
-        if (dayDir.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-            root.rmdir(day.fileName());
+        QDir day(entry.absoluteFilePath());
+        for (const QFileInfo& file : day.entryInfoList(entries | QDir::Dirs | QDir::NoDotAndDotDot)) {
+            if (file.isDir()) {
+                scan.unlistedBytes += bytesUnder(file);
+                continue;
+            }
+            const auto name = nameByPath.constFind(file.absoluteFilePath());
+            if (name != nameByPath.cend()) {
+                scan.bytesByName.insert(*name, file.size());
+                continue;
+            }
+            const bool due = file.lastModified() < cutoff || (removeUnrecorded && isShotFileName(file.fileName()));
+            if (!(due && QFile::remove(file.absoluteFilePath())))
+                scan.unlistedBytes += file.size();
+        }
+        if (day.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+            root.rmdir(entry.fileName());
     }
+    // Listed files elsewhere (or missing: nought).
+    for (const Shot& s : listed)
+        if (!scan.bytesByName.contains(s.name))
+            scan.bytesByName.insert(s.name, QFileInfo(s.localPath).size());
+    return scan;
 }

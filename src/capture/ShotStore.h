@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/ImageStore.h"
+#include "platform/ClipboardImage.h"
 #include "state/Outcome.h"
 #include "state/Sequencer.h"
 #include "state/Settings.h"
@@ -21,7 +22,7 @@ class ShotStore : public QObject {
     Q_OBJECT
 public:
     enum class Outcome { stored, updated, duplicate, refused };
-    enum class Refusal { none, paused, noDestination, tooSoon, dailyLimit, tooLarge, writeFailed };
+    enum class Refusal { none, paused, noDestination, tooSoon, dailyLimit, unreadable, tooLarge, writeFailed };
 
     struct Result {
         Outcome outcome = Outcome::refused;
@@ -49,9 +50,9 @@ public:
     int doneCount(const QUuid& serverId, const QDateTime& now) const;
 
     Result handle(const QImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now);
-    // handle() with the image work (scaling, encoding, fingerprint) on a worker thread: `done` runs here with
-    // the result, in the order the images came, so shots are numbered in that order.
-    void take(const QImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now,
+    // handle() with the image work (decoding, scaling, encoding, fingerprint, writing the file) on a worker
+    // thread: `done` runs here with the result, in the order the images came, so shots are numbered in that order.
+    void take(const ClipboardImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now,
               std::function<void(const Result&)> done);
     // Waits for the images still being worked on and stores them (before quitting).
     void finishPending();
@@ -65,8 +66,14 @@ public:
     QStringList removeAll();
     // Retention by age, then by total size, using the sizes known from the last folder walk.
     QStringList purgeLocal(const Settings& settings, const QDateTime& now);
-    // The hourly round: measures the folder, purges, and removes old files no shot lists.
-    QStringList maintain(const Settings& settings, const QDateTime& now);
+    // The start-up round also removes files named like shots that no record lists (what a crash between writing
+    // an image and writing its record, or between dropping a record and deleting its file, leaves behind).
+    enum class Round { hourly, atStart };
+    // One walk over the folder (sizes; files no shot lists go when older than the retention), then the purge.
+    QStringList maintain(const Settings& settings, const QDateTime& now, Round round = Round::hourly);
+    // maintain() with the walk on the worker; `done` gets the purged names here.
+    void maintainSoon(const Settings& settings, const QDateTime& now, Round round,
+                      std::function<void(const QStringList&)> done = {});
 
 Q_SIGNALS:
     void changed();
@@ -77,6 +84,7 @@ private:
     struct Prepared {
         std::optional<NormalisedImage> image;
         std::optional<QString> staged;
+        QString unreadable; // why the image did not decode
     };
     struct Pending {
         QDateTime now;
@@ -101,8 +109,15 @@ private:
     Result storeNew(const NormalisedImage& image, const QDateTime& now, std::optional<QString>& staged);
     // Deletes the shots' files and records in one state write; keeps selection and last hash honest.
     void forget(const QStringList& names);
-    void removeOrphans(const QDateTime& cutoff);
-    void measureFolder();
+    struct FolderScan {
+        QHash<QString, qint64> bytesByName; // the listed shots' files
+        qint64 unlistedBytes = 0;           // what is left in the folder beside them
+    };
+    // Runs on any thread, over a copy of the shot list.
+    static FolderScan scanFolder(const QString& directory, const QList<Shot>& listed, const QDateTime& cutoff,
+                                 bool removeUnrecorded);
+    void applyScan(const FolderScan& scan);
+    bool removesUnrecorded(Round round) const;
     std::optional<qsizetype> indexOf(const QString& name) const;
     qint64 bytesOf(const Shot& shot);
     void failInterruptedUploads(const QDateTime& now);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ClipboardImage.h"
 #include "state/Outcome.h"
 
 #include <QImage>
@@ -14,9 +15,9 @@ public:
 
     // Advances by one for every change of the clipboard's content, ours included.
     virtual quint64 changeCount() const = 0;
-    // The first image the clipboard offers, read now (its owner may be gone later): a null image when it
-    // offers none, a failure with a ready message when it offers one that cannot be read.
-    virtual Outcome<QImage> readImage() = 0;
+    // The first image the clipboard offers, read now (its owner may be gone later), perhaps still to be decoded:
+    // a null image when it offers none, a failure with a ready message when it offers one that cannot be read.
+    virtual Outcome<ClipboardImage> readImage() = 0;
     // Replaces the whole content with plain text.
     virtual void writeText(const QString& text) = 0;
     // True while the content is our own write.

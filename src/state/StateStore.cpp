@@ -1,5 +1,7 @@
 #include "state/StateStore.h"
 
+#include <QFileInfo>
+
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -95,6 +97,7 @@ private:
 StateStore::StateStore(const Store& store, QObject* parent, int coalesceMs)
     : QObject(parent), current(store.loadState())
 {
+    fromFile = QFileInfo::exists(store.path(QStringLiteral("state.json")));
     writer = std::make_unique<StateWriter>(store, [this](quint64 generation) {
         QMetaObject::invokeMethod(this, [this, generation] { runWritten(generation); }, Qt::QueuedConnection);
     });

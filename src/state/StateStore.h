@@ -20,6 +20,8 @@ public:
     ~StateStore() override;
 
     const StateFile& state() const { return current; }
+    // True when the state was read from its file (not begun afresh, nor after the file was set aside).
+    bool readFromFile() const { return fromFile; }
     // Applies one change and hands it to the writer at once.
     void update(const std::function<void(StateFile&)>& change);
     // Applies one change that may wait for the next write, at most the coalescing interval.
@@ -39,6 +41,7 @@ private:
     void runWritten(quint64 generation);
 
     StateFile current;
+    bool fromFile = false;
     std::unique_ptr<StateWriter> writer;
     QTimer coalesce;
     quint64 changes = 0;   // generation of the newest change in memory

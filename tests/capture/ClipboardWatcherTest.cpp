@@ -24,8 +24,8 @@ constexpr auto poll = 20ms;
 struct Rig {
     explicit Rig(std::chrono::milliseconds quiet = 0ms) : watcher(clipboard, {poll, quiet})
     {
-        watcher.onCapture = [this](const QImage& image, const QString& source) {
-            captured.push_back({image, source});
+        watcher.onCapture = [this](const ClipboardImage& image, const QString& source) {
+            captured.push_back({image.decode().value(), source});
         };
         watcher.start();
     }

@@ -5,12 +5,14 @@
 #include "support/ShotPile.h"
 #include "support/TestImages.h"
 #include "support/TempDataDir.h"
+#include "support/TestImages.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QSemaphore>
 #include <QTest>
@@ -191,6 +193,69 @@ private Q_SLOTS:
         for (int i = 0; i < 3; ++i)
             QCOMPARE(shots->shots()[i].w, 800 + 10 * (i == 2 ? 3 : i));
         QCOMPARE(calls.load(), 5); // the paused one was never worked on
+    }
+
+    // Clipboard bytes are decoded on the worker: a picture that does not decode is refused with the reason.
+    void undecodableCopyIsRefused()
+    {
+        std::optional<ShotStore::Result> result;
+        const auto corrupt = ClipboardImage::encoded(TestImages::pngClaiming(QSize(300, 200)), "png");
+        shots->take(corrupt, settings, true, now(), [&](const ShotStore::Result& r) { result = r; });
+        QTRY_VERIFY(result);
+        QCOMPARE(result->refusal, ShotStore::Refusal::unreadable);
+        QCOMPARE(result->flashText, QStringLiteral("剪贴板里的图片读不出来（300×200，太大或已损坏），没存"));
+        QVERIFY(shots->shots().isEmpty());
+    }
+
+    // Killed at any moment of a burst of copies, marks and removals: the state file loads, no record points at a
+    // missing image, and after the start-up round every image has its record.
+    void killedDuringABurstStaysConsistent()
+    {
+        QRandomGenerator random{14u};
+        for (int round = 0; round < 20; ++round) {
+            const QString dir = data.file(QStringLiteral("burst%1").arg(round));
+            QProcess burst;
+            burst.start(QStringLiteral(TARNEL_BINARY_DIR "/tests/support/shot-burst"), {dir});
+            const int stopAfter = random.bounded(1, 10);
+            int written = 0;
+            QTRY_VERIFY_WITH_TIMEOUT((written += int(burst.readAllStandardOutput().count('\n'))) >= stopAfter, 20000);
+            burst.kill();
+            QVERIFY(burst.waitForFinished());
+
+            const Store crashed(dir);
+            QCOMPARE(QDir(dir).entryList({QStringLiteral("*.broken-*")}), QStringList());
+            const StateFile loaded = crashed.loadState();
+            QVERIFY(!loaded.shots.isEmpty());
+            for (const Shot& s : loaded.shots)
+                QVERIFY2(QFile::exists(s.localPath), qPrintable(s.localPath));
+
+            Sequencer sequencer(crashed);
+            StateStore state(crashed);
+            ShotStore restarted(state, sequencer, crashed.path(QStringLiteral("shots")));
+            restarted.maintain(settings, QDateTime(QDate(2026, 10, 18), QTime(10, 0)), ShotStore::Round::atStart);
+            state.flush();
+            QStringList recorded;
+            for (const Shot& s : restarted.shots())
+                recorded << s.localPath;
+            recorded.sort();
+            QCOMPARE(ShotPile::filesUnder(crashed.path(QStringLiteral("shots"))), recorded);
+        }
+    }
+
+    // A state file that could not be read is set aside: then every image looks unrecorded, and none may go.
+    void startUpRoundKeepsImagesWhenTheStateWasSetAside()
+    {
+        const QString file = shots->shot(take(screenshot(200, 200, 1)).shotName)->localPath;
+        state->flush();
+        QFile broken(store->path(QStringLiteral("state.json")));
+        QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        broken.write("{ not json");
+        broken.close();
+        open();
+        QVERIFY(shots->shots().isEmpty());
+        shots->maintain(settings, now(), ShotStore::Round::atStart);
+        state->flush();
+        QVERIFY(QFile::exists(file));
     }
 
     void largeImagesAreReducedAndFallBackToJpeg()

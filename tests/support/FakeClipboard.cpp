@@ -1,11 +1,11 @@
 #include "support/FakeClipboard.h"
 
-Outcome<QImage> FakeClipboard::readImage()
+Outcome<ClipboardImage> FakeClipboard::readImage()
 {
     ++reads;
     if (!unreadable.isEmpty())
-        return Outcome<QImage>::failure(unreadable);
-    return Outcome<QImage>::success(currentImage);
+        return Outcome<ClipboardImage>::failure(unreadable);
+    return Outcome<ClipboardImage>::success(currentImage);
 }
 
 void FakeClipboard::writeText(const QString& text)

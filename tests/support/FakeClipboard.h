@@ -9,7 +9,7 @@ public:
     using Clipboard::Clipboard;
 
     quint64 changeCount() const override { return count; }
-    Outcome<QImage> readImage() override;
+    Outcome<ClipboardImage> readImage() override;
     void writeText(const QString& text) override;
     bool ownsClipboard() const override { return owned; }
 

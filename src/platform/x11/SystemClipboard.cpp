@@ -17,21 +17,22 @@ struct Decoded {
 
 Decoded decode(const QByteArray& bytes, const QByteArray& format = {})
 {
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, format);
-    // Pixels are decoded whatever the file says about its format.
-    reader.setDecideFormatFromContent(true);
-    Decoded decoded;
-    decoded.claimed = reader.size();
-    decoded.image = reader.read();
-    return decoded;
+    const auto [image, claimed] = ClipboardImage::decodeBytes(bytes, format);
+    return {image, claimed};
 }
 
-QString unreadableText(const QSize& claimed)
+// A PNG whose header reads and whose pixels fit the allocation limit is decoded later, off this thread.
+bool decodesLater(const QByteArray& png)
 {
-    return QStringLiteral("剪贴板里的图片读不出来（%1×%2，太大或已损坏），没存").arg(claimed.width()).arg(claimed.height());
+    QBuffer buffer;
+    buffer.setData(png);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "png");
+    const QSize claimed = reader.size();
+    const qint64 limit = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
+    // Up to 16 bytes a pixel: 16-bit channels with alpha.
+    return reader.canRead() && claimed.isValid() && !claimed.isEmpty() &&
+           qint64(claimed.width()) * claimed.height() * 16 <= limit;
 }
 } // namespace
 
@@ -44,11 +45,11 @@ SystemClipboard::SystemClipboard(QObject* parent) : Clipboard(parent)
     });
 }
 
-Outcome<QImage> SystemClipboard::readImage()
+Outcome<ClipboardImage> SystemClipboard::readImage()
 {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
     if (!data)
-        return Outcome<QImage>::success({});
+        return Outcome<ClipboardImage>::success({});
     const QStringList offered = data->formats();
     // An offered image that claimed a size but did not decode: said so unless another type decodes.
     std::optional<QSize> unreadable;
@@ -58,9 +59,12 @@ Outcome<QImage> SystemClipboard::readImage()
         return !decoded.image.isNull();
     };
     if (offered.contains(QStringLiteral("image/png"))) {
-        const Decoded decoded = decode(data->data(QStringLiteral("image/png")), "png");
+        const QByteArray png = data->data(QStringLiteral("image/png"));
+        if (decodesLater(png))
+            return Outcome<ClipboardImage>::success(ClipboardImage::encoded(png, "png"));
+        const Decoded decoded = decode(png, "png");
         if (take(decoded))
-            return Outcome<QImage>::success(decoded.image);
+            return Outcome<ClipboardImage>::success(decoded.image);
     }
     const QList<QByteArray> decodable = QImageReader::supportedMimeTypes();
     for (const QString& type : offered) {
@@ -68,11 +72,11 @@ Outcome<QImage> SystemClipboard::readImage()
             continue;
         const Decoded decoded = decode(data->data(type));
         if (take(decoded))
-            return Outcome<QImage>::success(decoded.image);
+            return Outcome<ClipboardImage>::success(decoded.image);
     }
     if (unreadable)
-        return Outcome<QImage>::failure(unreadableText(*unreadable));
-    return Outcome<QImage>::success({});
+        return Outcome<ClipboardImage>::failure(ClipboardImage::unreadableText(*unreadable));
+    return Outcome<ClipboardImage>::success({});
 }
 
 void SystemClipboard::writeText(const QString& text)

@@ -9,7 +9,7 @@ public:
     explicit SystemClipboard(QObject* parent = nullptr);
 
     quint64 changeCount() const override { return count; }
-    Outcome<QImage> readImage() override;
+    Outcome<ClipboardImage> readImage() override;
 
     // Images up to this many megabytes of pixels are read (Qt's own default, 128, drops a full-page
     // capture of 2400×15000): 16384×16384 at four bytes a pixel.

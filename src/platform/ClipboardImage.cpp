@@ -1,0 +1,39 @@
+#include "platform/ClipboardImage.h"
+
+#include <QBuffer>
+#include <QImageReader>
+
+ClipboardImage ClipboardImage::encoded(QByteArray bytes, QByteArray format)
+{
+    ClipboardImage image;
+    image.bytes = std::move(bytes);
+    image.format = std::move(format);
+    return image;
+}
+
+Outcome<QImage> ClipboardImage::decode() const
+{
+    if (bytes.isEmpty())
+        return Outcome<QImage>::success(pixels);
+    const auto [decoded, claimed] = decodeBytes(bytes, format);
+    if (decoded.isNull())
+        return Outcome<QImage>::failure(unreadableText(claimed));
+    return Outcome<QImage>::success(decoded);
+}
+
+std::pair<QImage, QSize> ClipboardImage::decodeBytes(const QByteArray& bytes, const QByteArray& format)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    // Pixels are decoded whatever the file says about its format.
+    reader.setDecideFormatFromContent(true);
+    const QSize claimed = reader.size();
+    return {reader.read(), claimed};
+}
+
+QString ClipboardImage::unreadableText(const QSize& claimed)
+{
+    return QStringLiteral("剪贴板里的图片读不出来（%1×%2，太大或已损坏），没存").arg(claimed.width()).arg(claimed.height());
+}

@@ -2,6 +2,7 @@
 
 #include "ui/kit/StatusLabel.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -16,6 +17,17 @@ QFrame* divider(QWidget* parent, QFrame::Shadow shadow)
     if (shadow == QFrame::Plain)
         line->setForegroundRole(QPalette::Mid);
     return line;
+}
+
+QLabel* heading(const QString& text, QWidget* parent, qreal larger)
+{
+    auto* label = new QLabel(text, parent);
+    QFont bold = label->font();
+    if (larger != 0)
+        bold.setPointSizeF(bold.pointSizeF() + larger);
+    bold.setBold(true);
+    label->setFont(bold);
+    return label;
 }
 
 QPushButton* button(const char* name, const QString& label, QWidget* parent)

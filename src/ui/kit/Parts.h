@@ -3,6 +3,7 @@
 #include <QFrame>
 #include <QString>
 
+class QLabel;
 class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
@@ -13,6 +14,8 @@ class StatusLabel;
 namespace Parts {
 // A horizontal rule; a plain one is drawn in the palette's mid colour.
 QFrame* divider(QWidget* parent, QFrame::Shadow shadow = QFrame::Plain);
+// A bold label, `larger` points over the font it would have.
+QLabel* heading(const QString& text, QWidget* parent, qreal larger = 0);
 // A button that never takes Return as the dialog's default.
 QPushButton* button(const char* name, const QString& label, QWidget* parent);
 // A wrapping label in a theme role ("secondary", …; empty for the text colour), `sizeStep` points off the font.

@@ -87,12 +87,7 @@ QWidget* OnboardingView::buildHeader()
     row->addWidget(icon, 0, Qt::AlignTop);
     auto* names = new QVBoxLayout;
     names->setSpacing(3);
-    auto* title = new QLabel(QStringLiteral("tarnel · 开始设置"), header);
-    QFont big = title->font();
-    big.setPointSizeF(big.pointSizeF() + 5);
-    big.setBold(true);
-    title->setFont(big);
-    names->addWidget(title);
+    names->addWidget(Parts::heading(QStringLiteral("tarnel · 开始设置"), header, 5));
     intro = Parts::text(QStringLiteral("secondary"), -2, header);
     intro->setObjectName(QStringLiteral("introText"));
     names->addWidget(intro);

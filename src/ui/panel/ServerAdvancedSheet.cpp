@@ -53,12 +53,9 @@ ServerAdvancedSheet::ServerAdvancedSheet(AppState& app, const QUuid& serverID, Q
     stack->setContentsMargins(20, 20, 20, 20);
     stack->setSpacing(12);
 
-    heading = new QLabel(this);
+    heading = Parts::heading(QString(), this);
     heading->setObjectName(QStringLiteral("advancedTitle"));
     heading->setTextFormat(Qt::PlainText);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
     stack->addWidget(heading);
     stack->addWidget(buildForm());
     stack->addWidget(Parts::divider(this));

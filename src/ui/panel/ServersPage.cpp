@@ -60,11 +60,7 @@ ServersPage::ServersPage(PanelContext context, QWidget* parent) : QWidget(parent
     auto* addColumn = new QVBoxLayout(adding);
     addColumn->setContentsMargins(16, 16, 16, 16);
     addColumn->setSpacing(8);
-    auto* heading = new QLabel(QStringLiteral("添加服务器"), adding);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
-    addColumn->addWidget(heading);
+    addColumn->addWidget(Parts::heading(QStringLiteral("添加服务器"), adding));
     box = new AddServerBox(this->context.app.registry(), this->context.app.serversPage(), true, adding);
     addColumn->addWidget(box);
     stack->addWidget(adding);
@@ -146,11 +142,7 @@ QWidget* ServersPage::buildAccessibilityBar()
     row->addWidget(symbolLabel(QStringLiteral("hand.raised.fill"), QStringLiteral("orange"), 16, bar));
     auto* column = new QVBoxLayout;
     column->setSpacing(2);
-    auto* title = new QLabel(QStringLiteral("还差一步：开启「辅助功能」"), bar);
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    column->addWidget(title);
+    column->addWidget(Parts::heading(QStringLiteral("还差一步：开启「辅助功能」"), bar));
     accessibilityText = new StatusLabel(QStringLiteral("secondary"), bar);
     accessibilityText->setObjectName(QStringLiteral("accessibilityText"));
     accessibilityText->setSizeStep(-2);

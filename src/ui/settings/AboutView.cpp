@@ -21,15 +21,6 @@
 #include <QVBoxLayout>
 
 namespace {
-QLabel* heading(const QString& text, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    QFont bold = label->font();
-    bold.setBold(true);
-    label->setFont(bold);
-    return label;
-}
-
 void openFolder(AppState& app, const QString& folder)
 {
     Paths::ensure(folder); // opened whether or not it could be made: the file manager then says why
@@ -46,7 +37,7 @@ AboutView::AboutView(AppState& app, QWidget* parent) : QWidget(parent), app(app)
     column->addWidget(buildHeader());
     column->addWidget(buildFolders());
     column->addWidget(Parts::divider(content, QFrame::Sunken));
-    column->addWidget(heading(QStringLiteral("账号与更新"), content));
+    column->addWidget(Parts::heading(QStringLiteral("账号与更新"), content));
     column->addWidget(buildAccount());
     column->addWidget(Parts::caption(
         QStringLiteral("每 6 小时自动报到一次（账号是否可用）并检查新版本；有新版本会下载好、核对签名后再问你。官网 ")
@@ -73,7 +64,7 @@ AboutView::AboutView(AppState& app, QWidget* parent) : QWidget(parent), app(app)
     column->addWidget(testChannelNote);
 
     column->addWidget(Parts::divider(content, QFrame::Sunken));
-    column->addWidget(heading(QStringLiteral("安全承诺"), content));
+    column->addWidget(Parts::heading(QStringLiteral("安全承诺"), content));
     const QStringList promises = SettingsModel::safetyPromises();
     for (int i = 0; i < promises.size(); ++i) {
         StatusLabel* promise = Parts::text(QString(), -1, content, QStringLiteral("%1. ").arg(i + 1) + promises[i]);
@@ -81,7 +72,7 @@ AboutView::AboutView(AppState& app, QWidget* parent) : QWidget(parent), app(app)
         column->addWidget(promise);
     }
     column->addWidget(Parts::divider(content, QFrame::Sunken));
-    column->addWidget(heading(QStringLiteral("卸载"), content));
+    column->addWidget(Parts::heading(QStringLiteral("卸载"), content));
     StatusLabel* uninstall = Parts::text(QString(), -1, content, SettingsModel::uninstallText(Paths::dataDirectory()));
     uninstall->setObjectName(QStringLiteral("uninstallText"));
     uninstall->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -106,12 +97,8 @@ QWidget* AboutView::buildHeader()
     row->addWidget(icon);
     auto* names = new QVBoxLayout;
     names->setSpacing(2);
-    auto* title = new QLabel(QStringLiteral("tarnel ") + AppInfo::current().version, header);
+    QLabel* title = Parts::heading(QStringLiteral("tarnel ") + AppInfo::current().version, header, 8);
     title->setObjectName(QStringLiteral("aboutTitle"));
-    QFont big = title->font();
-    big.setPointSizeF(big.pointSizeF() + 8);
-    big.setBold(true);
-    title->setFont(big);
     names->addWidget(title);
     StatusLabel* build = Parts::caption(
         QStringLiteral("构建 ") + AppInfo::current().build + QStringLiteral(" · 截图中转到你的服务器"), header);

@@ -1,19 +1,13 @@
 #pragma once
 
 #include "link/LinkStatus.h"
-
-#include <QDialog>
+#include "ui/devices/CommandSheet.h"
 
 class LinkManager;
-class QLabel;
-class QPushButton;
-class QToolButton;
-class StatusLabel;
-struct DeviceCommands;
 
 // Lets another machine log in to this one with its own key: hands the user the shell line that appends
 // that key to ~/.ssh/authorized_keys, and ticks itself off when the device link finds the key there.
-class KeyAddSheet : public QDialog {
+class KeyAddSheet : public CommandSheet {
     Q_OBJECT
 public:
     KeyAddSheet(const PeerDevice& peer, LinkManager& link, const DeviceCommands& commands, QWidget* parent = nullptr);
@@ -22,25 +16,11 @@ public:
     void refresh();
     // The line that goes on the clipboard (the command and one line feed).
     QString copiedText() const;
-
-    QPushButton* copyButton() const { return copy; }
-    QPushButton* closeButton() const { return closer; }
     bool done() const;
 
 private:
-    void copyCommand();
+    void copyCommand() override;
 
     PeerDevice who;
     LinkManager& link;
-    const DeviceCommands& commands;
-    bool copied = false;
-
-    QWidget* doneBox;
-    QWidget* stepsBox;
-    QPushButton* copy;
-    QPushButton* terminal;
-    QToolButton* reveal;
-    StatusLabel* commandText;
-    StatusLabel* commentText;
-    QPushButton* closer;
 };

@@ -3,31 +3,20 @@
 #include "link/LinkManager.h"
 #include "link/LinkSSHConfig.h"
 #include "ui/devices/DeviceSheetsModel.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-RenameDeviceSheet::RenameDeviceSheet(LinkManager& link, QWidget* parent) : QDialog(parent), link(link)
+RenameDeviceSheet::RenameDeviceSheet(LinkManager& link, QWidget* parent)
+    : Sheet("renameDeviceSheet", QStringLiteral("改名"), 420, parent), link(link)
 {
-    setObjectName(QStringLiteral("renameDeviceSheet"));
-    setWindowModality(Qt::WindowModal);
-    setWindowTitle(QStringLiteral("改名"));
-    setFixedWidth(420);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(18, 18, 18, 18);
-    column->setSpacing(12);
-    auto* title = new QLabel(QStringLiteral("这台电脑的名字"), this);
-    QFont headline = title->font();
-    headline.setBold(true);
-    headline.setPointSizeF(headline.pointSizeF() + 1);
-    title->setFont(headline);
-    column->addWidget(title);
+    addTitle(QStringLiteral("这台电脑的名字"));
     name = new QLineEdit(this);
     name->setObjectName(QStringLiteral("nameField"));
     name->setPlaceholderText(QStringLiteral("名字（别的设备上看到的）"));
@@ -40,21 +29,15 @@ RenameDeviceSheet::RenameDeviceSheet(LinkManager& link, QWidget* parent) : QDial
     alias->setFont(mono);
     connect(alias, &QLineEdit::textChanged, this, &RenameDeviceSheet::keepAliasLower);
     column->addWidget(alias);
-    auto* rule = new StatusLabel(QStringLiteral("secondary"), this);
-    rule->setSizeStep(-2);
-    rule->setText(QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符。改了别名，别的设备上的连接命令会自动跟着变。"));
-    column->addWidget(rule);
-    errorText = new StatusLabel(QStringLiteral("red"), this);
+    column->addWidget(Parts::caption(
+        QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符。改了别名，别的设备上的连接命令会自动跟着变。"), this));
+    errorText = Parts::text(QStringLiteral("red"), -2, this);
     errorText->setObjectName(QStringLiteral("renameError"));
-    errorText->setSizeStep(-2);
     errorText->hide();
     column->addWidget(errorText);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    cancel = new QPushButton(QStringLiteral("取消"), this);
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    cancel->setAutoDefault(false);
+    QHBoxLayout* buttons = addButtonRow();
+    cancel = Parts::button("cancelButton", QStringLiteral("取消"), this);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     buttons->addWidget(cancel);
     save = new QPushButton(QStringLiteral("保存"), this);
@@ -62,7 +45,6 @@ RenameDeviceSheet::RenameDeviceSheet(LinkManager& link, QWidget* parent) : QDial
     save->setDefault(true);
     connect(save, &QPushButton::clicked, this, &RenameDeviceSheet::submit);
     buttons->addWidget(save);
-    column->addLayout(buttons);
     prefill();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "ui/kit/Sheet.h"
 
 class LinkManager;
 class QLineEdit;
@@ -9,7 +9,7 @@ class StatusLabel;
 
 // Renames this machine: its display name and its ssh alias. The checks and the change belong to the
 // device link; the sheet collects the two values and shows the outcome.
-class RenameDeviceSheet : public QDialog {
+class RenameDeviceSheet : public Sheet {
     Q_OBJECT
 public:
     explicit RenameDeviceSheet(LinkManager& link, QWidget* parent = nullptr);

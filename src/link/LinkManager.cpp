@@ -12,6 +12,7 @@
 #include "state/Clock.h"
 #include "state/Log.h"
 #include "state/Paths.h"
+#include "state/Text.h"
 
 #include <QCollator>
 #include <QDeadlineTimer>
@@ -98,18 +99,6 @@ QString loggable(const PeerDevice& peer)
         if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
             c = QLatin1Char(' ');
     return name;
-}
-
-// Removes spaces and tabs (not line breaks) at both ends.
-QString trimBlanks(const QString& text)
-{
-    qsizetype begin = 0, end = text.size();
-    const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    while (begin < end && blank(text[begin]))
-        ++begin;
-    while (end > begin && blank(text[end - 1]))
-        --end;
-    return text.mid(begin, end - begin);
 }
 
 int graphemeCount(const QString& text)

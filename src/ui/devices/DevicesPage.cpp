@@ -14,6 +14,7 @@
 #include "ui/kit/ElidedLabel.h"
 #include "ui/kit/FilledPanel.h"
 #include "ui/kit/KeyedWidgetList.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusDot.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
@@ -33,14 +34,6 @@
 #include <QVBoxLayout>
 
 namespace {
-QFrame* divider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setForegroundRole(QPalette::Mid);
-    return line;
-}
 
 StatusLabel* caption(const char* name, QWidget* parent, int step = -2)
 {
@@ -130,7 +123,7 @@ DevicesPage::DevicesPage(AppState& app, QWidget* parent) : QWidget(parent), app(
     unavailableText->setSizeStep(-1);
     barRow->addWidget(unavailableText, 1);
     stack->addWidget(unavailableBar);
-    unavailableDivider = divider(this);
+    unavailableDivider = Parts::divider(this);
     stack->addWidget(unavailableDivider);
 
     auto* scroll = new QScrollArea(this);
@@ -188,7 +181,7 @@ DevicesPage::DevicesPage(AppState& app, QWidget* parent) : QWidget(parent), app(
     scroll->setWidget(holder);
     stack->addWidget(scroll, 1);
 
-    stack->addWidget(divider(this));
+    stack->addWidget(Parts::divider(this));
     auto* footerRow = new QHBoxLayout;
     footerRow->setContentsMargins(16, 6, 16, 6);
     footer = new ElidedLabel(Qt::ElideMiddle, this);

@@ -2,6 +2,7 @@
 
 #include "ui/kit/FilledPanel.h"
 #include "ui/kit/KeyedWidgetList.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusDot.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
@@ -166,11 +167,7 @@ QWidget* InboundSetup::buildSteps()
     one->addWidget(stepOne, 0, Qt::AlignTop);
     column->addLayout(one);
 
-    auto* line = new QFrame(panel);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setForegroundRole(QPalette::Mid);
-    column->addWidget(line);
+    column->addWidget(Parts::divider(panel));
 
     auto* two = new QHBoxLayout;
     two->setSpacing(10);

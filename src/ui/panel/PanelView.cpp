@@ -9,6 +9,7 @@
 #include "link/LinkManager.h"
 #include "ui/devices/DevicesPage.h"
 #include "ui/kit/CoalescedRefresh.h"
+#include "ui/kit/Parts.h"
 #include "ui/panel/GateBar.h"
 #include "ui/panel/PanelHeader.h"
 #include "ui/panel/ServerAdvancedSheet.h"
@@ -23,17 +24,6 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-namespace {
-QFrame* divider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setForegroundRole(QPalette::Mid);
-    return line;
-}
-} // namespace
-
 PanelView::PanelView(AppState& app, std::function<void()> closePanel, QWidget* parent)
     : QWidget(parent), app(app), thumbnailCache(std::make_unique<ThumbnailCache>())
 {
@@ -45,10 +35,10 @@ PanelView::PanelView(AppState& app, std::function<void()> closePanel, QWidget* p
     stack->setSpacing(0);
     header = new PanelHeader(context, this);
     stack->addWidget(header);
-    stack->addWidget(divider(this));
+    stack->addWidget(Parts::divider(this));
     gate = new GateBar(context, this);
     stack->addWidget(gate);
-    gateDivider = divider(this);
+    gateDivider = Parts::divider(this);
     stack->addWidget(gateDivider);
 
     pages = new QStackedWidget(this);

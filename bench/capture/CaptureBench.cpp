@@ -80,6 +80,7 @@ struct Rig {
             sinceChange.start();
             probe.start();
         });
+        sequencer.saveLater = [this](std::function<void()> job) { state.beforeNextWrite(std::move(job)); }; // as the app does
         shots.normalise = [this](const QImage& image, int longSide, qint64 maxBytes) {
             QElapsedTimer timer;
             timer.start();

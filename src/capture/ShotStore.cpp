@@ -269,8 +269,12 @@ QString ShotStore::dayFolder(const QDateTime& now) const
 {
     if (!staged)
         return AtomicFile::write(path, image.bytes, 0600);
+    // The rename is made durable on the state writer, before the record that points at it.
     const QString from = *std::exchange(staged, std::nullopt);
-    return AtomicFile::commit(from, path);
+    const ::Outcome<> moved = AtomicFile::commit(from, path, true);
+    if (moved.ok())
+        state.beforeNextWrite([folder = QFileInfo(path).absolutePath()] { AtomicFile::syncFolder(folder); });
+    return moved;
 }
 
 std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage& image, const QDateTime& now,

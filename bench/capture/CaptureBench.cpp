@@ -159,7 +159,7 @@ int main(int argc, char** argv)
         xclipHd.push_back(shellMs(xclipOut + QStringLiteral(" > ") + out));
         ok &= rig.copy(uhd[i]);
         oursUhd.push_back(rig.shotMs);
-        convertUhd.push_back(shellMs(xclipOut + QStringLiteral(" | convert - -resize 2560x2560 png:- > ") + out));
+        convertUhd.push_back(shellMs(xclipOut + QStringLiteral(" | /usr/bin/convert - -resize 2560x2560 png:- > ") + out));
     }
     if (!ok) {
         std::fprintf(stderr, "a copy was not stored\n");

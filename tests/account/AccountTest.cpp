@@ -1,4 +1,5 @@
 #include "account/Account.h"
+#include "account/MachineInfo.h"
 #include "account/QXServer.h"
 #include "support/AccountServiceFixture.h"
 #include "support/WaitUntil.h"
@@ -58,15 +59,7 @@ class AccountTest : public QObject {
         return name;
     }
 
-    QList<QJsonObject> requestsTo(const QString& path) const
-    {
-        QList<QJsonObject> found;
-        const QJsonArray all = service.requests();
-        for (qsizetype i = seen; i < all.size(); ++i)
-            if (const QJsonValue v = all.at(i); v.toObject().value(QStringLiteral("path")).toString() == path)
-                found.append(v.toObject());
-        return found;
-    }
+    QList<QJsonObject> requestsTo(const QString& path) const { return service.requestsTo(path, seen); }
     QList<QJsonObject> pings() const { return requestsTo(QStringLiteral("/api/app/ping")); }
 
     int logCount(const QString& line) const { return data.logLines().filter(line).size(); }
@@ -86,7 +79,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(service.start(), qPrintable(service.error()));
-        QXServer::useURLs(service.url(), QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(AccountServiceFixture::closedPort())));
+        QXServer::useURLs(service.url(), AccountServiceFixture::closedURL());
     }
 
     void init()
@@ -207,6 +200,7 @@ private Q_SLOTS:
                                          .out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         const QStringList last = checkIns.last().split(QLatin1Char('\t'));
         QCOMPARE(last.value(1), account->record()->username);
+        QCOMPARE(last.value(6), MachineInfo::system());
         QCOMPARE(last.value(5), QStringLiteral("stable"));
         QCOMPARE(last.value(8), QStringLiteral("3"));
         QCOMPARE(last.value(9), QStringLiteral("7"));
@@ -268,7 +262,7 @@ private Q_SLOTS:
     {
         auto account = freshAccount();
         QVERIFY(!signedInUser(*account).isEmpty());
-        const QUrl closed(QStringLiteral("http://127.0.0.1:%1/").arg(AccountServiceFixture::closedPort()));
+        const QUrl closed = AccountServiceFixture::closedURL();
         QXServer::useURLs(closed, closed);
         const QString offline = QStringLiteral("连不上 tarnel 服务器，请检查本机网络后再试");
         QCOMPARE(answerOf(account->ping(false)), std::optional<QString>());

@@ -28,13 +28,7 @@ class DiagnosticsTest : public QObject {
         return d;
     }
 
-    qsizetype reportsReceived() const
-    {
-        const QJsonArray all = service.requests();
-        return std::count_if(all.begin(), all.end(), [](const QJsonValue& r) {
-            return r.toObject().value(QStringLiteral("path")).toString() == QStringLiteral("/api/diag");
-        });
-    }
+    qsizetype reportsReceived() const { return service.requestsTo(QStringLiteral("/api/diag")).size(); }
 
 private Q_SLOTS:
     void initTestCase()

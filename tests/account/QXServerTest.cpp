@@ -1,17 +1,14 @@
 // The account-service client against the real tarnel-accountd on loopback: every failure message, the
-// headers, the single fallback to the former service, time-outs, TLS and each endpoint the app uses.
-#include "account/AccountRecord.h"
+// headers, the single fallback to the former service, time-outs, TLS and device removal.
 #include "account/AuthReply.h"
-#include "account/MachineInfo.h"
-#include "account/PingReply.h"
 #include "account/QXServer.h"
+#include "account/UpdateInfo.h"
 #include "support/AccountServiceFixture.h"
 #include "support/AwaitFuture.h"
 #include "support/TempDataDir.h"
 
 #include <QJsonDocument>
 #include <QSslConfiguration>
-#include <QUuid>
 #include <QtTest>
 
 namespace {
@@ -24,8 +21,6 @@ QXServer::Result<T> wait(QFuture<QXServer::Result<T>> future)
         return *result;
     return {std::nullopt, {QStringLiteral("(test) no result in time"), std::nullopt, -1, false}};
 }
-
-QUrl closedURL() { return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(AccountServiceFixture::closedPort())); }
 
 QByteArray body(const QJsonObject& request) { return QByteArray::fromBase64(request.value("body").toString().toLatin1()); }
 QString header(const QJsonObject& request, const char* name)
@@ -64,7 +59,7 @@ private Q_SLOTS:
         service.resetHooks();
         former.resetHooks();
         QXServer::setTestChannelOptIn(false);
-        QXServer::useURLs(service.url(), closedURL());
+        QXServer::useURLs(service.url(), AccountServiceFixture::closedURL());
     }
 
     void statusesBecomeFailures_data()
@@ -111,7 +106,7 @@ private Q_SLOTS:
         QCOMPARE(result.failure.account.value_or(QString()), account);
         QCOMPARE(result.failure.status, status);
         QCOMPARE(result.failure.offline, offline);
-        QCOMPARE(fallbackLines(), 0);
+        QCOMPARE(fallbackLines(), 0); // an answer, even a 5xx, never goes on to the former service
     }
 
     void headersFollowTheRequest()
@@ -152,7 +147,7 @@ private Q_SLOTS:
 
     void unreachableServiceFallsBackOnce()
     {
-        QXServer::useURLs(closedURL(), former.url());
+        QXServer::useURLs(AccountServiceFixture::closedURL(), former.url());
         former.script(QStringLiteral("api/diag"), {{"status", 404}});
         const QJsonObject report{{"reason", QStringLiteral("定时")}};
         const auto result = wait(QXServer::request<OKReply>("POST", QStringLiteral("api/diag"), report, QStringLiteral("tok")));
@@ -178,23 +173,10 @@ private Q_SLOTS:
         QCOMPARE(seen[1].toObject().value("target").toString(), QStringLiteral("/api/update?channel=stable&build=3"));
     }
 
-    void httpErrorsNeverFallBack()
-    {
-        const int before = fallbackLines();
-        QXServer::useURLs(service.url(), former.url());
-        service.script(QStringLiteral("api/app/ping"), {{"status", 502}, {"body", R"({"error":"网关坏了"})"}});
-        const auto result = wait(QXServer::request<PingReply>("POST", QStringLiteral("api/app/ping"), QJsonObject{}, QStringLiteral("t")));
-        QCOMPARE(result.failure.message, QStringLiteral("网关坏了"));
-        QCOMPARE(result.failure.status, 502);
-        QVERIFY(result.failure.offline);
-        QCOMPARE(former.requests().size(), 0);
-        QCOMPARE(fallbackLines(), before);
-    }
-
     void bothServicesDown()
     {
         const int before = fallbackLines();
-        QXServer::useURLs(closedURL(), closedURL());
+        QXServer::useURLs(AccountServiceFixture::closedURL(), AccountServiceFixture::closedURL());
         const auto result = wait(QXServer::send<UpdateInfo>(QXServer::updateRequest(1)));
         QVERIFY(!result.ok());
         QCOMPARE(result.failure.message, offline);
@@ -242,7 +224,7 @@ private Q_SLOTS:
         if (!secure.start())
             QSKIP(qPrintable(secure.error()));
         QCOMPARE(secure.url().scheme(), QStringLiteral("https"));
-        QXServer::useURLs(secure.url(), closedURL());
+        QXServer::useURLs(secure.url(), AccountServiceFixture::closedURL());
         QCOMPARE(wait(QXServer::send<UpdateInfo>(QXServer::updateRequest(1))).failure.message, offline);
 
         // Trusted, the same service answers over TLS.
@@ -297,90 +279,13 @@ private Q_SLOTS:
 
     void baseURLPathIsKept()
     {
-        QXServer::useURLs(QUrl(QStringLiteral("https://example.invalid/prefix")), closedURL());
+        QXServer::useURLs(QUrl(QStringLiteral("https://example.invalid/prefix")), AccountServiceFixture::closedURL());
         QCOMPARE(QXServer::endpoint(QStringLiteral("api/login")).toString(),
                  QStringLiteral("https://example.invalid/prefix/api/login"));
     }
 
-    // Every endpoint the app uses, against the real service.
-    void signUpSignInAndOut()
-    {
-        const auto registered = wait(QXServer::send<AuthReply>(QXServer::registerRequest(
-            QStringLiteral("bob"), QStringLiteral(" pass word "), QStringLiteral("鲍勃"), service.createInvite())));
-        QVERIFY2(registered.ok(), qPrintable(registered.failure.message));
-        QCOMPARE(registered.reply->displayName, QStringLiteral("鲍勃"));
-        QCOMPARE(registered.reply->status, QStringLiteral("active"));
-
-        const auto signedIn = wait(QXServer::send<AuthReply>(QXServer::loginRequest(QStringLiteral("bob"), QStringLiteral(" pass word "))));
-        QVERIFY2(signedIn.ok(), qPrintable(signedIn.failure.message));
-        const auto wrong = wait(QXServer::send<AuthReply>(QXServer::loginRequest(QStringLiteral("bob"), QStringLiteral("pass word"))));
-        QCOMPARE(wrong.failure.message, QStringLiteral("用户名或密码不对"));
-        QCOMPARE(wrong.failure.status, 401);
-        QVERIFY(!wrong.failure.offline);
-
-        const QString token = *signedIn.reply->token;
-        QVERIFY(wait(QXServer::request<OKReply>("POST", QStringLiteral("api/logout"), std::nullopt, token)).ok());
-        const auto afterLogout = wait(QXServer::request<PingReply>("POST", QStringLiteral("api/app/ping"), QXServer::checkInBody(0, 0), token));
-        QCOMPARE(afterLogout.failure.status, 401);
-        QCOMPARE(afterLogout.failure.account, QStringLiteral("invalid"));
-        QCOMPARE(afterLogout.failure.message, QStringLiteral("登录已失效，请重新登录"));
-    }
-
-    // The offer a newer release brings is AccountTest's (through the update hook).
-    void checkInCarriesStateAndOffers()
-    {
-        const QString token = service.signUp(QStringLiteral("carol"), QStringLiteral("secret1"), QStringLiteral("卡罗尔"));
-        QVERIFY(!token.isEmpty());
-        QXServer::setTestChannelOptIn(true);
-        const auto ping = wait(QXServer::request<PingReply>("POST", QStringLiteral("api/app/ping"), QXServer::checkInBody(2, 3), token));
-        QVERIFY2(ping.ok(), qPrintable(ping.failure.message));
-        QCOMPARE(ping.reply->account, QStringLiteral("active"));
-        QCOMPARE(ping.reply->displayName, QStringLiteral("卡罗尔"));
-        QVERIFY(!ping.reply->update);
-        const QString checkins = service.admin({QStringLiteral("checkins"), QStringLiteral("list")}).out;
-        QVERIFY(checkins.contains(QStringLiteral("carol\t")));
-        QVERIFY(checkins.contains(QStringLiteral("\t0\ttest\t") + MachineInfo::system() + QLatin1Char('\t')));
-
-        // A disabled sign-in is a failure with the account word and the service's text.
-        QCOMPARE(service.admin({QStringLiteral("users"), QStringLiteral("disable"), QStringLiteral("carol")}).status, 0);
-        const auto refused = wait(QXServer::send<AuthReply>(QXServer::loginRequest(QStringLiteral("carol"), QStringLiteral("secret1"))));
-        QCOMPARE(refused.failure.account, QStringLiteral("disabled"));
-        QCOMPARE(refused.failure.message, QStringLiteral("你的账号已停用，请联系管理员"));
-    }
-
-    void diagnosticsAndFeedbackAreStored()
-    {
-        const QString token = service.signUp(QStringLiteral("dave"), QStringLiteral("secret1"));
-        const QJsonObject report{{"reason", QStringLiteral("定时")}, {"build", 0}, {"version", "0.1.0"},
-                                 {"deviceName", QStringLiteral("书房")}, {"deviceAlias", "study"},
-                                 {"status", QJsonValue::Null}, {"appLog", "a\n"}, {"netLog", ""}};
-        const auto diag = wait(QXServer::request<OKReply>("POST", QStringLiteral("api/diag"), report, token));
-        QVERIFY2(diag.ok(), qPrintable(diag.failure.message));
-        QVERIFY(diag.reply->id.value_or(0) > 0);
-        QVERIFY(service.admin({QStringLiteral("diagnostics"), QStringLiteral("list")}).out.contains(QStringLiteral("dave\t")));
-
-        const QString boundary = QStringLiteral("tarnel-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        QByteArray form;
-        auto part = [&](const QByteArray& name, const QByteArray& bytes, const QByteArray& file = {}) {
-            form += "--" + boundary.toUtf8() + "\r\nContent-Disposition: form-data; name=\"" + name + "\"";
-            if (!file.isEmpty())
-                form += "; filename=\"" + file + "\"\r\nContent-Type: image/jpeg";
-            form += "\r\n\r\n" + bytes + "\r\n";
-        };
-        part("text", QStringLiteral("截图传不上去").toUtf8());
-        part("env", R"x({"app":"0.1.0 (0)"})x");
-        part("images", QByteArray(3000, '\xff'), "screenshot-1.jpg");
-        form += "--" + boundary.toUtf8() + "--\r\n";
-        const QXServer::Request request = QXServer::feedbackRequest(token, boundary, form);
-        QCOMPARE(request.timeoutMs, 120000);
-        const auto sent = wait(QXServer::send<OKReply>(request));
-        QVERIFY2(sent.ok(), qPrintable(sent.failure.message));
-        QVERIFY(sent.reply->id.value_or(0) > 0);
-        const QString listing = service.admin({QStringLiteral("feedback"), QStringLiteral("list")}).out;
-        QVERIFY(listing.contains(QStringLiteral("dave\t")));
-        QVERIFY(listing.contains(QStringLiteral("\t1\t0\t截图传不上去")));
-    }
-
+    // Sign-in, check-in, sign-out, diagnostics and feedback through the client are AccountTest's,
+    // DiagnosticsTest's and FeedbackModelTest's, against the same service.
     void devicesAreRemovedOnlyFromTheirAccount()
     {
         const QString erin = service.signUp(QStringLiteral("erin"), QStringLiteral("secret1"));

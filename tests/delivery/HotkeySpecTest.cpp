@@ -38,27 +38,15 @@ private Q_SLOTS:
         QTEST(spec->desktopText(), "desktop");
     }
 
-    // Every combination of the four modifiers on the default key; a stored text that does not parse shows
-    // as its fallback.
+    // Stored combinations in the desktop's notation; a stored text that does not parse (Shift alone is not
+    // enough) shows as its fallback.
     void showsTheDesktopNotation_data()
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("shown");
         QTest::newRow("none") << QStringLiteral("3") << QStringLiteral("Alt+Super+3");
-        QTest::newRow("⌃") << QStringLiteral("⌃3") << QStringLiteral("Ctrl+3");
-        QTest::newRow("⌥") << QStringLiteral("⌥3") << QStringLiteral("Alt+3");
         QTest::newRow("⇧") << QStringLiteral("⇧3") << QStringLiteral("Alt+Super+3");
-        QTest::newRow("⌘") << QStringLiteral("⌘3") << QStringLiteral("Super+3");
-        QTest::newRow("⌃⌥") << QStringLiteral("⌃⌥3") << QStringLiteral("Ctrl+Alt+3");
-        QTest::newRow("⌃⇧") << QStringLiteral("⌃⇧3") << QStringLiteral("Ctrl+Shift+3");
-        QTest::newRow("⌃⌘") << QStringLiteral("⌃⌘3") << QStringLiteral("Ctrl+Super+3");
-        QTest::newRow("⌥⇧") << QStringLiteral("⌥⇧3") << QStringLiteral("Alt+Shift+3");
-        QTest::newRow("⌥⌘") << QStringLiteral("⌥⌘3") << QStringLiteral("Alt+Super+3");
-        QTest::newRow("⇧⌘") << QStringLiteral("⇧⌘3") << QStringLiteral("Shift+Super+3");
-        QTest::newRow("⌃⌥⇧") << QStringLiteral("⌃⌥⇧3") << QStringLiteral("Ctrl+Alt+Shift+3");
-        QTest::newRow("⌃⌥⌘") << QStringLiteral("⌃⌥⌘3") << QStringLiteral("Ctrl+Alt+Super+3");
         QTest::newRow("⌃⇧⌘") << QStringLiteral("⌃⇧⌘3") << QStringLiteral("Ctrl+Shift+Super+3");
-        QTest::newRow("⌥⇧⌘") << QStringLiteral("⌥⇧⌘3") << QStringLiteral("Alt+Shift+Super+3");
         QTest::newRow("⌃⌥⇧⌘") << QStringLiteral("⌃⌥⇧⌘3") << QStringLiteral("Ctrl+Alt+Shift+Super+3");
         QTest::newRow("repeated symbol") << QStringLiteral("⌘⌥⌘f12") << QStringLiteral("Super+Alt+F12");
         QTest::newRow("unknown key") << QStringLiteral("⌘Space") << QStringLiteral("Alt+Super+3");

@@ -8,6 +8,8 @@
 
 #include <QtTest>
 
+Q_DECLARE_METATYPE(PasteMode)
+
 namespace {
 Server server(const QString& name, const QStringList& keywords, bool ready = true)
 {
@@ -101,26 +103,70 @@ private Q_SLOTS:
         paste->copyText = [this](const QString& text) { copied << text; };
     }
 
-    void notATerminalTypesNothing_data()
+    // One press on the newest shot, for a local destination: what goes where, and what the user is told.
+    void onePress_data()
     {
-        QTest::addColumn<bool>("anyWindow");
-        QTest::newRow("browser") << true;
-        QTest::newRow("no active window") << false;
+        QTest::addColumn<QString>("front"); // terminal, browser or none
+        QTest::addColumn<bool>("shot");
+        QTest::addColumn<PasteMode>("mode");
+        QTest::addColumn<int>("heldFor"); // polls the hot key stays down; -1: for ever
+        QTest::addColumn<QString>("failWith");
+        QTest::addColumn<bool>("types");
+        QTest::addColumn<bool>("copies");
+        QTest::addColumn<int>("pasteKeys");
+        QTest::addColumn<QString>("flashed");
+        QTest::addColumn<int>("pasted");
+        const PasteMode type = PasteMode::type;
+        const QString notTerminal = QStringLiteral("前台不是终端，没粘（在设置里加终端）");
+        QTest::newRow("browser") << "browser" << true << type << 0 << "" << false << false << 0 << notTerminal << 0;
+        QTest::newRow("no active window") << "none" << true << type << 0 << "" << false << false << 0 << notTerminal << 0;
+        QTest::newRow("no shot yet") << "terminal" << false << type << 0 << "" << false << false << 0 << "还没有截图" << 0;
+        QTest::newRow("typed") << "terminal" << true << type << 0 << "" << true << false << 0 << "" << 1;
+        QTest::newRow("hot key let go late") << "terminal" << true << type << 3 << "" << true << false << 0 << "" << 1;
+        QTest::newRow("keys held for ever") << "terminal" << true << type << -1 << "" << true << false << 0 << "" << 1;
+        QTest::newRow("clipboard mode") << "terminal" << true << PasteMode::clipboard << 0 << "" << false << true << 1 << "" << 1;
+        QTest::newRow("zero permission") << "terminal" << true << PasteMode::zeroPermission << -1 << "" << false << true << 0
+                                         << "📋 已复制 截图1 的路径，自己粘贴" << 1;
+        QTest::newRow("typing fails") << "terminal" << true << type << 0 << "连不上 X 服务器，没打字" << false << true << 0
+                                      << "连不上 X 服务器，没打字，路径已复制" << 0;
     }
-
-    void notATerminalTypesNothing()
+    void onePress()
     {
-        QFETCH(bool, anyWindow);
-        addShot();
-        window.window = anyWindow ? std::optional<WindowInfo>(WindowInfo{7, QStringLiteral("Navigator"),
-                                                                         QStringLiteral("firefox-esr"),
-                                                                         QStringLiteral("web-1 - Firefox")})
-                                  : std::nullopt;
+        QFETCH(QString, front);
+        QFETCH(bool, shot);
+        QFETCH(PasteMode, mode);
+        QFETCH(int, heldFor);
+        QFETCH(QString, flashed);
+        QFETCH(int, pasted);
+        const QString path = shot ? addShot().localPath : QString();
+        if (front == u"browser")
+            window.window = WindowInfo{7, QStringLiteral("Navigator"), QStringLiteral("firefox-esr"), QStringLiteral("web-1 - Firefox")};
+        else if (front == u"none")
+            window.window = std::nullopt;
+        settings.pasteMode = mode;
+        keyboard.heldFor = heldFor;
+        QFETCH(QString, failWith);
+        keyboard.failWith = failWith;
+        QElapsedTimer timer;
+        timer.start();
         press();
-        QVERIFY(keyboard.typed.isEmpty());
-        QVERIFY(copied.isEmpty());
-        QCOMPARE(flash.lines(), QStringList{QStringLiteral("前台不是终端，没粘（在设置里加终端）")});
-        QCOMPARE(rig->shots->shots().last().pasted, 0);
+        const QStringList token{QStringLiteral("shot1: %1 ").arg(path)};
+        QFETCH(bool, types);
+        QFETCH(bool, copies);
+        QCOMPARE(keyboard.typed, types ? token : QStringList());
+        QCOMPARE(copied, copies ? token : QStringList());
+        QTEST(keyboard.pasteKeys, "pasteKeys");
+        QCOMPARE(flash.lines(), flashed.isEmpty() ? QStringList() : QStringList{flashed});
+        if (shot)
+            QCOMPARE(rig->shots->shots().last().pasted, pasted);
+        QVERIFY(!paste->isRunning());
+        // Keys still down are waited for, but not for ever; nothing is waited for when no key is sent.
+        if (mode == PasteMode::zeroPermission)
+            QCOMPARE(keyboard.heldQueries, 0);
+        else if (heldFor > 0)
+            QVERIFY(keyboard.heldQueries > heldFor);
+        else if (heldFor < 0)
+            QVERIFY(timer.elapsed() >= 180);
     }
 
     void recognisesTerminalsByEitherClassName_data()
@@ -144,13 +190,6 @@ private Q_SLOTS:
         QFETCH(QString, instanceName);
         QFETCH(QString, className);
         QTEST(PasteController::isTerminal(instanceName, className, Settings::defaultTerminals()), "terminal");
-    }
-
-    void noShotYet()
-    {
-        press();
-        QCOMPARE(flash.lines(), QStringList{QStringLiteral("还没有截图")});
-        QVERIFY(keyboard.typed.isEmpty());
     }
 
     // The selected shot is used once, then the newest; a selection whose shot is gone falls back to the newest.
@@ -248,12 +287,29 @@ private Q_SLOTS:
         QTEST(PasteController::token(format, 7, path), "expected");
     }
 
-    void uploadsFirstThenTypesTheRemotePath()
+    // The shot goes to its server first; what the upload's answer, or its lack, leads to. A window switch
+    // during the wait copies instead of typing into the other window.
+    void uploadsFirst_data()
     {
+        QTest::addColumn<QString>("answer"); // done, failed, none (outlives the wait), switched (done, other window)
+        QTest::addColumn<bool>("types");
+        QTest::addColumn<bool>("copies");
+        QTest::addColumn<QString>("flashed");
+        QTest::addColumn<int>("pasted");
+        QTest::newRow("uploaded") << "done" << true << false << "" << 1;
+        QTest::newRow("failed") << "failed" << false << false << "截图1 没传到 web，没粘：连接超时" << 0;
+        QTest::newRow("outlives the wait") << "none" << true << false << "截图1 还在传…" << 1;
+        QTest::newRow("window switched") << "switched" << false << true << "窗口换了，路径已复制" << 0;
+    }
+    void uploadsFirst()
+    {
+        QFETCH(QString, answer);
         const Shot shot = addShot();
         servers = {server(QStringLiteral("web"), {QStringLiteral("web")})};
         window.window = FakeActiveWindow::terminal(QStringLiteral("u@web: ~"));
         QSignalSpy finished(paste.get(), &PasteController::finished);
+        QElapsedTimer timer;
+        timer.start();
         paste->hotkeyPressed();
         QCOMPARE(uploads.size(), 1);
         QCOMPARE(uploads[0].shot, shot.name);
@@ -261,12 +317,27 @@ private Q_SLOTS:
         QVERIFY(keyboard.typed.isEmpty());
         paste->hotkeyPressed(); // again while it waits: ignored
         QCOMPARE(uploads.size(), 1);
-        uploads[0].done(uploadIn(Upload::State::done));
-        QVERIFY(finished.count() == 1 || finished.wait(1000));
-        QCOMPARE(keyboard.typed, QStringList{QStringLiteral("shot1: %1 ").arg(remote(servers[0], shot))});
-        QVERIFY(flash.shown.empty());
-        QCOMPARE(rig->shots->shot(shot.name)->pasted, 1);
-        QVERIFY(data.logLines().last().endsWith(QStringLiteral("截图1 粘到 web")));
+        if (answer == u"switched")
+            window.window = WindowInfo{99, QStringLiteral("slack"), QStringLiteral("Slack"), QStringLiteral("chat")};
+        if (answer == u"failed")
+            uploads[0].done(uploadIn(Upload::State::failed, QStringLiteral("连接超时")));
+        else if (answer != u"none")
+            uploads[0].done(uploadIn(Upload::State::done));
+        QVERIFY(finished.count() == 1 || finished.wait(3000));
+        if (answer == u"none") {
+            QVERIFY(timer.elapsed() >= 250);
+            uploads[0].done(uploadIn(Upload::State::failed, QStringLiteral("x"))); // its late answer changes nothing
+        }
+        QFETCH(bool, types);
+        QFETCH(bool, copies);
+        QFETCH(QString, flashed);
+        const QStringList token{QStringLiteral("shot1: %1 ").arg(remote(servers[0], shot))};
+        QCOMPARE(keyboard.typed, types ? token : QStringList());
+        QCOMPARE(copied, copies ? token : QStringList());
+        QCOMPARE(keyboard.pasteKeys, 0);
+        QCOMPARE(flash.lines(), flashed.isEmpty() ? QStringList() : QStringList{flashed});
+        QTEST(rig->shots->shot(shot.name)->pasted, "pasted");
+        QVERIFY(!paste->isRunning());
     }
 
     // Already uploaded: typed at once, as the remote path, or the local one while the server's folder is unknown.
@@ -282,116 +353,6 @@ private Q_SLOTS:
         servers[0].setup.remoteDirAbsolute.reset();
         press();
         QCOMPARE(keyboard.typed.last(), QStringLiteral("shot1: %1 ").arg(shot.localPath));
-    }
-
-    void failedUploadStops()
-    {
-        addShot();
-        servers = {server(QStringLiteral("web"), {QStringLiteral("web")})};
-        QSignalSpy finished(paste.get(), &PasteController::finished);
-        paste->hotkeyPressed();
-        uploads[0].done(uploadIn(Upload::State::failed, QStringLiteral("连接超时")));
-        QCOMPARE(finished.count(), 1);
-        QVERIFY(keyboard.typed.isEmpty());
-        QCOMPARE(flash.lines(), QStringList{QStringLiteral("截图1 没传到 web，没粘：连接超时")});
-        QCOMPARE(rig->shots->shots().last().pasted, 0);
-        QVERIFY(!paste->isRunning());
-    }
-
-    // The upload outlives the wait: the path goes in anyway (the file follows), and the user is told.
-    void slowUploadTypesAfterTheWait()
-    {
-        const Shot shot = addShot();
-        servers = {server(QStringLiteral("web"), {QStringLiteral("web")})};
-        QElapsedTimer timer;
-        timer.start();
-        press();
-        QVERIFY(timer.elapsed() >= 250);
-        QCOMPARE(keyboard.typed, QStringList{QStringLiteral("shot1: %1 ").arg(remote(servers[0], shot))});
-        QCOMPARE(flash.lines(), QStringList{QStringLiteral("截图1 还在传…")});
-        // Its late answer changes nothing.
-        uploads[0].done(uploadIn(Upload::State::failed, QStringLiteral("x")));
-        QCOMPARE(keyboard.typed.size(), 1);
-        QCOMPARE(flash.shown.size(), size_t(1));
-    }
-
-    // The user moved to another window while the upload ran: copy, never type into it.
-    void windowSwitchDuringTheWaitCopiesInstead()
-    {
-        const Shot shot = addShot();
-        servers = {server(QStringLiteral("web"), {QStringLiteral("web")})};
-        QSignalSpy finished(paste.get(), &PasteController::finished);
-        paste->hotkeyPressed();
-        window.window = WindowInfo{99, QStringLiteral("slack"), QStringLiteral("Slack"), QStringLiteral("chat")};
-        uploads[0].done(uploadIn(Upload::State::done));
-        QVERIFY(finished.count() == 1 || finished.wait(1000));
-        QVERIFY(keyboard.typed.isEmpty());
-        QCOMPARE(keyboard.pasteKeys, 0);
-        QCOMPARE(copied, QStringList{QStringLiteral("shot1: %1 ").arg(remote(servers[0], shot))});
-        QCOMPARE(flash.lines(), QStringList{QStringLiteral("窗口换了，路径已复制")});
-        QCOMPARE(rig->shots->shot(shot.name)->pasted, 0);
-    }
-
-    void waitsForTheHotKeyToBeLetGo()
-    {
-        addShot();
-        keyboard.heldFor = 3;
-        press();
-        QCOMPARE(keyboard.typed.size(), 1);
-        QVERIFY(keyboard.heldQueries >= 4);
-    }
-
-    // Keys that stay down do not block the paste for ever; the typer lets them go.
-    void keysHeldForeverStillEndTheWait()
-    {
-        addShot();
-        keyboard.heldFor = -1;
-        QElapsedTimer timer;
-        timer.start();
-        press();
-        QVERIFY(timer.elapsed() >= 180);
-        QCOMPARE(keyboard.typed.size(), 1);
-    }
-
-    void clipboardModeCopiesAndSendsThePasteKey()
-    {
-        const Shot shot = addShot();
-        settings.pasteMode = PasteMode::clipboard;
-        press();
-        QCOMPARE(copied, QStringList{QStringLiteral("shot1: %1 ").arg(shot.localPath)});
-        QCOMPARE(keyboard.pasteKeys, 1);
-        QVERIFY(keyboard.typed.isEmpty());
-        QCOMPARE(rig->shots->shot(shot.name)->pasted, 1);
-    }
-
-    void zeroPermissionOnlyCopies()
-    {
-        const Shot shot = addShot();
-        settings.pasteMode = PasteMode::zeroPermission;
-        settings.tokenFormat = QStringLiteral("[%d] %s");
-        keyboard.heldFor = -1; // no keys are sent, so no waiting for them
-        press();
-        QCOMPARE(copied, QStringList{QStringLiteral("[1] %1").arg(shot.localPath)});
-        QCOMPARE(keyboard.pasteKeys, 0);
-        QVERIFY(keyboard.typed.isEmpty());
-        QCOMPARE(keyboard.heldQueries, 0);
-        QCOMPARE(flash.lines(), QStringList{QStringLiteral("📋 已复制 截图1 的路径，自己粘贴")});
-        QCOMPARE(rig->shots->shot(shot.name)->pasted, 1);
-    }
-
-    void failedTypingCopiesAndSaysWhy()
-    {
-        const Shot shot = addShot();
-        keyboard.failWith = QStringLiteral("连不上 X 服务器，没打字");
-        press();
-        QCOMPARE(copied, QStringList{QStringLiteral("shot1: %1 ").arg(shot.localPath)});
-        QCOMPARE(flash.lines(), QStringList{QStringLiteral("连不上 X 服务器，没打字，路径已复制")});
-        QCOMPARE(rig->shots->shot(shot.name)->pasted, 0);
-        QVERIFY(!paste->isRunning());
-        // The next press works again.
-        keyboard.failWith.clear();
-        press();
-        QCOMPARE(keyboard.typed.size(), 1);
     }
 };
 

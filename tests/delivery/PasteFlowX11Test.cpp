@@ -1,16 +1,14 @@
 // The paste hot key end to end on a real X server: a key press from xdotool, the grab, the paste flow, and
 // the typed text arriving in a real xterm.
-#include "capture/ShotStore.h"
 #include "delivery/HotkeyCenter.h"
 #include "delivery/PasteController.h"
 #include "platform/x11/X11ActiveWindow.h"
 #include "platform/x11/X11GlobalHotkeys.h"
 #include "platform/x11/X11Keyboard.h"
-#include "state/Sequencer.h"
-#include "state/StateStore.h"
-#include "state/Store.h"
 #include "support/FakeFlash.h"
+#include "support/ShotRig.h"
 #include "support/TempDataDir.h"
+#include "support/TestImages.h"
 #include "support/TestXterm.h"
 
 #include <QGuiApplication>
@@ -20,10 +18,7 @@ class PasteFlowX11Test : public QObject {
     Q_OBJECT
 
     TempDataDir data;
-    std::unique_ptr<Store> store;
-    std::unique_ptr<StateStore> state;
-    std::unique_ptr<Sequencer> sequencer;
-    std::unique_ptr<ShotStore> shots;
+    std::unique_ptr<ShotRig> rig;
     std::unique_ptr<X11GlobalHotkeys> hotkeys;
     std::unique_ptr<HotkeyCenter> center;
     X11ActiveWindow activeWindow;
@@ -66,13 +61,8 @@ private Q_SLOTS:
             || QGuiApplication::platformName() != QLatin1String("xcb"))
             QSKIP("needs an X server (DISPLAY) with a window manager, xterm and xdotool");
         // A data folder with a blank and Chinese in its name: the local path must come through intact.
-        store = std::make_unique<Store>(data.file(QStringLiteral("数据 目录")));
-        state = std::make_unique<StateStore>(*store);
-        sequencer = std::make_unique<Sequencer>(*store);
-        shots = std::make_unique<ShotStore>(*state, *sequencer, store->path(QStringLiteral("shots")));
-        QImage image(640, 400, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
-        shot = *shots->shot(shots->handle(image, settings, true, QDateTime::currentDateTime()).shotName);
+        rig = std::make_unique<ShotRig>(data.file(QStringLiteral("数据 目录")));
+        shot = *rig->shots->shot(rig->take(TestImages::screenshot(640, 400, 1)).shotName);
         QVERIFY(shot.localPath.contains(QStringLiteral("数据 目录")));
 
         Server web;
@@ -84,13 +74,13 @@ private Q_SLOTS:
         servers = {web};
         Upload done;
         done.state = Upload::State::done;
-        shots->setUpload(shot.name, web.id, done);
+        rig->shots->setUpload(shot.name, web.id, done);
         settings.localTitlePatterns = {QStringLiteral("^me@laptop")};
 
         hotkeys = X11GlobalHotkeys::forApplication();
         QVERIFY(hotkeys);
         center = std::make_unique<HotkeyCenter>(*hotkeys);
-        paste = std::make_unique<PasteController>(*shots, activeWindow, keyboard, flash);
+        paste = std::make_unique<PasteController>(*rig->shots, activeWindow, keyboard, flash);
         paste->setWaits(PasteController::uploadWaitMs, 300);
         paste->settings = [this] { return settings; };
         paste->servers = [this] { return servers; };

@@ -4,10 +4,10 @@
 #include <QtTest>
 
 Q_DECLARE_METATYPE(PeerDevice)
-Q_DECLARE_METATYPE(DeviceTunnel)
+Q_DECLARE_METATYPE(Tunnel)
 
 namespace {
-using Kind = DeviceTunnel::Kind;
+using Kind = Tunnel::Kind;
 
 PeerDevice peer(bool online, std::optional<QString> state = std::nullopt, const QString& path = QString())
 {
@@ -25,7 +25,7 @@ PeerDevice peer(bool online, std::optional<QString> state = std::nullopt, const 
     return p;
 }
 
-DeviceCardFacts factsOf(const PeerDevice& device, const DeviceTunnel& state = {})
+DeviceCardFacts factsOf(const PeerDevice& device, const Tunnel& state = {})
 {
     DeviceCardFacts f;
     f.peer = device;
@@ -33,9 +33,9 @@ DeviceCardFacts factsOf(const PeerDevice& device, const DeviceTunnel& state = {}
     return f;
 }
 
-DeviceTunnel tunnel(Kind kind, const QString& path = QString())
+Tunnel tunnel(Kind kind, const QString& path = QString())
 {
-    DeviceTunnel t;
+    Tunnel t;
     t.kind = kind;
     t.path = path;
     t.at = QDateTime(QDate(2025, 3, 14), QTime(9, 5, 7));
@@ -75,7 +75,7 @@ private Q_SLOTS:
     void eachTunnelStateShowsItsActionAndDetail_data()
     {
         QTest::addColumn<PeerDevice>("device");
-        QTest::addColumn<DeviceTunnel>("state");
+        QTest::addColumn<Tunnel>("state");
         QTest::addColumn<bool>("wanted");
         QTest::addColumn<int>("action");
         QTest::addColumn<QString>("detail");
@@ -84,7 +84,7 @@ private Q_SLOTS:
         const PeerDevice relayed = peer(true, QStringLiteral("connected"), QStringLiteral("relay"));
         PeerDevice closed = peer(true);
         closed.remoteAccess = false;
-        DeviceTunnel needsKey = tunnel(Kind::failed);
+        Tunnel needsKey = tunnel(Kind::failed);
         needsKey.needsKey = true;
         const int open = int(DeviceCardModel::Action::open), busy = int(DeviceCardModel::Action::busy),
                   close = int(DeviceCardModel::Action::close);
@@ -110,7 +110,7 @@ private Q_SLOTS:
     void eachTunnelStateShowsItsActionAndDetail()
     {
         QFETCH(PeerDevice, device);
-        QFETCH(DeviceTunnel, state);
+        QFETCH(Tunnel, state);
         QFETCH(bool, wanted);
         QFETCH(QString, detail);
         QFETCH(QString, hint);

@@ -23,7 +23,7 @@
 class DevicesScreenshotTest : public QObject {
     Q_OBJECT
 
-    using Kind = DeviceTunnel::Kind;
+    using Kind = Tunnel::Kind;
     const QString folder = QStringLiteral(TARNEL_BINARY_DIR "/artifacts/devices");
     const QDateTime noon = QDateTime(QDate(2025, 3, 14), QTime(12, 0));
     TempDataDir data;
@@ -111,7 +111,7 @@ private Q_SLOTS:
         auto view = page(rig.app(), true);
         DevicesPage* devices = view->devicesPage();
         devices->commands.tunnel = [](const PeerDevice& peer) {
-            DeviceTunnel t;
+            Tunnel t;
             t.kind = peer.id == QLatin1String("den") ? Kind::open : Kind::failed;
             t.message = QStringLiteral("对方还没允许你免密登录（Permission denied (publickey)）");
             t.needsKey = true;
@@ -125,7 +125,7 @@ private Q_SLOTS:
 
         devices->offlineToggle()->click();
         devices->commands.tunnel = [&](const PeerDevice& peer) {
-            DeviceTunnel t;
+            Tunnel t;
             t.kind = peer.id == QLatin1String("den") ? Kind::reconnecting : Kind::checking;
             t.path = QStringLiteral("relay");
             t.at = noon.addSecs(-75);

@@ -13,11 +13,17 @@
 #include "support/PeerRecords.h"
 #include "support/SignedInApp.h"
 #include "support/SshServerFixture.h"
+#include "ui/devices/DeviceCard.h"
+#include "ui/devices/DevicesPage.h"
+#include "ui/panel/PanelView.h"
 
 #include <QDir>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProcess>
 #include <QtTest>
 
@@ -224,18 +230,36 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return destinationB() && destinationB()->setup.keyInstalled; }, linkWaitMs));
     }
 
+    // From the devices page: the connection closed and opened again with the card's buttons, then B
+    // removed from the account through the kick confirmation.
     void removingBFromTheAccountDropsItsDestination()
     {
+        a.app().setPanelTab(PanelTab::devices);
+        PanelView view(a.app(), [] {});
+        view.show();
+        view.flush();
+        DevicesPage* page = view.devicesPage();
+        DeviceCard* card = page->card(b.deviceId());
+        QVERIFY(card);
+        QVERIFY(card->closeButton()->isVisible());
+        card->closeButton()->click();
+        QTRY_VERIFY(card->openButton()->isVisible());
+        card->openButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(card->closeButton()->isVisible() && tunnelB().kind == Tunnel::Kind::open, linkWaitMs);
+        QTRY_VERIFY(card->copyButton()->isVisible());
+
         const QString base = *destinationB()->setup.remoteDirAbsolute;
-        const auto removed = awaitFuture(link().remove(*peerB()));
-        QVERIFY(removed);
-        QVERIFY2(removed->ok(), qPrintable(removed->failure()));
+        card->menu()->findChild<QAction*>(QStringLiteral("kickAction"))->trigger();
+        QVERIFY(page->kickAlert());
+        page->kickAlert()->findChild<QPushButton*>(QStringLiteral("kickConfirm"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(page->footerText(), QStringLiteral("已踢出「书房」"), linkWaitMs);
         QVERIFY(!destinationB());
         QVERIFY(logText().contains(QStringLiteral("设备互联：已踢出「书房」")));
         QVERIFY(QTest::qWaitFor([&] { return !peerB(); }, linkWaitMs));
+        QTRY_VERIFY(!page->card(b.deviceId()));
         QCOMPARE(QDir(base + QStringLiteral("/shots")).entryList(QDir::Files).size(), 2);
     }
 };
 
-QTEST_GUILESS_MAIN(DeviceLinkRoadTest)
+QTEST_MAIN(DeviceLinkRoadTest)
 #include "DeviceLinkRoadTest.moc"

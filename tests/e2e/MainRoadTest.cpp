@@ -10,47 +10,19 @@
 #include "support/FakeLogind.h"
 #include "support/SshServerFixture.h"
 #include "support/TempDataDir.h"
+#include "support/TestImages.h"
 #include "support/TestXterm.h"
 
 #include <QDir>
 #include <QImage>
 #include <QJsonDocument>
 #include <QTest>
-#include <csignal>
-#include <grp.h>
 #include <memory>
 #include <unistd.h>
 
 namespace {
 const QString serverAlias = QStringLiteral("e2e-box");
 const QString password = QStringLiteral("e2e-pass-4417");
-
-// Every live process of a local user (the dedicated desktop user runs nothing the test did not start).
-QList<pid_t> processesOf(uid_t uid)
-{
-    QList<pid_t> found;
-    for (const QFileInfo& entry : QDir(QStringLiteral("/proc")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const pid_t pid = pid_t(entry.fileName().toInt(&number));
-        if (!number || entry.ownerId() != uid)
-            continue;
-        const QByteArray stat = readFile(entry.filePath() + QStringLiteral("/stat"));
-        const qsizetype close = stat.lastIndexOf(')');
-        if (close > 0 && stat.mid(close + 2, 1) != "Z")
-            found << pid;
-    }
-    return found;
-}
-
-// A picture with a different colour in every pixel, so any change of pixels shows.
-QImage testPicture(int seed)
-{
-    QImage image(96, 64, QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y, qRgb((x * 5 + seed) % 256, (y * 7 + seed * 3) % 256, (x * y + seed) % 256));
-    return image;
-}
 
 bool samePixels(const QImage& a, const QImage& b)
 {
@@ -81,33 +53,16 @@ class MainRoadTest : public QObject {
     QString shotsOnServer() const { return target->home + QStringLiteral("/tarnel/shots"); }
     QStringList filesOnServer() const { return QDir(shotsOnServer()).entryList(QDir::Files); }
 
-    // Runs a process as the desktop user, with an environment of a desktop session of its own.
+    // Runs a process as the desktop user, in a desktop session of its own.
     void asDesk(QProcess& process) const
     {
-        const uid_t uid = desk->account().uid;
-        const gid_t gid = desk->account().gid;
-        process.setChildProcessModifier([uid, gid] {
-            if (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-                ::_exit(127);
-        });
-        const QString home = desk->account().home;
         QProcessEnvironment env;
-        env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/local/bin:/usr/bin:/bin"));
-        env.insert(QStringLiteral("HOME"), home);
-        env.insert(QStringLiteral("USER"), desk->account().name);
-        env.insert(QStringLiteral("LOGNAME"), desk->account().name);
-        env.insert(QStringLiteral("SHELL"), QStringLiteral("/bin/sh"));
-        env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
-        env.insert(QStringLiteral("DISPLAY"), qEnvironmentVariable("DISPLAY"));
-        if (QFile::exists(home + QStringLiteral("/.Xauthority")))
-            env.insert(QStringLiteral("XAUTHORITY"), home + QStringLiteral("/.Xauthority"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/run"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), logind.address());
         env.insert(QStringLiteral("TARNEL_DATA"), data);
         env.insert(QStringLiteral("TARNEL_SERVICE_URL"), service.url().toString());
         env.insert(QStringLiteral("TARNEL_LEGACY_SERVICE_URL"), service.url().toString());
-        process.setProcessEnvironment(env);
+        desk->enterSession(process, env);
     }
 
     bool deskWrites(const QString& path, const QByteArray& bytes, int mode)
@@ -136,19 +91,11 @@ class MainRoadTest : public QObject {
     QList<QRect> visibleWindows() const
     {
         QList<QRect> found;
-        QProcess search;
-        search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                 QStringLiteral("--pid"), QString::number(tarnel.processId())});
-        search.waitForFinished(5000);
-        for (const QByteArray& id : search.readAllStandardOutput().split('\n')) {
-            if (id.trimmed().isEmpty())
-                continue;
-            QProcess geometry;
-            geometry.start(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"),
-                                                       QString::fromUtf8(id.trimmed())});
-            geometry.waitForFinished(5000);
+        const QString ids = xdotoolOutput({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--pid"), QString::number(tarnel.processId())});
+        for (const QString& id : ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
             QMap<QString, int> values;
-            for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split(QLatin1Char('\n')))
+            for (const QString& line : xdotoolOutput({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id}).split(QLatin1Char('\n')))
                 values.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
             found << QRect(values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")),
                            values.value(QStringLiteral("WIDTH")), values.value(QStringLiteral("HEIGHT")));
@@ -158,10 +105,7 @@ class MainRoadTest : public QObject {
 
     static QSize screenSize()
     {
-        QProcess display;
-        display.start(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")});
-        display.waitForFinished(5000);
-        const QList<QByteArray> words = display.readAllStandardOutput().trimmed().split(' ');
+        const QStringList words = xdotoolOutput({QStringLiteral("getdisplaygeometry")}).split(QLatin1Char(' '));
         return QSize(words.value(0).toInt(), words.value(1).toInt());
     }
 
@@ -185,13 +129,7 @@ class MainRoadTest : public QObject {
         return false;
     }
 
-    void screenshot(const QString& name) const
-    {
-        QDir().mkpath(artefacts);
-        QProcess import;
-        import.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), artefacts + QLatin1Char('/') + name});
-        import.waitForFinished(10000);
-    }
+    void screenshot(const QString& name) const { saveScreen(artefacts + QLatin1Char('/') + name); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -291,11 +229,8 @@ private Q_SLOTS:
             }
         xterm.reset();
         // ssh's connection masters outlive tarnel (ControlPersist): they belong to the test's own user.
-        if (desk) {
-            for (pid_t pid : processesOf(desk->account().uid))
-                ::kill(pid, SIGKILL);
-            QTRY_VERIFY_WITH_TIMEOUT(processesOf(desk->account().uid).isEmpty(), 5000);
-        }
+        if (desk)
+            QVERIFY(desk->stopEverything());
         if (!data.isEmpty() && QFile::exists(data + QStringLiteral("/logs/tarnel.log"))) {
             QDir().mkpath(artefacts);
             QFile::remove(artefacts + QStringLiteral("/tarnel.log"));
@@ -335,7 +270,7 @@ private Q_SLOTS:
     void copiedImageArrivesOnTheServer()
     {
         QVERIFY(tarnel.state() == QProcess::Running);
-        const QImage picture = testPicture(1);
+        const QImage picture = TestImages::noise(96, 64, 1);
         QVERIFY(copyPicture(picture, QStringLiteral("first.png")));
         QTRY_VERIFY2_WITH_TIMEOUT(filesOnServer().size() == 1, qPrintable(log()), 15000);
         const QString path = shotsOnServer() + QLatin1Char('/') + filesOnServer().first();
@@ -372,7 +307,7 @@ private Q_SLOTS:
         QTRY_VERIFY2_WITH_TIMEOUT(log().contains(QStringLiteral("账号门关闭：你的账号已停用，请联系管理员")),
                                   qPrintable(log()), 20000);
 
-        QVERIFY(copyPicture(testPicture(2), QStringLiteral("second.png")));
+        QVERIFY(copyPicture(TestImages::noise(96, 64, 2), QStringLiteral("second.png")));
         QTest::qWait(2000); // four clipboard polls
         QCOMPARE(filesOnServer().size(), 1);
         QCOMPARE(Store(data).loadState().shots.size(), 1);

@@ -14,16 +14,6 @@
 #include <QTest>
 #include <unistd.h>
 
-namespace {
-QString run(const QString& program, const QStringList& args)
-{
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(15000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-} // namespace
-
 class UpdateRoadTest : public QObject {
     Q_OBJECT
 
@@ -54,15 +44,11 @@ class UpdateRoadTest : public QObject {
 
     QString promptWindow() const
     {
-        return run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                                               QStringLiteral("tarnel 有新版本")}).section(QLatin1Char('\n'), 0, 0);
+        return xdotoolOutput({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                              QStringLiteral("tarnel 有新版本")}).section(QLatin1Char('\n'), 0, 0);
     }
 
-    void screenshot(const QString& name) const
-    {
-        QDir().mkpath(artefacts);
-        run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), artefacts + QLatin1Char('/') + name});
-    }
+    void screenshot(const QString& name) const { saveScreen(artefacts + QLatin1Char('/') + name); }
 
     // A bundle of the keyed tarnel at that build, signed with the test publisher's key and published.
     bool publish(const QString& build, const QString& version, bool tamper)
@@ -156,10 +142,10 @@ private Q_SLOTS:
         QVERIFY(publish(QStringLiteral("14"), QStringLiteral("1.5.0"), true));
 
         const QString window = promptWindow();
-        run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
-        run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), window, QStringLiteral("Return")});
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
+        xdotool({QStringLiteral("key"), QStringLiteral("--window"), window, QStringLiteral("Return")});
         // The prompt's program ends while the key is still down: let go of it for the tests that follow.
-        run(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QStringLiteral("Return")});
+        xdotool({QStringLiteral("keyup"), QStringLiteral("Return")});
         QVERIFY2(tarnel.waitForFinished(20000), qPrintable(appLog()));
         QVERIFY(updaterLog().contains(QStringLiteral("] 开始更新到 1.4.0：换 ") + installed + QLatin1Char('\n')));
         QVERIFY(appLog().contains(QStringLiteral("自动更新：开始换 tarnel.app，退出")));

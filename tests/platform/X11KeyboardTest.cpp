@@ -65,8 +65,7 @@ private Q_SLOTS:
             << QStringLiteral("shot3: /home/someone/tarnel/shots/") + QString(300, QLatin1Char('a'))
                 + QStringLiteral("/20250101-120000-3.png ");
         QTest::newRow("36 chinese") << QStringLiteral("截图七：") + distinctChinese(36, 0x5F00);
-        QTest::newRow("repeated chinese") << QStringLiteral("中文中文，路径/中/文 ");
-        QTest::newRow("spaces") << QStringLiteral("shot4: /home/a user/My Shots/20250101-120000-4.png ");
+        // Repeated characters and blanks: typesRightAfterAnotherTyping, releasesHeldModifiers.
         QTest::newRow("beyond latin-1 and emoji") << QStringLiteral("é ß Ж € 📋 ✅ end");
         // More distinct characters than the keyboard has spare keys: typed batch after batch, the event
         // loop running on while a batch waits for its keys.

@@ -217,14 +217,8 @@ private Q_SLOTS:
 
     void oversizedUploadsAreRefused()
     {
+        // A body too large for its path at all: bodiesAreRefusedBeforeTheyArrive.
         const QString token = service.signUp("kim", "secret1");
-        const QByteArray big(5 << 20, 'a');
-        auto diag = service.call("POST", "api/diag", "{\"appLog\":\"" + big + "\"}",
-                                 {{"Content-Type", "application/json"}, {"Authorization", "Bearer " + token.toUtf8()}});
-        QCOMPARE(diag.status, 413);
-        QVERIFY(!diag.json().value("error").toString().isEmpty());
-        QVERIFY(!service.admin({"diagnostics", "list"}).out.contains("kim"));
-
         auto feedback = [&](int images, int imageSize) {
             QByteArray form;
             auto part = [&](const QByteArray& name, const QByteArray& bytes, const QByteArray& file = {}) {

@@ -50,12 +50,6 @@ private Q_SLOTS:
         QVERIFY(flash.isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!flash.isVisible(), 1000);
     }
-
-    void timeIsLocalClockTime()
-    {
-        const QDateTime t(QDate(2026, 10, 18), QTime(9, 5, 7));
-        QCOMPARE(FlashOverlay::time(t), QStringLiteral("09:05:07"));
-    }
 };
 
 QTEST_MAIN(FlashOverlayTest)

@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTest>
 
 #include <atomic>
@@ -67,24 +66,6 @@ private Q_SLOTS:
         QCOMPARE(store.loadSettings().dailyLimit, Settings{}.dailyLimit);
         QCOMPARE(QDir(dir).entryList({QStringLiteral("*.broken-*")}, QDir::AllEntries | QDir::System).size(), 2);
         QVERIFY(data.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("state.json 读不了（不是普通文件）")));
-    }
-
-    void atomicWriteLeavesTheOldFileWholeWhenInterrupted()
-    {
-        const QString path = data.file(QStringLiteral("atomic.json"));
-        QVERIFY(AtomicFile::write(path, "old content", 0600).ok());
-        // A writer killed between writing its temporary file and the rename.
-        QProcess child;
-        child.start(QStringLiteral("sh"), {QStringLiteral("-c"),
-                                           QStringLiteral("printf 'new half' > '%1.tmp-999999'; kill -9 $$").arg(path)});
-        child.waitForFinished();
-        QCOMPARE(readFile(path), QByteArray("old content"));
-        // The next write replaces it whole, with the requested mode even under a permissive umask.
-        QVERIFY(AtomicFile::write(path, "new content", 0600).ok());
-        QCOMPARE(readFile(path), QByteArray("new content"));
-        QCOMPARE(fileMode(path), 0600);
-        QVERIFY(AtomicFile::write(data.file(QStringLiteral("pub")), "k", 0644).ok());
-        QCOMPARE(fileMode(data.file(QStringLiteral("pub"))), 0644);
     }
 
     // Writers on many threads at once (first connects to several servers): every write lands whole and

@@ -204,6 +204,18 @@ QJsonArray AccountServiceFixture::requests() const
     return QJsonDocument::fromJson(call("GET", QStringLiteral("_test/requests")).body).array();
 }
 
+QList<QJsonObject> AccountServiceFixture::requestsTo(const QString& prefix, qsizetype from) const
+{
+    QList<QJsonObject> found;
+    const QJsonArray all = requests();
+    for (qsizetype i = from; i < all.size(); ++i)
+        if (all.at(i).toObject().value(QStringLiteral("path")).toString().startsWith(prefix))
+            found.append(all.at(i).toObject());
+    return found;
+}
+
+QUrl AccountServiceFixture::closedURL() { return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort())); }
+
 void AccountServiceFixture::resetHooks() const { call("POST", QStringLiteral("_test/reset")); }
 
 AccountServiceFixture::Reply AccountServiceFixture::raw(const QByteArray& request, const QString& from, int waitMs) const

@@ -40,8 +40,9 @@ public:
     // The service program: the tests' build with hooks when they are asked for, else the shipped one.
     QString binary() const;
     static QString shippedBinary();
-    // A loopback port nobody listens on.
+    // A loopback port nobody listens on, and its "http://127.0.0.1:<port>/".
     static int closedPort();
+    static QUrl closedURL();
 
     // The admin command line on this database.
     struct Output {
@@ -75,6 +76,8 @@ public:
     // or {"drop":true}; and every request received so far.
     void script(const QString& path, const QJsonObject& reply) const;
     QJsonArray requests() const;
+    // The requests received since the first `from`, whose path starts with `prefix`.
+    QList<QJsonObject> requestsTo(const QString& prefix, qsizetype from = 0) const;
     void resetHooks() const;
 
 private:

@@ -3,7 +3,9 @@
 #include "support/TempDataDir.h"
 #include "support/WaitUntil.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 TestXterm::TestXterm(const QString& title) : title(title) {}
@@ -60,6 +62,22 @@ bool xdotool(const QStringList& arguments)
     QProcess process;
     process.start(QStringLiteral("xdotool"), arguments);
     return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+QString xdotoolOutput(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    const bool ran = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return ran ? QString::fromUtf8(process.readAllStandardOutput()).trimmed() : QString();
+}
+
+bool saveScreen(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QProcess import;
+    import.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path});
+    return import.waitForFinished(10000) && import.exitCode() == 0;
 }
 
 bool haveX11Tools(const QStringList& programs)

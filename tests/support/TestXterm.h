@@ -30,5 +30,9 @@ private:
 
 // Runs xdotool with the arguments and waits for it; true when it succeeded.
 bool xdotool(const QStringList& arguments);
+// Runs xdotool and answers what it printed (trimmed); empty when it failed.
+QString xdotoolOutput(const QStringList& arguments);
+// Saves a picture of the whole screen (ImageMagick's import) as `path`, making its folder.
+bool saveScreen(const QString& path);
 // True when DISPLAY is set and the given programs are installed.
 bool haveX11Tools(const QStringList& programs);

@@ -1,5 +1,6 @@
 #include "account/FeedbackModel.h"
 #include "support/SignedInApp.h"
+#include "support/WindowShot.h"
 #include "ui/feedback/AttachmentArea.h"
 #include "ui/feedback/FeedbackView.h"
 #include "ui/feedback/FeedbackWindowController.h"
@@ -14,17 +15,19 @@
 #include <QTest>
 #include <QUrl>
 
-// The feedback window driven like a person would, sending to the real account service.
+// The feedback window driven like a person would, sending to the real account service; a picture of each
+// state goes to <build>/artifacts/feedback/.
 class FeedbackWindowTest : public QObject {
     Q_OBJECT
     SignedInApp rig;
     std::unique_ptr<FeedbackWindowController> controller;
+    WindowProbe probe{[this] { return controller->window(); }, QStringLiteral("feedback"), QSize(540, 600)};
 
     FeedbackModel& model() { return controller->model(); }
     template <typename T = QWidget>
     T* find(const char* name) const
     {
-        return controller->window()->findChild<T*>(QString::fromLatin1(name));
+        return probe.find<T>(name);
     }
     void settle() { QTRY_VERIFY(!model().adding() && !model().sending()); }
     void type(const QString& text) { find<QPlainTextEdit>("textEditor")->setPlainText(text); }
@@ -62,6 +65,7 @@ private Q_SLOTS:
     void imagesArriveByEveryRoad()
     {
         QVERIFY(find("newestShotButton")->isHidden()); // no shot yet
+        probe.shoot(QStringLiteral("1-empty"));
         const QString shot = rig.takeShot(picture(Qt::blue));
         QTRY_COMPARE(find<QPushButton>("newestShotButton")->text(), QStringLiteral("加上最近一张（截图1）"));
         QTest::mouseClick(find<QPushButton>("newestShotButton"), Qt::LeftButton);
@@ -97,6 +101,7 @@ private Q_SLOTS:
         delete more;
         settle();
         QCOMPARE(model().images().size(), FeedbackModel::maxImages);
+        probe.shoot(QStringLiteral("2-six-images"));
 
         QTest::mouseClick(controller->view()->findChildren<QWidget*>(QStringLiteral("removeImageButton")).at(1),
                           Qt::LeftButton);
@@ -120,10 +125,16 @@ private Q_SLOTS:
         type(QStringLiteral("截图没传上去"));
         QTRY_VERIFY(find("sendButton")->isEnabled());
 
+        rig.service.script(QStringLiteral("api/feedback"), QJsonObject{{"status", 500}, {"body", R"({"error":"服务器出错了"})"}});
+        QTest::mouseClick(find<QPushButton>("sendButton"), Qt::LeftButton);
+        QTRY_VERIFY(model().error().has_value());
+        probe.shoot(QStringLiteral("3-error"));
+
         rig.service.script(QStringLiteral("api/feedback"), QJsonObject{{"delayMs", 400}, {"body", R"({"ok":true})"}});
         QTest::mouseClick(find<QPushButton>("sendButton"), Qt::LeftButton);
         QTRY_COMPARE(find<QPushButton>("sendButton")->text(), QStringLiteral("正在发送…"));
         QVERIFY(!find("sendButton")->isEnabled() && find("cancelButton")->isEnabled());
+        probe.shoot(QStringLiteral("4-sending"));
         QTest::keyClick(find("textEditor"), Qt::Key_Escape);
         QVERIFY(!controller->window()->isVisible());
         QTRY_COMPARE(model().sentID().value_or(-1), 0); // the send completed while hidden
@@ -131,6 +142,7 @@ private Q_SLOTS:
         controller->window()->show(); // shown again without a reset: the sent presentation
         QTRY_VERIFY(find("editingPart")->isHidden());
         QCOMPARE(find<QLabel>("subtitleLabel")->text(), QStringLiteral("反馈编号 #0。管理员会在后台看到，修好后 tarnel 会自动更新。"));
+        probe.shoot(QStringLiteral("5-sent"));
         QTest::mouseClick(find<QPushButton>("againButton"), Qt::LeftButton);
         QTRY_VERIFY(!find("editingPart")->isHidden());
         QVERIFY(find<QPlainTextEdit>("textEditor")->toPlainText().isEmpty());

@@ -242,7 +242,7 @@ void DeviceCard::setContent(const DeviceCardFacts& next)
 
     const auto detail = model.detail();
     const auto hint = model.failedHint();
-    const bool isOpen = facts.tunnel.kind == DeviceTunnel::Kind::open;
+    const bool isOpen = facts.tunnel.kind == Tunnel::Kind::open;
     detailBox->setVisible(detail.has_value() || isOpen);
     detailText->setVisible(detail.has_value());
     detailIcon->setVisible(detail && !detail->tooltip.isEmpty());

@@ -5,7 +5,7 @@
 #include "ui/shell/FlashOverlay.h"
 
 namespace {
-using Kind = DeviceTunnel::Kind;
+using Kind = Tunnel::Kind;
 using StatusKind = ServerRegistry::Status::Kind;
 const QString relay = QStringLiteral("relay");
 } // namespace
@@ -76,7 +76,7 @@ QString DeviceCardModel::busyText() const
 
 std::optional<DeviceCardModel::Text> DeviceCardModel::detail() const
 {
-    const DeviceTunnel& t = facts.tunnel;
+    const Tunnel& t = facts.tunnel;
     const PeerDevice& p = facts.peer;
     switch (t.kind) {
     case Kind::open: {

@@ -12,7 +12,7 @@
 // Everything one peer's card shows, gathered once per refresh.
 struct DeviceCardFacts {
     PeerDevice peer;
-    DeviceTunnel tunnel;
+    Tunnel tunnel;
     bool keyAuthorized = false; // its key is in this machine's authorized_keys
     bool wanted = false;        // the user wants its connection kept open
     bool sshConfigIncluded = false;

@@ -59,10 +59,7 @@ PanelView::PanelView(AppState& app, std::function<void()> closePanel, QWidget* p
     pages->addWidget(servers);
     devices = new DevicesPage(app, pages);
     devices->syncRefusal = [&app](const QString& id) { return app.deviceSyncRefusal(id); };
-    devices->commands.commandText = [&link = app.link()](const PeerDevice& peer) {
-        return link.sshConfigIncluded() ? QStringLiteral("ssh ") + peer.alias
-                                        : QStringLiteral("ssh -F \"") + LinkManager::devicesConfigPath() + QStringLiteral("\" ") + peer.alias;
-    };
+    wireDeviceCommands(devices->commands, app.link());
     pages->addWidget(devices);
     stack->addWidget(pages, 1);
 
@@ -77,6 +74,21 @@ PanelView::PanelView(AppState& app, std::function<void()> closePanel, QWidget* p
 }
 
 PanelView::~PanelView() = default;
+
+void PanelView::wireDeviceCommands(DeviceCommands& commands, LinkManager& link)
+{
+    commands.tunnel = [&link](const PeerDevice& peer) { return link.tunnel(peer); };
+    commands.openTunnel = [&link](const PeerDevice& peer) { link.openTunnel(peer); };
+    commands.closeTunnel = [&link](const PeerDevice& peer) { link.closeTunnel(peer); };
+    commands.commandText = [&link](const PeerDevice& peer) { return link.commandText(peer); };
+    commands.openTerminal = [&link](const PeerDevice& peer) -> std::optional<QString> {
+        const Outcome<> opened = link.openTerminal(peer);
+        return opened.ok() ? std::nullopt : std::optional<QString>(opened.failure());
+    };
+    commands.openTerminalApp = &LinkManager::openTerminalApp;
+    commands.keyAddCommand = &LinkManager::keyAddCommand;
+    commands.remove = [&link](const PeerDevice& peer) { return link.remove(peer); };
+}
 
 PanelLink PanelView::linkFacts(const LinkManager& link)
 {

@@ -8,6 +8,7 @@
 class AppState;
 class CoalescedRefresh;
 class DevicesPage;
+struct DeviceCommands;
 class LinkManager;
 class GateBar;
 class PanelHeader;
@@ -28,6 +29,8 @@ public:
     // What the device link reports; while unset the link is unavailable and there are no peers.
     std::function<PanelLink()> link;
     static PanelLink linkFacts(const LinkManager& link);
+    // Points the devices page's commands at the device link.
+    static void wireDeviceCommands(DeviceCommands& commands, LinkManager& link);
 
     PanelFacts facts() const;
     // The view is never smaller than this, nor than its content needs.

@@ -201,9 +201,12 @@ void ShotStore::take(const ClipboardImage& image, const Settings& settings, bool
             }
             return prepared;
         });
-        next.work.then(this, [this](const Prepared&) { finishReady(); });
     }
+    // In the queue before the continuation is attached: work already done runs it at once, here.
+    QFuture<Prepared> work = next.work;
     pending.push_back(std::move(next));
+    if (work.isValid())
+        work.then(this, [this](const Prepared&) { finishReady(); });
 }
 
 // Settles, in order, every image at the front whose work is done.

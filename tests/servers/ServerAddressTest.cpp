@@ -103,17 +103,13 @@ private Q_SLOTS:
         QCOMPARE(errorOf(text), message);
     }
 
+    // The user field alone; its other refusals are the user rows of errorTexts (one validator).
     void checkUser_data()
     {
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("message"); // empty = accepted
         QTest::newRow("plain") << "ubuntu" << "";
-        QTest::newRow("all classes") << "A.b_c-9" << "";
         QTest::newRow("64") << QString(64, QLatin1Char('x')) << "";
-        QTest::newRow("65") << QString(65, QLatin1Char('x')) << "用户名不对：太长了";
-        QTest::newRow("empty") << "" << "用户名不对：@ 前面的用户名是空的";
-        QTest::newRow("hyphen") << "-root" << "用户名不对：不能以 - 开头";
-        QTest::newRow("space") << "ro ot" << "用户名不对：只能是字母、数字、. _ -";
         QTest::newRow("unicode") << "用户" << "用户名不对：只能是字母、数字、. _ -";
         QTest::newRow("newline") << "root\n" << "用户名不对：只能是字母、数字、. _ -";
     }

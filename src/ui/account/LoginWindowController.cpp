@@ -2,34 +2,18 @@
 
 #include "ui/account/LoginView.h"
 
-#include <QCloseEvent>
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTimer>
-#include <QVBoxLayout>
-
-void LoginWindow::closeEvent(QCloseEvent* event)
-{
-    event->ignore();
-    hide();
-}
 
 LoginWindowController::LoginWindowController(Account& account, QObject* parent)
-    : QObject(parent), win(std::make_unique<LoginWindow>())
+    : QObject(parent), win(std::make_unique<KeptWindow>())
 {
-    win->setObjectName(QStringLiteral("loginWindow"));
-    win->setWindowTitle(QStringLiteral("tarnel · 登录"));
-    win->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
-                        | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
-    win->setFixedSize(440, 560);
+    win->setFixedFrame(QStringLiteral("loginWindow"), QStringLiteral("tarnel · 登录"), QSize(440, 560));
     content = new LoginView(account, loginModel, win.get());
-    auto* layout = new QVBoxLayout(win.get());
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(content);
+    fillWindow(*win, content);
     connect(content, &LoginView::quitRequested, this,
             [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); });
-    centre();
+    centreOnScreen(*win);
 }
 
 LoginWindowController::~LoginWindowController() = default;
@@ -37,21 +21,5 @@ LoginWindowController::~LoginWindowController() = default;
 void LoginWindowController::show(bool registering)
 {
     loginModel.setRegistering(registering);
-    if (!win->isVisible())
-        centre();
-    win->show();
-    win->raise();
-    win->activateWindow();
-}
-
-void LoginWindowController::hide() { win->hide(); }
-
-void LoginWindowController::centre()
-{
-    QScreen* screen = win->screen() ? win->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = win->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    win->move(frame.topLeft());
+    win->present();
 }

@@ -1,25 +1,16 @@
 #pragma once
 
 #include "account/LoginModel.h"
+#include "ui/kit/KeptWindow.h"
 
 #include <QObject>
-#include <QWidget>
 #include <memory>
 
 class Account;
 class LoginView;
 
-// The login window: fixed size, closing only hides it (the form keeps its state).
-class LoginWindow : public QWidget {
-    Q_OBJECT
-public:
-    explicit LoginWindow(QWidget* parent = nullptr) : QWidget(parent) {}
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-};
-
-// Owns the login window for the life of the process. Created once at launch.
+// Owns the login window for the life of the process. Created once at launch; closing only hides it
+// (the form keeps its state).
 class LoginWindowController : public QObject {
     Q_OBJECT
 public:
@@ -28,16 +19,14 @@ public:
 
     // Sets the mode, centres the window when it is hidden, brings it to the front and activates it.
     void show(bool registering);
-    void hide();
+    void hide() { win->hide(); }
 
     QWidget* window() const { return win.get(); }
     LoginView* view() const { return content; }
     LoginModel& model() { return loginModel; }
 
 private:
-    void centre();
-
     LoginModel loginModel;
-    std::unique_ptr<LoginWindow> win;
+    std::unique_ptr<KeptWindow> win;
     LoginView* content;
 };

@@ -2,10 +2,9 @@
 
 #include "account/Updater.h"
 #include "ui/account/UpdatePromptView.h"
+#include "ui/kit/KeptWindow.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QVBoxLayout>
 
 void UpdateWindow::reject()
@@ -27,11 +26,8 @@ UpdateWindowController::UpdateWindowController(Updater& updater, QObject* parent
     win->setWindowTitle(QStringLiteral("tarnel 有新版本"));
     win->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     content = new UpdatePromptView(updater, win.get());
-    auto* layout = new QVBoxLayout(win.get());
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    layout->addWidget(content);
-    centre();
+    fillWindow(*win, content)->setSizeConstraint(QLayout::SetFixedSize);
+    centreOnScreen(*win);
     connect(&updater, &Updater::changed, this, &UpdateWindowController::follow);
 }
 
@@ -47,19 +43,5 @@ void UpdateWindowController::follow()
         win->hide();
         return;
     }
-    if (!win->isVisible())
-        centre();
-    win->show();
-    win->raise();
-    win->activateWindow();
-}
-
-void UpdateWindowController::centre()
-{
-    QScreen* screen = win->screen() ? win->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = win->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    win->move(frame.topLeft());
+    bringToFront(*win, [this] { centreOnScreen(*win); });
 }

@@ -33,7 +33,6 @@ public:
 
 private:
     void follow();
-    void centre();
 
     Updater& updater;
     std::unique_ptr<UpdateWindow> win;

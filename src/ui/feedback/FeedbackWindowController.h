@@ -1,24 +1,16 @@
 #pragma once
 
+#include "ui/kit/KeptWindow.h"
+
 #include <QObject>
-#include <QWidget>
 #include <memory>
 
 class AppState;
 class FeedbackModel;
 class FeedbackView;
 
-// The feedback window: fixed size; closing only hides it, so an unsent report stays.
-class FeedbackWindow : public QWidget {
-    Q_OBJECT
-public:
-    explicit FeedbackWindow(QWidget* parent = nullptr) : QWidget(parent) {}
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-};
-
-// Owns the feedback window and its form's model for the life of the process. Created once at launch.
+// Owns the feedback window and its form's model for the life of the process. Created once at launch;
+// closing only hides it, so an unsent report stays.
 class FeedbackWindowController : public QObject {
     Q_OBJECT
 public:
@@ -27,16 +19,14 @@ public:
 
     // Resets the form, centres the window when it is hidden, brings it to the front and activates it.
     void show();
-    void hide();
+    void hide() { win->hide(); }
 
     QWidget* window() const { return win.get(); }
     FeedbackView* view() const { return content; }
     FeedbackModel& model() { return *form; }
 
 private:
-    void centre();
-
     std::unique_ptr<FeedbackModel> form;
-    std::unique_ptr<FeedbackWindow> win;
+    std::unique_ptr<KeptWindow> win;
     FeedbackView* content;
 };

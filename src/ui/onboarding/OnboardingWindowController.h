@@ -1,21 +1,12 @@
 #pragma once
 
+#include "ui/kit/KeptWindow.h"
+
 #include <QObject>
-#include <QWidget>
 #include <memory>
 
 class AppState;
 class OnboardingView;
-
-// The onboarding window: fixed size; closing only hides it.
-class OnboardingWindow : public QWidget {
-    Q_OBJECT
-public:
-    using QWidget::QWidget;
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-};
 
 // Owns the onboarding window for the life of the process. Created once at launch; shown at the first
 // start and again on demand; only "知道了，开始用" changes the settings.
@@ -29,15 +20,13 @@ public:
     ~OnboardingWindowController() override;
 
     // Centres the window when it is hidden, brings it to the front and activates it.
-    void show();
-    void hide();
+    void show() { win->present(); }
+    void hide() { win->hide(); }
 
     QWidget* window() const { return win.get(); }
     OnboardingView* view() const { return content; }
 
 private:
-    void centre();
-
-    std::unique_ptr<OnboardingWindow> win;
+    std::unique_ptr<KeptWindow> win;
     OnboardingView* content;
 };

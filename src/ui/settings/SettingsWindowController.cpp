@@ -4,28 +4,12 @@
 #include "ui/settings/BehaviorSettings.h"
 #include "ui/settings/HotkeySettings.h"
 
-#include <QCloseEvent>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTabWidget>
-#include <QVBoxLayout>
-
-void SettingsWindow::closeEvent(QCloseEvent* event)
-{
-    event->ignore();
-    hide();
-}
 
 SettingsWindowController::SettingsWindowController(AppState& app, QObject* parent)
-    : QObject(parent), win(std::make_unique<SettingsWindow>())
+    : QObject(parent), win(std::make_unique<KeptWindow>())
 {
-    win->setObjectName(QStringLiteral("settingsWindow"));
-    win->setWindowTitle(QStringLiteral("tarnel 设置"));
-    win->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
-                        | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
-    win->setFixedSize(width, height);
-    auto* layout = new QVBoxLayout(win.get());
-    layout->setContentsMargins(12, 12, 12, 12);
+    win->setFixedFrame(QStringLiteral("settingsWindow"), QStringLiteral("tarnel 设置"), QSize(width, height));
     pages = new QTabWidget(win.get());
     pages->setObjectName(QStringLiteral("settingsTabs"));
     behaviorPage = new BehaviorSettings(app, pages);
@@ -34,29 +18,8 @@ SettingsWindowController::SettingsWindowController(AppState& app, QObject* paren
     pages->addTab(behaviorPage, QStringLiteral("行为"));
     pages->addTab(hotkeyPage, QStringLiteral("快捷键"));
     pages->addTab(aboutPage, QStringLiteral("关于"));
-    layout->addWidget(pages);
-    centre();
+    fillWindow(*win, pages, 12);
+    centreOnScreen(*win);
 }
 
 SettingsWindowController::~SettingsWindowController() = default;
-
-void SettingsWindowController::show()
-{
-    if (!win->isVisible())
-        centre();
-    win->show();
-    win->raise();
-    win->activateWindow();
-}
-
-void SettingsWindowController::hide() { win->hide(); }
-
-void SettingsWindowController::centre()
-{
-    QScreen* screen = win->screen() ? win->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QRect frame = win->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    win->move(frame.topLeft());
-}

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "ui/kit/KeptWindow.h"
+
 #include <QObject>
-#include <QWidget>
 #include <memory>
 
 class AboutView;
@@ -10,17 +11,8 @@ class BehaviorSettings;
 class HotkeySettings;
 class QTabWidget;
 
-// The settings window: fixed size; closing only hides it, so it reopens on the page last shown.
-class SettingsWindow : public QWidget {
-    Q_OBJECT
-public:
-    using QWidget::QWidget;
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-};
-
-// Owns the settings window and its three pages (行为, 快捷键, 关于) for the life of the process.
+// Owns the settings window and its three pages (行为, 快捷键, 关于) for the life of the process; closing
+// only hides it, so it reopens on the page last shown.
 class SettingsWindowController : public QObject {
     Q_OBJECT
 public:
@@ -31,8 +23,8 @@ public:
     ~SettingsWindowController() override;
 
     // Centres the window when it is hidden, brings it to the front and activates it.
-    void show();
-    void hide();
+    void show() { win->present(); }
+    void hide() { win->hide(); }
 
     QWidget* window() const { return win.get(); }
     QTabWidget* tabs() const { return pages; }
@@ -41,9 +33,7 @@ public:
     AboutView* about() const { return aboutPage; }
 
 private:
-    void centre();
-
-    std::unique_ptr<SettingsWindow> win;
+    std::unique_ptr<KeptWindow> win;
     QTabWidget* pages;
     BehaviorSettings* behaviorPage;
     HotkeySettings* hotkeyPage;

@@ -4,20 +4,12 @@
 #include "servers/ServerRegistry.h"
 #include "ui/panel/PanelView.h"
 
-#include <QApplication>
-#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QVBoxLayout>
-
-void PanelWindow::closeEvent(QCloseEvent* event)
-{
-    event->ignore();
-    hide();
-}
+#include <algorithm>
 
 PanelController::PanelController(AppState& app, QObject* parent)
-    : QObject(parent), app(app), win(std::make_unique<PanelWindow>())
+    : QObject(parent), app(app), win(std::make_unique<KeptWindow>())
 {
     win->setObjectName(QStringLiteral("panelWindow"));
     win->setWindowTitle(QStringLiteral("tarnel"));
@@ -25,9 +17,7 @@ PanelController::PanelController(AppState& app, QObject* parent)
     // At least this large, and larger when the header needs it.
     panelView->setLeastSize(QSize(minWidth, minHeight));
     win->resize(startWidth, startHeight);
-    auto* layout = new QVBoxLayout(win.get());
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(panelView);
+    fillWindow(*win, panelView);
     win->setFocusProxy(panelView);
 }
 
@@ -44,14 +34,8 @@ void PanelController::show(const std::optional<QRect>& anchor, std::optional<Pan
         tab = noServer ? PanelTab::servers : PanelTab::shots;
     }
     app.setPanelTab(*tab);
-    if (!win->isVisible())
-        place(anchor);
-    win->show();
-    win->raise();
-    win->activateWindow();
+    bringToFront(*win, [&] { place(anchor); });
 }
-
-void PanelController::hide() { win->hide(); }
 
 void PanelController::toggle(const std::optional<QRect>& anchor)
 {

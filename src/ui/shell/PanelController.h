@@ -1,25 +1,15 @@
 #pragma once
 
 #include "app/PanelTab.h"
+#include "ui/kit/KeptWindow.h"
 
 #include <QObject>
 #include <QRect>
-#include <QWidget>
 #include <memory>
 #include <optional>
 
 class AppState;
 class PanelView;
-
-// The panel window: created once, closing only hides it.
-class PanelWindow : public QWidget {
-    Q_OBJECT
-public:
-    using QWidget::QWidget;
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-};
 
 class PanelController : public QObject {
     Q_OBJECT
@@ -34,7 +24,7 @@ public:
 
     // Opens on `tab`, else the page last shown, else the preferred one; near `anchor` when given.
     void show(const std::optional<QRect>& anchor = std::nullopt, std::optional<PanelTab> tab = std::nullopt);
-    void hide();
+    void hide() { win->hide(); }
     // Hides it when it is in front; otherwise shows it.
     void toggle(const std::optional<QRect>& anchor = std::nullopt);
     QWidget* window() const { return win.get(); }
@@ -44,6 +34,6 @@ private:
     void place(const std::optional<QRect>& anchor);
 
     AppState& app;
-    std::unique_ptr<PanelWindow> win;
+    std::unique_ptr<KeptWindow> win;
     PanelView* panelView;
 };

@@ -1,0 +1,53 @@
+#include "ui/kit/KeptWindow.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+
+void centreOnScreen(QWidget& window)
+{
+    QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window.frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window.move(frame.topLeft());
+}
+
+void bringToFront(QWidget& window, const std::function<void()>& place)
+{
+    if (!window.isVisible())
+        place();
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+QVBoxLayout* fillWindow(QWidget& window, QWidget* content, int margin)
+{
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(margin, margin, margin, margin);
+    layout->addWidget(content);
+    return layout;
+}
+
+void KeptWindow::setFixedFrame(const QString& name, const QString& title, QSize size)
+{
+    setObjectName(name);
+    setWindowTitle(title);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint
+                   | Qt::CustomizeWindowHint);
+    setFixedSize(size);
+}
+
+void KeptWindow::present()
+{
+    bringToFront(*this, [this] { centreOnScreen(*this); });
+}
+
+void KeptWindow::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    hide();
+}

@@ -2,19 +2,7 @@
 # Runs bench_hotkey on a private X server (Xvfb + jwm), or on $DISPLAY when one is set: ./run.sh [runs] [reuseMs]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
+. "$root/bench/display.sh"
 cmake --build "$root/build" --target bench_hotkey >/dev/null
-started=()
-cleanup() { for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done; }
-trap cleanup EXIT
-if [ -z "${DISPLAY:-}" ]; then
-  display=99
-  while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do display=$((display + 1)); done
-  Xvfb ":${display}" -screen 0 1920x1080x24 -nolisten tcp -ac >/dev/null 2>&1 &
-  started+=($!)
-  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display}" ] && break; sleep 0.05; done
-  export DISPLAY=":${display}"
-  jwm >/dev/null 2>&1 &
-  started+=($!)
-  sleep 0.5
-fi
+privateDisplay wm
 "$root/build/bench/bench_hotkey" "$@"

@@ -3,9 +3,10 @@
 #include "account/OKReply.h"
 #include "account/PingReply.h"
 #include "account/QXServer.h"
-#include "state/Clock.h"
 #include "platform/WakeNotifier.h"
+#include "state/Clock.h"
 #include "state/Log.h"
+#include "state/Text.h"
 
 #include <QTimer>
 
@@ -124,7 +125,7 @@ QFuture<std::optional<QString>> Account::ping(bool userInitiated)
 
 QFuture<Outcome<>> Account::signIn(const QString& username, const QString& password)
 {
-    const QString typed = QXServer::trimBlanks(username);
+    const QString typed = trimBlanks(username);
     return QXServer::send<AuthReply>(QXServer::loginRequest(username, password))
         .then(this, [this, typed](const QXServer::Result<AuthReply>& result) {
             if (result.ok())

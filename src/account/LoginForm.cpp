@@ -4,6 +4,7 @@
 #include "account/LoginModel.h"
 #include "account/QXServer.h"
 #include "delivery/HotkeySpec.h"
+#include "state/Text.h"
 
 #include <QTextBoundaryFinder>
 
@@ -44,7 +45,7 @@ bool LoginForm::canSubmit() const
         return false;
     if (!registering())
         return true;
-    return !QXServer::trimBlanks(name).isEmpty() && !code.isEmpty() && perceivedLength(secret) >= 6;
+    return !trimBlanks(name).isEmpty() && !code.isEmpty() && perceivedLength(secret) >= 6;
 }
 
 void LoginForm::submit()
@@ -66,7 +67,7 @@ void LoginForm::submit()
             moveFocus(Field::password);
             return;
         }
-        LoginMemory::setLastUsername(QXServer::trimBlanks(user));
+        LoginMemory::setLastUsername(trimBlanks(user));
         Q_EMIT changed();
     });
 }

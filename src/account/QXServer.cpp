@@ -4,6 +4,7 @@
 #include "account/ReplyFields.h"
 #include "state/AppInfo.h"
 #include "state/Log.h"
+#include "state/Text.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -160,18 +161,6 @@ QXServer::Request QXServer::makeRequest(const QByteArray& method, const QString&
     if (token)
         request.headers.append({"Authorization", "Bearer " + token->toUtf8()});
     return request;
-}
-
-QString QXServer::trimBlanks(const QString& text)
-{
-    auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && blank(text.at(begin)))
-        ++begin;
-    while (end > begin && blank(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
 }
 
 QXServer::Request QXServer::loginRequest(const QString& username, const QString& password)

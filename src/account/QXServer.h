@@ -78,7 +78,6 @@ public:
     static QJsonObject checkInBody(int servers, int shots);
     // "api/device/<id>/remove" with the id as one encoded segment; none for an id that cannot be one.
     static std::optional<QString> deviceRemovalPath(const QString& deviceId);
-    static QString trimBlanks(const QString& text); // spaces and tabs at both ends
 
     template <typename Reply>
     static QFuture<Result<Reply>> request(const QByteArray& method, const QString& path,

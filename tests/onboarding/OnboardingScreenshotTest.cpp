@@ -3,7 +3,6 @@
 #include "ui/onboarding/OnboardingView.h"
 #include "ui/onboarding/OnboardingWindowController.h"
 
-#include <QDir>
 #include <QTest>
 
 // Renders the onboarding window in each step state to <build>/artifacts/onboarding/ for a person to look at.
@@ -11,7 +10,6 @@ class OnboardingScreenshotTest : public QObject {
     Q_OBJECT
 
     TempDataDir data;
-    QString folder = QStringLiteral(TARNEL_BINARY_DIR "/artifacts/onboarding");
 
     void shoot(bool trusted, bool wayland, const QString& target, const QString& name)
     {
@@ -28,14 +26,12 @@ class OnboardingScreenshotTest : public QObject {
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(window.window()));
         window.view()->flush();
-        const QString problem = saveWindowShot(window.window(), folder, name,
-                                               QSize(OnboardingWindowController::width, OnboardingWindowController::height));
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        WindowProbe([&] { return window.window(); }, QStringLiteral("onboarding"),
+                    QSize(OnboardingWindowController::width, OnboardingWindowController::height))
+            .shoot(name);
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(QDir().mkpath(folder)); }
-
     // Without start() the hub has not read the permission yet: not trusted, as a session without XTest.
     void steps()
     {

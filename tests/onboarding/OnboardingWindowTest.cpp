@@ -28,13 +28,6 @@ class OnboardingWindowTest : public QObject {
     OnboardingView* view() { return window->view(); }
     template <typename T> T* find(const char* name) { return window->window()->findChild<T*>(QString::fromLatin1(name)); }
 
-    int saves(const std::function<void()>& action)
-    {
-        QSignalSpy spy(&app(), &AppState::changed);
-        action();
-        return int(spy.count());
-    }
-
     void open(bool trusted = true, bool wayland = false)
     {
         window.reset();
@@ -84,7 +77,7 @@ private Q_SLOTS:
         open();
         if (!target.isEmpty())
             setTarget(target);
-        QCOMPARE(this->saves([&] { view()->finishButton()->click(); }), saves);
+        QCOMPARE(rig->saves([&] { view()->finishButton()->click(); }), saves);
         QCOMPARE(app().settings().onboardingTarget, stored);
         QVERIFY(app().settings().onboardingDone);
         QVERIFY(!window->window()->isVisible());
@@ -95,10 +88,10 @@ private Q_SLOTS:
     void leavingChangesNothing()
     {
         open();
-        QCOMPARE(saves([&] { view()->laterButton()->click(); }), 0);
+        QCOMPARE(rig->saves([&] { view()->laterButton()->click(); }), 0);
         QVERIFY(!window->window()->isVisible());
         window->show();
-        QCOMPARE(saves([&] { QVERIFY(!window->window()->close()); }), 0);
+        QCOMPARE(rig->saves([&] { QVERIFY(!window->window()->close()); }), 0);
         QVERIFY(!window->window()->isVisible());
         QVERIFY(!app().settings().onboardingDone);
 
@@ -124,7 +117,7 @@ private Q_SLOTS:
         QVERIFY(find<QLabel>("permissionText")->text().contains(QStringLiteral("Wayland")));
         auto* zero = find<QPushButton>("zeroPermissionButton");
         QVERIFY(zero->isVisibleTo(window->window()));
-        QCOMPARE(saves([&] { zero->click(); }), 1);
+        QCOMPARE(rig->saves([&] { zero->click(); }), 1);
         view()->flush();
         QVERIFY(step1->done());
         QCOMPARE(view()->activeStep(), 2);
@@ -147,7 +140,7 @@ private Q_SLOTS:
         QVERIFY(!view()->step(3)->expanded());
         QCOMPARE(view()->step(3)->title(), QStringLiteral("按你的选择一步步做"));
 
-        QCOMPARE(saves([&] { view()->choice(QStringLiteral("server"))->click(); }), 1);
+        QCOMPARE(rig->saves([&] { view()->choice(QStringLiteral("server"))->click(); }), 1);
         view()->flush();
         QVERIFY(view()->choice(QStringLiteral("server"))->selected());
         QVERIFY(find<QWidget>("targetHint")->isVisibleTo(window->window()));
@@ -157,12 +150,12 @@ private Q_SLOTS:
         QVERIFY(view()->card(rig->servers().at(0).id)); // the listed server has its card
         QVERIFY(find<QLabel>("demoLine")->text().startsWith(QStringLiteral("shot1: /home/qx/tarnel/shots/")));
 
-        QCOMPARE(saves([&] { view()->choice(QStringLiteral("device"))->click(); }), 1);
+        QCOMPARE(rig->saves([&] { view()->choice(QStringLiteral("device"))->click(); }), 1);
         view()->flush();
         QVERIFY(!view()->choice(QStringLiteral("server"))->selected());
         auto* allow = find<QPushButton>("allowInboundButton");
         QVERIFY(allow->isVisibleTo(window->window()));
-        QCOMPARE(saves([&] { allow->click(); }), 1);
+        QCOMPARE(rig->saves([&] { allow->click(); }), 1);
         view()->flush();
         QVERIFY(app().settings().remoteAccess);
         QVERIFY(view()->step(3)->done());

@@ -19,25 +19,10 @@
 
 // The advanced sheet as a user works it from a server card, offscreen over a real registry: addresses
 // point at a closed loopback port, except in the last case, which runs against a real sshd.
-class ServerAdvancedSheetTest : public QObject {
+class ServerAdvancedSheetTest : public QObject, protected ServersPageCases {
     Q_OBJECT
 
     using Kind = ServerRegistry::Status::Kind;
-    TempDataDir data;
-    std::unique_ptr<PanelRig> rig;
-    std::unique_ptr<PanelView> view;
-
-    AppState& app() { return rig->app(); }
-    ServerRegistry& registry() { return app().registry(); }
-
-    void open(const std::function<void(PanelRig&)>& fill = {})
-    {
-        view.reset();
-        rig = std::make_unique<PanelRig>(data);
-        if (fill)
-            fill(*rig);
-        view = openServersPage(rig->build());
-    }
 
     static Server& loopServer(PanelRig& r, bool keyInstalled)
     {
@@ -81,13 +66,7 @@ class ServerAdvancedSheetTest : public QObject {
     }
 
 private Q_SLOTS:
-    void cleanup()
-    {
-        if (rig)
-            registry().cancelAll();
-        view.reset();
-        rig.reset();
-    }
+    void cleanup() { close(); }
 
     void editsStayInTheSheetUntilAValidSave()
     {

@@ -22,27 +22,12 @@
 
 // The servers page as a user works it, offscreen, over a real registry: addresses point at a closed
 // loopback port, so every connection really runs and fails at once.
-class ServersPageTest : public QObject {
+class ServersPageTest : public QObject, protected ServersPageCases {
     Q_OBJECT
 
     using Kind = ServerRegistry::Status::Kind;
-    TempDataDir data;
-    std::unique_ptr<PanelRig> rig;
-    std::unique_ptr<PanelView> view;
-
-    AppState& app() { return rig->app(); }
-    ServerRegistry& registry() { return app().registry(); }
     ServersPage* page() { return view->serversPage(); }
     AddServerBox* box() { return page()->addBox(); }
-
-    void open(const std::function<void(PanelRig&)>& fill = {})
-    {
-        view.reset();
-        rig = std::make_unique<PanelRig>(data);
-        if (fill)
-            fill(*rig);
-        view = openServersPage(rig->build());
-    }
 
     bool settles(const QUuid& id)
     {
@@ -55,13 +40,7 @@ class ServersPageTest : public QObject {
     }
 
 private Q_SLOTS:
-    void cleanup()
-    {
-        if (rig)
-            registry().cancelAll();
-        view.reset();
-        rig.reset();
-    }
+    void cleanup() { close(); }
 
     void addByTextOnceAndErrorsUntilEdited()
     {

@@ -6,7 +6,6 @@
 #include "ui/settings/HotkeySettings.h"
 #include "ui/settings/SettingsWindowController.h"
 
-#include <QDir>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -20,19 +19,14 @@ class SettingsScreenshotTest : public QObject {
     TempDataDir data;
     std::unique_ptr<PanelRig> rig;
     std::unique_ptr<SettingsWindowController> window;
-    QString folder = QStringLiteral(TARNEL_BINARY_DIR "/artifacts/settings");
+    WindowProbe probe{[this] { return window->window(); }, QStringLiteral("settings"),
+                      QSize(SettingsWindowController::width, SettingsWindowController::height)};
 
-    void shoot(const QString& name)
-    {
-        const QString problem = saveWindowShot(window->window(), folder, name,
-                                               QSize(SettingsWindowController::width, SettingsWindowController::height));
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    }
+    void shoot(const QString& name) { probe.shoot(name); }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(QDir().mkpath(folder));
         rig = std::make_unique<PanelRig>(data);
         rig->addServer(QStringLiteral("gpu-box"));
         rig->signIn();

@@ -37,14 +37,6 @@ class SettingsWindowTest : public QObject {
     HotkeyRecorderRow* pasteRow() { return window->hotkeys()->pasteRow(); }
     template <typename T> T* find(const char* name) { return window->window()->findChild<T*>(QString::fromLatin1(name)); }
 
-    // Runs an action and answers how many times the settings were stored meanwhile.
-    int saves(const std::function<void()>& action)
-    {
-        QSignalSpy spy(&app(), &AppState::changed);
-        action();
-        return int(spy.count());
-    }
-
     Settings onDisk() const { return Store(data.path()).loadSettings(); }
 
     void open(bool signedIn = false)
@@ -116,7 +108,7 @@ private Q_SLOTS:
         QFETCH(std::function<void(SettingsWindowTest&)>, act);
         QFETCH(std::function<bool(const Settings&)>, stored);
         const Settings before = app().settings();
-        QCOMPARE(saves([&] { act(*this); }), 1);
+        QCOMPARE(rig->saves([&] { act(*this); }), 1);
         QVERIFY(stored(app().settings()));
         QVERIFY(!stored(before));
         QCOMPARE(onDisk(), app().settings());
@@ -127,12 +119,12 @@ private Q_SLOTS:
     {
         QLineEdit* token = behavior()->tokenField();
         token->setText(QStringLiteral("shot%d"));
-        QCOMPARE(saves([&] { QTest::keyClick(token, Qt::Key_Return); }), 0);
+        QCOMPARE(rig->saves([&] { QTest::keyClick(token, Qt::Key_Return); }), 0);
         QCOMPARE(token->text(), Settings::defaultTokenFormat());
 
         QLineEdit* dir = behavior()->remoteDirField();
         dir->setText(QStringLiteral("~/.ssh"));
-        QCOMPARE(saves([&] { QTest::keyClick(dir, Qt::Key_Return); }), 0);
+        QCOMPARE(rig->saves([&] { QTest::keyClick(dir, Qt::Key_Return); }), 0);
         QCOMPARE(dir->text(), QStringLiteral("~/tarnel"));
 
         // Typed but not committed: lost when the page is shown again.

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPainter>
+#include <QSignalSpy>
 
 PanelRig::PanelRig(const TempDataDir& data) : data(data)
 {
@@ -98,4 +99,11 @@ AppState& PanelRig::build(GlobalHotkeys* hotkeys)
     store->saveState(file);
     hub = std::make_unique<AppState>(*store, desktop.services(hotkeys));
     return *hub;
+}
+
+int PanelRig::saves(const std::function<void()>& action)
+{
+    QSignalSpy spy(hub.get(), &AppState::changed);
+    action();
+    return int(spy.count());
 }

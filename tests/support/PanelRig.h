@@ -7,6 +7,7 @@
 #include "support/TempDataDir.h"
 
 #include <QSize>
+#include <functional>
 #include <memory>
 
 // A data folder that already holds destinations and shots (picture files and records named as tarnel
@@ -31,6 +32,9 @@ public:
     // `hotkeys`: real global hot keys in place of the fake ones.
     AppState& build(GlobalHotkeys* hotkeys = nullptr);
     AppState& app() { return *hub; }
+    // Runs `action` on the built hub and answers how many times it reported a change meanwhile: once for
+    // each time the settings were stored.
+    int saves(const std::function<void()>& action);
     const QList<Server>& servers() const { return file.servers; }
 
     const TempDataDir& data;

@@ -1,6 +1,7 @@
 #include "ui/account/LoginWindowController.h"
 
 #include "ui/account/LoginView.h"
+#include "ui/kit/Parts.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -10,7 +11,7 @@ LoginWindowController::LoginWindowController(Account& account, QObject* parent)
 {
     win->setFixedFrame(QStringLiteral("loginWindow"), QStringLiteral("tarnel · 登录"), QSize(440, 560));
     content = new LoginView(account, loginModel, win.get());
-    fillWindow(*win, content);
+    Parts::fill(*win, content);
     connect(content, &LoginView::quitRequested, this,
             [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); });
     centreOnScreen(*win);

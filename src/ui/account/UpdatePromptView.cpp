@@ -1,5 +1,6 @@
 #include "ui/account/UpdatePromptView.h"
 
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/SymbolNote.h"
 #include "ui/kit/Symbols.h"
@@ -193,12 +194,9 @@ void UpdatePromptView::rebuildNotes(const QStringList& notes, bool scroll)
         list->show();
         return;
     }
-    auto* area = new QScrollArea;
+    auto* area = Parts::verticalScroll(nullptr);
     area->setObjectName(QStringLiteral("notesScroll"));
-    area->setFrameShape(QFrame::NoFrame);
-    area->setWidgetResizable(true);
     area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->setFixedHeight(notesScrollHeight());
     area->viewport()->setAutoFillBackground(false);
     list->setAutoFillBackground(false);

@@ -3,6 +3,7 @@
 #include "account/Updater.h"
 #include "ui/account/UpdatePromptView.h"
 #include "ui/kit/KeptWindow.h"
+#include "ui/kit/Parts.h"
 
 #include <QCloseEvent>
 #include <QVBoxLayout>
@@ -26,7 +27,7 @@ UpdateWindowController::UpdateWindowController(Updater& updater, QObject* parent
     win->setWindowTitle(QStringLiteral("tarnel 有新版本"));
     win->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     content = new UpdatePromptView(updater, win.get());
-    fillWindow(*win, content)->setSizeConstraint(QLayout::SetFixedSize);
+    Parts::fill(*win, content)->setSizeConstraint(QLayout::SetFixedSize);
     centreOnScreen(*win);
     connect(&updater, &Updater::changed, this, &UpdateWindowController::follow);
 }

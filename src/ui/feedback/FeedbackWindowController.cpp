@@ -3,6 +3,7 @@
 #include "account/FeedbackModel.h"
 #include "state/Paths.h"
 #include "ui/feedback/FeedbackView.h"
+#include "ui/kit/Parts.h"
 
 FeedbackWindowController::FeedbackWindowController(AppState& app, QObject* parent)
     : QObject(parent), form(std::make_unique<FeedbackModel>(Paths::logsDirectory())),
@@ -10,7 +11,7 @@ FeedbackWindowController::FeedbackWindowController(AppState& app, QObject* paren
 {
     win->setFixedFrame(QStringLiteral("feedbackWindow"), QStringLiteral("反馈问题"), QSize(540, 600));
     content = new FeedbackView(app, *form, win.get());
-    fillWindow(*win, content);
+    Parts::fill(*win, content);
     centreOnScreen(*win);
 }
 

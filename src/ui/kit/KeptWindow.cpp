@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QVBoxLayout>
 
 void centreOnScreen(QWidget& window)
 {
@@ -22,14 +21,6 @@ void bringToFront(QWidget& window, const std::function<void()>& place)
     window.show();
     window.raise();
     window.activateWindow();
-}
-
-QVBoxLayout* fillWindow(QWidget& window, QWidget* content, int margin)
-{
-    auto* layout = new QVBoxLayout(&window);
-    layout->setContentsMargins(margin, margin, margin, margin);
-    layout->addWidget(content);
-    return layout;
 }
 
 void KeptWindow::setFixedFrame(const QString& name, const QString& title, QSize size)

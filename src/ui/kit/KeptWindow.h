@@ -3,14 +3,10 @@
 #include <QWidget>
 #include <functional>
 
-class QVBoxLayout;
-
 // Centres `window` on its screen (the primary one before it has a screen).
 void centreOnScreen(QWidget& window);
 // Shows `window`, raises and activates it; a hidden window is first put in place by `place`.
 void bringToFront(QWidget& window, const std::function<void()>& place);
-// Lays `content` out to fill `window`, `margin` pixels in from its edges.
-QVBoxLayout* fillWindow(QWidget& window, QWidget* content, int margin = 0);
 
 // A top-level window made once and kept for the life of the process: closing it only hides it, so
 // what it shows survives until it is opened again.

@@ -6,6 +6,7 @@
 #include "servers/ServersPageState.h"
 #include "ui/kit/CoalescedRefresh.h"
 #include "ui/kit/KeyedWidgetList.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/SymbolNote.h"
 #include "ui/kit/Symbols.h"
@@ -26,33 +27,11 @@
 #include <QVBoxLayout>
 
 namespace {
-QFrame* divider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-StatusLabel* text(const QString& role, int sizeStep, QWidget* parent, const QString& content = QString())
-{
-    auto* label = new StatusLabel(role, parent);
-    label->setSizeStep(sizeStep);
-    label->setText(content);
-    return label;
-}
-
-QPushButton* button(const char* name, const QString& label, QWidget* parent)
-{
-    auto* b = new QPushButton(label, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setAutoDefault(false);
-    return b;
-}
-
-QWidget* bare(QWidget* parent, QVBoxLayout*& column)
+// An area without margins whose column spaces its rows 8 pixels apart.
+QWidget* bare(QWidget* parent, QVBoxLayout*& column, const char* name = "")
 {
     auto* area = new QWidget(parent);
+    area->setObjectName(QString::fromLatin1(name));
     column = new QVBoxLayout(area);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(8);
@@ -71,13 +50,10 @@ OnboardingView::OnboardingView(AppState& app, std::function<void()> onFinish, QW
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(buildHeader());
-    column->addWidget(divider(this));
+    column->addWidget(Parts::divider(this, QFrame::Sunken));
 
-    scroll = new QScrollArea(this);
+    scroll = Parts::verticalScroll(this);
     scroll->setObjectName(QStringLiteral("stepList"));
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* list = new QWidget(scroll);
     auto* listColumn = new QVBoxLayout(list);
     listColumn->setContentsMargins(20, 20, 20, 20);
@@ -93,7 +69,7 @@ OnboardingView::OnboardingView(AppState& app, std::function<void()> onFinish, QW
     buildTray(steps[3]);
     scroll->setWidget(list);
     column->addWidget(scroll, 1);
-    column->addWidget(divider(this));
+    column->addWidget(Parts::divider(this, QFrame::Sunken));
     column->addWidget(buildFooter());
 
     refresher->follow(&app, &AppState::changed);
@@ -111,13 +87,8 @@ QWidget* OnboardingView::buildHeader()
     row->addWidget(icon, 0, Qt::AlignTop);
     auto* names = new QVBoxLayout;
     names->setSpacing(3);
-    auto* title = new QLabel(QStringLiteral("tarnel · 开始设置"), header);
-    QFont big = title->font();
-    big.setPointSizeF(big.pointSizeF() + 5);
-    big.setBold(true);
-    title->setFont(big);
-    names->addWidget(title);
-    intro = text(QStringLiteral("secondary"), -2, header);
+    names->addWidget(Parts::heading(QStringLiteral("tarnel · 开始设置"), header, 5));
+    intro = Parts::text(QStringLiteral("secondary"), -2, header);
     intro->setObjectName(QStringLiteral("introText"));
     names->addWidget(intro);
     row->addLayout(names, 1);
@@ -129,15 +100,15 @@ QWidget* OnboardingView::buildFooter()
     auto* footer = new QWidget(this);
     auto* row = new QHBoxLayout(footer);
     row->setContentsMargins(20, 12, 20, 12);
-    progress = text(QStringLiteral("secondary"), -2, footer);
+    progress = Parts::text(QStringLiteral("secondary"), -2, footer);
     progress->setObjectName(QStringLiteral("progressText"));
     row->addWidget(progress, 1);
-    later = button("laterButton", QStringLiteral("稍后再说"), footer);
+    later = Parts::button("laterButton", QStringLiteral("稍后再说"), footer);
     connect(later, &QPushButton::clicked, this, [this] {
         if (this->onFinish)
             this->onFinish();
     });
-    finish = button("finishButton", QStringLiteral("知道了，开始用"), footer);
+    finish = Parts::button("finishButton", QStringLiteral("知道了，开始用"), footer);
     finish->setDefault(true);
     connect(finish, &QPushButton::clicked, this, &OnboardingView::finishOnboarding);
     row->addWidget(later);
@@ -152,12 +123,12 @@ void OnboardingView::buildPermission(StepBox* step)
     step->content()->addWidget(permissionDone);
     QVBoxLayout* column = nullptr;
     permissionRequest = bare(step, column);
-    permissionText = text(QString(), -1, permissionRequest);
+    permissionText = Parts::text(QString(), -1, permissionRequest);
     permissionText->setObjectName(QStringLiteral("permissionText"));
     column->addWidget(permissionText);
     auto* row = new QHBoxLayout;
     // Nothing on this desktop grants typing: the one way forward is the mode that needs no permission.
-    QPushButton* zero = button("zeroPermissionButton", QStringLiteral("不想授权？用零权限模式"), permissionRequest);
+    QPushButton* zero = Parts::button("zeroPermissionButton", QStringLiteral("不想授权？用零权限模式"), permissionRequest);
     connect(zero, &QPushButton::clicked, this, [this] {
         Settings s = this->app.settings();
         s.pasteMode = PasteMode::zeroPermission;
@@ -182,7 +153,7 @@ void OnboardingView::buildTarget(StepBox* step)
         choices << std::pair{c.tag, card};
     }
     step->content()->addLayout(row);
-    targetHint = text(QStringLiteral("secondary"), -2, step,
+    targetHint = Parts::text(QStringLiteral("secondary"), -2, step,
                       QStringLiteral("选错了可以再点别的；两种都要的话先做一种，另一种之后在面板里加。"));
     targetHint->setObjectName(QStringLiteral("targetHint"));
     step->content()->addWidget(targetHint);
@@ -205,8 +176,7 @@ void OnboardingView::buildSetup(StepBox* step)
 QWidget* OnboardingView::buildServerContent()
 {
     QVBoxLayout* column = nullptr;
-    QWidget* area = bare(setupArea, column);
-    area->setObjectName(QStringLiteral("serverSetup"));
+    QWidget* area = bare(setupArea, column, "serverSetup");
     connectedNote = new SymbolNote(QStringLiteral("checkmark.circle.fill"), QStringLiteral("green"), area);
     connectedNote->setObjectName(QStringLiteral("connectedNote"));
     column->addWidget(connectedNote);
@@ -228,25 +198,24 @@ QWidget* OnboardingView::buildServerContent()
 QWidget* OnboardingView::buildDeviceContent()
 {
     QVBoxLayout* column = nullptr;
-    QWidget* area = bare(setupArea, column);
-    area->setObjectName(QStringLiteral("deviceSetup"));
-    deviceIntro = text(QString(), 0, area);
+    QWidget* area = bare(setupArea, column, "deviceSetup");
+    deviceIntro = Parts::text(QString(), 0, area);
     deviceIntro->setObjectName(QStringLiteral("deviceIntro"));
     column->addWidget(deviceIntro);
-    column->addWidget(text(QString(), -1, area,
+    column->addWidget(Parts::text(QString(), -1, area,
         QStringLiteral("• 被连的那台（比如家里的）：「设备」页拨开「允许其他设备连接这台电脑」，按两步做：开着 ssh 服务（sshd）、允许对方免密登录（都是点几下 + 粘一条命令）。\n"
                        "• 发起连接的那台（比如办公室的）：「设备」页点对方的「打通 SSH 连接」，成功后给你一条命令，在任何终端里粘贴就进去了。\n"
                        "• 想把截图传给那台：它的卡片 ⋯ →「同步截图到这台」。")));
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
-    QPushButton* devices = button("openDevicesButton", QStringLiteral("打开「设备」页"), area);
+    QPushButton* devices = Parts::button("openDevicesButton", QStringLiteral("打开「设备」页"), area);
     connect(devices, &QPushButton::clicked, this, [this] {
         app.setPanelTab(PanelTab::devices);
         if (app.togglePanel)
             app.togglePanel();
     });
     row->addWidget(devices);
-    allowInbound = button("allowInboundButton", QStringLiteral("这台要被别人连：允许其他设备连接这台电脑"), area);
+    allowInbound = Parts::button("allowInboundButton", QStringLiteral("这台要被别人连：允许其他设备连接这台电脑"), area);
     connect(allowInbound, &QPushButton::clicked, this, [this] {
         Settings s = app.settings();
         s.remoteAccess = true;
@@ -266,9 +235,8 @@ QWidget* OnboardingView::buildDeviceContent()
 QWidget* OnboardingView::buildNoneContent()
 {
     QVBoxLayout* column = nullptr;
-    QWidget* area = bare(setupArea, column);
-    area->setObjectName(QStringLiteral("noneSetup"));
-    column->addWidget(text(QString(), -1, area,
+    QWidget* area = bare(setupArea, column, "noneSetup");
+    column->addWidget(Parts::text(QString(), -1, area,
         QStringLiteral("点托盘里的 tarnel 图标 → 「服务器」页粘地址点连接；「设备」页看同账号的其他电脑。没连任何东西时截图也会存在本机，面板里能看、能复制路径。")));
     column->addWidget(demoBlock(area));
     return area;
@@ -281,7 +249,7 @@ QWidget* OnboardingView::demoBlock(QWidget* parent)
     auto* column = new QVBoxLayout(area);
     column->setContentsMargins(0, 4, 0, 0);
     column->setSpacing(6);
-    StatusLabel* lead = text(QString(), -1, area);
+    StatusLabel* lead = Parts::text(QString(), -1, area);
     column->addWidget(lead);
     auto* sample = new QLabel(area);
     sample->setObjectName(QStringLiteral("demoLine"));
@@ -292,7 +260,7 @@ QWidget* OnboardingView::demoBlock(QWidget* parent)
     sample->setFont(mono);
     sample->setStyleSheet(QStringLiteral("QLabel { background: palette(base); border-radius: 6px; padding: 8px; }"));
     column->addWidget(sample);
-    column->addWidget(text(QStringLiteral("secondary"), -2, area, QStringLiteral("不会自动回车——想粘几张就按几次，再补一句话回车。")));
+    column->addWidget(Parts::text(QStringLiteral("secondary"), -2, area, QStringLiteral("不会自动回车——想粘几张就按几次，再补一句话回车。")));
     demos << std::pair{lead, sample};
     return area;
 }
@@ -302,7 +270,7 @@ void OnboardingView::buildTray(StepBox* step)
     step->setTitle(QStringLiteral("以后在哪找它"));
     trayNote = new SymbolNote(QStringLiteral("menubar.rectangle"), QString(), step);
     step->content()->addWidget(trayNote);
-    trayTips = text(QString(), -1, step);
+    trayTips = Parts::text(QString(), -1, step);
     trayTips->setObjectName(QStringLiteral("trayTips"));
     step->content()->addWidget(trayTips);
 }

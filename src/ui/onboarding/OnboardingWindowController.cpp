@@ -1,5 +1,6 @@
 #include "ui/onboarding/OnboardingWindowController.h"
 
+#include "ui/kit/Parts.h"
 #include "ui/onboarding/OnboardingView.h"
 
 #include <QPointer>
@@ -13,7 +14,7 @@ OnboardingWindowController::OnboardingWindowController(AppState& app, QObject* p
         if (window)
             window->hide();
     }, win.get());
-    fillWindow(*win, content);
+    Parts::fill(*win, content);
     centreOnScreen(*win);
 }
 

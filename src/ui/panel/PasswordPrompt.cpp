@@ -1,5 +1,6 @@
 #include "ui/panel/PasswordPrompt.h"
 
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 
 #include <QHBoxLayout>
@@ -17,13 +18,10 @@ PasswordPrompt::PasswordPrompt(const QString& title, QWidget* parent) : QDialog(
     stack->setContentsMargins(20, 20, 20, 20);
     stack->setSpacing(12);
 
-    auto* heading = new QLabel(title, this);
+    QLabel* heading = Parts::heading(title, this);
     heading->setObjectName(QStringLiteral("promptTitle"));
     heading->setTextFormat(Qt::PlainText);
     heading->setWordWrap(true);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
     stack->addWidget(heading);
 
     password = new QLineEdit(this);

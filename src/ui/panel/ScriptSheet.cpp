@@ -1,6 +1,7 @@
 #include "ui/panel/ScriptSheet.h"
 
 #include "app/AppState.h"
+#include "ui/kit/Parts.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -20,13 +21,10 @@ ScriptSheet::ScriptSheet(AppState& app, const QString& title, std::function<QStr
     stack->setContentsMargins(16, 16, 16, 16);
     stack->setSpacing(8);
 
-    auto* heading = new QLabel(title, this);
+    QLabel* heading = Parts::heading(title, this);
     heading->setObjectName(QStringLiteral("scriptTitle"));
     heading->setTextFormat(Qt::PlainText);
     heading->setWordWrap(true);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
     heading->setMaximumWidth(640);
     stack->addWidget(heading);
 

@@ -6,23 +6,11 @@
 #include "servers/RemoteDir.h"
 #include "servers/RulesScript.h"
 #include "servers/ServerAddress.h"
+#include "state/Text.h"
 
 #include <QRegularExpression>
 
 namespace {
-
-// Spaces and tabs off both ends; line breaks stay.
-QString trimBlanks(const QString& text)
-{
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    while (start < end && blank(text.at(start)))
-        ++start;
-    while (end > start && blank(text.at(end - 1)))
-        --end;
-    return text.mid(start, end - start);
-}
 
 // Decimal as typed: an optional sign, then digits only; none outside 1…65535.
 std::optional<int> parsePort(const QString& text)

@@ -4,6 +4,7 @@
 #include "delivery/SSHKey.h"
 #include "servers/RulesScript.h"
 #include "servers/ServerRegistry.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/panel/PasswordPrompt.h"
 #include "ui/panel/ScriptSheet.h"
@@ -20,15 +21,6 @@
 
 namespace {
 constexpr int sheetWidth = 560;
-
-QFrame* divider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setForegroundRole(QPalette::Mid);
-    return line;
-}
 
 QLineEdit* field(const char* objectName, QWidget* parent)
 {
@@ -48,13 +40,6 @@ QPushButton* smallButton(const char* objectName, const QString& text, QWidget* p
     return button;
 }
 
-StatusLabel* caption(const QString& text, QWidget* parent)
-{
-    auto* label = new StatusLabel(QStringLiteral("secondary"), parent);
-    label->setSizeStep(-2);
-    label->setText(text);
-    return label;
-}
 } // namespace
 
 ServerAdvancedSheet::ServerAdvancedSheet(AppState& app, const QUuid& serverID, QWidget* parent)
@@ -68,17 +53,14 @@ ServerAdvancedSheet::ServerAdvancedSheet(AppState& app, const QUuid& serverID, Q
     stack->setContentsMargins(20, 20, 20, 20);
     stack->setSpacing(12);
 
-    heading = new QLabel(this);
+    heading = Parts::heading(QString(), this);
     heading->setObjectName(QStringLiteral("advancedTitle"));
     heading->setTextFormat(Qt::PlainText);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
     stack->addWidget(heading);
     stack->addWidget(buildForm());
-    stack->addWidget(divider(this));
+    stack->addWidget(Parts::divider(this));
     stack->addWidget(buildRules());
-    stack->addWidget(divider(this));
+    stack->addWidget(Parts::divider(this));
     stack->addWidget(buildServerButtons());
 
     noteLine = new StatusLabel(QStringLiteral("orange"), this);
@@ -143,7 +125,7 @@ QWidget* ServerAdvancedSheet::buildForm()
     keywordStack->setContentsMargins(0, 0, 0, 0);
     keywordStack->setSpacing(2);
     keywordStack->addWidget(keywords);
-    keywordStack->addWidget(caption(QStringLiteral("默认有 IP、登录名@、主机名；终端标签标题一般长这样：ubuntu@ip-172-31-26-1…"), keywordGroup));
+    keywordStack->addWidget(Parts::caption(QStringLiteral("默认有 IP、登录名@、主机名；终端标签标题一般长这样：ubuntu@ip-172-31-26-1…"), keywordGroup));
     layout->addRow(QStringLiteral("匹配串（逗号分隔：窗口标题含其一就粘这台）"), keywordGroup);
     layout->addRow(smartOnly);
     return form;
@@ -155,7 +137,7 @@ QWidget* ServerAdvancedSheet::buildRules()
     auto* stack = new QVBoxLayout(section);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(6);
-    stack->addWidget(caption(QStringLiteral("AI 读图规则块（写进服务器上这些工具的全局规则文件，默认不写；写前备份 .tarnel.bak，可整段卸载）"), section));
+    stack->addWidget(Parts::caption(QStringLiteral("AI 读图规则块（写进服务器上这些工具的全局规则文件，默认不写；写前备份 .tarnel.bak，可整段卸载）"), section));
     for (const auto& [key, label] : RulesScript::toolNames()) {
         auto* toggle = new QCheckBox(label, section);
         toggle->setObjectName(QStringLiteral("rule_") + key);

@@ -6,6 +6,7 @@
 #include "platform/Flash.h"
 #include "state/Clock.h"
 #include "ui/kit/Badge.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusDot.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
@@ -58,12 +59,9 @@ ServerCard::ServerCard(AppState& app, QWidget* parent) : QFrame(parent), app(app
     texts->setSpacing(4);
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(6);
-    name = new QLabel(this);
+    name = Parts::heading(QString(), this);
     name->setObjectName(QStringLiteral("serverName"));
     name->setTextFormat(Qt::PlainText);
-    QFont bold = name->font();
-    bold.setBold(true);
-    name->setFont(bold);
     port = captionLabel("serverPort", this, 0);
     port->setWordWrap(false);
     deviceBadge = new Badge(QStringLiteral("设备"), QStringLiteral("accent"), this);

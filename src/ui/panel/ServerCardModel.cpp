@@ -3,11 +3,10 @@
 #include "servers/EmbeddedScripts.h"
 #include "servers/InstallScript.h"
 #include "servers/ServerAddress.h"
+#include "state/Text.h"
 
 namespace {
 using Kind = ServerRegistry::Status::Kind;
-
-bool isBlank(QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); }
 } // namespace
 
 ServerCardModel::Line ServerCardModel::statusLine(const Server& server, const Status& status, int doneToday,
@@ -78,13 +77,7 @@ bool ServerCardModel::showsCredentials(const Status& status)
 
 QString ServerCardModel::loginName(const QString& typed)
 {
-    qsizetype start = 0;
-    qsizetype end = typed.size();
-    while (start < end && isBlank(typed.at(start)))
-        ++start;
-    while (end > start && isBlank(typed.at(end - 1)))
-        --end;
-    return typed.mid(start, end - start);
+    return trimBlanks(typed);
 }
 
 std::optional<QString> ServerCardModel::loginNameProblem(const QString& typed)

@@ -8,6 +8,7 @@
 #include "state/Clock.h"
 #include "state/Paths.h"
 #include "ui/kit/KeyedWidgetList.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
@@ -23,15 +24,6 @@
 #include <QVBoxLayout>
 
 namespace {
-QFrame* divider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setForegroundRole(QPalette::Mid);
-    return line;
-}
-
 QLabel* symbolLabel(const QString& symbol, const QString& role, int side, QWidget* parent)
 {
     auto* label = new QLabel(parent);
@@ -59,7 +51,7 @@ ServersPage::ServersPage(PanelContext context, QWidget* parent) : QWidget(parent
     stack->setSpacing(0);
     onboardingBar = buildOnboardingBar();
     accessibilityBar = buildAccessibilityBar();
-    barDivider = divider(this);
+    barDivider = Parts::divider(this);
     stack->addWidget(onboardingBar);
     stack->addWidget(accessibilityBar);
     stack->addWidget(barDivider);
@@ -68,22 +60,15 @@ ServersPage::ServersPage(PanelContext context, QWidget* parent) : QWidget(parent
     auto* addColumn = new QVBoxLayout(adding);
     addColumn->setContentsMargins(16, 16, 16, 16);
     addColumn->setSpacing(8);
-    auto* heading = new QLabel(QStringLiteral("添加服务器"), adding);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
-    addColumn->addWidget(heading);
+    addColumn->addWidget(Parts::heading(QStringLiteral("添加服务器"), adding));
     box = new AddServerBox(this->context.app.registry(), this->context.app.serversPage(), true, adding);
     addColumn->addWidget(box);
     stack->addWidget(adding);
-    stack->addWidget(divider(this));
+    stack->addWidget(Parts::divider(this));
 
     body = new QStackedWidget(this);
-    scroll = new QScrollArea(body);
+    scroll = Parts::verticalScroll(body);
     scroll->setObjectName(QStringLiteral("serverScroll"));
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     AppState& app = this->context.app;
     cards = new KeyedWidgetList([this, &app](const QString& key) -> QWidget* {
         auto* card = new ServerCard(app);
@@ -108,7 +93,7 @@ ServersPage::ServersPage(PanelContext context, QWidget* parent) : QWidget(parent
     body->addWidget(scroll);
     body->addWidget(empty);
     stack->addWidget(body, 1);
-    stack->addWidget(divider(this));
+    stack->addWidget(Parts::divider(this));
 
     auto* footerRow = new QHBoxLayout;
     footerRow->setContentsMargins(16, 8, 16, 8);
@@ -157,11 +142,7 @@ QWidget* ServersPage::buildAccessibilityBar()
     row->addWidget(symbolLabel(QStringLiteral("hand.raised.fill"), QStringLiteral("orange"), 16, bar));
     auto* column = new QVBoxLayout;
     column->setSpacing(2);
-    auto* title = new QLabel(QStringLiteral("还差一步：开启「辅助功能」"), bar);
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    column->addWidget(title);
+    column->addWidget(Parts::heading(QStringLiteral("还差一步：开启「辅助功能」"), bar));
     accessibilityText = new StatusLabel(QStringLiteral("secondary"), bar);
     accessibilityText->setObjectName(QStringLiteral("accessibilityText"));
     accessibilityText->setSizeStep(-2);

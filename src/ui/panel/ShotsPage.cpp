@@ -4,6 +4,7 @@
 #include "capture/ShotStore.h"
 #include "servers/ServerRegistry.h"
 #include "ui/kit/KeyedCardGrid.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
@@ -28,12 +29,9 @@ ShotsPage::ShotsPage(PanelContext context, QWidget* parent) : QStackedWidget(par
     cards->setColumns(2);
     cards->setSpacing(12, 12);
     cards->setMargin(14);
-    scroll = new QScrollArea(this);
+    scroll = Parts::verticalScroll(this);
     scroll->setObjectName(QStringLiteral("shotsScroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidget(cards);
     addWidget(scroll);
     emptyPage = buildEmptyPage();

@@ -6,6 +6,7 @@
 #include "platform/DesktopOpener.h"
 #include "state/AppInfo.h"
 #include "state/Paths.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
@@ -16,44 +17,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
-QFrame* divider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-QLabel* heading(const QString& text, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    QFont bold = label->font();
-    bold.setBold(true);
-    label->setFont(bold);
-    return label;
-}
-
-StatusLabel* text(const QString& role, int sizeStep, const QString& content, QWidget* parent)
-{
-    auto* label = new StatusLabel(role, parent);
-    label->setSizeStep(sizeStep);
-    label->setText(content);
-    return label;
-}
-
-QPushButton* smallButton(const char* name, const QString& label, QWidget* parent)
-{
-    auto* button = new QPushButton(label, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
-}
-
 void openFolder(AppState& app, const QString& folder)
 {
     Paths::ensure(folder); // opened whether or not it could be made: the file manager then says why
@@ -64,65 +31,55 @@ void openFolder(AppState& app, const QString& folder)
 AboutView::AboutView(AppState& app, QWidget* parent) : QWidget(parent), app(app)
 {
     setObjectName(QStringLiteral("aboutView"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* content = new QWidget(scroll);
-    auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(8, 8, 8, 8);
-    column->setSpacing(12);
+    QVBoxLayout* column = Parts::scrollingColumn(*this, 8, 12);
+    QWidget* content = column->parentWidget();
 
     column->addWidget(buildHeader());
     column->addWidget(buildFolders());
-    column->addWidget(divider(content));
-    column->addWidget(heading(QStringLiteral("账号与更新"), content));
+    column->addWidget(Parts::divider(content, QFrame::Sunken));
+    column->addWidget(Parts::heading(QStringLiteral("账号与更新"), content));
     column->addWidget(buildAccount());
-    column->addWidget(text(QStringLiteral("secondary"), -2,
-                           QStringLiteral("每 6 小时自动报到一次（账号是否可用）并检查新版本；有新版本会下载好、核对签名后再问你。官网 ")
-                               + QXServer::defaultURL().host(),
-                           content));
+    column->addWidget(Parts::caption(
+        QStringLiteral("每 6 小时自动报到一次（账号是否可用）并检查新版本；有新版本会下载好、核对签名后再问你。官网 ")
+            + QXServer::defaultURL().host(),
+        content));
     // The box and its long label apart, so the label wraps instead of widening the page.
     auto* channelRow = new QHBoxLayout;
     testChannel = new QCheckBox(content);
     testChannel->setObjectName(QStringLiteral("testChannelToggle"));
     testChannel->setAccessibleName(QStringLiteral("接收测试版更新"));
     channelRow->addWidget(testChannel, 0, Qt::AlignTop);
-    channelRow->addWidget(text(QString(), -1,
-        QStringLiteral("接收测试版更新（test 渠道；手动点「检查更新」会直接下载、校验、换包重开）"), content), 1);
+    channelRow->addWidget(Parts::text(QString(), -1, content,
+        QStringLiteral("接收测试版更新（test 渠道；手动点「检查更新」会直接下载、校验、换包重开）")), 1);
     connect(testChannel, &QCheckBox::clicked, this, [this](bool on) {
         Settings s = this->app.settings();
         s.updateChannelTest = on;
         this->app.setSettings(s);
     });
     column->addLayout(channelRow);
-    testChannelNote = text(QStringLiteral("secondary"), -2,
+    testChannelNote = Parts::caption(
         QStringLiteral("测试版会每 10 分钟把运行日志（tarnel.log / 设备互联日志 / 链路状态）自动发到后台，方便开发者排查；不含截图、剪贴板和钥匙。取消勾选即停止。"),
         content);
     testChannelNote->setObjectName(QStringLiteral("testChannelNote"));
     column->addWidget(testChannelNote);
 
-    column->addWidget(divider(content));
-    column->addWidget(heading(QStringLiteral("安全承诺"), content));
+    column->addWidget(Parts::divider(content, QFrame::Sunken));
+    column->addWidget(Parts::heading(QStringLiteral("安全承诺"), content));
     const QStringList promises = SettingsModel::safetyPromises();
     for (int i = 0; i < promises.size(); ++i) {
-        StatusLabel* promise = text(QString(), -1, QStringLiteral("%1. ").arg(i + 1) + promises[i], content);
+        StatusLabel* promise = Parts::text(QString(), -1, content, QStringLiteral("%1. ").arg(i + 1) + promises[i]);
         promise->setObjectName(QStringLiteral("promise%1").arg(i + 1));
         column->addWidget(promise);
     }
-    column->addWidget(divider(content));
-    column->addWidget(heading(QStringLiteral("卸载"), content));
-    StatusLabel* uninstall = text(QString(), -1, SettingsModel::uninstallText(Paths::dataDirectory()), content);
+    column->addWidget(Parts::divider(content, QFrame::Sunken));
+    column->addWidget(Parts::heading(QStringLiteral("卸载"), content));
+    StatusLabel* uninstall = Parts::text(QString(), -1, content, SettingsModel::uninstallText(Paths::dataDirectory()));
     uninstall->setObjectName(QStringLiteral("uninstallText"));
     uninstall->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(uninstall);
-    column->addWidget(text(QStringLiteral("secondary"), -2,
-                           QStringLiteral("代码开源 · 只依赖 Qt、OpenSSL 和系统自带的 ssh（设备互联 tarnel-net 也一样）"), content));
+    column->addWidget(Parts::caption(
+        QStringLiteral("代码开源 · 只依赖 Qt、OpenSSL 和系统自带的 ssh（设备互联 tarnel-net 也一样）"), content));
     column->addStretch(1);
-    scroll->setWidget(content);
-    outer->addWidget(scroll);
 
     connect(&app, &AppState::changed, this, &AboutView::refresh);
     connect(&app.account(), &Account::changed, this, &AboutView::refresh);
@@ -140,15 +97,11 @@ QWidget* AboutView::buildHeader()
     row->addWidget(icon);
     auto* names = new QVBoxLayout;
     names->setSpacing(2);
-    auto* title = new QLabel(QStringLiteral("tarnel ") + AppInfo::current().version, header);
+    QLabel* title = Parts::heading(QStringLiteral("tarnel ") + AppInfo::current().version, header, 8);
     title->setObjectName(QStringLiteral("aboutTitle"));
-    QFont big = title->font();
-    big.setPointSizeF(big.pointSizeF() + 8);
-    big.setBold(true);
-    title->setFont(big);
     names->addWidget(title);
-    StatusLabel* build = text(QStringLiteral("secondary"), -2,
-                              QStringLiteral("构建 ") + AppInfo::current().build + QStringLiteral(" · 截图中转到你的服务器"), header);
+    StatusLabel* build = Parts::caption(
+        QStringLiteral("构建 ") + AppInfo::current().build + QStringLiteral(" · 截图中转到你的服务器"), header);
     build->setObjectName(QStringLiteral("aboutBuild"));
     names->addWidget(build);
     row->addLayout(names, 1);
@@ -160,14 +113,14 @@ QWidget* AboutView::buildFolders()
     auto* area = new QWidget(this);
     auto* row = new QHBoxLayout(area);
     row->setContentsMargins(0, 0, 0, 0);
-    onboarding = smallButton("reopenOnboardingButton", QStringLiteral("重新看一遍引导"), area);
+    onboarding = Parts::button("reopenOnboardingButton", QStringLiteral("重新看一遍引导"), area);
     connect(onboarding, &QPushButton::clicked, this, [this] {
         if (app.openOnboarding)
             app.openOnboarding();
     });
-    QPushButton* data = smallButton("openDataButton", QStringLiteral("打开数据目录"), area);
+    QPushButton* data = Parts::button("openDataButton", QStringLiteral("打开数据目录"), area);
     connect(data, &QPushButton::clicked, this, [this] { openFolder(app, Paths::dataDirectory()); });
-    QPushButton* logs = smallButton("openLogsButton", QStringLiteral("打开日志"), area);
+    QPushButton* logs = Parts::button("openLogsButton", QStringLiteral("打开日志"), area);
     connect(logs, &QPushButton::clicked, this, [this] { openFolder(app, Paths::logsDirectory()); });
     for (QPushButton* button : {onboarding, data, logs})
         row->addWidget(button);
@@ -184,16 +137,16 @@ QWidget* AboutView::buildAccount()
     account->setObjectName(QStringLiteral("accountLine"));
     account->setTextFormat(Qt::PlainText);
     row->addWidget(account);
-    signOut = smallButton("signOutButton", QStringLiteral("退出登录"), area);
+    signOut = Parts::button("signOutButton", QStringLiteral("退出登录"), area);
     connect(signOut, &QPushButton::clicked, this, [this] { app.account().signOut(); });
-    signIn = smallButton("signInButton", QStringLiteral("登录 / 注册…"), area);
+    signIn = Parts::button("signInButton", QStringLiteral("登录 / 注册…"), area);
     connect(signIn, &QPushButton::clicked, this, [this] {
         if (app.showLoginWindow)
             app.showLoginWindow(false);
     });
-    QPushButton* updates = smallButton("checkUpdatesButton", QStringLiteral("检查更新"), area);
+    QPushButton* updates = Parts::button("checkUpdatesButton", QStringLiteral("检查更新"), area);
     connect(updates, &QPushButton::clicked, this, [this] { app.checkUpdates(); });
-    feedback = smallButton("feedbackButton", QStringLiteral("反馈问题…"), area);
+    feedback = Parts::button("feedbackButton", QStringLiteral("反馈问题…"), area);
     connect(feedback, &QPushButton::clicked, this, [this] {
         if (app.showFeedbackWindow)
             app.showFeedbackWindow();

@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "servers/ServerRegistry.h"
 #include "ui/kit/CoalescedRefresh.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 
 #include <QButtonGroup>
@@ -16,7 +17,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
-#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -24,14 +24,6 @@
 using SettingsModel::Stepper;
 
 namespace {
-StatusLabel* caption(const QString& text, QWidget* parent)
-{
-    auto* label = new StatusLabel(QStringLiteral("secondary"), parent);
-    label->setSizeStep(-2);
-    label->setText(text);
-    return label;
-}
-
 QGroupBox* section(const QString& title, QWidget* parent)
 {
     auto* box = new QGroupBox(title, parent);
@@ -47,23 +39,12 @@ BehaviorSettings::BehaviorSettings(AppState& app, QWidget* parent)
     : QWidget(parent), app(app), refresher(new CoalescedRefresh([this] { refresh(); }, this))
 {
     setObjectName(QStringLiteral("behaviorSettings"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* content = new QWidget(scroll);
-    auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(8, 8, 8, 8);
-    column->setSpacing(12);
+    QVBoxLayout* column = Parts::scrollingColumn(*this, 8, 12);
     column->addWidget(buildShots());
     column->addWidget(buildPaste());
     column->addWidget(buildResident());
     column->addWidget(buildAdvanced());
     column->addStretch(1);
-    scroll->setWidget(content);
-    outer->addWidget(scroll);
 
     refresher->follow(&app, &AppState::changed);
     loadLocalCopies();
@@ -153,7 +134,7 @@ QWidget* BehaviorSettings::buildPaste()
     token->setObjectName(QStringLiteral("tokenField"));
     connect(token, &QLineEdit::returnPressed, this, &BehaviorSettings::commitToken);
     tokenRow->addWidget(token, 1);
-    tokenRow->addWidget(caption(QStringLiteral("%d=编号 %s=路径"), box));
+    tokenRow->addWidget(Parts::caption(QStringLiteral("%d=编号 %s=路径"), box));
     column->addLayout(tokenRow);
 
     auto* serverRow = new QHBoxLayout;
@@ -225,7 +206,7 @@ QWidget* BehaviorSettings::buildAdvanced()
     remoteDir->setObjectName(QStringLiteral("remoteDirField"));
     connect(remoteDir, &QLineEdit::returnPressed, this, &BehaviorSettings::commitRemoteDir);
     row->addWidget(remoteDir, 1);
-    row->addWidget(caption(QStringLiteral("默认 ~/tarnel"), box));
+    row->addWidget(Parts::caption(QStringLiteral("默认 ~/tarnel"), box));
     static_cast<QVBoxLayout*>(box->layout())->addLayout(row);
     return box;
 }

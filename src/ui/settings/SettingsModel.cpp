@@ -2,23 +2,13 @@
 
 #include "delivery/HotkeySpec.h"
 #include "servers/RemoteDir.h"
+#include "state/Text.h"
 
 #include <QRegularExpression>
 
 namespace SettingsModel {
 
 namespace {
-QString trimBlanks(const QString& text)
-{
-    qsizetype start = 0, end = text.size();
-    auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    while (start < end && blank(text.at(start)))
-        ++start;
-    while (end > start && blank(text.at(end - 1)))
-        --end;
-    return text.mid(start, end - start);
-}
-
 qint64 step(Stepper stepper, qint64 value)
 {
     switch (stepper) {

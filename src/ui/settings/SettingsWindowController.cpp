@@ -1,5 +1,6 @@
 #include "ui/settings/SettingsWindowController.h"
 
+#include "ui/kit/Parts.h"
 #include "ui/settings/AboutView.h"
 #include "ui/settings/BehaviorSettings.h"
 #include "ui/settings/HotkeySettings.h"
@@ -18,7 +19,7 @@ SettingsWindowController::SettingsWindowController(AppState& app, QObject* paren
     pages->addTab(behaviorPage, QStringLiteral("行为"));
     pages->addTab(hotkeyPage, QStringLiteral("快捷键"));
     pages->addTab(aboutPage, QStringLiteral("关于"));
-    fillWindow(*win, pages, 12);
+    Parts::fill(*win, pages, 12);
     centreOnScreen(*win);
 }
 

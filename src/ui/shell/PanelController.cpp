@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "servers/ServerRegistry.h"
+#include "ui/kit/Parts.h"
 #include "ui/panel/PanelView.h"
 
 #include <QGuiApplication>
@@ -17,7 +18,7 @@ PanelController::PanelController(AppState& app, QObject* parent)
     // At least this large, and larger when the header needs it.
     panelView->setLeastSize(QSize(minWidth, minHeight));
     win->resize(startWidth, startHeight);
-    fillWindow(*win, panelView);
+    Parts::fill(*win, panelView);
     win->setFocusProxy(panelView);
 }
 

@@ -2,8 +2,10 @@
 // resize and encode, in the same run.
 //   build/bench/normalise [--runs N] [--convert PATH] [--keep DIR]
 #include "capture/ImageStore.h"
+#include "capture/PngWriter.h"
 #include "SyntheticScreenshot.h"
 
+#include <QBuffer>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QFile>
@@ -135,6 +137,45 @@ int main(int argc, char** argv)
     std::printf("(convert's times include starting and reading the raw input: %.1f ms)\n",
                 median(theirStart));
     report("PNG", median(ourPng), pngResult->bytes.size(), median(theirPng), fileSize(png));
+    // The PNG writer's files against Qt's default writer, which normalise used before.
+    QImage flat(1920, 1080, QImage::Format_RGB32);
+    flat.fill(QColor(236, 236, 236));
+    {
+        QPainter p(&flat);
+        QRandomGenerator random(1);
+        for (int i = 0; i < 400; ++i)
+            p.fillRect(QRect(random.bounded(1900), random.bounded(1060), 10 + random.bounded(300), 6 + random.bounded(40)),
+                       QColor::fromRgb(random.generate() | 0xff000000));
+    }
+    QImage photo(2560, 1707, QImage::Format_RGB32);
+    QRandomGenerator noise(3);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x) {
+            const int n = int(noise.bounded(30));
+            photo.setPixel(x, y, qRgb((x / 11 + n) % 256, std::min(255, y / 7 + n / 2), std::min(255, (x + y) / 20 + n)));
+        }
+    const std::pair<const char*, QImage> pictures[] = {
+        {"4K screenshot at 2560", *ImageStore::resized(screenshot, longSide)},
+        {"1080p screenshot", screenshot.scaled(1920, 1080, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)},
+        {"flat 1080p screenshot", flat},
+        {"photo 2560x1707", photo}};
+    for (const auto& [name, picture] : pictures) {
+        QByteArray before;
+        QBuffer buffer(&before);
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, "PNG");
+        double beforeMs = 0, afterMs = 0;
+        qint64 after = 0;
+        beforeMs = timedMs([&] {
+            QBuffer again;
+            again.open(QIODevice::WriteOnly);
+            picture.save(&again, "PNG");
+        });
+        afterMs = timedMs([&] { after = PngWriter::encode(picture).size(); });
+        std::printf("PNG writer, %-22s %8lld B in %6.1f ms | Qt's default %8lld B in %6.1f ms | size %.2fx\n", name,
+                    static_cast<long long>(after), afterMs, static_cast<long long>(before.size()), beforeMs,
+                    double(after) / double(before.size()));
+    }
     report("JPEG", median(ourJpeg), jpegBytes, median(theirJpeg), fileSize(jpg));
     return 0;
 }

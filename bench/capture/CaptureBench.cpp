@@ -80,6 +80,7 @@ struct Rig {
             sinceChange.start();
             probe.start();
         });
+        sequencer.saveLater = [this](std::function<void()> job) { state.beforeNextWrite(std::move(job)); }; // as the app does
         shots.normalise = [this](const QImage& image, int longSide, qint64 maxBytes) {
             QElapsedTimer timer;
             timer.start();
@@ -158,7 +159,7 @@ int main(int argc, char** argv)
         xclipHd.push_back(shellMs(xclipOut + QStringLiteral(" > ") + out));
         ok &= rig.copy(uhd[i]);
         oursUhd.push_back(rig.shotMs);
-        convertUhd.push_back(shellMs(xclipOut + QStringLiteral(" | convert - -resize 2560x2560 png:- > ") + out));
+        convertUhd.push_back(shellMs(xclipOut + QStringLiteral(" | /usr/bin/convert - -resize 2560x2560 png:- > ") + out));
     }
     if (!ok) {
         std::fprintf(stderr, "a copy was not stored\n");

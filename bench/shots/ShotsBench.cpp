@@ -40,6 +40,7 @@ int main(int argc, char** argv)
 
     Sequencer sequencer(store);
     StateStore state(store);
+    sequencer.saveLater = [&](std::function<void()> job) { state.beforeNextWrite(std::move(job)); }; // as the app does
     ShotStore shots(state, sequencer, store.path(QStringLiteral("shots")));
     Settings settings;
     settings.keepHours = 100000;

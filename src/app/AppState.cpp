@@ -57,6 +57,8 @@ AppState::AppState(Store& store, DesktopServices desktop, Intervals intervals, Q
     serverRegistry = std::make_unique<ServerRegistry>(*state);
     serversPageState = std::make_unique<ServersPageState>(*serverRegistry);
     shotSequencer = std::make_unique<Sequencer>(store);
+    // seq.json is written on the state writer, before the state that holds the numbered shot.
+    shotSequencer->saveLater = [s = state.get()](std::function<void()> job) { s->beforeNextWrite(std::move(job)); };
     shotStore = std::make_unique<ShotStore>(*state, *shotSequencer, store.path(QStringLiteral("shots")));
     settingsBox = std::make_unique<SettingsBox>();
     settingsBox->set(current);

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <openssl/evp.h>
 
 namespace {
@@ -32,6 +33,8 @@ QByteArray encodePng(const QImage& image)
 // JPEG can be written without paying for the whole PNG first. Small pictures cannot be, and are not sampled.
 bool clearlyOverAsPng(const QImage& image, qint64 maxBytes)
 {
+    if (maxBytes > std::numeric_limits<qint64>::max() / 2)
+        return false;
     const qint64 margin = maxBytes + maxBytes / 4;
     const qint64 raw = qint64(image.width()) * image.height() * (image.hasAlphaChannel() ? 4 : 3);
     return PngWriter::takes(image) && raw > margin && PngWriter::estimate(image) > margin;

@@ -10,6 +10,11 @@ namespace {
 constexpr int bandRows = 64;
 constexpr int sampleRows = 16;
 constexpr int sampleEvery = 8; // one sample band in so many
+// Bands that come out under this share of their raw size at the fastest level are flat (runs of one colour):
+// there the lazy matching of level 4 halves the output for little time.
+constexpr qint64 flatPercent = 4;
+constexpr int fastLevel = 1;
+constexpr int flatLevel = 4;
 
 struct Band {
     int first = 0;
@@ -39,7 +44,7 @@ void unpack(const QImage& image, int y, uchar* out)
 
 // Filters and deflates rows [first, first + rows): raw deflate, ended by a sync flush (or the stream's end
 // for the last band), so bands can be joined.
-void deflateBand(const QImage& image, Band& band)
+void deflateBand(const QImage& image, Band& band, int level = fastLevel)
 {
     const qsizetype stride = qsizetype(image.width()) * channels(image);
     const size_t width = size_t(stride);
@@ -49,7 +54,8 @@ void deflateBand(const QImage& image, Band& band)
     if (band.first > 0)
         unpack(image, band.first - 1, above.data());
     z_stream z{};
-    deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    band.adler = 1;
     band.deflated.resize(qsizetype(deflateBound(&z, uLong(band.rows * (stride + 1)))) + 64);
     z.next_out = reinterpret_cast<Bytef*>(band.deflated.data());
     z.avail_out = uInt(band.deflated.size());
@@ -81,6 +87,13 @@ void deflateBand(const QImage& image, Band& band)
     band.rawBytes = qint64(band.rows) * (stride + 1);
     band.deflated.truncate(qsizetype(z.total_out));
     deflateEnd(&z);
+}
+
+void deflateAtItsLevel(const QImage& image, Band& band)
+{
+    deflateBand(image, band);
+    if (qint64(band.deflated.size()) * 100 < band.rawBytes * flatPercent)
+        deflateBand(image, band, flatLevel);
 }
 
 void appendChunk(QByteArray& png, const char* type, const QByteArray& data)
@@ -121,7 +134,7 @@ QByteArray PngWriter::encode(const QImage& source)
     for (int first = 0; first < image.height(); first += bandRows)
         bands.push_back(Band{first, std::min(bandRows, image.height() - first), false, {}, 1, 0});
     bands.back().last = true;
-    QtConcurrent::blockingMap(bands, [&](Band& band) { deflateBand(image, band); });
+    QtConcurrent::blockingMap(bands, [&](Band& band) { deflateAtItsLevel(image, band); });
 
     QByteArray stream("\x78\x01", 2); // zlib header: deflate, 32 KB window, fastest
     uLong adler = 1;
@@ -156,7 +169,7 @@ qint64 PngWriter::estimate(const QImage& source)
     std::vector<Band> samples;
     for (int first = 0; first < image.height(); first += sampleRows * sampleEvery)
         samples.push_back(Band{first, std::min(sampleRows, image.height() - first), false, {}, 1, 0});
-    QtConcurrent::blockingMap(samples, [&](Band& band) { deflateBand(image, band); });
+    QtConcurrent::blockingMap(samples, [&](Band& band) { deflateAtItsLevel(image, band); });
     qint64 deflated = 0, rows = 0;
     for (const Band& band : samples) {
         deflated += band.deflated.size();

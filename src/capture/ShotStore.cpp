@@ -201,9 +201,12 @@ void ShotStore::take(const ClipboardImage& image, const Settings& settings, bool
             }
             return prepared;
         });
-        next.work.then(this, [this](const Prepared&) { finishReady(); });
     }
+    // In the queue before the continuation is attached: work already done runs it at once, here.
+    QFuture<Prepared> work = next.work;
     pending.push_back(std::move(next));
+    if (work.isValid())
+        work.then(this, [this](const Prepared&) { finishReady(); });
 }
 
 // Settles, in order, every image at the front whose work is done.
@@ -269,8 +272,12 @@ QString ShotStore::dayFolder(const QDateTime& now) const
 {
     if (!staged)
         return AtomicFile::write(path, image.bytes, 0600);
+    // The rename is made durable on the state writer, before the record that points at it.
     const QString from = *std::exchange(staged, std::nullopt);
-    return AtomicFile::commit(from, path);
+    const ::Outcome<> moved = AtomicFile::commit(from, path, true);
+    if (moved.ok())
+        state.beforeNextWrite([folder = QFileInfo(path).absolutePath()] { AtomicFile::syncFolder(folder); });
+    return moved;
 }
 
 std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage& image, const QDateTime& now,

@@ -63,14 +63,17 @@ Outcome<QString> AtomicFile::stage(const QString& near, const QByteArray& bytes,
     return Outcome<QString>::success(QFile::decodeName(tempName));
 }
 
-Outcome<> AtomicFile::commit(const QString& staged, const QString& path)
+void AtomicFile::syncFolder(const QString& dir) { syncDirectory(dir); }
+
+Outcome<> AtomicFile::commit(const QString& staged, const QString& path, bool syncLater)
 {
     if (::rename(QFile::encodeName(staged).constData(), QFile::encodeName(path).constData()) != 0) {
         const QString error = systemError();
         ::unlink(QFile::encodeName(staged).constData());
         return Outcome<>::failure(error);
     }
-    syncDirectory(QFileInfo(path).absolutePath());
+    if (!syncLater)
+        syncDirectory(QFileInfo(path).absolutePath());
     return Outcome<>::success();
 }
 

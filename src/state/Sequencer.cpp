@@ -11,7 +11,7 @@ qint64 Sequencer::next(const QDateTime& now)
     if (seq.date != today)
         seq = Seq{today, 0};
     ++seq.n;
-    store.saveSeq(seq);
+    save();
     return seq.n;
 }
 
@@ -25,7 +25,7 @@ void Sequencer::reset(const QDateTime& now)
 {
     std::lock_guard lock(mutex);
     seq = Seq{dayKey(now), 0};
-    store.saveSeq(seq);
+    save();
 }
 
 void Sequencer::raiseTo(const QDateTime& now, qint64 n)
@@ -36,5 +36,15 @@ void Sequencer::raiseTo(const QDateTime& now, qint64 n)
     if (n <= current)
         return;
     seq = Seq{today, n};
-    store.saveSeq(seq);
+    save();
+}
+
+// Called with the lock held.
+void Sequencer::save()
+{
+    if (!saveLater) {
+        store.saveSeq(seq);
+        return;
+    }
+    saveLater([&store = store, seq = seq] { store.saveSeq(seq); });
 }

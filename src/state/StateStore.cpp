@@ -46,10 +46,20 @@ public:
         wake.notify_all();
     }
 
+    // Runs `job` here before the next snapshot is written.
+    void before(std::function<void()> job)
+    {
+        {
+            std::lock_guard lock(mutex);
+            early.push_back(std::move(job));
+        }
+        wake.notify_all();
+    }
+
     void waitFor(quint64 generation)
     {
         std::unique_lock lock(mutex);
-        done.wait(lock, [&] { return writtenGeneration >= generation && jobs.empty() && !busy; });
+        done.wait(lock, [&] { return writtenGeneration >= generation && jobs.empty() && early.empty() && !busy; });
     }
 
 private:
@@ -57,16 +67,19 @@ private:
     {
         std::unique_lock lock(mutex);
         for (;;) {
-            wake.wait(lock, [&] { return next || !jobs.empty() || stopping; });
-            if (!next && jobs.empty())
+            wake.wait(lock, [&] { return next || !jobs.empty() || !early.empty() || stopping; });
+            if (!next && jobs.empty() && early.empty())
                 return;
             const std::optional<StateFile> snapshot = std::move(next);
             const quint64 generation = nextGeneration;
             next.reset();
-            std::vector<std::function<void()>> due;
+            std::vector<std::function<void()>> due, first;
             due.swap(jobs);
+            first.swap(early);
             busy = true;
             lock.unlock();
+            for (auto& job : first)
+                job();
             if (snapshot)
                 store.saveState(*snapshot);
             for (auto& job : due)
@@ -87,6 +100,7 @@ private:
     std::condition_variable wake, done;
     std::optional<StateFile> next;
     std::vector<std::function<void()>> jobs;
+    std::vector<std::function<void()>> early;
     quint64 nextGeneration = 0;
     quint64 writtenGeneration = 0;
     bool stopping = false;
@@ -153,6 +167,8 @@ void StateStore::afterWritten(std::function<void()> job)
     writeNow();
     writer->after(std::move(job));
 }
+
+void StateStore::beforeNextWrite(std::function<void()> job) { writer->before(std::move(job)); }
 
 void StateStore::flush()
 {

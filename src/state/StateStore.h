@@ -30,6 +30,9 @@ public:
     void whenWritten(std::function<void()> done);
     // Runs `job` on the writer's thread once every change made so far is on disk (slow file work in order).
     void afterWritten(std::function<void()> job);
+    // Runs `job` on the writer's thread before the state with any later change is written (a file a later
+    // record points at, made durable first).
+    void beforeNextWrite(std::function<void()> job);
     // Blocks until every change made so far is on disk, then runs the waiting `whenWritten` callbacks.
     void flush();
 

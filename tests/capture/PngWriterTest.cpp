@@ -2,6 +2,7 @@
 
 #include "support/TestImages.h"
 
+#include <QBuffer>
 #include <QtTest>
 
 class PngWriterTest : public QObject {
@@ -44,6 +45,24 @@ private Q_SLOTS:
         QFETCH(QImage, image);
         const double ratio = double(PngWriter::estimate(image)) / double(PngWriter::encode(image).size());
         QVERIFY2(ratio > 0.8 && ratio < 1.2, qPrintable(QString::number(ratio)));
+    }
+
+    // Files may not grow much against Qt's default writer, on flat pictures as on busy ones.
+    void sizeStaysNearTheDefaultWriters_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::newRow("flat screenshot") << TestImages::screenshot(1920, 1080, 5);
+        QTest::newRow("noise") << TestImages::noise(600, 400);
+    }
+    void sizeStaysNearTheDefaultWriters()
+    {
+        QFETCH(QImage, image);
+        QByteArray before;
+        QBuffer buffer(&before);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(image.save(&buffer, "PNG"));
+        const double ratio = double(PngWriter::encode(image).size()) / double(before.size());
+        QVERIFY2(ratio <= 1.1, qPrintable(QString::number(ratio)));
     }
 
     void refusesOtherFormats() { QVERIFY(PngWriter::encode(QImage(4, 4, QImage::Format_Indexed8)).isEmpty()); }

@@ -216,9 +216,10 @@ private Q_SLOTS:
             const QString dir = data.file(QStringLiteral("burst%1").arg(round));
             QProcess burst;
             burst.start(QStringLiteral(TARNEL_BINARY_DIR "/tests/support/shot-burst"), {dir});
-            const int stopAfter = random.bounded(1, 10);
+            const int stopAfter = random.bounded(1, 7);
             int written = 0;
-            QTRY_VERIFY_WITH_TIMEOUT((written += int(burst.readAllStandardOutput().count('\n'))) >= stopAfter, 20000);
+            // Every shot waits on several fsyncs: slow while other tests keep the disk busy.
+            QTRY_VERIFY_WITH_TIMEOUT((written += int(burst.readAllStandardOutput().count('\n'))) >= stopAfter, 90000);
             burst.kill();
             QVERIFY(burst.waitForFinished());
 

@@ -20,6 +20,7 @@ int main(int argc, char** argv)
     const Store store(QString::fromLocal8Bit(argv[1]));
     Sequencer sequencer(store);
     StateStore state(store, nullptr, 20);
+    sequencer.saveLater = [&](std::function<void()> job) { state.beforeNextWrite(std::move(job)); }; // as the app does
     ShotStore shots(state, sequencer, store.path(QStringLiteral("shots")));
     const Settings settings;
     const QDateTime start(QDate(2026, 10, 18), QTime(9, 0));

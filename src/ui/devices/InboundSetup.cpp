@@ -62,9 +62,7 @@ public:
         state->setWordWrap(false);
         row->addWidget(state);
         row->addStretch(1);
-        button = new QPushButton(this);
-        button->setObjectName(QStringLiteral("keyRowButton"));
-        button->setAutoDefault(false);
+        button = Parts::button("keyRowButton", QString(), this);
         row->addWidget(button);
     }
     void set(const DevicesPageModel::KeyRow& r)
@@ -108,9 +106,7 @@ QWidget* InboundSetup::buildSummary()
     summaryText->setObjectName(QStringLiteral("setupSummaryText"));
     summaryText->setSizeStep(-1);
     row->addWidget(summaryText, 1);
-    details = new QPushButton(QStringLiteral("详情"), panel);
-    details->setObjectName(QStringLiteral("setupDetailsButton"));
-    details->setAutoDefault(false);
+    details = Parts::button("setupDetailsButton", QStringLiteral("详情"), panel);
     connect(details, &QPushButton::clicked, this, [this] {
         if (onExpand)
             onExpand(true);
@@ -131,9 +127,7 @@ QWidget* InboundSetup::buildSteps()
     header = semibold(panel);
     header->setObjectName(QStringLiteral("setupHeader"));
     top->addWidget(header, 1);
-    fold = new QPushButton(QStringLiteral("收起"), panel);
-    fold->setObjectName(QStringLiteral("setupFoldButton"));
-    fold->setAutoDefault(false);
+    fold = Parts::button("setupFoldButton", QStringLiteral("收起"), panel);
     connect(fold, &QPushButton::clicked, this, [this] {
         if (onExpand)
             onExpand(false);
@@ -157,9 +151,7 @@ QWidget* InboundSetup::buildSteps()
     oneText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     oneColumn->addWidget(oneText);
     one->addLayout(oneColumn, 1);
-    stepOne = new QPushButton(panel);
-    stepOne->setObjectName(QStringLiteral("stepOneButton"));
-    stepOne->setAutoDefault(false);
+    stepOne = Parts::button("stepOneButton", QString(), panel);
     connect(stepOne, &QPushButton::clicked, this, [this] {
         if (onStepOne)
             onStepOne();

@@ -29,11 +29,7 @@ class DevicesScreenshotTest : public QObject {
     const QDateTime noon = shots.noon;
     TempDataDir data;
 
-    void shoot(QWidget& widget, const QString& name)
-    {
-        QCoreApplication::processEvents();
-        shots.shoot(widget, name);
-    }
+    void shoot(QWidget& widget, const QString& name) { shots.shoot(widget, name, true); }
 
     std::unique_ptr<PanelView> page(AppState& app, bool inbound)
     {

@@ -76,9 +76,12 @@ class PageShots {
 public:
     explicit PageShots(const QString& artifacts) : folder(QStringLiteral(TARNEL_BINARY_DIR "/artifacts/") + artifacts) {}
 
-    void shoot(QWidget& widget, const QString& name) const
+    // Lays out what is pending; `settle` then also lets queued events (timers, slots) run before the picture.
+    void shoot(QWidget& widget, const QString& name, bool settle = false) const
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        if (settle)
+            QCoreApplication::processEvents();
         QVERIFY(widget.grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
     }
 

@@ -5,6 +5,7 @@
 #include "link/RemoteLogin.h"
 #include "servers/ServerRegistry.h"
 #include "ui/devices/DeviceCard.h"
+#include "ui/devices/DeviceRow.h"
 #include "ui/devices/InboundSetup.h"
 #include "ui/devices/KeyAddSheet.h"
 #include "ui/devices/RenameDeviceSheet.h"
@@ -43,32 +44,15 @@ QLabel* symbol(const QString& name, const QColor& color, int side, QWidget* pare
 }
 
 // One folded-away machine: its name, alias, when it was last seen and the way to remove it.
-class OfflineRow : public QWidget {
+class OfflineRow : public DeviceRow {
 public:
-    explicit OfflineRow(QWidget* parent = nullptr) : QWidget(parent)
+    OfflineRow() : DeviceRow(grayDot(), 16, "offlineState", "offlineKickButton")
     {
-        auto* row = new QHBoxLayout(this);
-        row->setContentsMargins(16, 0, 0, 0);
-        row->setSpacing(8);
-        auto* dot = new StatusDot(8, this);
-        dot->setColorRole(QStringLiteral("gray"));
-        row->addWidget(dot);
-        name = new QLabel(this);
-        name->setTextFormat(Qt::PlainText);
-        QFont f = name->font();
-        f.setPointSizeF(f.pointSizeF() - 1);
-        name->setFont(f);
-        row->addWidget(name);
         alias = Parts::note("offlineAlias", this, -2);
         alias->setFont(Parts::monospace(std::max(7.0, font().pointSizeF() - 2)));
         alias->setWordWrap(false);
-        row->addWidget(alias);
-        state = Parts::note("offlineState", this);
-        state->setWordWrap(false);
-        row->addWidget(state);
-        row->addStretch(1);
-        kick = Parts::button("offlineKickButton", QStringLiteral("踢出…"), this);
-        row->addWidget(kick);
+        addAfterName(alias);
+        button->setText(QStringLiteral("踢出…"));
     }
     void set(const PeerDevice& peer)
     {
@@ -76,10 +60,15 @@ public:
         alias->setText(peer.alias);
         state->setText(DevicesPageModel::offlineState(peer));
     }
-    QLabel* name;
     StatusLabel* alias;
-    StatusLabel* state;
-    QPushButton* kick;
+
+private:
+    static StatusDot* grayDot()
+    {
+        auto* dot = new StatusDot(8);
+        dot->setColorRole(QStringLiteral("gray"));
+        return dot;
+    }
 };
 } // namespace
 
@@ -290,7 +279,7 @@ QWidget* DevicesPage::buildOffline()
     column->addLayout(row);
     offlineRows = new KeyedWidgetList([this](const QString& key) -> QWidget* {
         auto* row = new OfflineRow;
-        connect(row->kick, &QPushButton::clicked, this, [this, key] {
+        connect(row->button, &QPushButton::clicked, this, [this, key] {
             for (const PeerDevice& peer : std::as_const(offlineList))
                 if (peer.id == key)
                     askKick(peer);

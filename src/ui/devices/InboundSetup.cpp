@@ -1,5 +1,6 @@
 #include "ui/devices/InboundSetup.h"
 
+#include "ui/devices/DeviceRow.h"
 #include "ui/kit/FilledPanel.h"
 #include "ui/kit/KeyedWidgetList.h"
 #include "ui/kit/Parts.h"
@@ -42,29 +43,9 @@ StatusDot* stepDot(QWidget* parent)
 }
 
 // One machine of step two.
-class KeyRowWidget : public QWidget {
+class KeyRowWidget : public DeviceRow {
 public:
-    explicit KeyRowWidget(QWidget* parent = nullptr) : QWidget(parent)
-    {
-        auto* row = new QHBoxLayout(this);
-        row->setContentsMargins(0, 0, 0, 0);
-        row->setSpacing(8);
-        mark = new QLabel(this);
-        row->addWidget(mark);
-        name = new QLabel(this);
-        name->setTextFormat(Qt::PlainText);
-        QFont f = name->font();
-        f.setPointSizeF(f.pointSizeF() - 1);
-        name->setFont(f);
-        row->addWidget(name);
-        state = new StatusLabel(QStringLiteral("secondary"), this);
-        state->setSizeStep(-2);
-        state->setWordWrap(false);
-        row->addWidget(state);
-        row->addStretch(1);
-        button = Parts::button("keyRowButton", QString(), this);
-        row->addWidget(button);
-    }
+    KeyRowWidget() : KeyRowWidget(new QLabel) {}
     void set(const DevicesPageModel::KeyRow& r)
     {
         mark->setPixmap(r.allowed ? Symbols::tinted(QStringLiteral("checkmark.circle.fill"), 14, Theme::color(QStringLiteral("green")))
@@ -73,10 +54,11 @@ public:
         state->setText(r.state);
         button->setText(r.button);
     }
+
+private:
+    explicit KeyRowWidget(QLabel* mark) : DeviceRow(mark, 0, "", "keyRowButton"), mark(mark) {}
+
     QLabel* mark;
-    QLabel* name;
-    StatusLabel* state;
-    QPushButton* button;
 };
 } // namespace
 

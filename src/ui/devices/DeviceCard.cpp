@@ -50,12 +50,9 @@ DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* p
     texts->setSpacing(3);
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(6);
-    name = new QLabel(this);
+    name = Parts::heading(QString(), this);
     name->setObjectName(QStringLiteral("deviceName"));
     name->setTextFormat(Qt::PlainText);
-    QFont bold = name->font();
-    bold.setBold(true);
-    name->setFont(bold);
     titleRow->addWidget(name);
     alias = Parts::note("deviceAlias", this, 0);
     alias->setFont(Parts::monospace(std::max(7.0, font().pointSizeF() - 1)));

@@ -120,11 +120,8 @@ DevicesPage::DevicesPage(AppState& app, QWidget* parent) : QWidget(parent), app(
 
     auto* headerRow = new QHBoxLayout;
     headerRow->setSpacing(8);
-    onlineHeader = new QLabel(holder);
+    onlineHeader = Parts::heading(QString(), holder);
     onlineHeader->setObjectName(QStringLiteral("onlineHeader"));
-    QFont headline = onlineHeader->font();
-    headline.setBold(true);
-    onlineHeader->setFont(headline);
     headerRow->addWidget(onlineHeader, 0, Qt::AlignTop);
     auto* headerHint = Parts::note("onlineHint", holder);
     headerHint->setText(QStringLiteral("想连哪台就点它的「打通 SSH 连接」；打通后会给你一条命令，在任何终端里粘贴就能登进去。"));
@@ -193,12 +190,9 @@ QWidget* DevicesPage::buildSelf()
     lines->setSpacing(3);
     auto* first = new QHBoxLayout;
     first->setSpacing(6);
-    selfName = new QLabel(panel);
+    selfName = Parts::heading(QString(), panel);
     selfName->setObjectName(QStringLiteral("selfName"));
     selfName->setTextFormat(Qt::PlainText);
-    QFont bold = selfName->font();
-    bold.setBold(true);
-    selfName->setFont(bold);
     first->addWidget(selfName);
     selfAlias = Parts::note("selfAlias", panel, 0);
     selfAlias->setFont(Parts::monospace(std::max(7.0, font().pointSizeF() - 1)));

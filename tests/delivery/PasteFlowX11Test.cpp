@@ -11,7 +11,6 @@
 #include "support/TestImages.h"
 #include "support/TestXterm.h"
 
-#include <QGuiApplication>
 #include <QtTest>
 
 class PasteFlowX11Test : public QObject {
@@ -57,8 +56,7 @@ class PasteFlowX11Test : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!haveX11Tools({QStringLiteral("xterm"), QStringLiteral("xdotool")})
-            || QGuiApplication::platformName() != QLatin1String("xcb"))
+        if (!onX11WithTools({QStringLiteral("xterm"), QStringLiteral("xdotool")}))
             QSKIP("needs an X server (DISPLAY) with a window manager, xterm and xdotool");
         // A data folder with a blank and Chinese in its name: the local path must come through intact.
         rig = std::make_unique<ShotRig>(data.file(QStringLiteral("数据 目录")));

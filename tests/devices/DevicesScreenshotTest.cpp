@@ -1,6 +1,7 @@
 #include "link/LinkManager.h"
 #include "support/FakeClock.h"
 #include "support/LinkedPanelRig.h"
+#include "support/WindowShot.h"
 #include "ui/devices/DeviceCard.h"
 #include "ui/devices/DevicesPage.h"
 #include "ui/devices/InboundSetup.h"
@@ -24,16 +25,11 @@ class DevicesScreenshotTest : public QObject {
     Q_OBJECT
 
     using Kind = Tunnel::Kind;
-    const QString folder = QStringLiteral(TARNEL_BINARY_DIR "/artifacts/devices");
-    const QDateTime noon = QDateTime(QDate(2025, 3, 14), QTime(12, 0));
+    const PageShots shots{QStringLiteral("devices")};
+    const QDateTime noon = shots.noon;
     TempDataDir data;
 
-    void shoot(QWidget& widget, const QString& name)
-    {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        QCoreApplication::processEvents();
-        QVERIFY(widget.grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
-    }
+    void shoot(QWidget& widget, const QString& name) { shots.shoot(widget, name, true); }
 
     std::unique_ptr<PanelView> page(AppState& app, bool inbound)
     {
@@ -51,7 +47,7 @@ class DevicesScreenshotTest : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(QDir().mkpath(folder)); }
+    void initTestCase() { QVERIFY(QDir().mkpath(shots.folder)); }
 
     void noLinkProgram()
     {

@@ -2,6 +2,7 @@
 #include "support/FakeClock.h"
 #include "support/PanelRig.h"
 #include "support/ServersPageView.h"
+#include "support/WindowShot.h"
 #include "ui/panel/AddServerBox.h"
 #include "ui/panel/PanelView.h"
 #include "ui/panel/PasswordPrompt.h"
@@ -27,16 +28,11 @@ class ServersScreenshotTest : public QObject {
     Q_OBJECT
 
     using Status = ServerRegistry::Status;
-    const QString folder = QStringLiteral(TARNEL_BINARY_DIR "/artifacts/servers");
-    const QDateTime noon = QDateTime(QDate(2025, 3, 14), QTime(12, 0));
+    const PageShots shots{QStringLiteral("servers")};
+    const QDateTime noon = shots.noon;
     TempDataDir data;
 
-    void shoot(QWidget& widget, const QString& name)
-    {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
-        QVERIFY(widget.grab().save(path));
-    }
+    void shoot(QWidget& widget, const QString& name) { shots.shoot(widget, name); }
 
     static std::unique_ptr<PanelView> page(AppState& app)
     {
@@ -45,7 +41,7 @@ class ServersScreenshotTest : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(QDir().mkpath(folder)); }
+    void initTestCase() { QVERIFY(QDir().mkpath(shots.folder)); }
 
     void empty()
     {

@@ -1,7 +1,6 @@
 #include "platform/x11/X11GlobalHotkeys.h"
 #include "support/TestXterm.h"
 
-#include <QGuiApplication>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -15,7 +14,7 @@ class X11GlobalHotkeysTest : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!haveX11Tools({QStringLiteral("xdotool")}) || QGuiApplication::platformName() != QLatin1String("xcb"))
+        if (!onX11WithTools({QStringLiteral("xdotool")}))
             QSKIP("needs an X server (DISPLAY) and xdotool");
         hotkeys = X11GlobalHotkeys::forApplication();
         QVERIFY(hotkeys);

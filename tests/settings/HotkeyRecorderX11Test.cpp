@@ -7,7 +7,6 @@
 #include "ui/settings/HotkeySettings.h"
 #include "ui/settings/SettingsWindowController.h"
 
-#include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -38,7 +37,7 @@ class HotkeyRecorderX11Test : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!haveX11Tools({QStringLiteral("xdotool")}) || QGuiApplication::platformName() != QLatin1String("xcb"))
+        if (!onX11WithTools({QStringLiteral("xdotool")}))
             QSKIP("needs an X server (DISPLAY) and xdotool");
         hotkeys = X11GlobalHotkeys::forApplication();
         QVERIFY(hotkeys);

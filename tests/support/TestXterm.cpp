@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QStandardPaths>
 
 TestXterm::TestXterm(const QString& title) : title(title) {}
@@ -88,4 +89,9 @@ bool haveX11Tools(const QStringList& programs)
         if (QStandardPaths::findExecutable(program).isEmpty())
             return false;
     return true;
+}
+
+bool onX11WithTools(const QStringList& programs)
+{
+    return haveX11Tools(programs) && QGuiApplication::platformName() == QLatin1String("xcb");
 }

@@ -36,3 +36,5 @@ QString xdotoolOutput(const QStringList& arguments);
 bool saveScreen(const QString& path);
 // True when DISPLAY is set and the given programs are installed.
 bool haveX11Tools(const QStringList& programs);
+// The same, and this process draws on that X server (the xcb platform) rather than offscreen.
+bool onX11WithTools(const QStringList& programs);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QImage>
 #include <QInputMethodEvent>
@@ -67,4 +68,23 @@ private:
     std::function<QWidget*()> window;
     QString folder;
     QSize size;
+};
+
+// Pictures of a page's widgets as laid out, saved under <build>/artifacts/<artifacts>/; the fixture clock
+// stands at `noon` so every run reads the same times.
+class PageShots {
+public:
+    explicit PageShots(const QString& artifacts) : folder(QStringLiteral(TARNEL_BINARY_DIR "/artifacts/") + artifacts) {}
+
+    // Lays out what is pending; `settle` then also lets queued events (timers, slots) run before the picture.
+    void shoot(QWidget& widget, const QString& name, bool settle = false) const
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        if (settle)
+            QCoreApplication::processEvents();
+        QVERIFY(widget.grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
+    }
+
+    const QString folder;
+    const QDateTime noon = QDateTime(QDate(2025, 3, 14), QTime(12, 0));
 };

@@ -4,6 +4,7 @@
 #include "ui/kit/Badge.h"
 #include "ui/kit/BusyButton.h"
 #include "ui/kit/ElidedLabel.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusDot.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
@@ -27,28 +28,7 @@ namespace {
 constexpr int cornerRadius = 10;
 constexpr int indent = 22;
 
-StatusLabel* caption(const char* name, QWidget* parent, int step = -2)
-{
-    auto* label = new StatusLabel(QStringLiteral("secondary"), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setSizeStep(step);
-    return label;
-}
 
-QPushButton* smallButton(const QString& text, const char* name, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
-}
-
-QFont monospace(double points)
-{
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSizeF(points);
-    return font;
-}
 } // namespace
 
 DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* parent)
@@ -61,28 +41,21 @@ DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* p
 
     auto* header = new QHBoxLayout;
     header->setSpacing(10);
-    auto* dotColumn = new QVBoxLayout;
-    dotColumn->setContentsMargins(0, 5, 0, 0);
     dot = new StatusDot(10, this);
     dot->setObjectName(QStringLiteral("statusDot"));
     dot->setGlowing(true);
-    dotColumn->addWidget(dot);
-    dotColumn->addStretch(1);
-    header->addLayout(dotColumn);
+    header->addLayout(Parts::pinnedTop(dot, 5));
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(3);
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(6);
-    name = new QLabel(this);
+    name = Parts::heading(QString(), this);
     name->setObjectName(QStringLiteral("deviceName"));
     name->setTextFormat(Qt::PlainText);
-    QFont bold = name->font();
-    bold.setBold(true);
-    name->setFont(bold);
     titleRow->addWidget(name);
-    alias = caption("deviceAlias", this, 0);
-    alias->setFont(monospace(std::max(7.0, font().pointSizeF() - 1)));
+    alias = Parts::note("deviceAlias", this, 0);
+    alias->setFont(Parts::monospace(std::max(7.0, font().pointSizeF() - 1)));
     alias->setWordWrap(false);
     titleRow->addWidget(alias);
     for (int i = 0; i < 2; ++i) {
@@ -93,11 +66,11 @@ DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* p
     }
     titleRow->addStretch(1);
     texts->addLayout(titleRow);
-    statusLine = caption("deviceStatusLine", this);
+    statusLine = Parts::note("deviceStatusLine", this);
     texts->addWidget(statusLine);
     header->addLayout(texts, 1);
 
-    open = smallButton(QStringLiteral("打通 SSH 连接"), "openTunnelButton", this);
+    open = Parts::button("openTunnelButton", QStringLiteral("打通 SSH 连接"), this);
     connect(open, &QPushButton::clicked, this, [this] {
         if (this->commands.openTunnel)
             this->commands.openTunnel(facts.peer);
@@ -109,23 +82,16 @@ DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* p
     busy->setEnabled(false);
     busy->setBusy(true);
     header->addWidget(busy, 0, Qt::AlignTop);
-    close = smallButton(QStringLiteral("断开"), "closeTunnelButton", this);
+    close = Parts::button("closeTunnelButton", QStringLiteral("断开"), this);
     connect(close, &QPushButton::clicked, this, [this] {
         if (this->commands.closeTunnel)
             this->commands.closeTunnel(facts.peer);
     });
     header->addWidget(close, 0, Qt::AlignTop);
 
-    menuButton = new QToolButton(this);
-    menuButton->setObjectName(QStringLiteral("deviceMenuButton"));
-    menuButton->setIcon(Symbols::icon(QStringLiteral("ellipsis.circle")));
-    menuButton->setAutoRaise(true);
-    menuButton->setPopupMode(QToolButton::InstantPopup);
-    menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
-    menuButton->setFixedWidth(22);
     actions = new QMenu(this);
     actions->setObjectName(QStringLiteral("deviceMenu"));
-    menuButton->setMenu(actions);
+    menuButton = Parts::menuButton("deviceMenuButton", actions, this);
     header->addWidget(menuButton, 0, Qt::AlignTop);
     stack->addLayout(header);
 
@@ -138,10 +104,10 @@ DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* p
     detailRow->setSpacing(6);
     detailIcon = new QLabel(detailBox);
     detailRow->addWidget(detailIcon, 0, Qt::AlignTop);
-    detailText = caption("tunnelDetail", detailBox, -1);
+    detailText = Parts::note("tunnelDetail", detailBox, -1);
     detailRow->addWidget(detailText, 1);
     detailStack->addLayout(detailRow);
-    failedHint = caption("failedHint", detailBox);
+    failedHint = Parts::note("failedHint", detailBox);
     detailStack->addWidget(failedHint);
 
     openBox = new QWidget(detailBox);
@@ -152,33 +118,33 @@ DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* p
     commandRow->setSpacing(6);
     command = new ElidedLabel(Qt::ElideMiddle, openBox);
     command->setObjectName(QStringLiteral("sshCommand"));
-    command->setFont(monospace(std::max(7.0, font().pointSizeF() - 1)));
+    command->setFont(Parts::monospace(std::max(7.0, font().pointSizeF() - 1)));
     command->setAutoFillBackground(true);
     command->setBackgroundRole(QPalette::Window);
     command->setContentsMargins(8, 5, 8, 5);
     commandRow->addWidget(command, 1);
-    copy = smallButton(QStringLiteral("复制命令"), "copyCommandButton", openBox);
+    copy = Parts::button("copyCommandButton", QStringLiteral("复制命令"), openBox);
     connect(copy, &QPushButton::clicked, this, &DeviceCard::copyCommand);
     commandRow->addWidget(copy);
-    terminal = smallButton(QStringLiteral("在终端里打开"), "terminalButton", openBox);
+    terminal = Parts::button("terminalButton", QStringLiteral("在终端里打开"), openBox);
     connect(terminal, &QPushButton::clicked, this, &DeviceCard::runInTerminal);
     commandRow->addWidget(terminal);
     openStack->addLayout(commandRow);
-    includeNote = caption("includeNote", openBox);
+    includeNote = Parts::note("includeNote", openBox);
     openStack->addWidget(includeNote);
     includeRow = new QWidget(openBox);
     auto* includeLine = new QHBoxLayout(includeRow);
     includeLine->setContentsMargins(0, 0, 0, 0);
-    includeHint = caption("includeHint", includeRow);
+    includeHint = Parts::note("includeHint", includeRow);
     includeLine->addWidget(includeHint, 1);
-    shorten = smallButton(QStringLiteral("固定成短命令…"), "shortenButton", includeRow);
+    shorten = Parts::button("shortenButton", QStringLiteral("固定成短命令…"), includeRow);
     connect(shorten, &QPushButton::clicked, this, [this] {
         if (onShorten)
             onShorten();
     });
     includeLine->addWidget(shorten, 0, Qt::AlignTop);
     openStack->addWidget(includeRow);
-    keepNote = caption("keepNote", openBox);
+    keepNote = Parts::note("keepNote", openBox);
     openStack->addWidget(keepNote);
     detailStack->addWidget(openBox);
     stack->addWidget(detailBox);
@@ -190,7 +156,7 @@ DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* p
     auto* photo = new QLabel(syncRow);
     photo->setPixmap(Symbols::tinted(QStringLiteral("photo.on.rectangle"), 14, Theme::color(QStringLiteral("secondary"))));
     syncLine->addWidget(photo, 0, Qt::AlignTop);
-    syncText = caption("syncText", syncRow);
+    syncText = Parts::note("syncText", syncRow);
     syncLine->addWidget(syncText, 1);
     sync = new QCheckBox(syncRow);
     sync->setObjectName(QStringLiteral("syncSwitch"));
@@ -202,7 +168,7 @@ DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* p
         this->app.registry().setEnabled(facts.destination->id, on);
     });
     syncLine->addWidget(sync, 0, Qt::AlignTop);
-    syncState = caption("syncState", syncRow, -3);
+    syncState = Parts::note("syncState", syncRow, -3);
     syncState->setWordWrap(false);
     syncLine->addWidget(syncState, 0, Qt::AlignTop);
     stack->addWidget(syncRow);
@@ -362,14 +328,6 @@ void DeviceCard::startSync()
 
 void DeviceCard::paintEvent(QPaintEvent* event)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QColor line = edge.role == QLatin1String("separator") ? palette().color(QPalette::Mid)
-                                                                 : Theme::faded(edge.role, edge.opacity);
-    QPainterPath outline;
-    outline.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
-    painter.fillPath(outline, palette().color(QPalette::Base));
-    painter.setPen(QPen(line, 1));
-    painter.drawPath(outline);
+    Parts::paintOutlinedCard(*this, edge.role, edge.opacity, 1, cornerRadius);
     QFrame::paintEvent(event);
 }

@@ -5,6 +5,7 @@
 #include "link/RemoteLogin.h"
 #include "servers/ServerRegistry.h"
 #include "ui/devices/DeviceCard.h"
+#include "ui/devices/DeviceRow.h"
 #include "ui/devices/InboundSetup.h"
 #include "ui/devices/KeyAddSheet.h"
 #include "ui/devices/RenameDeviceSheet.h"
@@ -35,14 +36,6 @@
 
 namespace {
 
-StatusLabel* caption(const char* name, QWidget* parent, int step = -2)
-{
-    auto* label = new StatusLabel(QStringLiteral("secondary"), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setSizeStep(step);
-    return label;
-}
-
 QLabel* symbol(const QString& name, const QColor& color, int side, QWidget* parent)
 {
     auto* label = new QLabel(parent);
@@ -50,42 +43,16 @@ QLabel* symbol(const QString& name, const QColor& color, int side, QWidget* pare
     return label;
 }
 
-QFont monospace(double points)
-{
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSizeF(points);
-    return font;
-}
-
 // One folded-away machine: its name, alias, when it was last seen and the way to remove it.
-class OfflineRow : public QWidget {
+class OfflineRow : public DeviceRow {
 public:
-    explicit OfflineRow(QWidget* parent = nullptr) : QWidget(parent)
+    OfflineRow() : DeviceRow(grayDot(), 16, "offlineState", "offlineKickButton")
     {
-        auto* row = new QHBoxLayout(this);
-        row->setContentsMargins(16, 0, 0, 0);
-        row->setSpacing(8);
-        auto* dot = new StatusDot(8, this);
-        dot->setColorRole(QStringLiteral("gray"));
-        row->addWidget(dot);
-        name = new QLabel(this);
-        name->setTextFormat(Qt::PlainText);
-        QFont f = name->font();
-        f.setPointSizeF(f.pointSizeF() - 1);
-        name->setFont(f);
-        row->addWidget(name);
-        alias = caption("offlineAlias", this, -2);
-        alias->setFont(monospace(std::max(7.0, font().pointSizeF() - 2)));
+        alias = Parts::note("offlineAlias", this, -2);
+        alias->setFont(Parts::monospace(std::max(7.0, font().pointSizeF() - 2)));
         alias->setWordWrap(false);
-        row->addWidget(alias);
-        state = caption("offlineState", this);
-        state->setWordWrap(false);
-        row->addWidget(state);
-        row->addStretch(1);
-        kick = new QPushButton(QStringLiteral("踢出…"), this);
-        kick->setObjectName(QStringLiteral("offlineKickButton"));
-        kick->setAutoDefault(false);
-        row->addWidget(kick);
+        addAfterName(alias);
+        button->setText(QStringLiteral("踢出…"));
     }
     void set(const PeerDevice& peer)
     {
@@ -93,10 +60,15 @@ public:
         alias->setText(peer.alias);
         state->setText(DevicesPageModel::offlineState(peer));
     }
-    QLabel* name;
     StatusLabel* alias;
-    StatusLabel* state;
-    QPushButton* kick;
+
+private:
+    static StatusDot* grayDot()
+    {
+        auto* dot = new StatusDot(8);
+        dot->setColorRole(QStringLiteral("gray"));
+        return dot;
+    }
 };
 } // namespace
 
@@ -148,13 +120,10 @@ DevicesPage::DevicesPage(AppState& app, QWidget* parent) : QWidget(parent), app(
 
     auto* headerRow = new QHBoxLayout;
     headerRow->setSpacing(8);
-    onlineHeader = new QLabel(holder);
+    onlineHeader = Parts::heading(QString(), holder);
     onlineHeader->setObjectName(QStringLiteral("onlineHeader"));
-    QFont headline = onlineHeader->font();
-    headline.setBold(true);
-    onlineHeader->setFont(headline);
     headerRow->addWidget(onlineHeader, 0, Qt::AlignTop);
-    auto* headerHint = caption("onlineHint", holder);
+    auto* headerHint = Parts::note("onlineHint", holder);
     headerHint->setText(QStringLiteral("想连哪台就点它的「打通 SSH 连接」；打通后会给你一条命令，在任何终端里粘贴就能登进去。"));
     headerRow->addWidget(headerHint, 1);
     column->addLayout(headerRow);
@@ -190,9 +159,7 @@ DevicesPage::DevicesPage(AppState& app, QWidget* parent) : QWidget(parent), app(
     small.setPointSizeF(std::max(6.0, small.pointSizeF() - 2));
     footer->setFont(small);
     footerRow->addWidget(footer, 1);
-    reload = new QPushButton(QStringLiteral("⟳ 刷新"), this);
-    reload->setObjectName(QStringLiteral("refreshButton"));
-    reload->setAutoDefault(false);
+    reload = Parts::button("refreshButton", QStringLiteral("⟳ 刷新"), this);
     connect(reload, &QPushButton::clicked, this, [this] {
         notice.clear();
         this->app.link().poll();
@@ -223,26 +190,21 @@ QWidget* DevicesPage::buildSelf()
     lines->setSpacing(3);
     auto* first = new QHBoxLayout;
     first->setSpacing(6);
-    selfName = new QLabel(panel);
+    selfName = Parts::heading(QString(), panel);
     selfName->setObjectName(QStringLiteral("selfName"));
     selfName->setTextFormat(Qt::PlainText);
-    QFont bold = selfName->font();
-    bold.setBold(true);
-    selfName->setFont(bold);
     first->addWidget(selfName);
-    selfAlias = caption("selfAlias", panel, 0);
-    selfAlias->setFont(monospace(std::max(7.0, font().pointSizeF() - 1)));
+    selfAlias = Parts::note("selfAlias", panel, 0);
+    selfAlias->setFont(Parts::monospace(std::max(7.0, font().pointSizeF() - 1)));
     selfAlias->setWordWrap(false);
     first->addWidget(selfAlias);
     first->addWidget(new Badge(QStringLiteral("这台电脑"), QStringLiteral("accent"), panel));
-    rename = new QPushButton(QStringLiteral("改名…"), panel);
-    rename->setObjectName(QStringLiteral("renameButton"));
-    rename->setAutoDefault(false);
+    rename = Parts::button("renameButton", QStringLiteral("改名…"), panel);
     connect(rename, &QPushButton::clicked, this, &DevicesPage::openRenameSheet);
     first->addWidget(rename);
     first->addStretch(1);
     lines->addLayout(first);
-    selfStatus = caption("selfStatusLine", panel);
+    selfStatus = Parts::note("selfStatusLine", panel);
     lines->addWidget(selfStatus);
     top->addLayout(lines, 1);
     auto* switchColumn = new QVBoxLayout;
@@ -256,13 +218,13 @@ QWidget* DevicesPage::buildSelf()
         refresh();
     });
     switchColumn->addWidget(allow, 0, Qt::AlignRight);
-    auto* allowText = caption("allowInboundText", panel, -3);
+    auto* allowText = Parts::note("allowInboundText", panel, -3);
     allowText->setWordWrap(false);
     allowText->setText(QStringLiteral("允许其他设备连接这台电脑"));
     switchColumn->addWidget(allowText, 0, Qt::AlignRight);
     top->addLayout(switchColumn);
     column->addLayout(top);
-    help = caption("selfHelp", panel);
+    help = Parts::note("selfHelp", panel);
     column->addWidget(help);
     return panel;
 }
@@ -277,10 +239,10 @@ QWidget* DevicesPage::buildEmpty()
     auto* icon = symbol(QStringLiteral("macbook.and.iphone"), Theme::faded(QStringLiteral("secondary"), 0.6), 30, box);
     icon->setAlignment(Qt::AlignCenter);
     column->addWidget(icon);
-    emptyTitle = caption("emptyTitle", box, 3);
+    emptyTitle = Parts::note("emptyTitle", box, 3);
     emptyTitle->setAlignment(Qt::AlignCenter);
     column->addWidget(emptyTitle);
-    emptyHint = caption("emptyHint", box);
+    emptyHint = Parts::note("emptyHint", box);
     emptyHint->setAlignment(Qt::AlignCenter);
     column->addWidget(emptyHint);
     return box;
@@ -300,11 +262,9 @@ QWidget* DevicesPage::buildOffline()
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
     row->addWidget(symbol(QStringLiteral("moon.zzz"), Theme::color(QStringLiteral("secondary")), 14, panel));
-    offlineSummary = caption("offlineSummary", panel);
+    offlineSummary = Parts::note("offlineSummary", panel);
     row->addWidget(offlineSummary, 1);
-    offlineButton = new QPushButton(panel);
-    offlineButton->setObjectName(QStringLiteral("offlineToggle"));
-    offlineButton->setAutoDefault(false);
+    offlineButton = Parts::button("offlineToggle", QString(), panel);
     connect(offlineButton, &QPushButton::clicked, this, [this] {
         showOffline = !showOffline;
         refresh();
@@ -313,7 +273,7 @@ QWidget* DevicesPage::buildOffline()
     column->addLayout(row);
     offlineRows = new KeyedWidgetList([this](const QString& key) -> QWidget* {
         auto* row = new OfflineRow;
-        connect(row->kick, &QPushButton::clicked, this, [this, key] {
+        connect(row->button, &QPushButton::clicked, this, [this, key] {
             for (const PeerDevice& peer : std::as_const(offlineList))
                 if (peer.id == key)
                     askKick(peer);

@@ -1,5 +1,6 @@
 #include "ui/devices/InboundSetup.h"
 
+#include "ui/devices/DeviceRow.h"
 #include "ui/kit/FilledPanel.h"
 #include "ui/kit/KeyedWidgetList.h"
 #include "ui/kit/Parts.h"
@@ -42,31 +43,9 @@ StatusDot* stepDot(QWidget* parent)
 }
 
 // One machine of step two.
-class KeyRowWidget : public QWidget {
+class KeyRowWidget : public DeviceRow {
 public:
-    explicit KeyRowWidget(QWidget* parent = nullptr) : QWidget(parent)
-    {
-        auto* row = new QHBoxLayout(this);
-        row->setContentsMargins(0, 0, 0, 0);
-        row->setSpacing(8);
-        mark = new QLabel(this);
-        row->addWidget(mark);
-        name = new QLabel(this);
-        name->setTextFormat(Qt::PlainText);
-        QFont f = name->font();
-        f.setPointSizeF(f.pointSizeF() - 1);
-        name->setFont(f);
-        row->addWidget(name);
-        state = new StatusLabel(QStringLiteral("secondary"), this);
-        state->setSizeStep(-2);
-        state->setWordWrap(false);
-        row->addWidget(state);
-        row->addStretch(1);
-        button = new QPushButton(this);
-        button->setObjectName(QStringLiteral("keyRowButton"));
-        button->setAutoDefault(false);
-        row->addWidget(button);
-    }
+    KeyRowWidget() : KeyRowWidget(new QLabel) {}
     void set(const DevicesPageModel::KeyRow& r)
     {
         mark->setPixmap(r.allowed ? Symbols::tinted(QStringLiteral("checkmark.circle.fill"), 14, Theme::color(QStringLiteral("green")))
@@ -75,10 +54,11 @@ public:
         state->setText(r.state);
         button->setText(r.button);
     }
+
+private:
+    explicit KeyRowWidget(QLabel* mark) : DeviceRow(mark, 0, "", "keyRowButton"), mark(mark) {}
+
     QLabel* mark;
-    QLabel* name;
-    StatusLabel* state;
-    QPushButton* button;
 };
 } // namespace
 
@@ -108,9 +88,7 @@ QWidget* InboundSetup::buildSummary()
     summaryText->setObjectName(QStringLiteral("setupSummaryText"));
     summaryText->setSizeStep(-1);
     row->addWidget(summaryText, 1);
-    details = new QPushButton(QStringLiteral("详情"), panel);
-    details->setObjectName(QStringLiteral("setupDetailsButton"));
-    details->setAutoDefault(false);
+    details = Parts::button("setupDetailsButton", QStringLiteral("详情"), panel);
     connect(details, &QPushButton::clicked, this, [this] {
         if (onExpand)
             onExpand(true);
@@ -131,9 +109,7 @@ QWidget* InboundSetup::buildSteps()
     header = semibold(panel);
     header->setObjectName(QStringLiteral("setupHeader"));
     top->addWidget(header, 1);
-    fold = new QPushButton(QStringLiteral("收起"), panel);
-    fold->setObjectName(QStringLiteral("setupFoldButton"));
-    fold->setAutoDefault(false);
+    fold = Parts::button("setupFoldButton", QStringLiteral("收起"), panel);
     connect(fold, &QPushButton::clicked, this, [this] {
         if (onExpand)
             onExpand(false);
@@ -157,9 +133,7 @@ QWidget* InboundSetup::buildSteps()
     oneText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     oneColumn->addWidget(oneText);
     one->addLayout(oneColumn, 1);
-    stepOne = new QPushButton(panel);
-    stepOne->setObjectName(QStringLiteral("stepOneButton"));
-    stepOne->setAutoDefault(false);
+    stepOne = Parts::button("stepOneButton", QString(), panel);
     connect(stepOne, &QPushButton::clicked, this, [this] {
         if (onStepOne)
             onStepOne();

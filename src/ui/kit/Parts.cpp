@@ -1,10 +1,17 @@
 #include "ui/kit/Parts.h"
 
 #include "ui/kit/StatusLabel.h"
+#include "ui/kit/Symbols.h"
+#include "ui/kit/Theme.h"
 
+#include <QFontDatabase>
 #include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace Parts {
@@ -49,6 +56,57 @@ StatusLabel* text(const QString& role, int sizeStep, QWidget* parent, const QStr
 StatusLabel* caption(const QString& content, QWidget* parent)
 {
     return text(QStringLiteral("secondary"), -2, parent, content);
+}
+
+StatusLabel* note(const char* name, QWidget* parent, int sizeStep)
+{
+    auto* label = new StatusLabel(QStringLiteral("secondary"), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setSizeStep(sizeStep);
+    return label;
+}
+
+QFont monospace(double points)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSizeF(points);
+    return font;
+}
+
+QToolButton* menuButton(const char* name, QMenu* menu, QWidget* parent)
+{
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setIcon(Symbols::icon(QStringLiteral("ellipsis.circle")));
+    button->setAutoRaise(true);
+    button->setPopupMode(QToolButton::InstantPopup);
+    button->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    button->setFixedWidth(22);
+    button->setMenu(menu);
+    return button;
+}
+
+QVBoxLayout* pinnedTop(QWidget* widget, int top)
+{
+    auto* column = new QVBoxLayout;
+    column->setContentsMargins(0, top, 0, 0);
+    column->addWidget(widget);
+    column->addStretch(1);
+    return column;
+}
+
+void paintOutlinedCard(QWidget& card, const QString& role, qreal opacity, qreal width, qreal radius)
+{
+    QPainter painter(&card);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor edge = role == QLatin1String("separator") ? card.palette().color(QPalette::Mid)
+                                                          : Theme::faded(role, opacity);
+    QPainterPath outline;
+    const qreal inset = width / 2;
+    outline.addRoundedRect(QRectF(card.rect()).adjusted(inset, inset, -inset, -inset), radius, radius);
+    painter.fillPath(outline, card.palette().color(QPalette::Base));
+    painter.setPen(QPen(edge, width));
+    painter.drawPath(outline);
 }
 
 QScrollArea* verticalScroll(QWidget* parent)

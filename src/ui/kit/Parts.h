@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QFont>
 #include <QFrame>
 #include <QString>
 
 class QLabel;
+class QMenu;
 class QPushButton;
 class QScrollArea;
+class QToolButton;
 class QVBoxLayout;
 class QWidget;
 class StatusLabel;
@@ -22,6 +25,17 @@ QPushButton* button(const char* name, const QString& label, QWidget* parent);
 StatusLabel* text(const QString& role, int sizeStep, QWidget* parent, const QString& content = QString());
 // The small grey note under a control.
 StatusLabel* caption(const QString& content, QWidget* parent);
+// A named grey label `sizeStep` points off the font, its text set later.
+StatusLabel* note(const char* name, QWidget* parent, int sizeStep = -2);
+// The system's fixed-width font at `points`.
+QFont monospace(double points);
+// The borderless "⋯" button that pops `menu` up.
+QToolButton* menuButton(const char* name, QMenu* menu, QWidget* parent);
+// A column holding `widget` at its top, `top` pixels down, for a row whose other items are taller.
+QVBoxLayout* pinnedTop(QWidget* widget, int top);
+// Fills `card` with the base colour inside a rounded outline `width` wide in a theme role ("separator"
+// for the palette's mid colour).
+void paintOutlinedCard(QWidget& card, const QString& role, qreal opacity, qreal width, qreal radius);
 // A frameless area that grows its content to its width and scrolls only up and down.
 QScrollArea* verticalScroll(QWidget* parent);
 // Lays `content` out to fill `outer`, `margin` pixels in from its edges.

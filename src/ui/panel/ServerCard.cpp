@@ -27,14 +27,6 @@
 
 namespace {
 constexpr int cornerRadius = 10;
-
-StatusLabel* captionLabel(const char* name, QWidget* parent, int step = -2)
-{
-    auto* label = new StatusLabel(QStringLiteral("secondary"), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setSizeStep(step);
-    return label;
-}
 } // namespace
 
 ServerCard::ServerCard(AppState& app, QWidget* parent) : QFrame(parent), app(app)
@@ -47,13 +39,9 @@ ServerCard::ServerCard(AppState& app, QWidget* parent) : QFrame(parent), app(app
 
     auto* header = new QHBoxLayout;
     header->setSpacing(12);
-    auto* dotColumn = new QVBoxLayout;
-    dotColumn->setContentsMargins(0, 5, 0, 0);
     dot = new StatusDot(10, this);
     dot->setObjectName(QStringLiteral("statusDot"));
-    dotColumn->addWidget(dot);
-    dotColumn->addStretch(1);
-    header->addLayout(dotColumn);
+    header->addLayout(Parts::pinnedTop(dot, 5));
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(4);
@@ -62,11 +50,11 @@ ServerCard::ServerCard(AppState& app, QWidget* parent) : QFrame(parent), app(app
     name = Parts::heading(QString(), this);
     name->setObjectName(QStringLiteral("serverName"));
     name->setTextFormat(Qt::PlainText);
-    port = captionLabel("serverPort", this, 0);
+    port = Parts::note("serverPort", this, 0);
     port->setWordWrap(false);
     deviceBadge = new Badge(QStringLiteral("设备"), QStringLiteral("accent"), this);
     deviceBadge->setObjectName(QStringLiteral("deviceBadge"));
-    hostname = captionLabel("remoteHostname", this);
+    hostname = Parts::note("remoteHostname", this);
     hostname->setWordWrap(false);
     titleRow->addWidget(name);
     titleRow->addWidget(port);
@@ -74,7 +62,7 @@ ServerCard::ServerCard(AppState& app, QWidget* parent) : QFrame(parent), app(app
     titleRow->addWidget(hostname);
     titleRow->addStretch(1);
     texts->addLayout(titleRow);
-    statusLine = captionLabel("statusLine", this, -1);
+    statusLine = Parts::note("statusLine", this, -1);
     texts->addWidget(statusLine);
     header->addLayout(texts, 1);
 
@@ -85,7 +73,7 @@ ServerCard::ServerCard(AppState& app, QWidget* parent) : QFrame(parent), app(app
     sync = new QCheckBox(syncColumn);
     sync->setObjectName(QStringLiteral("syncSwitch"));
     sync->setToolTip(QStringLiteral("同步"));
-    syncText = captionLabel("syncText", syncColumn, -3);
+    syncText = Parts::note("syncText", syncColumn, -3);
     syncText->setWordWrap(false);
     syncStack->addWidget(sync, 0, Qt::AlignRight);
     syncStack->addWidget(syncText, 0, Qt::AlignRight);
@@ -96,16 +84,9 @@ ServerCard::ServerCard(AppState& app, QWidget* parent) : QFrame(parent), app(app
         this->app.registry().setEnabled(current.id, on);
     });
 
-    menuButton = new QToolButton(this);
-    menuButton->setObjectName(QStringLiteral("serverMenuButton"));
-    menuButton->setIcon(Symbols::icon(QStringLiteral("ellipsis.circle")));
-    menuButton->setAutoRaise(true);
-    menuButton->setPopupMode(QToolButton::InstantPopup);
-    menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
-    menuButton->setFixedWidth(22);
     actions = new QMenu(this);
     actions->setObjectName(QStringLiteral("serverMenu"));
-    menuButton->setMenu(actions);
+    menuButton = Parts::menuButton("serverMenuButton", actions, this);
     header->addWidget(menuButton, 0, Qt::AlignTop);
     stack->addLayout(header);
 
@@ -131,15 +112,13 @@ ServerCard::ServerCard(AppState& app, QWidget* parent) : QFrame(parent), app(app
     formPassword->setObjectName(QStringLiteral("formPassword"));
     formPassword->setEchoMode(QLineEdit::Password);
     formPassword->setPlaceholderText(QStringLiteral("密码（用钥匙登录的可不填）"));
-    login = new QPushButton(QStringLiteral("登录"), form);
-    login->setObjectName(QStringLiteral("loginButton"));
-    login->setAutoDefault(false);
+    login = Parts::button("loginButton", QStringLiteral("登录"), form);
     login->setEnabled(false);
     formRow->addWidget(formUser);
     formRow->addWidget(formPassword, 1);
     formRow->addWidget(login);
     formStack->addLayout(formRow);
-    formNote = captionLabel("formNote", form);
+    formNote = Parts::note("formNote", form);
     formNote->setColorRole(QStringLiteral("orange"));
     formNote->hide();
     formStack->addWidget(formNote);
@@ -288,16 +267,7 @@ void ServerCard::remove(bool purge)
 
 void ServerCard::paintEvent(QPaintEvent* event)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     const auto look = ServerCardModel::border(status, highlighted);
-    const QColor edge = look.role == QStringLiteral("separator") ? palette().color(QPalette::Mid)
-                                                                  : Theme::faded(look.role, look.opacity);
-    QPainterPath outline;
-    const qreal inset = look.width / 2;
-    outline.addRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset), cornerRadius, cornerRadius);
-    painter.fillPath(outline, palette().color(QPalette::Base));
-    painter.setPen(QPen(edge, look.width));
-    painter.drawPath(outline);
+    Parts::paintOutlinedCard(*this, look.role, look.opacity, look.width, cornerRadius);
     QFrame::paintEvent(event);
 }

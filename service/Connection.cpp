@@ -116,6 +116,21 @@ void Connection::close()
     fd = -1;
 }
 
+// What an SSL_read or SSL_write that moved nothing means: wait for a direction, or the end.
+Connection::Io Connection::tlsStall(int rc, bool reading) const
+{
+    switch (SSL_get_error(ssl, rc)) {
+    case SSL_ERROR_WANT_READ:
+        return Io::wantRead;
+    case SSL_ERROR_WANT_WRITE:
+        return Io::wantWrite;
+    case SSL_ERROR_ZERO_RETURN:
+        return reading ? Io::closed : Io::failed;
+    default:
+        return Io::failed;
+    }
+}
+
 Connection::Io Connection::receive(char* ptr, size_t size, size_t& got)
 {
     if (ssl) {
@@ -124,16 +139,7 @@ Connection::Io Connection::receive(char* ptr, size_t size, size_t& got)
             got = size_t(rc);
             return Io::done;
         }
-        switch (SSL_get_error(ssl, rc)) {
-        case SSL_ERROR_WANT_READ:
-            return Io::wantRead;
-        case SSL_ERROR_WANT_WRITE:
-            return Io::wantWrite;
-        case SSL_ERROR_ZERO_RETURN:
-            return Io::closed;
-        default:
-            return Io::failed;
-        }
+        return tlsStall(rc, true);
     }
     for (;;) {
         const ssize_t rc = ::recv(fd, ptr, size, 0);
@@ -157,14 +163,7 @@ Connection::Io Connection::send(const char* ptr, size_t size, size_t& sent)
             sent = size_t(rc);
             return Io::done;
         }
-        switch (SSL_get_error(ssl, rc)) {
-        case SSL_ERROR_WANT_READ:
-            return Io::wantRead;
-        case SSL_ERROR_WANT_WRITE:
-            return Io::wantWrite;
-        default:
-            return Io::failed;
-        }
+        return tlsStall(rc, false);
     }
     for (;;) {
         const ssize_t rc = ::send(fd, ptr, size, MSG_NOSIGNAL);

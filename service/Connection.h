@@ -45,6 +45,7 @@ public:
 
 private:
     enum class Io { done, wantRead, wantWrite, closed, failed };
+    Io tlsStall(int rc, bool reading) const;
     Io receive(char* ptr, size_t size, size_t& got);
     Io send(const char* ptr, size_t size, size_t& sent);
     bool wait(Io want, Clock::time_point deadline) const;

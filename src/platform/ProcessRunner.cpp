@@ -23,6 +23,20 @@
 extern char** environ;
 
 namespace {
+// A child starts in a process group of its own (so a cancel reaches its children too), with no signal
+// blocked and every signal at its default, whatever this process set for itself.
+void initChildAttributes(posix_spawnattr_t& attributes)
+{
+    posix_spawnattr_init(&attributes);
+    sigset_t noSignals, defaults;
+    sigemptyset(&noSignals);
+    sigfillset(&defaults);
+    posix_spawnattr_setsigmask(&attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+}
+
 
 constexpr int killGraceMs = 2000;
 constexpr int tickMs = 50;
@@ -181,15 +195,7 @@ CommandResult ProcessRunner::run(const QString& program, const QStringList& args
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t noSignals, defaults;
-    sigemptyset(&noSignals);
-    sigfillset(&defaults);
-    posix_spawnattr_setsigmask(&attributes, &noSignals);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(
-        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    initChildAttributes(attributes);
 
     pid_t pid = -1;
     const int spawnError = ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), environ);
@@ -353,14 +359,7 @@ Outcome<std::shared_ptr<ProcessRunner::Child>> ProcessRunner::spawn(const QStrin
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t noSignals, defaults;
-    sigemptyset(&noSignals);
-    sigfillset(&defaults);
-    posix_spawnattr_setsigmask(&attributes, &noSignals);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    initChildAttributes(attributes);
 
     pid_t pid = -1;
     const int error = ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), envp.data());

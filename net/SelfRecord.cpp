@@ -1,5 +1,6 @@
 #include "SelfRecord.h"
 
+#include "link/LinkStatus.h"
 #include "state/AtomicFile.h"
 #include "state/Json.h"
 
@@ -76,20 +77,4 @@ bool SelfRecord::validName(const QString& name)
     return count <= 40;
 }
 
-QString SelfRecord::aliasSlug(const QString& name)
-{
-    QString slug;
-    for (QChar c : name.toLower()) {
-        if (c.unicode() < 128 && c.isLetterOrNumber())
-            slug.append(c);
-        else if (!slug.endsWith(QLatin1Char('-')))
-            slug.append(QLatin1Char('-'));
-    }
-    while (slug.startsWith(QLatin1Char('-')))
-        slug.remove(0, 1);
-    while (slug.endsWith(QLatin1Char('-')))
-        slug.chop(1);
-    if (slug.isEmpty())
-        slug = QStringLiteral("mac");
-    return QStringLiteral("qx-") + slug.left(24);
-}
+QString SelfRecord::aliasSlug(const QString& name) { return SelfDevice::aliasSlug(name); }

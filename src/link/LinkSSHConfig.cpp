@@ -119,23 +119,7 @@ QString LinkSSHConfig::renderKnownHosts(const QList<PeerDevice>& peers)
     return text;
 }
 
-QString LinkSSHConfig::aliasSlug(const QString& name)
-{
-    QString slug;
-    for (const QChar c : name.toLower()) {
-        if (c.unicode() < 128 && c.isLetterOrNumber())
-            slug += c;
-        else if (!slug.endsWith(QLatin1Char('-')))
-            slug += QLatin1Char('-');
-    }
-    while (slug.startsWith(QLatin1Char('-')))
-        slug.remove(0, 1);
-    while (slug.endsWith(QLatin1Char('-')))
-        slug.chop(1);
-    if (slug.isEmpty())
-        slug = QStringLiteral("mac");
-    return QStringLiteral("qx-") + slug.left(24);
-}
+QString LinkSSHConfig::aliasSlug(const QString& name) { return SelfDevice::aliasSlug(name); }
 
 QString LinkSSHConfig::fingerprint(const QList<PeerDevice>& peers)
 {

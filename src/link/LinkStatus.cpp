@@ -262,3 +262,21 @@ QJsonObject NodeStatus::toJson() const
 }
 
 QByteArray NodeStatus::toLine() const { return QJsonDocument(toJson()).toJson(QJsonDocument::Compact); }
+
+QString SelfDevice::aliasSlug(const QString& name)
+{
+    QString slug;
+    for (const QChar c : name.toLower()) {
+        if (c.unicode() < 128 && c.isLetterOrNumber())
+            slug += c;
+        else if (!slug.endsWith(QLatin1Char('-')))
+            slug += QLatin1Char('-');
+    }
+    while (slug.startsWith(QLatin1Char('-')))
+        slug.remove(0, 1);
+    while (slug.endsWith(QLatin1Char('-')))
+        slug.chop(1);
+    if (slug.isEmpty())
+        slug = QStringLiteral("mac");
+    return QStringLiteral("qx-") + slug.left(24);
+}

@@ -63,6 +63,9 @@ struct PeerDevice {
 
 // This machine as registered with the account.
 struct SelfDevice {
+    // The alias a name suggests: "qx-" and its ASCII letters and digits, other runs as one "-".
+    static QString aliasSlug(const QString& name);
+
     QString id;
     QString name;
     QString alias;

@@ -18,6 +18,8 @@ public:
     bool isNull() const { return pixels.isNull() && bytes.isEmpty(); }
     // The pixels; a failure with the ready message when the bytes do not decode.
     Outcome<QImage> decode() const;
+    // The PNG file as the clipboard offered it; empty for pixels or other formats.
+    QByteArray pngFile() const;
 
     // Pixels from file bytes (the content decides the format), and the size the file claims (invalid if none).
     static std::pair<QImage, QSize> decodeBytes(const QByteArray& bytes, const QByteArray& format = {});

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <vector>
 #include <openssl/evp.h>
 
 namespace {
@@ -44,15 +45,89 @@ bool clearlyOverAsPng(const QImage& image, qint64 maxBytes)
 
 bool everyPixelOpaque(const QImage& image)
 {
-    if (image.format() != QImage::Format_ARGB32 && image.format() != QImage::Format_ARGB32_Premultiplied)
+    const bool bytes = image.format() == QImage::Format_RGBA8888;
+    if (!bytes && image.format() != QImage::Format_ARGB32 && image.format() != QImage::Format_ARGB32_Premultiplied)
         return false;
     for (int y = 0; y < image.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        const uchar* row = image.constScanLine(y);
         for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(row[x]) != 255)
+            if ((bytes ? row[4 * x + 3] : qAlpha(reinterpret_cast<const QRgb*>(row)[x])) != 255)
                 return false;
     }
     return true;
+}
+
+// One pixel of a row, premultiplied, for the formats pictures arrive in.
+template <QImage::Format format>
+QRgb premultipliedAt(const uchar* row, int x)
+{
+    if constexpr (format == QImage::Format_RGB888)
+        return qRgb(row[3 * x], row[3 * x + 1], row[3 * x + 2]);
+    else if constexpr (format == QImage::Format_RGBA8888)
+        return qPremultiply(qRgba(row[4 * x], row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]));
+    else if constexpr (format == QImage::Format_ARGB32)
+        return qPremultiply(reinterpret_cast<const QRgb*>(row)[x]);
+    else // RGB32, ARGB32_Premultiplied
+        return reinterpret_cast<const QRgb*>(row)[x];
+}
+
+// Each block's mean (premultiplied) into `small`; every other pixel of a block in each direction when the
+// blocks are large, which tells the same for a fingerprint.
+template <QImage::Format format>
+void blockMeans(const QImage& image, int block, QImage& small)
+{
+    const int step = block >= 4 ? 2 : 1;
+    const quint64 count = quint64((block + step - 1) / step) * quint64((block + step - 1) / step);
+    std::vector<quint64> sums(size_t(small.width()) * 4);
+    for (int by = 0; by < small.height(); ++by) {
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int y = by * block; y < (by + 1) * block; y += step) {
+            const uchar* row = image.constScanLine(y);
+            for (int bx = 0; bx < small.width(); ++bx) {
+                quint64* sum = &sums[size_t(bx) * 4];
+                for (int x = bx * block; x < (bx + 1) * block; x += step) {
+                    const QRgb p = premultipliedAt<format>(row, x);
+                    sum[0] += qRed(p);
+                    sum[1] += qGreen(p);
+                    sum[2] += qBlue(p);
+                    sum[3] += qAlpha(p);
+                }
+            }
+        }
+        auto* out = reinterpret_cast<QRgb*>(small.scanLine(by));
+        for (int bx = 0; bx < small.width(); ++bx) {
+            const quint64* sum = &sums[size_t(bx) * 4];
+            out[bx] = qRgba(int(sum[0] / count), int(sum[1] / count), int(sum[2] / count), int(sum[3] / count));
+        }
+    }
+}
+
+// The picture shrunk by whole square blocks to a few times the fingerprint's grid, so the smooth scaling after it
+// works on some thousand pixels instead of millions, in any pixel format.
+QImage shrunkForFingerprint(const QImage& source)
+{
+    const int block = std::min(source.width() / 36, source.height() / 32);
+    if (block < 2) // one format for the scaling, which rounds differently in each
+        return source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage small(source.width() / block, source.height() / block, QImage::Format_ARGB32_Premultiplied);
+    switch (source.format()) {
+    case QImage::Format_RGB888:
+        blockMeans<QImage::Format_RGB888>(source, block, small);
+        break;
+    case QImage::Format_RGBA8888:
+        blockMeans<QImage::Format_RGBA8888>(source, block, small);
+        break;
+    case QImage::Format_ARGB32:
+        blockMeans<QImage::Format_ARGB32>(source, block, small);
+        break;
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        blockMeans<QImage::Format_RGB32>(source, block, small);
+        break;
+    default:
+        blockMeans<QImage::Format_RGB32>(source.convertToFormat(QImage::Format_ARGB32_Premultiplied), block, small);
+    }
+    return small;
 }
 
 QImage flattenedOnWhite(const QImage& image)
@@ -147,7 +222,8 @@ QString ImageStore::fingerprint(const QImage& image)
     if (image.isNull())
         return QString(16, QLatin1Char('0'));
     // Scaling first and flattening the 72 pixels gives the same result as the other way round, for less.
-    const QImage small = flattenedOnWhite(image.scaled(9, 8, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
+    const QImage small = flattenedOnWhite(
+                             shrunkForFingerprint(image).scaled(9, 8, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
                              .convertToFormat(QImage::Format_Grayscale8);
     quint64 bits = 0;
     for (int y = 0; y < 8; ++y) {

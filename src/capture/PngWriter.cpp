@@ -3,6 +3,7 @@
 #include <QtConcurrent/QtConcurrentMap>
 #include <QtEndian>
 #include <algorithm>
+#include <cstring>
 #include <vector>
 #include <zlib.h>
 
@@ -27,9 +28,18 @@ struct Band {
 
 int channels(const QImage& image) { return image.hasAlphaChannel() ? 4 : 3; }
 
+bool inFileOrder(const QImage& image)
+{
+    return image.format() == QImage::Format_RGB888 || image.format() == QImage::Format_RGBA8888;
+}
+
 // One row as PNG wants it: R G B [A], not premultiplied.
 void unpack(const QImage& image, int y, uchar* out)
 {
+    if (inFileOrder(image)) {
+        std::memcpy(out, image.constScanLine(y), size_t(image.width()) * size_t(channels(image)));
+        return;
+    }
     const auto* pixels = reinterpret_cast<const QRgb*>(image.constScanLine(y));
     const bool alpha = image.hasAlphaChannel();
     for (int x = 0; x < image.width(); ++x) {
@@ -121,8 +131,8 @@ QImage straight(const QImage& image)
 bool PngWriter::takes(const QImage& image)
 {
     const auto f = image.format();
-    return !image.isNull() &&
-           (f == QImage::Format_RGB32 || f == QImage::Format_ARGB32 || f == QImage::Format_ARGB32_Premultiplied);
+    return !image.isNull() && (f == QImage::Format_RGB32 || f == QImage::Format_ARGB32 ||
+                               f == QImage::Format_ARGB32_Premultiplied || inFileOrder(image));
 }
 
 QByteArray PngWriter::encode(const QImage& source)

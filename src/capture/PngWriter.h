@@ -8,7 +8,8 @@
 // default writer, and about as large.
 class PngWriter {
 public:
-    // True for the formats this writer takes: 32-bit RGB and ARGB, premultiplied or not.
+    // True for the formats this writer takes: 32-bit RGB and ARGB, premultiplied or not, and the byte-ordered
+    // RGB888 and RGBA8888 (as PNG holds them).
     static bool takes(const QImage& image);
     // The PNG file; empty when the image is not one it takes.
     static QByteArray encode(const QImage& image);

@@ -1,12 +1,11 @@
 #include "platform/PngReader.h"
 
 #include <QtEndian>
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 #include <libdeflate.h>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -85,11 +84,11 @@ std::optional<std::vector<Chunk>> chunksOf(const QByteArray& png)
 // The Paeth filter undone pixel by pixel, each channel's left and upper-left neighbours kept at hand: the
 // slowest filter to undo, and the one screenshot writers pick most after "up".
 template <int bpp>
-void unpaeth(uchar* row, const uchar* above, qsizetype n)
+void unpaeth(const uchar* in, uchar* out, const uchar* above, qsizetype n)
 {
     int left[bpp], upperLeft[bpp];
     for (int k = 0; k < bpp; ++k) {
-        left[k] = row[k] = uchar(row[k] + above[k]);
+        left[k] = out[k] = uchar(in[k] + above[k]);
         upperLeft[k] = above[k];
     }
     for (qsizetype i = bpp; i < n; i += bpp) {
@@ -97,141 +96,67 @@ void unpaeth(uchar* row, const uchar* above, qsizetype n)
             const int a = left[k], b = above[i + k], c = upperLeft[k];
             const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
             const int predicted = pa <= pb ? (pa <= pc ? a : c) : (pb <= pc ? b : c);
-            left[k] = row[i + k] = uchar(row[i + k] + predicted);
+            left[k] = out[i + k] = uchar(in[i + k] + predicted);
             upperLeft[k] = b;
         }
     }
 }
 
-// Undoes the row's filter in place; `above` is the row before, already undone (zeros for the first).
+// Undoes a row's filter from `in` into `out` (which may be `in`); `above` is the row before, already undone
+// (zeros for the first).
 template <int bpp>
-bool unfilter(uchar filter, uchar* row, const uchar* above, qsizetype n)
+bool unfilter(uchar filter, const uchar* in, uchar* out, const uchar* above, qsizetype n)
 {
     switch (filter) {
     case 0:
+        if (in != out)
+            std::memcpy(out, in, size_t(n));
         return true;
     case 1:
-        for (qsizetype i = bpp; i < n; ++i)
-            row[i] = uchar(row[i] + row[i - bpp]);
+        for (qsizetype i = 0; i < n; ++i)
+            out[i] = uchar(in[i] + (i >= bpp ? out[i - bpp] : 0));
         return true;
     case 2:
         for (qsizetype i = 0; i < n; ++i)
-            row[i] = uchar(row[i] + above[i]);
+            out[i] = uchar(in[i] + above[i]);
         return true;
     case 3:
-        for (qsizetype i = 0; i < bpp; ++i)
-            row[i] = uchar(row[i] + (above[i] >> 1));
-        for (qsizetype i = bpp; i < n; ++i)
-            row[i] = uchar(row[i] + ((row[i - bpp] + above[i]) >> 1));
+        for (qsizetype i = 0; i < n; ++i)
+            out[i] = uchar(in[i] + (((i >= bpp ? out[i - bpp] : 0) + above[i]) >> 1));
         return true;
     case 4:
-        unpaeth<bpp>(row, above, n);
+        unpaeth<bpp>(in, out, above, n);
         return true;
     }
     return false;
 }
 
-// Room for the inflated rows. Up to a cap, one buffer is kept per thread for the next picture: touching fresh
-// pages costs about as much as inflating into them.
-uchar* rowBuffer(size_t bytes, std::unique_ptr<uchar[]>& own)
+// Makes the pages of [start, start + bytes) present in one go: faulting them in one at a time costs about as much
+// as inflating into them. An older kernel refuses, and the pages come on first touch as usual.
+void populate(void* start, size_t bytes)
 {
-    constexpr size_t keptBytes = size_t(32) << 20;
-    thread_local std::unique_ptr<uchar[]> kept;
-    thread_local size_t keptSize = 0;
-    if (bytes > keptBytes) {
-        own = std::make_unique_for_overwrite<uchar[]>(bytes);
-        return own.get();
-    }
-    if (keptSize < bytes) {
-        kept.reset();
-        kept = std::make_unique_for_overwrite<uchar[]>(bytes);
-        keptSize = bytes;
-    }
-    return kept.get();
+    constexpr uintptr_t page = 4096;
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
+    if (end > first)
+        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
 }
 
-// How many rows have their filters undone, handed from the thread that undoes them to the one that lays them out.
-class RowProgress {
-public:
-    void publish(quint32 rows)
-    {
-        done.store(rows, std::memory_order_release);
-        done.notify_one();
-    }
-    void abandon() { publish(abandoned); }
-    // False when the picture was abandoned.
-    bool waitFor(quint32 rows)
-    {
-        for (;;) {
-            const quint32 now = done.load(std::memory_order_acquire);
-            if (now == abandoned)
-                return false;
-            if (now >= rows)
-                return true;
-            done.wait(now, std::memory_order_acquire);
-        }
-    }
-
-private:
-    static constexpr quint32 abandoned = 0xffffffffu;
-    std::atomic<quint32> done{0};
-};
-
+// Undoes every row's filter: in place for RGB, where the picture is then laid over the rows (each after its filter
+// byte); into a picture of its own for RGBA, whose 32-bit rows Qt wants aligned.
 template <int bpp>
-bool undoFilters(uchar* raw, qsizetype stride, quint32 height, RowProgress& progress)
+bool undoFilters(uchar* raw, QImage* into, qsizetype stride, quint32 height)
 {
     const std::vector<uchar> zeros(size_t(stride), 0);
     const uchar* above = zeros.data();
     for (quint32 y = 0; y < height; ++y) {
         uchar* row = raw + qsizetype(y) * (stride + 1);
-        if (!unfilter<bpp>(row[0], row + 1, above, stride))
+        uchar* out = into ? into->scanLine(int(y)) : row + 1;
+        if (!unfilter<bpp>(row[0], row + 1, out, above, stride))
             return false;
-        above = row + 1;
-        if (y % 16 == 15)
-            progress.publish(y + 1);
+        above = out;
     }
-    progress.publish(height);
     return true;
-}
-
-// Touches the picture's fresh pages first (while the stream inflates), then turns each row, once its filter is
-// undone, into Qt's 32-bit pixels.
-template <int bpp>
-void layOut(const uchar* raw, QImage& image, RowProgress& progress)
-{
-    uchar* bits = image.bits();
-    const qsizetype bytes = image.sizeInBytes();
-    for (qsizetype at = 0; at < bytes; at += 4096)
-        bits[at] = 0;
-    const qsizetype stride = qsizetype(image.width()) * bpp;
-    for (int y = 0; y < image.height(); ++y) {
-        if (!progress.waitFor(quint32(y) + 1))
-            return;
-        auto* out = reinterpret_cast<QRgb*>(bits + qsizetype(y) * image.bytesPerLine());
-        const uchar* p = raw + qsizetype(y) * (stride + 1) + 1;
-        for (int x = 0; x < image.width(); ++x, p += bpp)
-            out[x] = bpp == 4 ? qRgba(p[0], p[1], p[2], p[3]) : qRgb(p[0], p[1], p[2]);
-    }
-}
-
-// Inflates and unfilters on this thread while another lays the rows out a little behind.
-template <int bpp>
-bool decode(const QByteArray& stream, uchar* raw, qsizetype rawBytes, QImage& image)
-{
-    RowProgress progress;
-    bool done = false;
-    {
-        std::jthread layingOut([&] { layOut<bpp>(raw, image, progress); });
-        const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> inflater(
-            libdeflate_alloc_decompressor(), &libdeflate_free_decompressor);
-        done = inflater &&
-               libdeflate_zlib_decompress(inflater.get(), stream.constData(), size_t(stream.size()), raw,
-                                          size_t(rawBytes), nullptr) == LIBDEFLATE_SUCCESS &&
-               undoFilters<bpp>(raw, qsizetype(image.width()) * bpp, quint32(image.height()), progress);
-        if (!done)
-            progress.abandon();
-    }
-    return done;
 }
 } // namespace
 
@@ -256,16 +181,37 @@ std::optional<QImage> PngReader::read(const QByteArray& png, qint64 maxPixelByte
     else
         for (const Chunk* chunk : data)
             stream.append(reinterpret_cast<const char*>(chunk->data), chunk->length);
-    const qsizetype rawBytes = qsizetype(header->height) * (qsizetype(header->width) * header->channels + 1);
-    QImage image(int(header->width), int(header->height),
-                 header->channels == 4 ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    if (image.isNull())
+    const qsizetype stride = qsizetype(header->width) * header->channels;
+    const qsizetype rawBytes = qsizetype(header->height) * (stride + 1);
+    std::unique_ptr<uchar, void (*)(void*)> raw(static_cast<uchar*>(std::malloc(size_t(rawBytes))), &std::free);
+    if (!raw)
         return std::nullopt;
-    std::unique_ptr<uchar[]> own;
-    uchar* raw = rowBuffer(size_t(rawBytes), own);
-    const bool decoded = header->channels == 4 ? decode<4>(stream, raw, rawBytes, image)
-                                               : decode<3>(stream, raw, rawBytes, image);
-    return decoded ? std::optional(image) : std::nullopt;
+    populate(raw.get(), size_t(rawBytes));
+    QImage image;
+    if (header->channels == 4) {
+        image = QImage(int(header->width), int(header->height), QImage::Format_RGBA8888);
+        if (image.isNull())
+            return std::nullopt;
+        populate(image.bits(), size_t(image.sizeInBytes()));
+    }
+    const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> inflater(
+        libdeflate_alloc_decompressor(), &libdeflate_free_decompressor);
+    const bool decoded =
+        inflater &&
+        libdeflate_zlib_decompress(inflater.get(), stream.constData(), size_t(stream.size()), raw.get(),
+                                   size_t(rawBytes), nullptr) == LIBDEFLATE_SUCCESS &&
+        (header->channels == 4 ? undoFilters<4>(raw.get(), &image, stride, header->height)
+                               : undoFilters<3>(raw.get(), nullptr, stride, header->height));
+    if (!decoded)
+        return std::nullopt;
+    if (header->channels == 4)
+        return image;
+    uchar* rows = raw.release();
+    image = QImage(rows + 1, int(header->width), int(header->height), stride + 1, QImage::Format_RGB888,
+                   [](void* buffer) { std::free(buffer); }, rows);
+    if (image.isNull())
+        std::free(rows);
+    return image.isNull() ? std::nullopt : std::optional(image);
 }
 
 QByteArray PngReader::pixelsOnly(const QByteArray& png)

@@ -11,8 +11,9 @@ class PngReader {
 public:
     // True when the header says the file is one this reader takes.
     static bool takes(const QByteArray& png);
-    // The pixels (RGB32, or ARGB32 when the file has alpha); none when the file is not one this reader takes,
-    // or is damaged (a chunk's checksum, the stream, a row filter), or over `maxPixelBytes` decoded.
+    // The pixels as the file holds them (RGB888, or RGBA8888 when it has alpha; rows a byte apart); none when
+    // the file is not one this reader takes, or is damaged (a chunk's checksum, the stream, a row filter), or over
+    // `maxPixelBytes` decoded.
     static std::optional<QImage> read(const QByteArray& png, qint64 maxPixelBytes);
     // The file with only the chunks that make its pixels (IHDR, IDAT, IEND): no text, time, colour profile
     // or camera data. Empty when the file is not one this reader takes.

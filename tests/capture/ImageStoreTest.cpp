@@ -1,4 +1,5 @@
 #include "capture/ImageStore.h"
+#include "platform/ClipboardImage.h"
 #include "platform/PngReader.h"
 
 #include <QBuffer>
@@ -182,14 +183,14 @@ private Q_SLOTS:
         writer.setQuality(quality);
         writer.setText(QStringLiteral("Comment"), QStringLiteral("private note"));
         QVERIFY(writer.write(image));
-        const QImage decoded = QImage::fromData(source, "png");
+        const QImage decoded = ClipboardImage::encoded(source, "png").decode().value(); // as the file holds it
 
         const auto out = ImageStore::normalise(decoded, longSide, 50'000'000, source);
         QVERIFY(out);
         QCOMPARE(out->bytes == PngReader::pixelsOnly(source), kept);
         QVERIFY(!out->bytes.contains("private note"));
         QCOMPARE(out->md5, ImageStore::md5Hex(out->bytes));
-        const auto fresh = ImageStore::normalise(decoded, longSide, 50'000'000);
+        const auto fresh = ImageStore::normalise(image, longSide, 50'000'000); // Qt's 32-bit pixels
         QCOMPARE(out->fingerprint, fresh->fingerprint);
         QCOMPARE(QImage::fromData(out->bytes, "png"), QImage::fromData(fresh->bytes, "png"));
         // Over the byte limit it is not kept either.

@@ -20,6 +20,8 @@ QByteArray qtPng(const QImage& image, const QString& text = {})
     return bytes;
 }
 
+QImage argb(const QImage& image) { return image.convertToFormat(QImage::Format_ARGB32); }
+
 QByteArray withByteFlipped(QByteArray file, qsizetype at)
 {
     file[at] = char(file[at] ^ 0x5a);
@@ -45,7 +47,7 @@ private Q_SLOTS:
     void readsWhatQtReads_data()
     {
         QTest::addColumn<QByteArray>("png");
-        const QSize size(37, 23);
+        const QSize size(38, 23); // RGB rows one byte apart: 115 bytes, not a multiple of four
         for (int channels : {3, 4})
             for (int filter = -1; filter <= 4; ++filter)
                 QTest::addRow("%d channels, filter %d", channels, filter)
@@ -67,7 +69,8 @@ private Q_SLOTS:
         QVERIFY(PngReader::takes(png));
         const auto image = PngReader::read(png, 1 << 30);
         QVERIFY(image);
-        QCOMPARE(*image, QImage::fromData(png, "png"));
+        QCOMPARE(image->format(), PngReader::takes(png) && png[25] == 6 ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+        QCOMPARE(argb(*image), argb(QImage::fromData(png, "png")));
     }
 
     // What it cannot read right is left to Qt's reader (none), never read wrong.
@@ -113,7 +116,7 @@ private Q_SLOTS:
                                                  {"gAMA", QByteArrayLiteral("\0\0\xb1\x8f")}}});
         const QByteArray kept = PngReader::pixelsOnly(png);
         QCOMPARE(chunkTypes(kept), (QList<QByteArray>{"IHDR", "IDAT", "IDAT", "IDAT", "IEND"}));
-        QCOMPARE(QImage::fromData(kept, "png"), *PngReader::read(png, 1 << 20)); // gamma gone with the metadata
+        QCOMPARE(argb(QImage::fromData(kept, "png")), argb(*PngReader::read(png, 1 << 20))); // gamma gone too
         QVERIFY(PngReader::pixelsOnly(qtPng(QImage(8, 8, QImage::Format_Grayscale8))).isEmpty());
     }
 };

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
-  libssl-dev zlib1g-dev libx11-dev libxtst-dev libxcb1-dev libx11-xcb-dev
+  libssl-dev zlib1g-dev libdeflate-dev libx11-dev libxtst-dev libxcb1-dev libx11-xcb-dev
   libsqlite3-dev libcpp-httplib-dev
   xvfb xauth jwm xterm xdotool xclip x11-utils
   fonts-wqy-microhei fonts-noto-color-emoji desktop-file-utils

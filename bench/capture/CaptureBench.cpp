@@ -81,10 +81,10 @@ struct Rig {
             probe.start();
         });
         sequencer.saveLater = [this](std::function<void()> job) { state.beforeNextWrite(std::move(job)); }; // as the app does
-        shots.normalise = [this](const QImage& image, int longSide, qint64 maxBytes) {
+        shots.normalise = [this](const QImage& image, int longSide, qint64 maxBytes, const QByteArray& source) {
             QElapsedTimer timer;
             timer.start();
-            auto out = ImageStore::normalise(image, longSide, maxBytes);
+            auto out = ImageStore::normalise(image, longSide, maxBytes, source);
             normaliseNs = timer.nsecsElapsed();
             return out;
         };

@@ -1,10 +1,12 @@
 #include "capture/ImageStore.h"
 
 #include "capture/PngWriter.h"
+#include "platform/PngReader.h"
 
 #include <QBuffer>
 #include <QImageWriter>
 #include <QPainter>
+#include <QtConcurrent/QtConcurrentRun>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -82,26 +84,43 @@ std::optional<QImage> ImageStore::resized(const QImage& image, int longSide)
     return scaled;
 }
 
-std::optional<NormalisedImage> ImageStore::normalise(const QImage& image, int maxLongSide, qint64 maxBytes)
+std::optional<NormalisedImage> ImageStore::normalise(const QImage& image, int maxLongSide, qint64 maxBytes,
+                                                     const QByteArray& sourcePng)
 {
     if (image.isNull())
         return std::nullopt;
     QImage working = image;
+    bool changed = false;
     if (maxLongSide > 0 && std::max(image.width(), image.height()) > maxLongSide) {
         auto scaled = resized(image, maxLongSide);
         if (!scaled)
             return std::nullopt;
         working = *scaled;
+        changed = true;
     }
     // Screenshots often come with an alpha channel they do not use: without it the PNG is smaller and
     // quicker to write.
-    if (working.hasAlphaChannel() && everyPixelOpaque(working))
+    if (working.hasAlphaChannel() && everyPixelOpaque(working)) {
         working = working.convertToFormat(QImage::Format_RGB32);
+        changed = true;
+    }
+    // The fingerprint needs only the pixels: worked out beside the encoding.
+    const QFuture<QString> print = QtConcurrent::run(&ImageStore::fingerprint, working);
     NormalisedImage out;
     out.width = working.width();
     out.height = working.height();
     out.format = QStringLiteral("png");
-    if (!clearlyOverAsPng(working, maxBytes))
+    // Encoding is the slowest step: a source file that already holds exactly these pixels is kept, unless
+    // it is clearly larger than a new one would be.
+    if (!changed && !sourcePng.isEmpty()) {
+        const QByteArray kept = PngReader::pixelsOnly(sourcePng);
+        const QFuture<QString> keptMd5 = QtConcurrent::run(&ImageStore::md5Hex, kept);
+        if (!kept.isEmpty() && kept.size() <= maxBytes && kept.size() <= PngWriter::estimate(working) * 11 / 10) {
+            out.bytes = kept;
+            out.md5 = keptMd5.result();
+        }
+    }
+    if (out.bytes.isEmpty() && !clearlyOverAsPng(working, maxBytes))
         out.bytes = encodePng(working);
     if (out.bytes.isEmpty() || out.bytes.size() > maxBytes) {
         out.format = QStringLiteral("jpg");
@@ -109,8 +128,9 @@ std::optional<NormalisedImage> ImageStore::normalise(const QImage& image, int ma
         if (out.bytes.isEmpty() || out.bytes.size() > maxBytes)
             return std::nullopt;
     }
-    out.md5 = md5Hex(out.bytes);
-    out.fingerprint = fingerprint(working);
+    if (out.md5.isEmpty())
+        out.md5 = md5Hex(out.bytes);
+    out.fingerprint = print.result();
     return out;
 }
 

@@ -22,8 +22,11 @@ public:
     static std::optional<QImage> resized(const QImage& image, int longSide);
 
     // Long side reduced to `maxLongSide` (0 = keep), PNG; JPEG at quality 85 (alpha flattened onto white)
-    // when the PNG is over `maxBytes`; none when that is still over.
-    static std::optional<NormalisedImage> normalise(const QImage& image, int maxLongSide, qint64 maxBytes);
+    // when the PNG is over `maxBytes`; none when that is still over. `sourcePng`, when given, is the file
+    // `image` was read from: kept as it stands (less its metadata) when the picture needs no change and the
+    // file is no larger than a new one would be.
+    static std::optional<NormalisedImage> normalise(const QImage& image, int maxLongSide, qint64 maxBytes,
+                                                    const QByteArray& sourcePng = {});
 
     static QString md5Hex(const QByteArray& bytes);
 

@@ -169,7 +169,7 @@ ShotStore::Result ShotStore::handle(const QImage& image, const Settings& setting
         return *refused;
     if (auto refused = refusedInTurn(settings, now))
         return *refused;
-    return keep(normalise(image, settings.maxLongSide, settings.maxShotBytes), settings, now);
+    return keep(normalise(image, settings.maxLongSide, settings.maxShotBytes, {}), settings, now);
 }
 
 void ShotStore::take(const ClipboardImage& image, const Settings& settings, bool hasEnabledServer, const QDateTime& now,
@@ -190,13 +190,15 @@ void ShotStore::take(const ClipboardImage& image, const Settings& settings, bool
             if (!pixels.ok() || pixels.value().isNull())
                 return Prepared{std::nullopt, std::nullopt,
                                 pixels.ok() ? ClipboardImage::unreadableText({}) : pixels.failure()};
-            Prepared prepared{normalise(pixels.value(), settings.maxLongSide, settings.maxShotBytes), std::nullopt, {}};
+            Prepared prepared{normalise(pixels.value(), settings.maxLongSide, settings.maxShotBytes, image.pngFile()),
+                              std::nullopt, {}};
             if (prepared.image && Paths::ensure(root) && Paths::ensure(day)) {
                 // Named like a shot numbered 0, which none is: the start-up round removes it after a crash.
                 const QString near = QStringLiteral("%1/%2-0.%3")
                                          .arg(day, stamp.toString(QStringLiteral("yyyyMMdd-HHmmss")),
                                               prepared.image->format);
-                if (const auto staged = AtomicFile::stage(near, prepared.image->bytes); staged.ok())
+                // Synced on the state writer, before the record that points at it.
+                if (const auto staged = AtomicFile::stage(near, prepared.image->bytes, 0600, true); staged.ok())
                     prepared.staged = staged.value();
             }
             return prepared;
@@ -272,11 +274,14 @@ QString ShotStore::dayFolder(const QDateTime& now) const
 {
     if (!staged)
         return AtomicFile::write(path, image.bytes, 0600);
-    // The rename is made durable on the state writer, before the record that points at it.
+    // The content and the rename are made durable on the state writer, before the record that points at them.
     const QString from = *std::exchange(staged, std::nullopt);
     const ::Outcome<> moved = AtomicFile::commit(from, path, true);
     if (moved.ok())
-        state.beforeNextWrite([folder = QFileInfo(path).absolutePath()] { AtomicFile::syncFolder(folder); });
+        state.beforeNextWrite([path, folder = QFileInfo(path).absolutePath()] {
+            AtomicFile::syncFile(path);
+            AtomicFile::syncFolder(folder);
+        });
     return moved;
 }
 

@@ -56,9 +56,10 @@ public:
               std::function<void(const Result&)> done);
     // Waits for the images still being worked on and stores them (before quitting).
     void finishPending();
-    // The image work; replaceable to hold an encode back in tests.
-    std::function<std::optional<NormalisedImage>(const QImage&, int maxLongSide, qint64 maxBytes)> normalise =
-        &ImageStore::normalise;
+    // The image work (ImageStore::normalise); replaceable to hold an encode back in tests.
+    std::function<std::optional<NormalisedImage>(const QImage&, int maxLongSide, qint64 maxBytes,
+                                                 const QByteArray& sourcePng)>
+        normalise = &ImageStore::normalise;
 
     void setUpload(const QString& name, const QUuid& serverId, const Upload& upload);
     void markPasted(const QString& name);

@@ -1,5 +1,7 @@
 #include "platform/ClipboardImage.h"
 
+#include "platform/PngReader.h"
+
 #include <QBuffer>
 #include <QImageReader>
 
@@ -32,6 +34,11 @@ Outcome<QImage> ClipboardImage::decode() const
 
 std::pair<QImage, QSize> ClipboardImage::decodeBytes(const QByteArray& bytes, const QByteArray& format)
 {
+    // Most clipboard PNGs take the fast reader; Qt's reads every other file, and names the damaged ones.
+    const qint64 limitMB = QImageReader::allocationLimit(); // 0: none
+    if (PngReader::takes(bytes))
+        if (auto fast = PngReader::read(bytes, limitMB > 0 ? limitMB * 1024 * 1024 : INT64_MAX))
+            return {*fast, fast->size()};
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -41,6 +48,8 @@ std::pair<QImage, QSize> ClipboardImage::decodeBytes(const QByteArray& bytes, co
     const QSize claimed = reader.size();
     return {reader.read(), claimed};
 }
+
+QByteArray ClipboardImage::pngFile() const { return format == "png" ? bytes : QByteArray(); }
 
 QString ClipboardImage::unreadableText(const QSize& claimed)
 {

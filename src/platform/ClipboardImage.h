@@ -28,6 +28,8 @@ public:
     // The pixels, waiting for the bytes first; a failure with the ready message when they did not arrive or do
     // not decode.
     Outcome<QImage> decode() const;
+    // The PNG file as the clipboard offered it; empty for pixels or other formats.
+    QByteArray pngFile() const;
 
     // Pixels from file bytes (the content decides the format), and the size the file claims (invalid if none).
     static std::pair<QImage, QSize> decodeBytes(const QByteArray& bytes, const QByteArray& format = {});

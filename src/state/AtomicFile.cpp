@@ -14,9 +14,9 @@
 namespace {
 QString systemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
-void syncDirectory(const QString& dir)
+void syncPath(const QString& path, int flags = 0)
 {
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | flags);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -32,7 +32,7 @@ Outcome<> AtomicFile::write(const QString& path, const QByteArray& bytes, int mo
     return commit(staged.value(), path);
 }
 
-Outcome<QString> AtomicFile::stage(const QString& near, const QByteArray& bytes, int mode)
+Outcome<QString> AtomicFile::stage(const QString& near, const QByteArray& bytes, int mode, bool syncLater)
 {
     // A name of its own per write: two threads writing one file never touch each other's temporary file.
     QByteArray tempName = QFile::encodeName(near) + ".tmp-XXXXXX";
@@ -55,7 +55,7 @@ Outcome<QString> AtomicFile::stage(const QString& near, const QByteArray& bytes,
         data += n;
         left -= n;
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    if ((!syncLater && ::fsync(fd) != 0) || ::close(fd) != 0) {
         const QString error = systemError();
         ::unlink(tempName.constData());
         return Outcome<QString>::failure(error);
@@ -63,7 +63,9 @@ Outcome<QString> AtomicFile::stage(const QString& near, const QByteArray& bytes,
     return Outcome<QString>::success(QFile::decodeName(tempName));
 }
 
-void AtomicFile::syncFolder(const QString& dir) { syncDirectory(dir); }
+void AtomicFile::syncFolder(const QString& dir) { syncPath(dir, O_DIRECTORY); }
+
+void AtomicFile::syncFile(const QString& path) { syncPath(path); }
 
 Outcome<> AtomicFile::commit(const QString& staged, const QString& path, bool syncLater)
 {
@@ -73,7 +75,7 @@ Outcome<> AtomicFile::commit(const QString& staged, const QString& path, bool sy
         return Outcome<>::failure(error);
     }
     if (!syncLater)
-        syncDirectory(QFileInfo(path).absolutePath());
+        syncFolder(QFileInfo(path).absolutePath());
     return Outcome<>::success();
 }
 

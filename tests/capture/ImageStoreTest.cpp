@@ -1,4 +1,8 @@
 #include "capture/ImageStore.h"
+#include "platform/PngReader.h"
+
+#include <QBuffer>
+#include <QImageWriter>
 
 #include <QPainter>
 #include <QRandomGenerator>
@@ -147,6 +151,50 @@ private Q_SLOTS:
         // Still too large as JPEG, or nothing to encode: refused.
         QVERIFY(!ImageStore::normalise(image, 2560, 1000));
         QVERIFY(!ImageStore::normalise(QImage(), 2560, 5'000'000));
+    }
+
+    // A clipboard PNG is kept as it came (less its metadata) only when it holds exactly what would be stored
+    // and is not clearly larger than a new file.
+    void aSourcePngIsKeptOnlyWhenNothingChanges_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<int>("quality"); // Qt's writer: 100 leaves the pixels uncompressed
+        QTest::addColumn<int>("longSide");
+        QTest::addColumn<bool>("kept");
+        const QImage screen = screenLike(640, 400);
+        QTest::newRow("as it is") << screen << -1 << 2560 << true;
+        QTest::newRow("with alpha it uses") << photoLike(300, 200, true) << -1 << 2560 << true;
+        QTest::newRow("scaled down") << screen << -1 << 320 << false;
+        QTest::newRow("alpha unused") << screen.convertToFormat(QImage::Format_ARGB32) << -1 << 2560 << false;
+        QTest::newRow("hardly compressed") << screen << 100 << 2560 << false;
+    }
+
+    void aSourcePngIsKeptOnlyWhenNothingChanges()
+    {
+        QFETCH(QImage, image);
+        QFETCH(int, quality);
+        QFETCH(int, longSide);
+        QFETCH(bool, kept);
+        QByteArray source;
+        QBuffer buffer(&source);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "png");
+        writer.setQuality(quality);
+        writer.setText(QStringLiteral("Comment"), QStringLiteral("private note"));
+        QVERIFY(writer.write(image));
+        const QImage decoded = QImage::fromData(source, "png");
+
+        const auto out = ImageStore::normalise(decoded, longSide, 50'000'000, source);
+        QVERIFY(out);
+        QCOMPARE(out->bytes == PngReader::pixelsOnly(source), kept);
+        QVERIFY(!out->bytes.contains("private note"));
+        QCOMPARE(out->md5, ImageStore::md5Hex(out->bytes));
+        const auto fresh = ImageStore::normalise(decoded, longSide, 50'000'000);
+        QCOMPARE(out->fingerprint, fresh->fingerprint);
+        QCOMPARE(QImage::fromData(out->bytes, "png"), QImage::fromData(fresh->bytes, "png"));
+        // Over the byte limit it is not kept either.
+        if (kept)
+            QVERIFY(ImageStore::normalise(decoded, longSide, out->bytes.size() - 1, source)->bytes != out->bytes);
     }
 
     void md5CoversTheStoredBytes()

@@ -157,10 +157,10 @@ private Q_SLOTS:
     {
         QSemaphore held;
         std::atomic<int> calls = 0;
-        shots->normalise = [&](const QImage& image, int longSide, qint64 maxBytes) {
+        shots->normalise = [&](const QImage& image, int longSide, qint64 maxBytes, const QByteArray& source) {
             if (calls++ == 0)
                 held.acquire();
-            return ImageStore::normalise(image, longSide, maxBytes);
+            return ImageStore::normalise(image, longSide, maxBytes, source);
         };
         QList<ShotStore::Result> results;
         const auto collect = [&](const ShotStore::Result& r) { results << r; };

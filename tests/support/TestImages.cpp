@@ -52,16 +52,37 @@ QByteArray chunk(const QByteArray& type, const QByteArray& data)
 }
 } // namespace
 
-QByteArray pngClaiming(QSize size)
+QByteArray pngClaiming(QSize size) { return png({size, 2, 8, 0, QByteArray(16, '\0'), 1, {}}); }
+
+QByteArray png(const PngParts& parts)
 {
     QByteArray header(13, '\0');
-    qToBigEndian(quint32(size.width()), header.data());
-    qToBigEndian(quint32(size.height()), header.data() + 4);
-    header[8] = 8; // bits per channel
-    header[9] = 2; // RGB
+    qToBigEndian(quint32(parts.size.width()), header.data());
+    qToBigEndian(quint32(parts.size.height()), header.data() + 4);
+    header[8] = char(parts.bits);
+    header[9] = char(parts.colourType);
+    header[12] = char(parts.interlace);
+    QByteArray file = QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header);
+    for (const auto& [type, data] : parts.extra)
+        file += chunk(type, data);
     // qCompress puts a 4-byte length before the zlib stream.
-    const QByteArray pixels = qCompress(QByteArray(16, '\0')).mid(4);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", pixels) + chunk("IEND", {});
+    const QByteArray stream = qCompress(parts.rows).mid(4);
+    const qsizetype piece = stream.size() / parts.idatChunks + 1;
+    for (qsizetype at = 0; at < stream.size(); at += piece)
+        file += chunk("IDAT", stream.mid(at, piece));
+    return file + chunk("IEND", {});
+}
+
+QByteArray filteredRows(QSize size, int channels, int filter, int seed)
+{
+    QRandomGenerator random{quint32(seed)};
+    QByteArray rows;
+    for (int y = 0; y < size.height(); ++y) {
+        rows += char(filter >= 0 ? filter : int(random.bounded(5)));
+        for (int i = 0; i < size.width() * channels; ++i)
+            rows += char(random.bounded(256));
+    }
+    return rows;
 }
 
 } // namespace TestImages

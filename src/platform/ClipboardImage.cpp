@@ -49,7 +49,13 @@ std::pair<QImage, QSize> ClipboardImage::decodeBytes(const QByteArray& bytes, co
     return {reader.read(), claimed};
 }
 
-QByteArray ClipboardImage::pngFile() const { return format == "png" ? bytes : QByteArray(); }
+QByteArray ClipboardImage::pngFile() const
+{
+    if (!file.isValid())
+        return {};
+    const Outcome<File> arrived = file.result();
+    return arrived.ok() && arrived.value().format == "png" ? arrived.value().bytes : QByteArray();
+}
 
 QString ClipboardImage::unreadableText(const QSize& claimed)
 {

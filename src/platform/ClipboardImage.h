@@ -28,7 +28,7 @@ public:
     // The pixels, waiting for the bytes first; a failure with the ready message when they did not arrive or do
     // not decode.
     Outcome<QImage> decode() const;
-    // The PNG file as the clipboard offered it; empty for pixels or other formats.
+    // The PNG file as the clipboard offered it (waiting for it first); empty for pixels or other formats.
     QByteArray pngFile() const;
 
     // Pixels from file bytes (the content decides the format), and the size the file claims (invalid if none).

@@ -23,7 +23,7 @@ public:
         process.start(program, arguments);
         started = process.waitForStarted(5000);
     }
-    virtual ~Owner()
+    ~Owner()
     {
         process.kill();
         process.waitForFinished(5000);
@@ -32,17 +32,15 @@ public:
     QProcess process;
 };
 
-// xclip offering `file` as `type`; `options` such as "-loops 2" (leave after serving two requests).
-class XclipOwner : public Owner {
-public:
-    XclipOwner(const QString& type, const QString& file, const QStringList& options = {})
-        : Owner(QStringLiteral("xclip"), QStringList{QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                                                     QStringLiteral("clipboard"), QStringLiteral("-t"), type,
-                                                     QStringLiteral("-i"), file} +
-                                             options)
-    {
-    }
-};
+// xclip offering `file` as `type`.
+std::unique_ptr<Owner> xclipOwner(const QString& type, const QString& file, const QStringList& options = {})
+{
+    return std::make_unique<Owner>(QStringLiteral("xclip"),
+                                   QStringList{QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                                               QStringLiteral("clipboard"), QStringLiteral("-t"), type,
+                                               QStringLiteral("-i"), file} +
+                                       options);
+}
 
 QImage pattern(int w, int h, bool noisy)
 {
@@ -146,6 +144,7 @@ private Q_SLOTS:
         QTest::newRow("large png") << pattern(1600, 1000, true) << "image/png" << QByteArray("png") << QStringList()
                                    << none;
         // Asked for its types and its image once each, then gone, as a program that quits after copying.
+        // "-loops 2": it leaves after serving two requests.
         QTest::newRow("owner leaves after two answers")
             << pattern(1600, 1000, true) << "image/png" << QByteArray("png")
             << QStringList{QStringLiteral("-loops"), QStringLiteral("2")} << none;
@@ -175,8 +174,8 @@ private Q_SLOTS:
         QVERIFY(!file.isEmpty());
         {
             const quint64 before = clipboard->changeCount();
-            XclipOwner owner(type, file, ownerOptions);
-            QVERIFY(owner.started);
+            const auto owner = xclipOwner(type, file, ownerOptions);
+            QVERIFY(owner->started);
             QVERIFY(waitForChange(before));
             const int told = image.isNull() && refusal.isEmpty() ? 0 : 1;
             QTRY_COMPARE_WITH_TIMEOUT(captures.size() + unreadable.size(), told, 5000);
@@ -208,7 +207,7 @@ private Q_SLOTS:
         QVERIFY(!file.isEmpty());
         watch();
         const quint64 before = clipboard->changeCount();
-        std::unique_ptr<Owner> owner = std::make_unique<XclipOwner>(QStringLiteral("image/png"), file);
+        auto owner = xclipOwner(QStringLiteral("image/png"), file);
         QVERIFY(owner->started);
         QVERIFY(waitForChange(before));
         QTRY_COMPARE_WITH_TIMEOUT(captures.size(), 1, 20000);
@@ -227,7 +226,7 @@ private Q_SLOTS:
         huge.write(TestImages::pngClaiming(QSize(30000, 30000)));
         huge.close();
         const quint64 before = clipboard->changeCount();
-        std::unique_ptr<Owner> owner = std::make_unique<XclipOwner>(QStringLiteral("image/png"), file);
+        auto owner = xclipOwner(QStringLiteral("image/png"), file);
         QVERIFY(owner->started);
         QVERIFY(waitForChange(before));
         QTRY_COMPARE_WITH_TIMEOUT(unreadable.size(), 1, 5000);
@@ -276,7 +275,7 @@ private Q_SLOTS:
         } else {
             const QImage image = pattern(320, 200, false);
             const quint64 held = clipboard->changeCount();
-            auto next = std::make_unique<XclipOwner>(QStringLiteral("image/png"), save(image, "png"));
+            auto next = xclipOwner(QStringLiteral("image/png"), save(image, "png"));
             QVERIFY(waitForChange(held));
             const Outcome<QImage> decoded = clipboard->readImage().value().decode();
             owner = std::move(next);

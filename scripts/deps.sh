@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev libcpp-httplib-dev
   xvfb xauth jwm xterm xdotool xclip x11-utils
   fonts-wqy-microhei fonts-noto-color-emoji desktop-file-utils
-  openssh-server openssh-client imagemagick procps dbus-daemon iproute2 libarchive-tools
+  openssh-server openssh-client imagemagick procps dbus-daemon iproute2 libarchive-tools busybox
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #include "delivery/ReceiverClient.h"
 
 #include "delivery/SSHConfig.h"
+#include "delivery/SharedConnection.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -13,6 +14,12 @@ constexpr double putTimeout = 60;
 constexpr double rmTimeout = 30;
 constexpr double purgeTimeout = 30;
 
+// The receiver and its request, as the remote side runs them.
+QStringList receiverWords(const QString& base, const QStringList& command)
+{
+    return QStringList { base + QStringLiteral("/bin/tarnel-receiver") } + command;
+}
+
 template <class T>
 using Parse = std::function<std::optional<T>(const QString& okText)>;
 
@@ -24,7 +31,12 @@ Outcome<T> runCommand(const Server& server, const QStringList& command, const st
     const auto args = ReceiverClient::arguments(server, command);
     if (!args.ok())
         return Outcome<T>::failure(args.failure());
-    const CommandResult result = ProcessRunner::run(ProcessRunner::sshPath(), args.value(), input, timeout, cancel);
+    // Over the shared connection when it is up; otherwise ssh makes it.
+    const QString socket = SSHConfig::controlSocket(server, SSHConfig::currentContext().controlDirectory);
+    const QString remote = receiverWords(*server.setup.remoteDirAbsolute, command).join(QLatin1Char(' '));
+    const std::optional<CommandResult> shared = SharedConnection::run(socket, remote, input, timeout, cancel);
+    const CommandResult result =
+        shared ? *shared : ProcessRunner::run(ProcessRunner::sshPath(), args.value(), input, timeout, cancel);
     const auto reply = ReceiverClient::replyLine(result.stdout);
     if (result.succeeded() && reply && !reply->startsWith(QLatin1String("err"))) {
         if (auto value = parse(reply->mid(2).trimmed()))
@@ -69,9 +81,8 @@ Outcome<QStringList> ReceiverClient::arguments(const Server& server, const QStri
     const auto base = server.setup.remoteDirAbsolute;
     if (!base || !isRemoteDirectory(*base))
         return Outcome<QStringList>::failure(QStringLiteral("接收器还没装好：点「重新连接」"));
-    QStringList args { QStringLiteral("-F"), SSHConfig::path(), QStringLiteral("--"), SSHConfig::alias(server),
-        *base + QStringLiteral("/bin/tarnel-receiver") };
-    return Outcome<QStringList>::success(args + command);
+    const QStringList args { QStringLiteral("-F"), SSHConfig::path(), QStringLiteral("--"), SSHConfig::alias(server) };
+    return Outcome<QStringList>::success(args + receiverWords(*base, command));
 }
 
 std::optional<QString> ReceiverClient::replyLine(const QString& stdout)

@@ -4,6 +4,7 @@
 #include "state/Log.h"
 #include "state/Paths.h"
 
+#include <QCryptographicHash>
 #include <QRegularExpression>
 
 namespace {
@@ -200,6 +201,14 @@ QString SSHConfig::alias(const Server& server)
     return QStringLiteral("tarnel-") + server.id.toString(QUuid::WithoutBraces).toLower();
 }
 
+QString SSHConfig::controlSocket(const Server& server, const QString& controlDirectory)
+{
+    const QStringList reached { alias(server), server.host, QString::number(server.port), server.user.value_or(QString()),
+        server.proxyJump.value_or(QString()), server.deviceID.value_or(QString()) };
+    const QByteArray hash = QCryptographicHash::hash(reached.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Sha1);
+    return controlDirectory + QStringLiteral("/cm-") + QString::fromLatin1(hash.toHex());
+}
+
 Outcome<> SSHConfig::check(const Server& server, const Context& context)
 {
     if (server.isDevice()) {
@@ -251,7 +260,7 @@ SSHConfig::Rendered SSHConfig::render(const QList<Server>& servers, const Contex
     const auto identity = quotedPath(context.dataDirectory + QStringLiteral("/id_ed25519"));
     const auto knownHosts = quotedPath(context.dataDirectory + QStringLiteral("/known_hosts"));
     const auto knownDevices = quotedPath(context.dataDirectory + QStringLiteral("/known_hosts_devices"));
-    const auto controlPath = quotedPath(context.controlDirectory, QStringLiteral("/cm-%C"));
+    const auto controlPath = quotedPath(context.controlDirectory);
     const auto state = quotedPath(context.dataDirectory + QStringLiteral("/net"));
     const auto net = context.netBinary ? quotedPath(*context.netBinary) : std::nullopt;
     if (!identity || !knownHosts || !knownDevices || !controlPath || !state) {
@@ -260,7 +269,6 @@ SSHConfig::Rendered SSHConfig::render(const QList<Server>& servers, const Contex
                     alias(server);
         return rendered;
     }
-    const QString control = *controlPath;
 
     Context usable = context;
     if (context.netBinary && !net)
@@ -278,6 +286,7 @@ SSHConfig::Rendered SSHConfig::render(const QList<Server>& servers, const Contex
             continue;
         }
         aliases << alias(server);
+        const QString control = *quotedPath(controlSocket(server, context.controlDirectory));
         rendered.text += server.isDevice()
             ? deviceBlock(server, *net, *state, *identity, *knownDevices, control)
             : serverBlock(server, *identity, *knownHosts, control);

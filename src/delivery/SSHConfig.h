@@ -32,6 +32,9 @@ public:
 
     // The Host name a destination is reached by: "tarnel-<id>" for a server, the alias for a device.
     static QString alias(const Server& server);
+    // The socket of a destination's shared connection: a name of its own for every way of reaching it, so
+    // a changed address, port, login or jump host never rides on a connection made for the old one.
+    static QString controlSocket(const Server& server, const QString& controlDirectory);
     // Whether a destination gets a block; the failure says why not.
     static Outcome<> check(const Server& server, const Context& context);
 

@@ -1,5 +1,7 @@
 #include "platform/ProcessRunner.h"
 
+#include "platform/Fd.h"
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -41,59 +43,6 @@ void initChildAttributes(posix_spawnattr_t& attributes)
 constexpr int killGraceMs = 2000;
 constexpr int tickMs = 50;
 constexpr qsizetype outputCap = ProcessRunner::outputCap;
-
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { close(); }
-    int get() const { return fd; }
-    bool open() const { return fd >= 0; }
-    void reset(int value) { close(); fd = value; }
-    void close()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-
-private:
-    int fd = -1;
-};
-
-bool makePipe(Fd& readEnd, Fd& writeEnd)
-{
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return false;
-    readEnd.reset(fds[0]);
-    writeEnd.reset(fds[1]);
-    return true;
-}
-
-void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
-
-// Reads what is there now, up to just past the cap; false at end of file or on an error.
-bool drain(Fd& fd, QByteArray& into)
-{
-    char buffer[65536];
-    while (into.size() <= outputCap) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n > 0) {
-            into.append(buffer, n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN)
-            return true;
-        fd.close();
-        return false;
-    }
-    return true;
-}
 
 // A bare name is looked up in the absolute folders of PATH; a relative path is refused. Nothing is ever
 // run from the current folder.
@@ -166,12 +115,12 @@ CommandResult ProcessRunner::run(const QString& program, const QStringList& args
 
     Fd inRead, inWrite, outRead, outWrite, errRead, errWrite;
     if (input) {
-        if (!makePipe(inRead, inWrite))
+        if (!Fd::makePipe(inRead, inWrite))
             return startFailure(program, errno);
     } else {
         inRead.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     }
-    if (!makePipe(outRead, outWrite) || !makePipe(errRead, errWrite))
+    if (!Fd::makePipe(outRead, outWrite) || !Fd::makePipe(errRead, errWrite))
         return startFailure(program, errno);
 
     const std::optional<QByteArray> resolved = programPath(program);
@@ -208,9 +157,9 @@ CommandResult ProcessRunner::run(const QString& program, const QStringList& args
     outWrite.close();
     errWrite.close();
     if (inWrite.open())
-        setNonBlocking(inWrite.get());
-    setNonBlocking(outRead.get());
-    setNonBlocking(errRead.get());
+        Fd::setNonBlocking(inWrite.get());
+    Fd::setNonBlocking(outRead.get());
+    Fd::setNonBlocking(errRead.get());
     Fd pidFd(openPidFd(pid));
 
     CommandResult result;
@@ -279,9 +228,9 @@ CommandResult ProcessRunner::run(const QString& program, const QStringList& args
                 inWrite.close();
         }
         if (outIndex >= 0 && fds[outIndex].revents)
-            drain(outRead, out);
+            Fd::drain(outRead, out, outputCap);
         if (errIndex >= 0 && fds[errIndex].revents)
-            drain(errRead, err);
+            Fd::drain(errRead, err, outputCap);
         if ((out.size() > outputCap || err.size() > outputCap) && !result.overflowed) {
             // Stop reading and stop the child: what it would say beyond this is not worth the memory.
             result.overflowed = true;
@@ -305,9 +254,9 @@ CommandResult ProcessRunner::run(const QString& program, const QStringList& args
     // Whatever the child wrote is in the pipes now. A grandchild that kept them open (a daemon, an ssh
     // control master) is not waited for.
     if (outRead.open())
-        drain(outRead, out);
+        Fd::drain(outRead, out, outputCap);
     if (errRead.open())
-        drain(errRead, err);
+        Fd::drain(errRead, err, outputCap);
 
     if (WIFEXITED(waitStatus))
         result.status = WEXITSTATUS(waitStatus);

@@ -103,7 +103,7 @@ private Q_SLOTS:
     {
         const auto pong = wait(ReceiverClient::ping(server));
         QVERIFY2(pong.ok(), qPrintable(pong.failure() + sshd.log().right(500)));
-        QCOMPARE(pong.value().version, 1);
+        QCOMPARE(pong.value().version, server.setup.receiverVersion.value());
         QCOMPARE(pong.value().base, *server.setup.remoteDirAbsolute);
         QVERIFY(QFileInfo(shots()).isDir());
         // The first command left a master behind for the next ones.

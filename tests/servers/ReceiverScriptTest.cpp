@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTest>
 
 namespace {
@@ -15,24 +16,41 @@ class ReceiverScriptTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void putNeverWritesThroughALink_data()
+    void putKeepsItsWordInEveryShell_data()
     {
-        QTest::addColumn<QString>("plant");
-        // $$ of the planting shell is the receiver's pid after exec: the name an earlier version used.
-        QTest::newRow("at the temporary name") << "ln -s \"$HOME/outside\" t/shots/." + shot + ".$$.part";
-        QTest::newRow("at the final name") << "ln -s \"$HOME/outside\" t/shots/" + shot;
+        QTest::addColumn<QString>("shell");
+        QTest::addColumn<QString>("run");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("reply");
+        // $$ of the planting shell is the receiver's pid after exec: the part names it tries first.
+        const QString part = "t/shots/." + shot + ".part.$$.";
+        const QList<std::array<QString, 4>> cases {{"whole", ":", "12345", "ok"}, {"short", ":", "1234", "err short"},
+            {"long", ":", "123456", "err badsize"}, {"link at the final name", "ln -s \"$HOME/outside\" t/shots/" + shot, "12345", "ok"},
+            {"link at the part name", "ln -s \"$HOME/outside\" " + part + "0", "12345", "ok"},
+            {"link to a device at the part name", "ln -s /dev/null " + part + "0", "12345", "ok"},
+            {"every part name taken", "for i in 0 1 2 3 4 5 6 7 8 9; do mkdir " + part + "$i; done", "12345", "err write"}};
+        for (const QString shell : {"sh", "bash", "busybox sh"})
+            for (const auto& [name, plant, input, reply] : cases)
+                QTest::newRow(qPrintable(shell + ", " + name)) << shell << plant + "; exec " + shell + " t/bin/tarnel-receiver put " + shot + " 5" << input.toUtf8() << reply;
     }
-    void putNeverWritesThroughALink()
+    void putKeepsItsWordInEveryShell()
     {
-        QFETCH(QString, plant);
+        QFETCH(QString, shell);
+        QFETCH(QString, run);
+        QFETCH(QByteArray, input);
+        QFETCH(QString, reply);
+        if (QStandardPaths::findExecutable(shell.section(' ', 0, 0)).isEmpty())
+            QSKIP("that shell is not installed");
         ScriptHome home;
         home.installReceiver(QStringLiteral("t"));
         home.write(QStringLiteral("outside"), "mine");
-        const auto run = home.shell(plant + "; exec sh t/bin/tarnel-receiver put " + shot + " 5", "12345");
-        QVERIFY2(run.out.startsWith("ok "), qPrintable(run.out + run.err));
+        const auto done = home.shell(run, input);
+        QVERIFY2(done.out.startsWith(reply), qPrintable(done.out + done.err));
         QCOMPARE(readFile(home.file("outside")), QByteArray("mine"));
-        QVERIFY(!QFileInfo(home.file("t/shots/" + shot)).isSymLink());
-        QCOMPARE(readFile(home.file("t/shots/" + shot)), QByteArray("12345"));
+        QCOMPARE(readFile(home.file("t/shots/" + shot)), reply == "ok" ? QByteArray("12345") : QByteArray());
+        // Nothing of the receiver's own is left beside the shot: only what was planted.
+        for (const QFileInfo& left : QDir(home.file("t/shots")).entryInfoList(QDir::Hidden | QDir::System | QDir::AllEntries | QDir::NoDotAndDotDot))
+            QVERIFY2(left.isSymLink() || left.isDir() || left.fileName() == shot, qPrintable(left.fileName()));
     }
 
     // More shots than one argument list can carry (the limit lowered here to keep the test small).

@@ -382,6 +382,14 @@ private Q_SLOTS:
         QVERIFY(rig.settled(added->id));
         QCOMPARE(registry.status(added->id).kind, Kind::connected);
 
+        // A receiver of an earlier version is put in anew at the next check, by the same key login.
+        Server older = *registry.server(added->id);
+        older.setup.receiverVersion = ConnectFlow::bundledReceiverVersion() - 1;
+        registry.update(older);
+        QVERIFY(rig.settled(added->id));
+        QCOMPARE(registry.status(added->id).kind, Kind::connected);
+        QCOMPARE(registry.server(added->id)->setup.receiverVersion, ConnectFlow::bundledReceiverVersion());
+
         // Reinitialising installs anew; the key line is replaced, not doubled.
         registry.reinitialize(added->id);
         QVERIFY(rig.settled(added->id));

@@ -2,6 +2,7 @@
 
 #include "delivery/SSHConfig.h"
 #include "platform/ProcessRunner.h"
+#include "servers/ConnectFlow.h"
 
 #include <QFile>
 
@@ -30,7 +31,7 @@ Outcome<Server> ReceiverDestination::install(SshServerFixture& sshd, const SshSe
     server.port = sshd.port();
     server.user = account.name;
     server.setup.keyInstalled = true;
-    server.setup.receiverVersion = 1;
+    server.setup.receiverVersion = ConnectFlow::bundledReceiverVersion();
     server.setup.remoteDirAbsolute = base;
     return Outcome<Server>::success(server);
 }

@@ -1,6 +1,7 @@
 #include "platform/x11/X11SelectionReader.h"
 
 #include <QDeadlineTimer>
+#include <QtEndian>
 #include <QString>
 
 #include <poll.h>
@@ -114,12 +115,13 @@ Outcome<QByteArray> X11SelectionReader::transfer(quint32 target)
     xcb_delete_property(connection, window, property);
     xcb_convert_selection(connection, window, clipboard, target, property, XCB_CURRENT_TIME);
     xcb_flush(connection);
-    const EventPtr notice = waitFor(connection, wake, cancelled, QDeadlineTimer(patience), [&](xcb_generic_event_t* event) {
+    const auto answer = [&](xcb_generic_event_t* event) {
         if ((event->response_type & 0x7f) != XCB_SELECTION_NOTIFY)
             return false;
         const auto* n = reinterpret_cast<xcb_selection_notify_event_t*>(event);
         return n->requestor == window && n->selection == clipboard && n->target == target;
-    });
+    };
+    const EventPtr notice = waitFor(connection, wake, cancelled, QDeadlineTimer(patience), answer);
     if (!notice)
         return stopped();
     if (reinterpret_cast<xcb_selection_notify_event_t*>(notice.get())->property == XCB_ATOM_NONE)
@@ -141,14 +143,15 @@ Outcome<QByteArray> X11SelectionReader::receiveIncrements(const QByteArray& head
     QByteArray content;
     // The header holds a lower bound of the size.
     if (header.size() >= 4)
-        content.reserve(qsizetype(std::min<qint64>(*reinterpret_cast<const quint32*>(header.constData()), maxBytes)));
+        content.reserve(qsizetype(std::min<qint64>(qFromUnaligned<quint32>(header.constData()), maxBytes)));
+    const auto nextPiece = [&](xcb_generic_event_t* event) {
+        if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+            return false;
+        const auto* p = reinterpret_cast<xcb_property_notify_event_t*>(event);
+        return p->window == window && p->atom == property && p->state == XCB_PROPERTY_NEW_VALUE;
+    };
     for (;;) {
-        const EventPtr event = waitFor(connection, wake, cancelled, QDeadlineTimer(patience), [&](xcb_generic_event_t* e) {
-            if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
-                return false;
-            const auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
-            return p->window == window && p->atom == property && p->state == XCB_PROPERTY_NEW_VALUE;
-        });
+        const EventPtr event = waitFor(connection, wake, cancelled, QDeadlineTimer(patience), nextPiece);
         if (!event)
             return stopped();
         const std::optional<Property> piece = take();

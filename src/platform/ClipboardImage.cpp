@@ -7,17 +7,26 @@
 
 ClipboardImage ClipboardImage::encoded(QByteArray bytes, QByteArray format)
 {
+    if (bytes.isEmpty())
+        return {};
+    return arriving(QtFuture::makeReadyFuture(Outcome<File>::success({std::move(bytes), std::move(format)})));
+}
+
+ClipboardImage ClipboardImage::arriving(QFuture<Outcome<File>> file)
+{
     ClipboardImage image;
-    image.bytes = std::move(bytes);
-    image.format = std::move(format);
+    image.file = std::move(file);
     return image;
 }
 
 Outcome<QImage> ClipboardImage::decode() const
 {
-    if (bytes.isEmpty())
+    if (!file.isValid())
         return Outcome<QImage>::success(pixels);
-    const auto [decoded, claimed] = decodeBytes(bytes, format);
+    const Outcome<File> arrived = file.result();
+    if (!arrived.ok())
+        return Outcome<QImage>::failure(arrived.failure());
+    const auto [decoded, claimed] = decodeBytes(arrived.value().bytes, arrived.value().format);
     if (decoded.isNull())
         return Outcome<QImage>::failure(unreadableText(claimed));
     return Outcome<QImage>::success(decoded);
@@ -40,9 +49,17 @@ std::pair<QImage, QSize> ClipboardImage::decodeBytes(const QByteArray& bytes, co
     return {reader.read(), claimed};
 }
 
-QByteArray ClipboardImage::pngFile() const { return format == "png" ? bytes : QByteArray(); }
+QByteArray ClipboardImage::pngFile() const
+{
+    if (!file.isValid())
+        return {};
+    const Outcome<File> arrived = file.result();
+    return arrived.ok() && arrived.value().format == "png" ? arrived.value().bytes : QByteArray();
+}
 
 QString ClipboardImage::unreadableText(const QSize& claimed)
 {
+    if (!claimed.isValid())
+        return QStringLiteral("剪贴板里的图片读不出来（已损坏），没存");
     return QStringLiteral("剪贴板里的图片读不出来（%1×%2，太大或已损坏），没存").arg(claimed.width()).arg(claimed.height());
 }

@@ -3,22 +3,32 @@
 #include "state/Outcome.h"
 
 #include <QByteArray>
+#include <QFuture>
 #include <QImage>
 #include <QSize>
 #include <QString>
 
-// An image the clipboard offered: its pixels, or its file bytes, read at once (the owner may be gone later) and
-// decoded later on any thread, since decoding a big picture takes long.
+// An image the clipboard offered: its pixels, or its file bytes, asked for at once (the owner may be gone later)
+// and decoded later on any thread, since receiving and decoding a big picture take long.
 class ClipboardImage {
 public:
+    // File bytes and the format they came in.
+    struct File {
+        QByteArray bytes;
+        QByteArray format;
+    };
+
     ClipboardImage() = default;
     ClipboardImage(QImage pixels) : pixels(std::move(pixels)) {} // NOLINT: pixels are an image as they stand
     static ClipboardImage encoded(QByteArray bytes, QByteArray format);
+    // File bytes still on their way; a transfer that failed carries the ready message.
+    static ClipboardImage arriving(QFuture<Outcome<File>> file);
 
-    bool isNull() const { return pixels.isNull() && bytes.isEmpty(); }
-    // The pixels; a failure with the ready message when the bytes do not decode.
+    bool isNull() const { return pixels.isNull() && !file.isValid(); }
+    // The pixels, waiting for the bytes first; a failure with the ready message when they did not arrive or do
+    // not decode.
     Outcome<QImage> decode() const;
-    // The PNG file as the clipboard offered it; empty for pixels or other formats.
+    // The PNG file as the clipboard offered it (waiting for it first); empty for pixels or other formats.
     QByteArray pngFile() const;
 
     // Pixels from file bytes (the content decides the format), and the size the file claims (invalid if none).
@@ -27,6 +37,5 @@ public:
 
 private:
     QImage pixels;
-    QByteArray bytes;
-    QByteArray format;
+    QFuture<Outcome<File>> file; // valid for file bytes
 };

@@ -2,6 +2,7 @@
 #include "platform/x11/SystemClipboard.h"
 #include "support/TestImages.h"
 
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -14,17 +15,15 @@ using namespace std::chrono_literals;
 constexpr auto poll = 50ms;
 
 namespace {
-// Another program that owns the clipboard until it is stopped.
-class XclipOwner {
+// Another program that owns the clipboard until it is stopped (or leaves by itself).
+class Owner {
 public:
-    XclipOwner(const QString& type, const QString& file)
+    Owner(const QString& program, const QStringList& arguments)
     {
-        process.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                                                QStringLiteral("clipboard"), QStringLiteral("-t"), type,
-                                                QStringLiteral("-i"), file});
+        process.start(program, arguments);
         started = process.waitForStarted(5000);
     }
-    ~XclipOwner()
+    ~Owner()
     {
         process.kill();
         process.waitForFinished(5000);
@@ -32,6 +31,16 @@ public:
     bool started = false;
     QProcess process;
 };
+
+// xclip offering `file` as `type`.
+std::unique_ptr<Owner> xclipOwner(const QString& type, const QString& file, const QStringList& options = {})
+{
+    return std::make_unique<Owner>(QStringLiteral("xclip"),
+                                   QStringList{QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                                               QStringLiteral("clipboard"), QStringLiteral("-t"), type,
+                                               QStringLiteral("-i"), file} +
+                                       options);
+}
 
 QImage pattern(int w, int h, bool noisy)
 {
@@ -63,8 +72,13 @@ class SystemClipboardTest : public QObject {
     void watch()
     {
         watcher = std::make_unique<ClipboardWatcher>(*clipboard, ClipboardWatcher::Intervals{poll, 0ms});
+        // As the shot store does: the bytes may still be arriving; a failure is said.
         watcher->onCapture = [this](const ClipboardImage& image, const QString& source) {
-            captures.push_back({image.decode().value(), source});
+            const Outcome<QImage> decoded = image.decode();
+            if (decoded.ok())
+                captures.push_back({decoded.value(), source});
+            else
+                unreadable << decoded.failure();
         };
         watcher->onUnreadable = [this](const QString& message) { unreadable << message; };
         watcher->start();
@@ -80,6 +94,14 @@ class SystemClipboardTest : public QObject {
     bool waitForChange(quint64 before)
     {
         return QTest::qWaitFor([&] { return clipboard->changeCount() > before; }, 5000);
+    }
+
+    // The owner's end is a change of its own: over before the next case writes or watches.
+    void leave(std::unique_ptr<Owner>& owner)
+    {
+        const quint64 held = clipboard->changeCount();
+        owner.reset();
+        QVERIFY(waitForChange(held));
     }
 
     // Long enough for a few polls of the shortened interval.
@@ -113,13 +135,24 @@ private Q_SLOTS:
         QTest::addColumn<QImage>("image"); // null: the copy holds no image and nothing is taken
         QTest::addColumn<QString>("type");
         QTest::addColumn<QByteArray>("format");
-        QTest::newRow("png with alpha") << pattern(320, 200, false) << "image/png" << QByteArray("png");
+        QTest::addColumn<QStringList>("ownerOptions");
+        QTest::addColumn<QString>("refusal"); // what the user is told instead of an image
+        const QString none;
+        QTest::newRow("png with alpha") << pattern(320, 200, false) << "image/png" << QByteArray("png")
+                                        << QStringList() << none;
         // Larger than one X request: the owner sends it in pieces.
-        QTest::newRow("large png") << pattern(1600, 1000, true) << "image/png" << QByteArray("png");
+        QTest::newRow("large png") << pattern(1600, 1000, true) << "image/png" << QByteArray("png") << QStringList()
+                                   << none;
+        // Asked for its types and its image once each, then gone, as a program that quits after copying.
+        // "-loops 2": it leaves after serving two requests.
+        QTest::newRow("owner leaves after two answers")
+            << pattern(1600, 1000, true) << "image/png" << QByteArray("png")
+            << QStringList{QStringLiteral("-loops"), QStringLiteral("2")} << none;
         QTest::newRow("bmp") << pattern(64, 48, false).convertToFormat(QImage::Format_RGB32) << "image/bmp"
-                             << QByteArray("bmp");
-        QTest::newRow("text") << QImage() << "UTF8_STRING" << QByteArray();
-        QTest::newRow("no decoder knows it") << QImage() << "image/png" << QByteArray();
+                             << QByteArray("bmp") << QStringList() << none;
+        QTest::newRow("text") << QImage() << "UTF8_STRING" << QByteArray() << QStringList() << none;
+        QTest::newRow("no decoder knows it") << QImage() << "image/png" << QByteArray() << QStringList()
+                                             << "剪贴板里的图片读不出来（已损坏），没存";
     }
 
     void copiedByAnotherProgram()
@@ -127,6 +160,8 @@ private Q_SLOTS:
         QFETCH(QImage, image);
         QFETCH(QString, type);
         QFETCH(QByteArray, format);
+        QFETCH(QStringList, ownerOptions);
+        QFETCH(QString, refusal);
         watch();
         QString file = dir.filePath(QStringLiteral("text.txt"));
         if (image.isNull()) {
@@ -139,17 +174,17 @@ private Q_SLOTS:
         QVERIFY(!file.isEmpty());
         {
             const quint64 before = clipboard->changeCount();
-            XclipOwner owner(type, file);
-            QVERIFY(owner.started);
+            const auto owner = xclipOwner(type, file, ownerOptions);
+            QVERIFY(owner->started);
             QVERIFY(waitForChange(before));
-            QTRY_COMPARE_WITH_TIMEOUT(captures.size(), image.isNull() ? 0 : 1, 5000);
+            const int told = image.isNull() && refusal.isEmpty() ? 0 : 1;
+            QTRY_COMPARE_WITH_TIMEOUT(captures.size() + unreadable.size(), told, 5000);
             settle();
-            if (image.isNull())
-                QVERIFY(clipboard->readImage().value().isNull());
         }
         // The owner has gone: the clipboard changed again, but there is no second image.
         settle();
         QCOMPARE(captures.size(), image.isNull() ? 0 : 1);
+        QCOMPARE(unreadable, refusal.isEmpty() ? QStringList() : QStringList{refusal});
         if (image.isNull())
             return;
         QCOMPARE(captures[0].source, QStringLiteral("剪贴板"));
@@ -172,16 +207,13 @@ private Q_SLOTS:
         QVERIFY(!file.isEmpty());
         watch();
         const quint64 before = clipboard->changeCount();
-        auto owner = std::make_unique<XclipOwner>(QStringLiteral("image/png"), file);
+        auto owner = xclipOwner(QStringLiteral("image/png"), file);
         QVERIFY(owner->started);
         QVERIFY(waitForChange(before));
         QTRY_COMPARE_WITH_TIMEOUT(captures.size(), 1, 20000);
         QCOMPARE(captures[0].image.size(), size);
         QCOMPARE(unreadable, QStringList());
-        // The owner's end is a change of its own: over before the next case watches.
-        const quint64 held = clipboard->changeCount();
-        owner.reset();
-        QVERIFY(waitForChange(held));
+        leave(owner);
     }
 
     // Too large to read even so: the watcher says so instead of dropping it without a word.
@@ -194,12 +226,64 @@ private Q_SLOTS:
         huge.write(TestImages::pngClaiming(QSize(30000, 30000)));
         huge.close();
         const quint64 before = clipboard->changeCount();
-        XclipOwner owner(QStringLiteral("image/png"), file);
-        QVERIFY(owner.started);
+        auto owner = xclipOwner(QStringLiteral("image/png"), file);
+        QVERIFY(owner->started);
         QVERIFY(waitForChange(before));
         QTRY_COMPARE_WITH_TIMEOUT(unreadable.size(), 1, 5000);
         QCOMPARE(unreadable[0], QStringLiteral("剪贴板里的图片读不出来（30000×30000，太大或已损坏），没存"));
         QCOMPARE(captures.size(), 0);
+        leave(owner);
+    }
+
+    // An owner that offers an image and never delivers it: the copy fails within the wait, the next copy is read
+    // again, and quitting meanwhile does not wait for the owner.
+    void undeliveredCopyFails_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("patienceMs");
+        QTest::addColumn<bool>("quit");
+        QTest::addColumn<QString>("message");
+        const QString noAnswer = QStringLiteral("剪贴板里的图片没读到（复制它的程序 0.3 秒没有回应），没存");
+        QTest::newRow("never answers") << "silent" << 300 << false << noAnswer;
+        QTest::newRow("sends no piece") << "stalled" << 300 << false << noAnswer;
+        QTest::newRow("quitting meanwhile")
+            << "silent" << 60000 << true << QStringLiteral("剪贴板里的图片没读到（程序正在退出），没存");
+    }
+
+    void undeliveredCopyFails()
+    {
+        QFETCH(QString, mode);
+        QFETCH(int, patienceMs);
+        QFETCH(bool, quit);
+        QFETCH(QString, message);
+        clipboard = std::make_unique<SystemClipboard>(nullptr, std::chrono::milliseconds(patienceMs));
+        auto owner = std::make_unique<Owner>(QStringLiteral(TARNEL_BINARY_DIR "/tests/support/mute-owner"),
+                                             QStringList{mode});
+        QVERIFY(owner->started);
+        QVERIFY(waitForChange(0));
+        const ClipboardImage read = clipboard->readImage().value();
+        QVERIFY(!read.isNull());
+        QElapsedTimer waited;
+        waited.start();
+        if (quit)
+            clipboard.reset();
+        QCOMPARE(read.decode().failure(), message);
+        QVERIFY(waited.elapsed() < 5000);
+
+        if (quit) {
+            clipboard = std::make_unique<SystemClipboard>();
+        } else {
+            const QImage image = pattern(320, 200, false);
+            const quint64 held = clipboard->changeCount();
+            auto next = xclipOwner(QStringLiteral("image/png"), save(image, "png"));
+            QVERIFY(waitForChange(held));
+            const Outcome<QImage> decoded = clipboard->readImage().value().decode();
+            owner = std::move(next);
+            QVERIFY2(decoded.ok(), qPrintable(decoded.failure()));
+            const auto argb = QImage::Format_ARGB32;
+            QCOMPARE(decoded.value().convertToFormat(argb), image.convertToFormat(argb));
+        }
+        leave(owner);
     }
 
     void ownTextWriteIsNoCapture()

@@ -5,44 +5,56 @@
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QMimeData>
+#include <QPromise>
 
 #include <algorithm>
-#include <optional>
+#include <memory>
 
 namespace {
-struct Decoded {
-    QImage image;
-    QSize claimed; // what the file says, when it says it
-};
-
-Decoded decode(const QByteArray& bytes, const QByteArray& format = {})
-{
-    const auto [image, claimed] = ClipboardImage::decodeBytes(bytes, format);
-    return {image, claimed};
-}
-
-// A PNG whose header reads and whose pixels fit the allocation limit is decoded later, off this thread.
-bool decodesLater(const QByteArray& png)
+// Whether the bytes' header reads as an image with a size; its pixels are decoded later, off the GUI thread.
+bool readsAsImage(const QByteArray& bytes, const QByteArray& format)
 {
     QBuffer buffer;
-    buffer.setData(png);
+    buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "png");
+    QImageReader reader(&buffer, format);
+    reader.setDecideFormatFromContent(true);
     const QSize claimed = reader.size();
-    const qint64 limit = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
-    // Up to 16 bytes a pixel: 16-bit channels with alpha.
-    return reader.canRead() && claimed.isValid() && !claimed.isEmpty() &&
-           qint64(claimed.width()) * claimed.height() * 16 <= limit;
+    return reader.canRead() && claimed.isValid() && !claimed.isEmpty();
+}
+
+// The offered image types a decoder knows, PNG first.
+QList<QByteArray> imageTypes(const QStringList& offered)
+{
+    const QByteArray png = "image/png";
+    QList<QByteArray> types;
+    if (offered.contains(QString::fromLatin1(png)))
+        types << png;
+    const QList<QByteArray> decodable = QImageReader::supportedMimeTypes();
+    for (const QString& type : offered) {
+        const QByteArray name = type.toLatin1();
+        if (name != png && decodable.contains(name))
+            types << name;
+    }
+    return types;
 }
 } // namespace
 
-SystemClipboard::SystemClipboard(QObject* parent) : Clipboard(parent)
+SystemClipboard::SystemClipboard(QObject* parent, std::chrono::milliseconds patience)
+    : Clipboard(parent), reader(patience, qint64(imageLimitMB) << 20)
 {
     QImageReader::setAllocationLimit(std::max(QImageReader::allocationLimit(), imageLimitMB));
+    transfers.setMaxThreadCount(1);
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this] {
         ++count;
         Q_EMIT changed();
     });
+}
+
+SystemClipboard::~SystemClipboard()
+{
+    reader.cancel();
+    transfers.waitForDone();
 }
 
 Outcome<ClipboardImage> SystemClipboard::readImage()
@@ -50,33 +62,32 @@ Outcome<ClipboardImage> SystemClipboard::readImage()
     const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
     if (!data)
         return Outcome<ClipboardImage>::success({});
-    const QStringList offered = data->formats();
-    // An offered image that claimed a size but did not decode: said so unless another type decodes.
-    std::optional<QSize> unreadable;
-    auto take = [&](const Decoded& decoded) {
-        if (decoded.image.isNull() && decoded.claimed.isValid() && !unreadable)
-            unreadable = decoded.claimed;
-        return !decoded.image.isNull();
-    };
-    if (offered.contains(QStringLiteral("image/png"))) {
-        const QByteArray png = data->data(QStringLiteral("image/png"));
-        if (decodesLater(png))
-            return Outcome<ClipboardImage>::success(ClipboardImage::encoded(png, "png"));
-        const Decoded decoded = decode(png, "png");
-        if (take(decoded))
-            return Outcome<ClipboardImage>::success(decoded.image);
+    const QList<QByteArray> types = imageTypes(data->formats());
+    if (types.isEmpty())
+        return Outcome<ClipboardImage>::success({});
+    // A promise rather than a task's future: waiting for it never runs the transfer on the waiting thread.
+    auto promise = std::make_shared<QPromise<Outcome<ClipboardImage::File>>>();
+    promise->start();
+    QFuture<Outcome<ClipboardImage::File>> file = promise->future();
+    transfers.start([this, types, promise] {
+        promise->addResult(receive(types));
+        promise->finish();
+    });
+    return Outcome<ClipboardImage>::success(ClipboardImage::arriving(std::move(file)));
+}
+
+Outcome<ClipboardImage::File> SystemClipboard::receive(const QList<QByteArray>& types)
+{
+    for (const QByteArray& type : types) {
+        const Outcome<QByteArray> bytes = reader.read(type);
+        if (!bytes.ok())
+            return Outcome<ClipboardImage::File>::failure(
+                QStringLiteral("剪贴板里的图片没读到（%1），没存").arg(bytes.failure()));
+        const QByteArray format = QImageReader::imageFormatsForMimeType(type).value(0);
+        if (readsAsImage(bytes.value(), format))
+            return Outcome<ClipboardImage::File>::success({bytes.value(), format});
     }
-    const QList<QByteArray> decodable = QImageReader::supportedMimeTypes();
-    for (const QString& type : offered) {
-        if (type == QLatin1String("image/png") || !decodable.contains(type.toLatin1()))
-            continue;
-        const Decoded decoded = decode(data->data(type));
-        if (take(decoded))
-            return Outcome<ClipboardImage>::success(decoded.image);
-    }
-    if (unreadable)
-        return Outcome<ClipboardImage>::failure(ClipboardImage::unreadableText(*unreadable));
-    return Outcome<ClipboardImage>::success({});
+    return Outcome<ClipboardImage::File>::failure(ClipboardImage::unreadableText({}));
 }
 
 void SystemClipboard::writeText(const QString& text)

@@ -1,9 +1,8 @@
 #include "capture/ImageStore.h"
 #include "platform/ClipboardImage.h"
 #include "platform/PngReader.h"
+#include "support/TestImages.h"
 
-#include <QBuffer>
-#include <QImageWriter>
 
 #include <QPainter>
 #include <QRandomGenerator>
@@ -176,13 +175,7 @@ private Q_SLOTS:
         QFETCH(int, quality);
         QFETCH(int, longSide);
         QFETCH(bool, kept);
-        QByteArray source;
-        QBuffer buffer(&source);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, "png");
-        writer.setQuality(quality);
-        writer.setText(QStringLiteral("Comment"), QStringLiteral("private note"));
-        QVERIFY(writer.write(image));
+        const QByteArray source = TestImages::qtPng(image, quality, QStringLiteral("private note"));
         const QImage decoded = ClipboardImage::encoded(source, "png").decode().value(); // as the file holds it
 
         const auto out = ImageStore::normalise(decoded, longSide, 50'000'000, source);

@@ -1,25 +1,11 @@
 #include "platform/PngReader.h"
 #include "support/TestImages.h"
 
-#include <QBuffer>
-#include <QImageWriter>
 #include <QtTest>
 
 using TestImages::PngParts;
 
 namespace {
-QByteArray qtPng(const QImage& image, const QString& text = {})
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!text.isEmpty())
-        writer.setText(QStringLiteral("Comment"), text);
-    writer.write(image);
-    return bytes;
-}
-
 QImage argb(const QImage& image) { return image.convertToFormat(QImage::Format_ARGB32); }
 
 QByteArray withByteFlipped(QByteArray file, qsizetype at)
@@ -57,10 +43,10 @@ private Q_SLOTS:
                                                        TestImages::filteredRows(QSize(1, 1), 4, 4), 1, {}});
         QTest::newRow("stream over many IDAT chunks")
             << TestImages::png({size, 2, 8, 0, TestImages::filteredRows(size, 3, -1), 7, {}});
-        QTest::newRow("written by Qt, with text") << qtPng(TestImages::screenshot(640, 400, 5), QStringLiteral("x"));
+        QTest::newRow("written by Qt, with text") << TestImages::qtPng(TestImages::screenshot(640, 400, 5), -1, QStringLiteral("x"));
         QImage translucent = TestImages::noise(50, 40).convertToFormat(QImage::Format_ARGB32);
         translucent.setPixel(3, 3, qRgba(10, 20, 30, 40));
-        QTest::newRow("written by Qt, with alpha") << qtPng(translucent);
+        QTest::newRow("written by Qt, with alpha") << TestImages::qtPng(translucent);
     }
 
     void readsWhatQtReads()
@@ -117,7 +103,7 @@ private Q_SLOTS:
         const QByteArray kept = PngReader::pixelsOnly(png);
         QCOMPARE(chunkTypes(kept), (QList<QByteArray>{"IHDR", "IDAT", "IDAT", "IDAT", "IEND"}));
         QCOMPARE(argb(QImage::fromData(kept, "png")), argb(*PngReader::read(png, 1 << 20))); // gamma gone too
-        QVERIFY(PngReader::pixelsOnly(qtPng(QImage(8, 8, QImage::Format_Grayscale8))).isEmpty());
+        QVERIFY(PngReader::pixelsOnly(TestImages::qtPng(QImage(8, 8, QImage::Format_Grayscale8))).isEmpty());
     }
 };
 

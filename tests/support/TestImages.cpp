@@ -1,5 +1,7 @@
 #include "support/TestImages.h"
 
+#include <QBuffer>
+#include <QImageWriter>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QtEndian>
@@ -51,6 +53,18 @@ QByteArray chunk(const QByteArray& type, const QByteArray& data)
     return out + type + data + crc;
 }
 } // namespace
+
+QByteArray qtPng(const QImage& image, int quality, const QString& comment)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    writer.setQuality(quality);
+    if (!comment.isEmpty())
+        writer.setText(QStringLiteral("Comment"), comment);
+    return writer.write(image) ? bytes : QByteArray();
+}
 
 QByteArray pngClaiming(QSize size) { return png({size, 2, 8, 0, QByteArray(16, '\0'), 1, {}}); }
 

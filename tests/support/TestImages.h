@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
+#include <QString>
 #include <QList>
 #include <utility>
 
@@ -15,6 +16,8 @@ QImage noise(int width, int height, int seed = 7);
 // A PNG file whose header claims `size` but whose pixel data is a few bytes.
 QByteArray pngClaiming(QSize size);
 
+// `image` as Qt writes a PNG, at `quality` (100: hardly compressed), with a comment in a text chunk when given.
+QByteArray qtPng(const QImage& image, int quality = -1, const QString& comment = {});
 // A PNG put together by hand: rows (each led by its filter byte) deflated and split over `idatChunks` IDAT
 // chunks, `extra` chunks (type, data) between the header and the pixels.
 struct PngParts {

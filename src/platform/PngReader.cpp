@@ -165,7 +165,8 @@ bool PngReader::takes(const QByteArray& png) { return headerOf(png).has_value();
 std::optional<QImage> PngReader::read(const QByteArray& png, qint64 maxPixelBytes)
 {
     const auto header = headerOf(png);
-    if (!header || qint64(header->width) * header->height * 4 > maxPixelBytes)
+    // Both sides are below 2^31, so their product fits; four bytes of it would not.
+    if (!header || qint64(header->width) * header->height > maxPixelBytes / 4)
         return std::nullopt;
     const auto chunks = chunksOf(png);
     if (!chunks)

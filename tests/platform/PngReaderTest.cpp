@@ -83,6 +83,8 @@ private Q_SLOTS:
         badFilter[0] = 5;
         QTest::newRow("unknown filter") << TestImages::png({size, 2, 8, 0, badFilter, 1, {}}) << true;
         QTest::newRow("over the pixel limit") << TestImages::png({QSize(4096, 4096), 2, 8, 0, rows, 1, {}}) << true;
+        QTest::newRow("sides at the largest") << TestImages::png({QSize(0x7fffffff, 0x7fffffff), 2, 8, 0, rows, 1, {}})
+                                               << true;
     }
 
     void leavesTheRestAlone()

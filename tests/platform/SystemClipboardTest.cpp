@@ -243,9 +243,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("patienceMs");
         QTest::addColumn<bool>("quit");
         QTest::addColumn<QString>("message");
-        const QString noAnswer = QStringLiteral("剪贴板里的图片没读到（复制它的程序 0.3 秒没有回应），没存");
-        QTest::newRow("never answers") << "silent" << 300 << false << noAnswer;
-        QTest::newRow("sends no piece") << "stalled" << 300 << false << noAnswer;
+        // Long enough for xclip to answer the next copy on a busy machine.
+        const QString noAnswer = QStringLiteral("剪贴板里的图片没读到（复制它的程序 1 秒没有回应），没存");
+        QTest::newRow("never answers") << "silent" << 1000 << false << noAnswer;
+        QTest::newRow("sends no piece") << "stalled" << 1000 << false << noAnswer;
         QTest::newRow("quitting meanwhile")
             << "silent" << 60000 << true << QStringLiteral("剪贴板里的图片没读到（程序正在退出），没存");
     }

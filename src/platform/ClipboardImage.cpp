@@ -32,6 +32,18 @@ Outcome<QImage> ClipboardImage::decode() const
     return Outcome<QImage>::success(decoded);
 }
 
+namespace {
+// `reader` set to read `bytes`; the content decides the format, whatever the offered type says.
+void readerOver(const QByteArray& bytes, const QByteArray& format, QBuffer& buffer, QImageReader& reader)
+{
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    reader.setDevice(&buffer);
+    reader.setFormat(format);
+    reader.setDecideFormatFromContent(true);
+}
+} // namespace
+
 std::pair<QImage, QSize> ClipboardImage::decodeBytes(const QByteArray& bytes, const QByteArray& format)
 {
     // Most clipboard PNGs take the fast reader; Qt's reads every other file, and names the damaged ones.
@@ -40,13 +52,19 @@ std::pair<QImage, QSize> ClipboardImage::decodeBytes(const QByteArray& bytes, co
         if (auto fast = PngReader::read(bytes, limitMB > 0 ? limitMB * 1024 * 1024 : INT64_MAX))
             return {*fast, fast->size()};
     QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, format);
-    // Pixels are decoded whatever the file says about its format.
-    reader.setDecideFormatFromContent(true);
+    QImageReader reader;
+    readerOver(bytes, format, buffer, reader);
     const QSize claimed = reader.size();
     return {reader.read(), claimed};
+}
+
+QSize ClipboardImage::claimedSize(const QByteArray& bytes, const QByteArray& format)
+{
+    QBuffer buffer;
+    QImageReader reader;
+    readerOver(bytes, format, buffer, reader);
+    const QSize claimed = reader.size();
+    return reader.canRead() && claimed.isValid() && !claimed.isEmpty() ? claimed : QSize();
 }
 
 QByteArray ClipboardImage::pngFile() const

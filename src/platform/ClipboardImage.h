@@ -33,6 +33,9 @@ public:
 
     // Pixels from file bytes (the content decides the format), and the size the file claims (invalid if none).
     static std::pair<QImage, QSize> decodeBytes(const QByteArray& bytes, const QByteArray& format = {});
+    // The size the file's header claims when a decoder knows the file (the content decides the format);
+    // invalid otherwise. Reads the header only.
+    static QSize claimedSize(const QByteArray& bytes, const QByteArray& format = {});
     static QString unreadableText(const QSize& claimed);
 
 private:

@@ -1,6 +1,5 @@
 #include "platform/x11/SystemClipboard.h"
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImageReader>
@@ -11,18 +10,6 @@
 #include <memory>
 
 namespace {
-// Whether the bytes' header reads as an image with a size; its pixels are decoded later, off the GUI thread.
-bool readsAsImage(const QByteArray& bytes, const QByteArray& format)
-{
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, format);
-    reader.setDecideFormatFromContent(true);
-    const QSize claimed = reader.size();
-    return reader.canRead() && claimed.isValid() && !claimed.isEmpty();
-}
-
 // The offered image types a decoder knows, PNG first.
 QList<QByteArray> imageTypes(const QStringList& offered)
 {
@@ -84,7 +71,7 @@ Outcome<ClipboardImage::File> SystemClipboard::receive(const QList<QByteArray>& 
             return Outcome<ClipboardImage::File>::failure(
                 QStringLiteral("剪贴板里的图片没读到（%1），没存").arg(bytes.failure()));
         const QByteArray format = QImageReader::imageFormatsForMimeType(type).value(0);
-        if (readsAsImage(bytes.value(), format))
+        if (ClipboardImage::claimedSize(bytes.value(), format).isValid())
             return Outcome<ClipboardImage::File>::success({bytes.value(), format});
     }
     return Outcome<ClipboardImage::File>::failure(ClipboardImage::unreadableText({}));

@@ -329,8 +329,12 @@ private Q_SLOTS:
         link->poll();
         QTRY_COMPARE(link->lastError().value_or(QString()), QStringLiteral("令牌过期"));
         QVERIFY(*link->status() == before);
+        // The next timed poll may bring the status error back before this check: record every error shown.
+        QStringList shown;
+        QObject recording;
+        connect(link.get(), &LinkManager::changed, &recording, [&] { shown << link->lastError().value_or(QString()); });
         link->setAllowInbound(true);
-        QTRY_COMPARE(link->lastError().value_or(QString()), QStringLiteral("tarnel-net 报告了错误"));
+        QTRY_VERIFY(shown.contains(QStringLiteral("tarnel-net 报告了错误")));
         QCOMPARE(link->peers().size(), 1);
 
         script["replies"] = QJsonObject{{"status", QJsonObject{}}};

@@ -6,7 +6,6 @@
 #include "support/NetNodeFixture.h"
 #include "support/SshServerFixture.h"
 
-#include <QFile>
 #include <QtTest>
 #include <unistd.h>
 
@@ -32,13 +31,6 @@ class PeerLinkNamespaceTest : public QObject {
         return node.start(options);
     }
 
-    static QString keyLine(const NetNodeFixture& node)
-    {
-        QFile file(node.publicKeyPath());
-        file.open(QIODevice::ReadOnly);
-        return QString::fromUtf8(file.readAll().trimmed());
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
@@ -58,9 +50,9 @@ private Q_SLOTS:
         QVERIFY(login);
         QVERIFY(startNode(a, 'a') && startNode(b, 'b'));
         // a's first sync may have come before b registered: once b has, a looks again.
-        QTRY_VERIFY_WITH_TIMEOUT(b.status().value("site").toObject().value("ok").toBool(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(b.siteOk(), 20000);
         a.request({{"cmd", "netchange"}});
-        QVERIFY(sshd.authorize(*login, keyLine(a) + '\n' + keyLine(b) + '\n'));
+        QVERIFY(sshd.authorize(*login, a.publicKeyLine() + '\n' + b.publicKeyLine() + '\n'));
     }
 
     void relayCarriesSshWhenTheDirectPathIsCut()

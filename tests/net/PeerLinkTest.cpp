@@ -5,18 +5,10 @@
 #include "support/NetNodeFixture.h"
 #include "support/SshServerFixture.h"
 
-#include <QFile>
 #include <QtTest>
 
 namespace {
 QJsonObject linkOf(const QJsonObject& peer) { return peer.value(QStringLiteral("link")).toObject(); }
-
-QString keyLine(const NetNodeFixture& node)
-{
-    QFile file(node.publicKeyPath());
-    file.open(QIODevice::ReadOnly);
-    return QString::fromUtf8(file.readAll().trimmed());
-}
 } // namespace
 
 class PeerLinkTest : public QObject {
@@ -40,7 +32,7 @@ class PeerLinkTest : public QObject {
             if (!node->start(options))
                 return false;
         }
-        return sshd.authorize(*login, keyLine(first) + '\n' + keyLine(second) + '\n');
+        return sshd.authorize(*login, first.publicKeyLine() + '\n' + second.publicKeyLine() + '\n');
     }
 
     static bool linked(const NetNodeFixture& from, const NetNodeFixture& to, const QString& path)
@@ -75,10 +67,10 @@ private Q_SLOTS:
         const QJsonObject seen = a.peer(b.deviceId());
         QVERIFY(seen.value(QStringLiteral("online")).toBool());
         QCOMPARE(seen.value(QStringLiteral("sshUser")).toString(), login->name);
-        QCOMPARE(seen.value(QStringLiteral("sshPubKey")).toString(), keyLine(b));
+        QCOMPARE(seen.value(QStringLiteral("sshPubKey")).toString(), b.publicKeyLine());
         QVERIFY(linkOf(seen).value(QStringLiteral("peerAllows")).toBool());
         QCOMPARE(seen.value(QStringLiteral("appBuild")).toInt(), 42);
-        QVERIFY(a.status().value(QStringLiteral("site")).toObject().value(QStringLiteral("ok")).toBool());
+        QVERIFY(a.siteOk());
     }
 
     void sshReachesThePeerThroughDial()

@@ -150,6 +150,18 @@ QString NetNodeFixture::deviceId() const
     return QString::fromLatin1(file.readAll().trimmed());
 }
 
+QString NetNodeFixture::publicKeyLine() const
+{
+    QFile file(publicKeyPath());
+    file.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(file.readAll().trimmed());
+}
+
+bool NetNodeFixture::siteOk() const
+{
+    return status().value(QStringLiteral("site")).toObject().value(QStringLiteral("ok")).toBool();
+}
+
 QJsonObject NetNodeFixture::peer(const QString& id) const
 {
     for (const QJsonValue& item : status().value(QStringLiteral("peers")).toArray())

@@ -33,6 +33,8 @@ public:
     // A client key line for --pubkey-file (made once per fixture).
     QString publicKeyPath() const { return dir.filePath(QStringLiteral("id_ed25519.pub")); }
     QString privateKeyPath() const { return dir.filePath(QStringLiteral("id_ed25519")); }
+    // That key's line, without its line feed (for authorized_keys).
+    QString publicKeyLine() const;
     // The folder that holds the state folder and the client key, laid out as the app's data folder.
     QString dataDir() const { return dir.path(); }
 
@@ -52,6 +54,8 @@ public:
     QJsonObject request(const QJsonObject& request, int timeoutMs = 10000) const;
     QJsonObject status() const { return request(QJsonObject{{QStringLiteral("cmd"), QStringLiteral("status")}}); }
     QString deviceId() const;
+    // The status document says the account service answered its last sync.
+    bool siteOk() const;
     // This node's entry for a peer in its status document (empty when not listed).
     QJsonObject peer(const QString& id) const;
 

@@ -8,24 +8,12 @@
 Q_DECLARE_METATYPE(PeerDevice)
 
 namespace {
-PeerDevice online(std::optional<LinkStatus> link)
-{
-    PeerDevice p;
-    p.online = true;
-    p.link = std::move(link);
-    return p;
-}
+PeerDevice online(std::optional<LinkStatus> link) { return {.online = true, .link = std::move(link)}; }
 
 LinkStatus link(const QString& state, double appRtt = 0, double iceRtt = 0, const QString& path = {},
                 const QString& peerPath = {})
 {
-    LinkStatus l;
-    l.state = state;
-    l.appRttMs = appRtt;
-    l.iceRttMs = iceRtt;
-    l.path = path;
-    l.peerPath = peerPath;
-    return l;
+    return {.state = state, .path = path, .peerPath = peerPath, .iceRttMs = iceRtt, .appRttMs = appRtt};
 }
 } // namespace
 
@@ -51,7 +39,6 @@ private Q_SLOTS:
         QTest::newRow("site key mistyped") << QByteArray(R"({"site":{"ok":true,"lastOkAt":7}})")
                                            << QByteArray(R"({"site":{"ok":true}})");
         QTest::newRow("peers with a null") << QByteArray(R"({"peers":[{"id":"a"},null]})") << QByteArray("{}");
-        QTest::newRow("peers with a number") << QByteArray(R"({"peers":[1,{"id":"a"}]})") << QByteArray("{}");
         QTest::newRow("peers an object") << QByteArray(R"({"peers":{"id":"a"}})") << QByteArray("{}");
         QTest::newRow("peer link a string") << QByteArray(R"({"peers":[{"id":"a","link":"connected"}]})")
                                             << QByteArray(R"({"peers":[{"id":"a"}]})");
@@ -106,11 +93,9 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<bool>("document");
         QTest::newRow("status") << QByteArray(R"({"version":"1","peers":[]})") << true;
-        QTest::newRow("error text") << QByteArray(R"({"error":"bad alias"})") << false;
         QTest::newRow("empty error") << QByteArray(R"({"error":""})") << false;
         QTest::newRow("error beside status keys") << QByteArray(R"({"error":"x","peers":[]})") << false;
-        QTest::newRow("empty object") << QByteArray("{}") << false;
-        QTest::newRow("unrelated object") << QByteArray(R"({"ok":true})") << false;
+        QTest::newRow("quit's reply") << QByteArray(R"({"ok":true})") << false;
     }
     void isDocument()
     {
@@ -136,10 +121,8 @@ private Q_SLOTS:
         QTest::newRow("Relay is not relay") << online(link("connected", 0, 0, "Relay")) << "直连";
         QTest::newRow("rtt beyond whole numbers") << online(link("connected", 1e300)) << "直连";
         QTest::newRow("new") << online(link("new")) << "正在连接…";
-        QTest::newRow("checking") << online(link("checking")) << "正在连接…";
         QTest::newRow("connecting") << online(link("connecting")) << "正在连接…";
         QTest::newRow("disconnected") << online(link("disconnected")) << "连接中断，正在重连…";
-        QTest::newRow("empty state") << online(link("")) << "在线 · ";
         QTest::newRow("other state") << online(link("Connected")) << "在线 · Connected";
     }
     void pathLabel()

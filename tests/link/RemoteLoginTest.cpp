@@ -1,6 +1,7 @@
 // The ssh-server probe against a real sshd on loopback, and the opener of the desktop's sharing panel.
 #include "link/RemoteLogin.h"
 #include "support/SshServerFixture.h"
+#include "support/TempDataDir.h"
 
 #include <QFile>
 #include <QTcpServer>
@@ -37,10 +38,7 @@ private Q_SLOTS:
         script.close();
         script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QVERIFY(RemoteLogin::openSharingSettings({bin.path()}));
-        QTRY_COMPARE(QFile(panel + ".args").size(), qint64(8));
-        QFile args(panel + ".args");
-        QVERIFY(args.open(QIODevice::ReadOnly));
-        QCOMPARE(args.readAll(), QByteArray("sharing\n"));
+        QTRY_COMPARE(readFile(panel + ".args"), QByteArray("sharing\n"));
     }
 };
 

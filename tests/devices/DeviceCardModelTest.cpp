@@ -11,36 +11,17 @@ using Kind = Tunnel::Kind;
 
 PeerDevice peer(bool online, std::optional<QString> state = std::nullopt, const QString& path = QString())
 {
-    PeerDevice p;
-    p.id = QStringLiteral("p1");
-    p.alias = QStringLiteral("qx-den");
-    p.online = online;
-    p.remoteAccess = true;
-    if (state) {
-        LinkStatus link;
-        link.state = *state;
-        link.path = path;
-        p.link = link;
-    }
+    PeerDevice p{.id = "p1", .alias = "qx-den", .remoteAccess = true, .online = online};
+    if (state)
+        p.link = LinkStatus{.state = *state, .path = path};
     return p;
 }
 
-DeviceCardFacts factsOf(const PeerDevice& device, const Tunnel& state = {})
-{
-    DeviceCardFacts f;
-    f.peer = device;
-    f.tunnel = state;
-    return f;
-}
+DeviceCardFacts factsOf(const PeerDevice& device, const Tunnel& state = {}) { return {.peer = device, .tunnel = state}; }
 
 Tunnel tunnel(Kind kind, const QString& path = QString())
 {
-    Tunnel t;
-    t.kind = kind;
-    t.path = path;
-    t.at = QDateTime(QDate(2025, 3, 14), QTime(9, 5, 7));
-    t.message = QStringLiteral("对方不在线");
-    return t;
+    return {kind, path, QDateTime(QDate(2025, 3, 14), QTime(9, 5, 7)), QStringLiteral("对方不在线"), false};
 }
 } // namespace
 

@@ -11,7 +11,6 @@
 #include "ui/panel/PanelView.h"
 
 #include <QDir>
-#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -79,18 +78,10 @@ private Q_SLOTS:
         den.model = QStringLiteral("ThinkPad X1");
         den.appBuild = 57;
         den.remoteAccess = true;
-        LinkStatus direct;
-        direct.state = QStringLiteral("connected");
-        direct.appRttMs = 3.4;
-        direct.inboundTunnels = 1;
-        den.link = direct;
+        den.link = LinkStatus{.state = QStringLiteral("connected"), .appRttMs = 3.4, .inboundTunnels = 1};
         PeerDevice lab = LinkedPanelRig::peer(QStringLiteral("lab"), QString(), true, true);
         lab.remoteAccess = true;
-        LinkStatus relayed;
-        relayed.state = QStringLiteral("connected");
-        relayed.path = QStringLiteral("relay");
-        relayed.iceRttMs = 41;
-        lab.link = relayed;
+        lab.link = LinkStatus{.state = QStringLiteral("connected"), .path = QStringLiteral("relay"), .iceRttMs = 41};
         PeerDevice old = LinkedPanelRig::peer(QStringLiteral("old"), QStringLiteral("旧笔记本"), false);
         old.lastSeen = QStringLiteral("2025-03-01T21:14:09+08:00");
         Server& destination = rig.panel.addServer(QStringLiteral("书房 iMac"));
@@ -98,10 +89,7 @@ private Q_SLOTS:
         destination.deviceAlias = den.alias;
         destination.remoteDir = QStringLiteral("~/tarnel");
         QVERIFY(rig.start());
-        QFile keys(rig.sshDirectory() + QStringLiteral("/authorized_keys"));
-        QVERIFY(keys.open(QIODevice::WriteOnly));
-        keys.write(den.sshPubKey.toUtf8() + '\n');
-        keys.close();
+        rig.allowKeys({den});
         QVERIFY(rig.publish({den, lab, old}));
 
         auto view = page(rig.app(), true);
@@ -167,10 +155,7 @@ private Q_SLOTS:
         QVERIFY(sshd.listen(QHostAddress::LocalHost));
         QVERIFY(rig.start());
         rig.app().link().sshdPort = sshd.serverPort();
-        QFile keys(rig.sshDirectory() + QStringLiteral("/authorized_keys"));
-        QVERIFY(keys.open(QIODevice::WriteOnly));
-        keys.write(den.sshPubKey.toUtf8() + '\n');
-        keys.close();
+        rig.allowKeys({den});
         Settings s = rig.app().settings();
         s.remoteAccess = true;
         rig.app().setSettings(s);

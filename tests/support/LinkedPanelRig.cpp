@@ -4,6 +4,7 @@
 #include "state/Paths.h"
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QTest>
 
@@ -18,6 +19,16 @@ LinkedPanelRig::LinkedPanelRig(const TempDataDir& data) : panel(data), program(P
 LinkedPanelRig::~LinkedPanelRig() = default;
 
 QString LinkedPanelRig::sshDirectory() const { return panel.data.file(QStringLiteral("ssh")); }
+
+void LinkedPanelRig::allowKeys(const QList<PeerDevice>& peers, const QByteArray& before) const
+{
+    QFile keys(sshDirectory() + QStringLiteral("/authorized_keys"));
+    if (!keys.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    keys.write(before);
+    for (const PeerDevice& p : peers)
+        keys.write(p.sshPubKey.toUtf8() + '\n');
+}
 
 bool LinkedPanelRig::start()
 {

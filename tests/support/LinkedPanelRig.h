@@ -26,6 +26,8 @@ public:
     bool pollApplied();
     // The folder the link reads authorized_keys and config from.
     QString sshDirectory() const;
+    // Writes authorized_keys there: `before`, then each peer's key line.
+    void allowKeys(const QList<PeerDevice>& peers, const QByteArray& before = {}) const;
     // Status requests the link program has answered so far.
     int statusRequests() const;
 

@@ -356,6 +356,8 @@ private Q_SLOTS:
         inhibitor.drop(); // the system dropped it: asked for again at the next update
         link->setAllowInbound(true);
         QCOMPARE(inhibitor.holds, 3);
+        // The setting changes first, as in the app: an answer already back is applied inside the call.
+        allowInbound = false;
         link->setAllowInbound(false);
         QVERIFY(!inhibitor.held);
         QVERIFY(log().contains(QStringLiteral("设备互联：允许其他设备连接 = false")));

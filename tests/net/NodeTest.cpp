@@ -42,11 +42,7 @@ class NodeTest : public QObject {
         auto fixture = std::make_unique<NetNodeFixture>();
         if (withToken)
             fixture->writeToken(token);
-        NetNodeFixture::Options options;
-        options.server = service.url();
-        options.parentPid = parentPid;
-        options.name = name;
-        if (!fixture->start(options))
+        if (!fixture->start({.server = service.url(), .name = name, .parentPid = parentPid}))
             qWarning("serve did not answer: %s", qPrintable(fixture->output()));
         return fixture;
     }
@@ -118,10 +114,7 @@ private Q_SLOTS:
         QVERIFY(taken.value(QStringLiteral("error")).toString().contains(QStringLiteral("qx-study-2")));
 
         first->stop();
-        NetNodeFixture::Options options;
-        options.server = service.url();
-        options.name = QStringLiteral("Another name");
-        QVERIFY(first->start(options));
+        QVERIFY(first->start({.server = service.url(), .name = "Another name"}));
         QCOMPARE(first->status().value(QStringLiteral("device")).toObject().value(QStringLiteral("name")).toString(), QStringLiteral("书房"));
     }
 
@@ -156,10 +149,7 @@ private Q_SLOTS:
         const QString own = service.signUp(QStringLiteral("end-") + QString::number(qHash(how)), QStringLiteral("secret1"));
         auto serve = std::make_unique<NetNodeFixture>();
         serve->writeToken(own);
-        NetNodeFixture::Options options;
-        options.server = service.url();
-        options.parentPid = app.processId();
-        QVERIFY(serve->start(options));
+        QVERIFY(serve->start({.server = service.url(), .parentPid = app.processId()}));
         QElapsedTimer clock;
         clock.start();
         if (how == "quit") {

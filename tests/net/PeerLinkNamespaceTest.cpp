@@ -21,14 +21,10 @@ class PeerLinkNamespaceTest : public QObject {
     bool startNode(NetNodeFixture& node, char machine)
     {
         node.writeToken(token);
-        NetNodeFixture::Options options;
-        options.server = service->url();
-        options.sshUser = login->name;
-        options.launcher = rig.launcher(machine);
         // Every address of the machine is advertised; the service is synced with on changes only.
-        options.config = QJsonObject{{"listen", "0.0.0.0"}, {"advertise", QJsonArray{}}, {"syncMs", 60000},
-                                     {"relayAfterMs", 1000}, {"sshTarget", QStringLiteral("10.77.2.1:%1").arg(sshd.port())}};
-        return node.start(options);
+        const QJsonObject config{{"listen", "0.0.0.0"}, {"advertise", QJsonArray{}}, {"syncMs", 60000},
+                                 {"relayAfterMs", 1000}, {"sshTarget", QStringLiteral("10.77.2.1:%1").arg(sshd.port())}};
+        return node.start({.server = service->url(), .sshUser = login->name, .config = config, .launcher = rig.launcher(machine)});
     }
 
 private Q_SLOTS:

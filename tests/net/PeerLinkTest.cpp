@@ -25,11 +25,7 @@ class PeerLinkTest : public QObject {
         merged.insert(QStringLiteral("sshTarget"), QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
         for (NetNodeFixture* node : {&first, &second}) {
             node->writeToken(token);
-            NetNodeFixture::Options options;
-            options.server = service.url();
-            options.sshUser = login->name;
-            options.config = merged;
-            if (!node->start(options))
+            if (!node->start({.server = service.url(), .sshUser = login->name, .config = merged}))
                 return false;
         }
         return sshd.authorize(*login, first.publicKeyLine() + '\n' + second.publicKeyLine() + '\n');
@@ -137,9 +133,7 @@ private Q_SLOTS:
         NetNodeFixture stranger;
         if (who == "other") {
             stranger.writeToken(service.signUp(QStringLiteral("stranger"), QStringLiteral("secret1")));
-            NetNodeFixture::Options options;
-            options.server = service.url();
-            QVERIFY(stranger.start(options));
+            QVERIFY(stranger.start({.server = service.url()}));
             cert = QDir(stranger.stateDir()).filePath("tls-cert.pem");
             key = QDir(stranger.stateDir()).filePath("tls-key.pem");
         } else if (who == "forged") {

@@ -131,11 +131,7 @@ private Q_SLOTS:
 
         writeNodeConfig(Paths::netDirectory(), QStringLiteral("127.0.0.1"));
         QVERIFY2(a.start(), qPrintable(a.error()));
-        LinkManager::Intervals quick;
-        quick.firstPollMs = 100;
-        quick.pollMs = 300;
-        quick.fastPollMs = 300;
-        link().setIntervals(quick);
+        link().setIntervals({.firstPollMs = 100, .pollMs = 300, .fastPollMs = 300});
         link().reschedule();
 
         b.writeToken(a.token);

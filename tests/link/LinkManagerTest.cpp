@@ -34,16 +34,10 @@ class LinkManagerTest : public QObject {
     int seenSaves = 0;
     QStringList newDevices;
 
-    LinkManager::Intervals quick() const
+    // A program still starting up is asked again soon.
+    static LinkManager::Intervals quick()
     {
-        LinkManager::Intervals i;
-        i.firstPollMs = 50;
-        i.pollMs = 250; // a program still starting up is asked again soon
-        i.netchangeMs = 100;
-        i.relaunchMs = 200;
-        i.relaunchMaxMs = 800;
-        i.killGraceMs = 300;
-        return i;
+        return {.firstPollMs = 50, .pollMs = 250, .netchangeMs = 100, .relaunchMs = 200, .relaunchMaxMs = 800, .killGraceMs = 300};
     }
 
     void make(const LinkManager::Intervals& intervals)

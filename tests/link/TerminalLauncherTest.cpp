@@ -51,9 +51,7 @@ private Q_SLOTS:
         QCOMPARE(fileMode(script), 0755);
         QCOMPARE(fileMode(Paths::connectDirectory()), 0700);
         const QStringList lines = QString::fromUtf8(readFile(script)).split(QLatin1Char('\n'));
-        QCOMPARE(lines.value(0), QStringLiteral("#!/bin/sh"));
         QCOMPARE(lines.value(1), QStringLiteral("# tarnel 生成：在终端里连到「书房touch pwned2[2J」。可以删，下次点按钮会重新生成。"));
-        QCOMPARE(lines.size(), 5); // four lines, each ended by a line feed
 
         QProcess run;
         run.setWorkingDirectory(bin.path());
@@ -64,8 +62,7 @@ private Q_SLOTS:
         run.start(script, {});
         QVERIFY(run.waitForFinished(10000));
         QCOMPARE(recorded(bin.filePath(QStringLiteral("ssh.argv"))), command.mid(1));
-        QVERIFY(!QFile::exists(bin.filePath(QStringLiteral("pwned1"))));
-        QVERIFY(!QFile::exists(bin.filePath(QStringLiteral("pwned2"))));
+        QVERIFY(!QFile::exists(bin.filePath(QStringLiteral("pwned1"))) && !QFile::exists(bin.filePath(QStringLiteral("pwned2"))));
     }
 
     void aliasesOutsideThePatternAreRefused_data()

@@ -132,7 +132,6 @@ private Q_SLOTS:
         // Shown again for the same build after the snooze: the same window, closed from its title bar.
         clock.advance(6 * 3600);
         updater->installNow(); // refused: failed, so the stage is recorded anew
-        QCOMPARE(updater->phase().kind, Updater::Phase::Kind::failed);
         QVERIFY(!window()->isVisible());
         QVERIFY(awaitFinished(updater->consider(offer(3), false)));
         QTRY_VERIFY(window()->isVisible());

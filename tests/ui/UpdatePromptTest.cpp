@@ -127,9 +127,8 @@ private Q_SLOTS:
         QTest::mouseClick(child<QPushButton>("laterButton"), Qt::LeftButton);
         QVERIFY(!updater->showPrompt());
         QTRY_VERIFY(!window()->isVisible());
-        QCOMPARE(updater->snoozed()->until, clock.now().addSecs(6 * 3600));
 
-        // Shown again for the same build after the snooze: the same window, closed from its title bar.
+        // Shown again for the same build after the snooze (its length is UpdaterTest's): the same window, closed from its title bar.
         clock.advance(6 * 3600);
         updater->installNow(); // refused: failed, so the stage is recorded anew
         QVERIFY(!window()->isVisible());

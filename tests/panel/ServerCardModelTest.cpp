@@ -107,7 +107,6 @@ private Q_SLOTS:
         QTest::newRow("blanks around") << "  alice\t" << true << "alice" << "";
         QTest::newRow("leading hyphen") << "-oProxy" << true << "-oProxy" << "用户名不对：不能以 - 开头";
         QTest::newRow("a line break is not trimmed") << "bob\n" << true << "bob\n" << "用户名不对：只能是字母、数字、. _ -";
-        QTest::newRow("shell text") << "a;b" << true << "a;b" << "用户名不对：只能是字母、数字、. _ -";
     }
     void credentials()
     {

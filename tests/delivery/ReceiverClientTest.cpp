@@ -1,6 +1,7 @@
 #include "delivery/ReceiverClient.h"
 #include "delivery/SSHConfig.h"
 #include "delivery/SSHKey.h"
+#include "state/AtomicFile.h"
 #include "state/Paths.h"
 #include "support/ReceiverDestination.h"
 #include "support/SshServerFixture.h"
@@ -54,11 +55,7 @@ class ReceiverClientTest : public QObject {
 
     QString localFile(const QString& name, const QByteArray& bytes)
     {
-        const QString path = data.file(name);
-        QFile file(path);
-        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        file.write(bytes);
-        return path;
+        return AtomicFile::write(data.file(name), bytes).ok() ? data.file(name) : QString();
     }
 
     // A command sent as it is, past the client's own checks.
@@ -75,10 +72,7 @@ class ReceiverClientTest : public QObject {
     }
 
 public:
-    ReceiverClientTest()
-    {
-        data.usePrivateRuntimeDir();
-    }
+    ReceiverClientTest() { data.usePrivateRuntimeDir(); }
 
 private Q_SLOTS:
     void initTestCase()

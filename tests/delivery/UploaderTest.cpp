@@ -11,15 +11,12 @@
 #include "support/TestImages.h"
 #include "support/WaitUntil.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <mutex>
-#include <sys/stat.h>
 
 class UploaderTest : public QObject {
     Q_OBJECT
@@ -61,16 +58,10 @@ class UploaderTest : public QObject {
 
     QString lastFlash() const { return flash.shown.empty() ? QString() : flash.shown.back().line; }
 
-    QString remoteFile(const Server& server, const QString& name) const
-    {
-        return *ReceiverClient::remotePath(server, name);
-    }
+    QString remoteFile(const Server& server, const QString& name) const { return *ReceiverClient::remotePath(server, name); }
 
 public:
-    UploaderTest()
-    {
-        data.usePrivateRuntimeDir();
-    }
+    UploaderTest() { data.usePrivateRuntimeDir(); }
 
 private Q_SLOTS:
     void initTestCase()

@@ -8,6 +8,8 @@
 #include <QtTest>
 
 namespace {
+using TestImages::screenshot;
+
 // Smooth colours with a little noise: PNG keeps it poorly, JPEG well.
 QImage photoLike(int w, int h, bool transparentTop = false)
 {
@@ -21,21 +23,6 @@ QImage photoLike(int w, int h, bool transparentTop = false)
             row[x] = qRgba((x * 200 / w + n) % 256, (y * 200 / h + n) % 256, (x + y + n) % 256, alpha);
         }
     }
-    return image;
-}
-
-// Flat areas and lines, like a window with text.
-QImage screenLike(int w, int h, int variant = 0)
-{
-    QImage image(w, h, QImage::Format_RGB32);
-    image.fill(QColor(240, 240, 240));
-    QPainter painter(&image);
-    painter.fillRect(0, 0, w, h / 10, QColor(60, 60, 70));
-    for (int line = 0; line < 12; ++line) {
-        const int y = h / 5 + line * h / 18;
-        painter.fillRect(w / 10, y, (w * (5 + (line * 7 + variant) % 4)) / 10, h / 40, QColor(30, 30, 30));
-    }
-    painter.fillRect(w * 3 / 5, h / 2, w / 4, h / 3, QColor(40, 120, 220));
     return image;
 }
 
@@ -82,7 +69,7 @@ private Q_SLOTS:
 
     void normaliseReducesTheLongSideOnlyWhenOver()
     {
-        const QImage wide = screenLike(3000, 1000);
+        const QImage wide = screenshot(3000, 1000, 1);
         auto out = ImageStore::normalise(wide, 2560, 50'000'000);
         QVERIFY(out);
         QCOMPARE(QSize(out->width, out->height), QSize(2560, 853));
@@ -113,7 +100,7 @@ private Q_SLOTS:
 
     void normaliseDropsAnUnusedAlphaChannel()
     {
-        const QImage opaque = screenLike(400, 300).convertToFormat(QImage::Format_ARGB32);
+        const QImage opaque = screenshot(400, 300, 1).convertToFormat(QImage::Format_ARGB32);
         const auto out = ImageStore::normalise(opaque, 2560, 5'000'000);
         QVERIFY(out);
         const QImage stored = QImage::fromData(out->bytes, "png");
@@ -157,7 +144,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("quality"); // Qt's writer: 100 leaves the pixels uncompressed
         QTest::addColumn<int>("longSide");
         QTest::addColumn<bool>("kept");
-        const QImage screen = screenLike(640, 400);
+        const QImage screen = screenshot(640, 400, 1);
         QTest::newRow("as it is") << screen << -1 << 2560 << true;
         QTest::newRow("with alpha it uses") << photoLike(300, 200, true) << -1 << 2560 << true;
         QTest::newRow("scaled down") << screen << -1 << 320 << false;
@@ -192,7 +179,7 @@ private Q_SLOTS:
 
     void fingerprintSimilarity()
     {
-        const QImage base = screenLike(1280, 800);
+        const QImage base = screenshot(1280, 800, 1);
         const QString print = ImageStore::fingerprint(base);
         QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{16}$")).match(print).hasMatch());
 
@@ -205,7 +192,7 @@ private Q_SLOTS:
         QCOMPARE(stored->fingerprint, print);
 
         // Another screen, or a photo: not similar.
-        const QImage otherScreen = screenLike(1280, 800, 1).mirrored(true, false);
+        const QImage otherScreen = screenshot(1280, 800, 2).mirrored(true, false);
         QVERIFY(!ImageStore::similar(print, ImageStore::fingerprint(otherScreen)));
         QVERIFY(!ImageStore::similar(print, ImageStore::fingerprint(base.mirrored(true, true))));
     }

@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -44,16 +43,13 @@ std::unique_ptr<Owner> xclipOwner(const QString& type, const QString& file, cons
                                        options);
 }
 
-QImage pattern(int w, int h, bool noisy)
+// Partly see-through, with no two rows alike.
+QImage pattern(int w, int h)
 {
     QImage image(w, h, QImage::Format_ARGB32);
-    QRandomGenerator random(7);
-    for (int y = 0; y < h; ++y) {
-        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            row[x] = noisy ? (random.generate() | 0xff000000u)
-                           : qRgba(x % 256, y % 256, (x * y) % 256, 255 - x % 64);
-    }
+            image.setPixel(x, y, qRgba(x % 256, y % 256, (x * y) % 256, 255 - x % 64));
     return image;
 }
 
@@ -158,8 +154,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("ownerOptions");
         QTest::addColumn<QImage>("image");    // null: nothing is taken
         QTest::addColumn<QString>("refusal"); // what the user is told instead of an image
-        const QImage alpha = pattern(320, 200, false), large = pattern(1600, 1000, true);
-        const QImage opaque = pattern(64, 48, false).convertToFormat(QImage::Format_RGB32);
+        const QImage alpha = pattern(320, 200), large = TestImages::noise(1600, 1000);
+        const QImage opaque = pattern(64, 48).convertToFormat(QImage::Format_RGB32);
         const QString none;
         QTest::newRow("png with alpha") << encoded(alpha, "png") << "image/png" << QStringList() << alpha << none;
         // Larger than one X request, so sent in pieces; asked for its types and its image once each, then gone,
@@ -266,7 +262,7 @@ private Q_SLOTS:
         if (quit) {
             clipboard = std::make_unique<SystemClipboard>();
         } else {
-            const QImage image = pattern(320, 200, false);
+            const QImage image = pattern(320, 200);
             auto next = offer(QStringLiteral("image/png"), save(image, "png"));
             QVERIFY(next);
             const Outcome<QImage> decoded = clipboard->readImage().value().decode();

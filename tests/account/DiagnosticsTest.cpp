@@ -119,8 +119,8 @@ private Q_SLOTS:
     {
         const QList<std::pair<std::optional<QByteArray>, QJsonValue::Type>> cases{
             {std::nullopt, QJsonValue::Null}, // the link program does not answer
-            {R"({"version":"1"})", QJsonValue::Object}, {R"({"error":"bad"})", QJsonValue::Object},
-            {"[1,2]", QJsonValue::Array}, {"\"up\"", QJsonValue::Null}, {"ok", QJsonValue::Null}};
+            {R"({"version":"1"})", QJsonValue::Object}, {"[1,2]", QJsonValue::Array}, {"\"up\"", QJsonValue::Null},
+            {"ok", QJsonValue::Null}};
         for (const auto& [reply, type] : cases) {
             const QJsonObject report = Diagnostics::payload(QStringLiteral("定时"), {}, reply, data.file("none"));
             QCOMPARE(report.value(QStringLiteral("status")).type(), type);

@@ -51,7 +51,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QSize>("input");
         QTest::addColumn<QSize>("output");
-        QTest::newRow("wide") << QSize(4000, 1000) << QSize(2560, 640);
         QTest::newRow("fraction cut off") << QSize(3000, 2000) << QSize(2560, 1706);
         QTest::newRow("small kept") << QSize(800, 600) << QSize(800, 600);
         QTest::newRow("thin strip keeps a pixel") << QSize(12000, 2) << QSize(2560, 1);

@@ -76,7 +76,6 @@ private Q_SLOTS:
         QTest::newRow("200 mistyped id") << 200 << R"({"id":"1"})" << false << unreadable << "" << false;
         QTest::newRow("200 {}") << 200 << "{}" << true << "" << "" << false;
         QTest::newRow("201 ok") << 201 << R"({"ok":true,"id":4})" << true << "" << "" << false;
-        QTest::newRow("401 no body") << 401 << "" << false << "服务器出错（401），请稍后再试" << "" << false;
         QTest::newRow("503 error and word") << 503 << R"({"error":"正在维护","account":"active"})" << false
                                             << "正在维护" << "active" << true;
         QTest::newRow("500 no body") << 500 << "" << false << "服务器出错（500），请稍后再试" << "" << true;
@@ -123,14 +122,12 @@ private Q_SLOTS:
         QCOMPARE(seen.size(), 3);
         for (const QJsonValue& request : seen)
             QCOMPARE(header(request.toObject(), "user-agent"), QString::fromUtf8(QXServer::userAgent()));
-        QCOMPARE(QString::fromUtf8(QXServer::userAgent()), QStringLiteral("tarnel/0.1.0-dev (0)"));
 
         const QJsonObject diag = seen[0].toObject();
         QCOMPARE(diag.value("method").toString(), QStringLiteral("POST"));
         QCOMPARE(header(diag, "content-type"), QStringLiteral("application/json"));
         QCOMPARE(header(diag, "authorization"), QStringLiteral("Bearer tok"));
         QCOMPARE(QJsonDocument::fromJson(body(diag)).object(), report);
-        QVERIFY(!body(diag).contains('\n'));
 
         // No body, no content type; an empty token still sends the Bearer header.
         const QJsonObject logout = seen[1].toObject();
@@ -168,8 +165,6 @@ private Q_SLOTS:
         QCOMPARE(diag.value("target").toString(), QStringLiteral("/api/diag"));
         QCOMPARE(QJsonDocument::fromJson(body(diag)).object(), report);
         QCOMPARE(header(diag, "authorization"), QStringLiteral("Bearer tok"));
-        QCOMPARE(header(diag, "content-type"), QStringLiteral("application/json"));
-        QCOMPARE(header(diag, "user-agent"), QString::fromUtf8(QXServer::userAgent()));
         QCOMPARE(seen[1].toObject().value("target").toString(), QStringLiteral("/api/update?channel=stable&build=3"));
     }
 
@@ -178,7 +173,6 @@ private Q_SLOTS:
         const int before = fallbackLines();
         QXServer::useURLs(AccountServiceFixture::closedURL(), AccountServiceFixture::closedURL());
         const auto result = wait(QXServer::send<UpdateInfo>(QXServer::updateRequest(1)));
-        QVERIFY(!result.ok());
         QCOMPARE(result.failure.message, offline);
         QCOMPARE(result.failure.status, 0);
         QVERIFY(result.failure.offline);
@@ -218,21 +212,17 @@ private Q_SLOTS:
         QCOMPARE(former.requests().size(), 1);
     }
 
-    void untrustedCertificateIsATransportFailure()
+    // An untrusted certificate is secureFailuresNeverFallBack's; trusted, the service answers over TLS.
+    void trustedCertificateAnswers()
     {
         AccountServiceFixture secure({false, true});
         if (!secure.start())
             QSKIP(qPrintable(secure.error()));
-        QCOMPARE(secure.url().scheme(), QStringLiteral("https"));
         QXServer::useURLs(secure.url(), AccountServiceFixture::closedURL());
-        QCOMPARE(wait(QXServer::send<UpdateInfo>(QXServer::updateRequest(1))).failure.message, offline);
-
-        // Trusted, the same service answers over TLS.
         const QSslConfiguration original = QSslConfiguration::defaultConfiguration();
         QSslConfiguration trusting = original;
         trusting.addCaCertificates(secure.certificatePath());
         QSslConfiguration::setDefaultConfiguration(trusting);
-        QXServer::manager()->clearConnectionCache(); // the refused connection kept the old configuration
         const auto trusted = wait(QXServer::send<UpdateInfo>(QXServer::updateRequest(1)));
         QSslConfiguration::setDefaultConfiguration(original);
         QVERIFY2(trusted.ok(), qPrintable(trusted.failure.message));

@@ -78,8 +78,6 @@ private Q_SLOTS:
                                        << QStringList{asAdmin, QStringLiteral("已换成新版本（管理员授权）")} << "new";
         QTest::newRow("administrator cancelled") << "CP_NEEDS_ADMIN=1;PKEXEC_MODE=126" << true << false
                                                  << QStringList{asAdmin, kept} << "old";
-        QTest::newRow("no authentication agent") << "CP_NEEDS_ADMIN=1;PKEXEC_MODE=127" << true << false
-                                                 << QStringList{asAdmin, kept} << "old";
         QTest::newRow("failing move puts the old copy back") << "MV_FAILS=1;PKEXEC_MODE=ok" << true << false
                                                             << QStringList{asAdmin, kept} << "old";
         QTest::newRow("double failure keeps the only old copy") << "MV_FAILS=1;MV_FAILS_BACK_ONCE=flag;PKEXEC_MODE=ok"
@@ -140,7 +138,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("running");
         QTest::addColumn<bool>("readOnly");
         QTest::addColumn<QString>("target");
-        QTest::newRow("in the home") << "/home/u/.local/opt/tarnel.app" << false << "/home/u/.local/opt/tarnel.app";
         QTest::newRow("system folder") << "/opt/tarnel.app" << false << "/opt/tarnel.app";
         QTest::newRow("removable") << "/media/u/STICK/tarnel.app" << false << "/home/u/.local/opt/tarnel.app";
         QTest::newRow("removable, udisks") << "/run/media/u/STICK/tarnel.app" << false << "/home/u/.local/opt/tarnel.app";
@@ -165,8 +162,6 @@ private Q_SLOTS:
         QTest::newRow("desktop session") << "0::/user.slice/user-1000.slice/session-2.scope\n" << true << false;
         QTest::newRow("app scope") << "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-x-1.scope\n" << true << false;
         QTest::newRow("keep-alive unit") << unit << true << true;
-        QTest::newRow("autostart unit") << "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-tarnel@autostart.service\n"
-                                        << true << true;
         QTest::newRow("system service") << "0::/system.slice/cron.service\n" << true << false;
         QTest::newRow("cannot start") << unit << false << true;
     }

@@ -163,10 +163,8 @@ private Q_SLOTS:
         QVERIFY(!u->showPrompt());
         QCOMPARE(launched, QStringList{app + QStringLiteral(" -> /home/u/.local/opt/tarnel.app")});
         QTRY_COMPARE_WITH_TIMEOUT(quits, 1, 2000);
-        QCOMPARE(updaterLog().size(), 2);
-        QVERIFY(updaterLog().at(0).endsWith(QStringLiteral("] 新版本 1.4.0（13）已下载并校验通过")));
-        QVERIFY(updaterLog().at(1).endsWith(QStringLiteral("] 开始更新到 1.4.0：换 /home/u/.local/opt/tarnel.app")));
-        QVERIFY(updaterLog().at(0).startsWith(QStringLiteral("[2026-03-02 10:00:00]")));
+        QCOMPARE(updaterLog(), (QStringList{QStringLiteral("[2026-03-02 10:00:00] 新版本 1.4.0（13）已下载并校验通过"),
+                                           QStringLiteral("[2026-03-02 10:00:00] 开始更新到 1.4.0：换 /home/u/.local/opt/tarnel.app")}));
     }
 
     void downloadFailures_data()
@@ -185,7 +183,6 @@ private Q_SLOTS:
         }) << "下载更新失败：Connection refused";
         // Digests that differ or come in upper case are UpdateStageTest's.
         QTest::newRow("no digest") << with([](UpdateInfo& i) { i.sha256.reset(); }) << "更新信息不完整";
-        QTest::newRow("ftp") << with([](UpdateInfo& i) { i.url = QStringLiteral("ftp://127.0.0.1/tarnel.zip"); }) << "更新信息不完整";
         QTest::newRow("file") << with([](UpdateInfo& i) { i.url = QStringLiteral("file:///etc/passwd"); }) << "更新信息不完整";
         QTest::newRow("no url") << with([](UpdateInfo& i) { i.url.reset(); }) << "更新信息不完整";
     }

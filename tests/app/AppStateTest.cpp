@@ -57,7 +57,6 @@ private Q_SLOTS:
         QVERIFY(app->account().isUsable());
         QVERIFY(app->captureOn());
         QCOMPARE(hotkeys.grabs.size(), 2);
-        QVERIFY(log().contains(QStringLiteral("账号门打开：开始监听截图")));
         QVERIFY(log().contains(QStringLiteral("启动：0 台服务器，今天 0 张，粘贴方式 type")));
 
         clipboard.copyImage(picture(1));
@@ -88,22 +87,10 @@ private Q_SLOTS:
         QCOMPARE(hotkeys.grabs.value(int(HotkeyCenter::Key::paste)).keysym, quint32(XK_3));
     }
 
-    void panelTabIsRememberedOnlyWhenItChanges()
-    {
-        app->setPanelTab(PanelTab::devices);
-        QCOMPARE(store->loadSettings().lastPanelTab, QStringLiteral("devices"));
-        QFile::remove(store->path(QStringLiteral("settings.json")));
-        app->setPanelTab(PanelTab::devices); // same page: no save
-        QVERIFY(!QFile::exists(store->path(QStringLiteral("settings.json"))));
-    }
-
     void copyPathIsNotTakenForAScreenshot()
     {
         const int before = int(app->shots().shots().size());
         app->copyPath(QStringLiteral("/tmp/x.png"), QStringLiteral("截图1"));
-        QCOMPARE(clipboard.text(), QStringLiteral("/tmp/x.png"));
-        QCOMPARE(flash.shown.back().line, QStringLiteral("📋 已复制 截图1"));
-        QCOMPARE(flash.shown.back().durationMs, 1000);
         clipboard.copyImage(picture(2)); // inside the 0.6 s window
         QTest::qWait(pollMs.count() * 5);
         QCOMPARE(int(app->shots().shots().size()), before);
@@ -209,10 +196,6 @@ private Q_SLOTS:
         QVERIFY(!desktop.sleepInhibitor.held);
         QVERIFY(log().contains(QStringLiteral("设备互联：停止（还没登录 tarnel 账号）")));
         QVERIFY(!app->diagnostics().running());
-        const int before = int(app->shots().shots().size());
-        clipboard.copyImage(picture(5));
-        QTest::qWait(pollMs.count() * 5);
-        QCOMPARE(int(app->shots().shots().size()), before);
         app->capture(picture(6), QStringLiteral("测试"));
         QVERIFY(log().contains(QStringLiteral("截图：还没登录，跳过（测试）")));
 

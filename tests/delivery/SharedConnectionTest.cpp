@@ -52,7 +52,6 @@ private Q_SLOTS:
         QTest::newRow("ping") << QStringList { "ping" } << std::optional<QByteArray>();
         QTest::newRow("put") << QStringList { "put", "20240105-101010-1.png", QString::number(shot.size()) } << std::optional(shot);
         QTest::newRow("put cut short") << QStringList { "put", "20240105-101010-2.png", "9" } << std::optional(QByteArray("1234"));
-        QTest::newRow("refused") << QStringList { "cat", "/etc/passwd" } << std::optional<QByteArray>();
     }
     void answersAsSshDoes()
     {

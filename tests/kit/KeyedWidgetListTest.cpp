@@ -18,8 +18,6 @@ private Q_SLOTS:
         QTest::newRow("same keys") << keys("a b c") << keys("a b c") << 0;
         QTest::newRow("one in front") << keys("a b c") << keys("n a b c") << 1;
         QTest::newRow("reversed") << keys("a b c") << keys("c b a") << 0;
-        QTest::newRow("middle gone") << keys("a b c") << keys("a c") << 0;
-        QTest::newRow("all new") << keys("a b") << keys("x y") << 2;
         QTest::newRow("emptied") << keys("a b c") << keys("") << 0;
         QTest::newRow("moved and added") << keys("a b c d") << keys("d x b") << 1;
     }

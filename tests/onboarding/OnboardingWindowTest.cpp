@@ -138,7 +138,6 @@ private Q_SLOTS:
         open();
         QVERIFY(!find<QWidget>("targetHint")->isVisibleTo(window->window()));
         QVERIFY(!view()->step(3)->expanded());
-        QCOMPARE(view()->step(3)->title(), QStringLiteral("按你的选择一步步做"));
 
         QCOMPARE(rig->saves([&] { view()->choice(QStringLiteral("server"))->click(); }), 1);
         view()->flush();
@@ -168,7 +167,6 @@ private Q_SLOTS:
         app().togglePanel = [&] { ++toggled; };
         find<QPushButton>("openDevicesButton")->click();
         QCOMPARE(app().panelTab(), PanelTab::devices);
-        QCOMPARE(app().settings().lastPanelTab, QStringLiteral("devices"));
         QCOMPARE(toggled, 1);
     }
 

@@ -35,12 +35,6 @@ class PanelScreenshotTest : public QObject {
         QVERIFY2(colours.size() > 20, qPrintable(name));
     }
 
-    void open(PanelController& panel)
-    {
-        panel.show(std::nullopt, PanelTab::shots);
-        QVERIFY(QTest::qWaitForWindowExposed(panel.window()));
-    }
-
     // Ten shots over two days: uploads done, failed with a reason, waiting and off; one chosen.
     static void tenShots(PanelRig& rig, const QDateTime& noon)
     {
@@ -71,53 +65,47 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(folder));
     }
 
-    void empty()
+    // The narrowest panel goes with the longest header: paused, a shot chosen.
+    void fixtureStates_data()
     {
-        FakeClock clock(noon);
-        PanelRig rig(data);
-        rig.signIn();
-        PanelController panel(rig.build());
-        open(panel);
-        shoot(panel, QStringLiteral("1-empty"));
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<bool>("withShots");
+        QTest::addColumn<int>("chosen"); // -1: none
+        QTest::addColumn<bool>("narrowAndPaused");
+        QTest::addColumn<QString>("scrolledName"); // also shot scrolled to the end, when given
+        QTest::newRow("1-empty") << true << false << -1 << false << "";
+        QTest::newRow("2-ten-shots") << true << true << 6 << false << "3-ten-shots-end";
+        QTest::newRow("4-gate-closed") << false << true << -1 << false << "";
+        QTest::newRow("5-narrow-paused") << true << true << 3 << true << "";
     }
 
-    void tenShotsOfTwoDays()
+    void fixtureStates()
     {
+        QFETCH(bool, signedIn);
+        QFETCH(bool, withShots);
+        QFETCH(int, chosen);
+        QFETCH(bool, narrowAndPaused);
+        QFETCH(QString, scrolledName);
         FakeClock clock(noon);
         PanelRig rig(data);
-        rig.signIn();
-        tenShots(rig, noon);
+        if (signedIn)
+            rig.signIn();
+        if (withShots)
+            tenShots(rig, noon);
         PanelController panel(rig.build());
-        rig.app().shots().setSelected(rig.app().shots().shots().at(6).name);
-        open(panel);
-        shoot(panel, QStringLiteral("2-ten-shots"));
+        if (chosen >= 0)
+            rig.app().shots().setSelected(rig.app().shots().shots().at(chosen).name);
+        if (narrowAndPaused)
+            rig.app().shots().setPaused(true);
+        panel.show(std::nullopt, PanelTab::shots);
+        QVERIFY(QTest::qWaitForWindowExposed(panel.window()));
+        if (narrowAndPaused)
+            panel.window()->resize(PanelController::minWidth, PanelController::minHeight);
+        shoot(panel, QString::fromLatin1(QTest::currentDataTag()));
+        if (scrolledName.isEmpty())
+            return;
         panel.view()->findChild<QScrollArea*>(QStringLiteral("shotsScroll"))->verticalScrollBar()->setValue(100000);
-        shoot(panel, QStringLiteral("3-ten-shots-end"));
-    }
-
-    // The narrowest panel with the longest header: paused, a shot chosen.
-    void narrowAndPaused()
-    {
-        FakeClock clock(noon);
-        PanelRig rig(data);
-        rig.signIn();
-        tenShots(rig, noon);
-        PanelController panel(rig.build());
-        rig.app().shots().setSelected(rig.app().shots().shots().at(3).name);
-        rig.app().shots().setPaused(true);
-        open(panel);
-        panel.window()->resize(PanelController::minWidth, PanelController::minHeight);
-        shoot(panel, QStringLiteral("5-narrow-paused"));
-    }
-
-    void gateClosed()
-    {
-        FakeClock clock(noon);
-        PanelRig rig(data);
-        tenShots(rig, noon);
-        PanelController panel(rig.build());
-        open(panel);
-        shoot(panel, QStringLiteral("4-gate-closed"));
+        shoot(panel, scrolledName);
     }
 };
 

@@ -93,20 +93,15 @@ private Q_SLOTS:
         QVERIFY(!sheet->isVisible());
         QCOMPARE(*registry().server(id), before);
 
+        // How each field is read is ServerAdvancedModelTest's; here the save reaches the list and ssh_config.
         sheet = advanced(id);
         QCOMPARE(edit(sheet, "portField")->text(), QStringLiteral("1"));
-        edit(sheet, "nameField")->setText(QStringLiteral(" "));
-        edit(sheet, "userField")->setText(QStringLiteral(" bob\t"));
         edit(sheet, "proxyJumpField")->setText(QStringLiteral("ssh -p 2200 ops@bastion"));
-        edit(sheet, "keywordsField")->setText(QStringLiteral("a，b, ,"));
         sheet->ruleSwitch(QStringLiteral("claude"))->setChecked(true); // sent only by "应用规则块"
         QTest::keyClick(edit(sheet, "nameField"), Qt::Key_Return);
         QVERIFY(!sheet->isVisible());
         const Server after = *registry().server(id);
-        QCOMPARE(after.name, QStringLiteral("127.0.0.1"));
-        QCOMPARE(after.user, std::optional<QString>(QStringLiteral("bob")));
         QCOMPARE(after.proxyJump, std::optional<QString>(QStringLiteral("ops@bastion:2200")));
-        QCOMPARE(after.matchKeywords, (QStringList{"a", "b"}));
         QCOMPARE(after.setup.ruleBlocks, before.setup.ruleBlocks);
         QFile config(data.file("ssh_config"));
         QVERIFY(config.open(QIODevice::ReadOnly));

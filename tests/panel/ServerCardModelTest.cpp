@@ -3,6 +3,9 @@
 #include <QTest>
 
 using Status = ServerRegistry::Status;
+using Line = ServerCardModel::Line;
+using Dot = ServerCardModel::Dot;
+using Border = ServerCardModel::Border;
 Q_DECLARE_METATYPE(Status)
 
 namespace {
@@ -26,56 +29,46 @@ private Q_SLOTS:
     {
         QTest::addColumn<Server>("server");
         QTest::addColumn<Status>("status");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("role");
+        QTest::addColumn<Line>("line");
         const auto probing = Status::connecting(noon.addMSecs(-2900), ConnectFlow::Stage::probing);
-        QTest::newRow("2.9 s counts as 2") << devbox() << probing << "正在找能登录的用户名… 2 秒" << "orange";
+        QTest::newRow("2.9 s counts as 2") << devbox() << probing << Line{"正在找能登录的用户名… 2 秒", "orange"};
         QTest::newRow("a start in the future counts 0")
-            << devbox() << Status::connecting(noon.addSecs(5), ConnectFlow::Stage::installing) << "正在准备服务器端… 0 秒" << "orange";
+            << devbox() << Status::connecting(noon.addSecs(5), ConnectFlow::Stage::installing) << Line{"正在准备服务器端… 0 秒", "orange"};
         QTest::newRow("connected, sync on") << devbox() << Status::connected({QStringLiteral("alice"), std::nullopt})
-                                            << "已连接 · alice@10.0.0.8 · 同步开 · 今天 3 张" << "green";
+                                            << Line{"已连接 · alice@10.0.0.8 · 同步开 · 今天 3 张", "green"};
         QTest::newRow("connected, sync off") << devbox(22, false) << Status::connected({QStringLiteral("root"), QStringLiteral("x")})
-                                             << "已连接 · root@10.0.0.8 · 同步关 · 今天 3 张" << "green";
-        QTest::newRow("failure unchanged") << devbox() << Status::failed(Failure{QStringLiteral("连不上：超时")}) << "连不上：超时" << "red";
-        QTest::newRow("unknown") << devbox() << Status() << "等待检测…" << "secondary";
+                                             << Line{"已连接 · root@10.0.0.8 · 同步关 · 今天 3 张", "green"};
+        QTest::newRow("failure unchanged") << devbox() << Status::failed(Failure{QStringLiteral("连不上：超时")}) << Line{"连不上：超时", "red"};
+        QTest::newRow("unknown") << devbox() << Status() << Line{"等待检测…", "secondary"};
     }
     void statusLine()
     {
         QFETCH(Server, server);
         QFETCH(Status, status);
-        QFETCH(QString, text);
-        QFETCH(QString, role);
-        QCOMPARE(ServerCardModel::statusLine(server, status, 3, noon), (ServerCardModel::Line{text, role}));
+        QTEST(ServerCardModel::statusLine(server, status, 3, noon), "line");
     }
 
     void dotAndBorder_data()
     {
         QTest::addColumn<Status>("status");
         QTest::addColumn<bool>("highlighted");
-        QTest::addColumn<QString>("dotRole");
-        QTest::addColumn<bool>("glow");
-        QTest::addColumn<bool>("pulse");
-        QTest::addColumn<QString>("borderRole");
-        QTest::addColumn<double>("opacity");
-        QTest::addColumn<double>("width");
-        QTest::newRow("connecting breathes") << Status::connecting(noon, ConnectFlow::Stage::checking) << false << "orange" << false << true << "orange" << 0.5 << 1.0;
-        QTest::newRow("connected glows") << Status::connected({QStringLiteral("a"), std::nullopt}) << false << "green" << true << false << "green" << 0.5 << 1.0;
-        QTest::newRow("highlighted connected") << Status::connected({QStringLiteral("a"), std::nullopt}) << true << "green" << true << false << "green" << 0.9 << 1.5;
-        QTest::newRow("failed") << Status::failed(Failure::needingLoginName(QStringLiteral("x"), true)) << false << "red" << false << false << "red" << 0.5 << 1.0;
-        QTest::newRow("unknown") << Status() << false << "gray" << false << false << "separator" << 1.0 << 1.0;
+        QTest::addColumn<Dot>("dot");
+        QTest::addColumn<Border>("border");
+        const auto connected = Status::connected({QStringLiteral("a"), std::nullopt});
+        QTest::newRow("connecting breathes") << Status::connecting(noon, ConnectFlow::Stage::checking) << false
+                                             << Dot{"orange", false, true} << Border{"orange", 0.5, 1.0};
+        QTest::newRow("connected glows") << connected << false << Dot{"green", true, false} << Border{"green", 0.5, 1.0};
+        QTest::newRow("highlighted connected") << connected << true << Dot{"green", true, false} << Border{"green", 0.9, 1.5};
+        QTest::newRow("failed") << Status::failed(Failure::needingLoginName(QStringLiteral("x"), true)) << false
+                                << Dot{"red", false, false} << Border{"red", 0.5, 1.0};
+        QTest::newRow("unknown") << Status() << false << Dot{"gray", false, false} << Border{"separator", 1.0, 1.0};
     }
     void dotAndBorder()
     {
         QFETCH(Status, status);
         QFETCH(bool, highlighted);
-        QFETCH(QString, dotRole);
-        QFETCH(bool, glow);
-        QFETCH(bool, pulse);
-        QCOMPARE(ServerCardModel::dot(status), (ServerCardModel::Dot{dotRole, glow, pulse}));
-        QFETCH(QString, borderRole);
-        QFETCH(double, opacity);
-        QFETCH(double, width);
-        QCOMPARE(ServerCardModel::border(status, highlighted), (ServerCardModel::Border{borderRole, opacity, width}));
+        QTEST(ServerCardModel::dot(status), "dot");
+        QTEST(ServerCardModel::border(status, highlighted), "border");
     }
 
     void titleExtras()
@@ -107,7 +100,6 @@ private Q_SLOTS:
         QTest::newRow("blanks around") << "  alice\t" << true << "alice" << "";
         QTest::newRow("leading hyphen") << "-oProxy" << true << "-oProxy" << "用户名不对：不能以 - 开头";
         QTest::newRow("a line break is not trimmed") << "bob\n" << true << "bob\n" << "用户名不对：只能是字母、数字、. _ -";
-        QTest::newRow("shell text") << "a;b" << true << "a;b" << "用户名不对：只能是字母、数字、. _ -";
     }
     void credentials()
     {

@@ -15,7 +15,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QMenu>
-
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -55,25 +54,23 @@ private Q_SLOTS:
     {
         FakeClock clock(noon);
         PanelRig rig(data);
-        Server& dev = rig.addServer(QStringLiteral("devbox"));
-        dev.user = QStringLiteral("alice");
-        const Server a = dev;
-        Server& gpu = rig.addServer(QStringLiteral("gpu"), true, false);
-        gpu.port = 2222;
-        const Server b = gpu;
-        Server& nas = rig.addServer(QStringLiteral("nas"), true, false);
-        const Server c = nas;
+        rig.addServer(QStringLiteral("devbox")).user = QStringLiteral("alice");
+        rig.addServer(QStringLiteral("gpu"), true, false).port = 2222;
+        rig.addServer(QStringLiteral("nas"), true, false);
         auto view = page(rig.build());
+        const Server a = rig.app().registry().servers().at(0), b = rig.app().registry().servers().at(1),
+                     c = rig.app().registry().servers().at(2);
         ServersPage* servers = view->serversPage();
         servers->card(a.id)->setContent(a, Status::connected({QStringLiteral("alice"), QStringLiteral("dev-7f3a")}), true);
         servers->card(b.id)->setContent(b, Status::connecting(noon.addSecs(-4), ConnectFlow::Stage::installing), false);
         servers->card(c.id)->setContent(c, Status::failed(Failure{QStringLiteral("连不上 nas.example：Connection timed out")}), false);
         shoot(*view, QStringLiteral("three-stages"));
 
-        servers->card(c.id)->setContent(c, Status::failed(Failure::needingLoginName(QStringLiteral("试过 root、ubuntu、admin 都登不上：填上登录名（和密码）再试"), true)), false);
+        const auto needsName = Status::failed(Failure::needingLoginName(QStringLiteral("试过 root、ubuntu、admin 都登不上：填上登录名（和密码）再试"), true));
+        servers->card(c.id)->setContent(c, needsName, false);
         servers->card(c.id)->userField()->setText(QStringLiteral("-bob"));
         servers->card(c.id)->loginButton()->click();
-        servers->card(c.id)->setContent(c, Status::failed(Failure::needingLoginName(QStringLiteral("试过 root、ubuntu、admin 都登不上：填上登录名（和密码）再试"), true)), false);
+        servers->card(c.id)->setContent(c, needsName, false);
         shoot(*view, QStringLiteral("login-form"));
 
         PasswordPrompt prompt(QStringLiteral("这台是用密码登录的，吊销钥匙要再输一次密码"));

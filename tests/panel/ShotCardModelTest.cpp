@@ -44,8 +44,6 @@ private Q_SLOTS:
         QTest::newRow("default ready") << QList<Server>{ready("a"), ready("b")} << 1 << "/srv/b/shots/20250314-120000-7.png";
         QTest::newRow("default off: first ready") << QList<Server>{off, ready("a")} << 0
                                                   << "/srv/a/shots/20250314-120000-7.png";
-        QTest::newRow("default without key: first ready") << QList<Server>{ready("a"), keyless} << 1
-                                                          << "/srv/a/shots/20250314-120000-7.png";
         // The target has no remote folder yet: the local path, even though a later one has.
         QTest::newRow("target without remote folder") << QList<Server>{ready("a", false), ready("b")} << -1 << local;
     }

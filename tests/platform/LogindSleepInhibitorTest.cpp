@@ -20,7 +20,6 @@ private Q_SLOTS:
         QTest::newRow("no supplies") << QStringList{} << true;
         QTest::newRow("adapter online") << QStringList{"AC:Mains:1:", "BAT0:Battery::Charging"} << true;
         QTest::newRow("on battery") << QStringList{"AC:Mains:0:", "BAT0:Battery::Discharging"} << false;
-        QTest::newRow("battery only, discharging") << QStringList{"BAT0:Battery::Discharging"} << false;
         QTest::newRow("full battery, no adapter entry") << QStringList{"BAT0:Battery::Full"} << true;
         QTest::newRow("USB supply online") << QStringList{"BAT0:Battery::Discharging", "ucsi:USB:1:"} << true;
         QTest::newRow("two batteries, one discharging")

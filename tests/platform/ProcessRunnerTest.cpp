@@ -39,7 +39,6 @@ private Q_SLOTS:
             QStringList { QStringLiteral("[%s]\n") } + args, std::nullopt, 5);
         QCOMPARE(r.status, 0);
         QCOMPARE(r.stdout, QStringLiteral("[a b]\n[]\n[--]\n[$HOME;`x`]\n[截图]\n"));
-        QVERIFY(!r.timedOut && !r.cancelled);
     }
 
     void exitStatusAndSignals()
@@ -56,7 +55,6 @@ private Q_SLOTS:
         const CommandResult r = ProcessRunner::run(QStringLiteral("/nonexistent/prog"), {}, std::nullopt, 5);
         QCOMPARE(r.status, -1);
         QVERIFY2(r.stderr.startsWith(QStringLiteral("无法启动 /nonexistent/prog：")), qPrintable(r.stderr));
-        QVERIFY(!r.succeeded());
     }
 
     // A bare name is found in PATH; nothing is taken from the current folder.

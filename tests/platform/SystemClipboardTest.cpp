@@ -1,11 +1,12 @@
 #include "capture/ClipboardWatcher.h"
 #include "platform/x11/SystemClipboard.h"
+#include "support/TempDataDir.h"
 #include "support/TestImages.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -42,17 +43,23 @@ std::unique_ptr<Owner> xclipOwner(const QString& type, const QString& file, cons
                                        options);
 }
 
-QImage pattern(int w, int h, bool noisy)
+// Partly see-through, with no two rows alike.
+QImage pattern(int w, int h)
 {
     QImage image(w, h, QImage::Format_ARGB32);
-    QRandomGenerator random(7);
-    for (int y = 0; y < h; ++y) {
-        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            row[x] = noisy ? (random.generate() | 0xff000000u)
-                           : qRgba(x % 256, y % 256, (x * y) % 256, 255 - x % 64);
-    }
+            image.setPixel(x, y, qRgba(x % 256, y % 256, (x * y) % 256, 255 - x % 64));
     return image;
+}
+
+QByteArray encoded(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
 }
 
 struct Capture {
@@ -96,6 +103,16 @@ class SystemClipboardTest : public QObject {
         return QTest::qWaitFor([&] { return clipboard->changeCount() > before; }, 5000);
     }
 
+    // xclip offering `file` as `type`, once the clipboard shows it.
+    std::unique_ptr<Owner> offer(const QString& type, const QString& file, const QStringList& options = {})
+    {
+        const quint64 before = clipboard->changeCount();
+        auto owner = xclipOwner(type, file, options);
+        if (!owner->started || !waitForChange(before))
+            return nullptr;
+        return owner;
+    }
+
     // The owner's end is a change of its own: over before the next case writes or watches.
     void leave(std::unique_ptr<Owner>& owner)
     {
@@ -132,51 +149,43 @@ private Q_SLOTS:
 
     void copiedByAnotherProgram_data()
     {
-        QTest::addColumn<QImage>("image"); // null: the copy holds no image and nothing is taken
+        QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("type");
-        QTest::addColumn<QByteArray>("format");
         QTest::addColumn<QStringList>("ownerOptions");
+        QTest::addColumn<QImage>("image");    // null: nothing is taken
         QTest::addColumn<QString>("refusal"); // what the user is told instead of an image
+        const QImage alpha = pattern(320, 200), large = TestImages::noise(1600, 1000);
+        const QImage opaque = pattern(64, 48).convertToFormat(QImage::Format_RGB32);
         const QString none;
-        QTest::newRow("png with alpha") << pattern(320, 200, false) << "image/png" << QByteArray("png")
-                                        << QStringList() << none;
-        // Larger than one X request: the owner sends it in pieces.
-        QTest::newRow("large png") << pattern(1600, 1000, true) << "image/png" << QByteArray("png") << QStringList()
-                                   << none;
-        // Asked for its types and its image once each, then gone, as a program that quits after copying.
-        // "-loops 2": it leaves after serving two requests.
-        QTest::newRow("owner leaves after two answers")
-            << pattern(1600, 1000, true) << "image/png" << QByteArray("png")
-            << QStringList{QStringLiteral("-loops"), QStringLiteral("2")} << none;
-        QTest::newRow("bmp") << pattern(64, 48, false).convertToFormat(QImage::Format_RGB32) << "image/bmp"
-                             << QByteArray("bmp") << QStringList() << none;
-        QTest::newRow("text") << QImage() << "UTF8_STRING" << QByteArray() << QStringList() << none;
-        QTest::newRow("no decoder knows it") << QImage() << "image/png" << QByteArray() << QStringList()
+        QTest::newRow("png with alpha") << encoded(alpha, "png") << "image/png" << QStringList() << alpha << none;
+        // Larger than one X request, so sent in pieces; asked for its types and its image once each, then gone,
+        // as a program that quits after copying ("-loops 2": it leaves after serving two requests).
+        QTest::newRow("large, owner leaves after two answers")
+            << encoded(large, "png") << "image/png" << QStringList{QStringLiteral("-loops"), QStringLiteral("2")}
+            << large << none;
+        QTest::newRow("bmp") << encoded(opaque, "bmp") << "image/bmp" << QStringList() << opaque << none;
+        QTest::newRow("text") << QByteArray("not an image") << "UTF8_STRING" << QStringList() << QImage() << none;
+        QTest::newRow("no decoder knows it") << QByteArray("not an image") << "image/png" << QStringList() << QImage()
                                              << "剪贴板里的图片读不出来（已损坏），没存";
+        // Too large to read: said, not dropped without a word.
+        QTest::newRow("too large to read")
+            << TestImages::pngClaiming(QSize(30000, 30000)) << "image/png" << QStringList() << QImage()
+            << "剪贴板里的图片读不出来（30000×30000，太大或已损坏），没存";
     }
 
     void copiedByAnotherProgram()
     {
-        QFETCH(QImage, image);
+        QFETCH(QByteArray, bytes);
         QFETCH(QString, type);
-        QFETCH(QByteArray, format);
         QFETCH(QStringList, ownerOptions);
+        QFETCH(QImage, image);
         QFETCH(QString, refusal);
         watch();
-        QString file = dir.filePath(QStringLiteral("text.txt"));
-        if (image.isNull()) {
-            QFile text(file);
-            QVERIFY(text.open(QIODevice::WriteOnly));
-            text.write("not an image");
-        } else {
-            file = save(image, format.constData());
-        }
-        QVERIFY(!file.isEmpty());
+        const QString file = dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(writeWholeFile(file, bytes));
         {
-            const quint64 before = clipboard->changeCount();
-            const auto owner = xclipOwner(type, file, ownerOptions);
-            QVERIFY(owner->started);
-            QVERIFY(waitForChange(before));
+            const auto owner = offer(type, file, ownerOptions);
+            QVERIFY(owner);
             const int told = image.isNull() && refusal.isEmpty() ? 0 : 1;
             QTRY_COMPARE_WITH_TIMEOUT(captures.size() + unreadable.size(), told, 5000);
             settle();
@@ -206,32 +215,11 @@ private Q_SLOTS:
         const QString file = save(TestImages::screenshot(size.width(), size.height(), 3), "png");
         QVERIFY(!file.isEmpty());
         watch();
-        const quint64 before = clipboard->changeCount();
-        auto owner = xclipOwner(QStringLiteral("image/png"), file);
-        QVERIFY(owner->started);
-        QVERIFY(waitForChange(before));
+        auto owner = offer(QStringLiteral("image/png"), file);
+        QVERIFY(owner);
         QTRY_COMPARE_WITH_TIMEOUT(captures.size(), 1, 20000);
         QCOMPARE(captures[0].image.size(), size);
         QCOMPARE(unreadable, QStringList());
-        leave(owner);
-    }
-
-    // Too large to read even so: the watcher says so instead of dropping it without a word.
-    void unreadableCopyIsReported()
-    {
-        watch();
-        const QString file = dir.filePath(QStringLiteral("huge.png"));
-        QFile huge(file);
-        QVERIFY(huge.open(QIODevice::WriteOnly));
-        huge.write(TestImages::pngClaiming(QSize(30000, 30000)));
-        huge.close();
-        const quint64 before = clipboard->changeCount();
-        auto owner = xclipOwner(QStringLiteral("image/png"), file);
-        QVERIFY(owner->started);
-        QVERIFY(waitForChange(before));
-        QTRY_COMPARE_WITH_TIMEOUT(unreadable.size(), 1, 5000);
-        QCOMPARE(unreadable[0], QStringLiteral("剪贴板里的图片读不出来（30000×30000，太大或已损坏），没存"));
-        QCOMPARE(captures.size(), 0);
         leave(owner);
     }
 
@@ -274,10 +262,9 @@ private Q_SLOTS:
         if (quit) {
             clipboard = std::make_unique<SystemClipboard>();
         } else {
-            const QImage image = pattern(320, 200, false);
-            const quint64 held = clipboard->changeCount();
-            auto next = xclipOwner(QStringLiteral("image/png"), save(image, "png"));
-            QVERIFY(waitForChange(held));
+            const QImage image = pattern(320, 200);
+            auto next = offer(QStringLiteral("image/png"), save(image, "png"));
+            QVERIFY(next);
             const Outcome<QImage> decoded = clipboard->readImage().value().decode();
             owner = std::move(next);
             QVERIFY2(decoded.ok(), qPrintable(decoded.failure()));

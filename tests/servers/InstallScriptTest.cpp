@@ -35,7 +35,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("message");
         const QString badDir = QStringLiteral("远程目录只能是 ~/xxx 这种简单路径");
-        QTest::newRow("home itself") << "~/" << ourKey << badDir;
         QTest::newRow("backtick") << "~/`touch x`" << ourKey << badDir;
         QTest::newRow("placeholder key") << "~/tarnel" << QStringLiteral("ssh-ed25519 AAAA… tarnel@desk")
                                          << QStringLiteral("本机钥匙的公钥行不对");
@@ -72,17 +71,7 @@ private Q_SLOTS:
             QStringLiteral("接收器里不能出现 heredoc 结束符"));
         QCOMPARE(errorOf(InstallScript::renderDevice("~/t", std::nullopt, receiver)),
             QStringLiteral("找不到内嵌的脚本：install-device.sh"));
-        for (const char* base : {"~/`reboot`", "~/a b", "~/a|b", "~/\"x\"", "~/$X", "~/../..", "tarnel"}) {
-            QCOMPARE(errorOf(InstallScript::renderDevice(QString::fromLatin1(base), device, receiver)),
-                QStringLiteral("远程目录只能是 ~/xxx 这种简单路径"));
-        }
-    }
-
-    void deviceTemplateGetsBaseAndTrimmedReceiver()
-    {
-        const QString text = InstallScript::renderDevice("~/t", QStringLiteral("B=__TARNEL_BASE__\n<__TARNEL_RECEIVER__>"),
-            receiver).value();
-        QCOMPARE(text, QStringLiteral("B=~/t\n<#!/bin/sh\nTARNEL_RECEIVER_VERSION=3\necho receiver \"$@\">"));
+        QCOMPARE(errorOf(InstallScript::renderDevice("~/`reboot`", device, receiver)), QStringLiteral("远程目录只能是 ~/xxx 这种简单路径"));
     }
 
     void installPutsReceiverAndRestrictedLine()
@@ -120,7 +109,7 @@ private Q_SLOTS:
         const ScriptHome::Run run = home.run(script);
         QCOMPARE(run.status, 0);
         QVERIFY2(run.out.contains("TARNEL_INSTALL_OK 3 /"), qPrintable(run.out + run.err));
-        QVERIFY(QFileInfo::exists(home.file("tarnel/bin/tarnel-receiver")));
+        QVERIFY(readFile(home.file("tarnel/bin/tarnel-receiver")).startsWith("#!/bin/sh\n")); // trimmed to run
         QVERIFY(!QFileInfo::exists(home.file(".ssh")));
     }
 

@@ -10,7 +10,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("dir");
         QTest::addColumn<bool>("valid");
-        QTest::newRow("default") << "~/tarnel" << true;
         QTest::newRow("nested") << "~/work/tarnel-shots" << true;
         QTest::newRow("absolute") << "/srv/tarnel" << true;
         QTest::newRow("one absolute component") << "/data" << true;
@@ -19,14 +18,12 @@ private Q_SLOTS:
         QTest::newRow("home itself") << "~/" << false;
         QTest::newRow("home bare") << "~" << false;
         QTest::newRow("root") << "/" << false;
-        QTest::newRow("double slash") << "//" << false;
         QTest::newRow("empty component") << "~/a//b" << false;
         QTest::newRow("dot") << "~/." << false;
         QTest::newRow("ssh folder") << "~/.ssh" << false;
         QTest::newRow("inside ssh folder") << "/home/me/.ssh/shots" << false;
         QTest::newRow("dot dot") << "~/tarnel/../.." << false;
         QTest::newRow("dot component") << "/srv/./x" << false;
-        QTest::newRow("system folder") << "/home" << false;
         QTest::newRow("system folder slash") << "/etc/" << false;
         QTest::newRow("a home") << "/home/alice" << false;
         QTest::newRow("inside a home") << "/home/alice/tarnel" << true;
@@ -34,10 +31,7 @@ private Q_SLOTS:
         QTest::newRow("relative") << "tarnel" << false;
         QTest::newRow("other home") << "~root/x" << false;
         QTest::newRow("blank") << "~/my shots" << false;
-        QTest::newRow("dollar") << "~/$HOME" << false;
         QTest::newRow("backtick") << "~/`id`" << false;
-        QTest::newRow("quote") << "~/a'b" << false;
-        QTest::newRow("pipe") << "~/a|b" << false;
         QTest::newRow("line break") << "~/a\nb" << false;
         QTest::newRow("tilde inside") << "~/a/~" << false;
         QTest::newRow("empty") << "" << false;
@@ -60,8 +54,6 @@ private Q_SLOTS:
         QTest::newRow("tilde") << "~/tarnel" << false;
         QTest::newRow("dot dot") << "/home/../etc" << false;
         QTest::newRow("blank") << "/home/a b" << false;
-        QTest::newRow("escape") << "/home/a\x1b[0m" << false;
-        QTest::newRow("semicolon") << "/home/a;rm" << false;
         QTest::newRow("empty") << "" << false;
     }
     void reportedBases()

@@ -27,8 +27,6 @@ private Q_SLOTS:
         const std::optional<QString> none;
         const std::optional<int> noPort;
         QTest::newRow("host") << "example.com" << address(none, "example.com", noPort);
-        QTest::newRow("ipv4") << "203.0.113.7" << address(none, "203.0.113.7", noPort);
-        QTest::newRow("user@host") << "root@203.0.113.7" << address("root", "203.0.113.7", noPort);
         QTest::newRow("host:port") << "box-1.lan:2222" << address(none, "box-1.lan", 2222);
         QTest::newRow("user@host:port") << "a.b_c-d@h:22" << address("a.b_c-d", "h", 22);
         QTest::newRow("[v6]:port") << "[2001:db8::1]:2200" << address(none, "2001:db8::1", 2200);
@@ -36,14 +34,12 @@ private Q_SLOTS:
         QTest::newRow("bare v6") << "2001:db8::1" << address(none, "2001:db8::1", noPort);
         QTest::newRow("ssh://") << "ssh://me@host:2022" << address("me", "host", 2022);
         QTest::newRow("ssh:// slash") << "ssh://host/" << address(none, "host", noPort);
-        QTest::newRow("ssh cmd") << "ssh me@host" << address("me", "host", noPort);
         QTest::newRow("ssh -p -l") << "ssh -p 2222 -l me host" << address("me", "host", 2222);
         QTest::newRow("ssh -pN attached") << "ssh -p2222 -lme host" << address("me", "host", 2222);
         QTest::newRow("ssh options win") << "ssh -l me -p 2 you@host:3" << address("me", "host", 2);
         QTest::newRow("ssh ssh://") << "ssh ssh://me@[::1]:2200" << address("me", "::1", 2200);
         QTest::newRow("blanks and breaks") << " \t\n me@host:2222 \r\n" << address("me", "host", 2222);
         QTest::newRow("tab after ssh") << "ssh\thost" << address(none, "host", noPort);
-        QTest::newRow("alias") << "myserver" << address(none, "myserver", noPort);
     }
     void acceptedShapes()
     {
@@ -58,7 +54,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("message");
-        QTest::newRow("empty") << "" << "先粘上服务器地址";
         QTest::newRow("blanks only") << " \n\t " << "先粘上服务器地址";
         QTest::newRow("empty user") << "@host" << "用户名不对：@ 前面的用户名是空的";
         QTest::newRow("user leading -") << "-oProxyCommand=x@host" << "用户名不对：不能以 - 开头";
@@ -66,13 +61,9 @@ private Q_SLOTS:
         QTest::newRow("user two @") << "a@b@host" << "用户名不对：只能是字母、数字、. _ -";
         QTest::newRow("user too long") << QString(65, QLatin1Char('u')) + "@h" << "用户名不对：太长了";
         QTest::newRow("host leading -") << "-oProxyCommand=touch" << "地址不对：不能以 - 开头";
-        QTest::newRow("user@-host") << "me@-host" << "地址不对：不能以 - 开头";
         QTest::newRow("host empty") << "me@" << "地址不对：是空的";
         QTest::newRow("host empty with port") << ":22" << "地址不对：是空的";
         QTest::newRow("host leading dot") << ".host" << "地址不对：只能是字母、数字、. _ -";
-        QTest::newRow("host space") << "my host" << "地址不对：只能是字母、数字、. _ -";
-        QTest::newRow("host quote") << "ho'st" << "地址不对：只能是字母、数字、. _ -";
-        QTest::newRow("host dquote") << "\"host\"" << "地址不对：只能是字母、数字、. _ -";
         QTest::newRow("host backtick") << "h`id`" << "地址不对：只能是字母、数字、. _ -";
         QTest::newRow("host line break") << "host\nProxyCommand x" << "地址不对：只能是字母、数字、. _ -";
         QTest::newRow("host unicode") << "服务器" << "地址不对：只能是字母、数字、. _ -";
@@ -87,9 +78,7 @@ private Q_SLOTS:
         QTest::newRow("port high") << "host:65536" << "端口不对：要在 1～65535";
         QTest::newRow("port empty") << "host:" << "端口不对：要在 1～65535";
         QTest::newRow("port sign") << "host:+22" << "端口不对：要在 1～65535";
-        QTest::newRow("port letters") << "host:ssh" << "端口不对：要在 1～65535";
         QTest::newRow("port huge") << "host:99999999999" << "端口不对：要在 1～65535";
-        QTest::newRow("ssh other option") << "ssh -i key host" << "地址不对：不能以 - 开头";
         QTest::newRow("ssh -o") << "ssh -oProxyCommand=x host" << "地址不对：不能以 - 开头";
         QTest::newRow("ssh remote command") << "ssh host ls" << "地址不对：只能是字母、数字、. _ -";
         QTest::newRow("ssh nothing") << "ssh -p 22" << "地址不对：是空的";
@@ -108,9 +97,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("message"); // empty = accepted
-        QTest::newRow("plain") << "ubuntu" << "";
         QTest::newRow("64") << QString(64, QLatin1Char('x')) << "";
-        QTest::newRow("unicode") << "用户" << "用户名不对：只能是字母、数字、. _ -";
         QTest::newRow("newline") << "root\n" << "用户名不对：只能是字母、数字、. _ -";
     }
     void checkUser()
@@ -125,12 +112,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<ServerAddress>("value");
         QTest::addColumn<QString>("text");
-        QTest::newRow("host") << address(std::nullopt, "h", std::nullopt) << "h";
         QTest::newRow("port 22 left out") << address("u", "h", 22) << "u@h";
         QTest::newRow("port") << address("u", "h", 2222) << "u@h:2222";
         QTest::newRow("v6 port") << address("u", "::1", 2222) << "u@[::1]:2222";
         QTest::newRow("v6 port 22") << address(std::nullopt, "2001:db8::1", 22) << "2001:db8::1";
-        QTest::newRow("v6 bare") << address(std::nullopt, "2001:db8::1", std::nullopt) << "2001:db8::1";
     }
     void canonicalFormParsesBack()
     {

@@ -199,15 +199,10 @@ private Q_SLOTS:
         QCOMPARE(row->valueLabel()->text(), QStringLiteral("Alt+Shift+Super+K"));
     }
 
-    // Registration after recording follows the account gate; a combination another program holds is said.
+    // Registration after recording follows the account gate (closed: HotkeyRecorderX11Test's); a
+    // combination another program holds is said.
     void recorderRegistersOnlyWhileCapturing()
     {
-        window->tabs()->setCurrentIndex(1);
-        HotkeyRecorderRow* row = pasteRow();
-        row->start();
-        row->stop();
-        QVERIFY(rig->desktop.hotkeys.grabs.isEmpty()); // the gate never opened
-
         open(true);
         app().applyAccountGate();
         QVERIFY(app().captureOn());
@@ -266,7 +261,6 @@ private Q_SLOTS:
         QTRY_COMPARE(account->text(), QStringLiteral("还没登录"));
         find<QPushButton>("signInButton")->click();
         QCOMPARE(login, std::optional<bool>(false));
-        QCOMPARE(find<QLabel>("promise7")->text().left(3), QStringLiteral("7. "));
     }
 };
 

@@ -30,13 +30,11 @@ private Q_SLOTS:
             R"({"dailyLimit": 999999, "maxShotBytes": 5, "tokenFormat": "no placeholders",
                 "pasteMode": "telepathy", "onboardingTarget": "moon", "maxLongSide": "big",
                 "terminalBundleIDs": []})"));
-        QCOMPARE(odd.dailyLimit, 2000);
-        QCOMPARE(odd.maxShotBytes, qint64(1'000'000));
-        QCOMPARE(odd.tokenFormat, Settings{}.tokenFormat);
-        QCOMPARE(odd.pasteMode, Settings{}.pasteMode);
-        QCOMPARE(odd.onboardingTarget, QString());
-        QCOMPARE(odd.maxLongSide, Settings{}.maxLongSide);
-        QVERIFY(odd.terminalBundleIDs.isEmpty());
+        Settings mended;
+        mended.dailyLimit = 2000;
+        mended.maxShotBytes = 1'000'000;
+        mended.terminalBundleIDs = {};
+        QCOMPARE(odd, mended);
     }
 
     void stateFileRoundTripWritesIsoDatesAndUpperCaseIds()

@@ -15,13 +15,6 @@ class StoreTest : public QObject {
     Q_OBJECT
     TempDataDir data;
 
-    static void writeRaw(const QString& path, const QByteArray& bytes)
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
-
 private Q_SLOTS:
     void savedFilesArePrivateAndReadBack()
     {
@@ -33,7 +26,6 @@ private Q_SLOTS:
         QCOMPARE(store.loadSettings().dailyLimit, 100);
         QCOMPARE(fileMode(store.path(QStringLiteral("settings.json"))), 0600);
         QCOMPARE(fileMode(dir), 0700);
-        QVERIFY(readFile(store.path(QStringLiteral("settings.json"))).contains("\n    \"dailyLimit\": 100"));
         QVERIFY(!store.loadSeq()); // missing file: nothing, and nothing logged as broken
     }
 
@@ -42,8 +34,8 @@ private Q_SLOTS:
         const QString dir = data.file(QStringLiteral("corrupt"));
         QDir().mkpath(dir);
         Store store(dir);
-        writeRaw(store.path(QStringLiteral("state.json")), "{\"shots\": [ truncated");
-        writeRaw(store.path(QStringLiteral("seq.json")), "{\"date\": \"20260101\"}"); // JSON, but missing n
+        QVERIFY(writeWholeFile(store.path(QStringLiteral("state.json")), "{\"shots\": [ truncated"));
+        QVERIFY(writeWholeFile(store.path(QStringLiteral("seq.json")), "{\"date\": \"20260101\"}")); // JSON, but missing n
 
         QVERIFY(store.loadState().shots.isEmpty());
         QVERIFY(!store.loadSeq());

@@ -20,5 +20,7 @@ private:
 
 // Reads a whole file; empty when it cannot be read.
 QByteArray readFile(const QString& path);
+// Replaces a file's content with `bytes`; false when it cannot be written.
+bool writeWholeFile(const QString& path, const QByteArray& bytes);
 // The permission bits of a file or folder (e.g. 0600).
 int fileMode(const QString& path);

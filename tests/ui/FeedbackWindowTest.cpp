@@ -70,14 +70,11 @@ private Q_SLOTS:
         QTRY_COMPARE(find<QPushButton>("newestShotButton")->text(), QStringLiteral("加上最近一张（截图1）"));
         QTest::mouseClick(find<QPushButton>("newestShotButton"), Qt::LeftButton);
 
-        auto* image = new QMimeData;
-        image->setImageData(picture(Qt::green));
-        drop(image);
-        delete image;
-        auto* file = new QMimeData;
-        file->setUrls({QUrl::fromLocalFile(shot)});
-        drop(file);
-        delete file;
+        QMimeData image, file;
+        image.setImageData(picture(Qt::green));
+        drop(&image);
+        file.setUrls({QUrl::fromLocalFile(shot)});
+        drop(&file);
 
         QApplication::clipboard()->setImage(picture(Qt::red));
         QTest::keyClick(find("textEditor"), Qt::Key_V, Qt::ControlModifier); // pasted into the text box
@@ -95,10 +92,8 @@ private Q_SLOTS:
                                        qRgb(255, 0, 0), qRgb(0, 0, 255)}));
         // Full: neither the tile nor the newest-shot button is offered, and a seventh drop is ignored.
         QTRY_VERIFY(find("addImageTile")->isHidden() && find("newestShotButton")->isHidden());
-        auto* more = new QMimeData;
-        more->setImageData(picture(Qt::black));
-        drop(more);
-        delete more;
+        image.setImageData(picture(Qt::black));
+        drop(&image);
         settle();
         QCOMPARE(model().images().size(), FeedbackModel::maxImages);
         probe.shoot(QStringLiteral("2-six-images"));

@@ -89,7 +89,6 @@ private Q_SLOTS:
 
     void windowShape()
     {
-        QCOMPARE(window()->minimumSize(), window()->maximumSize());
         QVERIFY(find<StatusLabel>("footnoteLabel")->text().endsWith(QStringLiteral(" · 127.0.0.1"))); // the service's host
         QVERIFY(edit("displayNameField")->isHidden());
         QVERIFY(edit("inviteField")->isHidden());
@@ -185,11 +184,7 @@ private Q_SLOTS:
         QTest::mouseClick(button("switchModeButton"), Qt::LeftButton);
         settle();
         QVERIFY(notice->isHidden());
-        QTest::mouseClick(button("switchModeButton"), Qt::LeftButton);
-        settle();
-        QVERIFY(notice->isVisible());
-        // Showing the window sets the mode to sign-in.
-        QTest::mouseClick(button("switchModeButton"), Qt::LeftButton);
+        // Showing the window sets the mode back to sign-in.
         controller->show(false);
         settle();
         QVERIFY(notice->isVisible());
@@ -207,9 +202,8 @@ private Q_SLOTS:
         auto* explanation = find<StatusLabel>("explanationLabel");
         QVERIFY(explanation->text().startsWith(QStringLiteral("管理员停用了账号「") + name + QStringLiteral("」。")));
         QCOMPARE(explanation->textFormat(), Qt::PlainText);
-        QVERIFY(button("recheckButton")->isVisible());
-        QVERIFY(button("switchAccountButton")->isVisible());
-        QVERIFY(button("quitButton")->isVisible());
+        QVERIFY(button("recheckButton")->isVisible() && button("switchAccountButton")->isVisible()
+                && button("quitButton")->isVisible());
         probe.shoot(QStringLiteral("4-disabled"));
 
         QSignalSpy quit(controller->view(), &LoginView::quitRequested);
@@ -232,10 +226,7 @@ private Q_SLOTS:
     {
         const QString name = newUser();
         QVERIFY(!name.isEmpty());
-        type("usernameField", name);
-        type("passwordField", QStringLiteral("secret1"));
-        QTest::mouseClick(button("submitButton"), Qt::LeftButton);
-        QTRY_VERIFY(account->isUsable());
+        account->signIn(name, QStringLiteral("secret1")); // the card's own sign-in is the other cases'
         QTRY_VERIFY(account->lastPingAt().has_value());
         QVERIFY(service.admin({QStringLiteral("users"), QStringLiteral("disable"), name}).status == 0);
         account->ping(false);

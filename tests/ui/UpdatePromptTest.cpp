@@ -127,12 +127,10 @@ private Q_SLOTS:
         QTest::mouseClick(child<QPushButton>("laterButton"), Qt::LeftButton);
         QVERIFY(!updater->showPrompt());
         QTRY_VERIFY(!window()->isVisible());
-        QCOMPARE(updater->snoozed()->until, clock.now().addSecs(6 * 3600));
 
-        // Shown again for the same build after the snooze: the same window, closed from its title bar.
+        // Shown again for the same build after the snooze (its length is UpdaterTest's): the same window, closed from its title bar.
         clock.advance(6 * 3600);
         updater->installNow(); // refused: failed, so the stage is recorded anew
-        QCOMPARE(updater->phase().kind, Updater::Phase::Kind::failed);
         QVERIFY(!window()->isVisible());
         QVERIFY(awaitFinished(updater->consider(offer(3), false)));
         QTRY_VERIFY(window()->isVisible());

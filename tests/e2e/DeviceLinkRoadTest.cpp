@@ -45,12 +45,9 @@ QImage picture(int seed)
 void writeNodeConfig(const QString& stateDir, const QString& advertise)
 {
     QDir().mkpath(stateDir);
-    QFile file(stateDir + QStringLiteral("/config.json"));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(QJsonDocument(QJsonObject{{"listen", "127.0.0.1"}, {"port", 0}, {"advertise", QJsonArray{advertise}},
-                                         {"syncMs", 500}, {"pingMs", 1000}, {"relayAfterMs", 1000},
-                                         {"maxBackoffMs", 1000}})
-                   .toJson());
+    QVERIFY(writeWholeFile(stateDir + "/config.json",
+        QJsonDocument(QJsonObject{{"listen", "127.0.0.1"}, {"port", 0}, {"advertise", QJsonArray{advertise}}, {"syncMs", 500},
+                                  {"pingMs", 1000}, {"relayAfterMs", 1000}, {"maxBackoffMs", 1000}}).toJson()));
 }
 
 } // namespace
@@ -180,10 +177,7 @@ private Q_SLOTS:
     void wrongPinnedHostKeyIsRefused()
     {
         const QString otherKey = a.data.file(QStringLiteral("other_host_key.pub"));
-        QFile file(otherKey);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(PeerRecords::freshKeyLine(QStringLiteral("other")).toUtf8() + '\n');
-        file.close();
+        QVERIFY(writeWholeFile(otherKey, PeerRecords::freshKeyLine(QStringLiteral("other")).toUtf8() + '\n'));
         QVERIFY(startB(otherKey, QStringLiteral("127.0.0.1")));
         const QString announced = QString::fromUtf8(readFile(otherKey)).section(QLatin1Char(' '), 1, 1);
         QVERIFY(QTest::qWaitFor([&] {

@@ -122,10 +122,7 @@ private Q_SLOTS:
         QFETCH(bool, inbound);
         allowInbound = inbound;
         QDir().mkpath(Paths::logsDirectory());
-        QFile old(LinkManager::logPath());
-        QVERIFY(old.open(QIODevice::Append));
-        old.write("earlier run\n");
-        old.close();
+        QVERIFY(writeWholeFile(LinkManager::logPath(), "earlier run\n"));
 
         const qint64 pid = startRunning();
         QVERIFY(pid);

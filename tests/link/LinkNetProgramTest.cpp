@@ -34,11 +34,8 @@ private Q_SLOTS:
         QXServer::useURLs(service.url(), QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(AccountServiceFixture::closedPort())));
         // Peers only on loopback, on any free port.
         QDir().mkpath(Paths::netDirectory());
-        QFile config(Paths::netDirectory() + QStringLiteral("/config.json"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(QJsonDocument(QJsonObject{{"listen", "127.0.0.1"}, {"port", 0}, {"advertise", QJsonArray{"127.0.0.1"}}})
-                         .toJson());
-        config.close();
+        QVERIFY(writeWholeFile(Paths::netDirectory() + "/config.json",
+            QJsonDocument(QJsonObject{{"listen", "127.0.0.1"}, {"port", 0}, {"advertise", QJsonArray{"127.0.0.1"}}}).toJson()));
 
         LinkManager link(inhibitor, network);
         link.programPath = [program] { return std::optional<QString>(program); };

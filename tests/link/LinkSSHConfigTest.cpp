@@ -2,8 +2,8 @@
 // pinned host keys; hostile peer records must not reach either file.
 #include "link/LinkSSHConfig.h"
 #include "support/PeerRecords.h"
+#include "support/TempDataDir.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -18,13 +18,6 @@ QString runTool(const QString& program, const QStringList& args, int* exitCode =
     if (exitCode)
         *exitCode = tool.exitCode();
     return QString::fromUtf8(tool.readAllStandardOutput());
-}
-
-void writeText(const QString& path, const QString& text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text.toUtf8());
 }
 
 // What `ssh -G` resolves for a host, keys lower-cased; quotes and ssh's %% escapes undone, as ssh does
@@ -75,7 +68,7 @@ private Q_SLOTS:
         const auto text = LinkSSHConfig::render({good, unpinned}, locations(data));
         QVERIFY(text);
         const QString config = data + QStringLiteral("/ssh_config_devices");
-        writeText(config, *text);
+        QVERIFY(writeWholeFile(config, text->toUtf8()));
 
         const auto options = resolved(config, QStringLiteral("qx-good"));
         QCOMPARE(options.value("proxycommand"),
@@ -136,8 +129,8 @@ private Q_SLOTS:
         PeerDevice neighbour = PeerRecords::usable(QStringLiteral("dev-n"), QStringLiteral("qx-neighbour"));
         const QString config = data + QStringLiteral("/ssh_config_devices");
         const QString known = data + QStringLiteral("/known_hosts_devices");
-        writeText(config, LinkSSHConfig::render({peer, neighbour}, locations(data)).value_or(QString()));
-        writeText(known, LinkSSHConfig::renderKnownHosts({peer, neighbour}));
+        QVERIFY(writeWholeFile(config, LinkSSHConfig::render({peer, neighbour}, locations(data)).value_or(QString()).toUtf8()));
+        QVERIFY(writeWholeFile(known, LinkSSHConfig::renderKnownHosts({peer, neighbour}).toUtf8()));
 
         // The well-formed neighbour keeps its block and pin whatever its neighbour holds.
         QVERIFY(resolved(config, QStringLiteral("qx-neighbour")).value("proxycommand").endsWith(" dev-n 22"));
@@ -186,13 +179,7 @@ private Q_SLOTS:
     }
 
 private:
-    static QStringList readLines(const QString& path)
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split('\n');
-    }
+    static QStringList readLines(const QString& path) { return QString::fromUtf8(readFile(path)).split('\n'); }
 };
 
 QTEST_GUILESS_MAIN(LinkSSHConfigTest)

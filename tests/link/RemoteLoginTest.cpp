@@ -32,11 +32,8 @@ private Q_SLOTS:
         QVERIFY(!RemoteLogin::openSharingSettings({bin.path()}));
 
         const QString panel = bin.filePath(QStringLiteral("gnome-control-center"));
-        QFile script(panel);
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\necho \"$@\" > \"$0.args\"\n");
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(writeWholeFile(panel, "#!/bin/sh\necho \"$@\" > \"$0.args\"\n"));
+        QFile::setPermissions(panel, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QVERIFY(RemoteLogin::openSharingSettings({bin.path()}));
         QTRY_COMPARE(readFile(panel + ".args"), QByteArray("sharing\n"));
     }

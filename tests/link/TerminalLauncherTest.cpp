@@ -16,20 +16,15 @@ class TerminalLauncherTest : public QObject {
     // A program in `dir` that writes its arguments, one a line, to `<dir>/<name>.argv`.
     static void recorder(const QString& dir, const QString& name)
     {
-        QFile f(dir + QLatin1Char('/') + name);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"%1.argv\"\n")
-                    .arg(f.fileName()).toUtf8());
-        f.close();
-        QVERIFY(f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        const QString path = dir + QLatin1Char('/') + name;
+        QVERIFY(writeWholeFile(path, QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"%1.argv\"\n")
+                                         .arg(path).toUtf8()));
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     }
 
     static QStringList recorded(const QString& file)
     {
-        QFile f(file);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return QString::fromUtf8(readFile(file)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
 
 private Q_SLOTS:

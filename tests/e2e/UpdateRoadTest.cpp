@@ -4,6 +4,7 @@
 // build 14 and keeps running.
 #include "support/AccountServiceFixture.h"
 #include "support/DesktopUser.h"
+#include "support/Processes.h"
 #include "support/ReleaseRig.h"
 #include "support/SshServerFixture.h"
 #include "support/TempDataDir.h"
@@ -32,14 +33,15 @@ class UpdateRoadTest : public QObject {
     QString updaterLog() const { return read(data + QStringLiteral("/updates/updater.log")); }
     QString installLog() const { return read(data + QStringLiteral("/updates/install.log")); }
 
-    // The desktop user's processes running the installed program.
+    // The desktop user's processes running the installed program (a child it forks shows the same program
+    // until its exec, so it does not count).
     QList<pid_t> runningInstalled() const
     {
         QList<pid_t> found;
         for (pid_t pid : desk->processes())
             if (QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)) == installed + QStringLiteral("/bin/tarnel"))
                 found << pid;
-        return found;
+        return withoutForkedChildren(found);
     }
 
     QString promptWindow() const

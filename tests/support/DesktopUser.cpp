@@ -1,5 +1,6 @@
 #include "support/DesktopUser.h"
 
+#include "support/Processes.h"
 #include "support/WaitUntil.h"
 
 #include "platform/ProcessRunner.h"
@@ -104,10 +105,8 @@ QList<pid_t> DesktopUser::processes() const
         const pid_t pid = pid_t(entry.fileName().toInt(&number));
         if (!number || entry.ownerId() != user.uid)
             continue;
-        QFile statFile(entry.filePath() + QStringLiteral("/stat"));
-        const QByteArray stat = statFile.open(QIODevice::ReadOnly) ? statFile.readAll() : QByteArray();
-        const qsizetype close = stat.lastIndexOf(')');
-        if (close > 0 && stat.mid(close + 2, 1) != "Z")
+        const auto stat = processStat(pid);
+        if (stat && stat->state != 'Z')
             found << pid;
     }
     return found;

@@ -46,14 +46,3 @@ QStringList FakeLinkProgram::commandNames() const
     return names;
 }
 
-bool processAlive(qint64 pid)
-{
-    if (pid <= 0 || ::kill(pid_t(pid), 0) != 0)
-        return false;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close < 0 || text.mid(close + 2, 1) != "Z";
-}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Processes.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -20,6 +22,3 @@ public:
 private:
     QString dir;
 };
-
-// True while a process with this pid exists and is not a zombie.
-bool processAlive(qint64 pid);

@@ -1,6 +1,7 @@
 #include "support/SshServerFixture.h"
 
 #include "platform/ProcessRunner.h"
+#include "support/Processes.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -52,17 +53,6 @@ CommandResult runTool(const QString& program, const QStringList& args, const std
 }
 
 // Parent pid of a process, or -1.
-pid_t parentOf(pid_t pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("PPid:"))
-            return pid_t(line.mid(5).trimmed().toInt());
-    return -1;
-}
-
 // The process and everything below it.
 QList<pid_t> processTree(pid_t root)
 {
@@ -72,23 +62,14 @@ QList<pid_t> processTree(pid_t root)
         bool number = false;
         const pid_t pid = pid_t(entry.toInt(&number));
         if (number)
-            all.append({ pid, parentOf(pid) });
+            if (const auto stat = processStat(pid))
+                all.append({ pid, stat->parent });
     }
     for (qsizetype i = 0; i < tree.size(); ++i)
         for (const auto& [pid, parent] : all)
             if (parent == tree[i] && !tree.contains(pid))
                 tree.append(pid);
     return tree;
-}
-
-bool alive(pid_t pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close > 0 && text.mid(close + 2, 1) != "Z";
 }
 
 } // namespace
@@ -208,7 +189,7 @@ void SshServerFixture::stop()
     for (int i = 0; i < 300; ++i) {
         bool any = false;
         for (pid_t p : tree)
-            any = any || alive(p);
+            any = any || processAlive(p);
         if (!any)
             break;
         QThread::msleep(10);

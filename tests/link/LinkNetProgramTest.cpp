@@ -4,9 +4,9 @@
 #include "state/Paths.h"
 #include "support/AccountServiceFixture.h"
 #include "support/AwaitFuture.h"
-#include "support/FakeLinkProgram.h"
 #include "support/FakeNetworkMonitor.h"
 #include "support/FakeSleepInhibitor.h"
+#include "support/Processes.h"
 #include "support/TempDataDir.h"
 
 #include <QDir>

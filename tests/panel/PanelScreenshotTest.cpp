@@ -107,6 +107,30 @@ private Q_SLOTS:
         panel.view()->findChild<QScrollArea*>(QStringLiteral("shotsScroll"))->verticalScrollBar()->setValue(100000);
         shoot(panel, scrolledName);
     }
+
+    // Six destinations at the least width: the failed upload and the counts stay, "+N" for the rest.
+    void sixDestinations()
+    {
+        FakeClock clock(noon);
+        PanelRig rig(data);
+        rig.signIn();
+        QList<QUuid> ids;
+        for (const char* name : {"devbox", "gpu-west", "gpu-east", "nas", "ci-runner", "staging"})
+            ids << rig.addServer(QString::fromLatin1(name)).id;
+        Shot& shot = rig.addShot(noon, QSize(1920, 1080));
+        for (int i = 0; i < ids.size(); ++i)
+            shot.uploads.insert(ids[i].toString(QUuid::WithoutBraces).toUpper(),
+                                i == 5 ? Upload{Upload::State::failed, {}, QStringLiteral("连不上 staging：超时"), {}}
+                                       : Upload{Upload::State::done, {}, {}, {}});
+        shot.pasted = 3;
+        shot.updated = 1;
+        PanelController panel(rig.build());
+        rig.app().shots().setSelected(shot.name);
+        panel.show(std::nullopt, PanelTab::shots);
+        QVERIFY(QTest::qWaitForWindowExposed(panel.window()));
+        panel.window()->resize(PanelController::minWidth, PanelController::minHeight);
+        shoot(panel, QStringLiteral("6-six-destinations"));
+    }
 };
 
 QTEST_MAIN(PanelScreenshotTest)

@@ -126,6 +126,69 @@ private Q_SLOTS:
         QCOMPARE(card(shotName(2))->findChildren<QLabel*>(QStringLiteral("uploadMark")).at(1)->text(), QStringLiteral("gpu ❌"));
     }
 
+    // Six destinations on one short line: the failure and the counts keep their place, "+N" stands for
+    // what is left out and its tooltip lists every mark with the failure's reason.
+    void shortStatusLineKeepsFailuresAndCounts()
+    {
+        QList<Server> servers = app().registry().servers();
+        for (const char* name : {"alpha", "beta", "gamma", "delta"}) {
+            Server extra;
+            extra.name = QString::fromLatin1(name);
+            extra.setup.keyInstalled = true;
+            servers << extra;
+        }
+        Shot shot = app().shots().shots().at(2);
+        shot.uploads.insert(servers.last().id.toString(QUuid::WithoutBraces).toUpper(),
+                            Upload{Upload::State::failed, {}, QStringLiteral("连不上：超时"), {}});
+        shot.pasted = 2;
+        shot.updated = 1;
+        ShotCard* c = card(shot.name);
+        c->setContent(shot, servers, std::nullopt, false, true);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+
+        auto* line = child<QWidget>(c, "statusLine");
+        int hidden = 0;
+        for (QLabel* mark : c->findChildren<QLabel*>(QStringLiteral("uploadMark")))
+            hidden += mark->isVisibleTo(c) ? 0 : 1;
+        QVERIFY(hidden > 0);
+        QLabel* failed = c->findChildren<QLabel*>(QStringLiteral("uploadMark")).last();
+        QCOMPARE(failed->text(), QStringLiteral("delta ❌"));
+        QVERIFY(failed->isVisibleTo(c));
+        QVERIFY(child<QLabel>(c, "pastedLabel")->isVisibleTo(c));
+        QVERIFY(child<QLabel>(c, "updatedLabel")->isVisibleTo(c));
+        auto* more = child<QLabel>(c, "moreLabel");
+        QVERIFY(more->isVisibleTo(c));
+        QCOMPARE(more->text(), QStringLiteral("+%1").arg(hidden));
+        QVERIFY(more->geometry().right() < line->width());
+        const QString all = more->toolTip();
+        for (const Server& server : std::as_const(servers))
+            QVERIFY2(all.contains(server.name), qPrintable(server.name));
+        QVERIFY(all.contains(QStringLiteral("delta ❌：连不上：超时")));
+        QVERIFY(all.contains(QStringLiteral("📝 粘过 2 次")) && all.contains(QStringLiteral("🔁 更新 1 次")));
+
+        // Back to two destinations: everything fits and "+N" goes.
+        c->setContent(app().shots().shots().at(2), app().registry().servers(), std::nullopt, false, true);
+        QVERIFY(!more->isVisibleTo(c));
+        for (QLabel* mark : c->findChildren<QLabel*>(QStringLiteral("uploadMark")))
+            QVERIFY(mark->isVisibleTo(c));
+    }
+
+    // At the least width of the panel the chosen shot's number stays whole: the hot key gives way.
+    void narrowHeaderKeepsTheChosenNumber()
+    {
+        app().shots().setSelected(shotName(1));
+        app().shots().setPaused(true);
+        panel->window()->resize(PanelController::minWidth, PanelController::minHeight);
+        view()->flush();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        auto* hint = child<PasteHint>(view(), "pasteHint");
+        QCOMPARE(hint->choice(), QStringLiteral("截图1"));
+        QFont bold = hint->font();
+        bold.setBold(true);
+        QVERIFY(hint->width() >= QFontMetrics(bold).horizontalAdvance(hint->choice()));
+        QCOMPARE(panel->window()->width(), PanelController::minWidth);
+    }
+
     void deleteOneThenClearAll()
     {
         const QString path = app().shots().shots().at(1).localPath;

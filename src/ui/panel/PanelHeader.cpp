@@ -99,8 +99,12 @@ PanelHeader::PanelHeader(PanelContext context, QWidget* parent) : QWidget(parent
         if (this->context.app.openSettings)
             this->context.app.openSettings();
     });
+    // The buttons pad themselves: close together they leave the paste hint room for the chosen number.
+    auto* icons = new QHBoxLayout;
+    icons->setSpacing(2);
     for (QToolButton* button : {help, feedback, settings})
-        row->addWidget(button);
+        icons->addWidget(button);
+    row->addLayout(icons);
 }
 
 QToolButton* PanelHeader::iconButton(const char* name, const QString& symbol, const QString& tooltip)
@@ -146,9 +150,11 @@ QWidget* PanelHeader::buildShotsStatus()
     row->addWidget(statusText);
     // The hint gives way first when the row is narrow.
     row->addWidget(hint, 1);
-    row->addWidget(pauseButton);
-    row->addWidget(clear);
-    row->addWidget(folder);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(2);
+    for (QToolButton* button : {pauseButton, clear, folder})
+        buttons->addWidget(button);
+    row->addLayout(buttons);
     return area;
 }
 

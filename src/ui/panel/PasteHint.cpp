@@ -30,24 +30,25 @@ QFont PasteHint::choiceFont() const
     return f;
 }
 
+int PasteHint::choiceWidth() const { return QFontMetrics(choiceFont()).horizontalAdvance(choiceText); }
+
 QSize PasteHint::sizeHint() const
 {
-    return QSize(fontMetrics().horizontalAdvance(leadText) + QFontMetrics(choiceFont()).horizontalAdvance(choiceText),
-                 fontMetrics().height());
+    return QSize(fontMetrics().horizontalAdvance(leadText) + choiceWidth(), fontMetrics().height());
 }
 
-QSize PasteHint::minimumSizeHint() const { return QSize(0, fontMetrics().height()); }
+QSize PasteHint::minimumSizeHint() const { return QSize(choiceWidth(), fontMetrics().height()); }
 
 void PasteHint::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    const int leadWidth = fontMetrics().horizontalAdvance(leadText);
+    const int choiceRoom = std::min(choiceWidth(), width());
+    QString lead = fontMetrics().elidedText(leadText, Qt::ElideRight, width() - choiceRoom);
+    if (fontMetrics().horizontalAdvance(lead) > width() - choiceRoom)
+        lead.clear(); // not even "…" fits beside the choice
+    const int leadWidth = fontMetrics().horizontalAdvance(lead);
     painter.setPen(Theme::color(QStringLiteral("secondary")));
-    if (leadWidth > width()) {
-        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(leadText, Qt::ElideRight, width()));
-        return;
-    }
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, leadText);
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, lead);
     painter.setFont(choiceFont());
     painter.setPen(Theme::color(isChosen ? QStringLiteral("accent") : QStringLiteral("secondary")));
     const QRect rest = rect().adjusted(leadWidth, 0, 0, 0);

@@ -3,8 +3,8 @@
 #include <QWidget>
 
 // The paste hint of the shots page: the hot key and " 粘 " in the secondary colour, then what the next
-// paste takes, bold in the accent colour when a shot is chosen. Cut short at its end ("…") when the header
-// is narrow, instead of widening the panel.
+// paste takes, bold in the accent colour when a shot is chosen. When the header is narrow the lead gives
+// way first ("…"), so the chosen shot's number stays readable; it never widens the panel beyond that.
 class PasteHint : public QWidget {
     Q_OBJECT
 public:
@@ -23,6 +23,7 @@ protected:
 
 private:
     QFont choiceFont() const;
+    int choiceWidth() const;
 
     QString leadText;
     QString choiceText;

@@ -100,8 +100,9 @@ ShotCard::ShotCard(AppState& app, ThumbnailCache& thumbnails, std::function<void
     size = lineLabel("sizeLabel", statusLine);
     pasted = lineLabel("pastedLabel", statusLine);
     updated = lineLabel("updatedLabel", statusLine);
+    more = lineLabel("moreLabel", statusLine);
     for (QWidget* w : {static_cast<QWidget*>(time), static_cast<QWidget*>(size), static_cast<QWidget*>(pasted),
-                       static_cast<QWidget*>(updated)})
+                       static_cast<QWidget*>(updated), static_cast<QWidget*>(more)})
         statusRow->addWidget(w);
     statusRow->addStretch(1);
     statusLine->setMinimumHeight(time->sizeHint().height());
@@ -186,6 +187,7 @@ void ShotCard::setContent(const Shot& shot, const QList<Server>& servers, const 
     pasted->setText(model.pastedText().value_or(QString()));
     showsUpdated = model.updatedText().has_value();
     updated->setText(model.updatedText().value_or(QString()));
+    more->setToolTip(model.statusSummary());
     fitStatusLine();
     selectButton->setText(model.selectLabel());
 }
@@ -210,18 +212,53 @@ void ShotCard::fitStatusLine()
         items << pasted;
     if (showsUpdated)
         items << updated;
-    pasted->setVisible(false);
-    updated->setVisible(false);
     const int room = statusLine->width();
-    int used = 0;
-    bool fits = true;
-    for (QWidget* item : items) {
-        const int needed = item->sizeHint().width() + (used > 0 ? statusRow->spacing() : 0);
-        fits = fits && used + needed <= room;
-        if (fits)
-            used += needed;
-        item->setVisible(fits);
+    const int gap = statusRow->spacing();
+    int whole = -gap;
+    for (QWidget* item : std::as_const(items))
+        whole += item->sizeHint().width() + gap;
+
+    QList<QWidget*> kept = items;
+    if (whole > room) {
+        QList<QWidget*> order{time, size};
+        for (StatusLabel* mark : std::as_const(marks))
+            if (mark->colorRole() == QLatin1String("red"))
+                order << mark;
+        if (showsPasted)
+            order << pasted;
+        if (showsUpdated)
+            order << updated;
+        for (StatusLabel* mark : std::as_const(marks))
+            if (mark->colorRole() != QLatin1String("red"))
+                order << mark;
+        // Room for the widest "+N" it can come to.
+        int used = more->fontMetrics().horizontalAdvance(QStringLiteral("+") + QString::number(items.size()));
+        kept.clear();
+        for (QWidget* item : std::as_const(order)) {
+            const int needed = item->sizeHint().width() + gap;
+            if (used + needed <= room) {
+                used += needed;
+                kept << item;
+            }
+        }
     }
+    int left = 0;
+    bool failureLeft = false;
+    for (QWidget* item : std::as_const(items)) {
+        const bool shown = kept.contains(item);
+        item->setVisible(shown);
+        if (!shown) {
+            ++left;
+            failureLeft = failureLeft || item->property("colorRole").toString() == QLatin1String("red");
+        }
+    }
+    if (!showsPasted)
+        pasted->setVisible(false);
+    if (!showsUpdated)
+        updated->setVisible(false);
+    more->setText(QStringLiteral("+") + QString::number(left));
+    more->setColorRole(failureLeft ? QStringLiteral("red") : QStringLiteral("secondary"));
+    more->setVisible(left > 0);
 }
 
 bool ShotCard::eventFilter(QObject* watched, QEvent* event)

@@ -48,7 +48,8 @@ protected:
 private:
     QToolButton* addAction(const char* name, const QString& text, QHBoxLayout* row);
     void setMarkCount(int count);
-    // Shows the status items that fit in one line, whole and in order; the rest wait for more room.
+    // Shows the status items that fit in one line, whole and in order. When some do not fit, failed
+    // uploads keep their place first, then the counts, then the other marks; "+N" stands for the rest.
     void fitStatusLine();
     void toggleChoice();
 
@@ -69,6 +70,7 @@ private:
     QList<StatusLabel*> marks;
     StatusLabel* pasted;
     StatusLabel* updated;
+    StatusLabel* more;
     QWidget* statusLine;
     bool showsPasted = false;
     bool showsUpdated = false;

@@ -77,6 +77,23 @@ std::optional<QString> ShotCardModel::updatedText() const
     return QStringLiteral("🔁 更新 %1 次").arg(shot.updated);
 }
 
+QString ShotCardModel::statusSummary() const
+{
+    QStringList lines;
+    for (const Server& server : servers) {
+        if (!server.setup.keyInstalled)
+            continue;
+        const auto upload = shot.upload(server.id);
+        const UploadMark m = mark(server, upload);
+        const bool reason = upload && upload->error && !upload->error->isEmpty();
+        lines << (reason ? m.text + QStringLiteral("：") + *upload->error : m.text);
+    }
+    for (const auto& count : {pastedText(), updatedText()})
+        if (count)
+            lines << *count;
+    return lines.join(QLatin1Char('\n'));
+}
+
 std::optional<BadgeLook> ShotCardModel::badge() const
 {
     if (selected)

@@ -38,6 +38,8 @@ public:
     QList<UploadMark> marks() const;
     std::optional<QString> pastedText() const;
     std::optional<QString> updatedText() const;
+    // Every mark and count, one a line, a failure with its reason: the tooltip of what a short line leaves out.
+    QString statusSummary() const;
     std::optional<BadgeLook> badge() const;
     QString selectLabel() const;
     QString thumbnailTooltip() const;

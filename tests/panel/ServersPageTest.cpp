@@ -1,5 +1,6 @@
 #include "servers/ServerRegistry.h"
 #include "servers/ServersPageState.h"
+#include "state/Paths.h"
 #include "support/PanelRig.h"
 #include "support/ServersPageView.h"
 #include "ui/panel/AddServerBox.h"
@@ -8,6 +9,7 @@
 #include "ui/panel/ScriptSheet.h"
 #include "ui/panel/ServerCard.h"
 #include "ui/panel/ServersPage.h"
+#include "ui/kit/ElidedLabel.h"
 #include "ui/shell/RemovalPasswordHost.h"
 
 #include <QAction>
@@ -101,6 +103,60 @@ private Q_SLOTS:
         QVERIFY(!scans.wait(200));
     }
 
+    // Leaving the page and coming back shows an empty box: no text, no error, no chips until the next
+    // scan. Hiding the whole window keeps what was typed.
+    void addBoxStartsAfreshOnEachVisit()
+    {
+        open();
+        box()->setScan([] { return QList<SSHSession>{SSHSession{QStringLiteral("alice"), QStringLiteral("10.9.9.9"), std::nullopt}}; });
+        QSignalSpy scans(box(), &AddServerBox::scanned);
+        box()->hide();
+        box()->show();
+        QVERIFY(scans.wait(5000));
+        auto* chips = box()->findChild<QWidget*>(QStringLiteral("sessionChips"));
+        QVERIFY(chips->isVisibleTo(box()));
+        QVERIFY(box()->findChild<QLabel*>(QStringLiteral("sessionsSymbol")));
+        QLineEdit* field = box()->field();
+        QTest::keyClicks(field, QStringLiteral("bob@"));
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY(app().serversPage().inputError().has_value());
+
+        view->hide();
+        view->show();
+        QCOMPARE(field->text(), QStringLiteral("bob@"));
+
+        app().setPanelTab(PanelTab::shots);
+        view->flush();
+        app().setPanelTab(PanelTab::servers);
+        view->flush();
+        QVERIFY(box()->isVisible());
+        QCOMPARE(field->text(), QString());
+        QVERIFY(!app().serversPage().inputError());
+        QCOMPARE(box()->findChild<QLabel*>(QStringLiteral("addHint"))->property("colorRole").toString(), QStringLiteral("secondary"));
+        QVERIFY(box()->sessions().isEmpty());
+        QVERIFY(!chips->isVisibleTo(box()));
+        QVERIFY(scans.wait(5000));
+        QVERIFY(chips->isVisibleTo(box()));
+    }
+
+    // Whatever the footer says, the panel keeps its width; the data folder stands under the flask symbol,
+    // shortened in the middle and whole in the tooltip.
+    void footerNeverWidensThePanel()
+    {
+        open();
+        auto* footer = page()->findChild<ElidedLabel*>(QStringLiteral("serversFooter"));
+        QVERIFY(footer);
+        QCOMPARE(footer->toolTip(), QStringLiteral("测试数据目录：") + Paths::dataDirectory());
+        QVERIFY(page()->findChild<QLabel*>(QStringLiteral("footerSymbol"))->isVisibleTo(page()));
+        const QSize least = view->minimumSizeHint(), wanted = view->sizeHint();
+        footer->setText(QStringLiteral("测试数据目录：/") + QString(185, QLatin1Char('d')));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCOMPARE(view->minimumSizeHint().width(), least.width());
+        QCOMPARE(view->sizeHint().width(), wanted.width());
+        QVERIFY(footer->shownText().contains(QStringLiteral("…")));
+        QVERIFY(footer->shownText().startsWith(QStringLiteral("测试数据目录：/d")));
+    }
+
     void cardsKeepTypedTextAndRunTheirActions()
     {
         QUuid id;
@@ -144,6 +200,25 @@ private Q_SLOTS:
         QTRY_COMPARE(rig->desktop.flash.lines(), QStringList{QStringLiteral("已移除 box")});
         view->flush();
         QVERIFY(!page()->card(id));
+    }
+
+    // The key is installed while the card's menu is open: the next time it opens, the menu offers the
+    // upload of today's shots.
+    void menuFollowsTheKeyWhileOpen()
+    {
+        QUuid id;
+        open([&](PanelRig& r) { id = r.addServer(QStringLiteral("box"), true, false).id; });
+        ServerCard* card = page()->card(id);
+        QVERIFY(!action(card, "fillAction")->isEnabled());
+        card->menu()->popup(card->mapToGlobal(QPoint(0, 0)));
+        QVERIFY(card->menu()->isVisible());
+        Server installed = *registry().server(id);
+        installed.setup.keyInstalled = true;
+        card->setContent(installed, registry().status(id), false);
+        card->menu()->hide();
+        card->menu()->popup(card->mapToGlobal(QPoint(0, 0)));
+        QVERIFY(action(card, "fillAction")->isEnabled());
+        card->menu()->hide();
     }
 
     // A linked machine's card (hosted outside this page) offers its device items and the script it runs.

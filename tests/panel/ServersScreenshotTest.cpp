@@ -11,6 +11,7 @@
 #include "ui/panel/ServerAdvancedSheet.h"
 #include "ui/panel/ServersPage.h"
 #include "delivery/SSHKey.h"
+#include "ui/kit/ElidedLabel.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -48,6 +49,27 @@ private Q_SLOTS:
         PanelRig rig(data);
         auto view = page(rig.build());
         shoot(*view, QStringLiteral("empty"));
+    }
+
+    // A data folder of 186 characters: shortened in the middle beside the flask, the version at the right.
+    // Then the box as it comes back after a page switch (typed text and error gone).
+    void longDataFolderAndFreshBox()
+    {
+        FakeClock clock(noon);
+        PanelRig rig(data);
+        auto view = page(rig.build());
+        view->resize(760, 520);
+        view->serversPage()->findChild<ElidedLabel*>(QStringLiteral("serversFooter"))
+            ->setText(QStringLiteral("测试数据目录：/home/qx/work/") + QString(160, QLatin1Char('x')) + QStringLiteral("/tarnel-data"));
+        QLineEdit* field = view->serversPage()->addBox()->field();
+        field->setText(QStringLiteral("bob@"));
+        view->serversPage()->addBox()->connectTyped();
+        shoot(*view, QStringLiteral("long-data-folder"));
+        rig.app().setPanelTab(PanelTab::shots);
+        view->flush();
+        rig.app().setPanelTab(PanelTab::servers);
+        view->flush();
+        shoot(*view, QStringLiteral("box-after-page-switch"));
     }
 
     void threeStagesAndTheLoginForm()

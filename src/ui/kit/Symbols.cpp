@@ -41,6 +41,8 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("flag.fill"), {"flag", QStyle::SP_CustomBase, "\xE2\x9A\x91"}},                 // ⚑
         {QStringLiteral("hand.raised.fill"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("server.rack"), {"network-server", QStyle::SP_DriveNetIcon}},
+        {QStringLiteral("terminal"), {"utilities-terminal", QStyle::SP_CustomBase, ">_"}},
+        {QStringLiteral("flask"), {"applications-science", QStyle::SP_CustomBase, "\xE2\x9A\x97"}}, // ⚗
         {QStringLiteral("laptopcomputer"), {"computer", QStyle::SP_ComputerIcon}},
         {QStringLiteral("macbook.and.iphone"), {"computer", QStyle::SP_ComputerIcon}},
         {QStringLiteral("moon.zzz"), {"weather-clear-night", QStyle::SP_CustomBase, "\xE2\x98\xBE"}}, // ☾

@@ -105,12 +105,22 @@ void AddServerBox::rebuildChips(const QList<SSHSession>& offered)
     chipRow->setVisible(!offered.isEmpty());
     if (offered.isEmpty())
         return;
-    auto* label = new StatusLabel(QStringLiteral("secondary"), chipRow);
+    auto* lead = new QWidget(chipRow);
+    auto* leadRow = new QHBoxLayout(lead);
+    leadRow->setContentsMargins(0, 0, 0, 0);
+    leadRow->setSpacing(4);
+    auto* label = new StatusLabel(QStringLiteral("secondary"), lead);
     label->setSizeStep(-2);
     label->setWordWrap(false);
     label->setText(QStringLiteral("检测到你正在连着："));
-    chips->addWidget(label);
-    label->show();
+    auto* terminal = new QLabel(lead);
+    terminal->setObjectName(QStringLiteral("sessionsSymbol"));
+    const int side = label->fontMetrics().height();
+    terminal->setPixmap(Symbols::tinted(QStringLiteral("terminal"), side, Theme::color(QStringLiteral("secondary"))));
+    leadRow->addWidget(terminal);
+    leadRow->addWidget(label);
+    chips->addWidget(lead);
+    lead->show();
     const QColor accent = Theme::color(QStringLiteral("accent"));
     for (const SSHSession& session : offered) {
         const QString text = session.address();
@@ -148,6 +158,18 @@ void AddServerBox::hideEvent(QHideEvent* event)
     scanTimer.stop();
     ++scanGeneration;
     scanning = false;
+    // A hidden window keeps what was typed (the user may be copying the address elsewhere); leaving the
+    // page does not.
+    if (window()->isVisible())
+        clear();
+}
+
+void AddServerBox::clear()
+{
+    address->clear();
+    page.setInputError(std::nullopt);
+    live.clear();
+    refresh();
 }
 
 void AddServerBox::startScan()

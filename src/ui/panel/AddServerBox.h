@@ -17,6 +17,7 @@ class StatusLabel;
 // The address field with "连接", the hint or the registry's input error under it, and one chip per live
 // ssh session that no listed server stands for. The sessions are scanned off the main thread while the
 // box is visible: at once when it appears, then `scanIntervalMs` after each scan ends; hiding stops it.
+// Left for another page (its window still shown), the box starts afresh: no text, no error, no chips.
 class AddServerBox : public QWidget {
     Q_OBJECT
 public:
@@ -47,6 +48,7 @@ protected:
 
 private:
     void startScan();
+    void clear();
     void rebuildChips(const QList<SSHSession>& offered);
 
     ServerRegistry& registry;

@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 
 ScriptSheet::ScriptSheet(AppState& app, const QString& title, std::function<QString()> source, int textHeight,
-    QWidget* parent)
+    Buttons buttons, QWidget* parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("scriptSheet"));
@@ -19,7 +19,7 @@ ScriptSheet::ScriptSheet(AppState& app, const QString& title, std::function<QStr
     setWindowModality(Qt::WindowModal);
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(16, 16, 16, 16);
-    stack->setSpacing(8);
+    stack->setSpacing(buttons == Buttons::atRight ? 10 : 8);
 
     QLabel* heading = Parts::heading(title, this);
     heading->setObjectName(QStringLiteral("scriptTitle"));
@@ -47,8 +47,14 @@ ScriptSheet::ScriptSheet(AppState& app, const QString& title, std::function<QStr
     auto* close = new QPushButton(QStringLiteral("关闭"), this);
     close->setObjectName(QStringLiteral("closeScriptButton"));
     close->setAutoDefault(false);
-    row->addWidget(copy);
-    row->addStretch(1);
+    if (buttons == Buttons::atRight) {
+        row->setSpacing(10);
+        row->addStretch(1);
+        row->addWidget(copy);
+    } else {
+        row->addWidget(copy);
+        row->addStretch(1);
+    }
     row->addWidget(close);
     stack->addLayout(row);
 

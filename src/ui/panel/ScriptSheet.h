@@ -12,8 +12,12 @@ class QPushButton;
 class ScriptSheet : public QDialog {
     Q_OBJECT
 public:
+    // Where the two buttons sit: "复制脚本" at the left and "关闭" at the right, or both at the right
+    // (then the rows are 10 apart, not 8).
+    enum class Buttons { apart, atRight };
+
     ScriptSheet(AppState& app, const QString& title, std::function<QString()> source, int textHeight,
-        QWidget* parent);
+        Buttons buttons, QWidget* parent);
 
     QPlainTextEdit* textView() const { return view; }
     QPushButton* copyButton() const { return copy; }

@@ -320,7 +320,7 @@ void ServerAdvancedSheet::showScript(const QString& text)
     if (script)
         script->deleteLater();
     script = new ScriptSheet(app, QStringLiteral("脚本全文（随 tarnel 一起签名，改一个字节签名就坏）"),
-        [text] { return text; }, 420, this);
+        [text] { return text; }, 420, ScriptSheet::Buttons::apart, this);
     script->setAttribute(Qt::WA_DeleteOnClose);
     script->open();
 }

@@ -86,6 +86,8 @@ ServerCard::ServerCard(AppState& app, QWidget* parent) : QFrame(parent), app(app
 
     actions = new QMenu(this);
     actions->setObjectName(QStringLiteral("serverMenu"));
+    // A change that came while the menu was open shows the next time it opens.
+    connect(actions, &QMenu::aboutToShow, this, &ServerCard::syncMenu);
     menuButton = Parts::menuButton("serverMenuButton", actions, this);
     header->addWidget(menuButton, 0, Qt::AlignTop);
     stack->addLayout(header);
@@ -134,9 +136,6 @@ ServerCard::ServerCard(AppState& app, QWidget* parent) : QFrame(parent), app(app
 
 void ServerCard::setContent(const Server& server, const Status& next, bool lit)
 {
-    const bool menuChanged = !actions->isVisible()
-        && (actions->isEmpty() || server.isDevice() != current.isDevice()
-            || server.setup.keyInstalled != current.setup.keyInstalled);
     current = server;
     status = next;
     highlighted = lit;
@@ -144,8 +143,8 @@ void ServerCard::setContent(const Server& server, const Status& next, bool lit)
         formUser->setText(server.user.value_or(QString()));
         filledUser = true;
     }
-    if (menuChanged)
-        buildMenu();
+    if (!actions->isVisible())
+        syncMenu();
 
     name->setText(server.name);
     port->setText(ServerCardModel::portSuffix(server));
@@ -191,8 +190,16 @@ void ServerCard::updateStatusLine()
     statusLine->setColorRole(line.role);
 }
 
+void ServerCard::syncMenu()
+{
+    const std::pair<bool, bool> wanted{current.isDevice(), current.setup.keyInstalled};
+    if (menuBuiltFor != wanted)
+        buildMenu();
+}
+
 void ServerCard::buildMenu()
 {
+    menuBuiltFor = std::pair<bool, bool>{current.isDevice(), current.setup.keyInstalled};
     actions->clear();
     auto add = [this](const char* objectName, const QString& text, auto slot) {
         QAction* action = actions->addAction(text, this, slot);
@@ -226,7 +233,7 @@ void ServerCard::showDeviceScript()
 {
     const Server device = current;
     auto* sheet = new ScriptSheet(app, ServerCardModel::deviceScriptTitle(device),
-        [device] { return ServerCardModel::deviceScript(device); }, 360, window());
+        [device] { return ServerCardModel::deviceScript(device); }, 360, ScriptSheet::Buttons::atRight, window());
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->open();
 }

@@ -6,6 +6,8 @@
 #include <QFrame>
 #include <QTimer>
 #include <functional>
+#include <optional>
+#include <utility>
 
 class AppState;
 class Badge;
@@ -45,6 +47,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Builds the menu again when it was built for another kind of destination or key state.
+    void syncMenu();
     void buildMenu();
     void updateStatusLine();
     void submitCredentials();
@@ -57,6 +61,7 @@ private:
     Status status;
     bool highlighted = false;
     bool filledUser = false;
+    std::optional<std::pair<bool, bool>> menuBuiltFor; // (linked machine, key installed)
 
     StatusDot* dot;
     QLabel* name;

@@ -7,6 +7,7 @@
 #include "state/AppInfo.h"
 #include "state/Clock.h"
 #include "state/Paths.h"
+#include "ui/kit/ElidedLabel.h"
 #include "ui/kit/KeyedWidgetList.h"
 #include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
@@ -97,15 +98,24 @@ ServersPage::ServersPage(PanelContext context, QWidget* parent) : QWidget(parent
 
     auto* footerRow = new QHBoxLayout;
     footerRow->setContentsMargins(16, 8, 16, 8);
-    footer = new StatusLabel(QStringLiteral("secondary"), this);
+    footerRow->setSpacing(6);
+    footerSymbol = new QLabel(this);
+    footerSymbol->setObjectName(QStringLiteral("footerSymbol"));
+    footerSymbol->hide();
+    footer = new ElidedLabel(Qt::ElideMiddle, this);
     footer->setObjectName(QStringLiteral("serversFooter"));
-    footer->setSizeStep(-2);
-    footer->setWordWrap(false);
-    footer->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont small = footer->font();
+    small.setPointSizeF(std::max(6.0, QFont().pointSizeF() - 2));
+    footer->setFont(small);
+    Theme::applyTextRole(*footer, QStringLiteral("secondary"));
+    // However long the data folder's path, the footer takes the room left and never widens the window.
+    footer->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     version = new StatusLabel(QStringLiteral("secondary"), this);
     version->setSizeStep(-2);
     version->setWordWrap(false);
+    footerRow->addWidget(footerSymbol);
     footerRow->addWidget(footer, 1);
+    footerRow->addSpacing(10);
     footerRow->addWidget(version);
     stack->addLayout(footerRow);
 }
@@ -228,6 +238,13 @@ void ServersPage::refresh()
             c->setContent(server, registry.status(server.id), context.app.serversPage().highlighted() == server.id);
     body->setCurrentWidget(listed.isEmpty() ? empty : static_cast<QWidget*>(scroll));
 
+    const QString symbol = model.footerSymbol();
+    if (symbol != footerSymbol->property("symbol").toString()) {
+        footerSymbol->setProperty("symbol", symbol);
+        const int side = footer->fontMetrics().height();
+        footerSymbol->setPixmap(symbol.isEmpty() ? QPixmap() : Symbols::tinted(symbol, side, Theme::color(QStringLiteral("secondary"))));
+    }
+    footerSymbol->setVisible(!symbol.isEmpty());
     footer->setText(model.footer());
     footer->setToolTip(model.footer());
     version->setText(model.versionText());

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class AddServerBox;
+class ElidedLabel;
 class KeyedWidgetList;
 class QLabel;
 class QPushButton;
@@ -50,6 +51,7 @@ private:
     QScrollArea* scroll;
     KeyedWidgetList* cards;
     QWidget* empty;
-    StatusLabel* footer;
+    QLabel* footerSymbol;
+    ElidedLabel* footer;
     StatusLabel* version;
 };

@@ -2,6 +2,11 @@
 #include "support/WindowShot.h"
 #include "ui/onboarding/OnboardingView.h"
 #include "ui/onboarding/OnboardingWindowController.h"
+#include "ui/panel/ServerAdvancedSheet.h"
+#include "ui/panel/ServerCard.h"
+
+#include <QAction>
+#include <QMenu>
 
 #include <QTest>
 
@@ -40,6 +45,26 @@ private Q_SLOTS:
         shoot(false, false, QStringLiteral("server"), QStringLiteral("3-server"));
         shoot(false, false, QStringLiteral("device"), QStringLiteral("4-device"));
         shoot(false, false, QStringLiteral("none"), QStringLiteral("5-none"));
+    }
+
+    // "高级…" of a server card in the setup step opens the advanced sheet over the window.
+    void advancedSheetOverSetupStep()
+    {
+        PanelRig rig(data);
+        const QUuid id = rig.addServer(QStringLiteral("gpu-box"), true, false, false).id;
+        AppState& app = rig.build();
+        Settings s = app.settings();
+        s.onboardingTarget = QStringLiteral("server");
+        app.setSettings(s);
+        OnboardingWindowController window(app);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.window()));
+        window.view()->flush();
+        window.view()->card(id)->menu()->findChild<QAction*>(QStringLiteral("advancedAction"))->trigger();
+        auto* sheet = window.window()->findChild<ServerAdvancedSheet*>();
+        QVERIFY(sheet && sheet->isVisible());
+        WindowProbe([&] { return sheet; }, QStringLiteral("onboarding"), QSize(sheet->width(), sheet->height()))
+            .shoot(QStringLiteral("6-server-advanced"));
     }
 };
 

@@ -6,9 +6,13 @@
 #include "ui/onboarding/OnboardingWindowController.h"
 #include "ui/onboarding/StepBox.h"
 #include "ui/panel/AddServerBox.h"
+#include "ui/panel/ServerAdvancedSheet.h"
+#include "ui/panel/ServerCard.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -146,7 +150,13 @@ private Q_SLOTS:
         QVERIFY(view()->step(3)->active());
         QCOMPARE(view()->activeStep(), 3);
         QVERIFY(view()->addBox()->isVisibleTo(window->window()));
-        QVERIFY(view()->card(rig->servers().at(0).id)); // the listed server has its card
+        ServerCard* card = view()->card(rig->servers().at(0).id); // the listed server has its card
+        QVERIFY(card);
+        card->menu()->findChild<QAction*>(QStringLiteral("advancedAction"))->trigger();
+        auto* sheet = window->window()->findChild<ServerAdvancedSheet*>();
+        QVERIFY(sheet && sheet->isVisible());
+        QCOMPARE(sheet->fields().name, QStringLiteral("gpu-box"));
+        sheet->reject();
         QVERIFY(find<QLabel>("demoLine")->text().startsWith(QStringLiteral("shot1: /home/qx/tarnel/shots/")));
 
         QCOMPARE(rig->saves([&] { view()->choice(QStringLiteral("device"))->click(); }), 1);

@@ -13,6 +13,7 @@
 #include "ui/onboarding/ChoiceCard.h"
 #include "ui/onboarding/StepBox.h"
 #include "ui/panel/AddServerBox.h"
+#include "ui/panel/ServerAdvancedSheet.h"
 #include "ui/panel/ServerCard.h"
 
 #include <QFontDatabase>
@@ -184,6 +185,7 @@ QWidget* OnboardingView::buildServerContent()
     column->addWidget(box);
     cards = new KeyedWidgetList([this](const QString& id) -> QWidget* {
         auto* card = new ServerCard(app);
+        card->openAdvanced = [this](const QUuid& server) { ServerAdvancedSheet::openFor(app, server, this); };
         if (const auto server = app.registry().server(QUuid(id)))
             card->setContent(*server, app.registry().status(server->id), false);
         return card;

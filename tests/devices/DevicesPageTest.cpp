@@ -223,17 +223,19 @@ private Q_SLOTS:
         KeyAddSheet* sheet = page()->keySheet();
         QVERIFY(sheet && !sheet->done());
         QCOMPARE(sheet->closeButton()->text(), QStringLiteral("关闭"));
+        sheet->copyButton()->click();
+        sheet->copyButton()->click();
+        QCOMPARE(QApplication::clipboard()->text(), LinkManager::keyAddCommand(den) + QLatin1Char('\n'));
+        QCOMPARE(sheet->copyButton()->text(), QStringLiteral("已复制 ✓"));
         // Unfolding the command grows the sheet by just what it shows: no blank band under the buttons.
         sheet->show();
         const int folded = sheet->height();
         sheet->findChild<QToolButton*>(QStringLiteral("revealCommand"))->click();
         const QWidget* text = sheet->findChild<QWidget*>(QStringLiteral("keyCommandText"));
         QVERIFY(sheet->height() > folded + text->height());
+        // As tall as its rows need at its width: spare height would be spread between them as blank bands.
+        QCOMPARE(sheet->height(), sheet->heightForWidth(sheet->width()));
         QCOMPARE(sheet->height() - sheet->closeButton()->geometry().bottom() - 1, 18);
-        sheet->copyButton()->click();
-        sheet->copyButton()->click();
-        QCOMPARE(QApplication::clipboard()->text(), LinkManager::keyAddCommand(den) + QLatin1Char('\n'));
-        QCOMPARE(sheet->copyButton()->text(), QStringLiteral("已复制 ✓"));
         rig->allowKeys({den}, "ssh-rsa AAAAother x\n");
         QVERIFY(rig->pollApplied());
         QVERIFY(sheet->done());

@@ -42,6 +42,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, marked);
         QFETCH(QString, html);
+        html.replace(QStringLiteral("<code>"), QStringLiteral("<code style=\"background-color:rgba(128,128,128,40)\">"));
         QCOMPARE(StatusLabel::markupHtml(marked), QStringLiteral("<span style=\"white-space:pre-wrap\">") + html
                  + QStringLiteral("</span>"));
     }

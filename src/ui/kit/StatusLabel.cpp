@@ -40,7 +40,7 @@ QString StatusLabel::markupHtml(const QString& marked)
         const int end = (bold || code) ? int(marked.indexOf(marker, at + marker.size())) : -1;
         if (end >= 0) {
             const QString inner = marked.mid(at + marker.size(), end - at - marker.size()).toHtmlEscaped();
-            html += bold ? QStringLiteral("<b>%1</b>").arg(inner) : QStringLiteral("<code>%1</code>").arg(inner);
+            html += bold ? QStringLiteral("<b>%1</b>").arg(inner) : QStringLiteral("<code style=\"background-color:rgba(128,128,128,40)\">%1</code>").arg(inner);
             at = end + marker.size();
             continue;
         }

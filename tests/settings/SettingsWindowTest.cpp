@@ -243,9 +243,9 @@ private Q_SLOTS:
         window->hide();
         QCOMPARE(fileMode(data.file(file)), 0600);
         window = std::make_unique<SettingsWindowController>(app());
-        QCOMPARE(window->window()->pos(), left);
         window->show();
-        QCOMPARE(window->window()->pos(), left);
+        QVERIFY(QTest::qWaitForWindowExposed(window->window()));
+        QTRY_COMPARE(window->window()->frameGeometry().topLeft(), left);
         window->hide();
 
         QJsonObject frames = Store(data.path()).read(file).value_or(QJsonObject());

@@ -9,6 +9,7 @@
 #include "ui/devices/RenameDeviceSheet.h"
 #include "ui/devices/ShortCommandSheet.h"
 #include "ui/kit/BusyButton.h"
+#include "ui/kit/ElidedField.h"
 #include "ui/panel/PanelView.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QPushButton>
+#include <QToolButton>
 #include <QtTest>
 
 class DevicesPageTest : public QObject {
@@ -105,6 +107,56 @@ private Q_SLOTS:
         QCOMPARE(calls, (QStringList{QStringLiteral("open den"), QStringLiteral("close den")}));
     }
 
+    // Return goes to the card that holds the focus: its "打通 SSH 连接", or "在终端里打开" once open.
+    void returnPressesTheFocusedCardsButton()
+    {
+        PeerDevice second = LinkedPanelRig::peer(QStringLiteral("lab"), QStringLiteral("实验室"), true, true);
+        QVERIFY(show({den, second}));
+        QStringList calls;
+        QMap<QString, Tunnel> states;
+        page()->commands.tunnel = [&](const PeerDevice& p) { return states.value(p.id); };
+        page()->commands.openTunnel = [&](const PeerDevice& p) { calls << QStringLiteral("open ") + p.id; };
+        page()->commands.openTerminal = [&](const PeerDevice& p) -> std::optional<QString> {
+            calls << QStringLiteral("terminal ") + p.id;
+            return std::nullopt;
+        };
+        page()->commands.commandText = [](const PeerDevice& p) { return QStringLiteral("ssh ") + p.alias; };
+        page()->refresh();
+        page()->card(second.id)->setFocus();
+        QTest::keyClick(view.get(), Qt::Key_Return);
+        QCOMPARE(calls, QStringList{QStringLiteral("open lab")});
+
+        states[den.id].kind = Kind::open;
+        page()->refresh();
+        DeviceCard* card = page()->card(den.id);
+        card->commandField()->setFocus(); // the selectable command belongs to its card
+        QTest::keyClick(card->commandField(), Qt::Key_Return);
+        QCOMPARE(calls.last(), QStringLiteral("terminal den"));
+    }
+
+    // The command is selectable; squeezed, it shows "…" in the middle, yet a selection copies the real text.
+    void commandIsSelectableWholeText()
+    {
+        QVERIFY(show({den}));
+        const QString command = QStringLiteral("ssh -F /home/someone/.local/share/tarnel/ssh_config_devices ")
+            + QString(60, QLatin1Char('x'));
+        Tunnel open;
+        open.kind = Kind::open;
+        page()->commands.tunnel = [&](const PeerDevice&) { return open; };
+        page()->commands.commandText = [&](const PeerDevice&) { return command; };
+        page()->refresh();
+        ElidedField* field = page()->card(den.id)->commandField();
+        QTRY_VERIFY(field->text().contains(QChar(0x2026)));
+        QCOMPARE(field->fullText(), command);
+        view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(view.get()));
+        field->setFocus();
+        field->selectAll();
+        QCOMPARE(field->selectedText(), command);
+        field->clearFocus();
+        QVERIFY(field->text().contains(QChar(0x2026)));
+    }
+
     void kickAsksFirstAndReportsInTheFooter_data()
     {
         QTest::addColumn<bool>("confirm");
@@ -131,6 +183,8 @@ private Q_SLOTS:
         QMessageBox* alert = page()->kickAlert();
         QVERIFY(alert);
         QCOMPARE(alert->text(), QStringLiteral("踢出「qx-old」？"));
+        QCOMPARE(alert->findChild<QPushButton*>(QStringLiteral("kickConfirm"))->property("colorRole").toString(),
+                 QStringLiteral("red"));
         alert->findChild<QPushButton*>(confirm ? QStringLiteral("kickConfirm") : QStringLiteral("kickCancel"))->click();
         QCOMPARE(removed, confirm ? QStringList{old.id} : QStringList());
         if (footer.isEmpty())
@@ -156,6 +210,7 @@ private Q_SLOTS:
         QCOMPARE(registry.servers().size(), 1);
         QCOMPARE(registry.servers().first().deviceID, den.id);
         QVERIFY(card->syncSwitch()->isVisible());
+        QCOMPARE(action(card, "kickAction")->property("colorRole").toString(), QStringLiteral("red"));
         action(card, "closeSyncAction")->trigger();
         QTRY_COMPARE(page()->footerText(), QStringLiteral("已关闭截图同步"));
         QVERIFY(registry.servers().isEmpty());
@@ -172,6 +227,15 @@ private Q_SLOTS:
         sheet->copyButton()->click();
         QCOMPARE(QApplication::clipboard()->text(), LinkManager::keyAddCommand(den) + QLatin1Char('\n'));
         QCOMPARE(sheet->copyButton()->text(), QStringLiteral("已复制 ✓"));
+        // Unfolding the command grows the sheet by just what it shows: no blank band under the buttons.
+        sheet->show();
+        const int folded = sheet->height();
+        sheet->findChild<QToolButton*>(QStringLiteral("revealCommand"))->click();
+        const QWidget* text = sheet->findChild<QWidget*>(QStringLiteral("keyCommandText"));
+        QVERIFY(sheet->height() > folded + text->height());
+        // As tall as its rows need at its width: spare height would be spread between them as blank bands.
+        QCOMPARE(sheet->height(), sheet->heightForWidth(sheet->width()));
+        QCOMPARE(sheet->height() - sheet->closeButton()->geometry().bottom() - 1, 18);
         rig->allowKeys({den}, "ssh-rsa AAAAother x\n");
         QVERIFY(rig->pollApplied());
         QVERIFY(sheet->done());

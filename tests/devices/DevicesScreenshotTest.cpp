@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTcpServer>
@@ -106,6 +107,19 @@ private Q_SLOTS:
         };
         devices->refresh();
         shoot(*view, QStringLiteral("peers-setup-open"));
+        // A command longer than its box shows "…" in its middle; the menu's last item is destructive.
+        const auto shortCommand = devices->commands.commandText;
+        devices->commands.commandText = [](const PeerDevice& peer) {
+            return QStringLiteral("ssh -F \"/home/lee/projects/tarnel-test-data/a-long-data-folder/ssh_config_devices\" ") + peer.alias;
+        };
+        devices->refresh();
+        shoot(*view, QStringLiteral("peers-long-command"));
+        devices->commands.commandText = shortCommand;
+        devices->refresh();
+        QMenu* menu = devices->card(den.id)->menu();
+        menu->popup(QPoint(0, 0));
+        shoot(*menu, QStringLiteral("device-menu"));
+        menu->hide();
 
         devices->offlineToggle()->click();
         devices->commands.tunnel = [&](const PeerDevice& peer) {

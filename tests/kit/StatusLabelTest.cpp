@@ -27,6 +27,25 @@ private Q_SLOTS:
         QCOMPARE(plain.property("colorRole").toString(), QStringLiteral("orange"));
         QCOMPARE(plain.palette().color(QPalette::WindowText), Theme::color(QStringLiteral("orange")));
     }
+
+    // Only **bold** and `code` runs become markup; everything else, tags included, stays as written.
+    void markupKeepsEverythingElseLiteral_data()
+    {
+        QTest::addColumn<QString>("marked");
+        QTest::addColumn<QString>("html");
+        QTest::newRow("bold and code") << "登录**同一个账号**，敲 `ssh qx-a`" << "登录<b>同一个账号</b>，敲 <code>ssh qx-a</code>";
+        QTest::newRow("tags escaped") << "<i>x</i> & **<b>**" << "&lt;i&gt;x&lt;/i&gt; &amp; <b>&lt;b&gt;</b>";
+        QTest::newRow("open marker") << "a ** b ` c" << "a ** b ` c";
+        QTest::newRow("lines and blanks") << "a  b\n`c`" << "a  b<br><code>c</code>";
+    }
+    void markupKeepsEverythingElseLiteral()
+    {
+        QFETCH(QString, marked);
+        QFETCH(QString, html);
+        html.replace(QStringLiteral("<code>"), QStringLiteral("<code style=\"background-color:rgba(128,128,128,40)\">"));
+        QCOMPARE(StatusLabel::markupHtml(marked), QStringLiteral("<span style=\"white-space:pre-wrap\">") + html
+                 + QStringLiteral("</span>"));
+    }
 };
 
 QTEST_MAIN(StatusLabelTest)

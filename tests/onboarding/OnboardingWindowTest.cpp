@@ -142,6 +142,8 @@ private Q_SLOTS:
         open();
         QVERIFY(!find<QWidget>("targetHint")->isVisibleTo(window->window()));
         QVERIFY(!view()->step(3)->expanded());
+        QCOMPARE(view()->step(3)->opacity(), 0.6); // a collapsed step is faded as a whole
+        QCOMPARE(view()->step(2)->opacity(), 1.0);
 
         QCOMPARE(rig->saves([&] { view()->choice(QStringLiteral("server"))->click(); }), 1);
         view()->flush();
@@ -178,6 +180,13 @@ private Q_SLOTS:
         find<QPushButton>("openDevicesButton")->click();
         QCOMPARE(app().panelTab(), PanelTab::devices);
         QCOMPARE(toggled, 1);
+        // While the device set-up is shown, Return is that button's and does not end the onboarding.
+        ChoiceCard* card = view()->choice(QStringLiteral("device"));
+        card->setFocus();
+        QTest::keyClick(card, Qt::Key_Return);
+        QCOMPARE(toggled, 2);
+        QVERIFY(!app().settings().onboardingDone);
+        QVERIFY(window->window()->isVisible());
     }
 
     // When the active step moves on, the list scrolls to it; showing the window does not.

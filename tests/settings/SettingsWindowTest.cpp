@@ -1,4 +1,5 @@
 #include "support/PanelRig.h"
+#include "ui/kit/FrameMemory.h"
 #include "ui/settings/AboutView.h"
 #include "ui/settings/BehaviorSettings.h"
 #include "ui/settings/HotkeyRecorderRow.h"
@@ -11,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -230,6 +232,33 @@ private Q_SLOTS:
         window->hide();
         QVERIFY(!paste->recording());
         QVERIFY(app().hotkeys().isRegistered(HotkeyCenter::Key::panel));
+    }
+
+    // The window comes back where it was left, on a screen that still exists; else it is centred.
+    void placeIsRememberedOnAScreenThatExists()
+    {
+        const QString file = FrameMemory::fileName();
+        const QPoint left(80, 20);
+        window->window()->move(left);
+        window->hide();
+        QCOMPARE(fileMode(data.file(file)), 0600);
+        window = std::make_unique<SettingsWindowController>(app());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window->window()));
+        QTRY_COMPARE(window->window()->frameGeometry().topLeft(), left);
+        window->hide();
+
+        QJsonObject frames = Store(data.path()).read(file).value_or(QJsonObject());
+        QJsonObject frame = frames.value(QStringLiteral("TarnelSettings")).toObject();
+        QVERIFY(!frame.isEmpty());
+        frame.insert(QStringLiteral("screen"), QStringLiteral("HDMI-9"));
+        frames.insert(QStringLiteral("TarnelSettings"), frame);
+        QVERIFY(Store(data.path()).write(file, frames));
+        window = std::make_unique<SettingsWindowController>(app());
+        QWidget* w = window->window();
+        QRect centred = w->frameGeometry();
+        centred.moveCenter(w->screen()->availableGeometry().center());
+        QCOMPARE(w->pos(), centred.topLeft());
     }
 
     void aboutPageActions()

@@ -117,6 +117,10 @@ private Q_SLOTS:
         QCOMPARE(area != nullptr && area->isVisible(), scroll);
         if (scroll)
             QCOMPARE(area->height(), 180);
+        // 440 by 360, or taller when the content laid out at 440 is.
+        const QWidget* content = controller->view();
+        const int needed = content->hasHeightForWidth() ? content->heightForWidth(440) : content->sizeHint().height();
+        QCOMPARE(window()->size(), QSize(440, std::max(360, needed)));
         QVERIFY(!child<SymbolNote>("failure")->isVisible());
         shoot(QStringLiteral("ready-%1").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'))));
     }

@@ -1,6 +1,7 @@
 #include "ui/account/LoginWindowController.h"
 
 #include "ui/account/LoginView.h"
+#include "ui/kit/FrameMemory.h"
 #include "ui/kit/Parts.h"
 
 #include <QCoreApplication>
@@ -14,7 +15,8 @@ LoginWindowController::LoginWindowController(Account& account, QObject* parent)
     Parts::fill(*win, content);
     connect(content, &LoginView::quitRequested, this,
             [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); });
-    centreOnScreen(*win);
+    frame = new FrameMemory(*win, QStringLiteral("TarnelLogin"));
+    frame->place();
 }
 
 LoginWindowController::~LoginWindowController() = default;
@@ -22,5 +24,5 @@ LoginWindowController::~LoginWindowController() = default;
 void LoginWindowController::show(bool registering)
 {
     loginModel.setRegistering(registering);
-    win->present();
+    frame->present();
 }

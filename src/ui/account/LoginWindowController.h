@@ -7,6 +7,7 @@
 #include <memory>
 
 class Account;
+class FrameMemory;
 class LoginView;
 
 // Owns the login window for the life of the process. Created once at launch; closing only hides it
@@ -17,7 +18,7 @@ public:
     explicit LoginWindowController(Account& account, QObject* parent = nullptr);
     ~LoginWindowController() override;
 
-    // Sets the mode, centres the window when it is hidden, brings it to the front and activates it.
+    // Sets the mode, puts the window where it was last (or centres it) when it is hidden, brings it to the front and activates it.
     void show(bool registering);
     void hide() { win->hide(); }
 
@@ -29,4 +30,5 @@ private:
     LoginModel loginModel;
     std::unique_ptr<KeptWindow> win;
     LoginView* content;
+    FrameMemory* frame;
 };

@@ -2,7 +2,7 @@
 
 #include "account/Updater.h"
 #include "ui/account/UpdatePromptView.h"
-#include "ui/kit/KeptWindow.h"
+#include "ui/kit/FrameMemory.h"
 #include "ui/kit/Parts.h"
 
 #include <QCloseEvent>
@@ -27,8 +27,13 @@ UpdateWindowController::UpdateWindowController(Updater& updater, QObject* parent
     win->setWindowTitle(QStringLiteral("tarnel 有新版本"));
     win->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     content = new UpdatePromptView(updater, win.get());
-    Parts::fill(*win, content)->setSizeConstraint(QLayout::SetFixedSize);
-    centreOnScreen(*win);
+    // 440 wide and at least 360 high, the content in the middle; a long list of notes makes it taller.
+    auto* holder = new QWidget(win.get());
+    holder->setMinimumHeight(360);
+    Parts::fill(*holder, content)->setAlignment(content, Qt::AlignVCenter);
+    Parts::fill(*win, holder)->setSizeConstraint(QLayout::SetFixedSize);
+    frame = new FrameMemory(*win, QStringLiteral("TarnelUpdate"));
+    frame->place();
     connect(&updater, &Updater::changed, this, &UpdateWindowController::follow);
 }
 
@@ -44,5 +49,5 @@ void UpdateWindowController::follow()
         win->hide();
         return;
     }
-    bringToFront(*win, [this] { centreOnScreen(*win); });
+    frame->present();
 }

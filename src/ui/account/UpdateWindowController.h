@@ -4,6 +4,7 @@
 #include <QObject>
 #include <memory>
 
+class FrameMemory;
 class Updater;
 class UpdatePromptView;
 
@@ -37,5 +38,6 @@ private:
     Updater& updater;
     std::unique_ptr<UpdateWindow> win;
     UpdatePromptView* content;
+    FrameMemory* frame;
     bool shown = false;
 };

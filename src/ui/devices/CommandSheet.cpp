@@ -99,7 +99,7 @@ void CommandSheet::addReveal(const QString& label, const char* textName, std::ve
         commandText->setVisible(on);
         for (QWidget* extra : extras)
             extra->setVisible(on);
-        adjustSize();
+        fitHeight();
     });
 }
 

@@ -3,8 +3,9 @@
 #include "app/AppState.h"
 #include "ui/kit/Badge.h"
 #include "ui/kit/BusyButton.h"
-#include "ui/kit/ElidedLabel.h"
+#include "ui/kit/ElidedField.h"
 #include "ui/kit/Parts.h"
+#include "ui/kit/RoleMenu.h"
 #include "ui/kit/StatusDot.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
@@ -35,6 +36,7 @@ DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* p
     : QFrame(parent), app(app), commands(commands)
 {
     setObjectName(QStringLiteral("deviceCard"));
+    setFocusPolicy(Qt::ClickFocus); // a click on the card makes Return its own
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(12, 12, 12, 12);
     stack->setSpacing(8);
@@ -71,6 +73,7 @@ DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* p
     header->addLayout(texts, 1);
 
     open = Parts::button("openTunnelButton", QStringLiteral("打通 SSH 连接"), this);
+    open->setDefault(true); // the look of Return's button; the page routes Return to the focused card
     connect(open, &QPushButton::clicked, this, [this] {
         if (this->commands.openTunnel)
             this->commands.openTunnel(facts.peer);
@@ -89,7 +92,7 @@ DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* p
     });
     header->addWidget(close, 0, Qt::AlignTop);
 
-    actions = new QMenu(this);
+    actions = new RoleMenu(this);
     actions->setObjectName(QStringLiteral("deviceMenu"));
     menuButton = Parts::menuButton("deviceMenuButton", actions, this);
     header->addWidget(menuButton, 0, Qt::AlignTop);
@@ -116,17 +119,17 @@ DeviceCard::DeviceCard(AppState& app, const DeviceCommands& commands, QWidget* p
     openStack->setSpacing(6);
     auto* commandRow = new QHBoxLayout;
     commandRow->setSpacing(6);
-    command = new ElidedLabel(Qt::ElideMiddle, openBox);
+    command = new ElidedField(openBox);
     command->setObjectName(QStringLiteral("sshCommand"));
     command->setFont(Parts::monospace(std::max(7.0, font().pointSizeF() - 1)));
-    command->setAutoFillBackground(true);
-    command->setBackgroundRole(QPalette::Window);
-    command->setContentsMargins(8, 5, 8, 5);
+    command->setStyleSheet(
+        QStringLiteral("QLineEdit { background: palette(window); border: none; border-radius: 6px; padding: 5px 8px; }"));
     commandRow->addWidget(command, 1);
     copy = Parts::button("copyCommandButton", QStringLiteral("复制命令"), openBox);
     connect(copy, &QPushButton::clicked, this, &DeviceCard::copyCommand);
     commandRow->addWidget(copy);
     terminal = Parts::button("terminalButton", QStringLiteral("在终端里打开"), openBox);
+    terminal->setDefault(true);
     connect(terminal, &QPushButton::clicked, this, &DeviceCard::runInTerminal);
     commandRow->addWidget(terminal);
     openStack->addLayout(commandRow);
@@ -222,12 +225,12 @@ void DeviceCard::setContent(const DeviceCardFacts& next)
     failedHint->setText(hint.value_or(QString()));
     openBox->setVisible(isOpen);
     if (isOpen) {
-        command->setText(facts.command);
+        command->setFullText(facts.command);
         command->setToolTip(facts.command);
         includeNote->setVisible(facts.sshConfigIncluded);
         includeNote->setText(model.includeNote());
         includeRow->setVisible(!facts.sshConfigIncluded);
-        includeHint->setText(model.includeHint());
+        includeHint->setMarkup(model.includeHint());
         keepNote->setVisible(!facts.sshConfigIncluded);
         keepNote->setText(model.keepNote());
     }
@@ -275,10 +278,21 @@ void DeviceCard::buildMenu()
         start->setEnabled(model.canStartSync());
     }
     actions->addSeparator();
-    add("kickAction", QStringLiteral("踢出这台设备…"), [this] {
+    QAction* kick = add("kickAction", QStringLiteral("踢出这台设备…"), [this] {
         if (onKick)
             onKick(facts.peer);
     });
+    RoleMenu::setRole(kick, QStringLiteral("red"));
+}
+
+bool DeviceCard::pressDefault()
+{
+    for (QPushButton* button : {open, terminal})
+        if (button->isVisibleTo(this) && button->isEnabled()) {
+            button->click();
+            return true;
+        }
+    return false;
 }
 
 void DeviceCard::notice(const QString& text)

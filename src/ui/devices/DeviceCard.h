@@ -8,7 +8,7 @@
 
 class AppState;
 class Badge;
-class ElidedLabel;
+class ElidedField;
 class QCheckBox;
 class QLabel;
 class QMenu;
@@ -41,6 +41,11 @@ public:
     QPushButton* copyButton() const { return copy; }
     QPushButton* terminalButton() const { return terminal; }
     QCheckBox* syncSwitch() const { return sync; }
+    ElidedField* commandField() const { return command; }
+
+    // Return on the card: presses "打通 SSH 连接" or "在终端里打开", whichever is shown and enabled;
+    // false when neither is.
+    bool pressDefault();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -74,7 +79,7 @@ private:
     StatusLabel* detailText;
     StatusLabel* failedHint;
     QWidget* openBox;
-    ElidedLabel* command;
+    ElidedField* command;
     QPushButton* copy;
     QPushButton* terminal;
     StatusLabel* includeNote;

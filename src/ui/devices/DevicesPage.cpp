@@ -433,6 +433,13 @@ void DevicesPage::stepOne()
 
 void DevicesPage::pressDefault()
 {
+    // The card that holds the focus (the card itself or one of its controls) takes Return first.
+    for (QWidget* w = window()->focusWidget(); w && w != this; w = w->parentWidget())
+        if (auto* focused = qobject_cast<DeviceCard*>(w)) {
+            if (focused->pressDefault())
+                return;
+            break;
+        }
     QPushButton* button = inbound->stepOneButton();
     if (inbound->isVisibleTo(this) && !inbound->showsSummary() && button->isVisibleTo(this)
         && button->property("pageDefault").toBool())
@@ -452,6 +459,7 @@ void DevicesPage::askKick(const PeerDevice& peer)
     alert->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 340px; }"));
     QPushButton* confirm = alert->addButton(QStringLiteral("踢出"), QMessageBox::DestructiveRole);
     confirm->setObjectName(QStringLiteral("kickConfirm"));
+    Theme::applyTextRole(*confirm, QStringLiteral("red"));
     QPushButton* cancel = alert->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
     cancel->setObjectName(QStringLiteral("kickCancel"));
     alert->setDefaultButton(cancel);

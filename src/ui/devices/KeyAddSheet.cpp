@@ -43,7 +43,7 @@ void KeyAddSheet::refresh()
 {
     showState(done(), true);
     commandText->setText(commands.keyAddCommand ? commands.keyAddCommand(who) : QString());
-    adjustSize();
+    fitHeight();
 }
 
 void KeyAddSheet::copyCommand()

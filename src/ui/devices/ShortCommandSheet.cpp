@@ -47,7 +47,7 @@ void ShortCommandSheet::refresh()
     refusal->setText(line.ok() ? QString() : line.failure());
     reveal->setVisible(line.ok());
     commandText->setText(line.ok() ? line.value() : QString());
-    adjustSize();
+    fitHeight();
 }
 
 void ShortCommandSheet::copyCommand()

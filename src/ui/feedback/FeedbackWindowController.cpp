@@ -3,6 +3,7 @@
 #include "account/FeedbackModel.h"
 #include "state/Paths.h"
 #include "ui/feedback/FeedbackView.h"
+#include "ui/kit/FrameMemory.h"
 #include "ui/kit/Parts.h"
 
 FeedbackWindowController::FeedbackWindowController(AppState& app, QObject* parent)
@@ -12,7 +13,8 @@ FeedbackWindowController::FeedbackWindowController(AppState& app, QObject* paren
     win->setFixedFrame(QStringLiteral("feedbackWindow"), QStringLiteral("反馈问题"), QSize(540, 600));
     content = new FeedbackView(app, *form, win.get());
     Parts::fill(*win, content);
-    centreOnScreen(*win);
+    frame = new FrameMemory(*win, QStringLiteral("TarnelFeedback"));
+    frame->place();
 }
 
 FeedbackWindowController::~FeedbackWindowController() = default;
@@ -20,6 +22,6 @@ FeedbackWindowController::~FeedbackWindowController() = default;
 void FeedbackWindowController::show()
 {
     form->reset();
-    win->present();
+    frame->present();
     content->appear();
 }

@@ -7,6 +7,7 @@
 
 class AppState;
 class FeedbackModel;
+class FrameMemory;
 class FeedbackView;
 
 // Owns the feedback window and its form's model for the life of the process. Created once at launch;
@@ -17,7 +18,7 @@ public:
     explicit FeedbackWindowController(AppState& app, QObject* parent = nullptr);
     ~FeedbackWindowController() override;
 
-    // Resets the form, centres the window when it is hidden, brings it to the front and activates it.
+    // Resets the form, puts the window where it was last (or centres it) when it is hidden, brings it to the front and activates it.
     void show();
     void hide() { win->hide(); }
 
@@ -29,4 +30,5 @@ private:
     std::unique_ptr<FeedbackModel> form;
     std::unique_ptr<KeptWindow> win;
     FeedbackView* content;
+    FrameMemory* frame;
 };

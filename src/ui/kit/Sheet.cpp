@@ -31,3 +31,11 @@ QHBoxLayout* Sheet::addButtonRow()
     column->addLayout(row);
     return row;
 }
+
+void Sheet::fitHeight()
+{
+    column->activate();
+    const int height = column->hasHeightForWidth() ? column->totalHeightForWidth(width())
+                                                   : column->totalSizeHint().height();
+    resize(width(), std::max(height, column->totalMinimumSize().height()));
+}

@@ -16,6 +16,9 @@ protected:
     QLabel* addTitle(const QString& text);
     // A row at the foot of the column that pushes what is added to it to the right.
     QHBoxLayout* addButtonRow();
+    // Makes the sheet exactly as tall as its content laid out at the sheet's width (adjustSize() would
+    // measure wrapped text at another width and leave blank bands).
+    void fitHeight();
 
     QVBoxLayout* column;
 };

@@ -8,13 +8,16 @@
 
 namespace {
 
-// A symbol the theme may lack: the theme's name for it, and what stands in otherwise (a style icon, or a
-// character of the installed fonts drawn in the text colour, optionally inside a ring).
+QIcon slashedLock();
+
+// A symbol the theme may lack: the theme's name for it, and what stands in otherwise (a style icon, a
+// character of the installed fonts drawn in the text colour, optionally inside a ring, or a drawing).
 struct Mapping {
     const char* theme;
     QStyle::StandardPixmap fallback = QStyle::SP_CustomBase;
     const char* glyph = nullptr;
     bool ring = false;
+    QIcon (*drawing)() = nullptr;
 };
 
 const QHash<QString, Mapping>& mappings()
@@ -24,7 +27,7 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("exclamationmark.circle"), {"dialog-error", QStyle::SP_MessageBoxCritical}},
         {QStringLiteral("exclamationmark.triangle"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("exclamationmark.triangle.fill"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
-        {QStringLiteral("lock.slash.fill"), {"system-lock-screen", QStyle::SP_MessageBoxWarning}},
+        {QStringLiteral("lock.slash.fill"), {"system-lock-screen", QStyle::SP_CustomBase, nullptr, false, slashedLock}},
         {QStringLiteral("checkmark.circle"), {"emblem-ok", QStyle::SP_DialogApplyButton}},
         {QStringLiteral("checkmark.circle.fill"), {"emblem-ok-symbolic", QStyle::SP_DialogApplyButton}},
         {QStringLiteral("exclamationmark.circle.fill"), {"dialog-error", QStyle::SP_MessageBoxCritical}},
@@ -53,6 +56,33 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("menubar.rectangle"), {"user-desktop", QStyle::SP_DesktopIcon}},
     };
     return map;
+}
+
+// A filled padlock crossed by a slash, in the text colour.
+QIcon slashedLock()
+{
+    constexpr int side = 64;
+    QPixmap picture(side, side);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor ink = QApplication::palette().color(QPalette::WindowText);
+    painter.setPen(QPen(ink, 6, Qt::SolidLine, Qt::FlatCap));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawArc(QRectF(19, 8, 26, 30), 0, 180 * 16); // the shackle's bow
+    painter.drawLine(QPointF(19, 23), QPointF(19, 31));
+    painter.drawLine(QPointF(45, 23), QPointF(45, 31));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ink);
+    painter.drawRoundedRect(QRectF(11, 29, 42, 31), 6, 6);
+    // The slash, cut free of the lock by a clear margin on each side.
+    painter.setCompositionMode(QPainter::CompositionMode_Clear);
+    painter.setPen(QPen(Qt::transparent, 13, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(9, 6), QPointF(55, 60));
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setPen(QPen(ink, 5, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(9, 6), QPointF(55, 60));
+    return QIcon(picture);
 }
 
 QIcon glyphIcon(const Mapping& mapping)
@@ -88,6 +118,8 @@ QIcon Symbols::icon(const QString& symbol)
     const QString theme = QString::fromLatin1(found->theme);
     if (QIcon::hasThemeIcon(theme))
         return QIcon::fromTheme(theme);
+    if (found->drawing)
+        return found->drawing();
     if (found->glyph)
         return glyphIcon(*found);
     return QApplication::style()->standardIcon(found->fallback);

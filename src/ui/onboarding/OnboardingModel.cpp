@@ -83,7 +83,7 @@ std::optional<Server> OnboardingModel::connectedServer() const
 
 QString OnboardingModel::accessibilityTitle() const
 {
-    return QStringLiteral("开启「辅助功能」（按 ") + pasteKey() + QStringLiteral(" 把路径打进终端要用）");
+    return QStringLiteral("开启「XTest 模拟按键」（按 ") + pasteKey() + QStringLiteral(" 把路径打进终端要用）");
 }
 
 OnboardingModel::Permission OnboardingModel::permission() const
@@ -138,14 +138,21 @@ QString OnboardingModel::connectedText(const Server& server) const
 
 QString OnboardingModel::deviceIntro() const
 {
-    return QStringLiteral("两台电脑都装 tarnel、登录同一个账号，就会在面板的「设备」页里互相看到（现在账号下另有 ")
+    return QStringLiteral("两台电脑都装 tarnel、登录**同一个账号**，就会在面板的「设备」页里互相看到（现在账号下另有 ")
         + QString::number(f.peerCount) + QStringLiteral(" 台）。");
+}
+
+QString OnboardingModel::deviceSteps()
+{
+    return QStringLiteral("• **被连的那台**（比如家里的）：「设备」页拨开「允许其他设备连接这台电脑」，按两步做：开着 ssh 服务（sshd）、允许对方免密登录（都是点几下 + 粘一条命令）。\n"
+                          "• **发起连接的那台**（比如办公室的）：「设备」页点对方的「打通 SSH 连接」，成功后给你一条命令，在任何终端里粘贴就进去了。\n"
+                          "• 想把截图传给那台：它的卡片 ⋯ →「开启截图同步（把这台设为接收端）」。");
 }
 
 QString OnboardingModel::demoIntro() const
 {
-    return QStringLiteral("之后用起来是这样：截图 Ctrl+C → 右上角闪一下「截图1 已传 ✅」→ 在 ssh 到那台的终端里、AI 的输入框按 ")
-        + pasteKey() + QStringLiteral("，就会打进去：");
+    return QStringLiteral("之后用起来是这样：截图 Ctrl+C → 右上角闪一下「截图1 已传 ✅」→ 在 ssh 到那台的终端里、AI 的输入框按 **")
+        + pasteKey() + QStringLiteral("**，就会打进去：");
 }
 
 QString OnboardingModel::demoLine(const std::optional<Server>& server) const

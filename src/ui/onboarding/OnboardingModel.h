@@ -63,7 +63,9 @@ public:
     QString setupTitle() const;
     // "已连接 user@host，服务器端已准备好（目录 …）" for the first connected server.
     QString connectedText(const Server& server) const;
+    // The texts below mark their bold runs as **…**.
     QString deviceIntro() const;
+    static QString deviceSteps();
     QString demoIntro() const;
     // The line the paste hot key would type, with its trailing blank.
     QString demoLine(const std::optional<Server>& server) const;

@@ -204,19 +204,19 @@ QWidget* OnboardingView::buildDeviceContent()
     deviceIntro = Parts::text(QString(), 0, area);
     deviceIntro->setObjectName(QStringLiteral("deviceIntro"));
     column->addWidget(deviceIntro);
-    column->addWidget(Parts::text(QString(), -1, area,
-        QStringLiteral("• 被连的那台（比如家里的）：「设备」页拨开「允许其他设备连接这台电脑」，按两步做：开着 ssh 服务（sshd）、允许对方免密登录（都是点几下 + 粘一条命令）。\n"
-                       "• 发起连接的那台（比如办公室的）：「设备」页点对方的「打通 SSH 连接」，成功后给你一条命令，在任何终端里粘贴就进去了。\n"
-                       "• 想把截图传给那台：它的卡片 ⋯ →「同步截图到这台」。")));
+    StatusLabel* howTo = Parts::text(QString(), -1, area);
+    howTo->setObjectName(QStringLiteral("deviceSteps"));
+    howTo->setMarkup(OnboardingModel::deviceSteps());
+    column->addWidget(howTo);
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
-    QPushButton* devices = Parts::button("openDevicesButton", QStringLiteral("打开「设备」页"), area);
-    connect(devices, &QPushButton::clicked, this, [this] {
+    openDevices = Parts::button("openDevicesButton", QStringLiteral("打开「设备」页"), area);
+    connect(openDevices, &QPushButton::clicked, this, [this] {
         app.setPanelTab(PanelTab::devices);
         if (app.togglePanel)
             app.togglePanel();
     });
-    row->addWidget(devices);
+    row->addWidget(openDevices);
     allowInbound = Parts::button("allowInboundButton", QStringLiteral("这台要被别人连：允许其他设备连接这台电脑"), area);
     connect(allowInbound, &QPushButton::clicked, this, [this] {
         Settings s = app.settings();
@@ -354,13 +354,17 @@ void OnboardingView::refresh()
         box->field()->setFocus();
         focusedBox = true;
     }
-    deviceIntro->setText(m.deviceIntro());
+    deviceIntro->setMarkup(m.deviceIntro());
     allowInbound->setVisible(!s.remoteAccess);
     inboundAllowed->setVisible(s.remoteAccess);
     for (const auto& [lead, sample] : std::as_const(demos)) {
-        lead->setText(m.demoIntro());
+        lead->setMarkup(m.demoIntro());
         sample->setText(m.demoLine(page == serverContent ? connected : std::nullopt));
     }
+
+    QPushButton* pressed = defaultButton();
+    finish->setDefault(pressed == finish);
+    openDevices->setDefault(pressed == openDevices);
 
     trayNote->setText(m.trayText());
     trayTips->setText(m.trayTips());
@@ -392,10 +396,16 @@ void OnboardingView::keyPressEvent(QKeyEvent* event)
 {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && !qobject_cast<QLineEdit*>(focusWidget())) {
-        finish->click();
+        defaultButton()->click();
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+QPushButton* OnboardingView::defaultButton() const
+{
+    const bool deviceShown = setupPage == deviceContent && steps[2]->expanded();
+    return deviceShown ? openDevices : finish;
 }
 
 void OnboardingView::choose(const QString& tag)

@@ -42,7 +42,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    // Return outside a text field is the finish button's, as in a dialog.
+    // Return outside a text field presses the default button: "打开「设备」页" while the device set-up is
+    // shown, else the finish button.
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
@@ -59,6 +60,7 @@ private:
     void choose(const QString& tag);
     void finishOnboarding();
     void scrollTo(int step);
+    QPushButton* defaultButton() const;
 
     AppState& app;
     std::function<void()> onFinish;
@@ -84,6 +86,7 @@ private:
     AddServerBox* box;
     KeyedWidgetList* cards;
     StatusLabel* deviceIntro;
+    QPushButton* openDevices;
     QPushButton* allowInbound;
     SymbolNote* inboundAllowed;
     QList<std::pair<StatusLabel*, QLabel*>> demos; // intro and sample line of each example block

@@ -1,5 +1,6 @@
 #include "ui/onboarding/OnboardingWindowController.h"
 
+#include "ui/kit/FrameMemory.h"
 #include "ui/kit/Parts.h"
 #include "ui/onboarding/OnboardingView.h"
 
@@ -15,7 +16,10 @@ OnboardingWindowController::OnboardingWindowController(AppState& app, QObject* p
             window->hide();
     }, win.get());
     Parts::fill(*win, content);
-    centreOnScreen(*win);
+    frame = new FrameMemory(*win, QStringLiteral("TarnelOnboarding"));
+    frame->place();
 }
+
+void OnboardingWindowController::show() { frame->present(); }
 
 OnboardingWindowController::~OnboardingWindowController() = default;

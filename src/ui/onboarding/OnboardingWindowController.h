@@ -6,6 +6,7 @@
 #include <memory>
 
 class AppState;
+class FrameMemory;
 class OnboardingView;
 
 // Owns the onboarding window for the life of the process. Created once at launch; shown at the first
@@ -19,8 +20,9 @@ public:
     explicit OnboardingWindowController(AppState& app, QObject* parent = nullptr);
     ~OnboardingWindowController() override;
 
-    // Centres the window when it is hidden, brings it to the front and activates it.
-    void show() { win->present(); }
+    // Puts the window where it was last (or centres it) when it is hidden, brings it to the front and
+    // activates it.
+    void show();
     void hide() { win->hide(); }
 
     QWidget* window() const { return win.get(); }
@@ -29,4 +31,5 @@ public:
 private:
     std::unique_ptr<KeptWindow> win;
     OnboardingView* content;
+    FrameMemory* frame;
 };

@@ -2,6 +2,7 @@
 
 #include "ui/kit/Theme.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -55,6 +56,9 @@ StepBox::StepBox(int number, QWidget* parent) : QFrame(parent), number(number)
     body->setSpacing(8);
     column->addWidget(contentArea);
     row->addLayout(column, 1);
+    fade = new QGraphicsOpacityEffect(this);
+    fade->setOpacity(0.6);
+    setGraphicsEffect(fade);
     setState(false, false, true);
 }
 
@@ -72,8 +76,11 @@ void StepBox::setState(bool done, bool active, bool expanded)
     badge->update();
     Theme::applyTextRole(*heading, expanded ? QString() : QStringLiteral("secondary"));
     contentArea->setVisible(expanded);
+    fade->setEnabled(!expanded); // drawn straight when expanded: the effect would only cost a buffer
     update();
 }
+
+qreal StepBox::opacity() const { return fade->isEnabled() ? fade->opacity() : 1.0; }
 
 void StepBox::paintEvent(QPaintEvent* event)
 {

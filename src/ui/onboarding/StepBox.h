@@ -2,6 +2,7 @@
 
 #include <QFrame>
 
+class QGraphicsOpacityEffect;
 class QLabel;
 class QVBoxLayout;
 
@@ -13,6 +14,7 @@ class StepBox : public QFrame {
     Q_PROPERTY(bool done READ done)
     Q_PROPERTY(bool active READ active)
     Q_PROPERTY(bool expanded READ expanded)
+    Q_PROPERTY(qreal opacity READ opacity)
 public:
     StepBox(int number, QWidget* parent = nullptr);
 
@@ -25,6 +27,8 @@ public:
     bool done() const { return isDone; }
     bool active() const { return isActive; }
     bool expanded() const { return isExpanded; }
+    // How opaque the whole frame is drawn: 1 expanded, 0.6 collapsed.
+    qreal opacity() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -38,4 +42,5 @@ private:
     QLabel* heading;
     QWidget* contentArea;
     QVBoxLayout* body;
+    QGraphicsOpacityEffect* fade;
 };

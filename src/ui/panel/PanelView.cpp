@@ -161,7 +161,8 @@ void PanelView::pressDefault()
 void PanelView::keyPressEvent(QKeyEvent* event)
 {
     const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (isReturn && !qobject_cast<QLineEdit*>(focusWidget())) {
+    const auto* field = qobject_cast<QLineEdit*>(focusWidget());
+    if (isReturn && !(field && !field->isReadOnly())) { // a field being typed in has its own Return
         pressDefault();
         return;
     }

@@ -1,5 +1,6 @@
 #include "ui/settings/SettingsWindowController.h"
 
+#include "ui/kit/FrameMemory.h"
 #include "ui/kit/Parts.h"
 #include "ui/settings/AboutView.h"
 #include "ui/settings/BehaviorSettings.h"
@@ -20,7 +21,10 @@ SettingsWindowController::SettingsWindowController(AppState& app, QObject* paren
     pages->addTab(hotkeyPage, QStringLiteral("快捷键"));
     pages->addTab(aboutPage, QStringLiteral("关于"));
     Parts::fill(*win, pages, 12);
-    centreOnScreen(*win);
+    frame = new FrameMemory(*win, QStringLiteral("TarnelSettings"));
+    frame->place();
 }
+
+void SettingsWindowController::show() { frame->present(); }
 
 SettingsWindowController::~SettingsWindowController() = default;

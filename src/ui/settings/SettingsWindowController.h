@@ -8,6 +8,7 @@
 class AboutView;
 class AppState;
 class BehaviorSettings;
+class FrameMemory;
 class HotkeySettings;
 class QTabWidget;
 
@@ -22,8 +23,9 @@ public:
     explicit SettingsWindowController(AppState& app, QObject* parent = nullptr);
     ~SettingsWindowController() override;
 
-    // Centres the window when it is hidden, brings it to the front and activates it.
-    void show() { win->present(); }
+    // Puts the window where it was last (or centres it) when it is hidden, brings it to the front and
+    // activates it.
+    void show();
     void hide() { win->hide(); }
 
     QWidget* window() const { return win.get(); }
@@ -38,4 +40,5 @@ private:
     BehaviorSettings* behaviorPage;
     HotkeySettings* hotkeyPage;
     AboutView* aboutPage;
+    FrameMemory* frame;
 };

@@ -152,7 +152,7 @@ QWidget* ServersPage::buildAccessibilityBar()
     row->addWidget(symbolLabel(QStringLiteral("hand.raised.fill"), QStringLiteral("orange"), 16, bar));
     auto* column = new QVBoxLayout;
     column->setSpacing(2);
-    column->addWidget(Parts::heading(QStringLiteral("还差一步：开启「辅助功能」"), bar));
+    column->addWidget(Parts::heading(QStringLiteral("还差一步：开启「XTest 模拟按键」"), bar));
     accessibilityText = new StatusLabel(QStringLiteral("secondary"), bar);
     accessibilityText->setObjectName(QStringLiteral("accessibilityText"));
     accessibilityText->setSizeStep(-2);

@@ -313,6 +313,8 @@ private Q_SLOTS:
 
         // Our key line gone behind our back: the receiver refuses it, the probe runs and asks for the password.
         QVERIFY(sshd.writeFile(*account, account->home + "/.ssh/authorized_keys", QByteArray(), 0600));
+        sshd.stop(); // and the shared connection the daily channel keeps with it
+        QVERIFY(!sshd.start());
         registry.recheckAll();
         QCOMPARE(settledAs(rig, added->id), Kind::failed);
         QCOMPARE(registry.status(added->id).message, QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));

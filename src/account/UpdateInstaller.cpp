@@ -16,6 +16,7 @@ PID="$1"
 SRC="$2"
 DST="$3"
 LOG="$4"
+(umask 077 && : >>"$LOG") && chmod 600 "$LOG"
 exec >>"$LOG" 2>&1
 echo "[$(date '+%F %T')] 等 tarnel（$PID）退出"
 for ((i = 0; i < 3000; i++)); do

@@ -76,8 +76,11 @@ void Updater::log(const QString& message)
     if (!Paths::ensure(directory()))
         return;
     QFile file(directory() + QStringLiteral("/updater.log"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append, ownerOnly))
         return;
+    if (file.permissions() != ownerOnly)
+        file.setPermissions(ownerOnly); // made by an earlier version with the default mode
     const QString stamp = Clock::instance().now().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     file.write((QLatin1Char('[') + stamp + QStringLiteral("] ") + message + QLatin1Char('\n')).toUtf8());
 }

@@ -141,7 +141,11 @@ AppState::AppState(Store& store, DesktopServices desktop, Intervals intervals, Q
     for (QObject* source :
          std::initializer_list<QObject*>{serverRegistry.get(), serversPageState.get(), shotStore.get(), accountState.get()})
         connect(source, SIGNAL(changed()), this, SIGNAL(changed()));
-    connect(accountState.get(), &Account::changed, this, &AppState::applyAccountGate, Qt::QueuedConnection);
+    // A check-in changes the account's times at least: that alone is no reason to run the gate.
+    connect(accountState.get(), &Account::changed, this, [this] {
+        if (int(accountState->status()) != gateStatus || accountState->record() != gateRecord)
+            applyAccountGate();
+    }, Qt::QueuedConnection);
 
     maintenanceTimer.setInterval(intervals.maintenance);
     connect(&maintenanceTimer, &QTimer::timeout, this, &AppState::maintain);
@@ -365,6 +369,8 @@ bool AppState::waylandSession() const { return desktop.accessibilityTrust.isWayl
 
 void AppState::applyAccountGate()
 {
+    gateStatus = int(accountState->status());
+    gateRecord = accountState->record();
     const bool usable = accountState->isUsable();
     const auto reason = accountState->gateReason();
     if (usable && !capturing) {

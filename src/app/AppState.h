@@ -1,5 +1,6 @@
 #pragma once
 
+#include "account/AccountRecord.h"
 #include "app/PanelTab.h"
 #include "capture/ClipboardWatcher.h"
 #include "platform/ClipboardImage.h"
@@ -174,6 +175,9 @@ private:
     PanelTab tab = PanelTab::shots;
     bool trusted = false;
     bool capturing = false;
+    // What the account gate last ran on: it runs again only when the account's state or sign-in changes.
+    int gateStatus = -1;
+    std::optional<AccountRecord> gateRecord;
     QList<PendingRemoval> removals;
     QHash<QString, QString> syncRefusals; // device id -> why it is not a destination after its connection opened
 

@@ -555,8 +555,9 @@ void LinkManager::apply(const std::optional<NodeStatus>& status, const std::opti
     const std::optional<QString>& authorizedKeys, std::optional<bool> includesDevices)
 {
     polledAt = Clock::instance().now();
-    sshdUp = sshd;
-    if (includesDevices)
+    if (sshdUp != sshd)
+        sshdUp = sshd;
+    if (includesDevices && includeFound != *includesDevices)
         includeFound = *includesDevices;
     guard.update(started && allowInboundProvider());
     if (!status) {
@@ -572,8 +573,10 @@ void LinkManager::apply(const std::optional<NodeStatus>& status, const std::opti
         peerList = sorted;
         Q_EMIT peersChanged();
     }
-    if (authorizedKeys)
-        keyIDs = authorizedKeyIDs(*authorizedKeys, sorted);
+    if (authorizedKeys) {
+        if (QSet<QString> ids = authorizedKeyIDs(*authorizedKeys, sorted); ids != keyIDs)
+            keyIDs = std::move(ids);
+    }
     // The files first: a check started now must find the peer's Host block.
     syncFilesIfNeeded(sorted);
     checks.reconcile(sorted);
@@ -650,8 +653,12 @@ void LinkManager::syncFilesIfNeeded(const QList<PeerDevice>& sorted)
             Log::write(QStringLiteral("设备互联：「%1」的设备记录不安全（%2），不写进 ssh_config_devices").arg(loggable(peer), *why));
     }
     const auto fail = [this](const QString& why) {
-        if (std::exchange(lastFilesFailure, why) != why)
-            Log::write(QStringLiteral("设备互联：写 ssh_config_devices 失败 ") + why);
+        const QDateTime now = Clock::instance().now();
+        if (why == lastFilesFailure && filesFailureLoggedAt.isValid() && filesFailureLoggedAt.secsTo(now) < 60)
+            return;
+        lastFilesFailure = why;
+        filesFailureLoggedAt = now;
+        Log::write(QStringLiteral("设备互联：写 ssh_config_devices 失败 ") + why);
     };
     Paths::ensure(Paths::dataDirectory());
     const auto config = LinkSSHConfig::render(sorted, {*program, Paths::netDirectory(), Paths::dataDirectory()});
@@ -664,6 +671,7 @@ void LinkManager::syncFilesIfNeeded(const QList<PeerDevice>& sorted)
         return fail(written.failure());
     filesFingerprint = fingerprint;
     lastFilesFailure.clear();
+    filesFailureLoggedAt = QDateTime();
     Log::write(QStringLiteral("设备互联：ssh_config_devices 已更新（%1 台）").arg(sorted.size()));
 }
 

@@ -221,7 +221,10 @@ private:
     // The peer set the device ssh files were last written for; none until the first write of this process.
     std::optional<QString> filesFingerprint;
     QHash<QString, bool> reportedSkips; // peers left out of the files, each logged once
+    // The last failure to write the device files and when it was last logged: a failure that repeats at
+    // every poll is logged once a minute, not every few seconds.
     QString lastFilesFailure;
+    QDateTime filesFailureLoggedAt;
 
     bool started = false;
     bool stopping = false;

@@ -6,7 +6,8 @@ class SleepInhibitor;
 
 // Keeps the computer awake while other machines may connect to it: a lock is held only while that is
 // wanted and the computer runs on mains power. Updated on every switch change and every applied status,
-// so unplugging releases the lock at the next poll and plugging in takes it again.
+// so unplugging releases the lock at the next poll and plugging in takes it again. The lock counts (and is
+// logged) only once the system has handed it out.
 class SleepGuard : public QObject {
     Q_OBJECT
 public:
@@ -17,5 +18,6 @@ public:
 
 private:
     SleepInhibitor& inhibitor;
+    bool asking = false; // asked for, not answered yet
     bool held = false;
 };

@@ -124,13 +124,9 @@ void TunnelChecks::open(const PeerDevice& peer, bool automatic)
 
     set(id, Tunnel::checking());
     const QString path = peer.link->relayed() ? QStringLiteral("relay") : QStringLiteral("direct");
-    const int closes = closeCount.value(id);
+    // A close while it runs does not cancel it: its outcome is what ssh to the machine does now.
     runner(checkArguments(configPath(), peer.alias), checkTimeoutSeconds)
-        .then(this, [this, peer, path, automatic, closes](const CommandResult& result) {
-            // The user closed it meanwhile: neither open nor a new destination behind their back.
-            if (closeCount.value(peer.id) == closes)
-                finished(peer, path, automatic, result);
-        });
+        .then(this, [this, peer, path, automatic](const CommandResult& result) { finished(peer, path, automatic, result); });
 }
 
 void TunnelChecks::finished(const PeerDevice& peer, const QString& path, bool automatic, const CommandResult& result)
@@ -151,7 +147,6 @@ void TunnelChecks::finished(const PeerDevice& peer, const QString& path, bool au
 
 void TunnelChecks::close(const PeerDevice& peer)
 {
-    closeCount[peer.id] += 1;
     set(peer.id, Tunnel::idle());
     if (wantedIDs.remove(peer.id)) {
         saveWanted(sortedIDs(wantedIDs));

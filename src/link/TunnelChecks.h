@@ -57,5 +57,4 @@ private:
     QSet<QString> wantedIDs;
     QHash<QString, QDateTime> autoOpenAt;
     QHash<QString, double> autoBackoff;
-    QHash<QString, int> closeCount; // a check started before a close is dropped
 };

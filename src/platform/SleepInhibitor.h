@@ -11,11 +11,14 @@ public:
 
     // True when the computer runs on mains power; a power source that cannot be read counts as mains.
     virtual bool onMainsPower() const = 0;
-    // Asks for the lock; false when it cannot be asked for now. `lost()` follows when it is refused later.
+    // Asks for the lock; false when it cannot be asked for now. The answer comes later: `taken()` once the
+    // lock is held, `lost()` when it is refused.
     virtual bool hold(const QString& why) = 0;
     virtual void release() = 0;
 
 Q_SIGNALS:
+    // The lock asked for is held now.
+    void taken();
     // A lock asked for was refused or dropped by the system.
     void lost();
 };

@@ -156,12 +156,14 @@ struct Attempt {
         return hooks.ping ? hooks.ping(server) : ReceiverClient::ping(server).result();
     }
 
-    bool check(bool installed)
+    bool check(bool installed, bool probeSkipped)
     {
         Outcome<ReceiverClient::Ping> answer = ping();
         if (!answer.ok() && !installed && answer.failure() == keyRefusedByReceiver) {
-            // The server forgot our key line (or it was revoked elsewhere): put it back once.
+            // The server forgot our key line (or it was revoked elsewhere): find a login and put it back once.
             server.setup.keyInstalled = false;
+            if (probeSkipped && !probe())
+                return false;
             if (!install() || !writeConfig())
                 return false;
             answer = ping();
@@ -175,12 +177,20 @@ struct Attempt {
     bool connect(const ConnectFlow::Request& request)
     {
         Server& s = server;
+        bool probeSkipped = false;
         if (s.isDevice()) {
             connected.user = s.user.value_or(QString());
         } else if (password) {
             connected.user = request.user.value_or(s.user.value_or(QString()));
             if (connected.user.isEmpty())
                 return fail(Failure::needingLoginName(QStringLiteral("先填上用户名")));
+        } else if (keyReconnects()) {
+            // Our key is on the server (perhaps put there with a password the user's own keys lack): the
+            // receiver answering is the test; a probe would only find the user's own keys refused.
+            connected.user = *s.user;
+            if (s.setup.lastProbe && s.setup.lastProbe->ok && s.setup.lastProbe->user == connected.user)
+                connected.hostname = s.setup.lastProbe->hostname;
+            probeSkipped = true;
         } else if (!probe()) {
             return false;
         }
@@ -190,8 +200,10 @@ struct Attempt {
         if (installing && !install())
             return false;
         addDefaultKeywords();
-        return writeConfig() && check(installing);
+        return writeConfig() && check(installing, probeSkipped);
     }
+
+    bool keyReconnects() const { return installSkippable() && server.user && !server.user->isEmpty(); }
 };
 
 } // namespace

@@ -24,8 +24,11 @@ QStringList LoginProbe::candidates(const std::optional<QString>& given, const st
         if (SSHConfig::isValidUser(name) && !names.contains(name))
             names << name;
     };
+    // A name the user gave is the only one tried: each wrong name is a failed login in the server's log.
     if (given)
         add(*given);
+    if (!names.isEmpty())
+        return names;
     if (configured)
         add(*configured);
     add(localName);

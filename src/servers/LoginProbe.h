@@ -21,8 +21,8 @@ public:
         Outcome<Login> login;
     };
 
-    // The given name, the name ssh -G reports, the local login name, then common cloud defaults; in that
-    // order, without repeats or unusable names.
+    // The given name alone; without one, the name ssh -G reports, the local login name, then common cloud
+    // defaults, in that order, without repeats or unusable names.
     static QStringList candidates(const std::optional<QString>& given, const std::optional<QString>& configured,
         const QString& localName);
     static QString localLoginName();

@@ -50,7 +50,11 @@ Outcome<ServerRegistry::Added> ServerRegistry::add(const QString& input)
     const int port = address.port.value_or(22);
     for (const Server& s : servers()) {
         if (s.host.compare(address.host, Qt::CaseInsensitive) == 0 && s.port == port) {
-            connectServer(s.id, s.user);
+            // Another login name for a listed server is an edit of that entry, not something to drop silently.
+            if (address.user && s.user && !s.user->isEmpty() && *address.user != *s.user)
+                return Outcome<Added>::failure(QStringLiteral("这台服务器已经在列表里（用户 %1）：要换成 %2，在它的 ⋯ →「高级…」里改登录名")
+                                                   .arg(*s.user, *address.user));
+            connectServer(s.id, address.user ? address.user : s.user);
             return Outcome<Added>::success({s, true});
         }
     }

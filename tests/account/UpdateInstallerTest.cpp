@@ -122,6 +122,7 @@ private Q_SLOTS:
         QCOMPARE(result.status, 0);
 
         QTRY_COMPARE_WITH_TIMEOUT(readFile(marker).trimmed(), reopened.toUtf8(), 10000);
+        QCOMPARE(fileMode(log), 0600);
         QStringList written = QString::fromUtf8(readFile(log)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QVERIFY2(written.size() >= 2, qPrintable(written.join(QLatin1Char('\n'))));
         QVERIFY(written.first().endsWith(QStringLiteral("] 等 tarnel（%1）退出").arg(pid)));

@@ -239,6 +239,7 @@ private Q_SLOTS:
                                     QStringLiteral("+7")})
             QVERIFY(QDir().mkpath(Updater::directory() + QLatin1Char('/') + name));
         Updater::log(QStringLiteral("x"));
+        QCOMPARE(fileMode(Updater::directory() + QStringLiteral("/updater.log")), 0600);
         updater()->cleanUpOldDownloads();
         QCOMPARE(QDir(Updater::directory()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  (QStringList{QStringLiteral("13"), QStringLiteral("beta"), QStringLiteral("updater.log")}));

@@ -1,6 +1,7 @@
 #include "account/Account.h"
 #include "account/AccountRecord.h"
 #include "account/Diagnostics.h"
+#include "account/QXServer.h"
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
 #include "delivery/HotkeyCenter.h"
@@ -14,6 +15,7 @@
 
 #include <QJsonArray>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 #include <X11/keysym.h>
 
@@ -167,6 +169,20 @@ private Q_SLOTS:
         s.updateChannelTest = true;
         app->setSettings(s);
         QVERIFY(diagnostics.running()); // signing out below must stop it again
+
+        // A check-in that changes neither the state nor the sign-in leaves the gate alone: the first report
+        // keeps its time instead of being pushed back (and sent) after every check-in.
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const QUrl nowhere(QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort()));
+        closed.close();
+        QXServer::useURLs(nowhere, nowhere);
+        QSignalSpy accountChanged(&app->account(), &Account::changed);
+        app->account().ping(false);
+        QTRY_VERIFY(!accountChanged.isEmpty());
+        QCoreApplication::processEvents();
+        QVERIFY(app->account().isUsable());
+        QCOMPARE(diagnostics.pendingReason(), QStringLiteral("启动"));
     }
 
     void clearAllKeepsNumbering()

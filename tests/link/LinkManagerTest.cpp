@@ -4,6 +4,7 @@
 #include "state/AppInfo.h"
 #include "state/Paths.h"
 #include "support/AwaitFuture.h"
+#include "support/FakeClock.h"
 #include "support/FakeLinkProgram.h"
 #include "support/FakeNetworkMonitor.h"
 #include "support/FakeSleepInhibitor.h"
@@ -107,6 +108,7 @@ private Q_SLOTS:
         inhibitor.mains = true;
         inhibitor.held = false;
         inhibitor.holds = 0;
+        inhibitor.refuseLater = false;
         make(quick());
     }
     void cleanup() { link.reset(); }
@@ -352,6 +354,21 @@ private Q_SLOTS:
         link->setAllowInbound(false);
         QVERIFY(!inhibitor.held);
         QVERIFY(log().contains(QStringLiteral("设备互联：允许其他设备连接 = false")));
+    }
+
+    // A lock the system refuses after the request is never reported as taken, however often it is asked.
+    void refusedSleepLockIsNotLogged()
+    {
+        inhibitor.refuseLater = true;
+        allowInbound = true;
+        const qsizetype before = data.logLines().size();
+        QVERIFY(startRunning());
+        QVERIFY(pollApplied());
+        link->setAllowInbound(true);
+        QTRY_VERIFY(inhibitor.holds >= 3);
+        QTest::qWait(0);
+        QVERIFY(!link->sleepGuardActive());
+        QVERIFY(!data.logLines().mid(before).join('\n').contains(QStringLiteral("不自动睡眠")));
     }
 
     void networkChangesAreCoalesced()
@@ -606,6 +623,30 @@ private Q_SLOTS:
         QVERIFY(!config.contains(QStringLiteral("Match")));
         QVERIFY(QString::fromUtf8(readFile(LinkManager::devicesKnownHostsPath())).contains(a.hostPubKey.section(' ', 0, 1)));
         QCOMPARE(log().count(QStringLiteral("设备互联：「qx-h」的设备记录不安全（登录名不合规），不写进 ssh_config_devices")), 1);
+    }
+
+    // A failure that repeats at every poll is logged again each minute, not only the first time.
+    void repeatedFilesFailureIsLoggedEachMinute()
+    {
+        FakeClock clock(QDateTime(QDate(2026, 3, 1), QTime(9, 0)));
+        QFile::remove(LinkManager::devicesConfigPath());
+        QVERIFY(QDir().mkpath(LinkManager::devicesConfigPath())); // a folder where the file goes: every write fails
+        const auto failures = [&] { return log().count(QStringLiteral("设备互联：写 ssh_config_devices 失败 ")); };
+        const int before = failures();
+        program.script(statusWithPeers(1));
+        QVERIFY(startRunning());
+        QCOMPARE(failures(), before + 1);
+        clock.advance(30);
+        QVERIFY(pollApplied());
+        QCOMPARE(failures(), before + 1);
+        clock.advance(31);
+        QVERIFY(pollApplied());
+        QCOMPARE(failures(), before + 2);
+
+        QVERIFY(QDir(LinkManager::devicesConfigPath()).removeRecursively());
+        QVERIFY(pollApplied());
+        QVERIFY(QFileInfo(LinkManager::devicesConfigPath()).isFile());
+        QCOMPARE(failures(), before + 2);
     }
 
     void noProgramOutlivesTheApp()

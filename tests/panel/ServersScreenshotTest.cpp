@@ -101,6 +101,21 @@ private Q_SLOTS:
         rig.app().registry().cancelAll();
     }
 
+    void anotherUserForAListedServer()
+    {
+        FakeClock clock(noon);
+        PanelRig rig(data);
+        rig.addServer(QStringLiteral("devbox")).user = QStringLiteral("alice");
+        auto view = page(rig.build());
+        QLineEdit* field = view->serversPage()->addBox()->field();
+        field->setText(QStringLiteral("bob@devbox.example"));
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(field->text(), QStringLiteral("bob@devbox.example"));
+        QCOMPARE(rig.app().registry().servers().size(), 1);
+        shots.shoot(*view, QStringLiteral("listed-other-user"), true);
+        rig.app().registry().cancelAll();
+    }
+
     void sheets()
     {
         FakeClock clock(noon);

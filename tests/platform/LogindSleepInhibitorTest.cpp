@@ -56,8 +56,11 @@ private Q_SLOTS:
 
         LogindSleepInhibitor inhibitor;
         QSignalSpy lost(&inhibitor, &SleepInhibitor::lost);
+        QSignalSpy held(&inhibitor, &SleepInhibitor::taken);
         QVERIFY(inhibitor.hold(QStringLiteral("tarnel：允许其他设备连接这台电脑")));
+        QCOMPARE(held.size(), 0); // asked, not held yet
         QTRY_COMPARE(logind.manager().locksHeld(), 1);
+        QTRY_COMPARE(held.size(), 1);
         const auto& taken = logind.manager().inhibitions().first();
         QCOMPARE(QStringList({taken.what, taken.who, taken.why, taken.mode}),
                  QStringList({"idle", "tarnel", "tarnel：允许其他设备连接这台电脑", "block"}));
@@ -76,6 +79,7 @@ private Q_SLOTS:
         QVERIFY(inhibitor.hold(QStringLiteral("y")));
         QTRY_COMPARE(lost.size(), 1);
         QVERIFY(!inhibitor.holding());
+        QCOMPARE(held.size(), 1);
     }
 };
 

@@ -8,8 +8,11 @@ class LoginProbeTest : public QObject {
 private Q_SLOTS:
     void candidateOrder()
     {
+        QCOMPARE(LoginProbe::candidates(std::nullopt, QStringLiteral("deploy"), QStringLiteral("alice")),
+            (QStringList {"deploy", "alice", "root", "ubuntu", "debian", "ec2-user", "admin"}));
+        // A name the address gives is the only one tried.
         QCOMPARE(LoginProbe::candidates(QStringLiteral("me"), QStringLiteral("deploy"), QStringLiteral("alice")),
-            (QStringList {"me", "deploy", "alice", "root", "ubuntu", "debian", "ec2-user", "admin"}));
+            QStringList {"me"});
         // Repeats and unusable names drop out; the order stays.
         QCOMPARE(LoginProbe::candidates(std::nullopt, QStringLiteral("root"), QStringLiteral("-x")),
             (QStringList {"root", "ubuntu", "debian", "ec2-user", "admin"}));

@@ -237,6 +237,9 @@ private Q_SLOTS:
         QCOMPARE(registry.status(added->id).message, QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));
         QVERIFY(registry.server(added->id)->setup.lastProbe);
         QVERIFY(!registry.server(added->id)->setup.lastProbe->ok);
+        // Only the name the address gives was tried: no guessed names in the server's log.
+        QVERIFY2(!sshd.log().contains(QLatin1String("Invalid user")), qPrintable(sshd.log()));
+        QVERIFY(!sshd.log().contains(QLatin1String("user root ")));
 
         registry.connectServer(added->id, account->name, QStringLiteral("wrong"));
         QCOMPARE(registry.status(added->id).stage, ConnectFlow::Stage::installing);
@@ -267,13 +270,25 @@ private Q_SLOTS:
         const QString keys = QString::fromUtf8(readFile(account->home + "/.ssh/authorized_keys"));
         QVERIFY(keys.contains("restrict,command=\"" + account->home + "/tarnel/bin/tarnel-receiver\" " + key.value() + "\n"));
 
-        // Adding the same host again highlights and reconnects the entry; the install is skipped now.
+        // Adding the same host again highlights and reconnects the entry by our installed key: no probe, no
+        // password. So does reconnecting everything (as at every start).
+        const QDateTime probedAt = server.setup.lastProbe->at;
         const auto again = page.add(QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
         QCOMPARE(again->id, added->id);
         QCOMPARE(page.highlighted(), added->id);
         QCOMPARE(registry.servers().size(), 1);
-        QVERIFY(rig.settled(added->id));
-        QCOMPARE(registry.status(added->id).message, QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));
+        QCOMPARE(settledAs(rig, added->id), Kind::connected);
+        QCOMPARE(registry.status(added->id).user, account->name);
+        registry.recheckAll();
+        QVERIFY2(settledAs(rig, added->id) == Kind::connected, qPrintable(registry.status(added->id).message));
+        QCOMPARE(registry.server(added->id)->setup.lastProbe->at, probedAt);
+
+        // Another login name for the listed host:port is not dropped silently: the box says so and keeps it.
+        QVERIFY(!page.add(QStringLiteral("baduser@127.0.0.1:%1").arg(sshd.port())));
+        QCOMPARE(page.inputError(), QStringLiteral("这台服务器已经在列表里（用户 %1）：要换成 baduser，在它的 ⋯ →「高级…」里改登录名")
+                                         .arg(account->name));
+        QCOMPARE(registry.status(added->id).kind, Kind::connected);
+        QCOMPARE(registry.server(added->id)->user, account->name);
 
         // Rule blocks need the login: by key it is refused, with the password it works.
         RegistryRig::Answer answer = rig.rules(added->id, {QStringLiteral("codex"), QStringLiteral("claude")}, std::nullopt);
@@ -293,6 +308,19 @@ private Q_SLOTS:
         QVERIFY(!registry.server(added->id)->setup.keyInstalled);
         QVERIFY(!readFile(account->home + "/.ssh/authorized_keys").contains("restrict"));
         QVERIFY(QFileInfo::exists(account->home + "/tarnel/shots"));
+        registry.connectServer(added->id, account->name, password);
+        QCOMPARE(settledAs(rig, added->id), Kind::connected);
+
+        // Our key line gone behind our back: the receiver refuses it, the probe runs and asks for the password.
+        QVERIFY(sshd.writeFile(*account, account->home + "/.ssh/authorized_keys", QByteArray(), 0600));
+        sshd.stop(); // and the shared connection the daily channel keeps with it
+        QVERIFY(!sshd.start());
+        registry.recheckAll();
+        QCOMPARE(settledAs(rig, added->id), Kind::failed);
+        QCOMPARE(registry.status(added->id).message, QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));
+        QVERIFY(registry.status(added->id).needsPassword);
+        QVERIFY(!registry.server(added->id)->setup.keyInstalled);
+        QVERIFY(registry.server(added->id)->setup.lastProbe->at > probedAt);
         registry.connectServer(added->id, account->name, password);
         QCOMPARE(settledAs(rig, added->id), Kind::connected);
 

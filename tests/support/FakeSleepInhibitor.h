@@ -2,7 +2,8 @@
 
 #include "platform/SleepInhibitor.h"
 
-// A sleep lock that only counts: `held` while taken, `holds` how often it was asked for.
+// A sleep lock that only counts: `held` while taken, `holds` how often it was asked for. Like logind it
+// answers after the call returns: `taken()`, or `lost()` when it refuses later.
 class FakeSleepInhibitor final : public SleepInhibitor {
     Q_OBJECT
 public:
@@ -12,8 +13,9 @@ public:
         if (refuse)
             return false;
         ++holds;
-        held = true;
         reason = why;
+        held = !refuseLater;
+        QMetaObject::invokeMethod(this, refuseLater ? &SleepInhibitor::lost : &SleepInhibitor::taken, Qt::QueuedConnection);
         return true;
     }
     void release() override { held = false; }
@@ -25,7 +27,8 @@ public:
     }
 
     bool mains = true;
-    bool refuse = false;
+    bool refuse = false;      // cannot even be asked
+    bool refuseLater = false; // asked, then refused
     bool held = false;
     int holds = 0;
     QString reason;

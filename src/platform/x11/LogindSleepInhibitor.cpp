@@ -71,6 +71,7 @@ void LogindSleepInhibitor::answered(quint64 request, const std::optional<QDBusUn
         return;
     }
     lock = descriptor;
+    Q_EMIT taken();
 }
 
 void LogindSleepInhibitor::release()

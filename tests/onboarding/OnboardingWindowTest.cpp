@@ -181,9 +181,9 @@ private Q_SLOTS:
         QCOMPARE(app().panelTab(), PanelTab::devices);
         QCOMPARE(toggled, 1);
         // While the device set-up is shown, Return is that button's and does not end the onboarding.
-        ChoiceCard* card = view()->choice(QStringLiteral("device"));
-        card->setFocus();
-        QTest::keyClick(card, Qt::Key_Return);
+        ChoiceCard* deviceChoice = view()->choice(QStringLiteral("device"));
+        deviceChoice->setFocus();
+        QTest::keyClick(deviceChoice, Qt::Key_Return);
         QCOMPARE(toggled, 2);
         QVERIFY(!app().settings().onboardingDone);
         QVERIFY(window->window()->isVisible());

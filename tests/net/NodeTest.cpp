@@ -146,14 +146,22 @@ private Q_SLOTS:
         QCOMPARE(service.requestsTo(QStringLiteral("/api/net"), before).size(), 0);
     }
 
-    // Idle connections from strangers, more than the node has descriptors: it keeps answering the app
-    // and syncing, does not spin, and one address gets only a few of them.
+    // Idle connections from strangers, more than the node has descriptors: it does not spin, and with
+    // descriptors to spare for its caps it keeps answering the app and syncing, one address getting only
+    // a few of them; with none to spare it waits and answers again once the crowd has gone.
+    void strangersCannotCrowdThePeerPort_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::newRow("caps below the limit") << 128;
+        QTest::newRow("out of descriptors") << 16;
+    }
     void strangersCannotCrowdThePeerPort()
     {
+        QFETCH(int, files);
         NetNodeFixture serve;
         serve.writeToken(token);
         NetNodeFixture::Options options{.server = service.url()};
-        options.launcher = {QStringLiteral("prlimit"), QStringLiteral("--nofile=128:128"), QStringLiteral("--")};
+        options.launcher = {QStringLiteral("prlimit"), QStringLiteral("--nofile=%1:%1").arg(files), QStringLiteral("--")};
         QVERIFY2(serve.start(options), qPrintable(serve.output()));
         QTRY_VERIFY_WITH_TIMEOUT(serve.siteOk(), 10000);
         const int port = serve.listenPort();
@@ -167,27 +175,40 @@ private Q_SLOTS:
                 socket->connectToHost(QHostAddress::LocalHost, quint16(port));
                 crowd.push_back(std::move(socket));
             }
-        const auto closedFrom = [&](int address) {
-            int closed = 0;
-            for (int i = 0; i < 20; ++i)
-                closed += crowd[size_t((address - 2) * 20 + i)]->state() == QAbstractSocket::UnconnectedState;
-            return closed;
-        };
-        // Beyond the first few, one address's connections are closed at once.
-        QTRY_VERIFY_WITH_TIMEOUT(closedFrom(2) >= 12, 5000);
+        const bool plenty = files > 64;
+        if (plenty) {
+            const auto closedFrom = [&](int address) {
+                int closed = 0;
+                for (int i = 0; i < 20; ++i)
+                    closed += crowd[size_t((address - 2) * 20 + i)]->state() == QAbstractSocket::UnconnectedState;
+                return closed;
+            };
+            // Beyond the first few, one address's connections are closed at once.
+            QTRY_VERIFY_WITH_TIMEOUT(closedFrom(2) >= 12, 5000);
+        } else {
+            // The node's descriptors are gone and its queue of connections full.
+            QTRY_VERIFY_WITH_TIMEOUT(std::count_if(crowd.begin(), crowd.end(), [](const auto& socket) {
+                return socket->state() == QAbstractSocket::ConnectedState;
+            }) >= 50, 5000);
+        }
 
         const pid_t pid = pid_t(serve.process().processId());
         const long long before = processStat(pid)->cpuTicks;
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(!serve.status().isEmpty());
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        if (plenty) {
+            QVERIFY(!serve.status().isEmpty());
+            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        }
         QTest::qWait(1000); // a window to measure the node's CPU in, the crowd still connected
         const double busy = double(processStat(pid)->cpuTicks - before) / double(::sysconf(_SC_CLK_TCK))
             / (double(clock.elapsed()) / 1000.0);
         QVERIFY2(busy < 0.3, qPrintable(QString::number(busy)));
+        if (plenty)
+            QVERIFY(serve.siteOk());
+        crowd.clear();
         QVERIFY(!serve.status().isEmpty());
-        QVERIFY(serve.siteOk());
+        QTRY_VERIFY_WITH_TIMEOUT(serve.siteOk(), 10000);
     }
 
     // A tunnel a device opened into this machine ends when inbound is turned off, or when that device is

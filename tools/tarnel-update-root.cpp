@@ -215,7 +215,7 @@ int run(const QString& staged, const QString& installed)
         return 1;
     };
     if (!copyBundle(staged, copy))
-        return fail(QStringLiteral("复制不了新版本（有特殊文件，或太大）"));
+        return fail(QStringLiteral("复制不了新版本（读不了、有特殊文件或太大）"));
     const QList<QByteArray> keys = BundleCheck::decodeKeys(QString::fromLatin1(publisherKeys));
     if (const auto problem = BundleCheck::verify(copy, std::nullopt, keys.isEmpty() ? std::nullopt : std::optional(keys)))
         return fail(*problem);

@@ -15,6 +15,8 @@
 #include <QNetworkInterface>
 #include <QSettings>
 #include <csignal>
+#include <algorithm>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,6 +27,10 @@ constexpr int controlTimeoutMs = 5000;
 constexpr int renameTimeoutMs = 8000;
 constexpr int syncTimeoutMs = 10000;
 constexpr int dialWaitMs = 12000;
+// Connections still in their handshake or hello from one address, and at most overall (below also a
+// quarter of the descriptor limit).
+constexpr int unverifiedPerAddress = 8;
+constexpr int unverifiedMost = 128;
 
 QString firstLine(const QString& path)
 {
@@ -60,6 +66,9 @@ Node::Node(const ServeOptions& options, const NetConfig& config, Identity identi
 {
     uptime.start();
     startParent = ::getppid();
+    rlimit files{};
+    const rlim_t fileLimit = ::getrlimit(RLIMIT_NOFILE, &files) == 0 ? files.rlim_cur : 1024;
+    unverifiedCap = int(std::clamp<rlim_t>(fileLimit / 4, unverifiedPerAddress, unverifiedMost));
     self = SelfRecord::load(QDir(options.state).filePath(QStringLiteral("device.json")), options.name);
     sshPubKey = firstLine(options.pubkeyFile);
     hostPubKey = firstLine(options.hostkeyFile);
@@ -82,6 +91,7 @@ Node::Node(const ServeOptions& options, const NetConfig& config, Identity identi
             stream->deleteLater();
     };
     linkContext.log = &NetLog::line;
+    linkContext.devicesChanged = [this] { devicesChanged(); };
 
     connect(&syncTimer, &QTimer::timeout, this, &Node::sync);
     connect(&tickTimer, &QTimer::timeout, this, &Node::tick);
@@ -110,7 +120,7 @@ std::optional<QString> Node::start()
         if (auto again = peers.listenTcp(listenAddress, 0))
             return QStringLiteral("监听不了 %1：%2").arg(config.listenHost, *again);
     }
-    connect(&peers, &Listener::accepted, this, [this](int fd, const QHostAddress&) { acceptPeer(fd); });
+    connect(&peers, &Listener::accepted, this, &Node::acceptPeer);
 
     NetLog::line(QStringLiteral("tarnel-net %1 启动：设备 %2（%3），端口 %4，%5")
                      .arg(linkContext.version, identity.deviceId(), self.name)
@@ -182,6 +192,8 @@ void Node::command(PlainStream* client, const QJsonObject& request)
         if (on != allowInbound) {
             allowInbound = on;
             NetLog::line(on ? QStringLiteral("已允许其他设备连接这台电脑") : QStringLiteral("已不允许其他设备连接这台电脑"));
+            if (!on)
+                closeInbound({});
             for (PeerLink* link : std::as_const(links))
                 link->tellAllow(on);
             QMetaObject::invokeMethod(this, &Node::sync, Qt::QueuedConnection);
@@ -194,6 +206,13 @@ void Node::command(PlainStream* client, const QJsonObject& request)
         NetLog::line(QStringLiteral("网络变了：重新同步、重连"));
         for (PeerLink* link : std::as_const(links))
             link->kick(QStringLiteral("netchange"));
+        QMetaObject::invokeMethod(this, &Node::sync, Qt::QueuedConnection);
+        return answer(client, statusDocument());
+    }
+    if (cmd == QLatin1String("devices")) {
+        // The app removed a device: the linked peers learn it now, not at their next sync.
+        for (PeerLink* link : std::as_const(links))
+            link->tellDevices();
         QMetaObject::invokeMethod(this, &Node::sync, Qt::QueuedConnection);
         return answer(client, statusDocument());
     }
@@ -353,8 +372,19 @@ void Node::dial(PlainStream* client, const QJsonObject& request, const QByteArra
 
 // ---- peers
 
-void Node::acceptPeer(int fd)
+void Node::acceptPeer(int fd, const QHostAddress& from)
 {
+    const QString address = from.toString();
+    if (unverified >= unverifiedCap || unverifiedFrom.value(address) >= unverifiedPerAddress) {
+        ::close(fd);
+        if (!crowdedSaid.isValid() || crowdedSaid.elapsed() > 60000) {
+            crowdedSaid.start();
+            NetLog::line(QStringLiteral("还没验明身份的连接太多（%1 来的），先拒绝新连接").arg(address));
+        }
+        return;
+    }
+    ++unverified;
+    ++unverifiedFrom[address];
     auto* stream = new TlsStream(fd, identity.context(), TlsStream::Role::Server, [this](const QString& fingerprint) {
         for (const PeerLink* link : std::as_const(links))
             if (link->info().certSha256 == fingerprint)
@@ -367,6 +397,12 @@ void Node::acceptPeer(int fd)
         return false;
     }, this);
     auto* reader = new LineReader(stream, 64 * 1024, 10000, stream);
+    // The reader goes once the hello came or the connection failed.
+    connect(reader, &QObject::destroyed, this, [this, address] {
+        --unverified;
+        if (--unverifiedFrom[address] <= 0)
+            unverifiedFrom.remove(address);
+    });
     connect(reader, &LineReader::message, this, [this, stream, reader](const QJsonObject& hello) {
         const QByteArray rest = reader->detach();
         reader->deleteLater();
@@ -424,14 +460,41 @@ void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hel
         auto* splice = new Splice(stream, sshd, rest, {}, this);
         if (owner)
             owner->countTunnel(true, 1);
-        connect(splice, &Splice::finished, this, [stream, sshd, splice, owner] {
+        const auto end = [this, stream, sshd, splice, owner] {
+            if (!inbound.remove(splice))
+                return;
             if (owner)
                 owner->countTunnel(true, -1);
             splice->deleteLater();
+            stream->close();
+            sshd->close();
             stream->deleteLater();
             sshd->deleteLater();
-        });
+        };
+        inbound.insert(splice, {owner ? owner->info().id : QString(), end});
+        connect(splice, &Splice::finished, this, end);
     });
+}
+
+void Node::closeInbound(const QString& peer)
+{
+    const QHash<QObject*, InboundTunnel> open = inbound; // each end takes itself out
+    int closed = 0;
+    for (const InboundTunnel& tunnel : open)
+        if (peer.isEmpty() || tunnel.peer == peer) {
+            tunnel.end();
+            ++closed;
+        }
+    if (closed > 0)
+        NetLog::line(QStringLiteral("关掉了 %1 条连进来的通道").arg(closed));
+}
+
+void Node::devicesChanged()
+{
+    if (devicesKnock.isValid() && devicesKnock.elapsed() < 1000)
+        return;
+    devicesKnock.start();
+    QMetaObject::invokeMethod(this, &Node::sync, Qt::QueuedConnection);
 }
 
 void Node::relay(const QString& peer, bool fresh, const QString& session, LinkContext::RelayDone done)
@@ -596,16 +659,23 @@ void Node::adoptPeers(const QJsonArray& devices)
         NetLog::line(QStringLiteral("账号里有设备「%1」（%2）").arg(info->shownName(), info->alias));
         link->kick(QStringLiteral("sync"));
     }
+    bool gone = false;
     for (auto it = links.begin(); it != links.end();) {
         if (seen.contains(it.key())) {
             ++it;
             continue;
         }
         NetLog::line(QStringLiteral("设备「%1」已不在账号里").arg(it.value()->info().shownName()));
+        closeInbound(it.key());
         it.value()->deleteLater();
         it = links.erase(it);
+        gone = true;
     }
     order = seen;
+    // The others may not have synced since: they learn of it now.
+    if (gone)
+        for (PeerLink* link : std::as_const(links))
+            link->tellDevices();
 }
 
 void Node::saveSelf()

@@ -9,6 +9,7 @@
 #include "Sockets.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QTimer>
@@ -43,9 +44,13 @@ private:
     void dial(PlainStream* client, const QJsonObject& request, const QByteArray& rest);
     void refuseDial(PlainStream* client, const QString& text);
 
-    void acceptPeer(int fd);
+    void acceptPeer(int fd, const QHostAddress& from);
     void peerHello(TlsStream* stream, const QJsonObject& hello, const QByteArray& rest);
     void serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest);
+    // Ends the tunnels a peer (every peer when empty) opened into this machine.
+    void closeInbound(const QString& peer);
+    // The account's devices changed (one was removed): sync now, at most once a second.
+    void devicesChanged();
 
     void sync();
     void synced(const ServiceClient::Reply& reply, bool selfRenamedMeanwhile);
@@ -82,6 +87,12 @@ private:
     // Counts local renames, so a sync sent before one cannot put the old name back.
     int renames = 0;
     QMap<QString, PeerLink*> links; // by peer id, in the service's order below
+    struct InboundTunnel {
+        QString peer;
+        std::function<void()> end;
+    };
+    QHash<QObject*, InboundTunnel> inbound; // by splice
+    QElapsedTimer devicesKnock;
     QStringList order;
 
     Listener control;
@@ -91,6 +102,12 @@ private:
     QTimer tickTimer;
     QElapsedTimer uptime;
     QElapsedTimer unknownKnock;
+    // Peer connections not yet past their hello (TLS handshake included), overall and by source address:
+    // strangers cannot use up the descriptors the control socket, syncs and links need.
+    int unverified = 0;
+    QHash<QString, int> unverifiedFrom;
+    int unverifiedCap = 0;
+    QElapsedTimer crowdedSaid;
     qint64 startParent = 0;
     bool stopping = false;
 };

@@ -305,6 +305,8 @@ void PeerLink::tellAllow(bool on)
     send(QJsonObject{{QStringLiteral("t"), QStringLiteral("allow")}, {QStringLiteral("on"), on}});
 }
 
+void PeerLink::tellDevices() { send(QJsonObject{{QStringLiteral("t"), QStringLiteral("devices")}}); }
+
 void PeerLink::message(const QJsonObject& m)
 {
     const QString type = m.value(QStringLiteral("t")).toString();
@@ -321,6 +323,9 @@ void PeerLink::message(const QJsonObject& m)
     } else if (type == QLatin1String("allow")) {
         peerAllows = m.value(QStringLiteral("on")).toBool();
         Q_EMIT stateChanged();
+    } else if (type == QLatin1String("devices")) {
+        if (ctx.devicesChanged)
+            ctx.devicesChanged();
     } else if (type == QLatin1String("relay")) {
         const QString session = m.value(QStringLiteral("session")).toString();
         ctx.relay(peer.id, false, session, [this](int fd, const QString&, const QString& error) {

@@ -31,6 +31,8 @@ struct LinkContext {
     std::function<void(const QString& peer, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest)>
         tunnelArrived;
     std::function<void(const QString& line)> log;
+    // The peer says the account's devices changed.
+    std::function<void()> devicesChanged;
 };
 
 // The link to one other device: the side with the smaller id connects, directly to the addresses the
@@ -51,6 +53,8 @@ public:
     // Starts trying now when not linked (also after a network change: back-offs start over).
     void kick(const QString& trigger);
     void tellAllow(bool on);
+    // Tells the peer the account's devices changed, so it syncs now.
+    void tellDevices();
     // A link the peer opened to this side: its stream after the hello.
     void adopt(TlsStream* stream, const QJsonObject& hello, const QByteArray& rest, const QString& path);
 

@@ -10,7 +10,10 @@ ServiceClient::ServiceClient(const QUrl& primary, const QUrl& fallback, const QS
     : QObject(parent), caFile(caFile)
 {
     bases.append(primary);
-    if (fallback.isValid() && !fallback.isEmpty() && fallback != primary)
+    // The token goes to the former address only from https to https: an unanswered plain port is
+    // anyone's to take.
+    const auto secure = [](const QUrl& url) { return url.isValid() && url.scheme() == QLatin1String("https"); };
+    if (secure(primary) && secure(fallback) && !fallback.host().isEmpty() && fallback != primary)
         bases.append(fallback);
     network.setAutoDeleteReplies(true);
 }

@@ -7,7 +7,8 @@
 #include <functional>
 
 // Calls to the account service's device API with the account token. Talks to the service's address
-// and, when that cannot be reached at all, to the former one, staying with whichever answered last.
+// and, when that cannot be reached at all, to the former one (both https), staying with whichever
+// answered last.
 class ServiceClient : public QObject {
     Q_OBJECT
 public:

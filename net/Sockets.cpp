@@ -123,12 +123,30 @@ void Listener::acceptAll()
         sockaddr_storage from{};
         socklen_t length = sizeof from;
         const int client = accept4(fd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (client < 0)
+        if (client < 0) {
+            if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
+                continue;
+            // Out of descriptors or memory: the connection stays queued and the notifier would fire again
+            // at once, so wait a moment instead of spinning.
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                pause();
             return;
+        }
         if (from.ss_family != AF_UNIX)
             noDelay(client);
         Q_EMIT accepted(client, from.ss_family == AF_UNIX ? QHostAddress() : addressOf(from));
     }
+}
+
+void Listener::pause()
+{
+    if (!notifier || !notifier->isEnabled())
+        return;
+    notifier->setEnabled(false);
+    QTimer::singleShot(pauseMs, this, [this] {
+        if (notifier)
+            notifier->setEnabled(true);
+    });
 }
 
 void Listener::close()

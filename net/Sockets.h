@@ -20,12 +20,16 @@ public:
     int port() const { return boundPort; }
     void close();
 
+    // How long accepting rests after the system had no descriptor or memory for a new connection.
+    static constexpr int pauseMs = 250;
+
 Q_SIGNALS:
     void accepted(int fd, const QHostAddress& from);
 
 private:
     std::optional<QString> start(int fd);
     void acceptAll();
+    void pause();
 
     int fd = -1;
     int boundPort = 0;

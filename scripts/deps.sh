@@ -10,6 +10,7 @@ packages=(
   xvfb xauth jwm xterm xdotool xclip x11-utils
   fonts-wqy-microhei fonts-noto-color-emoji desktop-file-utils
   openssh-server openssh-client imagemagick procps dbus-daemon iproute2 libarchive-tools busybox
+  pkexec
 )
 missing=()
 for p in "${packages[@]}"; do

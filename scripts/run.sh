@@ -4,6 +4,7 @@
 # prints an invitation code for the first registration, and starts tarnel.
 #   TARNEL_ACCOUNTD_PORT  port of the local account service (default 47800)
 #   TARNEL_SERVICE_URL    another account service: nothing local is started
+# The service's address is a constant of the build: this script builds it in.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,7 +26,13 @@ if [ ! -x build/bin/tarnel ] || [ ! -x build/bin/tarnel-accountd ]; then
   echo "第一次构建：只编译要运行的程序（tarnel、本机账号服务 tarnel-accountd 和连接程序 tarnel-net），不编译测试。"
   echo "四核机器上大约一两分钟，慢的机器要几分钟；以后只重新编译改过的部分。"
 fi
+port="${TARNEL_ACCOUNTD_PORT:-47800}"
+local_url="http://127.0.0.1:${port}/"
+service_url="${TARNEL_SERVICE_URL:-$local_url}"
 [ -f build/build.ninja ] || cmake -S . -B build -G Ninja >/dev/null
+if [ "$(sed -n 's/^TARNEL_SERVICE_URL:STRING=//p' build/CMakeCache.txt)" != "$service_url" ]; then
+  cmake -S . -B build "-DTARNEL_SERVICE_URL=$service_url" >/dev/null
+fi
 targets=(tarnel tarnel-accountd)
 if cmake --build build --target help 2>/dev/null | grep -q '^tarnel-net:'; then
   targets+=(tarnel-net)
@@ -33,8 +40,6 @@ fi
 cmake --build build --target "${targets[@]}"
 
 # --- the local account service ----------------------------------------------------------------------------
-port="${TARNEL_ACCOUNTD_PORT:-47800}"
-local_url="http://127.0.0.1:${port}/"
 accountd=./build/bin/tarnel-accountd
 home=$(getent passwd "$(id -u)" | cut -d: -f6)
 state="$home/.local/share/tarnel-accountd"
@@ -92,12 +97,9 @@ first_invite() {
   echo "$code"
 }
 
-if [ -n "${TARNEL_SERVICE_URL:-}" ] && [ "$TARNEL_SERVICE_URL" != "$local_url" ]; then
-  echo "tarnel 用的账号服务：$TARNEL_SERVICE_URL（本机不启动服务；注册用的邀请码请向它的管理员要）。"
+if [ "$service_url" != "$local_url" ]; then
+  echo "tarnel 用的账号服务：$service_url（本机不启动服务；注册用的邀请码请向它的管理员要）。"
 else
-  if [ "$port" != 47800 ]; then
-    export TARNEL_SERVICE_URL="$local_url" TARNEL_LEGACY_SERVICE_URL="$local_url"
-  fi
   mkdir -p "$state" && chmod 700 "$state"
   ours=""     # the service on the port uses this user's database
   service_pid=""

@@ -2,6 +2,7 @@
 #include "account/Updater.h"
 #include "app/CommandLine.h"
 #include "app/SingleInstance.h"
+#include "platform/BundleCheck.h"
 #include "platform/NoGlobalHotkeys.h"
 #include "platform/x11/LogindSleepInhibitor.h"
 #include "platform/x11/LogindWakeNotifier.h"
@@ -25,17 +26,6 @@
 extern const char* const publisherKeys;
 
 namespace {
-QList<QByteArray> decodedPublisherKeys()
-{
-    QList<QByteArray> keys;
-    for (const QString& text : QString::fromLatin1(publisherKeys).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QByteArray key = QByteArray::fromBase64(text.trimmed().toLatin1());
-        if (key.size() == 32)
-            keys << key;
-    }
-    return keys;
-}
-
 // A relaunch (e.g. after an update) touches relaunch.flag so the new process may take over at once.
 bool relaunchFlagIsFresh()
 {
@@ -52,7 +42,7 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    Updater::usePublisherKeys(decodedPublisherKeys());
+    Updater::usePublisherKeys(BundleCheck::decodeKeys(QString::fromLatin1(publisherKeys)));
     QApplication application(argc, argv);
     application.setApplicationName(QStringLiteral("tarnel"));
     application.setOrganizationName(QStringLiteral("tarnel"));

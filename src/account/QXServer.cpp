@@ -28,9 +28,10 @@ struct BaseURLs {
     QUrl legacy;
 };
 
-// The compiled-in address unless the environment names a usable one.
-QUrl configuredURL(const char* variable, const char* compiled)
+// The compiled-in address; a build for the tests also takes a usable one from the environment.
+QUrl configuredURL([[maybe_unused]] const char* variable, const char* compiled)
 {
+#if TARNEL_URLS_FROM_ENVIRONMENT
     const QString fromEnvironment = qEnvironmentVariable(variable);
     if (!fromEnvironment.isEmpty()) {
         const QUrl url(fromEnvironment, QUrl::StrictMode);
@@ -39,6 +40,7 @@ QUrl configuredURL(const char* variable, const char* compiled)
             return url;
         qWarning("%s is not an http(s) address, using %s", variable, compiled);
     }
+#endif
     return QUrl(QString::fromUtf8(compiled));
 }
 
@@ -273,8 +275,11 @@ std::optional<QUrl> QXServer::fallbackURL(const QUrl& url)
     if (url.host() != defaultURL().host())
         return std::nullopt;
     const QUrl legacy = legacyURL();
-    // What went to a secure address never goes on to a plain one.
-    if (url.scheme() == QLatin1String("https") && legacy.scheme() != QLatin1String("https"))
+    if (legacy.isEmpty() || !legacy.isValid() || legacy.host().isEmpty())
+        return std::nullopt;
+    // A password or token goes on only from a secure address to a secure one (certificate checked as
+    // always): an unanswered plain port, loopback included, is anyone's to take.
+    if (url.scheme() != QLatin1String("https") || legacy.scheme() != QLatin1String("https"))
         return std::nullopt;
     QUrl moved = url;
     moved.setScheme(legacy.scheme());

@@ -11,8 +11,9 @@ class KeepAliveAgent;
 
 // The last step of an update: where the new version goes, the keep-alive unit taken out of the way, and
 // install-update.sh started apart from tarnel. The script waits for tarnel to quit, swaps the bundle
-// (asking for an administrator through pkexec when plain rights do not do, and putting the old copy back
-// on failure), and reopens it; everything it does goes to install.log.
+// (putting the old copy back on failure; when plain rights do not do, pkexec runs the installed bundle's
+// own root-owned tarnel-update-root, which checks and installs a copy of its own), and reopens it;
+// everything it does goes to install.log.
 class UpdateInstaller {
 public:
     // `runningBundle`: the tarnel.app folder this process runs from (empty when it runs from none).

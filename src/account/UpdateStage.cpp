@@ -1,44 +1,40 @@
 #include "account/UpdateStage.h"
 
 #include "platform/ProcessRunner.h"
+#include "platform/BundleCheck.h"
 #include "platform/BundleManifest.h"
-#include "platform/Ed25519.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
+#include <algorithm>
 
-namespace {
-const char* const versionInfoWrong = "更新包里的版本信息不对";
-const char* const signatureUnreadable = "读不到更新包的签名";
-const char* const requirementUnreadable = "读不到当前 tarnel 的签名要求";
 
-std::optional<QByteArray> readRegularFile(const QString& path)
+std::optional<qint64> UpdateStage::wholeNumber(const QString& text) { return BundleCheck::wholeNumber(text); }
+
+qint64 UpdateStage::unpackedLimit(qint64 archiveBytes)
 {
-    const QFileInfo info(path);
-    if (info.isSymLink() || !info.isFile())
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
+    return std::clamp<qint64>(archiveBytes * 20, qint64(64) << 20, qint64(1) << 30);
 }
 
-QString signatureWrong(BundleManifest::Mismatch mismatch)
+bool UpdateStage::fitsWhenUnpacked(const QString& archive, qint64 maxBytes, int maxEntries)
 {
-    return QStringLiteral("更新包的签名不对（%1），已丢弃").arg(int(mismatch));
-}
-} // namespace
-
-std::optional<qint64> UpdateStage::wholeNumber(const QString& text)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[+-]?[0-9]+$"));
-    bool ok = false;
-    const qint64 value = text.toLongLong(&ok, 10);
-    return pattern.match(text).hasMatch() && ok ? std::optional<qint64>(value) : std::nullopt;
+    // Counted from what the extractor really produces, without writing it: the sizes an archive states
+    // may lie. Each count stops one past its bound.
+    const char* const count = R"(entries=$(/usr/bin/bsdtar -tf "$1" 2>/dev/null | head -n "$3" | wc -l)
+bytes=$(/usr/bin/bsdtar -xOf "$1" 2>/dev/null | head -c "$2" | wc -c)
+echo "$entries $bytes")";
+    const CommandResult result = ProcessRunner::run(
+        QStringLiteral("/bin/bash"),
+        {QStringLiteral("-c"), QString::fromUtf8(count), QStringLiteral("count"), archive,
+         QString::number(maxBytes + 1), QString::number(maxEntries + 1)},
+        std::nullopt, 600);
+    const QStringList numbers = result.stdout.trimmed().split(QLatin1Char(' '));
+    if (!result.succeeded() || numbers.size() != 2)
+        return false;
+    const auto entries = wholeNumber(numbers[0]);
+    const auto bytes = wholeNumber(numbers[1]);
+    return entries && bytes && *entries <= maxEntries && *bytes <= maxBytes;
 }
 
 bool UpdateStage::unpack(const QString& archive, const QString& intoDir)
@@ -55,29 +51,7 @@ bool UpdateStage::unpack(const QString& archive, const QString& intoDir)
 std::optional<QString> UpdateStage::verify(const QString& app, qint64 expectedBuild,
                                            const std::optional<QList<QByteArray>>& publisherKeys)
 {
-    const auto info = readRegularFile(app + QStringLiteral("/info.json"));
-    const QJsonObject fields = info ? QJsonDocument::fromJson(*info).object() : QJsonObject();
-    const QJsonValue build = fields.value(QStringLiteral("build"));
-    if (fields.value(QStringLiteral("identifier")) != QJsonValue(QStringLiteral("com.tarnel.app")) || !build.isString()
-        || wholeNumber(build.toString()) != expectedBuild)
-        return QString::fromUtf8(versionInfoWrong);
-
-    const auto manifestBytes = readRegularFile(BundleManifest::manifestPath(app));
-    const auto signatureText = readRegularFile(BundleManifest::signaturePath(app));
-    const QByteArray signature = signatureText ? QByteArray::fromBase64(signatureText->trimmed()) : QByteArray();
-    const auto manifest = manifestBytes ? BundleManifest::parse(*manifestBytes) : std::nullopt;
-    if (!manifest || signature.size() != 64)
-        return QString::fromUtf8(signatureUnreadable);
-
-    if (!publisherKeys || publisherKeys->isEmpty())
-        return QString::fromUtf8(requirementUnreadable);
-
-    if (!Ed25519::verifiedByAny(*manifestBytes, signature, *publisherKeys))
-        return signatureWrong(BundleManifest::Mismatch::badSignature);
-    const BundleManifest::Mismatch mismatch = manifest->compare(app);
-    if (mismatch != BundleManifest::Mismatch::none)
-        return signatureWrong(mismatch);
-    return std::nullopt;
+    return BundleCheck::verify(app, expectedBuild, publisherKeys);
 }
 
 std::optional<QString> UpdateStage::settle(const QString& stageDir, const QString& expectedSha256, qint64 build,
@@ -93,6 +67,8 @@ std::optional<QString> UpdateStage::settle(const QString& stageDir, const QStrin
     };
     if (*digest != expectedSha256.toLower())
         return discard(QStringLiteral("下载的更新包校验不对（可能没下完整），稍后会自动重试"));
+    if (!fitsWhenUnpacked(archive, unpackedLimit(QFileInfo(archive).size()), maxEntries))
+        return discard(QStringLiteral("更新包解开后太大，已丢弃"));
     if (!unpack(archive, stageDir))
         return discard(QStringLiteral("解压更新包失败"));
     QFile::remove(archive);

@@ -13,11 +13,18 @@ public:
     static QString archiveName() { return QStringLiteral("tarnel.zip"); }
     static QString bundleName() { return QStringLiteral("tarnel.app"); }
 
-    // Steps after the download, in order: digest (case-insensitive), unpacking, removal of the archive,
+    // Steps after the download, in order: digest (case-insensitive), the size bound, unpacking, removal of the archive,
     // bundle test. The stage folder is removed on any failure but a read error of the archive.
     // `publisherKeys` none: the running copy has no signature requirement.
     static std::optional<QString> settle(const QString& stageDir, const QString& expectedSha256, qint64 build,
                                          const std::optional<QList<QByteArray>>& publisherKeys);
+
+    // Bounds on what an archive may unpack to: the total of its files' bytes (from its own size) and the
+    // number of entries.
+    static qint64 unpackedLimit(qint64 archiveBytes);
+    static constexpr int maxEntries = 20000;
+    // Whether the archive unpacks to at most that many bytes and entries (false when it cannot be read).
+    static bool fitsWhenUnpacked(const QString& archive, qint64 maxBytes, int maxEntries);
 
     // Unpacks a zip into the folder, refusing absolute names, ".." and writes through links; any
     // warning of the extractor counts as a failure.

@@ -276,7 +276,9 @@ void Updater::download(const UpdateInfo& offer, const QString& version, qint64 b
     if (!Paths::ensure(directory()) || !Paths::ensure(stageDir))
         return done(QStringLiteral("建不了更新目录 %1").arg(stageDir));
     const QString archive = stageDir + QLatin1Char('/') + UpdateStage::archiveName();
-    fetch(QUrl(*offer.url), version, archive, [=, this](std::optional<QString> problem) {
+    // The offered size bounds the download; without one, the most an archive may unpack to does.
+    const qint64 maxBytes = offer.size && *offer.size > 0 ? *offer.size : UpdateStage::unpackedLimit(qint64(1) << 40);
+    fetch(QUrl(*offer.url), version, archive, maxBytes, [=, this](std::optional<QString> problem) {
         if (problem)
             return done(problem);
         QtConcurrent::run(ProcessRunner::pool(), [stageDir, expected, build, keys = requirement()] {
@@ -291,7 +293,7 @@ void Updater::download(const UpdateInfo& offer, const QString& version, qint64 b
     });
 }
 
-void Updater::fetch(const QUrl& url, const QString& version, const QString& destination,
+void Updater::fetch(const QUrl& url, const QString& version, const QString& destination, qint64 maxBytes,
                     std::function<void(std::optional<QString>)> done)
 {
     auto file = std::make_shared<QFile>(destination + QStringLiteral(".part"));
@@ -302,7 +304,22 @@ void Updater::fetch(const QUrl& url, const QString& version, const QString& dest
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     QNetworkReply* reply = network->get(request);
-    connect(reply, &QNetworkReply::readyRead, this, [reply, file] { file->write(reply->readAll()); });
+    auto received = std::make_shared<qint64>(0);
+    auto tooLarge = std::make_shared<bool>(false);
+    const auto keep = [file, received, tooLarge, maxBytes](const QByteArray& bytes) {
+        if (*tooLarge)
+            return;
+        *received += bytes.size();
+        if (*received > maxBytes)
+            *tooLarge = true;
+        else
+            file->write(bytes);
+    };
+    connect(reply, &QNetworkReply::readyRead, this, [reply, keep, tooLarge] {
+        keep(reply->readAll());
+        if (*tooLarge)
+            reply->abort();
+    });
     connect(reply, &QNetworkReply::downloadProgress, this, [this, version](qint64 received, qint64 total) {
         if (total <= 0)
             return;
@@ -313,9 +330,13 @@ void Updater::fetch(const QUrl& url, const QString& version, const QString& dest
                 setPhase(Phase::downloading(version, fraction));
         }, Qt::QueuedConnection);
     });
-    connect(reply, &QNetworkReply::finished, this, [reply, file, destination, done] {
+    connect(reply, &QNetworkReply::finished, this, [reply, file, destination, done, keep, tooLarge] {
         reply->deleteLater();
-        file->write(reply->readAll());
+        keep(reply->readAll());
+        if (*tooLarge) {
+            file->remove();
+            return done(QStringLiteral("下载更新失败：更新包比说好的大"));
+        }
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (isTransportError(reply->error())) {
             file->remove();

@@ -107,7 +107,8 @@ private:
     void considerThen(const UpdateInfo& offer, bool userInitiated, Done done);
     void download(const UpdateInfo& offer, const QString& version, qint64 build,
                   std::function<void(std::optional<QString>)> done);
-    void fetch(const QUrl& url, const QString& version, const QString& destination,
+    // Stops with a failure once more than `maxBytes` arrived.
+    void fetch(const QUrl& url, const QString& version, const QString& destination, qint64 maxBytes,
                std::function<void(std::optional<QString>)> done);
     void existingStage(const UpdateInfo& offer, std::function<void(std::optional<QString>)> found);
     void stageReady(const UpdateInfo& info, const QString& app);

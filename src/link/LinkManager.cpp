@@ -775,6 +775,9 @@ QFuture<Outcome<>> LinkManager::remove(const PeerDevice& peer)
             return Outcome<>::failure(result.failure.message);
         Log::write(QStringLiteral("设备互联：已踢出「%1」").arg(peer.plainName()));
         onDeviceRemoved(peer);
+        // The link program and, through it, the other devices drop the removed one's tunnels now.
+        if (state.kind == Helper::Kind::running)
+            command({{QStringLiteral("cmd"), QStringLiteral("devices")}});
         poll();
         return Outcome<>::success();
     });

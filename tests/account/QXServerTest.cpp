@@ -38,6 +38,25 @@ class QXServerTest : public QObject {
     TempDataDir data;
     AccountServiceFixture service;
     AccountServiceFixture former;
+    AccountServiceFixture secureFormer{{true, true}};
+
+    static QUrl closedSecureURL()
+    {
+        return QUrl(QStringLiteral("https://127.0.0.1:%1/").arg(AccountServiceFixture::closedPort()));
+    }
+
+    // Trusts the services' self-signed certificates while it lives.
+    struct TrustTls {
+        QSslConfiguration original = QSslConfiguration::defaultConfiguration();
+        template <typename... Services>
+        explicit TrustTls(const Services&... services)
+        {
+            QSslConfiguration trusting = original;
+            (trusting.addCaCertificates(services.certificatePath()), ...);
+            QSslConfiguration::setDefaultConfiguration(trusting);
+        }
+        ~TrustTls() { QSslConfiguration::setDefaultConfiguration(original); }
+    };
 
     int fallbackLines() const
     {
@@ -52,12 +71,14 @@ private Q_SLOTS:
     {
         QVERIFY2(service.start(), qPrintable(service.error()));
         QVERIFY2(former.start(), qPrintable(former.error()));
+        QVERIFY2(secureFormer.start(), qPrintable(secureFormer.error()));
     }
 
     void init()
     {
         service.resetHooks();
         former.resetHooks();
+        secureFormer.resetHooks();
         QXServer::setTestChannelOptIn(false);
         QXServer::useURLs(service.url(), AccountServiceFixture::closedURL());
     }
@@ -144,8 +165,10 @@ private Q_SLOTS:
 
     void unreachableServiceFallsBackOnce()
     {
-        QXServer::useURLs(AccountServiceFixture::closedURL(), former.url());
-        former.script(QStringLiteral("api/diag"), {{"status", 404}});
+        const TrustTls trust(secureFormer);
+        QXServer::useURLs(closedSecureURL(), secureFormer.url());
+        secureFormer.script(QStringLiteral("api/diag"), {{"status", 404}});
+        const qsizetype seenBefore = secureFormer.requests().size();
         const QJsonObject report{{"reason", QStringLiteral("定时")}};
         const auto result = wait(QXServer::request<OKReply>("POST", QStringLiteral("api/diag"), report, QStringLiteral("tok")));
         QCOMPARE(result.failure.message, QStringLiteral("服务器出错（404），请稍后再试"));
@@ -155,23 +178,23 @@ private Q_SLOTS:
 
         // The query survives the move too, and a real answer there is a success.
         const auto update = wait(QXServer::send<UpdateInfo>(QXServer::updateRequest(3)));
-        QVERIFY(update.ok());
+        QVERIFY2(update.ok(), qPrintable(update.failure.message));
         QCOMPARE(fallbackLines(), 2);
 
-        const QJsonArray seen = former.requests();
-        QCOMPARE(seen.size(), 2);
-        const QJsonObject diag = seen[0].toObject();
+        const QJsonArray seen = secureFormer.requests();
+        QCOMPARE(seen.size(), seenBefore + 2);
+        const QJsonObject diag = seen[seenBefore].toObject();
         QCOMPARE(diag.value("method").toString(), QStringLiteral("POST"));
         QCOMPARE(diag.value("target").toString(), QStringLiteral("/api/diag"));
         QCOMPARE(QJsonDocument::fromJson(body(diag)).object(), report);
         QCOMPARE(header(diag, "authorization"), QStringLiteral("Bearer tok"));
-        QCOMPARE(seen[1].toObject().value("target").toString(), QStringLiteral("/api/update?channel=stable&build=3"));
+        QCOMPARE(seen[seenBefore + 1].toObject().value("target").toString(), QStringLiteral("/api/update?channel=stable&build=3"));
     }
 
     void bothServicesDown()
     {
         const int before = fallbackLines();
-        QXServer::useURLs(AccountServiceFixture::closedURL(), AccountServiceFixture::closedURL());
+        QXServer::useURLs(closedSecureURL(), closedSecureURL());
         const auto result = wait(QXServer::send<UpdateInfo>(QXServer::updateRequest(1)));
         QCOMPARE(result.failure.message, offline);
         QCOMPARE(result.failure.status, 0);
@@ -180,14 +203,40 @@ private Q_SLOTS:
         QCOMPARE(fallbackLines(), before + 1);
     }
 
+    // A plain port nobody serves (the former address included) is anyone's to take: a password or
+    // token never goes there, nor anywhere when no former address is set.
+    void credentialsStayWithTheConfiguredService_data()
+    {
+        QTest::addColumn<QUrl>("primary");
+        QTest::addColumn<bool>("formerSet");
+        QTest::newRow("http to http") << AccountServiceFixture::closedURL() << true;
+        QTest::newRow("https to http") << closedSecureURL() << true;
+        QTest::newRow("https, no former address") << closedSecureURL() << false;
+    }
+    void credentialsStayWithTheConfiguredService()
+    {
+        QFETCH(QUrl, primary);
+        QFETCH(bool, formerSet);
+        const int before = fallbackLines();
+        QXServer::useURLs(primary, formerSet ? former.url() : QUrl());
+        const auto login = wait(QXServer::send<AuthReply>(QXServer::loginRequest(QStringLiteral("ann"), QStringLiteral("secret1"))));
+        QCOMPARE(login.failure.message, offline);
+        const auto diag = wait(QXServer::request<OKReply>("POST", QStringLiteral("api/diag"), QJsonObject{}, QStringLiteral("tok")));
+        QCOMPARE(diag.failure.message, offline);
+        QCOMPARE(former.requests().size(), 0);
+        QCOMPARE(fallbackLines(), before);
+    }
+
     void requestsToOtherHostsDoNotFallBack()
     {
-        QXServer::useURLs(QUrl(QStringLiteral("http://localhost:%1/").arg(AccountServiceFixture::closedPort())), former.url());
+        const TrustTls trust(secureFormer);
+        QXServer::useURLs(QUrl(QStringLiteral("https://localhost:%1/").arg(AccountServiceFixture::closedPort())), secureFormer.url());
         QXServer::Request request = QXServer::makeRequest("GET", QStringLiteral("api/update"));
         request.url.setHost(QStringLiteral("127.0.0.1")); // the service's host is "localhost": no match
+        const qsizetype seenBefore = secureFormer.requests().size();
         QVERIFY(!QXServer::fallbackURL(request.url));
         QCOMPARE(wait(QXServer::send<UpdateInfo>(request)).failure.message, offline);
-        QCOMPARE(former.requests().size(), 0);
+        QCOMPARE(secureFormer.requests().size(), seenBefore);
     }
 
     void stalledReplyTimesOut()
@@ -204,12 +253,17 @@ private Q_SLOTS:
 
     void droppedConnectionFallsBack()
     {
-        QXServer::useURLs(service.url(), former.url());
-        // Qt itself resends once when a kept-alive connection closes, so drop both attempts.
-        service.script(QStringLiteral("api/update"), {{"drop", true}, {"times", 2}});
+        AccountServiceFixture secure({true, true});
+        if (!secure.start())
+            QSKIP(qPrintable(secure.error()));
+        const TrustTls trust(secureFormer, secure);
+        QXServer::useURLs(secure.url(), secureFormer.url());
+        const qsizetype seenBefore = secureFormer.requests().size();
+        // Qt itself resends when a kept-alive connection closes (over TLS more than once): drop them all.
+        secure.script(QStringLiteral("api/update"), {{"drop", true}, {"times", 5}});
         const auto result = wait(QXServer::send<UpdateInfo>(QXServer::updateRequest(1)));
         QVERIFY2(result.ok(), qPrintable(result.failure.message));
-        QCOMPARE(former.requests().size(), 1);
+        QCOMPARE(secureFormer.requests().size(), seenBefore + 1);
     }
 
     // An untrusted certificate is secureFailuresNeverFallBack's; trusted, the service answers over TLS.

@@ -3,10 +3,13 @@
 #include "account/UpdateInstaller.h"
 #include "platform/ProcessRunner.h"
 #include "support/FakeLaunchServices.h"
+#include "support/ReleaseRig.h"
 #include "support/TempDataDir.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QtTest>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,11 +22,18 @@ bool writeExecutable(const QString& path, const QByteArray& text)
         && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-// A bundle whose bin/tarnel only says which one was reopened (into $REOPENED).
+// A bundle whose bin/tarnel only says which one was reopened (into $REOPENED), with a stand-in for the
+// administrator step that makes the same moves through the stubs.
 bool makeBundle(const QString& app, const QByteArray& name)
 {
     return writeExecutable(app + QStringLiteral("/bin/tarnel"), "#!/bin/sh\necho " + name + " > \"$REOPENED\"\n")
-        && writeExecutable(app + QStringLiteral("/info.json"), "{\"name\":\"" + name + "\"}");
+        && writeExecutable(app + QStringLiteral("/info.json"), "{\"name\":\"" + name + "\"}")
+        && writeExecutable(app + QStringLiteral("/bin/tarnel-update-root"),
+                           "#!/bin/bash\nSTAGE=\"$2.updating\"; OLD=\"$2.old\"\n"
+                           "if [ ! -e \"$2\" ] && [ -e \"$OLD\" ]; then mv -- \"$OLD\" \"$2\" || exit 1; fi\n"
+                           "rm -rf -- \"$STAGE\" \"$OLD\" && cp -r -- \"$1\" \"$STAGE\" && mv -- \"$2\" \"$OLD\" || exit 1\n"
+                           "if ! mv -- \"$STAGE\" \"$2\"; then mv -- \"$OLD\" \"$2\"; rm -rf -- \"$STAGE\"; exit 1; fi\n"
+                           "rm -rf -- \"$OLD\"\n");
 }
 
 qint64 goneProcess()
@@ -46,6 +56,7 @@ class UpdateInstallerTest : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
+        ::umask(022); // the administrator step trusts no folder others may write
         root = data.file(QStringLiteral("it's a folder"));
         const QString stubs = root + QStringLiteral("/stubs");
         QVERIFY(writeExecutable(stubs + QStringLiteral("/pkexec"),
@@ -132,6 +143,85 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(target + QStringLiteral(".updating")));
         QVERIFY(!QFile::exists(run + QStringLiteral("/updates/swap-update.sh")));
         QVERIFY2(QFile::exists(source + QStringLiteral("/bin/tarnel")), "the stage is left for the new version to clean");
+    }
+
+    // The administrator step run for real (the stub pkexec runs it; this test runs as root): only a signed,
+    // newer copy goes in, and it belongs to root, whoever owned the stage and whatever its modes were.
+    void administratorStepInstallsACheckedRootCopy_data()
+    {
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<QString>("reopened");
+        QTest::newRow("signed") << "signed" << "new";
+        QTest::newRow("changed after signing") << "tampered" << "old";
+        QTest::newRow("older signed release") << "older" << "old";
+    }
+    void administratorStepInstallsACheckedRootCopy()
+    {
+        if (::geteuid() != 0)
+            QSKIP("the administrator step needs root");
+        QFETCH(QString, stage);
+        QFETCH(QString, reopened);
+        ReleaseRig rig;
+        QVERIFY(rig.ok());
+        const QString run = root + QStringLiteral("/root ") + QTest::currentDataTag();
+        QDir(run).removeRecursively();
+        const QString marker = run + QStringLiteral("/reopened");
+        QVERIFY(writeExecutable(run + QStringLiteral("/program"), "#!/bin/sh\necho new > \"$REOPENED\"\n"));
+        const QString built = rig.makeBundle(QStringLiteral("release"), stage == QLatin1String("older") ? QStringLiteral("11") : QStringLiteral("13"),
+                                             QStringLiteral("1.4.0"), run + QStringLiteral("/program"));
+        QVERIFY(rig.sign(built, QStringLiteral(UPDATE_ROOT_KEY)));
+        if (stage == QLatin1String("tampered")) {
+            QFile notes(built + QStringLiteral("/share/tarnel/notes.txt"));
+            QVERIFY(notes.open(QIODevice::Append) && notes.write("more\n") == 5);
+        }
+        // The desktop user's stage, writable by its group.
+        const QString source = run + QStringLiteral("/updates/13/tarnel.app");
+        QVERIFY(QDir().mkpath(QFileInfo(source).path()));
+        QCOMPARE(QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), built, source}), 0);
+        QCOMPARE(QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("65534:65534"), source}), 0);
+        QCOMPARE(QProcess::execute(QStringLiteral("chmod"), {QStringLiteral("-R"), QStringLiteral("g+w"), source}), 0);
+
+        const QString target = run + QStringLiteral("/opt/tarnel.app");
+        QVERIFY(makeBundle(target, "old"));
+        QVERIFY(writeExecutable(target + QStringLiteral("/info.json"), R"({"build":"12","identifier":"com.tarnel.app"})"));
+        const QString helper = target + QStringLiteral("/bin/tarnel-update-root");
+        QVERIFY(QFile::remove(helper) && QFile::copy(QStringLiteral(UPDATE_ROOT), helper));
+
+        const auto scriptWritten = UpdateInstaller::writeScript(run + QStringLiteral("/updates"));
+        QVERIFY2(scriptWritten.ok(), qPrintable(scriptWritten.failure()));
+        const QString log = run + QStringLiteral("/updates/install.log");
+        const QList<QByteArray> set{"REOPENED", "CP_NEEDS_ADMIN", "PKEXEC_MODE"};
+        qputenv("REOPENED", marker.toUtf8());
+        qputenv("CP_NEEDS_ADMIN", "1");
+        qputenv("PKEXEC_MODE", "ok");
+        const CommandResult result = ProcessRunner::run(
+            QStringLiteral("/bin/bash"), {scriptWritten.value(), QString::number(goneProcess()), source, target, log}, std::nullopt, 60);
+        for (const QByteArray& name : set)
+            qunsetenv(name);
+        QCOMPARE(result.status, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(marker).trimmed(), reopened.toUtf8(), 10000);
+        const QString written = QString::fromUtf8(readFile(log));
+        QVERIFY2(written.contains(reopened == QLatin1String("new") ? QStringLiteral("已换成新版本（管理员授权）")
+                                                                   : QStringLiteral("没换成，保持旧版本")),
+                 qPrintable(written));
+        QCOMPARE(QDir(run + QStringLiteral("/opt")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QStringLiteral("tarnel.app")});
+        if (reopened != QLatin1String("new"))
+            return;
+        QDirIterator walk(target, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        int seen = 0;
+        while (walk.hasNext()) {
+            const QString path = walk.next();
+            struct stat info {};
+            QCOMPARE(::lstat(QFile::encodeName(path).constData(), &info), 0);
+            QVERIFY2(info.st_uid == 0 && info.st_gid == 0, qPrintable(path));
+            if (!S_ISLNK(info.st_mode))
+                QVERIFY2((info.st_mode & 022) == 0, qPrintable(path));
+            ++seen;
+        }
+        QVERIFY(seen >= 5);
+        QVERIFY(QFileInfo(target + QStringLiteral("/bin/tarnel")).isExecutable());
+        QCOMPARE(QFileInfo(target + QStringLiteral("/bin/notes")).symLinkTarget(), target + QStringLiteral("/share/tarnel/notes.txt"));
     }
 
     void targets_data()

@@ -164,6 +164,11 @@ private Q_SLOTS:
                 && sig.open(QIODevice::WriteOnly | QIODevice::Truncate)
                 && sig.write(Ed25519::sign(bytes, readFile(rig.keyPath()))->toBase64()) > 0;
         }) << false << true << wrong(7);
+        // 80 MiB of zeros packed into a few dozen KiB.
+        QTest::newRow("unpacks to more than its bound") << changed([](const QString& app) {
+            QFile zeros(app + QStringLiteral("/share/tarnel/zeros"));
+            return zeros.open(QIODevice::WriteOnly) && zeros.resize(qint64(80) << 20);
+        }) << false << true << QStringLiteral("更新包解开后太大，已丢弃");
     }
 
     void settles()

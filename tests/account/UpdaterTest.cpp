@@ -185,6 +185,8 @@ private Q_SLOTS:
         QTest::newRow("no digest") << with([](UpdateInfo& i) { i.sha256.reset(); }) << "更新信息不完整";
         QTest::newRow("file") << with([](UpdateInfo& i) { i.url = QStringLiteral("file:///etc/passwd"); }) << "更新信息不完整";
         QTest::newRow("no url") << with([](UpdateInfo& i) { i.url.reset(); }) << "更新信息不完整";
+        // The digest would match: what counts is that the download stops past the offered size.
+        QTest::newRow("larger than offered") << with([](UpdateInfo& i) { *i.size /= 2; }) << "下载更新失败：更新包比说好的大";
     }
     void downloadFailures()
     {

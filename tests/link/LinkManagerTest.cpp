@@ -3,6 +3,7 @@
 #include "link/LinkManager.h"
 #include "state/AppInfo.h"
 #include "state/Paths.h"
+#include "support/AccountServiceFixture.h"
 #include "support/AwaitFuture.h"
 #include "support/FakeClock.h"
 #include "support/FakeLinkProgram.h"
@@ -414,6 +415,20 @@ private Q_SLOTS:
             QCOMPARE(sent["name"].toString(), name.trimmed());
             QCOMPARE(sent["alias"].toString(), alias);
         }
+    }
+
+    // After a removal the link program hears of it at once, so it and the other devices drop that
+    // device's tunnels instead of waiting for their next sync.
+    void removalTellsTheLinkProgram()
+    {
+        AccountServiceFixture service;
+        QVERIFY2(service.start(), qPrintable(service.error()));
+        QXServer::useURLs(service.url(), QUrl());
+        service.script(QStringLiteral("api/device/p0/remove"), {{"status", 200}, {"body", "{}"}});
+        QVERIFY(startRunning());
+        const auto removed = awaitFuture(link->remove(named(QStringLiteral("p0"), QStringLiteral("Box"), QStringLiteral("qx-box"), true)));
+        QVERIFY(removed && removed->ok());
+        QTRY_VERIFY(program.commandNames().contains(QStringLiteral("devices")));
     }
 
     void pollsOneAtATimeAndShowsErrorsOnlyWhileRunning()

@@ -2,8 +2,11 @@
 // the single-instance lock and every way the program ends; dial's failure contract.
 #include "support/AccountServiceFixture.h"
 #include "support/NetNodeFixture.h"
+#include "support/Processes.h"
 
 #include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtConcurrent>
 #include <QtTest>
 #include <csignal>
@@ -127,6 +130,142 @@ private Q_SLOTS:
         struct stat socketFile {};
         QCOMPARE(::stat(QFile::encodeName(QDir(serve->stateDir()).filePath("net.sock")).constData(), &socketFile), 0);
         QCOMPARE(socketFile.st_mode & 0777, 0600u);
+    }
+
+    // A plain former address nobody may serve (anyone can listen there) never gets the token.
+    void tokenStaysWithTheConfiguredService()
+    {
+        const qsizetype before = service.requests().size();
+        NetNodeFixture serve;
+        serve.writeToken(token);
+        NetNodeFixture::Options options{.server = AccountServiceFixture::closedURL()};
+        options.fallbackServer = service.url().toString();
+        QVERIFY2(serve.start(options), qPrintable(serve.output()));
+        QTRY_VERIFY_WITH_TIMEOUT(serve.status().value(QStringLiteral("site")).toObject().value(QStringLiteral("lastError"))
+                                     .toString().contains(QStringLiteral("连不上账号服务")), 10000);
+        QCOMPARE(service.requestsTo(QStringLiteral("/api/net"), before).size(), 0);
+    }
+
+    // Idle connections from strangers, more than the node has descriptors: it does not spin, and with
+    // descriptors to spare for its caps it keeps answering the app and syncing, one address getting only
+    // a few of them; with none to spare it waits and answers again once the crowd has gone.
+    void strangersCannotCrowdThePeerPort_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::newRow("caps below the limit") << 128;
+        QTest::newRow("out of descriptors") << 16;
+    }
+    void strangersCannotCrowdThePeerPort()
+    {
+        QFETCH(int, files);
+        NetNodeFixture serve;
+        serve.writeToken(token);
+        NetNodeFixture::Options options{.server = service.url()};
+        options.launcher = {QStringLiteral("prlimit"), QStringLiteral("--nofile=%1:%1").arg(files), QStringLiteral("--")};
+        QVERIFY2(serve.start(options), qPrintable(serve.output()));
+        QTRY_VERIFY_WITH_TIMEOUT(serve.siteOk(), 10000);
+        const int port = serve.listenPort();
+        QVERIFY(port > 0);
+
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        for (int address = 2; address < 12; ++address)
+            for (int i = 0; i < 20; ++i) {
+                auto socket = std::make_unique<QTcpSocket>();
+                socket->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(address)));
+                socket->connectToHost(QHostAddress::LocalHost, quint16(port));
+                crowd.push_back(std::move(socket));
+            }
+        const bool plenty = files > 64;
+        if (plenty) {
+            const auto closedFrom = [&](int address) {
+                int closed = 0;
+                for (int i = 0; i < 20; ++i)
+                    closed += crowd[size_t((address - 2) * 20 + i)]->state() == QAbstractSocket::UnconnectedState;
+                return closed;
+            };
+            // Beyond the first few, one address's connections are closed at once.
+            QTRY_VERIFY_WITH_TIMEOUT(closedFrom(2) >= 12, 5000);
+        } else {
+            // The node's descriptors are gone and its queue of connections full.
+            QTRY_VERIFY_WITH_TIMEOUT(std::count_if(crowd.begin(), crowd.end(), [](const auto& socket) {
+                return socket->state() == QAbstractSocket::ConnectedState;
+            }) >= 50, 5000);
+        }
+
+        const pid_t pid = pid_t(serve.process().processId());
+        const long long before = processStat(pid)->cpuTicks;
+        QElapsedTimer clock;
+        clock.start();
+        if (plenty) {
+            QVERIFY(!serve.status().isEmpty());
+            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        }
+        QTest::qWait(1000); // a window to measure the node's CPU in, the crowd still connected
+        const double busy = double(processStat(pid)->cpuTicks - before) / double(::sysconf(_SC_CLK_TCK))
+            / (double(clock.elapsed()) / 1000.0);
+        QVERIFY2(busy < 0.3, qPrintable(QString::number(busy)));
+        if (plenty)
+            QVERIFY(serve.siteOk());
+        crowd.clear();
+        QVERIFY(!serve.status().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(serve.siteOk(), 10000);
+    }
+
+    // A tunnel a device opened into this machine ends when inbound is turned off, or when that device is
+    // removed: the remover's link tells the others at once, long before their own next sync.
+    void inboundTunnelsEndWithTheirDevice_data()
+    {
+        QTest::addColumn<bool>("removal");
+        QTest::newRow("inbound off") << false;
+        QTest::newRow("device removed") << true;
+    }
+    void inboundTunnelsEndWithTheirDevice()
+    {
+        QFETCH(bool, removal);
+        QTcpServer sshd;
+        QVERIFY(sshd.listen(QHostAddress::LocalHost));
+        const QString account = service.signUp(QStringLiteral("tunnels%1").arg(int(removal)), QStringLiteral("secret1"));
+        const QJsonObject slow{{"syncMs", 600000}, {"sshTarget", QStringLiteral("127.0.0.1:%1").arg(sshd.serverPort())}};
+        NetNodeFixture host, guest, remover;
+        const std::vector<NetNodeFixture*> nodes{&host, &guest, &remover};
+        for (NetNodeFixture* n : nodes) {
+            n->writeToken(account);
+            QVERIFY2(n->start({.server = service.url(), .config = slow}), qPrintable(n->output()));
+        }
+        // One more sync each, now that all three are registered; none after that.
+        for (NetNodeFixture* n : nodes)
+            QTRY_VERIFY_WITH_TIMEOUT(n->siteOk(), 10000);
+        for (NetNodeFixture* n : nodes)
+            n->request({{"cmd", "netchange"}});
+        const auto connected = [](const NetNodeFixture& from, const NetNodeFixture& to) {
+            return from.peer(to.deviceId()).value("link").toObject().value("state").toString() == QLatin1String("connected");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(connected(guest, host) && connected(remover, host), 20000);
+
+        QProcess dial;
+        dial.start(NetNodeFixture::binary(), {QStringLiteral("dial"), QStringLiteral("--state"), guest.stateDir(), host.deviceId(), QStringLiteral("22")});
+        QTRY_VERIFY_WITH_TIMEOUT(sshd.hasPendingConnections(), 10000);
+        QTcpSocket* inside = sshd.nextPendingConnection();
+        dial.write("SSH-2.0-test\r\n");
+        QByteArray arrived;
+        QTRY_COMPARE_WITH_TIMEOUT(arrived += inside->readAll(), QByteArray("SSH-2.0-test\r\n"), 5000);
+
+        if (removal) {
+            const auto removed = service.post(QStringLiteral("api/device/%1/remove").arg(guest.deviceId()), {}, account);
+            QCOMPARE(removed.status, 200);
+            QVERIFY(!remover.request({{"cmd", "devices"}}).contains(QStringLiteral("error")));
+        } else {
+            host.request({{"cmd", "allow"}, {"on", false}});
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(inside->state(), QAbstractSocket::UnconnectedState, 5000);
+        dial.kill();
+        dial.waitForFinished();
+        // Nor does a new one get through.
+        const auto again = guest.dial(host.deviceId(), 22, "SSH-2.0-test\r\n");
+        QCOMPARE(again.exitCode, 1);
+        QVERIFY(!sshd.hasPendingConnections());
+        if (removal)
+            QVERIFY(host.peer(guest.deviceId()).isEmpty());
     }
 
     void endsCleanly_data()

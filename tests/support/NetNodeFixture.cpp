@@ -59,7 +59,7 @@ bool NetNodeFixture::start(const Options& options)
                      QStringLiteral("--ssh-user"),  options.sshUser,               QStringLiteral("--pubkey-file"),
                      publicKeyPath(),               QStringLiteral("--hostkey-file"), options.hostKeyFile,
                      QStringLiteral("--app-build"), QStringLiteral("42"),          QStringLiteral("--fallback-server"),
-                     QStringLiteral("http://127.0.0.1:9/")};
+                     options.fallbackServer};
     if (options.parentPid > 0)
         args << QStringLiteral("--parent-pid") << QString::number(options.parentPid);
     if (options.allowInbound)

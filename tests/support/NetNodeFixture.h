@@ -22,6 +22,8 @@ public:
         QJsonObject config;
         // Runs serve through this command first (e.g. `ip netns exec <name>`).
         QStringList launcher;
+        // --fallback-server's value (a port nobody serves).
+        QString fallbackServer = QStringLiteral("http://127.0.0.1:9/");
     };
 
     NetNodeFixture();

@@ -16,7 +16,9 @@ std::optional<ProcessStat> processStat(pid_t pid)
     const QList<QByteArray> fields = text.mid(close + 2).split(' ');
     if (fields.size() < 2 || fields[0].isEmpty())
         return std::nullopt;
-    return ProcessStat{fields[0][0], pid_t(fields[1].toInt())};
+    // utime and stime are the 14th and 15th fields, the 12th and 13th after the name.
+    const long long ticks = fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : 0;
+    return ProcessStat{fields[0][0], pid_t(fields[1].toInt()), ticks};
 }
 
 bool processAlive(qint64 pid)

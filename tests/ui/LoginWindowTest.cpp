@@ -173,6 +173,28 @@ private Q_SLOTS:
         QCOMPARE(edit("usernameField")->text(), QStringLiteral(" fresh ")); // the card keeps what was typed
     }
 
+    void signingOutForgetsThePassword()
+    {
+        const QString name = newUser();
+        QVERIFY(!name.isEmpty());
+        type("usernameField", name);
+        type("passwordField", QStringLiteral("secret1"));
+        QTest::keyClick(edit("passwordField"), Qt::Key_Return);
+        QTRY_VERIFY(account->isUsable());
+        QTRY_VERIFY(button("submitButton")->isEnabled());
+
+        account->signOut();
+        controller->show(false);
+        settle();
+        QCOMPARE(edit("usernameField")->text(), name);
+        QCOMPARE(edit("passwordField")->text(), QString());
+        QVERIFY(!button("submitButton")->isEnabled());
+        QTest::keyClick(edit("passwordField"), Qt::Key_Return);
+        settle();
+        QVERIFY(!account->record().has_value());
+        QCOMPARE(window()->focusWidget(), edit("passwordField"));
+    }
+
     void noticeOnlyInLoginMode()
     {
         account->signOut(Account::invalidLoginNotice());

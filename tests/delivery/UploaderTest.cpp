@@ -23,6 +23,9 @@ class UploaderTest : public QObject {
 
     TempDataDir data;
     SshServerFixture sshd;
+    // B on a server of its own: without root both accounts are the tester's own, and one user's key can
+    // carry only one receiver line per server.
+    SshServerFixture sshdB;
     std::optional<SshServerFixture::Account> accountA, accountB;
     QString publicLine;
     Server a, b, off;
@@ -68,13 +71,14 @@ private Q_SLOTS:
     {
         if (const auto error = sshd.start())
             QSKIP(qPrintable(QStringLiteral("no sshd: ") + *error));
+        QVERIFY(!sshdB.start());
         accountA = sshd.account(QStringLiteral("tnupa"));
-        accountB = sshd.account(QStringLiteral("tnupb"));
+        accountB = sshdB.account(QStringLiteral("tnupb"));
         QVERIFY(accountA && accountB);
         publicLine = SSHKey::ensure(SSHKey::defaultPath(), QStringLiteral("tarnel@test")).value();
         a = ReceiverDestination::install(sshd, *accountA, publicLine).value();
         a.name = QStringLiteral("A");
-        b = ReceiverDestination::install(sshd, *accountB, publicLine).value();
+        b = ReceiverDestination::install(sshdB, *accountB, publicLine).value();
         b.name = QStringLiteral("B");
         b.smartOnly = true;
         b.matchKeywords = { QStringLiteral("devbox") };
@@ -100,7 +104,7 @@ private Q_SLOTS:
         state->update([&](StateFile& f) { f.servers = { a, b, off }; });
         if (!sshd.running())
             QVERIFY(!sshd.start());
-        QVERIFY(sshd.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
+        QVERIFY(sshdB.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
         ReceiverDestination::closeConnection(b);
         setSessions({});
         flash.shown.clear();
@@ -172,7 +176,7 @@ private Q_SLOTS:
     {
         setSessions({ SSHSession { QStringLiteral("me"), QStringLiteral("devbox"), std::nullopt } });
         const auto other = SSHKey::generate(QStringLiteral("tarnel@other"));
-        QVERIFY(sshd.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, other->publicLine)));
+        QVERIFY(sshdB.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, other->publicLine)));
         ReceiverDestination::closeConnection(b);
 
         const QString name = takeShot();
@@ -186,7 +190,7 @@ private Q_SLOTS:
         QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 A ✅，B ❌"));
         QVERIFY(data.logLines().join('\n').contains(QStringLiteral("截图1 传到 B 失败：钥匙被拒")));
 
-        QVERIFY(sshd.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
+        QVERIFY(sshdB.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
         QVERIFY(round(name, [&] { uploader->fillMissing(name); }));
         QCOMPARE(upload(name, b).state, Upload::State::done);
         QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 ✅ B"));

@@ -47,7 +47,11 @@ class UploaderTest : public QObject {
         sessions = list;
     }
 
-    QString takeShot() { return rig->take(TestImages::noise(width += 20, 200, width), 10).shotName; }
+    QString takeShot()
+    {
+        width += 20;
+        return rig->take(TestImages::noise(width, 200, width), 10).shotName;
+    }
 
     Upload upload(const QString& name, const Server& server) { return shots->shot(name)->upload(server.id).value_or(Upload {}); }
 
@@ -97,7 +101,8 @@ private Q_SLOTS:
         uploader.reset();
         rig.reset();
         // A later hour per case: shot names never meet files an earlier case left on the servers.
-        rig = std::make_unique<ShotRig>(data.file(QStringLiteral("run%1").arg(++run)),
+        ++run;
+        rig = std::make_unique<ShotRig>(data.file(QStringLiteral("run%1").arg(run)),
                                         QDateTime(QDate::currentDate(), QTime(1 + run, 0)));
         shots = rig->shots.get();
         state = rig->state.get();

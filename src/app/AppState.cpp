@@ -484,7 +484,7 @@ bool AppState::openPath(const QString& path)
     const QString line = QStringLiteral("打不开「%1」：这台电脑上没有打开它的程序（xdg-open，在 xdg-utils 软件包里）")
                              .arg(QFileInfo(path).fileName());
     Log::write(line);
-    desktop.flash.show({}, line, Flash::newDeviceMs);
+    desktop.flash.show({}, line, Flash::openFailedMs);
     return false;
 }
 

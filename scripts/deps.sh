@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   libssl-dev zlib1g-dev libdeflate-dev libx11-dev libxtst-dev libxcb1-dev libx11-xcb-dev
   libsqlite3-dev libcpp-httplib-dev
-  xvfb xauth jwm xterm xdotool xclip x11-utils
+  xvfb xauth jwm xterm xdotool xclip x11-utils xdg-utils
   fonts-wqy-microhei fonts-noto-color-emoji desktop-file-utils
   openssh-server openssh-client imagemagick procps dbus-daemon iproute2 libarchive-tools busybox
   pkexec

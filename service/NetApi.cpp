@@ -133,8 +133,11 @@ std::string freeAlias(Database& db, int64_t userId, const std::string& wanted, c
     if (!aliasTaken(db, userId, wanted, id))
         return wanted;
     for (int n = 2;; ++n) {
-        const std::string suffix = "-" + std::to_string(n);
-        const std::string candidate = wanted.substr(0, std::min(wanted.size(), size_t(27) - suffix.size())) + suffix;
+        const std::string number = std::to_string(n);
+        // Appended piece by piece: GCC 12 warns (-Wrestrict) about "-" + std::string.
+        std::string candidate = wanted.substr(0, std::min(wanted.size(), size_t(26) - number.size()));
+        candidate += '-';
+        candidate += number;
         if (!aliasTaken(db, userId, candidate, id))
             return candidate;
     }

@@ -55,8 +55,12 @@ int main(int argc, char** argv)
         const bool takeOver = AppInfo::launchedByAgent() || relaunchFlagIsFresh();
         if (takeOver && instance.otherRunning())
             QFile::remove(Paths::inData(QStringLiteral("relaunch.flag")));
-        if (instance.claim(takeOver) == SingleInstance::Decision::exit)
+        if (instance.claim(takeOver) == SingleInstance::Decision::exit) {
+            // Asked the running one to show its panel: say so, or the start looks like it did nothing.
+            if (!takeOver)
+                std::fputs(QStringLiteral("tarnel 已在运行，已打开面板\n").toUtf8().constData(), stdout);
             return 0;
+        }
         instance.listen();
     }
 

@@ -67,6 +67,11 @@ void Updater::usePublisherKeys(const QList<QByteArray>& keys) { compiledKeys() =
 
 QList<QByteArray> Updater::publisherKeys() { return compiledKeys(); }
 
+bool Updater::installsUpdates() const
+{
+    return running.runsAsBundle() && running.buildNumber() >= 1 && !publisherKeys().isEmpty();
+}
+
 QString Updater::directory() { return Paths::updatesDirectory(); }
 
 QString Updater::stageDirectory(qint64 build) { return directory() + QLatin1Char('/') + QString::number(build); }

@@ -73,6 +73,10 @@ public:
     static void usePublisherKeys(const QList<QByteArray>& keys);
     static QList<QByteArray> publisherKeys();
 
+    // True when this copy fetches and installs newer releases itself: the release bundle with a build
+    // number and the publishers' keys (the program in a build tree does not).
+    bool installsUpdates() const;
+
     const Phase& phase() const { return current; }
     bool showPrompt() const { return prompting; }
     const std::optional<QString>& manualResult() const { return manual; }

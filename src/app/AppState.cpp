@@ -7,6 +7,7 @@
 #include "account/UpdateInstaller.h"
 #include "account/Updater.h"
 #include "state/AppInfo.h"
+#include "platform/DesktopOpener.h"
 #include "platform/Flash.h"
 #include "app/LaunchManager.h"
 #include "capture/ClipboardWatcher.h"
@@ -32,7 +33,9 @@
 #include "state/Store.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSysInfo>
+#include <QUrl>
 #include <unistd.h>
 
 namespace {
@@ -478,6 +481,17 @@ void AppState::copyPath(const QString& text, const QString& name)
     clipboardWatcher->suppress(0.6);
     desktop.clipboard.writeText(text);
     desktop.flash.show({}, QStringLiteral("📋 已复制 ") + name, Flash::copyMs);
+}
+
+bool AppState::openPath(const QString& path)
+{
+    if (desktop.opener.open(QUrl::fromLocalFile(path)))
+        return true;
+    const QString line = QStringLiteral("打不开「%1」：这台电脑上没有打开它的程序（xdg-open，在 xdg-utils 软件包里）")
+                             .arg(QFileInfo(path).fileName());
+    Log::write(line);
+    desktop.flash.show({}, line, Flash::openFailedMs);
+    return false;
 }
 
 void AppState::checkAccessibility()

@@ -148,6 +148,9 @@ public:
     void clearAll();
     void deleteShot(const QString& name);
     void copyPath(const QString& text, const QString& name);
+    // Opens a file or folder with the desktop's default application; when nothing can open it, says so in
+    // a notice and answers false.
+    bool openPath(const QString& path);
 
     void applyAccountGate();
     void applySettingsSideEffects(const Settings& old);

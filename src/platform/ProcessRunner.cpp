@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSocketNotifier>
@@ -424,5 +425,8 @@ bool ProcessRunner::startDetached(const QString& program, const QStringList& arg
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
+    // In the user's home, as a program the user starts: tarnel's own working folder (the build tree,
+    // wherever it was started from) means nothing to a terminal or a file manager.
+    process.setWorkingDirectory(QDir::homePath());
     return process.startDetached();
 }

@@ -91,8 +91,8 @@ public:
     static Outcome<std::shared_ptr<Child>> spawn(const QString& program, const QStringList& args,
         const QStringList& environment, int outputFd);
 
-    // Starts a program that outlives tarnel and is not waited for, with standard input and output on the
-    // null device. False when it could not be started. Safe on the main thread.
+    // Starts a program that outlives tarnel and is not waited for, in the user's home, with standard input
+    // and output on the null device. False when it could not be started. Safe on the main thread.
     static bool startDetached(const QString& program, const QStringList& args);
 
     // Worker threads for runs that block (ssh, scripts). The global pool is sized for CPU work and would

@@ -23,6 +23,9 @@ class UploaderTest : public QObject {
 
     TempDataDir data;
     SshServerFixture sshd;
+    // B on a server of its own: without root both accounts are the tester's own, and one user's key can
+    // carry only one receiver line per server.
+    SshServerFixture sshdB;
     std::optional<SshServerFixture::Account> accountA, accountB;
     QString publicLine;
     Server a, b, off;
@@ -44,7 +47,11 @@ class UploaderTest : public QObject {
         sessions = list;
     }
 
-    QString takeShot() { return rig->take(TestImages::noise(width += 20, 200, width), 10).shotName; }
+    QString takeShot()
+    {
+        width += 20;
+        return rig->take(TestImages::noise(width, 200, width), 10).shotName;
+    }
 
     Upload upload(const QString& name, const Server& server) { return shots->shot(name)->upload(server.id).value_or(Upload {}); }
 
@@ -68,13 +75,14 @@ private Q_SLOTS:
     {
         if (const auto error = sshd.start())
             QSKIP(qPrintable(QStringLiteral("no sshd: ") + *error));
+        QVERIFY(!sshdB.start());
         accountA = sshd.account(QStringLiteral("tnupa"));
-        accountB = sshd.account(QStringLiteral("tnupb"));
+        accountB = sshdB.account(QStringLiteral("tnupb"));
         QVERIFY(accountA && accountB);
         publicLine = SSHKey::ensure(SSHKey::defaultPath(), QStringLiteral("tarnel@test")).value();
         a = ReceiverDestination::install(sshd, *accountA, publicLine).value();
         a.name = QStringLiteral("A");
-        b = ReceiverDestination::install(sshd, *accountB, publicLine).value();
+        b = ReceiverDestination::install(sshdB, *accountB, publicLine).value();
         b.name = QStringLiteral("B");
         b.smartOnly = true;
         b.matchKeywords = { QStringLiteral("devbox") };
@@ -93,14 +101,15 @@ private Q_SLOTS:
         uploader.reset();
         rig.reset();
         // A later hour per case: shot names never meet files an earlier case left on the servers.
-        rig = std::make_unique<ShotRig>(data.file(QStringLiteral("run%1").arg(++run)),
+        ++run;
+        rig = std::make_unique<ShotRig>(data.file(QStringLiteral("run%1").arg(run)),
                                         QDateTime(QDate::currentDate(), QTime(1 + run, 0)));
         shots = rig->shots.get();
         state = rig->state.get();
         state->update([&](StateFile& f) { f.servers = { a, b, off }; });
         if (!sshd.running())
             QVERIFY(!sshd.start());
-        QVERIFY(sshd.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
+        QVERIFY(sshdB.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
         ReceiverDestination::closeConnection(b);
         setSessions({});
         flash.shown.clear();
@@ -172,7 +181,7 @@ private Q_SLOTS:
     {
         setSessions({ SSHSession { QStringLiteral("me"), QStringLiteral("devbox"), std::nullopt } });
         const auto other = SSHKey::generate(QStringLiteral("tarnel@other"));
-        QVERIFY(sshd.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, other->publicLine)));
+        QVERIFY(sshdB.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, other->publicLine)));
         ReceiverDestination::closeConnection(b);
 
         const QString name = takeShot();
@@ -186,7 +195,7 @@ private Q_SLOTS:
         QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 A ✅，B ❌"));
         QVERIFY(data.logLines().join('\n').contains(QStringLiteral("截图1 传到 B 失败：钥匙被拒")));
 
-        QVERIFY(sshd.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
+        QVERIFY(sshdB.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
         QVERIFY(round(name, [&] { uploader->fillMissing(name); }));
         QCOMPARE(upload(name, b).state, Upload::State::done);
         QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 ✅ B"));

@@ -102,6 +102,8 @@ private Q_SLOTS:
         const QString output = said(run);
         QVERIFY2(run.state() == QProcess::Running, qPrintable(output));
         QVERIFY(output.contains(QStringLiteral("第一次构建")));
+        // A clean build: no compiler warning lands among the lines the newcomer reads.
+        QVERIFY2(!output.contains(QStringLiteral("warning:")), qPrintable(output));
         code = captured(output, QStringLiteral("第一次注册用的邀请码：(\\S+)"));
         servicePid = captured(output, QStringLiteral("要停掉它：kill (\\d+)"));
         QVERIFY2(!code.isEmpty() && desk->processes().contains(servicePid.toInt()), qPrintable(output));
@@ -125,6 +127,7 @@ private Q_SLOTS:
         QVERIFY(again.waitForFinished(120000));
         const QString output = QString::fromUtf8(again.readAll());
         QCOMPARE(again.exitCode(), 0); // the running tarnel stays the only one
+        QVERIFY2(output.endsWith(QStringLiteral("tarnel 已在运行，已打开面板\n")), qPrintable(output));
         QVERIFY2(!output.contains(QStringLiteral("第一次构建")), qPrintable(output));
         QCOMPARE(captured(output, QStringLiteral("第一次注册用的邀请码：(\\S+)")), code);
         QCOMPARE(captured(output, QStringLiteral("要停掉它：kill (\\d+)")), servicePid);

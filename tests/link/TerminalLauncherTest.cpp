@@ -13,11 +13,13 @@ class TerminalLauncherTest : public QObject {
     Q_OBJECT
     TempDataDir data;
 
-    // A program in `dir` that writes its arguments, one a line, to `<dir>/<name>.argv`.
+    // A program in `dir` that writes its arguments, one a line, to `<dir>/<name>.argv`, and the folder it
+    // started in to `<dir>/<name>.pwd`.
     static void recorder(const QString& dir, const QString& name)
     {
         const QString path = dir + QLatin1Char('/') + name;
-        QVERIFY(writeWholeFile(path, QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"%1.argv\"\n")
+        QVERIFY(writeWholeFile(path, QStringLiteral("#!/bin/sh\npwd > \"%1.pwd\"\n"
+                                                    "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"%1.argv\"\n")
                                          .arg(path).toUtf8()));
         QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     }
@@ -108,13 +110,20 @@ private Q_SLOTS:
         recorder(bin.path(), QStringLiteral("x-terminal-emulator"));
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", bin.path().toUtf8() + ':' + path); // first on the search path
+        // tarnel itself runs in some other folder (the build tree): the shell opens in the user's home.
+        const QString before = QDir::currentPath();
+        QTemporaryDir elsewhere;
+        QVERIFY(QDir::setCurrent(elsewhere.path()));
         const Outcome<> opened = TerminalLauncher::open({QStringLiteral("ssh"), QStringLiteral("qx-lab")},
             QStringLiteral("qx-lab"), QStringLiteral("实验室\n"));
+        QDir::setCurrent(before);
         qputenv("PATH", path);
         QVERIFY2(opened.ok(), qPrintable(opened.failure()));
         const QString argv = bin.filePath(QStringLiteral("x-terminal-emulator.argv"));
         QTRY_VERIFY_WITH_TIMEOUT(recorded(argv).size() == 4, 10000);
         QCOMPARE(recorded(argv), (QStringList{"-T", "实验室", "-e", Paths::connectDirectory() + "/qx-lab.command"}));
+        QCOMPARE(recorded(bin.filePath(QStringLiteral("x-terminal-emulator.pwd"))),
+                 QStringList{QDir(QDir::homePath()).canonicalPath()});
 
         QVERIFY(TerminalLauncher::openApp({bin.path()}));
         QTRY_VERIFY_WITH_TIMEOUT(recorded(argv).isEmpty() && QFile::exists(argv), 10000); // no arguments

@@ -101,13 +101,21 @@ private Q_SLOTS:
         QCOMPARE(child<PasteHint>(view(), "pasteHint")->choice(), QStringLiteral("最新一张"));
     }
 
-    // Copy puts the path a paste would type on the clipboard; view hides the panel and opens the file.
+    // Copy puts the path a paste would type on the clipboard; view hides the panel and opens the file, or
+    // says why it could not.
     void copyAndView()
     {
         ShotCard* newest = card(shotName(2));
         click(newest, "copyButton");
         QCOMPARE(rig->desktop.clipboard.text(), QStringLiteral("/home/dev/tarnel/shots/") + shotName(2));
         QCOMPARE(rig->desktop.flash.lines().last(), QStringLiteral("📋 已复制 ") + shotName(2));
+        // Nothing on this desktop opens files: the panel stays and a notice says so.
+        rig->desktop.opener.works = false;
+        click(newest, "viewButton");
+        rig->desktop.opener.works = true;
+        QVERIFY(!panel->window()->isHidden());
+        QVERIFY2(rig->desktop.flash.lines().last().startsWith(QStringLiteral("打不开「") + shotName(2) + QStringLiteral("」")),
+                 qPrintable(rig->desktop.flash.lines().last()));
         click(newest, "viewButton");
         QVERIFY(panel->window()->isHidden());
         QCOMPARE(rig->desktop.opener.opened.last(), QUrl::fromLocalFile(app().shots().shots().at(2).localPath));

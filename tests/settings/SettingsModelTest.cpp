@@ -104,6 +104,15 @@ private Q_SLOTS:
                      : std::nullopt;
         QCOMPARE(SettingsModel::accountLine(record, Account::Status(status)), line);
     }
+
+    // Only the installed bundle on its own data folder sets up a login item.
+    void loginItemAvailability()
+    {
+        QCOMPARE(SettingsModel::loginItemUnavailable(true, false), std::nullopt);
+        QVERIFY(SettingsModel::loginItemUnavailable(false, false)->contains(QStringLiteral("构建目录")));
+        QVERIFY(SettingsModel::loginItemUnavailable(false, true)->contains(QStringLiteral("构建目录")));
+        QVERIFY(SettingsModel::loginItemUnavailable(true, true)->contains(QStringLiteral("TARNEL_DATA")));
+    }
 };
 
 QTEST_GUILESS_MAIN(SettingsModelTest)

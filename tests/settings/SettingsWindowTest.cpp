@@ -146,6 +146,16 @@ private Q_SLOTS:
         Q_EMIT box->activated(0);
         QCOMPARE(app().settings().defaultServerID, std::nullopt);
 
+        // Run from the build tree, nothing starts tarnel at login: the toggle does not claim it, and says why.
+        auto* loginItem = find<QCheckBox>("launchAtLoginToggle");
+        Settings on = app().settings();
+        on.launchAtLogin = true;
+        app().setSettings(on);
+        QTRY_VERIFY(!find<QLabel>("launchAtLoginNote")->isHidden());
+        QVERIFY(!loginItem->isChecked());
+        QVERIFY(!loginItem->isEnabled());
+        QCOMPARE(find<QLabel>("launchAtLoginNote")->text(), *SettingsModel::loginItemUnavailable(false, false));
+
         Settings s = app().settings();
         s.defaultServerID = QUuid::createUuid(); // a server that left the list
         s.keepAliveAgent = true;

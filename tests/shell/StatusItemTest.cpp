@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QTest>
+#include <QUrl>
 
 class StatusItemTest : public QObject {
     Q_OBJECT
@@ -49,6 +50,13 @@ private Q_SLOTS:
         action(item, "pauseAction")->trigger();
         QVERIFY(!app.shots().paused() && !app.watcher().isPaused());
         QCOMPARE(action(item, "pauseAction")->text(), QStringLiteral("⏸ 暂停上传"));
+
+        // The shot folder goes through the desktop's opener, and a desktop that cannot open it says so.
+        action(item, "folderAction")->trigger();
+        QCOMPARE(desktop.opener.opened.value(0), QUrl::fromLocalFile(app.shots().shotsDirectory()));
+        desktop.opener.works = false;
+        action(item, "folderAction")->trigger();
+        QVERIFY(desktop.flash.lines().value(0).startsWith(QStringLiteral("打不开「")));
 
         action(item, "quitAction")->trigger();
         QVERIFY(quitAsked);

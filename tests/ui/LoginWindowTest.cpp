@@ -173,6 +173,28 @@ private Q_SLOTS:
         QCOMPARE(edit("usernameField")->text(), QStringLiteral(" fresh ")); // the card keeps what was typed
     }
 
+    void signingOutForgetsThePassword()
+    {
+        const QString name = newUser();
+        QVERIFY(!name.isEmpty());
+        type("usernameField", name);
+        type("passwordField", QStringLiteral("secret1"));
+        QTest::keyClick(edit("passwordField"), Qt::Key_Return);
+        QTRY_VERIFY(account->isUsable());
+        QTRY_VERIFY(button("submitButton")->isEnabled());
+
+        account->signOut();
+        controller->show(false);
+        settle();
+        QCOMPARE(edit("usernameField")->text(), name);
+        QCOMPARE(edit("passwordField")->text(), QString());
+        QVERIFY(!button("submitButton")->isEnabled());
+        probe.shoot(QStringLiteral("6-signed-out"));
+        QTest::keyClick(edit("passwordField"), Qt::Key_Return);
+        settle();
+        QVERIFY(!account->record().has_value());
+    }
+
     void noticeOnlyInLoginMode()
     {
         account->signOut(Account::invalidLoginNotice());
@@ -206,7 +228,8 @@ private Q_SLOTS:
                 && button("quitButton")->isVisible());
         probe.shoot(QStringLiteral("4-disabled"));
 
-        QSignalSpy quit(controller->view(), &LoginView::quitRequested);
+        // The shell ends the process on the controller's request (it does not go through closing windows).
+        QSignalSpy quit(controller.get(), &LoginWindowController::quitRequested);
         QTest::mouseClick(button("quitButton"), Qt::LeftButton);
         QCOMPARE(quit.size(), 1);
 

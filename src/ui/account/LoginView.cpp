@@ -31,6 +31,7 @@ LoginView::LoginView(Account& account, LoginModel& model, QWidget* parent) : QWi
     pages->addWidget(disabledPage);
     pages->setCurrentWidget(account.status() == Account::Status::disabled ? static_cast<QWidget*>(disabledPage)
                                                                           : login);
+    signedIn = account.record().has_value();
     connect(&account, &Account::changed, this, &LoginView::follow);
 }
 
@@ -38,6 +39,12 @@ bool LoginView::showsDisabledCard() const { return pages->currentWidget() == dis
 
 void LoginView::follow()
 {
+    // Signed out: the password typed earlier must not sign straight back in with one Return.
+    const bool hasRecord = account.record().has_value();
+    if (signedIn && !hasRecord)
+        form->setPassword(QString());
+    signedIn = hasRecord;
+
     const bool wantDisabled = account.status() == Account::Status::disabled;
     if (wantDisabled == showsDisabledCard())
         return;

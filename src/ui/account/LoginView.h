@@ -36,4 +36,5 @@ private:
     LoginCard* login;
     DisabledCard* disabledPage;
     QStackedLayout* pages;
+    bool signedIn = false;
 };

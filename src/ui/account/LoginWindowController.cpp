@@ -4,17 +4,13 @@
 #include "ui/kit/FrameMemory.h"
 #include "ui/kit/Parts.h"
 
-#include <QCoreApplication>
-#include <QTimer>
-
 LoginWindowController::LoginWindowController(Account& account, QObject* parent)
     : QObject(parent), win(std::make_unique<KeptWindow>())
 {
     win->setFixedFrame(QStringLiteral("loginWindow"), QStringLiteral("tarnel · 登录"), QSize(440, 560));
     content = new LoginView(account, loginModel, win.get());
     Parts::fill(*win, content);
-    connect(content, &LoginView::quitRequested, this,
-            [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); });
+    connect(content, &LoginView::quitRequested, this, &LoginWindowController::quitRequested);
     frame = new FrameMemory(*win, QStringLiteral("TarnelLogin"));
     frame->place();
 }

@@ -26,6 +26,10 @@ public:
     LoginView* view() const { return content; }
     LoginModel& model() { return loginModel; }
 
+Q_SIGNALS:
+    // "退出 tarnel" on the disabled card: the application shell ends the process.
+    void quitRequested();
+
 private:
     LoginModel loginModel;
     std::unique_ptr<KeptWindow> win;

@@ -3,6 +3,7 @@
 #include "account/Account.h"
 #include "account/FeedbackModel.h"
 #include "account/MachineInfo.h"
+#include "account/Updater.h"
 #include "state/AppInfo.h"
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
@@ -223,7 +224,7 @@ void FeedbackView::refresh()
                                         iconSide, Theme::color(role)));
     }
     title->setText(sent ? QStringLiteral("收到了，谢谢！") : QStringLiteral("反馈问题"));
-    subtitle->setText(sent ? QStringLiteral("反馈编号 #%1。管理员会在后台看到，修好后 tarnel 会自动更新。").arg(*model.sentID())
+    subtitle->setText(sent ? sentLine(*model.sentID(), app.updater().installsUpdates())
                            : QStringLiteral("哪里不好用、哪里出错了，直接写。附上截图定位更快。"));
     editing->setVisible(!sent);
 
@@ -289,4 +290,11 @@ QStringList FeedbackView::chooseWithDialog()
     if (!QFileInfo(start).isDir())
         start = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
     return QFileDialog::getOpenFileNames(window(), QStringLiteral("加截图"), start, imageFilter());
+}
+
+QString FeedbackView::sentLine(qint64 id, bool installsUpdates)
+{
+    if (installsUpdates)
+        return QStringLiteral("反馈编号 #%1。管理员会在后台看到，修好后 tarnel 会自动更新。").arg(id);
+    return QStringLiteral("反馈编号 #%1。管理员会在后台看到。这个 tarnel 不会自动更新：修好后取回新的源码，再运行 ./scripts/run.sh。").arg(id);
 }

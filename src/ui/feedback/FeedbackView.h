@@ -39,6 +39,9 @@ public:
     static QString summaryLine(const QString& version, const QString& system, const QString& model,
                                qint64 memoryBytes, int servers);
 
+    // The line under "收到了，谢谢！": a fix reaches the user by itself only where updates install.
+    static QString sentLine(qint64 id, bool installsUpdates);
+
     AttachmentArea* attachments() const { return area; }
 
 private:

@@ -3,7 +3,6 @@
 #include "app/AppState.h"
 #include "capture/ClipboardWatcher.h"
 #include "capture/ShotStore.h"
-#include "platform/DesktopOpener.h"
 #include "servers/ServerRegistry.h"
 #include "state/Paths.h"
 #include "ui/kit/SegmentedControl.h"
@@ -18,7 +17,6 @@
 #include <QHBoxLayout>
 #include <QStackedWidget>
 #include <QToolButton>
-#include <QUrl>
 
 namespace {
 constexpr int pickerWidth = 290;
@@ -190,7 +188,7 @@ void PanelHeader::openShotsFolder()
     // Opened whether or not making it worked: the desktop says what is wrong.
     const QString folder = context.app.shots().shotsDirectory();
     Paths::ensure(folder);
-    context.app.opener().open(QUrl::fromLocalFile(folder));
+    context.app.openPath(folder);
 }
 
 void PanelHeader::refresh(const PanelModel& model, PanelTab tab)

@@ -3,7 +3,6 @@
 #include "app/AppState.h"
 #include "capture/ShotStore.h"
 #include "delivery/Uploader.h"
-#include "platform/DesktopOpener.h"
 #include "ui/kit/Badge.h"
 #include "ui/kit/ElidedLabel.h"
 #include "ui/kit/StatusLabel.h"
@@ -19,7 +18,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QToolButton>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -117,9 +115,9 @@ ShotCard::ShotCard(AppState& app, ThumbnailCache& thumbnails, std::function<void
     selectButton = addAction("selectButton", QString(), actionRow);
     connect(selectButton, &QToolButton::clicked, this, &ShotCard::toggleChoice);
     connect(addAction("viewButton", QStringLiteral("👁 查看"), actionRow), &QToolButton::clicked, this, [this] {
-        if (this->closePanel)
+        // The panel stays while the notice says why nothing opened.
+        if (this->app.openPath(current.localPath) && this->closePanel)
             this->closePanel();
-        this->app.opener().open(QUrl::fromLocalFile(current.localPath));
     });
     connect(addAction("copyButton", QStringLiteral("📋 复制路径"), actionRow), &QToolButton::clicked, this,
             [this] { this->app.copyPath(path, current.name); });

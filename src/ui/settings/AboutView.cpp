@@ -3,7 +3,6 @@
 #include "account/Account.h"
 #include "account/QXServer.h"
 #include "app/AppState.h"
-#include "platform/DesktopOpener.h"
 #include "state/AppInfo.h"
 #include "state/Paths.h"
 #include "ui/kit/Parts.h"
@@ -17,14 +16,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
 void openFolder(AppState& app, const QString& folder)
 {
     Paths::ensure(folder); // opened whether or not it could be made: the file manager then says why
-    app.opener().open(QUrl::fromLocalFile(folder));
+    app.openPath(folder);
 }
 } // namespace
 

@@ -2,6 +2,8 @@
 
 #include "app/AppState.h"
 #include "servers/ServerRegistry.h"
+#include "state/AppInfo.h"
+#include "state/Paths.h"
 #include "ui/kit/CoalescedRefresh.h"
 #include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
@@ -186,6 +188,10 @@ QWidget* BehaviorSettings::buildResident()
         write(s);
     });
     column->addWidget(launchAtLogin);
+    launchAtLoginNote = Parts::caption(QString(), box);
+    launchAtLoginNote->setObjectName(QStringLiteral("launchAtLoginNote"));
+    launchAtLoginNote->setWordWrap(true);
+    column->addWidget(launchAtLoginNote);
     keepAlive = new QCheckBox(QStringLiteral("崩溃后自动重启（systemd 用户服务；开了它登录项会自动关掉，避免双启）"), box);
     keepAlive->setObjectName(QStringLiteral("keepAliveToggle"));
     connect(keepAlive, &QCheckBox::clicked, this, [this](bool on) {
@@ -316,7 +322,12 @@ void BehaviorSettings::refresh()
     reloadList(terminals, s.terminalBundleIDs);
     reloadList(patterns, s.localTitlePatterns);
 
-    launchAtLogin->setChecked(s.launchAtLogin);
-    launchAtLogin->setEnabled(!s.keepAliveAgent);
+    // Where nothing is set up at login, the toggle must not claim it is.
+    const std::optional<QString> unavailable =
+        SettingsModel::loginItemUnavailable(AppInfo::current().runsAsBundle(), Paths::dataOverride().has_value());
+    launchAtLogin->setChecked(!unavailable && s.launchAtLogin);
+    launchAtLogin->setEnabled(!unavailable && !s.keepAliveAgent);
+    launchAtLoginNote->setText(unavailable.value_or(QString()));
+    launchAtLoginNote->setVisible(unavailable.has_value());
     keepAlive->setChecked(s.keepAliveAgent);
 }

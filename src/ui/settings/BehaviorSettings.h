@@ -70,6 +70,7 @@ private:
     QPlainTextEdit* terminals;
     QPlainTextEdit* patterns;
     QCheckBox* launchAtLogin;
+    QLabel* launchAtLoginNote;
     QCheckBox* keepAlive;
     QLineEdit* remoteDir;
 };

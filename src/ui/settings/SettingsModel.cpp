@@ -165,4 +165,13 @@ QString uninstallText(const QString& dataDirectory)
         + QStringLiteral("（开机自启的项在 ~/.config/autostart/tarnel.desktop）；服务器：在卡片里点「移除并清掉服务器上的 tarnel」，或自己删 authorized_keys 里带 tarnel@ 的那一行 + rm -rf ~/tarnel。");
 }
 
+std::optional<QString> loginItemUnavailable(bool runsAsBundle, bool dataOverride)
+{
+    if (!runsAsBundle)
+        return QStringLiteral("从构建目录运行的 tarnel 不设登录项：只有安装版（tarnel.app）才会开机自动打开。");
+    if (dataOverride)
+        return QStringLiteral("用 TARNEL_DATA 换了数据目录时不设登录项。");
+    return std::nullopt;
+}
+
 } // namespace SettingsModel

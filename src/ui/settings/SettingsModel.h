@@ -50,6 +50,10 @@ QString terminalCaption(const Settings& settings);
 QString pasteKeyText(const Settings& settings);
 QString panelKeyText(const Settings& settings);
 
+// Why this copy sets up no login item (none when it does): only the installed bundle, on its own data
+// folder, is started at login.
+std::optional<QString> loginItemUnavailable(bool runsAsBundle, bool dataOverride);
+
 // The about page's account line: "账号 alice（Alice）", "账号 alice（已停用）", or "还没登录".
 QString accountLine(const std::optional<AccountRecord>& record, Account::Status status);
 QStringList safetyPromises();

@@ -59,6 +59,7 @@ void AppDelegate::launch()
     onboardingController = std::make_unique<OnboardingWindowController>(*app);
     settingsController = std::make_unique<SettingsWindowController>(*app);
     status = std::make_unique<StatusItem>(*app, [this] { quit(); });
+    connect(loginController.get(), &LoginWindowController::quitRequested, this, &AppDelegate::quit, Qt::QueuedConnection);
 
     connect(&app->account(), &Account::changed, this, &AppDelegate::followAccount, Qt::QueuedConnection);
     connect(&app->updater(), &Updater::changed, this, &AppDelegate::showManualResult, Qt::QueuedConnection);
@@ -140,4 +141,10 @@ void AppDelegate::handOff()
     quit();
 }
 
-void AppDelegate::quit() { QCoreApplication::quit(); }
+void AppDelegate::quit()
+{
+    // exit(), not quit(): quit() first asks every window to close, and the kept windows (which only hide)
+    // or the update prompt (whose closing means "稍后") would cancel it. The hub, destroyed after the
+    // event loop, shuts the link down and flushes the state.
+    QCoreApplication::exit(0);
+}

@@ -6,7 +6,6 @@
 #include "capture/ShotStore.h"
 #include "state/Paths.h"
 
-#include <QDesktopServices>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -25,9 +24,8 @@ StatusItem::StatusItem(AppState& app, std::function<void()> quit, QObject* paren
     pauseAction->setObjectName(QStringLiteral("pauseAction"));
     clearAction = contextMenu->addAction(QStringLiteral("🗑 清空全部"), this, [&app] { app.clearAll(); });
     clearAction->setObjectName(QStringLiteral("clearAction"));
-    folderAction = contextMenu->addAction(QStringLiteral("📂 打开截图目录"), this, [&app] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(app.shots().shotsDirectory()));
-    });
+    folderAction = contextMenu->addAction(QStringLiteral("📂 打开截图目录"), this,
+                                          [&app] { app.openPath(app.shots().shotsDirectory()); });
     folderAction->setObjectName(QStringLiteral("folderAction"));
     checkUpdatesAction = contextMenu->addAction(QStringLiteral("检查更新…"), this, [&app] { app.checkUpdates(); });
     checkUpdatesAction->setObjectName(QStringLiteral("checkUpdatesAction"));

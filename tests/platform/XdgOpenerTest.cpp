@@ -1,0 +1,43 @@
+// Opening files through xdg-open: what it is handed, and the answer when the desktop has no xdg-open
+// (Debian without xdg-utils).
+#include "platform/x11/XdgOpener.h"
+#include "support/TempDataDir.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class XdgOpenerTest : public QObject {
+    Q_OBJECT
+
+    // Runs the opener with only `dir` on the search path.
+    static bool openWithPath(const QString& dir, const QUrl& url)
+    {
+        const QByteArray saved = qgetenv("PATH");
+        qputenv("PATH", dir.toUtf8());
+        const bool opened = XdgOpener().open(url);
+        qputenv("PATH", saved);
+        return opened;
+    }
+
+private Q_SLOTS:
+    void handsTheFileToXdgOpen()
+    {
+        QTemporaryDir bin;
+        const QString recorder = bin.filePath(QStringLiteral("xdg-open"));
+        QVERIFY(writeWholeFile(recorder, QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"%1.argv\"\n").arg(recorder).toUtf8()));
+        QVERIFY(QFile::setPermissions(recorder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        const QString shot = QStringLiteral("/tmp/my shots/shot 1.png");
+        QVERIFY(openWithPath(bin.path(), QUrl::fromLocalFile(shot)));
+        QTRY_COMPARE(QString::fromUtf8(readFile(recorder + QStringLiteral(".argv"))), shot + QLatin1Char('\n'));
+    }
+
+    void noXdgOpenIsAFailure()
+    {
+        QTemporaryDir empty;
+        QVERIFY(!openWithPath(empty.path(), QUrl::fromLocalFile(QDir::tempPath())));
+    }
+};
+
+QTEST_GUILESS_MAIN(XdgOpenerTest)
+#include "XdgOpenerTest.moc"

@@ -185,11 +185,10 @@ std::optional<User> Api::authorise(const httplib::Request& req, httplib::Respons
 {
     const std::string header = req.get_header_value("Authorization");
     const std::string prefix = "Bearer ";
-    std::optional<User> user;
-    if (header.rfind(prefix, 0) == 0)
-        user = Accounts::byToken(db, header.substr(prefix.size()));
+    const std::string token = header.rfind(prefix, 0) == 0 ? header.substr(prefix.size()) : std::string();
+    const std::optional<User> user = Accounts::byToken(db, token);
     if (!user) {
-        refuse(res, 401, QStringLiteral("登录已失效，请重新登录"), QStringLiteral("invalid"));
+        ServiceText::refuseSignIn(res, Accounts::revokedWithDevice(db, token));
         return std::nullopt;
     }
     if (active && user->status != "active") {

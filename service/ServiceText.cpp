@@ -27,4 +27,12 @@ void refuse(httplib::Response& res, int status, const QString& error, const std:
     reply(res, status, body);
 }
 
+void refuseSignIn(httplib::Response& res, bool removedDevice)
+{
+    if (removedDevice)
+        refuse(res, 401, QStringLiteral("这台电脑已经被移出账号，请重新登录"), QStringLiteral("removed"));
+    else
+        refuse(res, 401, QStringLiteral("登录已失效，请重新登录"), QStringLiteral("invalid"));
+}
+
 } // namespace ServiceText

@@ -23,5 +23,7 @@ std::string isoTime(int64_t seconds);
 void reply(httplib::Response& res, int status, const QJsonObject& body);
 void refuse(httplib::Response& res, int status, const QString& error,
             const std::optional<QString>& account = std::nullopt);
+// The 401 for a token that does not work; one revoked with its removed device says so ("removed").
+void refuseSignIn(httplib::Response& res, bool removedDevice);
 
 } // namespace ServiceText

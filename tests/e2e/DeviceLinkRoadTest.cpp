@@ -131,7 +131,7 @@ private Q_SLOTS:
         link().setIntervals({.firstPollMs = 100, .pollMs = 300, .fastPollMs = 300});
         link().reschedule();
 
-        b.writeToken(a.token);
+        b.writeToken(a.service.signIn(QStringLiteral("alice"), QStringLiteral("secret1"))); // B signs in on its own
         bOptions.server = a.service.url();
         bOptions.name = QStringLiteral("书房");
         bOptions.sshUser = userB->name;

@@ -389,7 +389,7 @@ void usage()
   不给 --db 时用本用户的数据库 ~/.local/share/tarnel-accountd/accounts.db（scripts/run.sh 启动的服务也用它）
   serve [--listen 127.0.0.1:47800] [--port-file 文件] [--tls-cert 证书 --tls-key 私钥] [--test-hooks]
         [--relay-listen 127.0.0.1:47802] [--relay-host 对外地址] [--public-url https://对外地址]
-        [--header-timeout 秒]
+        [--header-timeout 秒] [--relay-greeting-timeout 秒] [--relay-idle-timeout 秒]
   invite create [--uses N] [--days N | --expires 2030-01-01T00:00:00Z] [--note 备注]
   invite list | invite revoke 邀请码
   users list | users disable|enable|delete 用户名 | users rename 用户名 显示名称

@@ -3,6 +3,7 @@
 #include "support/AccountServiceFixture.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -224,6 +225,69 @@ private Q_SLOTS:
         QByteArray back;
         QTRY_COMPARE_WITH_TIMEOUT(back += left.readAll(), QByteArray("back"), 10000);
         QVERIFY(left.state() == QAbstractSocket::UnconnectedState || left.waitForDisconnected(10000));
+    }
+
+    // Strangers cannot shut the relay for everyone: a crowd from one address holds only a few
+    // connections, a greeting has one deadline however slowly it trickles in, and a paired session
+    // that carries nothing is closed.
+    void relayWithstandsStrangers()
+    {
+        AccountServiceFixture::Options options{false, false};
+        options.arguments = QStringList{"--relay-greeting-timeout", "3", "--relay-idle-timeout", "1"};
+        AccountServiceFixture relayed(options);
+        QVERIFY2(relayed.start(), qPrintable(relayed.error()));
+        relayed.signUp(QStringLiteral("rita"), QStringLiteral("secret1"));
+        QString tokens[2];
+        for (int i = 0; i < 2; ++i) {
+            tokens[i] = relayed.signIn(QStringLiteral("rita"), QStringLiteral("secret1"));
+            QCOMPARE(relayed.post("api/net/sync", device(QStringLiteral("dev-crowd-%1").arg(i), "qx-crowd"), tokens[i]).status, 200);
+        }
+        QJsonObject ends[2];
+        for (int i = 0; i < 2; ++i)
+            ends[i] = relayed.post("api/net/relay", {{"id", QStringLiteral("dev-crowd-%1").arg(i)},
+                                                     {"peer", QStringLiteral("dev-crowd-%1").arg(1 - i)}}, tokens[i]).json();
+        const QHostAddress host(ends[0].value("host").toString());
+        const quint16 port = quint16(ends[0].value("port").toInt());
+
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        for (int i = 0; i < 300; ++i) {
+            crowd.push_back(std::make_unique<QTcpSocket>());
+            QVERIFY(crowd.back()->bind(QHostAddress(QStringLiteral("127.0.0.2"))));
+            crowd.back()->connectToHost(host, port);
+            crowd.back()->waitForConnected(1000); // turned away at once, or held
+
+        }
+        QTcpSocket trickle;
+        QVERIFY(trickle.bind(QHostAddress(QStringLiteral("127.0.0.3"))));
+        trickle.connectToHost(host, port);
+        QVERIFY2(trickle.waitForConnected(5000), qPrintable(trickle.errorString()));
+
+        QTcpSocket left, right;
+        left.connectToHost(host, port);
+        right.connectToHost(host, port);
+        left.write("TARNEL-RELAY " + ends[0].value("ticket").toString().toLatin1() + "\nping");
+        right.write("TARNEL-RELAY " + ends[1].value("ticket").toString().toLatin1() + "\n");
+        QTRY_COMPARE_WITH_TIMEOUT(right.bytesAvailable(), qint64(4), 10000);
+        QCOMPARE(right.readAll(), QByteArray("ping"));
+        // Most of the crowd was turned away at once.
+        int open = 0;
+        for (auto& socket : crowd) {
+            socket->waitForReadyRead(0);
+            open += socket->state() == QAbstractSocket::ConnectedState ? 1 : 0;
+        }
+        QVERIFY2(open <= 8, qPrintable(QString::number(open)));
+
+        QElapsedTimer clock;
+        clock.start();
+        while (trickle.state() == QAbstractSocket::ConnectedState && clock.elapsed() < 8000) {
+            trickle.write("T");
+            trickle.waitForDisconnected(300);
+        }
+        QVERIFY(trickle.state() != QAbstractSocket::ConnectedState);
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+
+        QVERIFY(left.state() == QAbstractSocket::UnconnectedState || left.waitForDisconnected(5000));
+        QVERIFY(right.state() == QAbstractSocket::UnconnectedState || right.waitForDisconnected(5000));
     }
 };
 

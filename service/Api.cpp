@@ -17,6 +17,7 @@ using ServiceText::s;
 
 namespace {
 const QString disabledText = QStringLiteral("你的账号已停用，请联系管理员");
+const QString unknownInviteText = QStringLiteral("邀请码不对");
 
 std::optional<QJsonObject> jsonBody(const httplib::Request& req)
 {
@@ -256,21 +257,27 @@ void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 400, QStringLiteral("显示名称不能为空，最多 64 个字"));
     if (invite.empty())
         return refuse(res, 400, QStringLiteral("请填写邀请码"));
-
+    // Guessed codes are slowed down per address like guessed passwords.
+    const std::string guesser = "register " + req.remote_addr;
+    if (const int wait = registrations.secondsToWait(req.remote_addr, guesser); wait > 0) {
+        res.set_header("Retry-After", std::to_string(wait));
+        return refuse(res, 429, QStringLiteral("邀请码试错太多次，请 %1 秒后再试").arg(wait));
+    }
+    // The code and the name are checked before the slow hash, and again with it in hand.
+    {
+        auto lock = db.lock();
+        if (const auto problem = registrationProblem(invite, username)) {
+            if (problem->first == 403 && problem->second == unknownInviteText)
+                registrations.failed(req.remote_addr, guesser);
+            return refuse(res, problem->first, problem->second);
+        }
+    }
     const std::string hash = Secrets::hashPassword(password);
     auto lock = db.lock();
     Database::Transaction transaction(db);
-    auto code = db.query("SELECT max_uses, uses, expires_at, revoked FROM invites WHERE code = ?", invite);
-    if (!code.step())
-        return refuse(res, 403, QStringLiteral("邀请码不对"));
-    if (code.integer(3) != 0)
-        return refuse(res, 403, QStringLiteral("邀请码已作废"));
-    if (!code.isNull(2) && code.integer(2) <= ServiceText::now())
-        return refuse(res, 403, QStringLiteral("邀请码已过期"));
-    if (code.integer(1) >= code.integer(0))
-        return refuse(res, 403, QStringLiteral("邀请码已经用完了"));
-    if (Accounts::byName(db, username))
-        return refuse(res, 409, QStringLiteral("这个用户名已经有人用了"));
+    if (const auto problem = registrationProblem(invite, username))
+        return refuse(res, problem->first, problem->second);
+    registrations.succeeded(req.remote_addr, guesser);
 
     db.run("INSERT INTO users (username, password_hash, display_name, role, status, invite, created_at) "
            "VALUES (?, ?, ?, 'user', 'active', ?, ?)",
@@ -280,6 +287,22 @@ void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
     const std::string token = Accounts::issueToken(db, id);
     transaction.commit();
     reply(res, 200, authReply(*Accounts::byName(db, username), token));
+}
+
+std::optional<std::pair<int, QString>> Api::registrationProblem(const std::string& invite, const std::string& username)
+{
+    auto code = db.query("SELECT max_uses, uses, expires_at, revoked FROM invites WHERE code = ?", invite);
+    if (!code.step())
+        return std::pair(403, unknownInviteText);
+    if (code.integer(3) != 0)
+        return std::pair(403, QStringLiteral("邀请码已作废"));
+    if (!code.isNull(2) && code.integer(2) <= ServiceText::now())
+        return std::pair(403, QStringLiteral("邀请码已过期"));
+    if (code.integer(1) >= code.integer(0))
+        return std::pair(403, QStringLiteral("邀请码已经用完了"));
+    if (Accounts::byName(db, username))
+        return std::pair(409, QStringLiteral("这个用户名已经有人用了"));
+    return std::nullopt;
 }
 
 void Api::ping(const httplib::Request& req, httplib::Response& res)

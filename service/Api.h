@@ -3,7 +3,9 @@
 #include "Accounts.h"
 #include "LoginThrottle.h"
 
+#include <QString>
 #include <optional>
+#include <utility>
 
 namespace httplib {
 class Server;
@@ -46,6 +48,8 @@ private:
 
     // The signed-in user of a request, or none after answering 401 (or 403 for a disabled account
     // when `active` is required).
+    // Why a registration with this code and name cannot go ahead (status and text), or none. Holds the lock.
+    std::optional<std::pair<int, QString>> registrationProblem(const std::string& invite, const std::string& username);
     std::optional<User> authorise(const httplib::Request& req, httplib::Response& res, bool active);
     // Checks a request once its headers are in, before any body is read: the announced length against
     // the path's limit, and the sign-in of the paths that take large bodies. False after answering.
@@ -55,4 +59,5 @@ private:
     std::string publicBase;
     TestHooks* hooks;
     LoginThrottle throttle;
+    LoginThrottle registrations;
 };

@@ -333,6 +333,33 @@ private Q_SLOTS:
         QCOMPARE(attempt("127.0.0.4", "quin", "secret1").status, 429);
     }
 
+    // A wrong code costs no password hash, and guessing codes slows down per address.
+    void registrationChecksTheCodeFirst()
+    {
+        auto attempt = [&](const QString& from, const QString& invite) {
+            QElapsedTimer clock;
+            clock.start();
+            const auto reply = service.raw(AccountServiceFixture::rawPost("api/register", registration("guess", invite)), from);
+            return std::pair(reply, clock.elapsed());
+        };
+        // What one password hash costs here: a sign-in with a wrong password makes one.
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(service.raw(AccountServiceFixture::rawPost("api/login", login("nobody-here", "secret1")), "127.0.0.9").status, 401);
+        const qint64 hash = clock.elapsed();
+        qint64 guessing = 0;
+        for (int i = 0; i < 5; ++i) {
+            const auto [reply, took] = attempt("127.0.0.8", QStringLiteral("GUESS%1").arg(i));
+            QCOMPARE(reply.status, 403);
+            guessing += took;
+        }
+        QVERIFY2(guessing < 2 * hash, qPrintable(QStringLiteral("%1 ms for five, %2 ms a hash").arg(guessing).arg(hash)));
+        const auto refused = attempt("127.0.0.8", service.createInvite()).first;
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(refused.json().value("error").toString(), QStringLiteral("邀请码试错太多次，请 1 秒后再试"));
+        QCOMPARE(attempt("127.0.0.7", service.createInvite()).first.status, 200); // another address
+    }
+
     void storedTextIsBounded()
     {
         const QString token = service.signUp("ray", "secret1");

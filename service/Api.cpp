@@ -382,6 +382,34 @@ void Api::download(const httplib::Request& req, httplib::Response& res)
     });
 }
 
+bool Api::withinQuota(const User& user, bool feedback, int64_t incoming, httplib::Response& res)
+{
+    const int64_t now = ServiceText::now();
+    auto recent = db.query(feedback ? "SELECT COUNT(*), MIN(at) FROM feedback WHERE user_id = ? AND at > ?"
+                                    : "SELECT COUNT(*), MIN(at) FROM diagnostics WHERE user_id = ? AND at > ?",
+                           user.id, now - 3600);
+    recent.step();
+    if (recent.integer(0) >= (feedback ? feedbackPerHour : diagPerHour)) {
+        res.set_header("Retry-After", std::to_string(std::max<int64_t>(1, recent.integer(1) + 3600 - now)));
+        refuse(res, 429, feedback ? QStringLiteral("反馈发得太频繁了，请过一个小时再试")
+                                  : QStringLiteral("诊断报告发得太频繁了，请过一会儿再试"));
+        return false;
+    }
+    auto stored = db.query(feedback ? "SELECT COALESCE(SUM(length(CAST(text AS BLOB)) + length(CAST(env AS BLOB)) + "
+                                      "length(CAST(log AS BLOB))), 0) + COALESCE((SELECT SUM(length(i.bytes)) FROM "
+                                      "feedback_images i JOIN feedback f ON f.id = i.feedback_id WHERE f.user_id = ?1), 0) "
+                                      "FROM feedback WHERE user_id = ?1"
+                                    : "SELECT COALESCE(SUM(length(CAST(report AS BLOB))), 0) FROM diagnostics WHERE user_id = ?1",
+                           user.id);
+    stored.step();
+    if (stored.integer(0) + incoming > (feedback ? feedbackStored : diagStored)) {
+        refuse(res, 429, feedback ? QStringLiteral("你存在服务器上的反馈已经太多了，请联系管理员清理后再发")
+                                  : QStringLiteral("你存在服务器上的诊断报告已经太多了，请联系管理员清理后再发"));
+        return false;
+    }
+    return true;
+}
+
 void Api::diag(const httplib::Request& req, httplib::Response& res)
 {
     auto lock = db.lock();
@@ -393,6 +421,8 @@ void Api::diag(const httplib::Request& req, httplib::Response& res)
     const auto body = jsonBody(req);
     if (!body)
         return refuse(res, 400, QStringLiteral("诊断报告格式不对"));
+    if (!withinQuota(*user, false, int64_t(req.body.size()), res))
+        return;
     db.run("INSERT INTO diagnostics (user_id, username, at, reason, version, build, device_name, device_alias, report) "
            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
            user->id, user->username, ServiceText::now(), bounded(*body, "reason", longField),
@@ -421,13 +451,21 @@ void Api::feedback(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 413, QStringLiteral("附带的日志太大了"));
     if (imageCount > imageCountLimit)
         return refuse(res, 413, QStringLiteral("最多附 6 张图"));
-    for (auto it = images.first; it != images.second; ++it)
+    for (auto it = images.first; it != images.second; ++it) {
         if (it->second.content.size() > imageLimit)
             return refuse(res, 413, QStringLiteral("图片太大了（每张最多 10 MB）"));
+        if (!ServiceText::imageSuffix(it->second.content))
+            return refuse(res, 415, QStringLiteral("只能附 PNG 或 JPEG 图片"));
+    }
 
     auto lock = db.lock();
     const auto user = authorise(req, res, true);
     if (!user)
+        return;
+    int64_t incoming = int64_t(text.size() + env.size() + log.size());
+    for (auto it = images.first; it != images.second; ++it)
+        incoming += int64_t(it->second.content.size());
+    if (!withinQuota(*user, true, incoming, res))
         return;
     Database::Transaction transaction(db);
     db.run("INSERT INTO feedback (user_id, username, at, text, env, log, image_count) VALUES (?, ?, ?, ?, ?, ?, ?)",

@@ -13,6 +13,15 @@ std::string isoTime(int64_t seconds)
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(Qt::ISODate).toStdString();
 }
 
+std::optional<std::string> imageSuffix(const std::string& bytes)
+{
+    if (bytes.rfind("\x89PNG\r\n\x1a\n", 0) == 0)
+        return ".png";
+    if (bytes.rfind("\xff\xd8\xff", 0) == 0)
+        return ".jpg";
+    return std::nullopt;
+}
+
 void reply(httplib::Response& res, int status, const QJsonObject& body)
 {
     res.status = status;

@@ -248,6 +248,8 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return !peerB(); }, linkWaitMs));
         QTRY_VERIFY(!page->card(b.deviceId()));
         QCOMPARE(QDir(base + QStringLiteral("/shots")).entryList(QDir::Files).size(), 2);
+        // B's sign-in ended with it: its link program stops at its next sync.
+        QCOMPARE(b.waitForExit(linkWaitMs), 3);
     }
 };
 

@@ -25,7 +25,7 @@ QString Account::invalidLoginNotice()
 }
 QString Account::removedDeviceNotice()
 {
-    return QStringLiteral("这台电脑已经从你的账号里移除了，已退出登录；要再用请重新登录");
+    return QStringLiteral("这台电脑已经从你的账号里移除了，请重新登录");
 }
 
 bool Account::isUsable() const { return current && state == Status::active; }

@@ -26,7 +26,8 @@ public:
 
     struct Limits {
         std::chrono::milliseconds greeting{10000}; // from accept to the whole ticket line
-        std::chrono::milliseconds idle{std::chrono::minutes(15)}; // a paired session with no bytes either way
+        // A paired session with no bytes either way; links ping every few seconds, ssh every 20 s.
+        std::chrono::milliseconds idle{std::chrono::minutes(5)};
         int strangers = 512;            // connections still greeting, from everywhere
         int strangersPerAddress = 8;    // ... from one IPv4 address or IPv6 /64
         int ticketed = 1024;            // connections with a valid ticket, waiting or paired

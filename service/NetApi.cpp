@@ -213,6 +213,8 @@ bool NetApi::ownDevice(const Accounts::Session& caller, const std::string& id, h
     if (removed.step()) {
         // A token older than the removal was the removed machine's own: it goes too.
         if (caller.createdAt < removed.integer(0)) {
+            db.run("INSERT OR REPLACE INTO revoked_tokens (hash, device_id, at) VALUES (?, ?, ?)", caller.hash, id,
+                   ServiceText::now());
             db.run("DELETE FROM tokens WHERE hash = ?", caller.hash);
             ServiceText::refuseSignIn(res, true);
         } else {
@@ -258,8 +260,10 @@ void NetApi::sync(const httplib::Request& req, httplib::Response& res)
 
     Database::Transaction transaction(db);
     const std::string key = s(id);
-    if (!ownDevice(*caller, key, res, true))
+    if (!ownDevice(*caller, key, res, true)) {
+        transaction.commit(); // a refusal may have revoked the token
         return;
+    }
     // A removed device's certificate stays refused whatever id it comes under.
     if (db.query("SELECT 1 FROM removed_devices WHERE cert_sha256 = ?", s(field("certSha256"))).step())
         return refuse(res, 410, removedText);

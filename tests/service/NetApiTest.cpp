@@ -160,6 +160,10 @@ private Q_SLOTS:
     // certificate, and joins again as a new device after a fresh sign-in.
     void aRemovedDeviceStaysOutUntilItSignsInAgain()
     {
+        // A sign-in from before the removal that never synced (an older client's) goes with the device.
+        const QString older = service.signIn(QStringLiteral("ann"), QStringLiteral("secret1"));
+        const qint64 signedInAt = QDateTime::currentSecsSinceEpoch();
+        QTRY_VERIFY(QDateTime::currentSecsSinceEpoch() > signedInAt);
         const QString kicked = service.signIn(QStringLiteral("ann"), QStringLiteral("secret1"));
         QJsonObject record = device("dev-kick-01", "qx-kick");
         record.insert("certSha256", QString(64, QLatin1Char('b')));
@@ -173,6 +177,10 @@ private Q_SLOTS:
         QJsonObject disguised = device("dev-kick-02", "qx-kick");
         disguised.insert("certSha256", QString(64, QLatin1Char('c')));
         QCOMPARE(sync(disguised, kicked).status, 401);
+
+        QCOMPARE(sync(record, older).status, 401);
+        QCOMPARE(service.post("api/app/ping", {{"version", "0.1.0"}, {"build", 1}, {"channel", "stable"}}, older)
+                     .json().value("account").toString(), QStringLiteral("removed"));
 
         const QString fresh = service.signIn(QStringLiteral("ann"), QStringLiteral("secret1"));
         QCOMPARE(sync(record, fresh).status, 410);

@@ -86,6 +86,15 @@ bool Identity::validFingerprint(const QString& text)
     return pattern.match(text).hasMatch();
 }
 
+bool Identity::discard(const QString& stateDir)
+{
+    QDir dir(stateDir);
+    bool gone = true;
+    for (const char* name : {"device-id", "tls-key.pem", "tls-cert.pem"})
+        gone = (dir.remove(QLatin1String(name)) || !dir.exists(QLatin1String(name))) && gone;
+    return gone;
+}
+
 std::optional<Identity> Identity::loadOrCreate(const QString& stateDir, QString* error)
 {
     const QDir dir(stateDir);

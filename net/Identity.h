@@ -22,6 +22,8 @@ public:
     SSL_CTX* context() const { return ctx; }
 
     static bool validFingerprint(const QString& text);
+    // Deletes the stored id and certificate, so the next load makes a new device; false when one stays.
+    static bool discard(const QString& stateDir);
 
 private:
     Identity() = default;

@@ -616,6 +616,10 @@ void Node::synced(const ServiceClient::Reply& reply, bool selfRenamedMeanwhile)
             NetLog::line(QStringLiteral("同步设备列表失败：%1").arg(error));
         siteOk = false;
         siteError = error;
+        if (reply.status == 410 && token != rejoinedWith) {
+            NetLog::line(QStringLiteral("这台设备已被移出账号；用现在的登录换一个设备身份重新加入"));
+            return shutdown(rejoinCode);
+        }
         if (reply.status == 410) {
             removed = true;
             qDeleteAll(links);

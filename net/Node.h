@@ -34,6 +34,13 @@ public:
 
     QJsonObject statusDocument() const;
 
+    // Exit code of a device removed from the account while a later sign-in is at hand: the caller makes
+    // a new identity and serves again, so the machine joins as a new device.
+    static constexpr int rejoinCode = 5;
+    // The token this node read last; a node that started after a rejoin with it does not rejoin again.
+    QString currentToken() const { return token; }
+    void setRejoinedWith(const QString& value) { rejoinedWith = value; }
+
 private:
     void acceptControl(int fd);
     void command(PlainStream* client, const QJsonObject& request);
@@ -76,6 +83,7 @@ private:
     ServiceClient service;
     QString token;
     QString tokenSignature;
+    QString rejoinedWith;
 
     bool siteOk = false;
     QString siteError;

@@ -1,5 +1,6 @@
 #include "SelfRecord.h"
 
+#include "link/DeviceName.h"
 #include "link/LinkStatus.h"
 #include "state/AtomicFile.h"
 #include "state/Json.h"
@@ -65,16 +66,7 @@ QString SelfRecord::trimName(const QString& name)
 
 bool SelfRecord::validName(const QString& name)
 {
-    if (name.isEmpty() || name != trimName(name))
-        return false;
-    for (QChar c : name)
-        if (c.category() == QChar::Other_Control)
-            return false;
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, name);
-    int count = 0;
-    while (graphemes.toNextBoundary() >= 0)
-        ++count;
-    return count <= 40;
+    return name == trimName(name) && DeviceName::valid(name);
 }
 
 QString SelfRecord::aliasSlug(const QString& name) { return SelfDevice::aliasSlug(name); }

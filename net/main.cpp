@@ -41,6 +41,7 @@ void watchSignals(Node& node)
     sigprocmask(SIG_BLOCK, &set, nullptr);
     const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &node);
+    QObject::connect(notifier, &QObject::destroyed, [fd] { ::close(fd); });
     QObject::connect(notifier, &QSocketNotifier::activated, &node, [&node, fd] {
         signalfd_siginfo info;
         if (::read(fd, &info, sizeof info) == sizeof info)
@@ -72,18 +73,29 @@ int serve(QCoreApplication& app, const QStringList& args)
     const NetConfig config = NetConfig::load(QDir(options.state).filePath(QStringLiteral("config.json")), &problem);
     if (!problem.isEmpty())
         NetLog::line(problem);
-    auto identity = Identity::loadOrCreate(options.state, &problem);
-    if (!identity) {
-        NetLog::line(problem);
-        return failure;
+    QString rejoinedWith;
+    for (;;) {
+        auto identity = Identity::loadOrCreate(options.state, &problem);
+        if (!identity) {
+            NetLog::line(problem);
+            return failure;
+        }
+        Node node(options, config, std::move(*identity));
+        node.setRejoinedWith(rejoinedWith);
+        watchSignals(node);
+        if (auto error = node.start()) {
+            NetLog::line(*error);
+            return failure;
+        }
+        const int code = app.exec();
+        if (code != Node::rejoinCode)
+            return code;
+        if (!Identity::discard(options.state)) {
+            NetLog::line(QStringLiteral("删不掉旧的设备身份（%1）").arg(options.state));
+            return failure;
+        }
+        rejoinedWith = node.currentToken();
     }
-    Node node(options, config, std::move(*identity));
-    watchSignals(node);
-    if (auto error = node.start()) {
-        NetLog::line(*error);
-        return failure;
-    }
-    return app.exec();
 }
 
 int dial(QCoreApplication& app, const QStringList& args)

@@ -28,16 +28,28 @@ std::optional<User> byName(Database& db, const std::string& username)
 
 std::optional<User> byToken(Database& db, const std::string& token)
 {
+    const auto found = session(db, token);
+    return found ? std::optional<User>(found->user) : std::nullopt;
+}
+
+std::optional<Session> session(Database& db, const std::string& token)
+{
     if (token.empty())
         return std::nullopt;
-    auto row = db.query("SELECT u.id, u.username, u.display_name, u.role, u.status FROM tokens t "
-                        "JOIN users u ON u.id = t.user_id WHERE t.hash = ?",
-                        Secrets::sha256Hex(token));
+    const std::string hash = Secrets::sha256Hex(token);
+    auto row = db.query("SELECT u.id, u.username, u.display_name, u.role, u.status, COALESCE(t.device_id, ''), "
+                        "t.created_at FROM tokens t JOIN users u ON u.id = t.user_id WHERE t.hash = ?",
+                        hash);
     if (!row.step())
         return std::nullopt;
-    User user = userFrom(row);
-    db.run("UPDATE tokens SET last_used_at = ? WHERE hash = ?", ServiceText::now(), Secrets::sha256Hex(token));
-    return user;
+    Session found{userFrom(row), hash, row.text(5), row.integer(6)};
+    db.run("UPDATE tokens SET last_used_at = ? WHERE hash = ?", ServiceText::now(), hash);
+    return found;
+}
+
+bool revokedWithDevice(Database& db, const std::string& token)
+{
+    return !token.empty() && db.query("SELECT 1 FROM revoked_tokens WHERE hash = ?", Secrets::sha256Hex(token)).step();
 }
 
 std::string issueToken(Database& db, int64_t userId)

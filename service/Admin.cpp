@@ -3,6 +3,7 @@
 #include "Accounts.h"
 #include "Secrets.h"
 #include "ServiceText.h"
+#include "state/AtomicFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -255,14 +256,28 @@ int releases(Database& db, const Arguments& args)
     return 2;
 }
 
+// User-supplied text as it may reach the admin's terminal: every control character (escape and control
+// sequences, C1 controls) shown as \xNN, except line feeds and tabs in `multiline` text.
+std::string shown(const std::string& text, bool multiline = false)
+{
+    QString out;
+    for (const QChar c : q(text)) {
+        if (c.category() != QChar::Other_Control || (multiline && (c == QLatin1Char('\n') || c == QLatin1Char('\t'))))
+            out += c;
+        else
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    }
+    return s(out);
+}
+
 std::string oneLine(std::string text, size_t limit = 80)
 {
     for (char& c : text)
         if (c == '\n' || c == '\t' || c == '\r')
             c = ' ';
-    const QString shortened = q(text).left(int(limit));
-    return s(shortened);
+    return shown(s(q(text).left(int(limit))));
 }
+
 
 int listings(Database& db, const std::string& what)
 {
@@ -270,31 +285,32 @@ int listings(Database& db, const std::string& what)
         auto row = db.query("SELECT id, username, at, image_count, length(log), text FROM feedback ORDER BY id");
         std::cout << "id\tusername\tat\timages\tlogBytes\ttext\n";
         while (row.step())
-            std::cout << row.integer(0) << '\t' << row.text(1) << '\t' << isoTime(row.integer(2)) << '\t'
+            std::cout << row.integer(0) << '\t' << shown(row.text(1)) << '\t' << isoTime(row.integer(2)) << '\t'
                       << row.integer(3) << '\t' << row.integer(4) << '\t' << oneLine(row.text(5)) << '\n';
     } else if (what == "diagnostics") {
         auto row = db.query("SELECT id, username, at, reason, version, build, device_name, length(report) "
                             "FROM diagnostics ORDER BY id");
         std::cout << "id\tusername\tat\treason\tversion\tbuild\tdevice\tbytes\n";
         while (row.step())
-            std::cout << row.integer(0) << '\t' << row.text(1) << '\t' << isoTime(row.integer(2)) << '\t'
-                      << row.text(3) << '\t' << row.text(4) << '\t' << row.integer(5) << '\t' << row.text(6) << '\t'
-                      << row.integer(7) << '\n';
+            std::cout << row.integer(0) << '\t' << shown(row.text(1)) << '\t' << isoTime(row.integer(2)) << '\t'
+                      << shown(row.text(3)) << '\t' << shown(row.text(4)) << '\t' << row.integer(5) << '\t'
+                      << shown(row.text(6)) << '\t' << row.integer(7) << '\n';
     } else {
         auto row = db.query("SELECT id, username, at, version, build, channel, os, model, servers, shots, address "
                             "FROM checkins ORDER BY id");
         std::cout << "id\tusername\tat\tversion\tbuild\tchannel\tos\tmodel\tservers\tshots\taddress\n";
         while (row.step())
-            std::cout << row.integer(0) << '\t' << row.text(1) << '\t' << isoTime(row.integer(2)) << '\t'
-                      << row.text(3) << '\t' << row.integer(4) << '\t' << row.text(5) << '\t' << row.text(6) << '\t'
-                      << row.text(7) << '\t' << row.integer(8) << '\t' << row.integer(9) << '\t' << row.text(10)
-                      << '\n';
+            std::cout << row.integer(0) << '\t' << shown(row.text(1)) << '\t' << isoTime(row.integer(2)) << '\t'
+                      << shown(row.text(3)) << '\t' << row.integer(4) << '\t' << shown(row.text(5)) << '\t'
+                      << shown(row.text(6)) << '\t' << shown(row.text(7)) << '\t' << row.integer(8) << '\t'
+                      << row.integer(9) << '\t' << shown(row.text(10)) << '\n';
     }
     return 0;
 }
 
-void section(const std::string& title, const std::string& body)
+void section(const std::string& title, const std::string& text)
 {
+    const std::string body = shown(text, true);
     std::cout << "\n" << title << ":\n" << body;
     if (!body.empty() && body.back() != '\n')
         std::cout << '\n';
@@ -313,7 +329,7 @@ int showFeedback(Database& db, const Arguments& args)
     const auto folder = args.option("images");
     if (folder && !QDir().mkpath(q(*folder)))
         return fail("建不了文件夹 " + *folder);
-    std::cout << "id: " << *id << "\nusername: " << row.text(0) << "\nat: " << isoTime(row.integer(1)) << '\n';
+    std::cout << "id: " << *id << "\nusername: " << shown(row.text(0)) << "\nat: " << isoTime(row.integer(1)) << '\n';
     section("text", row.text(2));
     QString env;
     const QJsonObject summary = QJsonDocument::fromJson(QByteArray::fromStdString(row.text(3))).object();
@@ -325,12 +341,12 @@ int showFeedback(Database& db, const Arguments& args)
                           *id);
     while (image.step()) {
         const std::string bytes = image.blob(2);
-        images << image.integer(0) << '\t' << image.text(1) << '\t' << bytes.size();
+        images << image.integer(0) << '\t' << oneLine(image.text(1), 256) << '\t' << bytes.size();
         if (folder) {
-            const std::string path = *folder + "/" + std::to_string(*id) + "-" + std::to_string(image.integer(0)) + ".jpg";
-            std::ofstream out(path, std::ios::binary | std::ios::trunc);
-            if (!out.write(bytes.data(), std::streamsize(bytes.size())) || !out.flush())
-                return fail("写不了 " + path);
+            const std::string path = *folder + "/" + std::to_string(*id) + "-" + std::to_string(image.integer(0)) +
+                                     ServiceText::imageSuffix(bytes).value_or(".bin"); // older reports hold anything
+            if (const Outcome<> written = AtomicFile::write(q(path), QByteArray::fromStdString(bytes), 0600); !written.ok())
+                return fail("写不了 " + path + "：" + s(written.failure()));
             images << '\t' << path;
         }
         images << '\n';
@@ -351,9 +367,9 @@ int showDiagnostics(Database& db, const Arguments& args)
                         *id);
     if (!row.step())
         return fail("没有诊断 " + args.word(2));
-    std::cout << "id: " << *id << "\nusername: " << row.text(0) << "\nat: " << isoTime(row.integer(1))
-              << "\nreason: " << row.text(2) << "\nversion: " << row.text(3) << " (" << row.integer(4) << ")"
-              << "\ndevice: " << row.text(5) << " / " << row.text(6) << '\n';
+    std::cout << "id: " << *id << "\nusername: " << shown(row.text(0)) << "\nat: " << isoTime(row.integer(1))
+              << "\nreason: " << shown(row.text(2)) << "\nversion: " << shown(row.text(3)) << " (" << row.integer(4)
+              << ")\ndevice: " << shown(row.text(5)) << " / " << shown(row.text(6)) << '\n';
     const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(row.text(7))).object();
     const QJsonValue status = report.value(QStringLiteral("status"));
     const QJsonDocument statusDoc = status.isObject()  ? QJsonDocument(status.toObject())
@@ -389,7 +405,7 @@ void usage()
   不给 --db 时用本用户的数据库 ~/.local/share/tarnel-accountd/accounts.db（scripts/run.sh 启动的服务也用它）
   serve [--listen 127.0.0.1:47800] [--port-file 文件] [--tls-cert 证书 --tls-key 私钥] [--test-hooks]
         [--relay-listen 127.0.0.1:47802] [--relay-host 对外地址] [--public-url https://对外地址]
-        [--header-timeout 秒]
+        [--header-timeout 秒] [--relay-greeting-timeout 秒] [--relay-idle-timeout 秒]
   invite create [--uses N] [--days N | --expires 2030-01-01T00:00:00Z] [--note 备注]
   invite list | invite revoke 邀请码
   users list | users disable|enable|delete 用户名 | users rename 用户名 显示名称

@@ -17,6 +17,7 @@ using ServiceText::s;
 
 namespace {
 const QString disabledText = QStringLiteral("你的账号已停用，请联系管理员");
+const QString unknownInviteText = QStringLiteral("邀请码不对");
 
 std::optional<QJsonObject> jsonBody(const httplib::Request& req)
 {
@@ -185,11 +186,10 @@ std::optional<User> Api::authorise(const httplib::Request& req, httplib::Respons
 {
     const std::string header = req.get_header_value("Authorization");
     const std::string prefix = "Bearer ";
-    std::optional<User> user;
-    if (header.rfind(prefix, 0) == 0)
-        user = Accounts::byToken(db, header.substr(prefix.size()));
+    const std::string token = header.rfind(prefix, 0) == 0 ? header.substr(prefix.size()) : std::string();
+    const std::optional<User> user = Accounts::byToken(db, token);
     if (!user) {
-        refuse(res, 401, QStringLiteral("登录已失效，请重新登录"), QStringLiteral("invalid"));
+        ServiceText::refuseSignIn(res, Accounts::revokedWithDevice(db, token));
         return std::nullopt;
     }
     if (active && user->status != "active") {
@@ -257,21 +257,27 @@ void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 400, QStringLiteral("显示名称不能为空，最多 64 个字"));
     if (invite.empty())
         return refuse(res, 400, QStringLiteral("请填写邀请码"));
-
+    // Guessed codes are slowed down per address like guessed passwords.
+    const std::string guesser = "register " + req.remote_addr;
+    if (const int wait = registrations.secondsToWait(req.remote_addr, guesser); wait > 0) {
+        res.set_header("Retry-After", std::to_string(wait));
+        return refuse(res, 429, QStringLiteral("邀请码试错太多次，请 %1 秒后再试").arg(wait));
+    }
+    // The code and the name are checked before the slow hash, and again with it in hand.
+    {
+        auto lock = db.lock();
+        if (const auto problem = registrationProblem(invite, username)) {
+            if (problem->first == 403 && problem->second == unknownInviteText)
+                registrations.failed(req.remote_addr, guesser);
+            return refuse(res, problem->first, problem->second);
+        }
+    }
     const std::string hash = Secrets::hashPassword(password);
     auto lock = db.lock();
     Database::Transaction transaction(db);
-    auto code = db.query("SELECT max_uses, uses, expires_at, revoked FROM invites WHERE code = ?", invite);
-    if (!code.step())
-        return refuse(res, 403, QStringLiteral("邀请码不对"));
-    if (code.integer(3) != 0)
-        return refuse(res, 403, QStringLiteral("邀请码已作废"));
-    if (!code.isNull(2) && code.integer(2) <= ServiceText::now())
-        return refuse(res, 403, QStringLiteral("邀请码已过期"));
-    if (code.integer(1) >= code.integer(0))
-        return refuse(res, 403, QStringLiteral("邀请码已经用完了"));
-    if (Accounts::byName(db, username))
-        return refuse(res, 409, QStringLiteral("这个用户名已经有人用了"));
+    if (const auto problem = registrationProblem(invite, username))
+        return refuse(res, problem->first, problem->second);
+    registrations.succeeded(req.remote_addr, guesser);
 
     db.run("INSERT INTO users (username, password_hash, display_name, role, status, invite, created_at) "
            "VALUES (?, ?, ?, 'user', 'active', ?, ?)",
@@ -281,6 +287,22 @@ void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
     const std::string token = Accounts::issueToken(db, id);
     transaction.commit();
     reply(res, 200, authReply(*Accounts::byName(db, username), token));
+}
+
+std::optional<std::pair<int, QString>> Api::registrationProblem(const std::string& invite, const std::string& username)
+{
+    auto code = db.query("SELECT max_uses, uses, expires_at, revoked FROM invites WHERE code = ?", invite);
+    if (!code.step())
+        return std::pair(403, unknownInviteText);
+    if (code.integer(3) != 0)
+        return std::pair(403, QStringLiteral("邀请码已作废"));
+    if (!code.isNull(2) && code.integer(2) <= ServiceText::now())
+        return std::pair(403, QStringLiteral("邀请码已过期"));
+    if (code.integer(1) >= code.integer(0))
+        return std::pair(403, QStringLiteral("邀请码已经用完了"));
+    if (Accounts::byName(db, username))
+        return std::pair(409, QStringLiteral("这个用户名已经有人用了"));
+    return std::nullopt;
 }
 
 void Api::ping(const httplib::Request& req, httplib::Response& res)
@@ -360,6 +382,34 @@ void Api::download(const httplib::Request& req, httplib::Response& res)
     });
 }
 
+bool Api::withinQuota(const User& user, bool feedback, int64_t incoming, httplib::Response& res)
+{
+    const int64_t now = ServiceText::now();
+    auto recent = db.query(feedback ? "SELECT COUNT(*), MIN(at) FROM feedback WHERE user_id = ? AND at > ?"
+                                    : "SELECT COUNT(*), MIN(at) FROM diagnostics WHERE user_id = ? AND at > ?",
+                           user.id, now - 3600);
+    recent.step();
+    if (recent.integer(0) >= (feedback ? feedbackPerHour : diagPerHour)) {
+        res.set_header("Retry-After", std::to_string(std::max<int64_t>(1, recent.integer(1) + 3600 - now)));
+        refuse(res, 429, feedback ? QStringLiteral("反馈发得太频繁了，请过一个小时再试")
+                                  : QStringLiteral("诊断报告发得太频繁了，请过一会儿再试"));
+        return false;
+    }
+    auto stored = db.query(feedback ? "SELECT COALESCE(SUM(length(CAST(text AS BLOB)) + length(CAST(env AS BLOB)) + "
+                                      "length(CAST(log AS BLOB))), 0) + COALESCE((SELECT SUM(length(i.bytes)) FROM "
+                                      "feedback_images i JOIN feedback f ON f.id = i.feedback_id WHERE f.user_id = ?1), 0) "
+                                      "FROM feedback WHERE user_id = ?1"
+                                    : "SELECT COALESCE(SUM(length(CAST(report AS BLOB))), 0) FROM diagnostics WHERE user_id = ?1",
+                           user.id);
+    stored.step();
+    if (stored.integer(0) + incoming > (feedback ? feedbackStored : diagStored)) {
+        refuse(res, 429, feedback ? QStringLiteral("你存在服务器上的反馈已经太多了，请联系管理员清理后再发")
+                                  : QStringLiteral("你存在服务器上的诊断报告已经太多了，请联系管理员清理后再发"));
+        return false;
+    }
+    return true;
+}
+
 void Api::diag(const httplib::Request& req, httplib::Response& res)
 {
     auto lock = db.lock();
@@ -371,6 +421,8 @@ void Api::diag(const httplib::Request& req, httplib::Response& res)
     const auto body = jsonBody(req);
     if (!body)
         return refuse(res, 400, QStringLiteral("诊断报告格式不对"));
+    if (!withinQuota(*user, false, int64_t(req.body.size()), res))
+        return;
     db.run("INSERT INTO diagnostics (user_id, username, at, reason, version, build, device_name, device_alias, report) "
            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
            user->id, user->username, ServiceText::now(), bounded(*body, "reason", longField),
@@ -399,13 +451,21 @@ void Api::feedback(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 413, QStringLiteral("附带的日志太大了"));
     if (imageCount > imageCountLimit)
         return refuse(res, 413, QStringLiteral("最多附 6 张图"));
-    for (auto it = images.first; it != images.second; ++it)
+    for (auto it = images.first; it != images.second; ++it) {
         if (it->second.content.size() > imageLimit)
             return refuse(res, 413, QStringLiteral("图片太大了（每张最多 10 MB）"));
+        if (!ServiceText::imageSuffix(it->second.content))
+            return refuse(res, 415, QStringLiteral("只能附 PNG 或 JPEG 图片"));
+    }
 
     auto lock = db.lock();
     const auto user = authorise(req, res, true);
     if (!user)
+        return;
+    int64_t incoming = int64_t(text.size() + env.size() + log.size());
+    for (auto it = images.first; it != images.second; ++it)
+        incoming += int64_t(it->second.content.size());
+    if (!withinQuota(*user, true, incoming, res))
         return;
     Database::Transaction transaction(db);
     db.run("INSERT INTO feedback (user_id, username, at, text, env, log, image_count) VALUES (?, ?, ?, ?, ?, ?, ?)",

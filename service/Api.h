@@ -3,7 +3,9 @@
 #include "Accounts.h"
 #include "LoginThrottle.h"
 
+#include <QString>
 #include <optional>
+#include <utility>
 
 namespace httplib {
 class Server;
@@ -30,6 +32,12 @@ public:
     // A feedback form with every part at its largest, and room for the form's own lines.
     static constexpr size_t feedbackLimit =
         imageCountLimit * imageLimit + logLimit + envLimit + 4 * size_t(textLimit) + (64u << 10);
+    // What one user may send and keep: reports per hour and bytes stored, of each kind.
+    static constexpr int diagPerHour = 12;
+    static constexpr int64_t diagStored = 32ll << 20;
+    static constexpr int feedbackPerHour = 10;
+    static constexpr int64_t feedbackStored = 128ll << 20;
+
     // The most a request body may announce on this path.
     static size_t bodyLimit(const std::string& path);
 
@@ -46,7 +54,12 @@ private:
 
     // The signed-in user of a request, or none after answering 401 (or 403 for a disabled account
     // when `active` is required).
+    // Why a registration with this code and name cannot go ahead (status and text), or none. Holds the lock.
+    std::optional<std::pair<int, QString>> registrationProblem(const std::string& invite, const std::string& username);
     std::optional<User> authorise(const httplib::Request& req, httplib::Response& res, bool active);
+    // False after answering 429 when the user sent too many reports of this kind in the last hour, or
+    // would store more than its share with `incoming` more bytes. Holds the lock.
+    bool withinQuota(const User& user, bool feedback, int64_t incoming, httplib::Response& res);
     // Checks a request once its headers are in, before any body is read: the announced length against
     // the path's limit, and the sign-in of the paths that take large bodies. False after answering.
     bool admit(const httplib::Request& req, httplib::Response& res);
@@ -55,4 +68,5 @@ private:
     std::string publicBase;
     TestHooks* hooks;
     LoginThrottle throttle;
+    LoginThrottle registrations;
 };

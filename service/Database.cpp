@@ -106,6 +106,8 @@ CREATE TABLE IF NOT EXISTS diagnostics (
   device_alias TEXT NOT NULL,
   report TEXT NOT NULL
 );
+CREATE INDEX IF NOT EXISTS diagnostics_user ON diagnostics(user_id, at);
+CREATE INDEX IF NOT EXISTS feedback_user ON feedback(user_id, at);
 )sql";
 
 // Makes each missing folder of `folder` with mode 0700.

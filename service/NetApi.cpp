@@ -1,6 +1,7 @@
 #include "NetApi.h"
 
 #include "Relay.h"
+#include "link/DeviceName.h"
 #include "Secrets.h"
 #include "ServiceText.h"
 #if TARNEL_TEST_HOOKS
@@ -10,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QTextBoundaryFinder>
 #include <httplib.h>
 
 using ServiceText::q;
@@ -40,12 +40,34 @@ CREATE TABLE IF NOT EXISTS removed_devices (
   user_id INTEGER NOT NULL,
   at INTEGER NOT NULL
 );
-CREATE TRIGGER IF NOT EXISTS devices_removed AFTER DELETE ON devices BEGIN
-  INSERT OR REPLACE INTO removed_devices (id, user_id, at) VALUES (old.id, old.user_id, CAST(strftime('%s', 'now') AS INTEGER));
+CREATE TABLE IF NOT EXISTS revoked_tokens (
+  hash TEXT PRIMARY KEY,
+  device_id TEXT NOT NULL,
+  at INTEGER NOT NULL
+);
+)sql";
+
+// A removed device leaves for good: its id and certificate are refused from then on, and the sign-in
+// tokens it synced with stop working, so the machine is signed out and must sign in again.
+const char* const removalTrigger = R"sql(
+DROP TRIGGER IF EXISTS devices_removed;
+CREATE TRIGGER devices_removed BEFORE DELETE ON devices BEGIN
+  INSERT OR REPLACE INTO removed_devices (id, user_id, at, cert_sha256) VALUES (old.id, old.user_id,
+    CAST(strftime('%s', 'now') AS INTEGER), COALESCE((SELECT cert_sha256 FROM net_devices WHERE id = old.id), ''));
+  INSERT OR REPLACE INTO revoked_tokens (hash, device_id, at)
+    SELECT hash, old.id, CAST(strftime('%s', 'now') AS INTEGER) FROM tokens WHERE device_id = old.id;
+  DELETE FROM tokens WHERE device_id = old.id;
 END;
 )sql";
 
+void addColumn(Database& db, const char* table, const char* column, const char* type)
+{
+    if (!db.query(std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?", column).step())
+        db.exec(std::string("ALTER TABLE ") + table + " ADD COLUMN " + column + " " + type);
+}
+
 const QString removedText = QStringLiteral("这台设备已经从账号里移除了");
+const QString missingText = QStringLiteral("你的账号里没有这台设备");
 const QString aliasText = QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符");
 const QString nameText = QStringLiteral("名字 1～40 个字符");
 const QString aliasTakenText = QStringLiteral("别名 %1 已经被你的另一台设备用了，换一个吧");
@@ -68,16 +90,7 @@ bool plainText(const QString& text, int limit)
     return true;
 }
 
-bool validName(const QString& name)
-{
-    if (name.trimmed().isEmpty() || !plainText(name, 400))
-        return false;
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, name);
-    int count = 0;
-    while (graphemes.toNextBoundary() >= 0)
-        ++count;
-    return count <= 40;
-}
+bool validName(const QString& name) { return DeviceName::valid(name.trimmed()); }
 
 // A key line as ssh writes it: type, base64 data, optional comment; one line.
 bool validKeyLine(const QString& line)
@@ -150,7 +163,16 @@ NetApi::NetApi(Database& db, Relay& relay, std::string relayHost, TestHooks* hoo
 {
 }
 
-void NetApi::migrate(Database& db) { db.exec(schema); }
+void NetApi::migrate(Database& db)
+{
+    Database::Transaction transaction(db); // the admin command line may migrate at the same time
+    db.exec(schema);
+    addColumn(db, "removed_devices", "cert_sha256", "TEXT NOT NULL DEFAULT ''");
+    addColumn(db, "tokens", "device_id", "TEXT");
+    db.exec("CREATE INDEX IF NOT EXISTS removed_devices_cert ON removed_devices(cert_sha256)");
+    db.exec(removalTrigger);
+    transaction.commit();
+}
 
 void NetApi::install(httplib::Server& server)
 {
@@ -168,38 +190,46 @@ void NetApi::install(httplib::Server& server)
     server.Post("/api/net/relay", handler(&NetApi::relayTicket));
 }
 
-std::optional<User> NetApi::authorise(const httplib::Request& req, httplib::Response& res)
+std::optional<Accounts::Session> NetApi::authorise(const httplib::Request& req, httplib::Response& res)
 {
     const std::string header = req.get_header_value("Authorization");
-    std::optional<User> user;
-    if (header.rfind("Bearer ", 0) == 0)
-        user = Accounts::byToken(db, header.substr(7));
-    if (!user) {
-        refuse(res, 401, QStringLiteral("登录已失效，请重新登录"), QStringLiteral("invalid"));
+    const std::string token = header.rfind("Bearer ", 0) == 0 ? header.substr(7) : std::string();
+    const auto caller = Accounts::session(db, token);
+    if (!caller) {
+        ServiceText::refuseSignIn(res, Accounts::revokedWithDevice(db, token));
         return std::nullopt;
     }
-    if (user->status != "active") {
+    if (caller->user.status != "active") {
         refuse(res, 403, QStringLiteral("你的账号已停用，请联系管理员"), QStringLiteral("disabled"));
         return std::nullopt;
     }
-    return user;
+    return caller;
 }
 
-bool NetApi::ownDevice(const User& user, const std::string& id, httplib::Response& res, bool mayBeNew)
+bool NetApi::ownDevice(const Accounts::Session& caller, const std::string& id, httplib::Response& res, bool mayBeNew)
 {
-    auto removed = db.query("SELECT 1 FROM removed_devices WHERE id = ?", id);
-    if (removed.step()) {
-        refuse(res, 410, removedText);
+    if (!caller.device.empty() && caller.device != id) {
+        refuse(res, 401, QStringLiteral("这个登录属于另一台设备，请重新登录"), QStringLiteral("invalid"));
         return false;
     }
-    auto row = db.query("SELECT user_id FROM devices WHERE id = ?", id);
-    if (!row.step()) {
-        if (!mayBeNew)
-            refuse(res, 404, QStringLiteral("你的账号里没有这台设备"));
-        return mayBeNew;
+    auto removed = db.query("SELECT at FROM removed_devices WHERE id = ?", id);
+    if (removed.step()) {
+        // A token older than the removal was the removed machine's own: it goes too.
+        if (caller.createdAt < removed.integer(0)) {
+            db.run("INSERT OR REPLACE INTO revoked_tokens (hash, device_id, at) VALUES (?, ?, ?)", caller.hash, id,
+                   ServiceText::now());
+            db.run("DELETE FROM tokens WHERE hash = ?", caller.hash);
+            ServiceText::refuseSignIn(res, true);
+        } else {
+            refuse(res, 410, removedText);
+        }
+        return false;
     }
-    if (row.integer(0) != user.id) {
-        refuse(res, 409, QStringLiteral("这个设备编号属于别的账号"));
+    auto row = db.query("SELECT 1 FROM devices WHERE id = ? AND user_id = ?", id, caller.user.id);
+    if (row.step())
+        return true;
+    if (!mayBeNew || db.query("SELECT 1 FROM devices WHERE id = ?", id).step()) {
+        refuse(res, 404, missingText);
         return false;
     }
     return true;
@@ -208,9 +238,10 @@ bool NetApi::ownDevice(const User& user, const std::string& id, httplib::Respons
 void NetApi::sync(const httplib::Request& req, httplib::Response& res)
 {
     auto lock = db.lock();
-    const auto user = authorise(req, res);
-    if (!user)
+    const auto caller = authorise(req, res);
+    if (!caller)
         return;
+    const User* user = &caller->user;
     const auto body = jsonBody(req);
     if (!body)
         return refuse(res, 400, QStringLiteral("请求格式不对"));
@@ -232,8 +263,15 @@ void NetApi::sync(const httplib::Request& req, httplib::Response& res)
 
     Database::Transaction transaction(db);
     const std::string key = s(id);
-    if (!ownDevice(*user, key, res, true))
+    if (!ownDevice(*caller, key, res, true)) {
+        transaction.commit(); // a refusal may have revoked the token
         return;
+    }
+    // A removed device's certificate stays refused whatever id it comes under.
+    if (db.query("SELECT 1 FROM removed_devices WHERE cert_sha256 = ?", s(field("certSha256"))).step())
+        return refuse(res, 410, removedText);
+    if (caller->device.empty())
+        db.run("UPDATE tokens SET device_id = ? WHERE hash = ?", key, caller->hash);
     auto existing = db.query("SELECT name, alias FROM devices WHERE id = ?", key);
     if (!existing.step()) {
         db.run("INSERT INTO devices (id, user_id, name, alias, created_at) VALUES (?, ?, ?, ?, ?)", key, user->id,
@@ -293,9 +331,10 @@ void NetApi::sync(const httplib::Request& req, httplib::Response& res)
 void NetApi::rename(const httplib::Request& req, httplib::Response& res)
 {
     auto lock = db.lock();
-    const auto user = authorise(req, res);
-    if (!user)
+    const auto caller = authorise(req, res);
+    if (!caller)
         return;
+    const User* user = &caller->user;
     const auto body = jsonBody(req);
     if (!body)
         return refuse(res, 400, QStringLiteral("请求格式不对"));
@@ -307,8 +346,8 @@ void NetApi::rename(const httplib::Request& req, httplib::Response& res)
     if (!validName(name))
         return refuse(res, 400, nameText);
     if (!validId(id))
-        return refuse(res, 404, QStringLiteral("你的账号里没有这台设备"));
-    if (!ownDevice(*user, s(id), res, false))
+        return refuse(res, 404, missingText);
+    if (!ownDevice(*caller, s(id), res, false))
         return;
     if (aliasTaken(db, user->id, s(alias), s(id)))
         return refuse(res, 409, aliasTakenText.arg(alias));
@@ -319,9 +358,10 @@ void NetApi::rename(const httplib::Request& req, httplib::Response& res)
 void NetApi::relayTicket(const httplib::Request& req, httplib::Response& res)
 {
     auto lock = db.lock();
-    const auto user = authorise(req, res);
-    if (!user)
+    const auto caller = authorise(req, res);
+    if (!caller)
         return;
+    const User* user = &caller->user;
     const auto body = jsonBody(req);
     if (!body)
         return refuse(res, 400, QStringLiteral("请求格式不对"));
@@ -329,11 +369,11 @@ void NetApi::relayTicket(const httplib::Request& req, httplib::Response& res)
     const std::string peer = s(body->value(QStringLiteral("peer")).toString());
     if (!validId(q(id)) || !validId(q(peer)) || id == peer)
         return refuse(res, 400, QStringLiteral("设备编号不对"));
-    if (!ownDevice(*user, id, res, false))
+    if (!ownDevice(*caller, id, res, false))
         return;
     auto other = db.query("SELECT 1 FROM devices WHERE id = ? AND user_id = ?", peer, user->id);
     if (!other.step())
-        return refuse(res, 404, QStringLiteral("你的账号里没有这台设备"));
+        return refuse(res, 404, missingText);
     if (relay.port() <= 0)
         return refuse(res, 503, QStringLiteral("中转暂时不可用"));
     const auto ticket = relay.ticket(id, peer, body->value(QStringLiteral("fresh")).toBool(),

@@ -15,7 +15,7 @@ class TestHooks;
 
 // The device API of the link program: each device syncs its own record and gets its account's device
 // list back, renames itself, and asks for relay tickets when its peers cannot be reached directly.
-// A device removed from the account answers 410 from then on.
+// A device removed from the account answers 410 from then on, under its id or its certificate.
 class NetApi {
 public:
     NetApi(Database& db, Relay& relay, std::string relayHost, TestHooks* hooks);
@@ -32,9 +32,11 @@ private:
     void rename(const httplib::Request& req, httplib::Response& res);
     void relayTicket(const httplib::Request& req, httplib::Response& res);
 
-    std::optional<User> authorise(const httplib::Request& req, httplib::Response& res);
-    // 410 for a removed device, 409 for another account's, 404 for an unknown one; true when it is ours.
-    bool ownDevice(const User& user, const std::string& id, httplib::Response& res, bool mayBeNew);
+    std::optional<Accounts::Session> authorise(const httplib::Request& req, httplib::Response& res);
+    // True when `id` is the caller's own device (or, with `mayBeNew`, a new one). A token serves the one
+    // device it first synced for; a removed device answers 410 to a sign-in made after its removal and
+    // revokes an older one (401); another account's device answers like an unknown one (404).
+    bool ownDevice(const Accounts::Session& caller, const std::string& id, httplib::Response& res, bool mayBeNew);
 
     Database& db;
     Relay& relay;

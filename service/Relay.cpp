@@ -18,6 +18,27 @@ namespace {
 constexpr char greeting[] = "TARNEL-RELAY ";
 constexpr size_t lineLimit = 160;
 
+// Strangers are counted per IPv4 address, and per /64 for IPv6, where one machine holds a whole /64.
+std::string addressKey(const sockaddr_storage& address)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, text, sizeof text);
+        return text;
+    }
+    in6_addr bytes = reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
+    if (!IN6_IS_ADDR_V4MAPPED(&bytes))
+        std::memset(bytes.s6_addr + 8, 0, 8);
+    inet_ntop(AF_INET6, &bytes, text, sizeof text);
+    return text;
+}
+
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return int(std::max<int64_t>(0, left.count()));
+}
+
 struct Direction {
     int from;
     int to;
@@ -28,7 +49,7 @@ struct Direction {
 };
 } // namespace
 
-Relay::Relay() = default;
+Relay::Relay(Limits limits) : limits(limits) {}
 
 Relay::~Relay() { stop(); }
 
@@ -131,52 +152,89 @@ void Relay::expire(int64_t now)
 void Relay::acceptLoop()
 {
     while (!stopping) {
-        const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        sockaddr_storage from{};
+        socklen_t length = sizeof from;
+        const int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC);
         if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100)); // until a connection ends
             if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE)
                 continue;
             return;
         }
-        if (connections.fetch_add(1) >= maxConnections) {
-            connections.fetch_sub(1);
+        const std::string address = addressKey(from);
+        if (!admitStranger(address)) {
             close(fd);
             continue;
         }
-        std::thread([this, fd] {
-            serveConnection(fd);
-            connections.fetch_sub(1);
-        }).detach();
+        std::thread([this, fd, address] { serveConnection(fd, address); }).detach();
     }
 }
 
-void Relay::serveConnection(int fd)
+bool Relay::admitStranger(const std::string& address)
 {
-    // The ticket line must come promptly; a silent client is dropped.
-    timeval limit{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::lock_guard<std::mutex> lock(countMutex);
+    int& fromThere = strangersFrom[address];
+    if (strangers >= limits.strangers || fromThere >= limits.strangersPerAddress) {
+        if (fromThere == 0)
+            strangersFrom.erase(address);
+        return false;
+    }
+    ++fromThere;
+    ++strangers;
+    return true;
+}
+
+void Relay::strangerLeft(const std::string& address)
+{
+    std::lock_guard<std::mutex> lock(countMutex);
+    --strangers;
+    if (--strangersFrom[address] <= 0)
+        strangersFrom.erase(address);
+}
+
+void Relay::serveConnection(int fd, const std::string& address)
+{
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    std::string early;
+    const std::optional<std::string> ticket = greet(fd, &early);
+    strangerLeft(address);
+    if (!ticket) {
+        close(fd);
+        return;
+    }
+    pair(fd, *ticket, early);
+}
+
+std::optional<std::string> Relay::greet(int fd, std::string* early) const
+{
+    // One deadline for the whole line: a client trickling bytes gains no time.
+    const auto deadline = std::chrono::steady_clock::now() + limits.greeting;
     std::string line;
     char chunk[512];
     size_t newline = std::string::npos;
     while (newline == std::string::npos && line.size() < lineLimit) {
+        pollfd watch{fd, POLLIN, 0};
+        const int ready = poll(&watch, 1, millisecondsUntil(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return std::nullopt;
         const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
-        if (n <= 0) {
-            close(fd);
-            return;
-        }
+        if (n <= 0)
+            return std::nullopt;
         line.append(chunk, size_t(n));
         newline = line.find('\n');
     }
-    if (newline == std::string::npos || line.compare(0, sizeof greeting - 1, greeting) != 0) {
-        close(fd);
-        return;
-    }
-    const std::string early = line.substr(newline + 1);
-    const std::string ticket = line.substr(sizeof greeting - 1, newline - (sizeof greeting - 1));
-    timeval none{0, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
+    if (newline == std::string::npos || line.compare(0, sizeof greeting - 1, greeting) != 0)
+        return std::nullopt;
+    *early = line.substr(newline + 1);
+    return line.substr(sizeof greeting - 1, newline - (sizeof greeting - 1));
+}
 
+void Relay::pair(int fd, const std::string& ticket, const std::string& early)
+{
     std::unique_lock<std::mutex> lock(mutex);
     auto known = byTicket.find(ticket);
     if (known == byTicket.end()) {
@@ -186,6 +244,12 @@ void Relay::serveConnection(int fd)
     }
     const auto [id, end] = known->second;
     byTicket.erase(known); // a ticket is good for one connection
+    if (ticketed.fetch_add(1) >= limits.ticketed) {
+        ticketed.fetch_sub(1);
+        lock.unlock();
+        close(fd);
+        return;
+    }
     Session& session = sessions[id];
     const int other = 1 - end;
     if (session.waitingFd[other] >= 0 && !session.taken) {
@@ -198,13 +262,14 @@ void Relay::serveConnection(int fd)
         paired.notify_all();
         lock.unlock();
         splice(fd, early, partner, partnerEarly);
+        ticketed.fetch_sub(2);
         lock.lock();
         sessions.erase(id);
         return;
     }
     session.waitingFd[end] = fd;
     session.early[end] = early;
-    const bool joined = paired.wait_for(lock, std::chrono::seconds(unpairedSeconds), [&] {
+    paired.wait_for(lock, std::chrono::seconds(unpairedSeconds), [&] {
         auto it = sessions.find(id);
         return stopping || it == sessions.end() || it->second.waitingFd[end] != fd;
     });
@@ -216,11 +281,11 @@ void Relay::serveConnection(int fd)
             linkSessions.erase(it->second.pairKey);
         sessions.erase(it);
         close(fd);
+        ticketed.fetch_sub(1);
     }
-    (void)joined;
 }
 
-void Relay::splice(int a, const std::string& earlyA, int b, const std::string& earlyB)
+void Relay::splice(int a, const std::string& earlyA, int b, const std::string& earlyB) const
 {
     for (int fd : {a, b})
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -245,8 +310,11 @@ void Relay::splice(int a, const std::string& earlyA, int b, const std::string& e
         }
         if (!active)
             break;
-        if (poll(watch, 2, -1) < 0 && errno != EINTR)
-            break;
+        const int ready = poll(watch, 2, int(limits.idle.count()));
+        if (ready == 0 || (ready < 0 && errno != EINTR))
+            break; // idle for too long, or broken
+        if (ready < 0)
+            continue;
         bool broken = false;
         for (Direction& way : ways) {
             const pollfd& from = watch[way.from == a ? 0 : 1];

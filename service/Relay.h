@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -13,6 +14,9 @@
 // devices a ticket for one session; each connects to the relay port, sends "TARNEL-RELAY <ticket>\n", and
 // once both are there the relay copies bytes between them. The devices run their own end-to-end TLS
 // through it, so the relay only ever sees ciphertext.
+// Anyone can connect, so a connection without a valid ticket yet (a stranger) is held only for one short
+// greeting, and only a few per address; connections with a valid ticket are counted apart, so strangers
+// cannot crowd them out, and a paired session that carries nothing for long is closed.
 class Relay {
 public:
     struct Ticket {
@@ -20,7 +24,16 @@ public:
         std::string ticket;
     };
 
-    Relay();
+    struct Limits {
+        std::chrono::milliseconds greeting{10000}; // from accept to the whole ticket line
+        // A paired session with no bytes either way; links ping every few seconds, ssh every 20 s.
+        std::chrono::milliseconds idle{std::chrono::minutes(5)};
+        int strangers = 512;            // connections still greeting, from everywhere
+        int strangersPerAddress = 8;    // ... from one IPv4 address or IPv6 /64
+        int ticketed = 1024;            // connections with a valid ticket, waiting or paired
+    };
+
+    explicit Relay(Limits limits);
     ~Relay();
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
@@ -36,7 +49,6 @@ public:
     std::optional<Ticket> ticket(const std::string& device, const std::string& peer, bool fresh,
                                  const std::string& session = {});
 
-    static constexpr int maxConnections = 256;
     static constexpr int unpairedSeconds = 30;
 
 private:
@@ -51,18 +63,27 @@ private:
     };
 
     void acceptLoop();
-    void serveConnection(int fd);
+    void serveConnection(int fd, const std::string& address);
+    // The ticket line within the greeting's time, or none; `early` gets the bytes after it.
+    std::optional<std::string> greet(int fd, std::string* early) const;
+    void pair(int fd, const std::string& ticket, const std::string& early);
     void expire(int64_t now);
-    static void splice(int a, const std::string& earlyA, int b, const std::string& earlyB);
+    void splice(int a, const std::string& earlyA, int b, const std::string& earlyB) const;
+    bool admitStranger(const std::string& address);
+    void strangerLeft(const std::string& address);
 
     std::mutex mutex;
     std::condition_variable paired;
     std::map<std::string, Session> sessions;            // by session id
     std::map<std::string, std::string> linkSessions;    // pair key -> session id
     std::map<std::string, std::pair<std::string, int>> byTicket; // ticket -> session id, end
+    const Limits limits;
     int listenFd = -1;
     int boundPort = 0;
-    std::atomic<int> connections{0};
+    std::mutex countMutex;
+    std::map<std::string, int> strangersFrom; // by address key
+    int strangers = 0;
+    std::atomic<int> ticketed{0};
     std::atomic<bool> stopping{false};
     std::thread acceptor;
 };

@@ -13,6 +13,15 @@ std::string isoTime(int64_t seconds)
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(Qt::ISODate).toStdString();
 }
 
+std::optional<std::string> imageSuffix(const std::string& bytes)
+{
+    if (bytes.rfind("\x89PNG\r\n\x1a\n", 0) == 0)
+        return ".png";
+    if (bytes.rfind("\xff\xd8\xff", 0) == 0)
+        return ".jpg";
+    return std::nullopt;
+}
+
 void reply(httplib::Response& res, int status, const QJsonObject& body)
 {
     res.status = status;
@@ -25,6 +34,14 @@ void refuse(httplib::Response& res, int status, const QString& error, const std:
     if (account)
         body.insert(QStringLiteral("account"), *account);
     reply(res, status, body);
+}
+
+void refuseSignIn(httplib::Response& res, bool removedDevice)
+{
+    if (removedDevice)
+        refuse(res, 401, QStringLiteral("这台电脑已经被移出账号，请重新登录"), QStringLiteral("removed"));
+    else
+        refuse(res, 401, QStringLiteral("登录已失效，请重新登录"), QStringLiteral("invalid"));
 }
 
 } // namespace ServiceText

@@ -19,9 +19,14 @@ inline std::string s(const QString& text) { return text.toStdString(); }
 int64_t now();
 std::string isoTime(int64_t seconds);
 
+// ".png" or ".jpg" by an image's first bytes; none for anything else.
+std::optional<std::string> imageSuffix(const std::string& bytes);
+
 // A JSON reply; an error reply carries `error` (shown to the user) and optionally the account word.
 void reply(httplib::Response& res, int status, const QJsonObject& body);
 void refuse(httplib::Response& res, int status, const QString& error,
             const std::optional<QString>& account = std::nullopt);
+// The 401 for a token that does not work; one revoked with its removed device says so ("removed").
+void refuseSignIn(httplib::Response& res, bool removedDevice);
 
 } // namespace ServiceText

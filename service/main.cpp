@@ -88,11 +88,19 @@ int serve(Database& db, const Arguments& args)
     if (bool(cert) != bool(key))
         return std::cerr << "--tls-cert 和 --tls-key 要一起给\n", 2;
     ServiceServer::Limits limits;
-    if (const auto seconds = args.option("header-timeout")) {
-        const double value = std::atof(seconds->c_str());
-        if (value <= 0)
-            return std::cerr << "--header-timeout 要写成正的秒数\n", 2;
-        limits.headerTime = std::chrono::milliseconds(int64_t(value * 1000));
+    Relay::Limits relayLimits;
+    const std::pair<const char*, std::chrono::milliseconds*> timeouts[] = {
+        {"header-timeout", &limits.headerTime},
+        {"relay-greeting-timeout", &relayLimits.greeting},
+        {"relay-idle-timeout", &relayLimits.idle},
+    };
+    for (const auto& [name, target] : timeouts) {
+        if (const auto seconds = args.option(name)) {
+            const double value = std::atof(seconds->c_str());
+            if (value <= 0 || value > 86400)
+                return std::cerr << "--" << name << " 要写成正的秒数\n", 2;
+            *target = std::chrono::milliseconds(int64_t(value * 1000));
+        }
     }
     auto server = std::make_unique<ServiceServer>(limits);
     if (cert && !server->useTls(*cert, *key))
@@ -132,7 +140,7 @@ int serve(Database& db, const Arguments& args)
         relayHost = relayHost.substr(1, relayHost.size() - 2);
 
     const std::string base = publicBase(args, cert.has_value(), host, port);
-    Relay& relay = *new Relay; // lives as long as the process: relayed connections end on their own threads
+    Relay& relay = *new Relay(relayLimits); // lives as long as the process: relayed connections end on their own threads
     NetApi net(db, relay, args.option("relay-host").value_or(advertisedRelayHost(base, relayHost)), testHooks);
     net.install(*server); // before the API's own routes, whose test hooks answer every other path
     Api api(db, base, testHooks);

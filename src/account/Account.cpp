@@ -23,6 +23,10 @@ QString Account::invalidLoginNotice()
 {
     return QStringLiteral("登录已失效（账号可能被管理员删除了），请重新登录");
 }
+QString Account::removedDeviceNotice()
+{
+    return QStringLiteral("这台电脑已经从你的账号里移除了，请重新登录");
+}
 
 bool Account::isUsable() const { return current && state == Status::active; }
 
@@ -86,7 +90,7 @@ QFuture<std::optional<QString>> Account::ping(bool userInitiated)
                 const QXServer::Failure& failure = result.failure;
                 pingError = failure.message;
                 if (failure.status == 401 || failure.account == QLatin1String("invalid")) {
-                    signOut(invalidLoginNotice());
+                    signOut(failure.account == QLatin1String("removed") ? removedDeviceNotice() : invalidLoginNotice());
                     return QStringLiteral("登录已失效");
                 }
                 Log::write(QStringLiteral("账号：报到失败 ") + failure.message);

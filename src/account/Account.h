@@ -68,6 +68,7 @@ public:
     static QString gateSignedOut();
     static QString disabledNotice();
     static QString invalidLoginNotice();
+    static QString removedDeviceNotice(); // this computer was removed from the account on another device
 
 Q_SIGNALS:
     // Any published member changed (record, status, notice, last check-in, the disabled name).

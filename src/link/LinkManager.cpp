@@ -2,6 +2,7 @@
 
 #include "account/QXServer.h"
 #include "delivery/SSHKey.h"
+#include "link/DeviceName.h"
 #include "link/LinkSSHConfig.h"
 #include "link/RemoteLogin.h"
 #include "link/TerminalLauncher.h"
@@ -21,7 +22,6 @@
 #include <QHostInfo>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QTextBoundaryFinder>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <fcntl.h>
@@ -99,15 +99,6 @@ QString loggable(const PeerDevice& peer)
         if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
             c = QLatin1Char(' ');
     return name;
-}
-
-int graphemeCount(const QString& text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
 }
 
 } // namespace
@@ -460,8 +451,7 @@ QFuture<Outcome<>> LinkManager::rename(const QString& name, const QString& alias
         return QtFuture::makeReadyFuture(
             Outcome<>::failure(QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符")));
     const QString trimmed = trimBlanks(name);
-    const int length = graphemeCount(trimmed);
-    if (length < 1 || length > 40)
+    if (!DeviceName::valid(trimmed))
         return QtFuture::makeReadyFuture(Outcome<>::failure(QStringLiteral("名字 1～40 个字符")));
     return command({{QStringLiteral("cmd"), QStringLiteral("rename")},
                     {QStringLiteral("name"), trimmed},

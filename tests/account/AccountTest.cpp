@@ -181,6 +181,24 @@ private Q_SLOTS:
         QCOMPARE(pings().size(), before);
     }
 
+    // Removed from the account on another machine: this one's sign-in ends and the login window says why.
+    void aRemovedComputerIsSignedOut()
+    {
+        auto account = freshAccount();
+        const QString name = signedInUser(*account);
+        QVERIFY(!name.isEmpty());
+        const QJsonObject self{{"id", "removed-computer-1"}, {"name", "Box"}, {"alias", "qx-box"},
+                               {"certSha256", QString(64, QLatin1Char('d'))}, {"endpoints", QJsonArray{}}};
+        QCOMPARE(service.post(QStringLiteral("api/net/sync"), self, account->record()->token).status, 200);
+        const QString other = service.signIn(name, QStringLiteral("secret1"));
+        QCOMPARE(service.post(QStringLiteral("api/device/removed-computer-1/remove"), {}, other).status, 200);
+
+        QCOMPARE(answerOf(account->ping(false)), std::optional<QString>(QStringLiteral("登录已失效")));
+        QCOMPARE(account->status(), Account::Status::signedOut);
+        QVERIFY(!QFile::exists(AccountRecord::filePath()));
+        QCOMPARE(account->notice(), Account::removedDeviceNotice());
+    }
+
     void checkInSendsUsageAndHandsOnTheUpdate()
     {
         auto account = freshAccount();

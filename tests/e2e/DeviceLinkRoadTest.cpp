@@ -131,7 +131,7 @@ private Q_SLOTS:
         link().setIntervals({.firstPollMs = 100, .pollMs = 300, .fastPollMs = 300});
         link().reschedule();
 
-        b.writeToken(a.token);
+        b.writeToken(a.service.signIn(QStringLiteral("alice"), QStringLiteral("secret1"))); // B signs in on its own
         bOptions.server = a.service.url();
         bOptions.name = QStringLiteral("书房");
         bOptions.sshUser = userB->name;
@@ -248,6 +248,8 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return !peerB(); }, linkWaitMs));
         QTRY_VERIFY(!page->card(b.deviceId()));
         QCOMPARE(QDir(base + QStringLiteral("/shots")).entryList(QDir::Files).size(), 2);
+        // B's sign-in ended with it: its link program stops at its next sync.
+        QCOMPARE(b.waitForExit(linkWaitMs), 3);
     }
 };
 

@@ -399,6 +399,9 @@ private Q_SLOTS:
         QTest::newRow("line feed after alias") << "a" << "qx-a\n" << aliasText;
         QTest::newRow("41 characters") << QString(41, 'n') << "qx-a" << nameText;
         QTest::newRow("blanks only") << " \t " << "qx-a" << nameText;
+        QTest::newRow("right-to-left override") << QStringLiteral("书房\u202Etxt.exe") << "qx-a" << nameText;
+        QTest::newRow("stacked combining marks") << QStringLiteral("a") + QString(6, QChar(0x0300)) << "qx-a" << nameText;
+        QTest::newRow("two combining marks") << QStringLiteral("Vie\u0323\u0302t") << "qx-a" << QString();
     }
     void renameChecksBeforeSending()
     {

@@ -40,11 +40,14 @@ class NodeTest : public QObject {
     AccountServiceFixture service{AccountServiceFixture::Options{true, false}};
     QString token;
 
+    // Each machine signs in on its own.
+    QString signIn() const { return service.signIn(QStringLiteral("nora"), QStringLiteral("secret1")); }
+
     std::unique_ptr<NetNodeFixture> node(bool withToken = true, qint64 parentPid = 0, const QString& name = QStringLiteral("Test box"))
     {
         auto fixture = std::make_unique<NetNodeFixture>();
         if (withToken)
-            fixture->writeToken(token);
+            fixture->writeToken(signIn());
         if (!fixture->start({.server = service.url(), .name = name, .parentPid = parentPid}))
             qWarning("serve did not answer: %s", qPrintable(fixture->output()));
         return fixture;
@@ -125,7 +128,7 @@ private Q_SLOTS:
     {
         auto serve = node(false);
         QVERIFY(!serve->siteOk());
-        serve->writeToken(token);
+        serve->writeToken(signIn());
         QTRY_VERIFY_WITH_TIMEOUT(serve->siteOk(), 10000);
         struct stat socketFile {};
         QCOMPARE(::stat(QFile::encodeName(QDir(serve->stateDir()).filePath("net.sock")).constData(), &socketFile), 0);
@@ -308,6 +311,24 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(QDir(serve->stateDir()).filePath("net.sock")));
         app.kill();
         app.waitForFinished();
+    }
+
+    // Removed from the account, a machine is signed out at once; after a fresh sign-in it joins again
+    // under a new id and certificate, and the old ones stay refused.
+    void aRemovedDeviceRejoinsAsANewOne()
+    {
+        auto kicked = node();
+        QTRY_VERIFY_WITH_TIMEOUT(kicked->siteOk(), 10000);
+        const QString oldId = kicked->deviceId();
+        QCOMPARE(service.post(QStringLiteral("api/device/%1/remove").arg(oldId), {}, signIn()).status, 200);
+        QCOMPARE(kicked->waitForExit(20000), 3);
+
+        kicked->writeToken(signIn());
+        QVERIFY(kicked->start({.server = service.url()}));
+        QTRY_VERIFY_WITH_TIMEOUT(kicked->siteOk() && kicked->deviceId() != oldId, 20000);
+        auto other = node();
+        QTRY_VERIFY_WITH_TIMEOUT(!other->peer(kicked->deviceId()).isEmpty(), 20000);
+        QVERIFY(other->peer(oldId).isEmpty());
     }
 
     void oneServePerStateFolder()

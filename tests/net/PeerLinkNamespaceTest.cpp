@@ -20,7 +20,7 @@ class PeerLinkNamespaceTest : public QObject {
 
     bool startNode(NetNodeFixture& node, char machine)
     {
-        node.writeToken(token);
+        node.writeToken(service->signIn(QStringLiteral("nsuser"), QStringLiteral("secret1")));
         // Every address of the machine is advertised; the service is synced with on changes only.
         const QJsonObject config{{"listen", "0.0.0.0"}, {"advertise", QJsonArray{}}, {"syncMs", 60000},
                                  {"relayAfterMs", 1000}, {"sshTarget", QStringLiteral("10.77.2.1:%1").arg(sshd.port())}};
@@ -71,8 +71,9 @@ private Q_SLOTS:
         // A third device of the account sees what a advertises now (syncs are a minute apart otherwise).
         const QJsonObject probe{{"id", "probe-device-1"}, {"name", "Probe"}, {"alias", "qx-probe"},
                                 {"certSha256", QString(64, QLatin1Char('b'))}, {"endpoints", QJsonArray{}}};
+        const QString probeToken = service->signIn(QStringLiteral("nsuser"), QStringLiteral("secret1"));
         const auto advertised = [&] {
-            for (const QJsonValue& device : service->post("api/net/sync", probe, token).json().value("devices").toArray())
+            for (const QJsonValue& device : service->post("api/net/sync", probe, probeToken).json().value("devices").toArray())
                 if (device.toObject().value("id").toString() == a.deviceId())
                     return QJsonDocument(device.toObject().value("endpoints").toArray()).toJson();
             return QByteArray();

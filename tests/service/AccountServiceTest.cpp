@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 QJsonObject registration(const QString& name, const QString& invite, const QString& password = QStringLiteral("secret1"))
@@ -23,6 +24,19 @@ QJsonObject login(const QString& name, const QString& password)
 {
     return QJsonObject{{"username", name}, {"password", password}, {"client", "app"}};
 }
+const QByteArray jpegMagic("\xff\xd8\xff\xe0", 4);
+const QByteArray pngMagic("\x89PNG\r\n\x1a\n", 8);
+
+// A feedback form with these images (name, bytes) and this text.
+QByteArray feedbackForm(const QList<std::pair<QByteArray, QByteArray>>& images, const QByteArray& text = "hi")
+{
+    QByteArray form = "--b\r\nContent-Disposition: form-data; name=\"text\"\r\n\r\n" + text + "\r\n";
+    for (const auto& [name, bytes] : images)
+        form += "--b\r\nContent-Disposition: form-data; name=\"images\"; filename=\"" + name +
+                "\"\r\nContent-Type: image/jpeg\r\n\r\n" + bytes + "\r\n";
+    return form + "--b--\r\n";
+}
+
 QJsonObject checkIn(int build = 1, const QString& channel = QStringLiteral("stable"))
 {
     return QJsonObject{{"version", "0.1.0"}, {"build", build}, {"channel", channel}, {"os", "Debian GNU/Linux 12.11.0"},
@@ -228,7 +242,7 @@ private Q_SLOTS:
             part("text", "hi");
             part("env", "{}");
             for (int i = 1; i <= images; ++i)
-                part("images", QByteArray(imageSize, 'j'), "screenshot-" + QByteArray::number(i) + ".jpg");
+                part("images", jpegMagic + QByteArray(imageSize, 'j'), "screenshot-" + QByteArray::number(i) + ".jpg");
             form += "--b--\r\n";
             return service.call("POST", "api/feedback", form,
                                 {{"Content-Type", "multipart/form-data; boundary=b"},
@@ -331,6 +345,112 @@ private Q_SLOTS:
         for (int i = 0; i < 5; ++i)
             QCOMPARE(attempt("127.0.0.4", QStringLiteral("nobody%1").arg(i), "secret1").status, 401);
         QCOMPARE(attempt("127.0.0.4", "quin", "secret1").status, 429);
+    }
+
+    // A wrong code costs no password hash, and guessing codes slows down per address.
+    void registrationChecksTheCodeFirst()
+    {
+        auto attempt = [&](const QString& from, const QString& invite) {
+            QElapsedTimer clock;
+            clock.start();
+            const auto reply = service.raw(AccountServiceFixture::rawPost("api/register", registration("guess", invite)), from);
+            return std::pair(reply, clock.elapsed());
+        };
+        // What one password hash costs here: a sign-in with a wrong password makes one.
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(service.raw(AccountServiceFixture::rawPost("api/login", login("nobody-here", "secret1")), "127.0.0.9").status, 401);
+        const qint64 hash = clock.elapsed();
+        qint64 guessing = 0;
+        for (int i = 0; i < 5; ++i) {
+            const auto [reply, took] = attempt("127.0.0.8", QStringLiteral("GUESS%1").arg(i));
+            QCOMPARE(reply.status, 403);
+            guessing += took;
+        }
+        QVERIFY2(guessing < 2 * hash, qPrintable(QStringLiteral("%1 ms for five, %2 ms a hash").arg(guessing).arg(hash)));
+        const auto refused = attempt("127.0.0.8", service.createInvite()).first;
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(refused.json().value("error").toString(), QStringLiteral("邀请码试错太多次，请 1 秒后再试"));
+        QCOMPARE(attempt("127.0.0.7", service.createInvite()).first.status, 200); // another address
+    }
+
+    // Feedback images are PNG or JPEG by their bytes, whatever they are called, and the admin's export
+    // names them by what they are and keeps them private.
+    void feedbackImagesAreImages()
+    {
+        const QString token = service.signUp("uma", "secret1");
+        auto send = [&](const QList<std::pair<QByteArray, QByteArray>>& images) {
+            return service.call("POST", "api/feedback", feedbackForm(images),
+                                {{"Content-Type", "multipart/form-data; boundary=b"}, {"Authorization", "Bearer " + token.toUtf8()}});
+        };
+        const auto script = send({{"shot.jpg", "#!/bin/sh\nrm -rf ~\n"}});
+        QCOMPARE(script.status, 415);
+        QCOMPARE(script.json().value("error").toString(), QStringLiteral("只能附 PNG 或 JPEG 图片"));
+        const auto stored = send({{"a.jpg", pngMagic + "png"}, {"b.png", jpegMagic + "jpeg"}});
+        QCOMPARE(stored.status, 200);
+
+        QTemporaryDir folder;
+        const QString id = QString::number(stored.json().value("id").toInt());
+        QCOMPARE(service.admin({"feedback", "show", id, "--images", folder.path()}).status, 0);
+        for (const QString& name : {id + "-1.png", id + "-2.jpg"}) {
+            struct stat file {};
+            QVERIFY2(::stat(QFile::encodeName(folder.filePath(name)).constData(), &file) == 0, qPrintable(name));
+            QCOMPARE(file.st_mode & 0777, 0600u);
+        }
+    }
+
+    // What users send reaches the admin's terminal with its control characters shown, not obeyed.
+    void adminListingsEscapeControlCharacters()
+    {
+        const QString token = service.signUp("vic", "secret1");
+        const QByteArray title = "\x1b]0;owned\x07\x1b]52;c;ZWNobyBoaQ==\x07\x1b[2J\xc2\x9b" "31m";
+        QCOMPARE(service.call("POST", "api/feedback", feedbackForm({}, "look " + title),
+                              {{"Content-Type", "multipart/form-data; boundary=b"}, {"Authorization", "Bearer " + token.toUtf8()}})
+                     .status, 200);
+        QJsonObject report{{"reason", QString::fromUtf8("why " + title)}, {"version", "0.1.0"}, {"build", 1},
+                           {"deviceName", QString::fromUtf8(title)}, {"appLog", QString::fromUtf8("line\n" + title)}};
+        const int diag = service.post("api/diag", report, token).json().value("id").toInt();
+        QCOMPARE(service.post("api/app/ping", QJsonObject{{"version", "0.1.0"}, {"build", 1}, {"channel", "stable"},
+                                                          {"os", QString::fromUtf8(title)}}, token).status, 200);
+        const int feedback = service.admin({"feedback", "list"}).out.section("\tvic\t", 0, 0).section('\n', -1).toInt();
+        for (const QStringList& command : QList<QStringList>{{"feedback", "list"}, {"feedback", "show", QString::number(feedback)},
+                                                              {"diagnostics", "list"}, {"diagnostics", "show", QString::number(diag)},
+                                                              {"checkins", "list"}}) {
+            const auto out = service.admin(command).out;
+            QVERIFY2(!out.contains(QChar(0x1b)) && !out.contains(QChar(0x07)) && !out.contains(QChar(0x9b)),
+                     qPrintable(command.join(' ')));
+            QVERIFY2(out.contains("\\x1b]0;owned\\x07"), qPrintable(command.join(' ') + ": " + out));
+        }
+    }
+
+    // One account cannot fill the service's disk: reports per hour and bytes stored are bounded.
+    void uploadsAreBoundedPerUser()
+    {
+        const QString often = service.signUp("wes", "secret1");
+        for (int i = 0; i < 12; ++i)
+            QCOMPARE(service.post("api/diag", QJsonObject{{"reason", "timer"}}, often).status, 200);
+        const auto tooOften = service.post("api/diag", QJsonObject{{"reason", "timer"}}, often);
+        QCOMPARE(tooOften.status, 429);
+        QVERIFY(tooOften.header("Retry-After").toInt() > 0);
+        QCOMPARE(tooOften.json().value("error").toString(), QStringLiteral("诊断报告发得太频繁了，请过一会儿再试"));
+        QCOMPARE(service.post("api/diag", QJsonObject{{"reason", "timer"}}, service.signUp("xia", "secret1")).status, 200);
+
+        const QString large = service.signUp("yan", "secret1");
+        const QJsonObject big{{"reason", "timer"}, {"appLog", QString((4 << 20) - 100, QLatin1Char('x'))}};
+        for (int i = 0; i < 8; ++i) // 32 MB
+            QCOMPARE(service.post("api/diag", big, large).status, 200);
+        const auto full = service.post("api/diag", big, large);
+        QCOMPARE(full.status, 429);
+        QCOMPARE(full.json().value("error").toString(), QStringLiteral("你存在服务器上的诊断报告已经太多了，请联系管理员清理后再发"));
+
+        const QString chatty = service.signUp("zed", "secret1");
+        auto feedback = [&] {
+            return service.call("POST", "api/feedback", feedbackForm({}),
+                                {{"Content-Type", "multipart/form-data; boundary=b"}, {"Authorization", "Bearer " + chatty.toUtf8()}});
+        };
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(feedback().status, 200);
+        QCOMPARE(feedback().status, 429);
     }
 
     void storedTextIsBounded()

@@ -192,6 +192,14 @@ QString AccountServiceFixture::signUp(const QString& username, const QString& pa
     return reply.json().value(QStringLiteral("token")).toString();
 }
 
+QString AccountServiceFixture::signIn(const QString& username, const QString& password) const
+{
+    const Reply reply = post(QStringLiteral("api/login"), QJsonObject{{QStringLiteral("username"), username},
+                                                                      {QStringLiteral("password"), password},
+                                                                      {QStringLiteral("client"), QStringLiteral("app")}});
+    return reply.json().value(QStringLiteral("token")).toString();
+}
+
 void AccountServiceFixture::script(const QString& path, const QJsonObject& reply) const
 {
     QJsonObject body = reply;

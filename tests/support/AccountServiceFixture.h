@@ -71,6 +71,8 @@ public:
     static QByteArray rawPost(const QString& path, const QJsonObject& body, const QString& token = {});
     // Registers an account through a new invitation; returns its token (empty on failure).
     QString signUp(const QString& username, const QString& password, const QString& displayName = {}) const;
+    // A fresh sign-in of an existing account, as each machine makes its own; its token (empty on failure).
+    QString signIn(const QString& username, const QString& password) const;
 
     // Test hooks: the next reply (or `times` replies) to a path, e.g. {"status":502} or {"delayMs":3000}
     // or {"drop":true}; and every request received so far.

@@ -203,6 +203,10 @@ private Q_SLOTS:
         QVERIFY(notice->isVisible());
         QCOMPARE(notice->text(), Account::invalidLoginNotice());
         probe.shoot(QStringLiteral("2-login-notice"));
+        account->signOut(Account::removedDeviceNotice()); // this computer was removed on another one
+        settle();
+        QCOMPARE(notice->text(), Account::removedDeviceNotice());
+        probe.shoot(QStringLiteral("2-login-removed-notice"));
         QTest::mouseClick(button("switchModeButton"), Qt::LeftButton);
         settle();
         QVERIFY(notice->isHidden());

@@ -15,6 +15,7 @@
 #include <functional>
 
 class PlainStream;
+class Splice;
 class TlsStream;
 
 // `serve`: this device's presence in its account and its links to the others. Answers the app on the
@@ -45,7 +46,11 @@ private:
 
     void acceptPeer(int fd);
     void peerHello(TlsStream* stream, const QJsonObject& hello, const QByteArray& rest);
-    void serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest);
+    void serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest,
+                     const QString& path);
+    // Remembers which link and path a tunnel rides, so that losing that link ends it.
+    void carry(PeerLink* link, Splice* splice, const QString& path);
+    void linkLost(PeerLink* link, const QString& path);
 
     void sync();
     void synced(const ServiceClient::Reply& reply, bool selfRenamedMeanwhile);
@@ -82,6 +87,11 @@ private:
     // Counts local renames, so a sync sent before one cannot put the old name back.
     int renames = 0;
     QMap<QString, PeerLink*> links; // by peer id, in the service's order below
+    struct Carried {
+        PeerLink* link;
+        QString path;
+    };
+    QHash<Splice*, Carried> carried;
     QStringList order;
 
     Listener control;

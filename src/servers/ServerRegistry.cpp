@@ -83,6 +83,38 @@ Outcome<Server> ServerRegistry::addDevice(const Peer& peer)
     return made;
 }
 
+void ServerRegistry::followDevices(const QList<Peer>& peers)
+{
+    bool aliasMoved = false;
+    for (const Peer& peer : peers) {
+        const QString name = peer.displayName();
+        const bool aliasValid = SSHConfig::isValidDeviceAlias(peer.alias);
+        for (const Server& s : servers()) {
+            if (s.deviceID != peer.id)
+                continue;
+            const bool newAlias = aliasValid && s.deviceAlias != peer.alias;
+            if ((name.isEmpty() || s.name == name) && !newAlias)
+                continue;
+            list.modify(s.id, [&](Server& t) {
+                if (!name.isEmpty())
+                    t.name = name;
+                if (newAlias) {
+                    if (t.deviceAlias)
+                        t.matchKeywords.removeAll(*t.deviceAlias);
+                    if (!t.matchKeywords.contains(peer.alias))
+                        t.matchKeywords << peer.alias;
+                    t.host = peer.alias;
+                    t.deviceAlias = peer.alias;
+                }
+            });
+            Log::write(QStringLiteral("设备互联：截图接收端「%1」跟着设备改名为「%2」（%3）").arg(s.name, name.isEmpty() ? s.name : name, peer.alias));
+            aliasMoved = aliasMoved || newAlias;
+        }
+    }
+    if (aliasMoved)
+        config.write();
+}
+
 void ServerRegistry::connectServer(const QUuid& id, const std::optional<QString>& user, const std::optional<QString>& password)
 {
     connections.connectServer(id, user, password);

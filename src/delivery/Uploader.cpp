@@ -171,7 +171,7 @@ void Uploader::fillMissing(const QString& name)
 }
 
 void Uploader::startRound(const QString& name, quint64 generation, const QList<Server>& targets,
-    const QList<Server>& skipped, bool purgeAfter)
+    const QList<Server>& skipped, bool purgeAfter, const QList<Server>& awaiting)
 {
     const auto shot = shots.shot(name);
     if (!shot)

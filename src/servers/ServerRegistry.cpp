@@ -86,18 +86,20 @@ Outcome<Server> ServerRegistry::addDevice(const Peer& peer)
 void ServerRegistry::followDevices(const QList<Peer>& peers)
 {
     bool aliasMoved = false;
+    const QList<Server> all = servers(); // modified below
     for (const Peer& peer : peers) {
         const QString name = peer.displayName();
+        if (name.isEmpty())
+            continue;
         const bool aliasValid = SSHConfig::isValidDeviceAlias(peer.alias);
-        for (const Server& s : servers()) {
+        for (const Server& s : all) {
             if (s.deviceID != peer.id)
                 continue;
             const bool newAlias = aliasValid && s.deviceAlias != peer.alias;
-            if ((name.isEmpty() || s.name == name) && !newAlias)
+            if (s.name == name && !newAlias)
                 continue;
             list.modify(s.id, [&](Server& t) {
-                if (!name.isEmpty())
-                    t.name = name;
+                t.name = name;
                 if (newAlias) {
                     if (t.deviceAlias)
                         t.matchKeywords.removeAll(*t.deviceAlias);
@@ -107,7 +109,7 @@ void ServerRegistry::followDevices(const QList<Peer>& peers)
                     t.deviceAlias = peer.alias;
                 }
             });
-            Log::write(QStringLiteral("设备互联：截图接收端「%1」跟着设备改名为「%2」（%3）").arg(s.name, name.isEmpty() ? s.name : name, peer.alias));
+            Log::write(QStringLiteral("设备互联：截图接收端「%1」跟着设备改名为「%2」（%3）").arg(s.name, name, peer.alias));
             aliasMoved = aliasMoved || newAlias;
         }
     }

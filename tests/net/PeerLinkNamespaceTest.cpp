@@ -157,6 +157,8 @@ private Q_SLOTS:
         QByteArray echoed;
         QVERIFY(QTest::qWaitFor([&] { return (echoed += session.readAllStandardOutput()) == "before\n"; }, 30000));
 
+        if (realIntervals)
+            QTest::qWait(90000); // the figure for a long stay on the relay: the retries have backed off fully
         QVERIFY(rig.setDirect(true));
         QElapsedTimer clock;
         clock.start();

@@ -34,5 +34,7 @@ NetConfig NetConfig::load(const QString& path, QString* error)
     config.pingMs = int(Json::integer(o, QStringLiteral("pingMs"), config.pingMs));
     config.relayAfterMs = int(Json::integer(o, QStringLiteral("relayAfterMs"), config.relayAfterMs));
     config.maxBackoffMs = int(Json::integer(o, QStringLiteral("maxBackoffMs"), config.maxBackoffMs));
+    config.directProbeMs = int(Json::integer(o, QStringLiteral("directProbeMs"), config.directProbeMs));
+    config.maxDirectProbeMs = int(Json::integer(o, QStringLiteral("maxDirectProbeMs"), config.maxDirectProbeMs));
     return config;
 }

@@ -17,6 +17,9 @@ struct NetConfig {
     int pingMs = 5000;
     int relayAfterMs = 4000;
     int maxBackoffMs = 30000;
+    // While relayed, how soon the direct path is tried again; the wait doubles up to the second value.
+    int directProbeMs = 5000;
+    int maxDirectProbeMs = 30000;
 
     // The file's values over the defaults; an error text when it exists but cannot be used.
     static NetConfig load(const QString& path, QString* error);

@@ -86,7 +86,7 @@ Node::Node(const ServeOptions& options, const NetConfig& config, Identity identi
     linkContext.tunnelArrived = [this](const QString& peer, TlsStream* stream, const QJsonObject& hello,
                                        const QByteArray& rest) {
         if (PeerLink* link = links.value(peer))
-            serveTunnel(link, stream, hello, rest);
+            serveTunnel(link, stream, hello, rest, QStringLiteral("relay"));
         else
             stream->deleteLater();
     };
@@ -342,6 +342,7 @@ void Node::dial(PlainStream* client, const QJsonObject& request, const QByteArra
             tls->setParent(this);
             auto* splice = new Splice(caller, tls, rest, tail, this);
             target->countTunnel(false, 1);
+            carry(target, splice, tls->property("path").toString());
             connect(splice, &Splice::finished, this, [caller, tls, splice, target] {
                 if (target)
                     target->countTunnel(false, -1);
@@ -428,10 +429,11 @@ void Node::peerHello(TlsStream* stream, const QJsonObject& hello, const QByteArr
         NetLog::line(QStringLiteral("「%1」连进来了").arg(link->info().shownName()));
         return link->adopt(stream, hello, rest, QStringLiteral("direct"));
     }
-    serveTunnel(link, stream, hello, rest);
+    serveTunnel(link, stream, hello, rest, QStringLiteral("direct"));
 }
 
-void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest)
+void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest,
+                       const QString& path)
 {
     stream->setParent(this);
     const auto refuse = [this, stream, link](const QString& text) {
@@ -453,13 +455,15 @@ void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hel
         refuse(QStringLiteral("对方的 sshd 没有在监听（%1）").arg(reason));
     });
     QPointer<PeerLink> owner = link;
-    connect(connector, &Connector::connected, stream, [this, stream, rest, connector, owner](int fd) {
+    connect(connector, &Connector::connected, stream, [this, stream, rest, connector, owner, path](int fd) {
         connector->deleteLater();
         auto* sshd = new PlainStream(fd, this);
         stream->write(line(QJsonObject{{QStringLiteral("ok"), true}}));
         auto* splice = new Splice(stream, sshd, rest, {}, this);
-        if (owner)
+        if (owner) {
             owner->countTunnel(true, 1);
+            carry(owner, splice, path);
+        }
         const auto end = [this, stream, sshd, splice, owner] {
             if (!inbound.remove(splice))
                 return;
@@ -495,6 +499,29 @@ void Node::devicesChanged()
         return;
     devicesKnock.start();
     QMetaObject::invokeMethod(this, &Node::sync, Qt::QueuedConnection);
+}
+
+void Node::carry(PeerLink* link, Splice* splice, const QString& path)
+{
+    carried.insert(splice, Carried{link, path});
+    // Ended by its own side or closed from here (a removed device, inbound turned off): forget it either way.
+    connect(splice, &Splice::finished, this, [this, splice] { carried.remove(splice); });
+    connect(splice, &QObject::destroyed, this, [this, splice] { carried.remove(splice); });
+}
+
+void Node::linkLost(PeerLink* link, const QString& path)
+{
+    // ssh (and a master connection it keeps) learns at once that these are gone and reconnects over
+    // whatever path the link finds next, instead of waiting out its own keep-alive.
+    QList<Splice*> riding;
+    for (auto it = carried.cbegin(); it != carried.cend(); ++it)
+        if (it->link == link && it->path == path)
+            riding.append(it.key());
+    if (riding.isEmpty())
+        return;
+    NetLog::line(QStringLiteral("到「%1」的连接断了，关掉走这条路的 %2 条通道").arg(link->info().shownName()).arg(riding.size()));
+    for (Splice* splice : std::as_const(riding))
+        splice->cut(QStringLiteral("连接断了"));
 }
 
 void Node::relay(const QString& peer, bool fresh, const QString& session, LinkContext::RelayDone done)
@@ -660,8 +687,13 @@ void Node::adoptPeers(const QJsonArray& devices)
         }
         auto* link = new PeerLink(linkContext, *info, this);
         links.insert(info->id, link);
+        connect(link, &PeerLink::lost, this, [this, link](const QString& path) { linkLost(link, path); });
+        connect(link, &QObject::destroyed, this, [this, link] {
+            carried.removeIf([link](const auto& entry) { return entry.value().link == link; });
+        });
         NetLog::line(QStringLiteral("账号里有设备「%1」（%2）").arg(info->shownName(), info->alias));
         link->kick(QStringLiteral("sync"));
+        link->knock();
     }
     bool gone = false;
     for (auto it = links.begin(); it != links.end();) {

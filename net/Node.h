@@ -16,6 +16,7 @@
 #include <functional>
 
 class PlainStream;
+class Splice;
 class TlsStream;
 
 // `serve`: this device's presence in its account and its links to the others. Answers the app on the
@@ -53,11 +54,15 @@ private:
 
     void acceptPeer(int fd, const QHostAddress& from);
     void peerHello(TlsStream* stream, const QJsonObject& hello, const QByteArray& rest);
-    void serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest);
     // Ends the tunnels a peer (every peer when empty) opened into this machine.
     void closeInbound(const QString& peer);
     // The account's devices changed (one was removed): sync now, at most once a second.
     void devicesChanged();
+    void serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest,
+                     const QString& path);
+    // Remembers which link and path a tunnel rides, so that losing that link ends it.
+    void carry(PeerLink* link, Splice* splice, const QString& path);
+    void linkLost(PeerLink* link, const QString& path);
 
     void sync();
     void synced(const ServiceClient::Reply& reply, bool selfRenamedMeanwhile);
@@ -101,6 +106,11 @@ private:
     };
     QHash<QObject*, InboundTunnel> inbound; // by splice
     QElapsedTimer devicesKnock;
+    struct Carried {
+        PeerLink* link;
+        QString path;
+    };
+    QHash<Splice*, Carried> carried;
     QStringList order;
 
     Listener control;

@@ -11,6 +11,8 @@ namespace {
 constexpr int directTimeoutMs = 3000;
 constexpr int directRetryMs = 300;
 constexpr int helloTimeoutMs = 10000;
+// A replaced link stays open this long, so that the peer switches over before it sees the old one end.
+constexpr int replacedGraceMs = 5000;
 constexpr qint64 lineLimit = 64 * 1024;
 } // namespace
 
@@ -27,6 +29,8 @@ PeerLink::PeerLink(const LinkContext& context, const PeerInfo& info, QObject* pa
         attempt();
     });
     connect(&pingTimer, &QTimer::timeout, this, &PeerLink::ping);
+    probeTimer.setSingleShot(true);
+    connect(&probeTimer, &QTimer::timeout, this, &PeerLink::probeDirect);
 }
 
 PeerLink::~PeerLink()
@@ -41,11 +45,19 @@ void PeerLink::update(const PeerInfo& info)
 {
     const bool wasReachable = peer.reachable();
     const bool newKey = info.certSha256 != peer.certSha256;
+    const bool moved = !std::equal(info.endpoints.begin(), info.endpoints.end(), peer.endpoints.begin(),
+                                   peer.endpoints.end(), [](const PeerInfo::Endpoint& x, const PeerInfo::Endpoint& y) {
+                                       return x.address == y.address && x.port == y.port;
+                                   });
     peer = info;
     if (newKey && stream)
         lose(QStringLiteral("对方换了证书"));
     else if (!wasReachable && peer.reachable() && !connected() && !retryTimer.isActive() && !attempts)
         kick(QStringLiteral("online"));
+    else if (moved && connected() && path == QLatin1String("relay")) {
+        probeWaitMs = ctx.config.directProbeMs;
+        probeDirect();
+    }
 }
 
 void PeerLink::kick(const QString& why)
@@ -53,6 +65,10 @@ void PeerLink::kick(const QString& why)
     backoffMs = 1000;
     if (connected()) {
         ping();
+        if (path == QLatin1String("relay")) {
+            probeWaitMs = ctx.config.directProbeMs;
+            probeDirect();
+        }
         return;
     }
     if (!peer.reachable())
@@ -171,6 +187,79 @@ void PeerLink::tryDirect()
     }
 }
 
+void PeerLink::knock()
+{
+    if (initiator() || connected() || peer.endpoints.isEmpty())
+        return;
+    auto* owner = new QObject(this);
+    QTimer::singleShot(directTimeoutMs + helloTimeoutMs, owner, &QObject::deleteLater);
+    for (const PeerInfo::Endpoint& endpoint : peer.endpoints) {
+        auto* connector = new Connector(endpoint.address, endpoint.port, directTimeoutMs, owner);
+        connect(connector, &Connector::connected, owner, [this, owner](int fd) {
+            // Our certificate is all the peer needs to see; nothing is said.
+            TlsStream* tls = tlsOver(fd, true, owner);
+            connect(tls, &TlsStream::established, tls, [tls] { tls->close(); });
+        });
+    }
+}
+
+void PeerLink::scheduleProbe()
+{
+    if (!connected() || path != QLatin1String("relay") || !initiator())
+        return;
+    probeTimer.start(probeWaitMs);
+    probeWaitMs = std::min(probeWaitMs * 2, ctx.config.maxDirectProbeMs);
+}
+
+void PeerLink::probeDirect()
+{
+    probeTimer.stop();
+    if (probe)
+        probe->deleteLater();
+    probe = nullptr;
+    if (!connected() || path != QLatin1String("relay") || !initiator())
+        return;
+    if (peer.endpoints.isEmpty())
+        return scheduleProbe();
+    auto* owner = new QObject(this);
+    probe = owner;
+    QPointer<QObject> guard = owner;
+    auto failures = std::make_shared<int>(0);
+    const int total = int(peer.endpoints.size());
+    const auto failedOne = [this, guard, failures, total] {
+        if (!guard || guard != probe || ++*failures != total)
+            return;
+        guard->deleteLater();
+        probe = nullptr;
+        scheduleProbe();
+    };
+    for (const PeerInfo::Endpoint& endpoint : peer.endpoints) {
+        auto* connector = new Connector(endpoint.address, endpoint.port, directTimeoutMs, owner);
+        connect(connector, &Connector::failed, owner, failedOne);
+        connect(connector, &Connector::connected, owner, [=, this](int fd) {
+            connector->deleteLater();
+            TlsStream* tls = tlsOver(fd, true, owner);
+            handshake(tls, true, hello(QStringLiteral("link"), QStringLiteral("direct")), owner,
+                      [=, this](const QJsonObject& answer, const QByteArray& rest, const QString& error) {
+                          if (!guard || guard != probe) {
+                              tls->close();
+                              return;
+                          }
+                          if (!error.isEmpty()) {
+                              tls->close();
+                              return failedOne();
+                          }
+                          probe = nullptr;
+                          usedEndpoint = endpoint;
+                          haveEndpoint = true;
+                          ctx.log(QStringLiteral("到「%1」的直连又通了，从中转切回直连").arg(peer.shownName()));
+                          linked(tls, rest, answer, QStringLiteral("direct"));
+                          guard->deleteLater();
+                      });
+        });
+    }
+}
+
 void PeerLink::tryRelay()
 {
     relayTimer.stop();
@@ -226,9 +315,17 @@ void PeerLink::linked(TlsStream* tls, const QByteArray& rest, const QJsonObject&
     const bool timed = attempts != nullptr;
     stopAttempts();
     retryTimer.stop();
+    probeTimer.stop();
+    if (probe)
+        probe->deleteLater();
+    probe = nullptr;
     if (stream && stream != tls) {
-        stream->close();
-        stream->deleteLater();
+        // Not read any more; closed once the peer has surely moved to the new one.
+        TlsStream* old = stream;
+        QTimer::singleShot(replacedGraceMs, old, [old] {
+            old->close();
+            old->deleteLater();
+        });
     }
     if (channel)
         channel->deleteLater();
@@ -248,7 +345,9 @@ void PeerLink::linked(TlsStream* tls, const QByteArray& rest, const QJsonObject&
     lastPong = clock.elapsed();
     rttMs = 0;
     pingTimer.start(ctx.config.pingMs);
+    probeWaitMs = ctx.config.directProbeMs;
     setState(QStringLiteral("connected"), via);
+    scheduleProbe();
     ctx.log(QStringLiteral("到「%1」的连接已建立（%2，%3 ms）")
                 .arg(peer.shownName(), via == QLatin1String("relay") ? QStringLiteral("中转") : QStringLiteral("直连"))
                 .arg(qRound(connectMs)));
@@ -258,6 +357,11 @@ void PeerLink::linked(TlsStream* tls, const QByteArray& rest, const QJsonObject&
 void PeerLink::lose(const QString& why)
 {
     pingTimer.stop();
+    probeTimer.stop();
+    if (probe)
+        probe->deleteLater();
+    probe = nullptr;
+    const bool wasConnected = connected();
     if (stream) {
         stream->close();
         stream->deleteLater();
@@ -271,6 +375,8 @@ void PeerLink::lose(const QString& why)
         ctx.log(QStringLiteral("到「%1」的连接断了：%2").arg(peer.shownName(), why));
     }
     setState(QStringLiteral("disconnected"), why);
+    if (wasConnected)
+        Q_EMIT lost(path);
     scheduleRetry();
 }
 
@@ -373,6 +479,7 @@ void PeerLink::openTunnel(int port, TunnelDone done)
                 return finish(nullptr, {}, error);
             send(QJsonObject{{QStringLiteral("t"), QStringLiteral("relay")}, {QStringLiteral("session"), session}});
             TlsStream* tls = tlsOver(fd, initiator(), op);
+            tls->setProperty("path", QStringLiteral("relay"));
             handshake(tls, true, opening, op, [tls, finish](const QJsonObject&, const QByteArray& rest, const QString& problem) {
                 finish(problem.isEmpty() ? tls : nullptr, rest, problem);
                 if (!problem.isEmpty())
@@ -401,6 +508,7 @@ void PeerLink::openTunnel(int port, TunnelDone done)
         connect(connector, &Connector::failed, direct, failedOne);
         connect(connector, &Connector::connected, direct, [=, this](int fd) {
             TlsStream* tls = tlsOver(fd, true, op);
+            tls->setProperty("path", QStringLiteral("direct"));
             handshake(tls, true, opening, op, [=](const QJsonObject& answer, const QByteArray& rest, const QString& error) {
                 if (error.isEmpty())
                     return finish(tls, rest, {});

@@ -36,8 +36,9 @@ struct LinkContext {
 };
 
 // The link to one other device: the side with the smaller id connects, directly to the addresses the
-// service lists, or through the relay when no direct path answers in time. Once linked, a ping every few
-// seconds measures the round trip; three missed answers count as a loss and reconnecting backs off.
+// service lists, or through the relay when no direct path answers in time; while relayed it keeps trying
+// the direct path (backing off) and moves over when that answers. Once linked, a ping every few seconds
+// measures the round trip; three missed answers count as a loss and reconnecting backs off.
 class PeerLink : public QObject {
     Q_OBJECT
 public:
@@ -48,10 +49,15 @@ public:
     void update(const PeerInfo& info);
     QString state() const { return state_; }
     bool connected() const { return state_ == QLatin1String("connected"); }
+    // "direct" or "relay" while connected.
+    QString currentPath() const { return path; }
     bool tried() const { return !state_.isEmpty(); }
 
     // Starts trying now when not linked (also after a network change: back-offs start over).
     void kick(const QString& trigger);
+    // The side with the larger id, on first hearing of the peer: touches it directly so that a peer that
+    // does not know this device yet looks it up now, and then connects.
+    void knock();
     void tellAllow(bool on);
     // Tells the peer the account's devices changed, so it syncs now.
     void tellDevices();
@@ -59,7 +65,8 @@ public:
     void adopt(TlsStream* stream, const QJsonObject& hello, const QByteArray& rest, const QString& path);
 
     // A fresh connection to the peer for one tunnel to `port`, on the path the link uses; `done` gets the
-    // stream after the peer accepted (with any bytes that followed its answer), or an error text.
+    // stream after the peer accepted (with any bytes that followed its answer; its property "path" says
+    // which path it took), or an error text.
     using TunnelDone = std::function<void(TlsStream* stream, const QByteArray& rest, const QString& error)>;
     void openTunnel(int port, TunnelDone done);
 
@@ -70,6 +77,8 @@ public:
 
 Q_SIGNALS:
     void stateChanged();
+    // The connected link over `path` failed: connections opened over that path are likely dead too.
+    void lost(const QString& path);
 
 private:
     void setState(const QString& state, const QString& trigger);
@@ -79,6 +88,8 @@ private:
     void linked(TlsStream* stream, const QByteArray& rest, const QJsonObject& hello, const QString& path);
     void lose(const QString& trigger);
     void scheduleRetry();
+    void scheduleProbe();
+    void probeDirect();
     void stopAttempts();
     void ping();
     void message(const QJsonObject& m);
@@ -116,6 +127,9 @@ private:
     QTimer relayTimer;
     QTimer retryTimer;
     QTimer pingTimer;
+    QTimer probeTimer;
+    int probeWaitMs = 0;
+    QPointer<QObject> probe; // parent of a pending try of the direct path while relayed
     qint64 pingSent = 0;
     qint64 lastPong = 0;
     QElapsedTimer clock;

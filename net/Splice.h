@@ -12,6 +12,9 @@ public:
     // `toB`/`toA`: bytes already read from the other side (after a hello line) to pass on first.
     Splice(Stream* a, Stream* b, const QByteArray& toB, const QByteArray& toA, QObject* parent = nullptr);
 
+    // Ends both directions now (the path under them is gone).
+    void cut(const QString& reason) { finish(reason); }
+
     static constexpr qint64 chunk = 256 * 1024;
     static constexpr qint64 highWater = 1024 * 1024;
 

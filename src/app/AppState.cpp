@@ -72,7 +72,9 @@ AppState::AppState(Store& store, DesktopServices desktop, Intervals intervals, Q
     uploaderHooks.sessions = [configPath = store.path(QStringLiteral("ssh_config"))] {
         return SessionDetector::activeSessions(::getpid(), configPath);
     };
+    uploaderHooks.settingUp = [this](const Server& server) { return receiverSettingUp(server); };
     shotUploader = std::make_unique<Uploader>(*shotStore, desktop.flash, uploaderHooks);
+    connect(serverRegistry.get(), &ServerRegistry::changed, shotUploader.get(), &Uploader::serversChanged);
 
     pasteController = std::make_unique<PasteController>(*shotStore, desktop.activeWindow, desktop.keyboard, desktop.flash);
     pasteController->settings = [box = settingsBox.get()] { return box->get(); };
@@ -221,6 +223,15 @@ void AppState::wireLink()
     };
     connect(&link, &LinkManager::changed, this, &AppState::changed);
     connect(&link, &LinkManager::statusApplied, this, &AppState::pruneDepartedDevices);
+    connect(&link, &LinkManager::statusApplied, this, &AppState::followRenamedDevices);
+}
+
+void AppState::followRenamedDevices()
+{
+    QList<ServerRegistry::Peer> peers;
+    for (const PeerDevice& peer : linkManager->peers())
+        peers << ServerRegistry::Peer{peer.id, PeerDevice::plain(peer.name), peer.alias, peer.sshUser};
+    serverRegistry->followDevices(peers);
 }
 
 void AppState::pruneDepartedDevices()
@@ -434,9 +445,14 @@ void AppState::applySettingsSideEffects(const Settings& old)
 bool AppState::hasEnabledServer() const
 {
     for (const Server& server : serverRegistry->servers())
-        if (Uploader::isActive(server))
+        if (Uploader::isActive(server) || (server.enabled && receiverSettingUp(server)))
             return true;
     return false;
+}
+
+bool AppState::receiverSettingUp(const Server& server) const
+{
+    return !server.setup.keyInstalled && serverRegistry->status(server.id).kind == ServerRegistry::Status::Kind::connecting;
 }
 
 void AppState::capture(const ClipboardImage& image, const QString& source)

@@ -162,12 +162,15 @@ Q_SIGNALS:
 
 private:
     bool hasEnabledServer() const;
+    // A destination whose receiver is being set up: shots wait for it.
+    bool receiverSettingUp(const Server& server) const;
     void registerHotkeys();
     void checkAccessibility();
     void maintain();
     bool managesLaunch() const;
     void wireLink();
     void pruneDepartedDevices();
+    void followRenamedDevices();
     void applyLinkGate(bool usable, const std::optional<QString>& reason);
     // One text per peer (id, online, link state, paths, inbound tunnels), sorted: changes when a link does.
     QString linkSignature() const;

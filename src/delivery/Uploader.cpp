@@ -90,28 +90,67 @@ void Uploader::upload(const QString& name, bool isUpdate)
             token.cancel();
     }
     const QList<Server> servers = hooks.servers();
-    const bool needSessions = std::any_of(servers.begin(), servers.end(),
-        [](const Server& s) { return isActive(s) && s.smartOnly; });
+    const bool needSessions = std::any_of(servers.begin(), servers.end(), [this](const Server& s) {
+        return s.smartOnly && (isActive(s) || (s.enabled && hooks.settingUp && hooks.settingUp(s)));
+    });
 
     const quint64 generation = generations.value(name);
     auto choose = [this, name, servers, generation](const QList<SSHSession>& sessions) {
         const auto shot = shots.shot(name);
         if (!shot || generations.value(name) != generation)
             return; // gone, or an update came while the sessions were read
-        QList<Server> chosen, skipped;
+        QList<Server> chosen, skipped, awaiting;
         for (const Server& server : servers) {
             if (isChosen(server, sessions))
                 chosen << server;
             else if (server.setup.keyInstalled)
                 skipped << server;
+            else if (hooks.settingUp && hooks.settingUp(server)) {
+                Server ready = server;
+                ready.setup.keyInstalled = true;
+                if (isChosen(ready, sessions))
+                    awaiting << server;
+            }
         }
-        startRound(name, generation, chosen, skipped, shot->n % remotePurgeEvery == 1);
+        startRound(name, generation, chosen, skipped, shot->n % remotePurgeEvery == 1, awaiting);
     };
     if (!needSessions) {
         choose({});
         return;
     }
     QtConcurrent::run(ProcessRunner::pool(), hooks.sessions).then(this, choose);
+}
+
+void Uploader::serversChanged()
+{
+    if (awaitingSetup.isEmpty())
+        return;
+    const QList<Server> servers = hooks.servers();
+    const QDateTime now = Clock::instance().now();
+    const QHash<QUuid, QStringList> waiting = std::exchange(awaitingSetup, {});
+    for (const auto& [id, names] : waiting.asKeyValueRange()) {
+        const auto found = std::find_if(servers.begin(), servers.end(), [&](const Server& s) { return s.id == id; });
+        if (found == servers.end())
+            continue; // removed with its records
+        const Server& server = *found;
+        if (!isActive(server) && server.enabled && hooks.settingUp && hooks.settingUp(server)) {
+            awaitingSetup.insert(id, names);
+            continue;
+        }
+        for (const QString& name : names) {
+            const auto shot = shots.shot(name);
+            const auto upload = shot ? shot->upload(id) : std::nullopt;
+            if (!upload || upload->state != Upload::State::pending)
+                continue; // sent meanwhile (a fill or a paste)
+            if (isActive(server)) {
+                startRound(name, generations.value(name), {server}, {}, false);
+                continue;
+            }
+            const QString why = server.enabled ? QStringLiteral("接收器没装好，没有传") : QStringLiteral("同步已关，没有传");
+            shots.setUpload(name, id, Upload { Upload::State::failed, std::nullopt, why, now });
+            Log::write(label(*shot) + QStringLiteral(" 传到 ") + server.name + QStringLiteral(" 失败：") + why);
+        }
+    }
 }
 
 void Uploader::fillMissing(const QString& name)
@@ -132,7 +171,7 @@ void Uploader::fillMissing(const QString& name)
 }
 
 void Uploader::startRound(const QString& name, quint64 generation, const QList<Server>& targets,
-    const QList<Server>& skipped, bool purgeAfter)
+    const QList<Server>& skipped, bool purgeAfter, const QList<Server>& awaiting)
 {
     const auto shot = shots.shot(name);
     if (!shot)
@@ -140,8 +179,15 @@ void Uploader::startRound(const QString& name, quint64 generation, const QList<S
     const QDateTime now = Clock::instance().now();
     for (const Server& server : skipped)
         shots.setUpload(name, server.id, Upload { Upload::State::skipped, std::nullopt, std::nullopt, now });
+    for (const Server& server : awaiting) {
+        shots.setUpload(name, server.id, Upload { Upload::State::pending, std::nullopt, std::nullopt, now });
+        awaitingSetup[server.id] << name;
+        Log::write(label(*shot) + QStringLiteral(" 等 ") + server.name + QStringLiteral(" 的接收器装好再传"));
+    }
 
     if (targets.isEmpty()) {
+        if (!awaiting.isEmpty())
+            return; // its round comes once the receiver is ready
         notify(label(*shot) + QStringLiteral(" 已存本机（没有开着的服务器）"), shot->localPath);
         Q_EMIT roundFinished(name);
         if (purgeAfter)

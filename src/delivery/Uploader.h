@@ -24,13 +24,19 @@ public:
         std::function<Settings()> settings;
         // The user's live ssh sessions; called on a worker thread.
         std::function<QList<SSHSession>()> sessions;
+        // The destination's receiver is being set up right now (its key is not installed yet).
+        std::function<bool(const Server&)> settingUp;
     };
 
     Uploader(ShotStore& shots, Flash& flash, Hooks hooks, QObject* parent = nullptr);
 
     // A stored or updated shot goes to every chosen destination in parallel (one retry after a second);
-    // the other set-up destinations are marked skipped. An update cancels puts of the old content.
+    // the other set-up destinations are marked skipped, and one whose receiver is being set up gets it
+    // once that is done. An update cancels puts of the old content.
     void upload(const QString& name, bool isUpdate);
+    // The destinations changed: shots waiting for a receiver that is ready now go to it; those whose
+    // receiver could not be set up (or is off) are marked failed.
+    void serversChanged();
     // The shot to every set-up destination that does not have it yet.
     void fillMissing(const QString& name);
     // Today's shots that are not on this destination yet, one after another.
@@ -56,7 +62,7 @@ Q_SIGNALS:
 private:
     struct Round;
     void startRound(const QString& name, quint64 generation, const QList<Server>& targets,
-        const QList<Server>& skipped, bool purgeAfter);
+        const QList<Server>& skipped, bool purgeAfter, const QList<Server>& awaiting = {});
     // Puts one shot on one destination, retrying once; `done` gets the remote path or the failure.
     void send(const Shot& shot, const Server& server, int attempt, quint64 generation,
         std::function<void(bool ok, const QString& detail)> done);
@@ -76,6 +82,7 @@ private:
     int retryDelayMs = 1000;
     // Raised by an update: answers for an older generation of a shot are dropped.
     QHash<QString, quint64> generations;
+    QHash<QUuid, QStringList> awaitingSetup; // shot names by destination
     QHash<QString, QList<ProcessRunner::CancelToken>> running;
     // Puts under way per "shot/destination id", and the pastes waiting for their outcome.
     struct Pending {

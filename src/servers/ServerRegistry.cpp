@@ -87,6 +87,40 @@ Outcome<Server> ServerRegistry::addDevice(const Peer& peer)
     return made;
 }
 
+void ServerRegistry::followDevices(const QList<Peer>& peers)
+{
+    bool aliasMoved = false;
+    const QList<Server> all = servers(); // modified below
+    for (const Peer& peer : peers) {
+        const QString name = peer.displayName();
+        if (name.isEmpty())
+            continue;
+        const bool aliasValid = SSHConfig::isValidDeviceAlias(peer.alias);
+        for (const Server& s : all) {
+            if (s.deviceID != peer.id)
+                continue;
+            const bool newAlias = aliasValid && s.deviceAlias != peer.alias;
+            if (s.name == name && !newAlias)
+                continue;
+            list.modify(s.id, [&](Server& t) {
+                t.name = name;
+                if (newAlias) {
+                    if (t.deviceAlias)
+                        t.matchKeywords.removeAll(*t.deviceAlias);
+                    if (!t.matchKeywords.contains(peer.alias))
+                        t.matchKeywords << peer.alias;
+                    t.host = peer.alias;
+                    t.deviceAlias = peer.alias;
+                }
+            });
+            Log::write(QStringLiteral("设备互联：截图接收端「%1」跟着设备改名为「%2」（%3）").arg(s.name, name, peer.alias));
+            aliasMoved = aliasMoved || newAlias;
+        }
+    }
+    if (aliasMoved)
+        config.write();
+}
+
 void ServerRegistry::connectServer(const QUuid& id, const std::optional<QString>& user, const std::optional<QString>& password)
 {
     connections.connectServer(id, user, password);

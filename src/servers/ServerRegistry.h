@@ -40,6 +40,8 @@ public:
     // A typed address (or the alias of a linked machine); the failure says what is wrong with the text.
     Outcome<Added> add(const QString& input);
     Outcome<Server> addDevice(const Peer& peer);
+    // A linked machine's destination takes the machine's current name and alias.
+    void followDevices(const QList<Peer>& peers);
     void connectServer(const QUuid& id, const std::optional<QString>& user = std::nullopt,
         const std::optional<QString>& password = std::nullopt);
     void recheckAll();

@@ -40,6 +40,7 @@ class UploaderTest : public QObject {
     int width = 300;
     static constexpr int retryMs = 200;
     QHash<QString, int> finished;
+    QSet<QUuid> settingUp; // destinations whose receiver is being set up
 
     void setSessions(const QList<SSHSession>& list)
     {
@@ -120,6 +121,8 @@ private Q_SLOTS:
             std::lock_guard lock(sessionsLock);
             return sessions;
         };
+        settingUp.clear();
+        hooks.settingUp = [this](const Server& s) { return settingUp.contains(s.id); };
         uploader = std::make_unique<Uploader>(*shots, flash, hooks);
         uploader->setRetryDelay(retryMs);
         connect(uploader.get(), &Uploader::roundFinished, this, [this](const QString& name) { ++finished[name]; });
@@ -258,6 +261,44 @@ private Q_SLOTS:
         QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已存本机（没有开着的服务器）"));
         QCOMPARE(upload(name, a).state, Upload::State::skipped);
     }
+    // A shot copied while a destination's receiver is being set up reaches it once that is done, or is
+    // marked failed when the set-up failed; neither is left without a record.
+    void shotWaitsForAReceiverBeingSetUp()
+    {
+        Server fresh = a;
+        fresh.id = QUuid::createUuid();
+        fresh.name = QStringLiteral("书房");
+        fresh.setup.keyInstalled = false;
+        QVERIFY(SSHConfig::write({ a, b, off, fresh }).ok());
+        state->update([&](StateFile& f) { f.servers << fresh; });
+        settingUp.insert(fresh.id);
+
+        const QString name = takeShot();
+        QVERIFY(round(name, [&] { uploader->upload(name, false); }));
+        QCOMPARE(upload(name, a).state, Upload::State::done);
+        QCOMPARE(upload(name, fresh).state, Upload::State::pending);
+        uploader->serversChanged(); // still being set up: nothing moves
+        QCOMPARE(upload(name, fresh).state, Upload::State::pending);
+
+        state->update([&](StateFile& f) { f.servers.last().setup.keyInstalled = true; });
+        settingUp.remove(fresh.id);
+        QVERIFY(round(name, [&] { uploader->serversChanged(); }));
+        QCOMPARE(upload(name, fresh).state, Upload::State::done);
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 ✅ 书房"));
+
+        // Set up again, and this time it fails.
+        state->update([&](StateFile& f) { f.servers.last().setup.keyInstalled = false; });
+        settingUp.insert(fresh.id);
+        const QString second = takeShot();
+        QVERIFY(round(second, [&] { uploader->upload(second, false); }));
+        QCOMPARE(upload(second, fresh).state, Upload::State::pending);
+        settingUp.remove(fresh.id);
+        uploader->serversChanged();
+        QCOMPARE(upload(second, fresh).state, Upload::State::failed);
+        QCOMPARE(upload(second, fresh).error, QStringLiteral("接收器没装好，没有传"));
+        QCOMPARE(upload(second, a).state, Upload::State::done);
+    }
+
     void uploadToWaitsForOneDestination()
     {
         std::optional<Upload> answer;

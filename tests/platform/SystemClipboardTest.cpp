@@ -291,6 +291,11 @@ private Q_SLOTS:
                                                QStringLiteral("-o")});
         QTRY_COMPARE_WITH_TIMEOUT(reader.state(), QProcess::NotRunning, 5000);
         QCOMPARE(QString::fromUtf8(reader.readAllStandardOutput()), QStringLiteral("shot1: /tmp/截图.png"));
+        // So does xterm's Shift+Insert, which reads the primary selection.
+        QProcess primary;
+        primary.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("primary"), QStringLiteral("-o")});
+        QTRY_COMPARE_WITH_TIMEOUT(primary.state(), QProcess::NotRunning, 5000);
+        QCOMPARE(QString::fromUtf8(primary.readAllStandardOutput()), QStringLiteral("shot1: /tmp/截图.png"));
     }
     // The start-up quiet time is the watcher's own: ClipboardWatcherTest::quietAfterCreation.
 };

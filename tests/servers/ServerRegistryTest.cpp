@@ -205,6 +205,17 @@ private Q_SLOTS:
         QCOMPARE(registry.status(device->id), ServerRegistry::Status());
         registry.recheckAll();
         QCOMPARE(registry.status(device->id), ServerRegistry::Status());
+
+        // The machine was renamed (name and alias): its destination follows.
+        registry.followDevices({{peer.id, QStringLiteral("书房"), QStringLiteral("qx-study"), account->name}});
+        const Server renamed = *registry.server(device->id);
+        QCOMPARE(renamed.name, QStringLiteral("书房"));
+        QCOMPARE(renamed.deviceAlias, QStringLiteral("qx-study"));
+        QCOMPARE(renamed.host, QStringLiteral("qx-study"));
+        QVERIFY(renamed.matchKeywords.contains(QStringLiteral("qx-study")) && !renamed.matchKeywords.contains(QStringLiteral("qx-desk")));
+        // A machine without a name goes by its alias, as when it was adopted.
+        registry.followDevices({{peer.id, QString(), QStringLiteral("qx-study"), account->name}});
+        QCOMPARE(registry.server(device->id)->name, QStringLiteral("qx-study"));
     }
 
     void passwordLoginRulesRevokeAndRemoval()

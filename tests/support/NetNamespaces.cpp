@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QRegularExpression>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -43,6 +44,15 @@ QString NetNamespaces::setUp()
     lockFd = ::open("/tmp/tarnel-netns.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lockFd < 0 || flock(lockFd, LOCK_EX) != 0)
         return QStringLiteral("cannot lock /tmp/tarnel-netns.lock");
+    // Holding the lock, no other rig lives: any namespace of ours still here is left by a killed run,
+    // and its addresses would shadow this rig's.
+    QProcess list;
+    list.start(QStringLiteral("/usr/sbin/ip"), {QStringLiteral("netns"), QStringLiteral("list")});
+    list.waitForFinished(10000);
+    static const QRegularExpression stale(QStringLiteral("^(tn\\d+[ab])(\\s|$)"));
+    for (const QString& line : QString::fromLocal8Bit(list.readAllStandardOutput()).split(QLatin1Char('\n')))
+        if (const QRegularExpressionMatch m = stale.match(line); m.hasMatch())
+            run({QStringLiteral("netns"), QStringLiteral("del"), m.captured(1)});
     const QString a = name('a');
     const QString b = name('b');
     if (!run({"netns", "add", a}, &error))

@@ -79,7 +79,11 @@ Outcome<ClipboardImage::File> SystemClipboard::receive(const QList<QByteArray>& 
 
 void SystemClipboard::writeText(const QString& text)
 {
-    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText(text, QClipboard::Clipboard);
+    // xterm pastes the primary selection (Shift+Insert, the middle button), not the clipboard.
+    if (clipboard->supportsSelection())
+        clipboard->setText(text, QClipboard::Selection);
 }
 
 bool SystemClipboard::ownsClipboard() const { return QGuiApplication::clipboard()->ownsClipboard(); }

@@ -22,7 +22,7 @@ KeyAddSheet::KeyAddSheet(const PeerDevice& peer, LinkManager& link, const Device
     addSteps(10, QStringLiteral("ssh 要求：别的电脑想免密登录这台，得把它的钥匙（一行文字）放进这台电脑的钥匙清单里。tarnel 不替你改这个文件，所以要你自己做一次，三步："));
     addCopyAndTerminalSteps("copyKeyCommandButton",
         QStringLiteral("（这条命令只做三件事：建 ~/.ssh、把它的钥匙追加进去、把权限收紧）"),
-        QStringLiteral("③ 在终端里 Ctrl+Shift+V 粘贴，回车。看到「已允许 …」就好了，这个窗口会自动打勾。"));
+        QStringLiteral("③ 在终端里 Ctrl+Shift+V 粘贴（xterm 里用 Shift+Insert），回车。看到「已允许 …」就好了，这个窗口会自动打勾。"));
     addReveal(QStringLiteral("看看这条命令 / 这把钥匙"), "keyCommandText",
         { Parts::caption(QStringLiteral("钥匙注释：") + comment, stepsBox) });
     commandText->setWordWrap(true);

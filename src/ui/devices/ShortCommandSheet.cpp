@@ -21,7 +21,7 @@ ShortCommandSheet::ShortCommandSheet(LinkManager& link, const DeviceCommands& co
         + QStringLiteral(" 里），只差让你的 ssh 读到它。tarnel 不替你改 ~/.ssh 下的文件，所以要你自己粘一次，三步："));
     addCopyAndTerminalSteps("copyIncludeButton",
         QStringLiteral("（只做一件事：在 ~/.ssh/config 最前面加一行 Include，原有内容一字不动）"),
-        QStringLiteral("③ 在终端里 Ctrl+Shift+V 粘贴，回车。看到「好了」后这里会自动变成已固定。"));
+        QStringLiteral("③ 在终端里 Ctrl+Shift+V 粘贴（xterm 里用 Shift+Insert），回车。看到「好了」后这里会自动变成已固定。"));
     refusal = Parts::text(QStringLiteral("orange"), -2, stepsBox);
     refusal->setObjectName(QStringLiteral("includeRefusal"));
     steps->addWidget(refusal);

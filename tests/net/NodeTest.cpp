@@ -162,7 +162,7 @@ private Q_SLOTS:
     {
         QFETCH(int, files);
         NetNodeFixture serve;
-        serve.writeToken(token);
+        serve.writeToken(signIn());
         NetNodeFixture::Options options{.server = service.url()};
         options.launcher = {QStringLiteral("prlimit"), QStringLiteral("--nofile=%1:%1").arg(files), QStringLiteral("--")};
         QVERIFY2(serve.start(options), qPrintable(serve.output()));
@@ -227,12 +227,13 @@ private Q_SLOTS:
         QFETCH(bool, removal);
         QTcpServer sshd;
         QVERIFY(sshd.listen(QHostAddress::LocalHost));
-        const QString account = service.signUp(QStringLiteral("tunnels%1").arg(int(removal)), QStringLiteral("secret1"));
+        const QString user = QStringLiteral("tunnels%1").arg(int(removal));
+        const QString account = service.signUp(user, QStringLiteral("secret1"));
         const QJsonObject slow{{"syncMs", 600000}, {"sshTarget", QStringLiteral("127.0.0.1:%1").arg(sshd.serverPort())}};
         NetNodeFixture host, guest, remover;
         const std::vector<NetNodeFixture*> nodes{&host, &guest, &remover};
         for (NetNodeFixture* n : nodes) {
-            n->writeToken(account);
+            n->writeToken(service.signIn(user, QStringLiteral("secret1"))); // a token serves one device
             QVERIFY2(n->start({.server = service.url(), .config = slow}), qPrintable(n->output()));
         }
         // One more sync each, now that all three are registered; none after that.

@@ -134,6 +134,17 @@ private:
     QThreadPool worker; // one thread: images are worked on one at a time
     QHash<QString, qint64> fileBytes; // by shot name
     qint64 unlistedBytes = 0;         // files in the folder that no shot lists, at the last walk
-    mutable QString countedDay;
-    mutable int countedToday = 0;
+    // The counts of one local calendar day, kept as shots and upload marks change so the views' status lines
+    // cost nothing however many shots pile up; taken afresh by a walk when asked about another day.
+    struct DayCounts {
+        qint64 from = 0; // the day's first millisecond since the epoch
+        qint64 to = 0;   // the next day's; from == to: nothing counted yet
+        int shots = 0;
+        QHash<QString, int> done; // by upload key (the destination's id as stored)
+        bool covers(const QDateTime& time) const;
+    };
+    const DayCounts& countsFor(const QDateTime& now) const;
+    // Adds (+1) or takes away (-1) a shot as it stands, when it falls on the counted day.
+    void tally(const Shot& shot, int sign) const;
+    mutable DayCounts counted;
 };

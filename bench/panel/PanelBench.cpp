@@ -150,14 +150,20 @@ int main(int argc, char** argv)
     PanelView* view = panel.view();
     view->flush();
     ShotsPage* page = view->shotsPage();
-    QList<double> newShot, newMark;
+    QList<double> newShot, newMark, markCall;
     int rebuilt = 0;
+    Settings roomy = app.settings(); // a big pile of today's shots is past the daily limit
+    roomy.dailyLimit = 1 << 30;
     for (int i = 0; i < 20; ++i) {
         QHash<QString, ShotCard*> before;
         for (const QString& key : page->grid()->builtKeys())
             before.insert(key, page->card(key));
-        const auto result = app.shots().handle(PanelRig::picture(QSize(640 + i, 360), 1000 + i), app.settings(), true,
+        const auto result = app.shots().handle(PanelRig::picture(QSize(640 + i, 360), 1000 + i), roomy, true,
                                                noon.addSecs(10 * (i + 1)));
+        if (result.outcome != ShotStore::Outcome::stored) {
+            std::fprintf(stderr, "the new shot was not stored: %s\n", qPrintable(result.logText));
+            return 1;
+        }
         QElapsedTimer t;
         t.start();
         view->flush();
@@ -165,16 +171,22 @@ int main(int argc, char** argv)
         for (auto it = before.cbegin(); it != before.cend(); ++it)
             if (page->card(it.key()) && page->card(it.key()) != it.value())
                 ++rebuilt;
+        t.restart();
         app.shots().setUpload(result.shotName, app.registry().servers().first().id,
                               Upload{Upload::State::done, {}, {}, noon});
+        markCall << t.nsecsElapsed() / 1e6;
         t.restart();
         view->flush();
         newMark << t.nsecsElapsed() / 1e6;
     }
     std::printf("republication, GUI time of the refresh (median / max of 20): new shot %.2f / %.2f ms, "
-                "upload mark %.2f / %.2f ms; cards built again: %d\n",
+                "upload mark %.2f / %.2f ms (the mark itself %.2f / %.2f ms); cards built again: %d\n",
                 median(newShot), *std::max_element(newShot.begin(), newShot.end()), median(newMark),
-                *std::max_element(newMark.begin(), newMark.end()), rebuilt);
+                *std::max_element(newMark.begin(), newMark.end()), median(markCall),
+                *std::max_element(markCall.begin(), markCall.end()), rebuilt);
+
+    if (count > 2000)
+        return 0; // scrolling through a big pile takes minutes and shows what 500 shots show
 
     // Scroll through every card, waiting for the pictures in view.
     auto* scroll = view->findChild<QScrollArea*>(QStringLiteral("shotsScroll"));

@@ -370,6 +370,7 @@ ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateT
     });
     fileBytes.insert(name, image.bytes.size());
     tally(shot, 1);
+    ++listed;
     lastAccepted = now;
     Q_EMIT changed();
     Result r;
@@ -481,6 +482,7 @@ void ShotStore::forget(const QStringList& names)
             ours << files[i];
     for (const QString& name : names)
         fileBytes.remove(name);
+    ++listed;
     // The files go once the records are gone on disk, so no record ever points at a missing file.
     state.afterWritten([ours, root = QFileInfo(directory).absoluteFilePath()] {
         QSet<QString> dayDirs;

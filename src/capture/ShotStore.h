@@ -37,6 +37,9 @@ public:
 
     const QList<Shot>& shots() const { return state.state().shots; }
     std::optional<Shot> shot(const QString& name) const;
+    // Advances whenever a shot is added or removed (not when one changes): views that list the shots by name
+    // redo their lists only then.
+    quint64 listChanges() const { return listed; }
     QString shotsDirectory() const { return directory; }
 
     // The shot the next paste uses; none means the newest.
@@ -147,4 +150,5 @@ private:
     // Adds (+1) or takes away (-1) a shot as it stands, when it falls on the counted day.
     void tally(const Shot& shot, int sign) const;
     mutable DayCounts counted;
+    quint64 listed = 0;
 };

@@ -21,15 +21,23 @@ void UpdateWindow::closeEvent(QCloseEvent* event)
 }
 
 UpdateWindowController::UpdateWindowController(Updater& updater, QObject* parent)
-    : QObject(parent), updater(updater), win(std::make_unique<UpdateWindow>(updater))
+    : QObject(parent), updater(updater)
 {
+    connect(&updater, &Updater::changed, this, &UpdateWindowController::follow);
+}
+
+const std::unique_ptr<UpdateWindow>& UpdateWindowController::built()
+{
+    if (win)
+        return win;
+    win = std::make_unique<UpdateWindow>(updater);
     win->setObjectName(QStringLiteral("updateWindow"));
     win->setWindowTitle(QStringLiteral("tarnel 有新版本"));
     win->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     content = new UpdatePromptView(updater, win.get());
     Parts::fill(*win, content)->setSizeConstraint(QLayout::SetFixedSize);
     centreOnScreen(*win);
-    connect(&updater, &Updater::changed, this, &UpdateWindowController::follow);
+    return win;
 }
 
 UpdateWindowController::~UpdateWindowController() = default;
@@ -41,8 +49,9 @@ void UpdateWindowController::follow()
         return;
     shown = wanted;
     if (!wanted) {
-        win->hide();
+        if (win)
+            win->hide();
         return;
     }
-    bringToFront(*win, [this] { centreOnScreen(*win); });
+    bringToFront(*built(), [this] { centreOnScreen(*win); });
 }

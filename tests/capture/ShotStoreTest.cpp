@@ -442,25 +442,35 @@ private Q_SLOTS:
             }
         };
         check("as read");
+        if (QTest::currentTestFailed())
+            return;
         const QList<Shot> listed = shots->shots();
         shots->setUpload(listed.last().name, servers[0], Upload{Upload::State::done, {}, {}, now()});
         shots->setUpload(listed.last().name, servers[0], Upload{Upload::State::failed, {}, {}, now()});
         shots->setUpload(listed[listed.size() - 2].name, servers[1], Upload{Upload::State::done, {}, {}, now()});
         shots->setUpload(listed[listed.size() - 3].name, QUuid::createUuid(), Upload{Upload::State::done, {}, {}, now()});
         check("after marks");
+        if (QTest::currentTestFailed())
+            return;
         clock->advance(600);
         const auto taken = take(screenshot(640, 480, 7));
         shots->setUpload(taken.shotName, servers[2], Upload{Upload::State::done, {}, {}, now()});
         check("after a new shot");
+        if (QTest::currentTestFailed())
+            return;
         QImage edited = screenshot(640, 480, 7);
         QPainter(&edited).fillRect(10, 10, 12, 6, Qt::black);
         QCOMPARE(take(edited, 30).outcome, ShotStore::Outcome::updated);
         check("after an update in place");
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(shots->remove(listed.last().name));
         QVERIFY(shots->remove(listed[10].name));
         settings.keepHours = 30;
         QVERIFY(!shots->purgeLocal(settings, now()).isEmpty());
         check("after removals");
+        if (QTest::currentTestFailed())
+            return;
         clock->advance(24 * 3600);
         take(screenshot(320, 200, 8));
         check("next day");

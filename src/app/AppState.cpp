@@ -301,7 +301,8 @@ void AppState::start()
     trusted = accessibility->isTrusted();
     applyAccountGate();
     maintenanceTimer.start();
-    accessibilityTimer.start();
+    if (accessibility->mayChange())
+        accessibilityTimer.start();
     accountState->start();
     appUpdater->start();
     Log::write(QStringLiteral("启动：%1 台服务器，今天 %2 张，粘贴方式 %3，辅助功能 %4")

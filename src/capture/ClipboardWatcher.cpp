@@ -9,6 +9,7 @@ ClipboardWatcher::ClipboardWatcher(Clipboard& clipboard, Intervals intervals, QO
 {
     age.start();
     poll.setInterval(intervals.poll);
+    poll.setSingleShot(clipboard.announcesChanges());
     connect(&poll, &QTimer::timeout, this, &ClipboardWatcher::check);
     // Read in the same turn as the notice: the program that copied may exit right after.
     connect(&clipboard, &Clipboard::changed, this, [this] {
@@ -17,9 +18,17 @@ ClipboardWatcher::ClipboardWatcher(Clipboard& clipboard, Intervals intervals, QO
     });
 }
 
-void ClipboardWatcher::start() { poll.start(); }
+void ClipboardWatcher::start()
+{
+    watching = true;
+    poll.start();
+}
 
-void ClipboardWatcher::stop() { poll.stop(); }
+void ClipboardWatcher::stop()
+{
+    watching = false;
+    poll.stop();
+}
 
 void ClipboardWatcher::suppress(double seconds)
 {

@@ -20,7 +20,9 @@ struct ClipboardIntervals {
 
 // Notices a new image on the clipboard and hands it on. A change is taken at once while watching is on (the
 // poll catches what a notice missed, also changes made while watching was off); it is dropped while
-// paused, while suppressed, while the content is our own, and during the quiet time after creation.
+// paused, while suppressed, while the content is our own, and during the quiet time after creation. A
+// clipboard that announces every change is looked at once a poll interval after watching starts (for what
+// changed while it was off), and otherwise only at its notices.
 class ClipboardWatcher : public QObject {
     Q_OBJECT
 public:
@@ -31,7 +33,7 @@ public:
     // The gate: watching on or off.
     void start();
     void stop();
-    bool isWatching() const { return poll.isActive(); }
+    bool isWatching() const { return watching; }
 
     bool isPaused() const { return paused; }
     // True during the quiet time after creation.
@@ -58,4 +60,5 @@ private:
     qint64 suppressedUntil = 0;
     quint64 seen = 0;
     bool paused = false;
+    bool watching = false;
 };

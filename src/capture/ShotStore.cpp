@@ -111,24 +111,39 @@ void ShotStore::setPaused(bool paused)
     Q_EMIT changed();
 }
 
-int ShotStore::todayCount(const QDateTime& now) const
+bool ShotStore::DayCounts::covers(const QDateTime& time) const
 {
-    const QString today = Sequencer::dayKey(now);
-    if (today != countedDay) {
-        countedDay = today;
-        countedToday = int(std::count_if(shots().begin(), shots().end(),
-                                         [&](const Shot& s) { return Sequencer::dayKey(s.ts) == today; }));
-    }
-    return countedToday;
+    const qint64 at = time.toMSecsSinceEpoch();
+    return at >= from && at < to;
 }
+
+// The day's bounds are taken once: the local time of each shot (a time zone lookup apiece) is never needed.
+const ShotStore::DayCounts& ShotStore::countsFor(const QDateTime& now) const
+{
+    if (counted.covers(now))
+        return counted;
+    const QDate day = now.toLocalTime().date();
+    counted = DayCounts{day.startOfDay().toMSecsSinceEpoch(), day.addDays(1).startOfDay().toMSecsSinceEpoch(), 0, {}};
+    for (const Shot& s : shots())
+        tally(s, 1);
+    return counted;
+}
+
+void ShotStore::tally(const Shot& shot, int sign) const
+{
+    if (!counted.covers(shot.ts))
+        return;
+    counted.shots += sign;
+    for (auto it = shot.uploads.cbegin(); it != shot.uploads.cend(); ++it)
+        if (it->state == Upload::State::done)
+            counted.done[it.key()] += sign;
+}
+
+int ShotStore::todayCount(const QDateTime& now) const { return countsFor(now).shots; }
 
 int ShotStore::doneCount(const QUuid& serverId, const QDateTime& now) const
 {
-    const QString today = Sequencer::dayKey(now);
-    return int(std::count_if(shots().begin(), shots().end(), [&](const Shot& s) {
-        const auto upload = s.upload(serverId);
-        return Sequencer::dayKey(s.ts) == today && upload && upload->state == Upload::State::done;
-    }));
+    return countsFor(now).done.value(Json::uuidText(serverId));
 }
 
 ShotStore::Result ShotStore::refuse(Refusal refusal, const QString& reason, const QString& flash)
@@ -306,11 +321,13 @@ std::optional<ShotStore::Result> ShotStore::updateInPlace(const NormalisedImage&
     qint64 n = last.n;
     state.update([&](StateFile& f) {
         Shot& s = f.shots.last();
+        tally(s, -1);
         s.hash = image.md5;
         s.fingerprint = image.fingerprint;
         times = ++s.updated;
         for (Upload& u : s.uploads)
             u = Upload{};
+        tally(s, 1);
         f.lastHash = image.md5;
     });
     lastAccepted = now;
@@ -352,8 +369,8 @@ ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateT
         f.lastHash = image.md5;
     });
     fileBytes.insert(name, image.bytes.size());
-    if (Sequencer::dayKey(shot.ts) == countedDay)
-        ++countedToday;
+    tally(shot, 1);
+    ++listed;
     lastAccepted = now;
     Q_EMIT changed();
     Result r;
@@ -374,7 +391,12 @@ void ShotStore::setUpload(const QString& name, const QUuid& serverId, const Uplo
     const auto index = indexOf(name);
     if (!index)
         return;
-    state.updateSoon([&](StateFile& f) { f.shots[*index].uploads.insert(Json::uuidText(serverId), upload); });
+    state.updateSoon([&](StateFile& f) {
+        Shot& s = f.shots[*index];
+        tally(s, -1);
+        s.uploads.insert(Json::uuidText(serverId), upload);
+        tally(s, 1);
+    });
     Q_EMIT changed();
 }
 
@@ -443,6 +465,7 @@ void ShotStore::forget(const QStringList& names)
             if (!doomed.contains(s.name))
                 return false;
             files << s.localPath;
+            tally(s, -1);
             // The same image may be taken again once its shot is gone.
             if (f.lastHash == s.hash)
                 f.lastHash.reset();
@@ -459,7 +482,7 @@ void ShotStore::forget(const QStringList& names)
             ours << files[i];
     for (const QString& name : names)
         fileBytes.remove(name);
-    countedDay.clear();
+    ++listed;
     // The files go once the records are gone on disk, so no record ever points at a missing file.
     state.afterWritten([ours, root = QFileInfo(directory).absoluteFilePath()] {
         QSet<QString> dayDirs;

@@ -37,6 +37,9 @@ public:
 
     const QList<Shot>& shots() const { return state.state().shots; }
     std::optional<Shot> shot(const QString& name) const;
+    // Advances whenever a shot is added or removed (not when one changes): views that list the shots by name
+    // redo their lists only then.
+    quint64 listChanges() const { return listed; }
     QString shotsDirectory() const { return directory; }
 
     // The shot the next paste uses; none means the newest.
@@ -134,6 +137,18 @@ private:
     QThreadPool worker; // one thread: images are worked on one at a time
     QHash<QString, qint64> fileBytes; // by shot name
     qint64 unlistedBytes = 0;         // files in the folder that no shot lists, at the last walk
-    mutable QString countedDay;
-    mutable int countedToday = 0;
+    // The counts of one local calendar day, kept as shots and upload marks change so the views' status lines
+    // cost nothing however many shots pile up; taken afresh by a walk when asked about another day.
+    struct DayCounts {
+        qint64 from = 0; // the day's first millisecond since the epoch
+        qint64 to = 0;   // the next day's; from == to: nothing counted yet
+        int shots = 0;
+        QHash<QString, int> done; // by upload key (the destination's id as stored)
+        bool covers(const QDateTime& time) const;
+    };
+    const DayCounts& countsFor(const QDateTime& now) const;
+    // Adds (+1) or takes away (-1) a shot as it stands, when it falls on the counted day.
+    void tally(const Shot& shot, int sign) const;
+    mutable DayCounts counted;
+    quint64 listed = 0;
 };

@@ -9,6 +9,8 @@ public:
     explicit Accessibility(AccessibilityTrust& trust);
 
     bool isTrusted();
+    // Whether asking again later may give another answer.
+    bool mayChange() { return trust.mayChange(); }
     // Nothing to open or reset on Linux: both only say so in the log.
     void openSettings();
     void resetAndReprompt();

@@ -22,6 +22,8 @@ public:
     virtual void writeText(const QString& text) = 0;
     // True while the content is our own write.
     virtual bool ownsClipboard() const = 0;
+    // True when every change comes with the notice below, so nobody needs to poll the change count.
+    virtual bool announcesChanges() const { return false; }
 
 Q_SIGNALS:
     // After the change count advanced.

@@ -22,17 +22,31 @@ constexpr auto poll = 20ms;
 
 // A watcher over a fake clipboard, watching, with every capture collected.
 struct Rig {
-    explicit Rig(std::chrono::milliseconds quiet = 0ms) : watcher(clipboard, {poll, quiet})
+    explicit Rig(std::chrono::milliseconds quiet = 0ms, bool announced = false)
+        : watcher(announcing(clipboard, announced), {poll, quiet})
     {
         watcher.onCapture = [this](const ClipboardImage& image, const QString& source) {
             captured.push_back({image.decode().value(), source});
         };
         watcher.start();
     }
+    static FakeClipboard& announcing(FakeClipboard& clipboard, bool on)
+    {
+        clipboard.announces = on;
+        return clipboard;
+    }
     FakeClipboard clipboard;
     ClipboardWatcher watcher;
     QList<Captured> captured;
 };
+
+// The same cases over a clipboard that is polled and over one that announces every change (X11).
+void bothClipboards()
+{
+    QTest::addColumn<bool>("announced");
+    QTest::newRow("polled") << false;
+    QTest::newRow("announced") << true;
+}
 
 // Long enough for a few polls of the shortened interval.
 void waitPastPoll() { QTest::qWait(int(poll.count()) * 4); }
@@ -41,9 +55,11 @@ void waitPastPoll() { QTest::qWait(int(poll.count()) * 4); }
 class ClipboardWatcherTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void takesAnImageOnceAtTheNotice_data() { bothClipboards(); }
     void takesAnImageOnceAtTheNotice()
     {
-        Rig rig;
+        QFETCH(bool, announced);
+        Rig rig(0ms, announced);
         rig.clipboard.copyImage(sample(Qt::red));
         // Handled in the notice's own turn, before any event loop runs.
         QCOMPARE(rig.captured.size(), 1);
@@ -65,9 +81,24 @@ private Q_SLOTS:
         QCOMPARE(rig.captured.size(), 1);
     }
 
+    // Over X11 nothing polls at rest: only the notices (and one look as watching starts) are taken.
+    void announcedClipboardIsNotPolled()
+    {
+        Rig rig(0ms, true);
+        waitPastPoll();
+        rig.clipboard.copyImage(sample(Qt::green), FakeClipboard::Notice::Withhold);
+        waitPastPoll();
+        QCOMPARE(rig.captured.size(), 0);
+        rig.clipboard.copyImage(sample(Qt::blue));
+        QCOMPARE(rig.captured.size(), 1);
+        QCOMPARE(rig.captured[0].image, sample(Qt::blue));
+    }
+
+    void gateClosedTakesNothingUntilReopened_data() { bothClipboards(); }
     void gateClosedTakesNothingUntilReopened()
     {
-        Rig rig;
+        QFETCH(bool, announced);
+        Rig rig(0ms, announced);
         rig.watcher.stop();
         rig.clipboard.copyImage(sample(Qt::red));
         waitPastPoll();
@@ -109,9 +140,11 @@ private Q_SLOTS:
         QCOMPARE(rig.captured.size(), 1);
     }
 
+    void suppressionWindow_data() { bothClipboards(); }
     void suppressionWindow()
     {
-        Rig rig;
+        QFETCH(bool, announced);
+        Rig rig(0ms, announced);
         rig.watcher.suppress(0.3);
         rig.clipboard.copyImage(sample(Qt::red));
         QCOMPARE(rig.captured.size(), 0);
@@ -132,9 +165,11 @@ private Q_SLOTS:
         QCOMPARE(rig.captured.size(), 2);
     }
 
+    void quietAfterCreation_data() { bothClipboards(); }
     void quietAfterCreation()
     {
-        Rig rig(300ms);
+        QFETCH(bool, announced);
+        Rig rig(300ms, announced);
         rig.clipboard.copyImage(sample(Qt::red));
         QTRY_VERIFY(!rig.watcher.startingUp());
         waitPastPoll();

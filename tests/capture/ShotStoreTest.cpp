@@ -1,6 +1,7 @@
 #include "capture/ImageStore.h"
 #include "capture/ShotStore.h"
 #include "state/Json.h"
+#include "state/Sequencer.h"
 #include "support/FakeClock.h"
 #include "support/ShotPile.h"
 #include "support/TestImages.h"
@@ -400,6 +401,79 @@ private Q_SLOTS:
         QCOMPARE(shots->todayCount(now()), int(std::count_if(pile.begin(), pile.end(), [&](const Shot& s) {
                      return !gone.contains(s.name) && s.ts.toLocalTime().date() == now().toLocalTime().date();
                  })));
+    }
+
+    // The counts kept as shots and marks change give what a walk over every shot gives, on any day asked.
+    void keptCountsMatchAFullWalk()
+    {
+        const QList<QUuid> servers{QUuid::createUuid(), QUuid::createUuid(), QUuid::createUuid()};
+        const QList<Upload::State> states{Upload::State::done, Upload::State::failed, Upload::State::pending,
+                                          Upload::State::done, Upload::State::skipped};
+        StateFile file;
+        file.shots = ShotPile::write(*store, 240, now(), 60);
+        // Mixed marks; two shots on the very edges of today.
+        for (qsizetype i = 0; i < file.shots.size(); ++i)
+            for (qsizetype k = 0; k < servers.size(); ++k)
+                if ((i + k) % 4 != 0)
+                    file.shots[i].uploads.insert(Json::uuidText(servers[k]),
+                                                 Upload{states[(i * 3 + k) % states.size()], {}, {}, {}});
+        const QDate today = now().toLocalTime().date();
+        file.shots[10].ts = today.startOfDay().toUTC();
+        file.shots[11].ts = today.startOfDay().addMSecs(-1000).toUTC();
+        store->saveState(file);
+        open();
+        // Today first and last: each step's changes are then counted as they happen, not by a fresh walk.
+        const auto check = [&](const char* step) {
+            for (int d : {0, -3, -2, -1, 1, 0}) {
+                const QDateTime day = now().addDays(d);
+                const QString key = Sequencer::dayKey(day);
+                int walked = 0;
+                QList<int> done(servers.size(), 0);
+                for (const Shot& s : shots->shots()) {
+                    if (Sequencer::dayKey(s.ts) != key)
+                        continue;
+                    ++walked;
+                    for (qsizetype k = 0; k < servers.size(); ++k)
+                        done[k] += s.upload(servers[k]) && s.upload(servers[k])->state == Upload::State::done;
+                }
+                QVERIFY2(shots->todayCount(day) == walked, step);
+                for (qsizetype k = 0; k < servers.size(); ++k)
+                    QVERIFY2(shots->doneCount(servers[k], day) == done[k], step);
+            }
+        };
+        check("as read");
+        if (QTest::currentTestFailed())
+            return;
+        const QList<Shot> listed = shots->shots();
+        shots->setUpload(listed.last().name, servers[0], Upload{Upload::State::done, {}, {}, now()});
+        shots->setUpload(listed.last().name, servers[0], Upload{Upload::State::failed, {}, {}, now()});
+        shots->setUpload(listed[listed.size() - 2].name, servers[1], Upload{Upload::State::done, {}, {}, now()});
+        shots->setUpload(listed[listed.size() - 3].name, QUuid::createUuid(), Upload{Upload::State::done, {}, {}, now()});
+        check("after marks");
+        if (QTest::currentTestFailed())
+            return;
+        clock->advance(600);
+        const auto taken = take(screenshot(640, 480, 7));
+        shots->setUpload(taken.shotName, servers[2], Upload{Upload::State::done, {}, {}, now()});
+        check("after a new shot");
+        if (QTest::currentTestFailed())
+            return;
+        QImage edited = screenshot(640, 480, 7);
+        QPainter(&edited).fillRect(10, 10, 12, 6, Qt::black);
+        QCOMPARE(take(edited, 30).outcome, ShotStore::Outcome::updated);
+        check("after an update in place");
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(shots->remove(listed.last().name));
+        QVERIFY(shots->remove(listed[10].name));
+        settings.keepHours = 30;
+        QVERIFY(!shots->purgeLocal(settings, now()).isEmpty());
+        check("after removals");
+        if (QTest::currentTestFailed())
+            return;
+        clock->advance(24 * 3600);
+        take(screenshot(320, 200, 8));
+        check("next day");
     }
 
     void clearAtScaleLeavesNothing()

@@ -99,6 +99,15 @@ private Q_SLOTS:
         rig.grid->setKeys(keys(5, 1)); // the tail went
         QTRY_COMPARE(rig.grid->findChildren<QLineEdit*>().size(), 5);
         QCOMPARE(rig.grid->minimumHeight(), 2 * 10 + 3 * cardHeight + 2 * 10);
+
+        // One in front while one in the middle went: every card at its own new place.
+        rig.grid->setKeys({QStringLiteral("x"), QStringLiteral("k1"), QStringLiteral("k2"), QStringLiteral("k4"),
+                           QStringLiteral("k5")});
+        QTRY_VERIFY(!rig.grid->widget(QStringLiteral("k3")));
+        const int second = rig.grid->widget(QStringLiteral("k1"))->x();
+        QCOMPARE(rig.grid->widget(QStringLiteral("k2"))->pos(), QPoint(10, 10 + 110));
+        QCOMPARE(rig.grid->widget(QStringLiteral("k4"))->pos(), QPoint(second, 10 + 110));
+        QCOMPARE(rig.grid->widget(QStringLiteral("k5"))->pos(), QPoint(10, 10 + 2 * 110));
     }
 };
 

@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPointer>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 class KeyedWidgetListTest : public QObject {
@@ -54,6 +56,44 @@ private Q_SLOTS:
                 QTRY_VERIFY(it.value().isNull()); // deleted once control is back in the event loop
             }
         }
+    }
+    // In a scroll area only what is within a screen of the view is built; scrolling builds the rest in turn,
+    // and a built widget keeps what was typed into it whatever moves around it.
+    void buildsWhatComesIntoView()
+    {
+        QScrollArea scroll;
+        scroll.setWidgetResizable(true);
+        scroll.resize(300, 200);
+        int made = 0;
+        auto* list = new KeyedWidgetList([&made](const QString& key) {
+            ++made;
+            auto* label = new QLabel(key);
+            label->setFixedHeight(100);
+            return label;
+        });
+        scroll.setWidget(list);
+        list->buildWhenInView(&scroll);
+        QStringList keys;
+        for (int i = 0; i < 60; ++i)
+            keys << QString::number(i);
+        list->setKeys(keys);
+        QCOMPARE(made, 0); // nothing is built for a list nobody sees
+        scroll.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&scroll));
+        QVERIFY(made >= 2 && made <= 12);
+        QVERIFY(list->widget(QStringLiteral("0")) && !list->widget(QStringLiteral("59")));
+        list->widgetAs<QLabel>(QStringLiteral("0"))->setText(QStringLiteral("typed"));
+        scroll.verticalScrollBar()->setValue(scroll.verticalScrollBar()->maximum());
+        QTRY_VERIFY(list->widget(QStringLiteral("59")));
+        QVERIFY(made < 60);
+        keys.prepend(QStringLiteral("new"));
+        keys.removeAll(QStringLiteral("30"));
+        list->setKeys(keys);
+        QCOMPARE(list->widgetAs<QLabel>(QStringLiteral("0"))->text(), QStringLiteral("typed"));
+        QCOMPARE(list->layout()->count(), 60);
+        for (int i = 0; i < keys.size(); ++i)
+            if (QWidget* built = list->widget(keys[i]))
+                QCOMPARE(list->layout()->itemAt(i)->widget(), built);
     }
 };
 

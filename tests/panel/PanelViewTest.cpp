@@ -197,6 +197,30 @@ private Q_SLOTS:
         QCOMPARE(panel->window()->width(), PanelController::minWidth);
     }
 
+    // The page's list follows shots that come (at the end, or with one gone meanwhile) and go.
+    void listFollowsNewAndRemovedShots()
+    {
+        const auto names = [this] {
+            QStringList newestFirst;
+            for (const Shot& s : app().shots().shots())
+                newestFirst.prepend(s.name);
+            return newestFirst;
+        };
+        Settings s = app().settings();
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(app().shots().handle(PanelRig::picture(QSize(500 + i, 300), 40 + i), s, true,
+                                         noon.addSecs(10 * (i + 1))).outcome == ShotStore::Outcome::stored);
+            if (i == 1)
+                QVERIFY(app().shots().remove(shotName(1)));
+            view()->flush();
+            QCOMPARE(view()->shotsPage()->grid()->keys(), names());
+        }
+        QVERIFY(app().shots().remove(shotName(4)));
+        view()->flush();
+        QCOMPARE(view()->shotsPage()->grid()->keys(), names());
+        QCOMPARE(child<QWidget>(card(names().first()), "badge")->property("text").toString(), QStringLiteral("最新"));
+    }
+
     void deleteOneThenClearAll()
     {
         const QString path = app().shots().shots().at(1).localPath;

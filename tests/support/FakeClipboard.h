@@ -12,6 +12,9 @@ public:
     Outcome<ClipboardImage> readImage() override;
     void writeText(const QString& text) override;
     bool ownsClipboard() const override { return owned; }
+    bool announcesChanges() const override { return announces; }
+    // Set: the watcher relies on the notices, as over X11.
+    bool announces = false;
 
     // Another program copies.
     enum class Notice { Send, Withhold };

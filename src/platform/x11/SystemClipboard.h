@@ -27,6 +27,8 @@ public:
     static constexpr int imageLimitMB = 1024;
     void writeText(const QString& text) override;
     bool ownsClipboard() const override;
+    // The X server tells of every new owner of the selection (XFixes).
+    bool announcesChanges() const override { return true; }
 
 private:
     // On the transfer thread: the bytes of the first of `types` whose header reads as an image.

@@ -7,4 +7,6 @@ class X11AccessibilityTrust final : public AccessibilityTrust {
 public:
     bool isTrusted() override;
     bool isWayland() override;
+    // The server's extensions, and the kind of session, are fixed while it runs.
+    bool mayChange() override { return false; }
 };

@@ -21,8 +21,16 @@ void UpdateWindow::closeEvent(QCloseEvent* event)
 }
 
 UpdateWindowController::UpdateWindowController(Updater& updater, QObject* parent)
-    : QObject(parent), updater(updater), win(std::make_unique<UpdateWindow>(updater))
+    : QObject(parent), updater(updater)
 {
+    connect(&updater, &Updater::changed, this, &UpdateWindowController::follow);
+}
+
+const std::unique_ptr<UpdateWindow>& UpdateWindowController::built()
+{
+    if (win)
+        return win;
+    win = std::make_unique<UpdateWindow>(updater);
     win->setObjectName(QStringLiteral("updateWindow"));
     win->setWindowTitle(QStringLiteral("tarnel 有新版本"));
     win->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
@@ -34,7 +42,7 @@ UpdateWindowController::UpdateWindowController(Updater& updater, QObject* parent
     Parts::fill(*win, holder)->setSizeConstraint(QLayout::SetFixedSize);
     frame = new FrameMemory(*win, QStringLiteral("TarnelUpdate"));
     frame->place();
-    connect(&updater, &Updater::changed, this, &UpdateWindowController::follow);
+    return win;
 }
 
 UpdateWindowController::~UpdateWindowController() = default;
@@ -46,8 +54,10 @@ void UpdateWindowController::follow()
         return;
     shown = wanted;
     if (!wanted) {
-        win->hide();
+        if (win)
+            win->hide();
         return;
     }
+    built();
     frame->present();
 }

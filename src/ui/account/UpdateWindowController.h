@@ -22,22 +22,28 @@ private:
     Updater& updater;
 };
 
-// Owns the update prompt window for the life of the process; shows it while the updater asks for it.
+// Owns the update prompt window for the life of the process; shows it while the updater asks for it. The
+// window is built when it is first wanted.
 class UpdateWindowController : public QObject {
     Q_OBJECT
 public:
     explicit UpdateWindowController(Updater& updater, QObject* parent = nullptr);
     ~UpdateWindowController() override;
 
-    QWidget* window() const { return win.get(); }
-    UpdatePromptView* view() const { return content; }
+    QWidget* window() { return built().get(); }
+    UpdatePromptView* view()
+    {
+        built();
+        return content;
+    }
 
 private:
     void follow();
+    const std::unique_ptr<UpdateWindow>& built();
 
     Updater& updater;
     std::unique_ptr<UpdateWindow> win;
-    UpdatePromptView* content;
-    FrameMemory* frame;
+    UpdatePromptView* content = nullptr;
+    FrameMemory* frame = nullptr;
     bool shown = false;
 };

@@ -1,6 +1,7 @@
 #include "ui/kit/KeyedCardGrid.h"
 
 #include <QApplication>
+#include <algorithm>
 
 KeyedCardGrid::KeyedCardGrid(KeyedWidgets::Create create, QWidget* parent) : QWidget(parent), widgets(std::move(create))
 {
@@ -30,14 +31,19 @@ void KeyedCardGrid::setKeys(const QStringList& keys)
 {
     if (keys == order)
         return;
+    const qsizetype added = keys.size() - order.size();
+    const bool inFront = added > 0 && !order.isEmpty() && std::equal(order.cbegin(), order.cend(), keys.cbegin() + added);
     order = keys;
-    index.clear();
-    index.reserve(keys.size());
-    for (int i = 0; i < keys.size(); ++i)
-        index.insert(keys[i], i);
-    for (const QString& key : widgets.keys())
-        if (!index.contains(key))
-            widgets.drop(key);
+    if (!inFront) {
+        fromEnd.clear();
+        fromEnd.reserve(keys.size());
+    }
+    for (qsizetype i = 0; i < (inFront ? added : keys.size()); ++i)
+        fromEnd.insert(keys[i], int(keys.size() - 1 - i));
+    if (!inFront)
+        for (const QString& key : widgets.keys())
+            if (!fromEnd.contains(key))
+                widgets.drop(key);
     place();
 }
 
@@ -104,12 +110,12 @@ void KeyedCardGrid::place()
     const int firstKept = rowAt(visible.top() - 3 * screen), lastKept = rowAt(visible.bottom() + 3 * screen);
 
     for (const QString& key : widgets.keys()) {
-        const int row = index.value(key) / columns;
+        const int row = positionOf(key) / columns;
         QWidget* card = widgets.find(key);
         if ((row < firstKept || row > lastKept) && !holdsFocus(card))
             widgets.drop(key);
         else
-            card->setGeometry(cell(index.value(key)));
+            card->setGeometry(cell(positionOf(key)));
     }
     const int end = std::min(int(order.size()), (lastBuilt + 1) * columns);
     for (int i = firstBuilt * columns; i < end; ++i) {

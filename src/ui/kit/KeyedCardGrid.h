@@ -43,7 +43,9 @@ private:
 
     KeyedWidgets widgets;
     QStringList order;
-    QHash<QString, int> index;
+    // Places counted from the end, so keys put in front (new shots) leave the others' entries as they are.
+    QHash<QString, int> fromEnd;
+    int positionOf(const QString& key) const { return int(order.size()) - 1 - fromEnd.value(key); }
     int columns = 2;
     int hSpacing = 12;
     int vSpacing = 12;

@@ -73,6 +73,7 @@ OnboardingView::OnboardingView(AppState& app, std::function<void()> onFinish, QW
     column->addWidget(Parts::divider(this, QFrame::Sunken));
     column->addWidget(buildFooter());
 
+    refresher->onlyWhileShown(this);
     refresher->follow(&app, &AppState::changed);
     refresh();
 }

@@ -54,6 +54,7 @@ PanelView::PanelView(AppState& app, std::function<void()> closePanel, QWidget* p
     stack->addWidget(pages, 1);
 
     refresher = new CoalescedRefresh([this] { refresh(); }, this);
+    refresher->onlyWhileShown(this);
     refresher->follow(&app, &AppState::changed);
     refresher->follow(&app.registry(), &ServerRegistry::changed);
     refresher->follow(&app.serversPage(), &ServersPageState::changed);

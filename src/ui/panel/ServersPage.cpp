@@ -90,6 +90,8 @@ ServersPage::ServersPage(PanelContext context, QWidget* parent) : QWidget(parent
     holderStack->addWidget(cards);
     holderStack->addStretch(1);
     scroll->setWidget(holder);
+    // A card is built as it comes into view.
+    cards->buildWhenInView(scroll);
     empty = buildEmptyState();
     body->addWidget(scroll);
     body->addWidget(empty);

@@ -89,23 +89,51 @@ ShotCard* ShotsPage::card(const QString& shotName) const { return cards->widgetA
 
 void ShotsPage::fill(ShotCard* card, const QString& name) const
 {
-    const int at = position.value(name, -1);
-    if (at < 0)
-        return;
-    const Shot& shot = shots.at(at);
+    const QList<Shot>& shots = context.app.shots().shots();
+    qsizetype at = position.value(name, -1);
+    // A card built before the refresh of a change to the list finds its shot by name.
+    if (at < 0 || at >= shots.size() || shots[at].name != name) {
+        const auto found = std::find_if(shots.cbegin(), shots.cend(), [&](const Shot& s) { return s.name == name; });
+        if (found == shots.cend())
+            return;
+        at = found - shots.cbegin();
+    }
+    const Shot& shot = shots[at];
     card->setContent(shot, servers, defaultServerID, chosen == shot.name, at == shots.size() - 1);
+}
+
+// Only when shots came or went; new shots at the end (the usual change) are added to what is known.
+void ShotsPage::list(const QList<Shot>& shots)
+{
+    const quint64 changes = context.app.shots().listChanges();
+    if (changes == listedAt && position.size() == shots.size())
+        return;
+    listedAt = changes;
+    const qsizetype known = keys.size();
+    const bool appended = known > 0 && shots.size() > known && shots[known - 1].name == keys.first() &&
+                          position.value(shots[0].name, -1) == 0;
+    if (!appended) {
+        keys.clear();
+        position.clear();
+    }
+    keys.reserve(shots.size());
+    position.reserve(shots.size());
+    for (qsizetype i = appended ? known : 0; i < shots.size(); ++i) {
+        keys.prepend(shots[i].name);
+        position.insert(shots[i].name, int(i));
+    }
 }
 
 void ShotsPage::refresh(const PanelModel& model)
 {
     ShotStore& store = context.app.shots();
-    shots = store.shots();
+    const QList<Shot>& shots = store.shots();
     servers = context.app.registry().servers();
     defaultServerID = context.app.settings().defaultServerID;
     chosen = store.selected();
+    list(shots);
 
     if (shots.isEmpty()) {
-        position.clear();
         cards->setKeys({});
         const EmptyPageLook look = model.emptyPage();
         inboundRow->setVisible(look.inbound.has_value());
@@ -115,15 +143,6 @@ void ShotsPage::refresh(const PanelModel& model)
         toServers->setVisible(!look.connectedHint);
         setCurrentWidget(emptyPage);
         return;
-    }
-    // Newest first.
-    QStringList keys;
-    keys.reserve(shots.size());
-    position.clear();
-    position.reserve(shots.size());
-    for (int i = int(shots.size()) - 1; i >= 0; --i) {
-        keys << shots[i].name;
-        position.insert(shots[i].name, i);
     }
     setCurrentWidget(scroll);
     for (const QString& name : cards->builtKeys())

@@ -40,8 +40,11 @@ private:
     StatusLabel* connectedHint;
     QPushButton* toServers;
 
-    // The lists of the last refresh (shared copies), read when a card is built or refilled.
-    QList<Shot> shots;
+    // Where each shot stood in the store's list at the last refresh, newest first. No copy of the list is
+    // kept: a copy would make the store's next change copy every shot.
+    void list(const QList<Shot>& shots);
+    quint64 listedAt = 0;
+    QStringList keys;
     QHash<QString, int> position;
     QList<Server> servers;
     std::optional<QUuid> defaultServerID;

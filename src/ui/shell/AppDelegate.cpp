@@ -40,47 +40,98 @@ void AppDelegate::launch()
     Paths::ensure(Paths::dataDirectory());
     store = std::make_unique<Store>(Paths::dataDirectory());
     app = std::make_unique<AppState>(*store, desktop);
-    // The hooks first: windows built below offer each other only when the hook is set.
-    app->hidePanel = [this] { panelController->hide(); };
+    // The hooks first: windows offer each other only when the hook is set. A window that was never built
+    // has nothing to hide.
+    app->hidePanel = [this] {
+        if (panelController)
+            panelController->hide();
+    };
     app->togglePanel = [this] {
         const QRect tray = status->geometry();
-        panelController->toggle(tray.isValid() ? std::optional<QRect>(tray) : std::nullopt);
+        panel().toggle(tray.isValid() ? std::optional<QRect>(tray) : std::nullopt);
     };
-    app->showLoginWindow = [this](bool registering) { loginController->show(registering); };
-    app->showFeedbackWindow = [this] { feedbackController->show(); };
-    app->hideFeedbackWindow = [this] { feedbackController->hide(); };
-    app->openSettings = [this] { settingsController->show(); };
-    app->openOnboarding = [this] { onboardingController->show(); };
-    panelController = std::make_unique<PanelController>(*app);
-    loginController = std::make_unique<LoginWindowController>(app->account());
-    feedbackController = std::make_unique<FeedbackWindowController>(*app);
-    updateController = std::make_unique<UpdateWindowController>(app->updater());
+    app->showLoginWindow = [this](bool registering) { login().show(registering); };
+    app->showFeedbackWindow = [this] { feedback().show(); };
+    app->hideFeedbackWindow = [this] {
+        if (feedbackController)
+            feedbackController->hide();
+    };
+    app->openSettings = [this] { settings().show(); };
+    app->openOnboarding = [this] { onboarding().show(); };
     removalPrompts = std::make_unique<RemovalPasswordHost>(*app);
-    onboardingController = std::make_unique<OnboardingWindowController>(*app);
-    settingsController = std::make_unique<SettingsWindowController>(*app);
     status = std::make_unique<StatusItem>(*app, [this] { quit(); });
     connect(loginController.get(), &LoginWindowController::quitRequested, this, &AppDelegate::quit, Qt::QueuedConnection);
 
     connect(&app->account(), &Account::changed, this, &AppDelegate::followAccount, Qt::QueuedConnection);
-    connect(&app->updater(), &Updater::changed, this, &AppDelegate::showManualResult, Qt::QueuedConnection);
     lastAccount = std::pair<int, bool>(int(app->account().status()), app->account().record().has_value());
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         Log::write(handingOff ? QStringLiteral("退出（交给新实例）") : QStringLiteral("退出"));
         Log::flush();
     });
 
-    app->start();
+    // The icon goes to the tray before the services take their share of the start.
+    QTimer::singleShot(0, this, &AppDelegate::startServices);
     QTimer::singleShot(firstWindowDelayMs, this, &AppDelegate::showFirstWindow);
+}
+
+void AppDelegate::startServices()
+{
+    // It shows itself when the updater finds a release: it must be there before the updater starts.
+    updatePrompt();
+    connect(&app->updater(), &Updater::changed, this, &AppDelegate::showManualResult, Qt::QueuedConnection);
+    app->start();
+}
+
+UpdateWindowController& AppDelegate::updatePrompt()
+{
+    if (!updateController)
+        updateController = std::make_unique<UpdateWindowController>(app->updater());
+    return *updateController;
+}
+
+PanelController& AppDelegate::panel()
+{
+    if (!panelController)
+        panelController = std::make_unique<PanelController>(*app);
+    return *panelController;
+}
+
+LoginWindowController& AppDelegate::login()
+{
+    if (!loginController)
+        loginController = std::make_unique<LoginWindowController>(app->account());
+    return *loginController;
+}
+
+FeedbackWindowController& AppDelegate::feedback()
+{
+    if (!feedbackController)
+        feedbackController = std::make_unique<FeedbackWindowController>(*app);
+    return *feedbackController;
+}
+
+SettingsWindowController& AppDelegate::settings()
+{
+    if (!settingsController)
+        settingsController = std::make_unique<SettingsWindowController>(*app);
+    return *settingsController;
+}
+
+OnboardingWindowController& AppDelegate::onboarding()
+{
+    if (!onboardingController)
+        onboardingController = std::make_unique<OnboardingWindowController>(*app);
+    return *onboardingController;
 }
 
 void AppDelegate::showFirstWindow()
 {
     if (!app->account().isUsable())
-        loginController->show(false);
+        login().show(false);
     else if (!app->settings().onboardingDone)
         app->openOnboarding();
     else if (app->registry().servers().isEmpty() || AppInfo::showMainForced())
-        panelController->show(std::nullopt, PanelTab::servers);
+        panel().show(std::nullopt, PanelTab::servers);
     Q_EMIT firstWindowShown();
 }
 
@@ -98,11 +149,12 @@ void AppDelegate::followAccount()
     lastAccount = now;
     const bool activeWithRecord = app->account().status() == Account::Status::active && now.second;
     if (activeWithRecord) {
-        loginController->hide();
+        if (loginController)
+            loginController->hide();
         QTimer::singleShot(onboardingAfterSignInMs, this, &AppDelegate::offerOnboarding);
     } else {
-        panelController->hide();
-        loginController->show(false);
+        app->hidePanel();
+        login().show(false);
     }
 }
 
@@ -130,9 +182,9 @@ void AppDelegate::showManualResult()
 void AppDelegate::showMainWindow()
 {
     if (!app->account().isUsable())
-        loginController->show(false);
+        login().show(false);
     else
-        panelController->show(std::nullopt, PanelTab::servers);
+        panel().show(std::nullopt, PanelTab::servers);
 }
 
 void AppDelegate::handOff()

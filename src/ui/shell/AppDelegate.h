@@ -17,8 +17,9 @@ class StatusItem;
 class UpdateWindowController;
 class Store;
 
-// The application shell: builds the hub, the windows and the tray at launch, shows the first window,
-// follows the account, and logs the way out.
+// The application shell: builds the hub and the tray at launch, starts the services once the icon is up,
+// builds each window when it is first wanted, shows the first window, follows the account, and logs the
+// way out.
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
@@ -36,19 +37,21 @@ public:
     void quit();
 
     AppState& state() { return *app; }
-    PanelController& panel() { return *panelController; }
-    LoginWindowController& login() { return *loginController; }
-    FeedbackWindowController& feedback() { return *feedbackController; }
+    // Each window is built on the first call.
+    PanelController& panel();
+    LoginWindowController& login();
+    FeedbackWindowController& feedback();
     StatusItem& statusItem() { return *status; }
-    UpdateWindowController& updatePrompt() { return *updateController; }
-    SettingsWindowController& settings() { return *settingsController; }
-    OnboardingWindowController& onboarding() { return *onboardingController; }
+    UpdateWindowController& updatePrompt();
+    SettingsWindowController& settings();
+    OnboardingWindowController& onboarding();
 
 Q_SIGNALS:
     // The first window of this start was chosen and shown (or none was needed).
     void firstWindowShown();
 
 private:
+    void startServices();
     void showFirstWindow();
     void offerOnboarding();
     void followAccount();

@@ -60,4 +60,7 @@ void UpdateWindowController::follow()
     }
     built();
     frame->present();
+    // Shown, the wrapped notes take their height at the window's width (the fixed-size layout alone
+    // goes by their one-line size).
+    content->refresh();
 }

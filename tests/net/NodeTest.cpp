@@ -138,15 +138,18 @@ private Q_SLOTS:
     // A plain former address nobody may serve (anyone can listen there) never gets the token.
     void tokenStaysWithTheConfiguredService()
     {
-        const qsizetype before = service.requests().size();
+        // A token of its own: other nodes of this test may sync meanwhile, this one must never show up.
+        const QString own = signIn();
         NetNodeFixture serve;
-        serve.writeToken(token);
+        serve.writeToken(own);
         NetNodeFixture::Options options{.server = AccountServiceFixture::closedURL()};
         options.fallbackServer = service.url().toString();
         QVERIFY2(serve.start(options), qPrintable(serve.output()));
         QTRY_VERIFY_WITH_TIMEOUT(serve.status().value(QStringLiteral("site")).toObject().value(QStringLiteral("lastError"))
                                      .toString().contains(QStringLiteral("连不上账号服务")), 10000);
-        QCOMPARE(service.requestsTo(QStringLiteral("/api/net"), before).size(), 0);
+        for (const QJsonValue& request : service.requests())
+            QVERIFY(!request.toObject().value(QStringLiteral("headers")).toObject().value(QStringLiteral("authorization"))
+                         .toString().contains(own));
     }
 
     // Idle connections from strangers, more than the node has descriptors: it does not spin, and with

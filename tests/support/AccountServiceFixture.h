@@ -34,6 +34,7 @@ public:
     QString error() const { return problem; }
 
     int port() const { return listenPort; }
+    qint64 pid() const { return process.processId(); }
     QUrl url() const; // "http(s)://127.0.0.1:<port>/"
     QString databasePath() const;
     QString certificatePath() const { return dir.filePath(QStringLiteral("cert.pem")); }

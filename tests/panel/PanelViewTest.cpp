@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTextDocumentFragment>
 #include <QTest>
 #include <QToolButton>
 
@@ -147,7 +148,7 @@ private Q_SLOTS:
         }
         Shot shot = app().shots().shots().at(2);
         shot.uploads.insert(servers.last().id.toString(QUuid::WithoutBraces).toUpper(),
-                            Upload{Upload::State::failed, {}, QStringLiteral("连不上：超时"), {}});
+                            Upload{Upload::State::failed, {}, QStringLiteral("连不上：<b>超时</b>"), {}}); // a server's words, shown as they are
         shot.pasted = 2;
         shot.updated = 1;
         ShotCard* c = card(shot.name);
@@ -168,10 +169,10 @@ private Q_SLOTS:
         QVERIFY(more->isVisibleTo(c));
         QCOMPARE(more->text(), QStringLiteral("+%1").arg(hidden));
         QVERIFY(more->geometry().right() < line->width());
-        const QString all = more->toolTip();
+        const QString all = QTextDocumentFragment::fromHtml(more->toolTip()).toPlainText(); // as shown
         for (const Server& server : std::as_const(servers))
             QVERIFY2(all.contains(server.name), qPrintable(server.name));
-        QVERIFY(all.contains(QStringLiteral("delta ❌：连不上：超时")));
+        QVERIFY(all.contains(QStringLiteral("delta ❌：连不上：<b>超时</b>")));
         QVERIFY(all.contains(QStringLiteral("📝 粘过 2 次")) && all.contains(QStringLiteral("🔁 更新 1 次")));
 
         // Back to two destinations: everything fits and "+N" goes.

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -179,13 +180,13 @@ void ShotCard::setContent(const Shot& shot, const QList<Server>& servers, const 
         marks[i]->setText(wanted[i].text);
         if (marks[i]->colorRole() != wanted[i].role)
             marks[i]->setColorRole(wanted[i].role);
-        marks[i]->setToolTip(wanted[i].tooltip);
+        marks[i]->setToolTip(Qt::convertFromPlainText(wanted[i].tooltip)); // reasons come from servers: never markup
     }
     showsPasted = model.pastedText().has_value();
     pasted->setText(model.pastedText().value_or(QString()));
     showsUpdated = model.updatedText().has_value();
     updated->setText(model.updatedText().value_or(QString()));
-    more->setToolTip(model.statusSummary());
+    more->setToolTip(Qt::convertFromPlainText(model.statusSummary()));
     fitStatusLine();
     selectButton->setText(model.selectLabel());
 }

@@ -65,13 +65,16 @@ private Q_SLOTS:
         QVERIFY2(display.start(), "Xvfb did not start");
         port = AccountServiceFixture::closedPort();
 
-        // The user's own copy of the sources, as a clone would give it.
+        // The user's own copy of the sources, as a clone would give it. Run through sudo, the checkout
+        // belongs to the desktop user, and git refuses another owner's repository unless told it is safe.
         sources = home + QStringLiteral("/tarnel");
         QProcess copy;
-        copy.start(QStringLiteral("sh"), {QStringLiteral("-c"),
-            QStringLiteral("mkdir -p \"$1\" && cd \"$0\" && git ls-files -z -co --exclude-standard | tar -c --null -T - | tar -x -C \"$1\""),
+        copy.start(QStringLiteral("bash"), {QStringLiteral("-c"),
+            QStringLiteral("set -o pipefail; mkdir -p \"$1\" && cd \"$0\" && git -c safe.directory=\"$0\" ls-files -z -co --exclude-standard"
+                           " | tar -c --null -T - | tar -x -C \"$1\""),
             QStringLiteral(TARNEL_SOURCE_DIR), sources});
-        QVERIFY(copy.waitForFinished(60000) && copy.exitCode() == 0);
+        QVERIFY(copy.waitForFinished(60000));
+        QVERIFY2(copy.exitCode() == 0, copy.readAllStandardError().constData());
         QVERIFY(QFile::exists(sources + QStringLiteral("/scripts/run.sh")));
         QVERIFY(QDir().mkpath(home + QStringLiteral("/stub")) && QDir().mkpath(home + QStringLiteral("/run")));
         QFile sudo(home + QStringLiteral("/stub/sudo"));

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <sched.h>
+#include <unistd.h>
 
 class NetlinkNetworkMonitorTest : public QObject {
     Q_OBJECT
@@ -22,6 +23,8 @@ private Q_SLOTS:
     {
         if (ip.isEmpty())
             QSKIP("ip (iproute2) is not installed");
+        if (::geteuid() != 0)
+            QSKIP("network namespaces need root");
         // This thread, and every program it starts, now sees a network of its own with only loopback.
         if (::unshare(CLONE_NEWNET) != 0)
             QSKIP("network namespaces are not available here");

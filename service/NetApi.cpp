@@ -49,16 +49,13 @@ CREATE TABLE IF NOT EXISTS revoked_tokens (
 
 // A removed device leaves for good: its id and certificate are refused from then on, and the sign-in
 // tokens it synced with stop working, so the machine is signed out and must sign in again.
-const char* const removalTrigger = R"sql(
-DROP TRIGGER IF EXISTS devices_removed;
-CREATE TRIGGER devices_removed BEFORE DELETE ON devices BEGIN
+const char* const removalTrigger = R"sql(CREATE TRIGGER devices_removed BEFORE DELETE ON devices BEGIN
   INSERT OR REPLACE INTO removed_devices (id, user_id, at, cert_sha256) VALUES (old.id, old.user_id,
     CAST(strftime('%s', 'now') AS INTEGER), COALESCE((SELECT cert_sha256 FROM net_devices WHERE id = old.id), ''));
   INSERT OR REPLACE INTO revoked_tokens (hash, device_id, at)
     SELECT hash, old.id, CAST(strftime('%s', 'now') AS INTEGER) FROM tokens WHERE device_id = old.id;
   DELETE FROM tokens WHERE device_id = old.id;
-END;
-)sql";
+END)sql";
 
 void addColumn(Database& db, const char* table, const char* column, const char* type)
 {
@@ -170,7 +167,16 @@ void NetApi::migrate(Database& db)
     addColumn(db, "removed_devices", "cert_sha256", "TEXT NOT NULL DEFAULT ''");
     addColumn(db, "tokens", "device_id", "TEXT");
     db.exec("CREATE INDEX IF NOT EXISTS removed_devices_cert ON removed_devices(cert_sha256)");
-    db.exec(removalTrigger);
+    // Every admin command migrates too: the trigger is made again only when it differs, since a schema
+    // change makes the running service prepare its statements anew.
+    const std::string stored = [&] {
+        auto trigger = db.query("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = 'devices_removed'");
+        return trigger.step() ? trigger.text(0) : std::string();
+    }();
+    if (stored != removalTrigger) {
+        db.exec("DROP TRIGGER IF EXISTS devices_removed");
+        db.exec(removalTrigger);
+    }
     transaction.commit();
 }
 

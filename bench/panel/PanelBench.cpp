@@ -146,7 +146,10 @@ int main(int argc, char** argv)
                 median(hiddenMark), *std::max_element(hiddenMark.begin(), hiddenMark.end()));
 
     panel.show(std::nullopt, PanelTab::shots);
-    QTest::qWaitForWindowExposed(panel.window());
+    if (!QTest::qWaitForWindowExposed(panel.window())) {
+        std::fprintf(stderr, "the panel never came on screen\n");
+        return 1;
+    }
     PanelView* view = panel.view();
     view->flush();
     ShotsPage* page = view->shotsPage();
@@ -198,7 +201,7 @@ int main(int argc, char** argv)
     through.start();
     for (int y = 0; y <= bar->maximum(); y += scroll->viewport()->height()) {
         bar->setValue(y);
-        QTest::qWaitFor([&] {
+        const bool painted = QTest::qWaitFor([&] {
             for (const QString& key : page->grid()->builtKeys()) {
                 ShotCard* card = page->card(key);
                 if (card && card->visibleRegion().isEmpty() == false && card->thumbnail()->picture().isNull())
@@ -206,6 +209,8 @@ int main(int argc, char** argv)
             }
             return true;
         }, 3000);
+        if (!painted)
+            std::fprintf(stderr, "thumbnails still missing 3 s after scrolling to %d\n", y);
         maxBytes = std::max(maxBytes, cache.bytes());
         maxEntries = std::max(maxEntries, cache.size());
         maxCards = std::max(maxCards, page->grid()->builtCount());

@@ -93,13 +93,12 @@ class QuitRoadTest : public QObject {
                       QStringLiteral("click"), QStringLiteral("3")}))
             return false;
         QString menu;
-        QTest::qWaitFor([&] {
-            for (const QString& id : visibleWindows())
-                if (!before.contains(id))
-                    menu = id;
-            return !menu.isEmpty();
-        }, 5000);
-        if (menu.isEmpty())
+        if (!QTest::qWaitFor([&] {
+                for (const QString& id : visibleWindows())
+                    if (!before.contains(id))
+                        menu = id;
+                return !menu.isEmpty();
+            }, 5000))
             return false;
         screenshot(shot);
         QMap<QString, int> size;

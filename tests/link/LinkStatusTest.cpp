@@ -66,7 +66,7 @@ private Q_SLOTS:
         QCOMPARE(two->peers[0].id, QStringLiteral("a"));
         QVERIFY(!two->peers[0].link);
         QVERIFY(two->peers[1].id.isEmpty() && two->peers[1].link == LinkStatus{});
-        for (const QByteArray bad : {QByteArray(R"([{"pid":1}])"), QByteArray("{"), QByteArray(R"("s")"), QByteArray()})
+        for (const QByteArray& bad : {QByteArray(R"([{"pid":1}])"), QByteArray("{"), QByteArray(R"("s")"), QByteArray()})
             QVERIFY(!NodeStatus::parse(bad));
     }
 

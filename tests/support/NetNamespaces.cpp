@@ -78,7 +78,7 @@ QString NetNamespaces::setUp()
         if (!run(step, &error))
             return error;
     for (const QString& ns : {a, b}) {
-        for (const QString& link : {"lo", "up0", "ab0"})
+        for (const char* link : {"lo", "up0", "ab0"})
             if (!run(in(ns, {"link", "set", link, "up"}), &error))
                 return error;
     }

@@ -60,7 +60,6 @@ void AppDelegate::launch()
     app->openOnboarding = [this] { onboarding().show(); };
     removalPrompts = std::make_unique<RemovalPasswordHost>(*app);
     status = std::make_unique<StatusItem>(*app, [this] { quit(); });
-    connect(loginController.get(), &LoginWindowController::quitRequested, this, &AppDelegate::quit, Qt::QueuedConnection);
 
     connect(&app->account(), &Account::changed, this, &AppDelegate::followAccount, Qt::QueuedConnection);
     lastAccount = std::pair<int, bool>(int(app->account().status()), app->account().record().has_value());
@@ -98,8 +97,11 @@ PanelController& AppDelegate::panel()
 
 LoginWindowController& AppDelegate::login()
 {
-    if (!loginController)
+    if (!loginController) {
         loginController = std::make_unique<LoginWindowController>(app->account());
+        connect(loginController.get(), &LoginWindowController::quitRequested, this, &AppDelegate::quit,
+                Qt::QueuedConnection);
+    }
     return *loginController;
 }
 

@@ -154,31 +154,42 @@ void PeerLink::handshake(TlsStream* tls, bool speaker, const QJsonObject& openin
 void PeerLink::tryDirect()
 {
     QPointer<QObject> owner = attempts;
+    dialDirect(owner, [this, owner] { return owner && owner == attempts; }, [this, owner] {
+        // The peer may not know this device yet (its list is older): knock again until the relay's turn.
+        if (relayTimer.isActive() && relayTimer.remainingTime() > directRetryMs)
+            QTimer::singleShot(directRetryMs, owner, [this] { tryDirect(); });
+        else
+            tryRelay();
+    });
+}
+
+void PeerLink::dialDirect(QObject* owner, std::function<bool()> current, std::function<void()> failed,
+                          std::function<void()> won)
+{
     auto failures = std::make_shared<int>(0);
     const int total = int(peer.endpoints.size());
+    const auto failedOne = [current, failed, failures, total] {
+        if (current() && ++*failures == total)
+            failed();
+    };
     for (const PeerInfo::Endpoint& endpoint : peer.endpoints) {
         auto* connector = new Connector(endpoint.address, endpoint.port, directTimeoutMs, owner);
-        const auto failedOne = [this, owner, failures, total] {
-            if (!owner || owner != attempts || ++*failures != total)
-                return;
-            // The peer may not know this device yet (its list is older): knock again until the relay's turn.
-            if (relayTimer.isActive() && relayTimer.remainingTime() > directRetryMs)
-                QTimer::singleShot(directRetryMs, owner, [this] { tryDirect(); });
-            else
-                tryRelay();
-        };
         connect(connector, &Connector::failed, owner, failedOne);
         connect(connector, &Connector::connected, owner, [=, this](int fd) {
             connector->deleteLater();
             TlsStream* tls = tlsOver(fd, true, owner);
             handshake(tls, true, hello(QStringLiteral("link"), QStringLiteral("direct")), owner,
                       [=, this](const QJsonObject& answer, const QByteArray& rest, const QString& error) {
-                          if (!owner || owner != attempts)
+                          if (!current()) {
+                              tls->close();
                               return;
+                          }
                           if (!error.isEmpty()) {
                               tls->close();
                               return failedOne();
                           }
+                          if (won)
+                              won();
                           usedEndpoint = endpoint;
                           haveEndpoint = true;
                           linked(tls, rest, answer, QStringLiteral("direct"));
@@ -224,40 +235,18 @@ void PeerLink::probeDirect()
     auto* owner = new QObject(this);
     probe = owner;
     QPointer<QObject> guard = owner;
-    auto failures = std::make_shared<int>(0);
-    const int total = int(peer.endpoints.size());
-    const auto failedOne = [this, guard, failures, total] {
-        if (!guard || guard != probe || ++*failures != total)
-            return;
-        guard->deleteLater();
-        probe = nullptr;
-        scheduleProbe();
-    };
-    for (const PeerInfo::Endpoint& endpoint : peer.endpoints) {
-        auto* connector = new Connector(endpoint.address, endpoint.port, directTimeoutMs, owner);
-        connect(connector, &Connector::failed, owner, failedOne);
-        connect(connector, &Connector::connected, owner, [=, this](int fd) {
-            connector->deleteLater();
-            TlsStream* tls = tlsOver(fd, true, owner);
-            handshake(tls, true, hello(QStringLiteral("link"), QStringLiteral("direct")), owner,
-                      [=, this](const QJsonObject& answer, const QByteArray& rest, const QString& error) {
-                          if (!guard || guard != probe) {
-                              tls->close();
-                              return;
-                          }
-                          if (!error.isEmpty()) {
-                              tls->close();
-                              return failedOne();
-                          }
-                          probe = nullptr;
-                          usedEndpoint = endpoint;
-                          haveEndpoint = true;
-                          ctx.log(QStringLiteral("到「%1」的直连又通了，从中转切回直连").arg(peer.shownName()));
-                          linked(tls, rest, answer, QStringLiteral("direct"));
-                          guard->deleteLater();
-                      });
+    const auto current = [this, guard] { return guard && guard == probe; };
+    dialDirect(owner, current,
+        [this, guard] {
+            guard->deleteLater();
+            probe = nullptr;
+            scheduleProbe();
+        },
+        [this, guard] {
+            probe = nullptr;
+            guard->deleteLater();
+            ctx.log(QStringLiteral("到「%1」的直连又通了，从中转切回直连").arg(peer.shownName()));
         });
-    }
 }
 
 void PeerLink::tryRelay()

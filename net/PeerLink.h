@@ -90,6 +90,10 @@ private:
     void scheduleRetry();
     void scheduleProbe();
     void probeDirect();
+    // Dials every address of the peer under `owner` and links over the first whose handshake answers while
+    // `current()` still holds (`won` runs just before); `failed` runs once when every address has failed.
+    void dialDirect(QObject* owner, std::function<bool()> current, std::function<void()> failed,
+                    std::function<void()> won = {});
     void stopAttempts();
     void ping();
     void message(const QJsonObject& m);

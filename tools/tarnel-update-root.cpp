@@ -6,6 +6,7 @@
 //   tarnel-update-root <staged tarnel.app> <installed tarnel.app>
 
 #include "platform/BundleCheck.h"
+#include "platform/Fd.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -34,22 +35,6 @@ void say(const QString& text) { std::fprintf(stderr, "tarnel-update-root：%s\n"
 struct Budget {
     qint64 bytes = 0;
     int entries = 0;
-};
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd(fd) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd; }
-
-private:
-    int fd;
 };
 
 bool copyFile(int fromDir, int toDir, const char* name, bool executable, Budget& budget)

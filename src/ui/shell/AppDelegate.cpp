@@ -81,50 +81,35 @@ void AppDelegate::startServices()
     app->start();
 }
 
-UpdateWindowController& AppDelegate::updatePrompt()
+namespace {
+// Windows are made when first wanted: most starts never show them.
+template <typename T, typename... Args>
+T& madeOnDemand(std::unique_ptr<T>& slot, Args&&... args)
 {
-    if (!updateController)
-        updateController = std::make_unique<UpdateWindowController>(app->updater());
-    return *updateController;
+    if (!slot)
+        slot = std::make_unique<T>(std::forward<Args>(args)...);
+    return *slot;
 }
+} // namespace
 
-PanelController& AppDelegate::panel()
-{
-    if (!panelController)
-        panelController = std::make_unique<PanelController>(*app);
-    return *panelController;
-}
+UpdateWindowController& AppDelegate::updatePrompt() { return madeOnDemand(updateController, app->updater()); }
+
+PanelController& AppDelegate::panel() { return madeOnDemand(panelController, *app); }
 
 LoginWindowController& AppDelegate::login()
 {
-    if (!loginController) {
-        loginController = std::make_unique<LoginWindowController>(app->account());
-        connect(loginController.get(), &LoginWindowController::quitRequested, this, &AppDelegate::quit,
-                Qt::QueuedConnection);
-    }
-    return *loginController;
+    const bool made = !loginController;
+    LoginWindowController& login = madeOnDemand(loginController, app->account());
+    if (made)
+        connect(&login, &LoginWindowController::quitRequested, this, &AppDelegate::quit, Qt::QueuedConnection);
+    return login;
 }
 
-FeedbackWindowController& AppDelegate::feedback()
-{
-    if (!feedbackController)
-        feedbackController = std::make_unique<FeedbackWindowController>(*app);
-    return *feedbackController;
-}
+FeedbackWindowController& AppDelegate::feedback() { return madeOnDemand(feedbackController, *app); }
 
-SettingsWindowController& AppDelegate::settings()
-{
-    if (!settingsController)
-        settingsController = std::make_unique<SettingsWindowController>(*app);
-    return *settingsController;
-}
+SettingsWindowController& AppDelegate::settings() { return madeOnDemand(settingsController, *app); }
 
-OnboardingWindowController& AppDelegate::onboarding()
-{
-    if (!onboardingController)
-        onboardingController = std::make_unique<OnboardingWindowController>(*app);
-    return *onboardingController;
-}
+OnboardingWindowController& AppDelegate::onboarding() { return madeOnDemand(onboardingController, *app); }
 
 void AppDelegate::showFirstWindow()
 {

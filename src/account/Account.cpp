@@ -1,5 +1,6 @@
 #include "account/Account.h"
 
+#include "account/LoginMemory.h"
 #include "account/OKReply.h"
 #include "account/PingReply.h"
 #include "account/QXServer.h"
@@ -208,8 +209,10 @@ QFuture<std::optional<QString>> Account::signInAgain(bool userInitiated)
                 return std::nullopt; // signed in or out meanwhile
             if (result.ok()) {
                 const Outcome<> done = finish(*result.reply);
-                if (done.ok())
+                if (done.ok()) {
+                    LoginMemory::setLastUsername(username);
                     return QStringLiteral("账号正常");
+                }
                 return userInitiated ? std::optional<QString>(done.failure()) : std::nullopt;
             }
             const QXServer::Failure& failure = result.failure;

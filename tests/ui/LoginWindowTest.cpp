@@ -272,6 +272,7 @@ private Q_SLOTS:
         QTest::mouseClick(button("recheckButton"), Qt::LeftButton);
         QTRY_VERIFY(account->isUsable());
         QCOMPARE(account->record()->username, name);
+        QCOMPARE(LoginMemory::lastUsername(), name);
         QTRY_VERIFY(!controller->view()->showsDisabledCard());
         QCOMPARE(filesHolding(data.path(), "held-pw-77") + filesHolding(settings.path(), "held-pw-77"), QStringList());
     }

@@ -233,20 +233,19 @@ private Q_SLOTS:
                                       qPrintable(appLog().mid(logged)), 30000);
 
             QImage picture(200 + round, 120, QImage::Format_RGB32);
-            picture.fill(round == 1 ? Qt::darkCyan : Qt::darkMagenta);
+            picture.fill(round);
             const QString file = home.filePath(QStringLiteral("copy%1.png").arg(round));
             QVERIFY(picture.save(file));
-            QProcess xclip;
+            // A copy in the first seconds after a start is not taken: copied again until one is.
             static const QRegularExpression stored(QStringLiteral("截图(\\d+) 已存"));
             QRegularExpressionMatch shot;
-            // A copy in the first seconds after a start is not taken: copied again until one is.
+            QProcess xclip;
             const auto copied = [&] {
                 xclip.kill();
                 xclip.waitForFinished(5000);
                 xclip.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
                                                       QStringLiteral("-t"), QStringLiteral("image/png"), QStringLiteral("-i"), file});
-                return xclip.waitForStarted(5000)
-                    && QTest::qWaitFor([&] { return (shot = stored.match(appLog().mid(logged))).hasMatch(); }, 4000);
+                return QTest::qWaitFor([&] { return (shot = stored.match(appLog().mid(logged))).hasMatch(); }, 4000);
             };
             QVERIFY2(copied() || copied() || copied(), qPrintable(appLog().mid(logged)));
             ::kill(pid_t(tarnel.processId()), signal);
@@ -260,9 +259,7 @@ private Q_SLOTS:
             QVERIFY2(lines.endsWith(QStringLiteral("设备互联：停止（app 退出）\n")), qPrintable(lines));
             for (const pid_t pid : link)
                 QVERIFY2(!processAlive(pid), "tarnel-net still runs");
-            const StateFile state = Store(data()).loadState();
-            QVERIFY(!state.shots.isEmpty());
-            QCOMPARE(state.shots.last().n, shot.captured(1).toLongLong());
+            QCOMPARE(Store(data()).loadState().shots.value(round - 1).n, shot.captured(1).toLongLong());
         }
     }
 };

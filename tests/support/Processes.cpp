@@ -1,8 +1,6 @@
 #include "support/Processes.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <csignal>
 
 std::optional<ProcessStat> processStat(pid_t pid)
@@ -40,21 +38,4 @@ QList<pid_t> withoutForkedChildren(const QList<pid_t>& pids)
             kept << pid;
     }
     return kept;
-}
-
-QList<pid_t> childrenRunning(pid_t parent, const QString& program)
-{
-    QList<pid_t> found;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool number = false;
-        const pid_t pid = pid_t(entry.toInt(&number));
-        if (!number)
-            continue;
-        const auto stat = processStat(pid);
-        if (!stat || stat->parent != parent || stat->state == 'Z')
-            continue;
-        if (QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid))).fileName() == program)
-            found << pid;
-    }
-    return found;
 }

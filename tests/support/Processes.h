@@ -16,9 +16,6 @@ std::optional<ProcessStat> processStat(pid_t pid);
 // Running, not a zombie.
 bool processAlive(qint64 pid);
 
-// The running children of `parent` whose program file is named `program` (e.g. "tarnel-net").
-QList<pid_t> childrenRunning(pid_t parent, const QString& program);
-
 // Leaves out the processes whose parent is also in the list: a fork that has not yet run exec shows its
 // parent's program.
 QList<pid_t> withoutForkedChildren(const QList<pid_t>& pids);

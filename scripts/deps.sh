@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-image-formats-plugins
   libssl-dev zlib1g-dev libdeflate-dev libx11-dev libxtst-dev libxcb1-dev libx11-xcb-dev
   libsqlite3-dev libcpp-httplib-dev
   xvfb xauth jwm xterm xdotool xclip x11-utils xdg-utils

@@ -9,6 +9,7 @@
 #include "platform/x11/NetlinkNetworkMonitor.h"
 #include "platform/x11/SystemClipboard.h"
 #include "platform/x11/SystemdUserAgent.h"
+#include "platform/x11/TerminationSignals.h"
 #include "platform/x11/X11AccessibilityTrust.h"
 #include "platform/x11/X11ActiveWindow.h"
 #include "platform/x11/X11GlobalHotkeys.h"
@@ -80,10 +81,13 @@ int main(int argc, char** argv)
     LogindSleepInhibitor sleepInhibitor;
     NetlinkNetworkMonitor network;
 
+    // A logout or `kill` quits as "退出 tarnel" does; it outlives the delegate, whose teardown stops the link.
+    TerminationSignals termination;
     AppDelegate delegate(DesktopServices{clipboard, *hotkeys, activeWindow, keyboard, trust, loginItem, agent, &wake, flash,
                                           opener, sleepInhibitor, network});
     QObject::connect(&instance, &SingleInstance::showMainWindowRequested, &delegate, &AppDelegate::showMainWindow);
     QObject::connect(&instance, &SingleInstance::handoffRequested, &delegate, &AppDelegate::handOff);
+    QObject::connect(&termination, &TerminationSignals::received, &delegate, &AppDelegate::quit);
     delegate.launch();
     return application.exec();
 }

@@ -1,5 +1,6 @@
 #include "account/Account.h"
 
+#include "account/LoginMemory.h"
 #include "account/OKReply.h"
 #include "account/PingReply.h"
 #include "account/QXServer.h"
@@ -72,6 +73,8 @@ void Account::pingLater(std::chrono::milliseconds delay)
 
 QFuture<std::optional<QString>> Account::ping(bool userInitiated)
 {
+    if (!current && refusedUsername && refusedPassword)
+        return signInAgain(userInitiated);
     if (!current)
         return QtFuture::makeReadyFuture(std::optional<QString>());
     // The reply belongs to this sign-in; one that comes back after a sign-out or another sign-in is
@@ -104,7 +107,7 @@ QFuture<std::optional<QString>> Account::ping(bool userInitiated)
             newestApplied = number;
             pingedAt = Clock::instance().now();
             pingError.reset();
-            refusedUsername.reset();
+            forgetRefusedSignIn();
             if (reply.displayName && *reply.displayName != current->displayName) {
                 AccountRecord renamed = *current;
                 renamed.displayName = *reply.displayName;
@@ -131,11 +134,12 @@ QFuture<Outcome<>> Account::signIn(const QString& username, const QString& passw
 {
     const QString typed = trimBlanks(username);
     return QXServer::send<AuthReply>(QXServer::loginRequest(username, password))
-        .then(this, [this, typed](const QXServer::Result<AuthReply>& result) {
+        .then(this, [this, typed, password](const QXServer::Result<AuthReply>& result) {
             if (result.ok())
                 return finish(*result.reply);
             if (result.failure.account == QLatin1String("disabled")) {
                 refusedUsername = typed;
+                refusedPassword = password;
                 state = Status::disabled;
                 Q_EMIT changed();
             }
@@ -164,7 +168,7 @@ Outcome<> Account::finish(const AuthReply& reply)
     current = record;
     state = Status::active;
     noticeText.reset();
-    refusedUsername.reset();
+    forgetRefusedSignIn();
     Log::write(QStringLiteral("账号：已登录 ") + reply.username);
     Q_EMIT changed();
     ping(false);
@@ -179,10 +183,51 @@ void Account::signOut(const std::optional<QString>& notice)
     current.reset();
     state = Status::signedOut;
     noticeText = notice;
-    refusedUsername.reset();
+    forgetRefusedSignIn();
     QString line = QStringLiteral("账号：已退出登录");
     if (notice)
         line += QStringLiteral("（") + *notice + QStringLiteral("）");
     Log::write(line);
     Q_EMIT changed();
+}
+
+void Account::forgetRefusedSignIn()
+{
+    refusedUsername.reset();
+    refusedPassword.reset();
+}
+
+// Without a saved sign-in there is nothing to check in with: the refused sign-in is tried again, so an
+// account enabled meanwhile is restored as the disabled card promises.
+QFuture<std::optional<QString>> Account::signInAgain(bool userInitiated)
+{
+    const QString username = *refusedUsername;
+    return QXServer::send<AuthReply>(QXServer::loginRequest(username, *refusedPassword))
+        .then(this, [this, username, userInitiated](const QXServer::Result<AuthReply>& result)
+                  -> std::optional<QString> {
+            if (current || refusedUsername != username)
+                return std::nullopt; // signed in or out meanwhile
+            if (result.ok()) {
+                const Outcome<> done = finish(*result.reply);
+                if (done.ok()) {
+                    LoginMemory::setLastUsername(username);
+                    return QStringLiteral("账号正常");
+                }
+                return userInitiated ? std::optional<QString>(done.failure()) : std::nullopt;
+            }
+            const QXServer::Failure& failure = result.failure;
+            if (failure.account == QLatin1String("disabled"))
+                return QStringLiteral("账号已停用");
+            if (failure.offline) {
+                pingError = failure.message;
+                Log::write(QStringLiteral("账号：报到失败 ") + failure.message);
+                Q_EMIT changed();
+                if (userInitiated)
+                    return QStringLiteral("暂时连不上服务器（") + failure.message + QStringLiteral("），下次自动再试");
+                return std::nullopt;
+            }
+            // Refused for another reason (a new password, the account gone): back to the sign-in form.
+            signOut(failure.message);
+            return failure.message;
+        });
 }

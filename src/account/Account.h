@@ -57,7 +57,8 @@ public:
     bool started() const { return timer != nullptr; }
 
     // One check-in. Answers a short state text on success; on failure a message when user-initiated,
-    // else nothing. Without a saved sign-in it answers nothing at once.
+    // else nothing. Without a saved sign-in it signs in again with what was typed for a sign-in the service
+    // refused as disabled, and otherwise answers nothing at once.
     QFuture<std::optional<QString>> ping(bool userInitiated);
     QFuture<Outcome<>> signIn(const QString& username, const QString& password);
     QFuture<Outcome<>> registerAccount(const QString& username, const QString& password,
@@ -76,6 +77,8 @@ Q_SIGNALS:
 
 private:
     Outcome<> finish(const AuthReply& reply);
+    QFuture<std::optional<QString>> signInAgain(bool userInitiated);
+    void forgetRefusedSignIn();
     void pingLater(std::chrono::milliseconds delay);
 
     std::optional<AccountRecord> current;
@@ -84,6 +87,8 @@ private:
     std::optional<QDateTime> pingedAt;
     std::optional<QString> pingError;
     std::optional<QString> refusedUsername;
+    // The password of that refused sign-in: in memory only, for as long as the account stays refused.
+    std::optional<QString> refusedPassword;
     quint64 pingsSent = 0;
     quint64 newestApplied = 0; // the latest check-in whose reply was applied
 

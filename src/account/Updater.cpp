@@ -69,7 +69,13 @@ QList<QByteArray> Updater::publisherKeys() { return compiledKeys(); }
 
 bool Updater::installsUpdates() const
 {
-    return running.runsAsBundle() && running.buildNumber() >= 1 && !publisherKeys().isEmpty();
+    return running.buildNumber() >= 1 && requirement && requirement().has_value();
+}
+
+QString Updater::selfBuiltText()
+{
+    return QStringLiteral("这份 tarnel 是自己构建的，不会自己更新。要新版本：在源码目录拉取最新代码，再运行 "
+                          "./scripts/run.sh 重新构建；或者改用发布的 tarnel 安装包，它会自己更新。");
 }
 
 QString Updater::directory() { return Paths::updatesDirectory(); }
@@ -206,6 +212,12 @@ void Updater::considerThen(const UpdateInfo& offer, bool userInitiated, Done don
 {
     if ((current.kind != Phase::Kind::idle && current.kind != Phase::Kind::failed) || lookingForStage)
         return done();
+    // Nothing it downloaded could be checked, let alone installed.
+    if (!installsUpdates()) {
+        if (userInitiated)
+            setManual(selfBuiltText());
+        return done();
+    }
     if (!offer.available || !offer.build || *offer.build <= running.buildNumber() || !offer.version) {
         if (userInitiated)
             setManual(QStringLiteral("已经是最新版本（%1）").arg(running.version));
@@ -389,7 +401,8 @@ void Updater::later()
 
 void Updater::installNow()
 {
-    if (!stage)
+    // One installation at a time: a held Return or a second check must not start another script.
+    if (!stage || current.kind == Phase::Kind::installing)
         return;
     setPhase(Phase::of(Phase::Kind::installing));
     setPrompt(false);

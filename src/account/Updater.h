@@ -76,6 +76,8 @@ public:
     // True when this copy fetches and installs newer releases itself: the release bundle with a build
     // number and the publishers' keys (the program in a build tree does not).
     bool installsUpdates() const;
+    // What a manual check tells a copy that does not update itself.
+    static QString selfBuiltText();
 
     const Phase& phase() const { return current; }
     bool showPrompt() const { return prompting; }

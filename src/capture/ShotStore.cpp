@@ -33,6 +33,51 @@ bool isShotFileName(const QString& name)
     return pattern.match(name).hasMatch();
 }
 
+// What a finished shot file's name tells: its local time and its number of the day.
+struct ShotFileName {
+    QDateTime taken;
+    qint64 n = 0;
+};
+
+std::optional<ShotFileName> parseShotFileName(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(\\d{8}-\\d{6})-(\\d+)\\.(png|jpg)$"));
+    const QRegularExpressionMatch match = pattern.match(name);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QDateTime taken = QDateTime::fromString(match.captured(1), QStringLiteral("yyyyMMdd-HHmmss"));
+    bool ok = false;
+    const qint64 n = match.captured(2).toLongLong(&ok);
+    if (!taken.isValid() || !ok || n <= 0)
+        return std::nullopt;
+    return ShotFileName{taken, n};
+}
+
+// A finished shot file that no record lists, read back into a record; none when it does not decode.
+std::optional<Shot> shotFromFile(const QFileInfo& file)
+{
+    const auto parsed = parseShotFileName(file.fileName());
+    if (!parsed)
+        return std::nullopt;
+    QFile in(file.absoluteFilePath());
+    if (!in.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = in.readAll();
+    const QImage image = QImage::fromData(bytes);
+    if (image.isNull())
+        return std::nullopt;
+    Shot shot;
+    shot.n = parsed->n;
+    shot.ts = parsed->taken.toUTC();
+    shot.w = image.width();
+    shot.h = image.height();
+    shot.localPath = file.absoluteFilePath();
+    shot.name = file.fileName();
+    shot.hash = ImageStore::md5Hex(bytes);
+    shot.fingerprint = ImageStore::fingerprint(image);
+    return shot;
+}
+
 // A file's size, or all a folder holds.
 qint64 bytesUnder(const QFileInfo& entry)
 {
@@ -65,6 +110,10 @@ ShotStore::ShotStore(StateStore& state, Sequencer& sequencer, QString shotsDirec
     for (const Shot& s : shots())
         if (Sequencer::dayKey(s.ts) == today)
             highest = std::max(highest, s.n);
+    // Nor one that a file of today carries whose record a crash kept from being written.
+    for (const QString& name : QDir(dayFolder(now)).entryList(QDir::Files))
+        if (const auto parsed = parseShotFileName(name))
+            highest = std::max(highest, parsed->n);
     sequencer.raiseTo(now, highest);
     failInterruptedUploads(now);
 }
@@ -568,6 +617,36 @@ void ShotStore::applyScan(const FolderScan& scan)
         sizes.insert(shots()[i].name, fileBytes.value(shots()[i].name));
     fileBytes.swap(sizes);
     unlistedBytes = scan.unlistedBytes;
+    for (const QString& path : scan.unreadable)
+        Log::write(QStringLiteral("截图：启动时发现没有记录的图片 %1，读不出来，留在原处").arg(path));
+    takeBack(scan.found);
+}
+
+// Each goes in among the shots by its time, so retention still takes the oldest first.
+void ShotStore::takeBack(const QList<Shot>& found)
+{
+    QList<Shot> missing;
+    for (const Shot& s : found)
+        if (!indexOf(s.name))
+            missing << s;
+    if (missing.isEmpty())
+        return;
+    state.update([&](StateFile& f) {
+        for (const Shot& s : missing) {
+            const auto later = std::find_if(f.shots.begin(), f.shots.end(), [&](const Shot& o) { return o.ts > s.ts; });
+            f.shots.insert(later, s);
+        }
+    });
+    const QDateTime now = Clock::instance().now();
+    for (const Shot& s : missing) {
+        fileBytes.insert(s.name, QFileInfo(s.localPath).size());
+        tally(s, 1);
+        if (Sequencer::dayKey(s.ts) == Sequencer::dayKey(now))
+            sequencer.raiseTo(now, s.n);
+        Log::write(QStringLiteral("截图%1 找回了：上次退出前图片已存好，记录还没写下（%2）").arg(s.n).arg(s.name));
+    }
+    ++listed;
+    Q_EMIT changed();
 }
 
 ShotStore::FolderScan ShotStore::scanFolder(const QString& directory, const QList<Shot>& listed,
@@ -594,6 +673,17 @@ ShotStore::FolderScan ShotStore::scanFolder(const QString& directory, const QLis
             const auto name = nameByPath.constFind(file.absoluteFilePath());
             if (name != nameByPath.cend()) {
                 scan.bytesByName.insert(*name, file.size());
+                continue;
+            }
+            if (removeUnrecorded && parseShotFileName(file.fileName())) {
+                // A finished shot whose record a crash kept from being written: taken back, never dropped.
+                if (auto shot = shotFromFile(file)) {
+                    scan.found << *shot;
+                    scan.bytesByName.insert(shot->name, file.size());
+                } else {
+                    scan.unreadable << file.absoluteFilePath();
+                    scan.unlistedBytes += file.size();
+                }
                 continue;
             }
             const bool due = file.lastModified() < cutoff || (removeUnrecorded && isShotFileName(file.fileName()));

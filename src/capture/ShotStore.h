@@ -70,8 +70,9 @@ public:
     QStringList removeAll();
     // Retention by age, then by total size, using the sizes known from the last folder walk.
     QStringList purgeLocal(const Settings& settings, const QDateTime& now);
-    // The start-up round also removes files named like shots that no record lists (what a crash between writing
-    // an image and writing its record, or between dropping a record and deleting its file, leaves behind).
+    // The start-up round also takes back finished shot files that no record lists (a crash between writing an
+    // image and writing its record, or between dropping a record and deleting its file) and removes the
+    // temporary files of writes a crash cut off.
     enum class Round { hourly, atStart };
     // One walk over the folder (sizes; files no shot lists go when older than the retention), then the purge.
     QStringList maintain(const Settings& settings, const QDateTime& now, Round round = Round::hourly);
@@ -116,11 +117,14 @@ private:
     struct FolderScan {
         QHash<QString, qint64> bytesByName; // the listed shots' files
         qint64 unlistedBytes = 0;           // what is left in the folder beside them
+        QList<Shot> found;                  // finished shot files no record lists (start-up round)
+        QStringList unreadable;             // files named like finished shots that do not decode
     };
     // Runs on any thread, over a copy of the shot list.
     static FolderScan scanFolder(const QString& directory, const QList<Shot>& listed, const QDateTime& cutoff,
                                  bool removeUnrecorded);
     void applyScan(const FolderScan& scan);
+    void takeBack(const QList<Shot>& found);
     bool removesUnrecorded(Round round) const;
     std::optional<qsizetype> indexOf(const QString& name) const;
     qint64 bytesOf(const Shot& shot);

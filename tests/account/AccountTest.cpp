@@ -378,6 +378,33 @@ private Q_SLOTS:
         const int signedIn = pings().size();
         QTRY_VERIFY_WITH_TIMEOUT(pings().size() >= signedIn + 2, 3000);
     }
+
+    // With no saved sign-in, check-ins try the refused sign-in again: an unreachable service keeps it for the
+    // next try, a still disabled account stays so, and a password changed meanwhile leads back to the form.
+    void refusedSignInIsTriedAgainByCheckIns()
+    {
+        auto account = freshAccount();
+        const QString name = QStringLiteral("retried");
+        QVERIFY(!service.signUp(name, QStringLiteral("secret1")).isEmpty());
+        admin({QStringLiteral("users"), QStringLiteral("disable"), name});
+        QVERIFY(answerOf(account->signIn(name, QStringLiteral("secret1"))).has_value());
+        QCOMPARE(answerOf(account->ping(false)), std::optional<QString>(QStringLiteral("账号已停用")));
+        QCOMPARE(account->status(), Account::Status::disabled);
+
+        const QUrl closed = AccountServiceFixture::closedURL();
+        QXServer::useURLs(closed, closed);
+        QVERIFY(answerOf(account->ping(true)).value_or(QString()).startsWith(QStringLiteral("暂时连不上服务器（")));
+        QXServer::useURLs(service.url(), closed);
+        QCOMPARE(account->disabledUsername(), name);
+
+        QVERIFY(service.admin({QStringLiteral("users"), QStringLiteral("passwd"), name}, "another2\n").status == 0);
+        admin({QStringLiteral("users"), QStringLiteral("enable"), name});
+        const std::optional<QString> refused = answerOf(account->ping(true));
+        QVERIFY(refused.has_value());
+        QCOMPARE(account->status(), Account::Status::signedOut);
+        QCOMPARE(account->notice(), refused);
+        QCOMPARE(answerOf(account->ping(true)), std::optional<QString>()); // nothing is held any more
+    }
 };
 
 QTEST_GUILESS_MAIN(AccountTest)

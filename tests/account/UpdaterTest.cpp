@@ -162,6 +162,10 @@ private Q_SLOTS:
         QCOMPARE(u->phase().kind, Updater::Phase::Kind::installing);
         QVERIFY(!u->showPrompt());
         QCOMPARE(launched, QStringList{app + QStringLiteral(" -> /home/u/.local/opt/tarnel.app")});
+        // Repeats (a held Return on the prompt, another check) start no second installation.
+        u->installNow();
+        QVERIFY(awaitFinished(u->check(true)));
+        QCOMPARE(launched.size(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(quits, 1, 2000);
         QCOMPARE(updaterLog(), (QStringList{QStringLiteral("[2026-03-02 10:00:00] 新版本 1.4.0（13）已下载并校验通过"),
                                            QStringLiteral("[2026-03-02 10:00:00] 开始更新到 1.4.0：换 /home/u/.local/opt/tarnel.app")}));
@@ -282,6 +286,20 @@ private Q_SLOTS:
         u->installNow(); // unset launcher: fails, the next wake checks again
         wake.wake();
         QTRY_COMPARE_WITH_TIMEOUT(requestsTo(QStringLiteral("/api/update")), 2, 10000);
+    }
+
+    // The program in a build tree (build 0, no publishers' keys): offers of the check-in and of a manual check
+    // are never downloaded, and the manual check says how to get a new version.
+    void selfBuiltCopyDownloadsNothing()
+    {
+        auto u = updater(QStringLiteral("0"));
+        u->requirement = [] { return Updater::Keys(); };
+        QVERIFY(awaitFinished(u->consider(published, false)));
+        QVERIFY(awaitFinished(u->check(true)));
+        QCOMPARE(u->manualResult().value_or(QString()), Updater::selfBuiltText());
+        QCOMPARE(u->phase(), Updater::Phase());
+        QCOMPARE(requestsTo(QStringLiteral("/downloads/")), 0);
+        QCOMPARE(updaterLog(), QStringList());
     }
 
     void failedCheckIsRetried()

@@ -243,6 +243,39 @@ private Q_SLOTS:
         }
     }
 
+    // Killed after an image's file was in place but before its record was written: the next start takes the
+    // image back as that shot (logged), its number is never handed out again, and only cut-off writes go.
+    void startUpRoundTakesBackAFinishedShotWithoutRecord()
+    {
+        const auto first = take(screenshot(300, 200, 1));
+        state->flush();
+        const QByteArray beforeSecond = readFile(store->path(QStringLiteral("state.json")));
+        const auto second = take(screenshot(320, 240, 2));
+        const Shot lost = *shots->shot(second.shotName);
+        state->flush();
+        QVERIFY(writeWholeFile(store->path(QStringLiteral("state.json")), beforeSecond));
+        QFile::remove(store->path(QStringLiteral("seq.json"))); // lost as well: the file alone must keep the number
+        const QString dayDir = QFileInfo(lost.localPath).absolutePath();
+        const QString cutOff = dayDir + QStringLiteral("/20261018-153030-3.png.tmp-Ab12Cd");
+        const QString garbled = dayDir + QStringLiteral("/20261018-153031-4.png");
+        QVERIFY(writeWholeFile(cutOff, "half") && writeWholeFile(garbled, "not an image"));
+        open();
+        QCOMPARE(shots->shots().size(), 1);
+
+        shots->maintain(settings, now(), ShotStore::Round::atStart);
+        state->flush();
+        QCOMPARE(onDisk().shots.size(), 2);
+        QCOMPARE(*shots->shot(second.shotName), lost);
+        QCOMPARE(shots->shots().first().name, first.shotName);
+        QCOMPARE(shots->todayCount(now()), 2);
+        QVERIFY(!QFile::exists(cutOff));
+        QVERIFY(QFile::exists(garbled));
+        const QStringList log = data.logLines();
+        QVERIFY(log.filter(QStringLiteral("截图2 找回了：上次退出前图片已存好，记录还没写下（%1）").arg(lost.name)).size() == 1);
+        QVERIFY(log.filter(QStringLiteral("读不出来，留在原处")).filter(garbled).size() == 1);
+        QCOMPARE(take(screenshot(300, 260, 5)).shotName.section(QLatin1Char('-'), 2), QStringLiteral("5.png"));
+    }
+
     // A state file that could not be read is set aside: then every image looks unrecorded, and none may go.
     void startUpRoundKeepsImagesWhenTheStateWasSetAside()
     {

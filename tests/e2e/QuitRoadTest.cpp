@@ -7,15 +7,20 @@
 #include "state/AtomicFile.h"
 #include "state/Store.h"
 #include "support/AccountServiceFixture.h"
+#include "support/Processes.h"
 #include "support/ReleaseRig.h"
 #include "support/TempDataDir.h"
 #include "support/TestXterm.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QRegularExpression>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 
 class QuitRoadTest : public QObject {
     Q_OBJECT
@@ -207,6 +212,55 @@ private Q_SLOTS:
         // Logged on the way out, then the link stopped as the hub went.
         QVERIFY2(appLog().contains(QStringLiteral("] 退出\n")), qPrintable(appLog()));
         QVERIFY2(appLog().endsWith(QStringLiteral("设备互联：停止（app 退出）\n")), qPrintable(appLog()));
+    }
+
+    // A logout or `kill` (SIGTERM, SIGHUP) ends it the way "退出 tarnel" does: logged, the link program
+    // stopped, and a shot taken just before on disk.
+    void terminationSignalsQuitTheSameWay()
+    {
+        const QString net = QFileInfo(program).absolutePath() + QStringLiteral("/tarnel-net");
+        QFile::remove(net);
+        QVERIFY(QFile::copy(QStringLiteral(TARNEL_BINARY_DIR "/bin/tarnel-net"), net));
+        int round = 0;
+        for (const int signal : {SIGTERM, SIGHUP}) {
+            ++round;
+            const qsizetype logged = appLog().size();
+            inSession(tarnel);
+            tarnel.start(program, {});
+            QVERIFY(tarnel.waitForStarted(10000));
+            static const QRegularExpression linkStarted(QStringLiteral("tarnel-net 已启动（pid (\\d+)"));
+            QRegularExpressionMatch link;
+            QTRY_VERIFY2_WITH_TIMEOUT((link = linkStarted.match(appLog().mid(logged))).hasMatch(), qPrintable(appLog().mid(logged)), 30000);
+            QVERIFY(processAlive(link.captured(1).toLongLong()));
+
+            QImage picture(200 + round, 120, QImage::Format_RGB32);
+            picture.fill(round);
+            const QString file = home.filePath(QStringLiteral("copy%1.png").arg(round));
+            QVERIFY(picture.save(file));
+            // A copy in the first seconds after a start is not taken: copied again until one is.
+            static const QRegularExpression stored(QStringLiteral("截图(\\d+) 已存"));
+            QRegularExpressionMatch shot;
+            QProcess xclip;
+            const auto copied = [&] {
+                xclip.kill();
+                xclip.waitForFinished(5000);
+                xclip.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                                                      QStringLiteral("-t"), QStringLiteral("image/png"), QStringLiteral("-i"), file});
+                return QTest::qWaitFor([&] { return (shot = stored.match(appLog().mid(logged))).hasMatch(); }, 4000);
+            };
+            QVERIFY2(copied() || copied() || copied(), qPrintable(appLog().mid(logged)));
+            ::kill(pid_t(tarnel.processId()), signal);
+            QVERIFY2(tarnel.waitForFinished(10000), "tarnel still runs after the signal");
+            xclip.kill();
+            xclip.waitForFinished(5000);
+            QCOMPARE(tarnel.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(tarnel.exitCode(), 0);
+            const QString lines = appLog().mid(logged);
+            QVERIFY2(lines.contains(QStringLiteral("] 退出\n")), qPrintable(lines));
+            QVERIFY2(lines.endsWith(QStringLiteral("设备互联：停止（app 退出）\n")), qPrintable(lines));
+            QVERIFY2(!processAlive(link.captured(1).toLongLong()), "tarnel-net still runs");
+            QCOMPARE(Store(data()).loadState().shots.value(round - 1).n, shot.captured(1).toLongLong());
+        }
     }
 };
 

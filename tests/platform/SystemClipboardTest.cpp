@@ -164,6 +164,11 @@ private Q_SLOTS:
             << encoded(large, "png") << "image/png" << QStringList{QStringLiteral("-loops"), QStringLiteral("2")}
             << large << none;
         QTest::newRow("bmp") << encoded(opaque, "bmp") << "image/bmp" << QStringList() << opaque << none;
+        // Offered only as TIFF (as some image programs do): read through Qt's image-format plugins.
+        QTest::newRow("tiff") << encoded(opaque, "tiff") << "image/tiff" << QStringList() << opaque << none;
+        // A picture in a type no decoder knows is said (and logged), not dropped without a word.
+        QTest::newRow("unknown image type") << QByteArray("EMF?") << "image/x-emf" << QStringList() << QImage()
+                                            << "剪贴板里的图片是 image/x-emf 格式，这台电脑读不了这种格式，没存";
         QTest::newRow("text") << QByteArray("not an image") << "UTF8_STRING" << QStringList() << QImage() << none;
         QTest::newRow("no decoder knows it") << QByteArray("not an image") << "image/png" << QStringList() << QImage()
                                              << "剪贴板里的图片读不出来（已损坏），没存";

@@ -3,6 +3,7 @@
 #include "account/LoginMemory.h"
 #include "account/QXServer.h"
 #include "support/AccountServiceFixture.h"
+#include "support/SecretScan.h"
 #include "support/TempDataDir.h"
 #include "support/TempSettings.h"
 #include "support/WindowShot.h"
@@ -247,6 +248,33 @@ private Q_SLOTS:
         QCOMPARE(edit("usernameField")->text(), QStringLiteral("last"));
         QCOMPARE(edit("passwordField")->text(), QString());
         QVERIFY(find<SymbolNote>("errorLine")->isHidden());
+    }
+
+    // Refused at sign-in as disabled there is no saved sign-in to check in with: the card's re-check signs in
+    // again with what was typed (held in memory only), and restores the account once it is enabled.
+    void recheckAfterARefusedSignInRestoresTheAccount()
+    {
+        const QString name = newUser(QStringLiteral("held-pw-77"));
+        QVERIFY(!name.isEmpty());
+        QVERIFY(service.admin({QStringLiteral("users"), QStringLiteral("disable"), name}).status == 0);
+        type("usernameField", name);
+        type("passwordField", QStringLiteral("held-pw-77"));
+        QTest::keyClick(edit("passwordField"), Qt::Key_Return);
+        QTRY_VERIFY(controller->view()->showsDisabledCard());
+        QVERIFY(!account->record());
+
+        QTest::mouseClick(button("recheckButton"), Qt::LeftButton);
+        QTRY_COMPARE(find<StatusLabel>("resultLabel")->text(), QStringLiteral("账号已停用"));
+        QVERIFY(controller->view()->showsDisabledCard());
+        probe.shoot(QStringLiteral("5-refused-rechecked"));
+
+        QVERIFY(service.admin({QStringLiteral("users"), QStringLiteral("enable"), name}).status == 0);
+        QTest::mouseClick(button("recheckButton"), Qt::LeftButton);
+        QTRY_VERIFY(account->isUsable());
+        QCOMPARE(account->record()->username, name);
+        QCOMPARE(LoginMemory::lastUsername(), name);
+        QTRY_VERIFY(!controller->view()->showsDisabledCard());
+        QCOMPARE(filesHolding(data.path(), "held-pw-77") + filesHolding(settings.path(), "held-pw-77"), QStringList());
     }
 
     void recheckShowsItsAnswer()

@@ -25,6 +25,20 @@ QList<QByteArray> imageTypes(const QStringList& offered)
     }
     return types;
 }
+
+// An image type offered with no text beside it: the copy was a picture, even when no decoder knows it.
+QString pictureOnlyType(const QStringList& offered)
+{
+    QString image;
+    for (const QString& type : offered) {
+        if (type.startsWith(QLatin1String("text/")) || type == QLatin1String("UTF8_STRING") ||
+            type == QLatin1String("STRING") || type == QLatin1String("TEXT"))
+            return {};
+        if (image.isEmpty() && type.startsWith(QLatin1String("image/")))
+            image = type;
+    }
+    return image;
+}
 } // namespace
 
 SystemClipboard::SystemClipboard(QObject* parent, std::chrono::milliseconds patience)
@@ -50,8 +64,12 @@ Outcome<ClipboardImage> SystemClipboard::readImage()
     if (!data)
         return Outcome<ClipboardImage>::success({});
     const QList<QByteArray> types = imageTypes(data->formats());
-    if (types.isEmpty())
+    if (types.isEmpty()) {
+        if (const QString type = pictureOnlyType(data->formats()); !type.isEmpty())
+            return Outcome<ClipboardImage>::failure(
+                QStringLiteral("剪贴板里的图片是 %1 格式，这台电脑读不了这种格式，没存").arg(type));
         return Outcome<ClipboardImage>::success({});
+    }
     // A promise rather than a task's future: waiting for it never runs the transfer on the waiting thread.
     auto promise = std::make_shared<QPromise<Outcome<ClipboardImage::File>>>();
     promise->start();

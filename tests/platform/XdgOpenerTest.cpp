@@ -32,10 +32,27 @@ private Q_SLOTS:
         QTRY_COMPARE(QString::fromUtf8(readFile(recorder + QStringLiteral(".argv"))), shot + QLatin1Char('\n'));
     }
 
-    void noXdgOpenIsAFailure()
+    // No xdg-open is a failure at once; one that finds no application (exit status 3, as on a desktop
+    // without a file manager) is reported when it ends.
+    void failuresAreReported()
     {
         QTemporaryDir empty;
         QVERIFY(!openWithPath(empty.path(), QUrl::fromLocalFile(QDir::tempPath())));
+
+        QTemporaryDir bin;
+        const QString helpless = bin.filePath(QStringLiteral("xdg-open"));
+        QVERIFY(writeWholeFile(helpless, "#!/bin/sh\nexit 3\n"));
+        QVERIFY(QFile::setPermissions(helpless, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        XdgOpener opener;
+        QList<QPair<QUrl, QString>> failures;
+        opener.onFailure = [&failures](const QUrl& url, const QString& why) { failures.append({url, why}); };
+        const QByteArray saved = qgetenv("PATH");
+        qputenv("PATH", bin.path().toUtf8());
+        QVERIFY(opener.open(QUrl::fromLocalFile(QDir::tempPath())));
+        qputenv("PATH", saved);
+        QTRY_COMPARE(failures.size(), 1);
+        QCOMPARE(failures[0].first, QUrl::fromLocalFile(QDir::tempPath()));
+        QVERIFY2(failures[0].second.contains(QStringLiteral("找不到能打开它的程序")), qPrintable(failures[0].second));
     }
 };
 

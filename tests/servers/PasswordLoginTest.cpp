@@ -1,11 +1,13 @@
 #include "servers/PasswordLogin.h"
 #include "servers/SshCommand.h"
 #include "state/Log.h"
+#include "support/FileLock.h"
 #include "support/SecretScan.h"
 #include "support/SshServerFixture.h"
 #include "support/TempDataDir.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -179,6 +181,35 @@ private Q_SLOTS:
         QVERIFY(wrong.passwordRejected);
         // ssh ends by itself (255) or by the stop that follows the refusal, whichever comes first.
         QVERIFY(!wrong.run.succeeded());
+    }
+
+    // The machine-wide lock on a test account's name is a file in /tmp: gone with the account, also when
+    // another run was waiting for it (that run holds the lock on a fresh file, which it removes in turn).
+    void accountLocksLeaveNothing()
+    {
+        const QString lockPath = QDir::temp().filePath(QStringLiteral("tarnel-test-lock-%1").arg(::getpid()));
+        QFuture<bool> waiter;
+        {
+            const FileLock first(lockPath);
+            QVERIFY(first.held());
+            waiter = QtConcurrent::run([lockPath] {
+                const FileLock second(lockPath);
+                return second.held() && QFile::exists(lockPath);
+            });
+        }
+        QVERIFY(waiter.result());
+        QVERIFY(!QFile::exists(lockPath));
+
+        if (!SshServerFixture::canCreateAccounts())
+            QSKIP("test accounts are made only as root");
+        QString name;
+        {
+            SshServerFixture sshd;
+            const auto account = sshd.account(QStringLiteral("tarnel-lockuser"));
+            QVERIFY(account);
+            name = account->name;
+        }
+        QCOMPARE(QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("tarnel-test-account-*") + name + QStringLiteral("*")}), QStringList());
     }
 };
 

@@ -162,6 +162,11 @@ private Q_SLOTS:
         app().setSettings(s);
         QTRY_COMPARE(box->currentIndex(), -1);
         QVERIFY(!find<QCheckBox>("launchAtLoginToggle")->isEnabled());
+        // Nor is a systemd user service installed: that toggle is greyed out with its note, however saved.
+        auto* keepAlive = find<QCheckBox>("keepAliveToggle");
+        QVERIFY(!keepAlive->isEnabled() && !keepAlive->isChecked());
+        QVERIFY(!find<QLabel>("keepAliveNote")->isHidden());
+        QCOMPARE(find<QLabel>("keepAliveNote")->text(), *SettingsModel::keepAliveUnavailable(false, false));
     }
 
     // A list editor the user types into is not reloaded from the settings it writes (the cursor stays).

@@ -56,7 +56,13 @@ private Q_SLOTS:
         QCOMPARE(desktop.opener.opened.value(0), QUrl::fromLocalFile(app.shots().shotsDirectory()));
         desktop.opener.works = false;
         action(item, "folderAction")->trigger();
-        QVERIFY(desktop.flash.lines().value(0).startsWith(QStringLiteral("打不开「")));
+        const QString folder = app.shots().shotsDirectory();
+        QVERIFY(desktop.flash.lines().value(0).startsWith(QStringLiteral("打不开「") + folder + QStringLiteral("」：")));
+        // Handed over, but no application took it (xdg-open with no file manager): said too, with the path.
+        desktop.opener.works = true;
+        action(item, "folderAction")->trigger();
+        desktop.opener.failLater(QStringLiteral("没有文件管理器"));
+        QCOMPARE(desktop.flash.lines().value(1), QStringLiteral("打不开「") + folder + QStringLiteral("」：没有文件管理器"));
 
         action(item, "quitAction")->trigger();
         QVERIFY(quitAsked);

@@ -10,5 +10,14 @@ bool XdgOpener::open(const QUrl& url)
     const QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (program.isEmpty())
         return false;
-    return ProcessRunner::startDetached(program, {url.isLocalFile() ? url.toLocalFile() : url.toString(QUrl::FullyEncoded)});
+    // Without a desktop environment xdg-open runs the application itself and ends with it: only its
+    // end tells whether anything opened.
+    ProcessRunner::startWatched(program, {url.isLocalFile() ? url.toLocalFile() : url.toString(QUrl::FullyEncoded)},
+        [failed = onFailure, url](int status) {
+            if (status == 0 || !failed)
+                return;
+            failed(url, status == 3 ? QStringLiteral("xdg-open 找不到能打开它的程序（这台电脑上没有文件管理器或看图程序？）")
+                                       : QStringLiteral("xdg-open 出错（退出码 %1）").arg(status));
+        });
+    return true;
 }

@@ -197,9 +197,10 @@ private Q_SLOTS:
     // a remote one keeps the network text.
     void unansweredAddressIsNamedWhenLocal()
     {
-        QXServer::useURLs(AccountServiceFixture::closedURL(), QUrl());
+        const QUrl closed = AccountServiceFixture::closedURL();
+        QXServer::useURLs(closed, QUrl());
         const auto stopped = wait(QXServer::send<UpdateInfo>(QXServer::updateRequest(1)));
-        const QString where = QStringLiteral("127.0.0.1:%1").arg(AccountServiceFixture::closedPort());
+        const QString where = QStringLiteral("127.0.0.1:%1").arg(closed.port());
         QCOMPARE(stopped.failure.message,
                  QStringLiteral("本机的账号服务（%1）没有应答，不是网络的问题：请先启动它（在 tarnel 的源码目录运行 "
                                 "./scripts/run.sh，或 build/bin/tarnel-accountd serve --listen %1）").arg(where));

@@ -86,7 +86,8 @@ private Q_SLOTS:
             Q_EMIT t.behavior()->defaultServerBox()->activated(2);
         }) << Check([](const Settings& s) { return s.defaultServerID && s.defaultServerID->isNull() == false; });
         QTest::newRow("keep-alive") << Act([](SettingsWindowTest& t) {
-            t.find<QCheckBox>("keepAliveToggle")->click();
+            // Greyed out in the build tree (nothing is installed there): its wiring, as a bundle's would click.
+            Q_EMIT t.find<QCheckBox>("keepAliveToggle")->clicked(true);
         }) << Check([](const Settings& s) { return s.keepAliveAgent; });
         QTest::newRow("test channel") << Act([](SettingsWindowTest& t) {
             t.find<QCheckBox>("testChannelToggle")->click();

@@ -7,6 +7,8 @@
 #include "ui/shell/StatusItem.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTest>
 #include <QUrl>
@@ -51,9 +53,12 @@ private Q_SLOTS:
         QVERIFY(!app.shots().paused() && !app.watcher().isPaused());
         QCOMPARE(action(item, "pauseAction")->text(), QStringLiteral("⏸ 暂停上传"));
 
-        // The shot folder goes through the desktop's opener, and a desktop that cannot open it says so.
+        // The shot folder, made first, goes through the desktop's opener, and a desktop that cannot open it
+        // says so.
+        QDir(app.shots().shotsDirectory()).removeRecursively();
         action(item, "folderAction")->trigger();
         QCOMPARE(desktop.opener.opened.value(0), QUrl::fromLocalFile(app.shots().shotsDirectory()));
+        QVERIFY(QFileInfo(app.shots().shotsDirectory()).isDir());
         desktop.opener.works = false;
         action(item, "folderAction")->trigger();
         const QString folder = app.shots().shotsDirectory();

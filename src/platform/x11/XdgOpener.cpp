@@ -16,8 +16,12 @@ bool XdgOpener::open(const QUrl& url)
         [failed = onFailure, url](int status) {
             if (status == 0 || !failed)
                 return;
-            failed(url, status == 3 ? QStringLiteral("xdg-open 找不到能打开它的程序（这台电脑上没有文件管理器或看图程序？）")
-                                       : QStringLiteral("xdg-open 出错（退出码 %1）").arg(status));
+            if (status == 2)
+                failed(url, QStringLiteral("没有这个文件或目录"));
+            else if (status == 3)
+                failed(url, QStringLiteral("xdg-open 找不到能打开它的程序（这台电脑上没有文件管理器或看图程序？）"));
+            else
+                failed(url, QStringLiteral("xdg-open 出错（退出码 %1）").arg(status));
         });
     return true;
 }

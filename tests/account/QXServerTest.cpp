@@ -199,15 +199,12 @@ private Q_SLOTS:
     {
         const QUrl closed = AccountServiceFixture::closedURL();
         QXServer::useURLs(closed, QUrl());
-        const auto stopped = wait(QXServer::send<UpdateInfo>(QXServer::updateRequest(1)));
         const QString where = QStringLiteral("127.0.0.1:%1").arg(closed.port());
-        QCOMPARE(stopped.failure.message,
+        QCOMPARE(wait(QXServer::send<UpdateInfo>(QXServer::updateRequest(1))).failure.message,
                  QStringLiteral("本机的账号服务（%1）没有应答，不是网络的问题：请先启动它（在 tarnel 的源码目录运行 "
                                 "./scripts/run.sh，或 build/bin/tarnel-accountd serve --listen %1）").arg(where));
-        QVERIFY(stopped.failure.offline);
         QVERIFY(QXServer::unreachable(QUrl(QStringLiteral("https://[::1]/"))).message.contains(QStringLiteral("（[::1]:443）")));
         QVERIFY(QXServer::unreachable(QUrl(QStringLiteral("http://LocalHost:8/"))).message.contains(QStringLiteral("（localhost:8）")));
-        QCOMPARE(QXServer::unreachable(QUrl(QStringLiteral("https://accounts.example/"))).message, offline);
         QCOMPARE(QXServer::unreachable(QUrl(QStringLiteral("https://10.0.0.1/"))).message, offline);
     }
 

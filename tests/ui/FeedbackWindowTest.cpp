@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDialogButtonBox>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QLabel>
@@ -114,9 +113,7 @@ private Q_SLOTS:
         QFileDialog dialog(controller->window(), QStringLiteral("加截图"));
         dialog.setOption(QFileDialog::DontUseNativeDialog);
         dialog.show();
-        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("fileNameLabel"))->text(), QFileDialog::tr("File &name:"));
-        QVERIFY(!QFileDialog::tr("File &name:").contains(QStringLiteral("File")));
-        QVERIFY(!dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->text().contains(QStringLiteral("Cancel")));
+        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("fileNameLabel"))->text(), QStringLiteral("文件名称(&N)："));
         QVERIFY(saveWindowShot(&dialog, QStringLiteral(TARNEL_BINARY_DIR "/artifacts/feedback"), QStringLiteral("6-add-image-dialog"), dialog.size()).isEmpty());
     }
 

@@ -8,7 +8,7 @@ packages=(
   libssl-dev zlib1g-dev libdeflate-dev libx11-dev libxtst-dev libxcb1-dev libx11-xcb-dev
   libsqlite3-dev libcpp-httplib-dev
   xvfb xauth jwm xterm xdotool xclip x11-utils xdg-utils
-  fonts-wqy-microhei fonts-noto-color-emoji desktop-file-utils
+  fonts-wqy-microhei fonts-noto-color-emoji desktop-file-utils qt6-translations-l10n
   openssh-server openssh-client imagemagick procps dbus-daemon iproute2 libarchive-tools busybox
   pkexec
 )

@@ -30,14 +30,20 @@ port="${TARNEL_ACCOUNTD_PORT:-47800}"
 local_url="http://127.0.0.1:${port}/"
 service_url="${TARNEL_SERVICE_URL:-$local_url}"
 [ -f build/build.ninja ] || cmake -S . -B build -G Ninja >/dev/null
-if [ "$(sed -n 's/^TARNEL_SERVICE_URL:STRING=//p' build/CMakeCache.txt)" != "$service_url" ]; then
-  cmake -S . -B build "-DTARNEL_SERVICE_URL=$service_url" >/dev/null
+# build/ is the everyday program's: never a build for the tests (those live in build-tests/), whatever
+# configured it last.
+cached() { sed -n "s/^$1:[A-Z]*=//p" build/CMakeCache.txt; }
+if [ "$(cached TARNEL_SERVICE_URL)" != "$service_url" ] || [ "$(cached TARNEL_TEST_HOOKS)" != OFF ]; then
+  cmake -S . -B build "-DTARNEL_SERVICE_URL=$service_url" -DTARNEL_TEST_HOOKS=OFF >/dev/null
 fi
-targets=(tarnel tarnel-accountd)
-if cmake --build build --target help 2>/dev/null | grep -q '^tarnel-net:'; then
-  targets+=(tarnel-net)
-fi
-cmake --build build --target "${targets[@]}"
+programs=(tarnel tarnel-accountd tarnel-net)
+cmake --build build --target "${programs[@]}"
+for program in "${programs[@]}"; do
+  if [ ! -x "build/bin/$program" ]; then
+    echo "构建完了却没有 build/bin/$program：tarnel 需要它。请看上面的构建输出，或删掉 build/ 再运行 ./scripts/run.sh。" >&2
+    exit 1
+  fi
+done
 
 # --- the local account service ----------------------------------------------------------------------------
 accountd=./build/bin/tarnel-accountd

@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test (ctest), with a private X server
-# (Xvfb + jwm as window manager and tray host) for the tests that need one.
+# (Xvfb + jwm as window manager and tray host) for the tests that need one. A build for the tests has test
+# hooks (the service's address from the environment): it lives in build-tests/, apart from run.sh's build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Run through sudo (the command printed at the end): the build folder goes back to the user who asked.
 give_back() {
-  if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ] && [ -d build ]; then
-    chown -R "$SUDO_USER": build
+  if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ] && [ -d build-tests ]; then
+    chown -R "$SUDO_USER": build-tests
   fi
 }
 trap give_back EXIT
 
 ./scripts/deps.sh
-cmake -S . -B build -G Ninja -DTARNEL_TEST_HOOKS=ON >/dev/null
-cmake --build build
+cmake -S . -B build-tests -G Ninja -DTARNEL_TEST_HOOKS=ON >/dev/null
+cmake --build build-tests
 
 started=()
 started_files=()
@@ -36,11 +37,11 @@ jwm >/dev/null 2>&1 &
 started+=($!)
 
 status=0
-ctest --test-dir build --output-on-failure -j "$(nproc)" "$@" || status=$?
+ctest --test-dir build-tests --output-on-failure -j "$(nproc)" "$@" || status=$?
 
 # Cases that need root (local users, network namespaces, mounts) skip themselves and ctest counts them as
 # passed: name them, with the command that runs them too.
-mapfile -t skipped < <(grep -aE '^SKIP   : [A-Za-z0-9_]+::.*root' build/Testing/Temporary/LastTest.log 2>/dev/null |
+mapfile -t skipped < <(grep -aE '^SKIP   : [A-Za-z0-9_]+::.*root' build-tests/Testing/Temporary/LastTest.log 2>/dev/null |
   sed -E 's/^SKIP   : ([A-Za-z0-9_]+)::.*/\1/' | sort -u)
 if [ ${#skipped[@]} -gt 0 ]; then
   echo

@@ -19,6 +19,7 @@
 #include "state/Paths.h"
 #include "ui/shell/AppDelegate.h"
 #include "ui/shell/FlashOverlay.h"
+#include "ui/shell/QtTranslations.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -48,6 +49,7 @@ int main(int argc, char** argv)
     application.setApplicationName(QStringLiteral("tarnel"));
     application.setOrganizationName(QStringLiteral("tarnel"));
     application.setQuitOnLastWindowClosed(false);
+    QtTranslations::installChinese(application);
 
     // Two instances on one data folder would both number and send every shot, and race on the state
     // files: one per user whether or not it runs as the bundle.

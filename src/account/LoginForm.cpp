@@ -48,6 +48,27 @@ bool LoginForm::canSubmit() const
     return !trimBlanks(name).isEmpty() && !code.isEmpty() && perceivedLength(secret) >= 6;
 }
 
+std::optional<QString> LoginForm::registrationMissing() const
+{
+    if (!registering() || working || canSubmit() || (name.isEmpty() && user.isEmpty() && secret.isEmpty() && code.isEmpty()))
+        return std::nullopt;
+    QStringList empty;
+    if (trimBlanks(name).isEmpty())
+        empty << QStringLiteral("你的名字");
+    if (user.isEmpty())
+        empty << QStringLiteral("账号");
+    if (secret.isEmpty())
+        empty << QStringLiteral("密码");
+    if (code.isEmpty())
+        empty << QStringLiteral("邀请码");
+    QStringList problems;
+    if (const int length = perceivedLength(secret); length > 0 && length < 6)
+        problems << QStringLiteral("密码至少 6 位，现在只有 %1 位").arg(length);
+    if (!empty.isEmpty())
+        problems << QStringLiteral("还要填：") + empty.join(QStringLiteral("、"));
+    return problems.join(QStringLiteral("；"));
+}
+
 void LoginForm::submit()
 {
     if (!canSubmit())

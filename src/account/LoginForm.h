@@ -60,6 +60,9 @@ public:
     void noteFocus(Field field);
 
     bool canSubmit() const;
+    // Why a registration cannot be sent yet, once something is typed; none when it can, before anything
+    // is typed, in sign-in mode (whose fields only must not be empty) and while busy.
+    std::optional<QString> registrationMissing() const;
     void submit();
     void returnPressed(Field field);
     void switchMode();

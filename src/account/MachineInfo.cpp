@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 QString readText(const QString& path)
@@ -53,7 +54,9 @@ QString MachineInfo::threePartVersion(const QString& text)
     return parts.join(QLatin1Char('.'));
 }
 
-QString MachineInfo::systemFrom(const QString& osRelease, const QString& debianVersion)
+namespace {
+// The system's name and its version as written (may be empty).
+std::pair<QString, QString> nameAndVersion(const QString& osRelease, const QString& debianVersion)
 {
     QString name = osReleaseValue(osRelease, QStringLiteral("NAME"));
     if (name.isEmpty())
@@ -62,15 +65,33 @@ QString MachineInfo::systemFrom(const QString& osRelease, const QString& debianV
     QString version = debianVersion.trimmed();
     if (!isVersionText(version))
         version = osReleaseValue(osRelease, QStringLiteral("VERSION_ID"));
+    return {name, version};
+}
+
+QString osReleaseText()
+{
+    const QString text = readText(QStringLiteral("/etc/os-release"));
+    return text.isEmpty() ? readText(QStringLiteral("/usr/lib/os-release")) : text;
+}
+} // namespace
+
+QString MachineInfo::systemFrom(const QString& osRelease, const QString& debianVersion)
+{
+    const auto [name, version] = nameAndVersion(osRelease, debianVersion);
     return name + QLatin1Char(' ') + threePartVersion(version);
 }
 
-QString MachineInfo::system()
+QString MachineInfo::shownSystemFrom(const QString& osRelease, const QString& debianVersion)
 {
-    QString osRelease = readText(QStringLiteral("/etc/os-release"));
-    if (osRelease.isEmpty())
-        osRelease = readText(QStringLiteral("/usr/lib/os-release"));
-    return systemFrom(osRelease, readText(QStringLiteral("/etc/debian_version")));
+    const auto [name, version] = nameAndVersion(osRelease, debianVersion);
+    return version.isEmpty() ? name : name + QLatin1Char(' ') + version;
+}
+
+QString MachineInfo::system() { return systemFrom(osReleaseText(), readText(QStringLiteral("/etc/debian_version"))); }
+
+QString MachineInfo::shownSystem()
+{
+    return shownSystemFrom(osReleaseText(), readText(QStringLiteral("/etc/debian_version")));
 }
 
 QString MachineInfo::model() { return readText(QStringLiteral("/sys/class/dmi/id/product_name")).trimmed(); }

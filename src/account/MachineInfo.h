@@ -7,6 +7,8 @@ class MachineInfo {
 public:
     // os-release NAME and a three-part version, e.g. "Debian GNU/Linux 12.11.0".
     static QString system();
+    // The same for people to read, with the version as the system writes it: "Debian GNU/Linux 12.11".
+    static QString shownSystem();
     // The hardware product name from DMI; empty when it cannot be read.
     static QString model();
 
@@ -17,6 +19,7 @@ public:
 
     // The rule behind system(), over the texts of /etc/os-release and /etc/debian_version (may be empty).
     static QString systemFrom(const QString& osRelease, const QString& debianVersion);
+    static QString shownSystemFrom(const QString& osRelease, const QString& debianVersion);
     // "12.11" -> "12.11.0"; pieces that are not numbers are dropped, missing ones are 0.
     static QString threePartVersion(const QString& text);
 };

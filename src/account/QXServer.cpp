@@ -7,6 +7,7 @@
 #include "state/Text.h"
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QMutex>
 #include <QNetworkAccessManager>
@@ -84,8 +85,9 @@ void perform(const QXServer::Request& request, const Completion& done)
     QTimer::singleShot(QXServer::wholeTransferCapMs, reply, [reply] { reply->abort(); });
     auto tlsFailed = std::make_shared<bool>(false);
     QObject::connect(reply, &QNetworkReply::sslErrors, reply, [tlsFailed] { *tlsFailed = true; });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done, tlsFailed] {
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done, tlsFailed, url = request.url] {
         QXServer::Exchange exchange;
+        exchange.url = url;
         exchange.tlsFailed = *tlsFailed || reply->error() == QNetworkReply::SslHandshakeFailedError;
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         exchange.replied = status.isValid() && !isTransportError(reply->error());
@@ -235,7 +237,7 @@ QFuture<QXServer::Result<OKReply>> QXServer::removeDevice(const QString& deviceI
 std::optional<QXServer::Failure> QXServer::failureOf(const Exchange& exchange)
 {
     if (!exchange.replied)
-        return Failure{QString::fromUtf8(offlineMessage), std::nullopt, 0, true};
+        return unreachable(exchange.url);
     const int status = exchange.status;
     if (status >= 200 && status <= 299)
         return std::nullopt;
@@ -261,6 +263,23 @@ std::optional<QXServer::Failure> QXServer::failureOf(const Exchange& exchange)
 QXServer::Failure QXServer::undecodable(int status)
 {
     return Failure{QStringLiteral("服务器返回的内容看不懂，请更新 tarnel 后再试"), std::nullopt, status, false};
+}
+
+QXServer::Failure QXServer::unreachable(const QUrl& tried)
+{
+    const QString host = tried.host();
+    const QHostAddress address(host);
+    const bool local = address.isNull() ? host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+                                        : address.isLoopback();
+    if (!local)
+        return Failure{QString::fromUtf8(offlineMessage), std::nullopt, 0, true};
+    const int defaultPort = tried.scheme() == QLatin1String("https") ? 443 : 80;
+    const QString where = (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2") : QStringLiteral("%1:%2"))
+                              .arg(host).arg(tried.port(defaultPort));
+    return Failure{QStringLiteral("本机的账号服务（%1）没有应答，不是网络的问题：请先启动它（在 tarnel 的源码目录运行 "
+                                  "./scripts/run.sh，或 build/bin/tarnel-accountd serve --listen %1）")
+                       .arg(where),
+                   std::nullopt, 0, true};
 }
 
 QXServer::Failure QXServer::invalidDevice()

@@ -48,6 +48,7 @@ public:
         QByteArray body;
         QString errorText; // the transport error, when there was no reply
         bool tlsFailed = false; // the secure connection failed (a certificate refused, a broken handshake)
+        QUrl url; // where the request went (the former service's address after the fallback)
     };
 
     static QUrl defaultURL();
@@ -112,6 +113,8 @@ public:
     // The failure for a transport error or a non-2xx reply; none for a 2xx reply.
     static std::optional<Failure> failureOf(const Exchange& exchange);
     static Failure undecodable(int status);
+    // No reply from `tried`. A service on this machine is not a network problem: say how to start it.
+    static Failure unreachable(const QUrl& tried);
     static Failure invalidDevice();
 
     // The transport step with the single fallback to the former service.

@@ -34,6 +34,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSysInfo>
 #include <QUrl>
 #include <unistd.h>
@@ -65,6 +66,11 @@ AppState::AppState(Store& store, DesktopServices desktop, Intervals intervals, Q
     shotStore = std::make_unique<ShotStore>(*state, *shotSequencer, store.path(QStringLiteral("shots")));
     settingsBox = std::make_unique<SettingsBox>();
     settingsBox->set(current);
+    // The opener may answer after this state is gone (an xdg-open that ends after tarnel's last window).
+    desktop.opener.onFailure = [self = QPointer<AppState>(this)](const QUrl& url, const QString& why) {
+        if (self)
+            self->reportOpenFailure(url.isLocalFile() ? url.toLocalFile() : url.toString(), why);
+    };
 
     Uploader::Hooks uploaderHooks;
     uploaderHooks.servers = [this] { return serverRegistry->servers(); };
@@ -504,11 +510,15 @@ bool AppState::openPath(const QString& path)
 {
     if (desktop.opener.open(QUrl::fromLocalFile(path)))
         return true;
-    const QString line = QStringLiteral("打不开「%1」：这台电脑上没有打开它的程序（xdg-open，在 xdg-utils 软件包里）")
-                             .arg(QFileInfo(path).fileName());
+    reportOpenFailure(path, QStringLiteral("这台电脑上没有打开它的程序（xdg-open，在 xdg-utils 软件包里）"));
+    return false;
+}
+
+void AppState::reportOpenFailure(const QString& path, const QString& why)
+{
+    const QString line = QStringLiteral("打不开「%1」：%2").arg(path, why);
     Log::write(line);
     desktop.flash.show({}, line, Flash::openFailedMs);
-    return false;
 }
 
 void AppState::checkAccessibility()

@@ -149,7 +149,7 @@ public:
     void deleteShot(const QString& name);
     void copyPath(const QString& text, const QString& name);
     // Opens a file or folder with the desktop's default application; when nothing can open it, says so in
-    // a notice and answers false.
+    // a notice with the path and answers false (also later, when the opener finds no application after all).
     bool openPath(const QString& path);
 
     void applyAccountGate();
@@ -162,6 +162,7 @@ Q_SIGNALS:
 
 private:
     bool hasEnabledServer() const;
+    void reportOpenFailure(const QString& path, const QString& why);
     // A destination whose receiver is being set up: shots wait for it.
     bool receiverSettingUp(const Server& server) const;
     void registerHotkeys();

@@ -24,7 +24,13 @@ QString megabytes(qint64 bytes)
     return QString::number(double(bytes) / 1'000'000.0, 'g', 4);
 }
 
-QString kilobytes(qint64 bytes) { return QString::number((bytes + 512) / 1000); }
+// "37 KB"; a file under a kilobyte in bytes, as "0 KB" would read as empty.
+QString sizeText(qint64 bytes)
+{
+    if (bytes < 1000)
+        return QStringLiteral("%1 字节").arg(bytes);
+    return QStringLiteral("%1 KB").arg((bytes + 512) / 1000);
+}
 
 // Files this program writes into a day folder: 20261206-101500-3.png, and a write's temporary file beside it.
 bool isShotFileName(const QString& name)
@@ -425,13 +431,13 @@ ShotStore::Result ShotStore::storeNew(const NormalisedImage& image, const QDateT
     Result r;
     r.outcome = Outcome::stored;
     r.shotName = name;
-    r.logText = QStringLiteral("截图%1 已存（%2×%3，%4，%5 KB）")
+    r.logText = QStringLiteral("截图%1 已存（%2×%3，%4，%5）")
                     .arg(n)
                     .arg(image.width)
                     .arg(image.height)
                     .arg(image.format.toUpper() == QLatin1String("JPG") ? QStringLiteral("JPEG")
                                                                           : image.format.toUpper())
-                    .arg(kilobytes(image.bytes.size()));
+                    .arg(sizeText(image.bytes.size()));
     return r;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Fd.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QDir>
@@ -417,9 +418,9 @@ QThreadPool* ProcessRunner::pool()
     return instance;
 }
 
-bool ProcessRunner::startDetached(const QString& program, const QStringList& args)
+namespace {
+void prepareForTheUser(QProcess& process, const QString& program, const QStringList& args)
 {
-    QProcess process;
     process.setProgram(program);
     process.setArguments(args);
     process.setStandardInputFile(QProcess::nullDevice());
@@ -428,5 +429,29 @@ bool ProcessRunner::startDetached(const QString& program, const QStringList& arg
     // In the user's home, as a program the user starts: tarnel's own working folder (the build tree,
     // wherever it was started from) means nothing to a terminal or a file manager.
     process.setWorkingDirectory(QDir::homePath());
+}
+} // namespace
+
+bool ProcessRunner::startDetached(const QString& program, const QStringList& args)
+{
+    QProcess process;
+    prepareForTheUser(process, program, args);
     return process.startDetached();
+}
+
+void ProcessRunner::startWatched(const QString& program, const QStringList& args, std::function<void(int status)> ended)
+{
+    auto* process = new QProcess(QCoreApplication::instance());
+    prepareForTheUser(*process, program, args);
+    QObject::connect(process, &QProcess::finished, process, [process, ended](int code, QProcess::ExitStatus how) {
+        process->deleteLater();
+        ended(how == QProcess::NormalExit ? code : 128 + SIGKILL);
+    });
+    QObject::connect(process, &QProcess::errorOccurred, process, [process, ended](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        process->deleteLater();
+        ended(127);
+    });
+    process->start();
 }

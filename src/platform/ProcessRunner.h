@@ -94,6 +94,9 @@ public:
     // Starts a program that outlives tarnel and is not waited for, in the user's home, with standard input
     // and output on the null device. False when it could not be started. Safe on the main thread.
     static bool startDetached(const QString& program, const QStringList& args);
+    // Started the same way from the main thread, but watched: `ended` gets its exit status (127 when it
+    // could not start, 137 when a signal ended it). Still running when tarnel quits, it is stopped.
+    static void startWatched(const QString& program, const QStringList& args, std::function<void(int status)> ended);
 
     // Worker threads for runs that block (ssh, scripts). The global pool is sized for CPU work and would
     // let a few slow servers starve everything else.

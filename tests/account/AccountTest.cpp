@@ -266,7 +266,7 @@ private Q_SLOTS:
         QVERIFY(!signedInUser(*account).isEmpty());
         const QUrl closed = AccountServiceFixture::closedURL();
         QXServer::useURLs(closed, closed);
-        const QString offline = QStringLiteral("连不上 tarnel 服务器，请检查本机网络后再试");
+        const QString offline = QXServer::unreachable(closed).message;
         QCOMPARE(answerOf(account->ping(false)), std::optional<QString>());
         QCOMPARE(logCount(QStringLiteral("账号：报到失败 ") + offline), 1);
         QCOMPARE(account->lastPingError(), offline);

@@ -136,7 +136,7 @@ private Q_SLOTS:
         QTest::newRow("refused") << QJsonObject{{"status", 413}, {"body", R"({"error":"最多附 6 张图"})"}}
                                  << QStringLiteral("最多附 6 张图");
         QTest::newRow("unreadable reply") << QJsonObject{{"body", "nope"}} << QXServer::undecodable(200).message;
-        QTest::newRow("service unreachable") << QJsonObject{} << QXServer::failureOf(QXServer::Exchange{})->message;
+        QTest::newRow("service unreachable") << QJsonObject{} << QString(); // the text for the closed address
     }
 
     void failuresKeepTheReport()
@@ -153,7 +153,7 @@ private Q_SLOTS:
         m->send(record, {});
         settle(*m);
         QXServer::useURLs(service.url(), closed);
-        QCOMPARE(m->error().value_or(QString()), message);
+        QCOMPARE(m->error().value_or(QString()), reply.isEmpty() ? QXServer::unreachable(closed).message : message);
         QVERIFY(!m->sentID() && m->images().size() == 1 && !m->text().isEmpty());
         m->reset(); // unsent text and images survive reopening
         QVERIFY(!m->error() && m->images().size() == 1 && !m->text().isEmpty());

@@ -98,6 +98,22 @@ private Q_SLOTS:
         QCOMPARE(sent.size(), allowed ? 1 : 0);
     }
 
+    // What keeps a registration back is said once something is typed; sign-in only needs both fields.
+    void registrationMissingSaysWhat()
+    {
+        QCOMPARE(form->registrationMissing(), std::nullopt); // sign-in
+        model.setRegistering(true);
+        QCOMPARE(form->registrationMissing(), std::nullopt); // nothing typed yet
+        fill(QString(), QStringLiteral("abc"), QStringLiteral(" "));
+        QCOMPARE(form->registrationMissing(), QStringLiteral("密码至少 6 位，现在只有 3 位；还要填：你的名字、账号、邀请码"));
+        fill(QStringLiteral("qx"), QString::fromUtf8("👍🏽ab"), QStringLiteral("Q"), QStringLiteral("C"));
+        QCOMPARE(form->registrationMissing(), QStringLiteral("密码至少 6 位，现在只有 3 位"));
+        fill(QStringLiteral("qx"), QString(), QStringLiteral("Q"), QStringLiteral("C"));
+        QCOMPARE(form->registrationMissing(), QStringLiteral("还要填：密码"));
+        form->setPassword(QStringLiteral("123456"));
+        QCOMPARE(form->registrationMissing(), std::nullopt);
+    }
+
     void failureEmptiesPasswordAndFocusesIt()
     {
         fill(QStringLiteral(" qx "), QStringLiteral(" pw "));

@@ -116,10 +116,14 @@ private Q_SLOTS:
         QCOMPARE(QImage(s.localPath).size(), QSize(800, 600));
         QCOMPARE(s.hash, ImageStore::md5Hex(readFile(s.localPath)));
         QVERIFY(r.logText.startsWith(QStringLiteral("截图1 已存（800×600，PNG，")));
+        QVERIFY2(r.logText.endsWith(QStringLiteral(" KB）")) && !r.logText.endsWith(QStringLiteral("，0 KB）")), qPrintable(r.logText));
         QCOMPARE(take(screenshot(800, 600, 2), 200).shotName, QStringLiteral("20261018-153332-2.png"));
-        // The state file on disk holds both, oldest first.
-        QCOMPARE(onDisk().shots.size(), 2);
-        QCOMPARE(shots->todayCount(now()), 2);
+        // A tiny shot is not logged as "0 KB".
+        const auto tiny = take(screenshot(4, 4, 3), 400);
+        QCOMPARE(tiny.logText, QStringLiteral("截图3 已存（4×4，PNG，%1 字节）").arg(QFileInfo(shots->shot(tiny.shotName)->localPath).size()));
+        // The state file on disk holds all, oldest first.
+        QCOMPARE(onDisk().shots.size(), 3);
+        QCOMPARE(shots->todayCount(now()), 3);
         QCOMPARE(shots->todayCount(now().addDays(1)), 0);
     }
 

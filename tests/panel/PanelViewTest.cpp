@@ -115,7 +115,7 @@ private Q_SLOTS:
         click(newest, "viewButton");
         rig->desktop.opener.works = true;
         QVERIFY(!panel->window()->isHidden());
-        QVERIFY2(rig->desktop.flash.lines().last().startsWith(QStringLiteral("打不开「") + shotName(2) + QStringLiteral("」")),
+        QVERIFY2(rig->desktop.flash.lines().last().startsWith(QStringLiteral("打不开「") + app().shots().shots().at(2).localPath + QStringLiteral("」")),
                  qPrintable(rig->desktop.flash.lines().last()));
         click(newest, "viewButton");
         QVERIFY(panel->window()->isHidden());

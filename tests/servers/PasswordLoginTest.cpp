@@ -6,6 +6,7 @@
 #include "support/TempDataDir.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -179,6 +180,21 @@ private Q_SLOTS:
         QVERIFY(wrong.passwordRejected);
         // ssh ends by itself (255) or by the stop that follows the refusal, whichever comes first.
         QVERIFY(!wrong.run.succeeded());
+    }
+
+    // The machine-wide lock on a test account's name, a file in /tmp, goes with the account.
+    void accountLocksLeaveNothing()
+    {
+        if (!SshServerFixture::canCreateAccounts())
+            QSKIP("test accounts are made only as root");
+        QString name;
+        {
+            SshServerFixture sshd;
+            const auto account = sshd.account(QStringLiteral("tarnel-lockuser"));
+            QVERIFY(account);
+            name = account->name;
+        }
+        QCOMPARE(QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("tarnel-test-account-*") + name + QStringLiteral("*")}), QStringList());
     }
 };
 

@@ -105,13 +105,16 @@ private Q_SLOTS:
         QCOMPARE(SettingsModel::accountLine(record, Account::Status(status)), line);
     }
 
-    // Only the installed bundle on its own data folder sets up a login item.
+    // Only the installed bundle on its own data folder sets up a login item or the keep-alive agent.
     void loginItemAvailability()
     {
         QCOMPARE(SettingsModel::loginItemUnavailable(true, false), std::nullopt);
         QVERIFY(SettingsModel::loginItemUnavailable(false, false)->contains(QStringLiteral("构建目录")));
         QVERIFY(SettingsModel::loginItemUnavailable(false, true)->contains(QStringLiteral("构建目录")));
         QVERIFY(SettingsModel::loginItemUnavailable(true, true)->contains(QStringLiteral("TARNEL_DATA")));
+        QCOMPARE(SettingsModel::keepAliveUnavailable(true, false), std::nullopt);
+        QVERIFY(SettingsModel::keepAliveUnavailable(false, true)->contains(QStringLiteral("构建目录")));
+        QVERIFY(SettingsModel::keepAliveUnavailable(true, true)->contains(QStringLiteral("TARNEL_DATA")));
     }
 };
 

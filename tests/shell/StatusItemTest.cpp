@@ -7,6 +7,8 @@
 #include "ui/shell/StatusItem.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTest>
 #include <QUrl>
@@ -51,12 +53,21 @@ private Q_SLOTS:
         QVERIFY(!app.shots().paused() && !app.watcher().isPaused());
         QCOMPARE(action(item, "pauseAction")->text(), QStringLiteral("⏸ 暂停上传"));
 
-        // The shot folder goes through the desktop's opener, and a desktop that cannot open it says so.
+        // The shot folder, made first, goes through the desktop's opener, and a desktop that cannot open it
+        // says so.
+        QDir(app.shots().shotsDirectory()).removeRecursively();
         action(item, "folderAction")->trigger();
         QCOMPARE(desktop.opener.opened.value(0), QUrl::fromLocalFile(app.shots().shotsDirectory()));
+        QVERIFY(QFileInfo(app.shots().shotsDirectory()).isDir());
         desktop.opener.works = false;
         action(item, "folderAction")->trigger();
-        QVERIFY(desktop.flash.lines().value(0).startsWith(QStringLiteral("打不开「")));
+        const QString folder = app.shots().shotsDirectory();
+        QVERIFY(desktop.flash.lines().value(0).startsWith(QStringLiteral("打不开「") + folder + QStringLiteral("」：")));
+        // Handed over, but no application took it (xdg-open with no file manager): said too, with the path.
+        desktop.opener.works = true;
+        action(item, "folderAction")->trigger();
+        desktop.opener.failLater(QStringLiteral("没有文件管理器"));
+        QCOMPARE(desktop.flash.lines().value(1), QStringLiteral("打不开「") + folder + QStringLiteral("」：没有文件管理器"));
 
         action(item, "quitAction")->trigger();
         QVERIFY(quitAsked);

@@ -12,6 +12,12 @@ public:
         opened << url;
         return works;
     }
+    // The application the last hand-over went to did not take it.
+    void failLater(const QString& why)
+    {
+        if (onFailure)
+            onFailure(opened.last(), why);
+    }
     QList<QUrl> opened;
     bool works = true;
 };

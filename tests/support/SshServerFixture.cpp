@@ -12,8 +12,6 @@
 #include <csignal>
 #include <netinet/in.h>
 #include <pwd.h>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -215,12 +213,9 @@ std::optional<SshServerFixture::Account> SshServerFixture::account(const QString
     // Test runs of other checkouts on the same machine use the same names: take turns per name, so
     // none deletes an account another is still using. The kernel drops the lock if the test dies.
     if (!accountLocks.contains(name)) {
-        const QByteArray lockPath = QFile::encodeName(QStringLiteral("/tmp/tarnel-test-account-") + name + QStringLiteral(".lock"));
-        const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd >= 0 && ::flock(fd, LOCK_EX) == 0)
-            accountLocks.insert(name, fd);
-        else if (fd >= 0)
-            ::close(fd);
+        auto lock = std::make_unique<FileLock>(QStringLiteral("/tmp/tarnel-test-account-") + name + QStringLiteral(".lock"));
+        if (lock->held())
+            accountLocks.emplace(name, std::move(lock));
     }
     runTool(QStringLiteral("/usr/sbin/userdel"), { QStringLiteral("-r"), name });
     // useradd locks /etc/passwd: parallel test processes may have to wait for one another.
@@ -245,8 +240,6 @@ void SshServerFixture::removeAccounts()
     for (const QString& name : std::as_const(createdAccounts))
         runTool(QStringLiteral("/usr/sbin/userdel"), { QStringLiteral("-r"), name });
     createdAccounts.clear();
-    for (int fd : std::as_const(accountLocks))
-        ::close(fd);
     accountLocks.clear();
 }
 

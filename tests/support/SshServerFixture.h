@@ -1,8 +1,12 @@
 #pragma once
 
+#include "support/FileLock.h"
+
 #include <QMap>
 #include <QString>
 #include <QTemporaryDir>
+#include <map>
+#include <memory>
 #include <optional>
 #include <sys/types.h>
 
@@ -70,5 +74,5 @@ private:
     quint16 listenPort = 0;
     pid_t pid = -1;
     QStringList createdAccounts;
-    QMap<QString, int> accountLocks; // name -> descriptor holding the machine-wide lock on that name
+    std::map<QString, std::unique_ptr<FileLock>> accountLocks; // name -> the machine-wide lock on that name
 };

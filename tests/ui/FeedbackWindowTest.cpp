@@ -4,10 +4,12 @@
 #include "ui/feedback/AttachmentArea.h"
 #include "ui/feedback/FeedbackView.h"
 #include "ui/feedback/FeedbackWindowController.h"
+#include "ui/shell/QtTranslations.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -102,6 +104,17 @@ private Q_SLOTS:
                           Qt::LeftButton);
         QCOMPARE(model().images().size(), FeedbackModel::maxImages - 1);
         QTRY_VERIFY(!find("addImageTile")->isHidden());
+    }
+
+    // The file dialog of "加截图" is Qt's own on a desktop without a portal: its texts come in Chinese too.
+    void addImageDialogSpeaksChinese()
+    {
+        QVERIFY(QtTranslations::installChinese(*qApp));
+        QFileDialog dialog(controller->window(), QStringLiteral("加截图"));
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.show();
+        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("fileNameLabel"))->text(), QStringLiteral("文件名称(&N)："));
+        QVERIFY(saveWindowShot(&dialog, QStringLiteral(TARNEL_BINARY_DIR "/artifacts/feedback"), QStringLiteral("6-add-image-dialog"), dialog.size()).isEmpty());
     }
 
     void summaryLineShowsWholeGigabytes()

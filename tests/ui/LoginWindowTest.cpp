@@ -125,8 +125,13 @@ private Q_SLOTS:
         type("passwordField", QString::fromUtf8("👍🏽1234"));
         type("inviteField", QStringLiteral("WRONG"));
         QVERIFY(!submit->isEnabled()); // five characters, the emoji counted once
+        // The disabled button is not left to speak for itself.
+        QTRY_VERIFY(find<SymbolNote>("missingLine")->isVisible());
+        QCOMPARE(find<SymbolNote>("missingLine")->text(), QStringLiteral("密码至少 6 位，现在只有 5 位"));
+        probe.shoot(QStringLiteral("3-register-missing"));
         type("passwordField", QString::fromUtf8("👍🏽12345"));
         QVERIFY(submit->isEnabled());
+        QTRY_VERIFY(find<SymbolNote>("missingLine")->isHidden());
 
         // Return walks the fields; in the invitation field it submits (here: a wrong code).
         edit("displayNameField")->setFocus();

@@ -83,6 +83,12 @@ LoginCard::LoginCard(LoginForm& form, Account& account, QWidget* parent)
     error->setFixedWidth(fieldWidth);
     stack->addWidget(error, 0, Qt::AlignHCenter);
 
+    // A disabled button alone does not say which field holds the registration back.
+    missing = new SymbolNote(QStringLiteral("info.circle"), QStringLiteral("orange"), card);
+    missing->setObjectName(QStringLiteral("missingLine"));
+    missing->setFixedWidth(fieldWidth);
+    stack->addWidget(missing, 0, Qt::AlignHCenter);
+
     submitButton = new BusyButton(QString(), card);
     submitButton->setObjectName(QStringLiteral("submitButton"));
     submitButton->makeProminent(260);
@@ -208,6 +214,9 @@ void LoginCard::refresh()
 
     error->setVisible(form.error().has_value());
     error->setText(form.error().value_or(QString()));
+    const std::optional<QString> notYet = form.registrationMissing();
+    missing->setVisible(notYet.has_value());
+    missing->setText(notYet.value_or(QString()));
 
     submitButton->setText(texts.submit);
     submitButton->setEnabled(form.canSubmit());

@@ -39,6 +39,7 @@ private:
     StatusLabel* subtitle;
     SymbolNote* notice;
     SymbolNote* error;
+    SymbolNote* missing; // what keeps a registration from being sent
     BusyButton* submitButton;
     StatusLabel* switchPrompt;
     LinkButton* switchButton;

@@ -64,7 +64,7 @@ QString imageFilter()
 } // namespace
 
 FeedbackView::FeedbackView(AppState& app, FeedbackModel& model, QWidget* parent)
-    : QWidget(parent), app(app), model(model), system(MachineInfo::system()), machine(MachineInfo::model()),
+    : QWidget(parent), app(app), model(model), system(MachineInfo::shownSystem()), machine(MachineInfo::model()),
       memory(MachineInfo::memoryBytes())
 {
     setObjectName(QStringLiteral("feedbackView"));

@@ -1,6 +1,7 @@
 #include "ui/onboarding/OnboardingModel.h"
 
 #include "delivery/HotkeySpec.h"
+#include "delivery/PasteController.h"
 #include "delivery/ReceiverClient.h"
 
 QString OnboardingModel::pasteKey() const
@@ -160,7 +161,8 @@ QString OnboardingModel::demoLine(const std::optional<Server>& server) const
     std::optional<QString> path;
     if (server)
         path = ReceiverClient::remotePath(*server, exampleShot());
-    return QStringLiteral("shot1: ") + path.value_or(examplePath()) + QLatin1Char(' ');
+    // As the paste hot key would type shot 1: in the user's own token format.
+    return PasteController::token(f.settings.tokenFormat, 1, path.value_or(examplePath()));
 }
 
 QString OnboardingModel::trayText() const

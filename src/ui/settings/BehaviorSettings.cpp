@@ -200,6 +200,10 @@ QWidget* BehaviorSettings::buildResident()
         write(s);
     });
     column->addWidget(keepAlive);
+    keepAliveNote = Parts::caption(QString(), box);
+    keepAliveNote->setObjectName(QStringLiteral("keepAliveNote"));
+    keepAliveNote->setWordWrap(true);
+    column->addWidget(keepAliveNote);
     return box;
 }
 
@@ -323,11 +327,16 @@ void BehaviorSettings::refresh()
     reloadList(patterns, s.localTitlePatterns);
 
     // Where nothing is set up at login, the toggle must not claim it is.
-    const std::optional<QString> unavailable =
-        SettingsModel::loginItemUnavailable(AppInfo::current().runsAsBundle(), Paths::dataOverride().has_value());
+    const bool bundle = AppInfo::current().runsAsBundle();
+    const bool dataOverride = Paths::dataOverride().has_value();
+    const std::optional<QString> unavailable = SettingsModel::loginItemUnavailable(bundle, dataOverride);
     launchAtLogin->setChecked(!unavailable && s.launchAtLogin);
     launchAtLogin->setEnabled(!unavailable && !s.keepAliveAgent);
     launchAtLoginNote->setText(unavailable.value_or(QString()));
     launchAtLoginNote->setVisible(unavailable.has_value());
-    keepAlive->setChecked(s.keepAliveAgent);
+    const std::optional<QString> noAgent = SettingsModel::keepAliveUnavailable(bundle, dataOverride);
+    keepAlive->setChecked(!noAgent && s.keepAliveAgent);
+    keepAlive->setEnabled(!noAgent);
+    keepAliveNote->setText(noAgent.value_or(QString()));
+    keepAliveNote->setVisible(noAgent.has_value());
 }

@@ -72,5 +72,6 @@ private:
     QCheckBox* launchAtLogin;
     QLabel* launchAtLoginNote;
     QCheckBox* keepAlive;
+    QLabel* keepAliveNote;
     QLineEdit* remoteDir;
 };

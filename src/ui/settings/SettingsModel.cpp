@@ -174,4 +174,13 @@ std::optional<QString> loginItemUnavailable(bool runsAsBundle, bool dataOverride
     return std::nullopt;
 }
 
+std::optional<QString> keepAliveUnavailable(bool runsAsBundle, bool dataOverride)
+{
+    if (!runsAsBundle)
+        return QStringLiteral("从构建目录运行的 tarnel 不装 systemd 用户服务：只有安装版（tarnel.app）才会崩溃后自动重启。");
+    if (dataOverride)
+        return QStringLiteral("用 TARNEL_DATA 换了数据目录时不装 systemd 用户服务。");
+    return std::nullopt;
+}
+
 } // namespace SettingsModel

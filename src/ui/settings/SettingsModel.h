@@ -53,6 +53,8 @@ QString panelKeyText(const Settings& settings);
 // Why this copy sets up no login item (none when it does): only the installed bundle, on its own data
 // folder, is started at login.
 std::optional<QString> loginItemUnavailable(bool runsAsBundle, bool dataOverride);
+// The same for the keep-alive agent (the systemd user service).
+std::optional<QString> keepAliveUnavailable(bool runsAsBundle, bool dataOverride);
 
 // The about page's account line: "账号 alice（Alice）", "账号 alice（已停用）", or "还没登录".
 QString accountLine(const std::optional<AccountRecord>& record, Account::Status status);

@@ -25,7 +25,11 @@ StatusItem::StatusItem(AppState& app, std::function<void()> quit, QObject* paren
     clearAction = contextMenu->addAction(QStringLiteral("🗑 清空全部"), this, [&app] { app.clearAll(); });
     clearAction->setObjectName(QStringLiteral("clearAction"));
     folderAction = contextMenu->addAction(QStringLiteral("📂 打开截图目录"), this,
-                                          [&app] { app.openPath(app.shots().shotsDirectory()); });
+                                          [&app] {
+                                              // Made first: before the first shot there is no folder to open.
+                                              Paths::ensure(app.shots().shotsDirectory());
+                                              app.openPath(app.shots().shotsDirectory());
+                                          });
     folderAction->setObjectName(QStringLiteral("folderAction"));
     checkUpdatesAction = contextMenu->addAction(QStringLiteral("检查更新…"), this, [&app] { app.checkUpdates(); });
     checkUpdatesAction->setObjectName(QStringLiteral("checkUpdatesAction"));

@@ -5,6 +5,9 @@
 
 #include <QTemporaryFile>
 
+#include <pwd.h>
+#include <unistd.h>
+
 std::optional<SshLookup::Resolved> SshLookup::run(const QString& host, std::optional<int> port,
     const std::optional<QString>& user)
 {
@@ -25,10 +28,16 @@ std::optional<QString> SshLookup::configuredUser(const QString& host, std::optio
     // The user's and the system's configuration, in ssh's own order, then a stand-in name: ssh keeps the
     // first name it meets, so the stand-in shows only when neither named one.
     const QString standIn = QStringLiteral("tarnel-no-user-named");
+    // ssh reads ~/.ssh/config from the home in the password database, not from $HOME.
+    const passwd* entry = ::getpwuid(::getuid());
     QTemporaryFile config;
-    if (!config.open())
+    if (!entry || !config.open())
         return std::nullopt;
-    config.write(QStringLiteral("Include ~/.ssh/config\nInclude /etc/ssh/ssh_config\nHost *\n  User %1\n").arg(standIn).toUtf8());
+    const QString userConfig = QFile::decodeName(entry->pw_dir) + QStringLiteral("/.ssh/config");
+    if (userConfig.contains(QLatin1Char('"')) || userConfig.contains(QLatin1Char('\n')))
+        return std::nullopt;
+    config.write(QStringLiteral("Include \"%1\"\nInclude /etc/ssh/ssh_config\nHost *\n  User %2\n")
+                     .arg(userConfig, standIn).toUtf8());
     config.flush();
     const CommandResult result = ProcessRunner::run(ProcessRunner::sshPath(),
         QStringList{QStringLiteral("-F"), config.fileName()} + *args, std::nullopt, 10);

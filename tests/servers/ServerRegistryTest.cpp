@@ -487,9 +487,12 @@ private Q_SLOTS:
         QCOMPARE(keyLines(), 1);
 
         // Both set up (as an earlier version left them): removing either keeps the key line the other uses.
-        Server twin = *registry.server(again->id);
-        twin.setup = registry.server(address->id)->setup;
-        registry.update(twin);
+        const SetupState setUp = registry.server(address->id)->setup;
+        rig.state.update([&](StateFile& f) {
+            for (Server& entry : f.servers)
+                if (entry.id == again->id)
+                    entry.setup = setUp;
+        });
         QCOMPARE(rig.remove(address->id, true).message,
                  QStringLiteral("已移除 127.0.0.1，钥匙没吊销：mybox 还在用同一个账号"));
         QCOMPARE(keyLines(), 1);

@@ -239,5 +239,13 @@ void ServerRegistry::applyRules(const QUuid& id, const QStringList& wanted, cons
 
 void ServerRegistry::revokeKey(const QUuid& id, const std::optional<QString>& password, Done done)
 {
+    const auto found = server(id);
+    if (const auto sharing = found ? list.otherSetUpFor(*found) : std::nullopt) {
+        QMetaObject::invokeMethod(this, [done, name = sharing->name] {
+            if (done)
+                done(Outcome<QString>::failure(QStringLiteral("钥匙没吊销：%1 还在用同一个账号").arg(name)));
+        }, Qt::QueuedConnection);
+        return;
+    }
     scripts.revokeKey(id, password, std::move(done));
 }

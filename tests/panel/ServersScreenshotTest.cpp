@@ -111,16 +111,20 @@ private Q_SLOTS:
         PanelRig rig(data);
         rig.addServer(QStringLiteral("devbox")).user = QStringLiteral("alice");
         rig.addServer(QStringLiteral("127.0.0.1")).user = QStringLiteral("root");
+        rig.addServer(QStringLiteral("mybox"), true, false).user = QStringLiteral("root"); // the same account again
         auto view = page(rig.build());
-        const Server a = rig.app().registry().servers().at(0), b = rig.app().registry().servers().at(1);
+        const QList<Server> listed = rig.app().registry().servers();
+        const Server a = listed.at(0), b = listed.at(1), c = listed.at(2);
         const QString why = QStringLiteral("钥匙被拒：点「重新连接」重新装接收器");
+        const QString twice = QStringLiteral("这台服务器已经在列表里（127.0.0.1，用户 root）：同一个账号不用再加，把这条移除就好");
         ServersPage* servers = view->serversPage();
         servers->card(a.id)->setContent(a, Status::connected({QStringLiteral("alice"), QStringLiteral("dev-7f3a")}), false);
         servers->card(b.id)->setContent(b, Status::failed(Failure{why}), false);
+        servers->card(c.id)->setContent(c, Status::failed(Failure{twice}), false);
         PanelFacts facts;
-        facts.servers = rig.app().registry().servers();
-        facts.statuses = {{a.id, Status::Kind::connected}, {b.id, Status::Kind::failed}};
-        facts.failures = {{b.id, why}};
+        facts.servers = listed;
+        facts.statuses = {{a.id, Status::Kind::connected}, {b.id, Status::Kind::failed}, {c.id, Status::Kind::failed}};
+        facts.failures = {{b.id, why}, {c.id, twice}};
         auto* header = view->findChild<PanelHeader*>();
         header->refresh(PanelModel(facts), PanelTab::servers);
         shoot(*view, QStringLiteral("unreachable-after-uploads"));

@@ -493,6 +493,7 @@ private Q_SLOTS:
                 if (entry.id == again->id)
                     entry.setup = setUp;
         });
+        QCOMPARE(rig.revoke(address->id, std::nullopt).message, QStringLiteral("钥匙没吊销：mybox 还在用同一个账号"));
         QCOMPARE(rig.remove(address->id, true).message,
                  QStringLiteral("已移除 127.0.0.1，钥匙没吊销：mybox 还在用同一个账号"));
         QCOMPARE(keyLines(), 1);

@@ -79,6 +79,8 @@ AppState::AppState(Store& store, DesktopServices desktop, Intervals intervals, Q
         return SessionDetector::activeSessions(::getpid(), configPath);
     };
     uploaderHooks.settingUp = [this](const Server& server) { return receiverSettingUp(server); };
+    uploaderHooks.unreachable = [this](const Server& server, const QString& why) { serverRegistry->uploadFailed(server.id, why); };
+    uploaderHooks.reached = [this](const Server& server) { serverRegistry->uploadReached(server.id); };
     shotUploader = std::make_unique<Uploader>(*shotStore, desktop.flash, uploaderHooks);
     connect(serverRegistry.get(), &ServerRegistry::changed, shotUploader.get(), &Uploader::serversChanged);
 

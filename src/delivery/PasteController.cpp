@@ -14,6 +14,22 @@ namespace {
 constexpr int keyPollMs = 15;
 
 bool isReady(const Server& server) { return server.enabled && server.setup.keyInstalled; }
+
+// The server whose keyword the title holds: the longest keyword found wins; on a tie the earlier server.
+const Server* namedIn(const QString& title, const QList<Server>& servers)
+{
+    const Server* best = nullptr;
+    qsizetype bestLength = 0;
+    for (const Server& server : servers)
+        for (const QString& keyword : server.matchKeywords) {
+            const QString trimmed = keyword.trimmed();
+            if (trimmed.size() > bestLength && title.contains(trimmed, Qt::CaseInsensitive)) {
+                best = &server;
+                bestLength = trimmed.size();
+            }
+        }
+    return best;
+}
 }
 
 PasteController::PasteController(ShotStore& shots, ActiveWindow& activeWindow, Keyboard& keyboard, Flash& flash,
@@ -57,6 +73,7 @@ void PasteController::hotkeyPressed()
         return finish();
     }
     paste.window = window->id;
+    paste.pasteKey = pasteKeyFor(window->instanceName, window->className);
 
     const auto selected = shots.selected() ? shots.shot(*shots.selected()) : std::nullopt;
     if (selected)
@@ -68,7 +85,14 @@ void PasteController::hotkeyPressed()
         return finish();
     }
 
-    paste.destination = destinationFor(window->title, servers(), paste.settings);
+    const QList<Server> listed = servers();
+    if (const auto unready = unreadyServerFor(window->title, listed)) {
+        const QString why = unready->enabled ? QStringLiteral("它还没连好") : QStringLiteral("它的同步关着");
+        flash.show({}, QStringLiteral("截图%1 没传到 %2，没粘：%3").arg(paste.shot.n).arg(unready->name, why));
+        Log::write(QStringLiteral("截图%1 没粘：终端在 %2 上，%3").arg(paste.shot.n).arg(unready->name, why));
+        return finish();
+    }
+    paste.destination = destinationFor(window->title, listed, paste.settings);
     waitForUpload();
 }
 
@@ -135,7 +159,7 @@ void PasteController::deliver()
         };
         if (settings.pasteMode == PasteMode::clipboard) {
             copyText(text);
-            keyboard.sendPasteKey(typed);
+            keyboard.sendPasteKey(paste.pasteKey, typed);
         } else {
             keyboard.type(text, typed);
         }
@@ -180,6 +204,24 @@ QString PasteController::label() const
     return paste.destination ? paste.destination->name : QStringLiteral("本机");
 }
 
+std::optional<Server> PasteController::unreadyServerFor(const QString& title, const QList<Server>& servers)
+{
+    const Server* named = namedIn(title, servers);
+    if (!named || isReady(*named))
+        return std::nullopt;
+    return *named;
+}
+
+Keyboard::PasteKey PasteController::pasteKeyFor(const QString& instanceName, const QString& className)
+{
+    for (const char* kin : {"xterm", "uxterm", "urxvt", "rxvt"}) {
+        const QString name = QString::fromLatin1(kin);
+        if (name.compare(instanceName, Qt::CaseInsensitive) == 0 || name.compare(className, Qt::CaseInsensitive) == 0)
+            return Keyboard::PasteKey::shiftInsert;
+    }
+    return Keyboard::PasteKey::controlShiftV;
+}
+
 std::optional<Server> PasteController::destinationFor(const QString& title, const QList<Server>& servers,
                                                       const Settings& settings)
 {
@@ -188,19 +230,8 @@ std::optional<Server> PasteController::destinationFor(const QString& title, cons
         if (isReady(server))
             ready << server;
 
-    // The longest keyword found in the title wins; on a tie the earlier server.
-    const Server* best = nullptr;
-    qsizetype bestLength = 0;
-    for (const Server& server : ready)
-        for (const QString& keyword : server.matchKeywords) {
-            const QString trimmed = keyword.trimmed();
-            if (trimmed.size() > bestLength && title.contains(trimmed, Qt::CaseInsensitive)) {
-                best = &server;
-                bestLength = trimmed.size();
-            }
-        }
-    if (best)
-        return *best;
+    if (const Server* named = namedIn(title, ready))
+        return *named;
 
     for (const QString& pattern : settings.localTitlePatterns) {
         const QRegularExpression expression(pattern);

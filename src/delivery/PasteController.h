@@ -48,6 +48,12 @@ public:
     // tokenFormat with "%d" -> number and "%s" -> path, in one pass (a "%s" inside the path stays).
     static QString token(const QString& format, qint64 number, const QString& path);
     static bool isTerminal(const QString& instanceName, const QString& className, const QStringList& terminals);
+    // The paste key the terminal has: Shift+Insert (primary selection) for xterm and its kin, which bind no
+    // Ctrl+Shift+V; Ctrl+Shift+V for the others.
+    static Keyboard::PasteKey pasteKeyFor(const QString& instanceName, const QString& className);
+    // A listed destination that is not set up or has sync off, whose keyword the title names (and no ready
+    // one names a longer one): the terminal is on a machine that does not have the shot.
+    static std::optional<Server> unreadyServerFor(const QString& title, const QList<Server>& servers);
 
 Q_SIGNALS:
     // After each press has been dealt with, whatever the outcome.
@@ -56,6 +62,7 @@ Q_SIGNALS:
 private:
     struct Paste {
         quint64 window = 0;
+        Keyboard::PasteKey pasteKey = Keyboard::PasteKey::controlShiftV;
         Shot shot;
         std::optional<Server> destination;
         Settings settings;

@@ -43,7 +43,7 @@ Outcome<T> runCommand(const Server& server, const QStringList& command, const st
             return Outcome<T>::success(*value);
         return Outcome<T>::failure(QStringLiteral("接收器的回答看不懂：") + reply->left(100));
     }
-    return Outcome<T>::failure(ReceiverClient::failureMessage(result, server));
+    return Outcome<T>::failure(ReceiverClient::failure(result, server));
 }
 
 std::optional<int> count(const QString& text)
@@ -116,8 +116,16 @@ QString ReceiverClient::failureMessage(const CommandResult& result, const Server
         return QStringLiteral("地址解析不了：") + server.host;
     for (const QString& line : err.split(QLatin1Char('\n')))
         if (!line.trimmed().isEmpty())
-            return QStringLiteral("没传上：") + line.trimmed().left(100);
+            return (result.status == 255 ? QStringLiteral("连不上：") : QStringLiteral("没传上：")) + line.trimmed().left(100);
     return QStringLiteral("没传上：退出码 %1").arg(result.status);
+}
+
+Failure ReceiverClient::failure(const CommandResult& result, const Server& server)
+{
+    Failure why{failureMessage(result, server)};
+    // ssh answers 255 for its own failures; the receiver never does.
+    why.unreachable = !result.cancelled && (result.timedOut || (result.status == 255 && !replyLine(result.stdout)));
+    return why;
 }
 
 Outcome<QString> ReceiverClient::putNow(

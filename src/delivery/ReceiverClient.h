@@ -41,6 +41,8 @@ public:
     static Outcome<QStringList> arguments(const Server& server, const QStringList& command);
     // The message for a run that did not answer "ok".
     static QString failureMessage(const CommandResult& result, const Server& server);
+    // The same with its flags: `unreachable` when ssh itself failed (key refused, host out of reach, time-out).
+    static Failure failure(const CommandResult& result, const Server& server);
     // The reply line ("ok …" or "err …") in the output, if any.
     static std::optional<QString> replyLine(const QString& stdout);
 };

@@ -215,16 +215,18 @@ void Uploader::startRound(const QString& name, quint64 generation, const QList<S
             const auto shot = shots.shot(round->name);
             if (!round->superseded && shot) {
                 QStringList names, marked;
-                bool allOk = true;
+                bool allOk = true, anyOk = false;
                 for (const Server& target : round->targets) {
                     const bool targetOk = round->succeeded.value(target.id);
                     allOk = allOk && targetOk;
+                    anyOk = anyOk || targetOk;
                     names << target.name;
                     marked << target.name + (targetOk ? QStringLiteral(" ✅") : QStringLiteral(" ❌"));
                 }
-                notify(allOk ? label(*shot) + QStringLiteral(" 已传 ✅ ") + names.join(QStringLiteral("、"))
-                                  : label(*shot) + QStringLiteral(" 已传 ") + marked.join(QStringLiteral("，")),
-                    shot->localPath);
+                const QString summary = allOk ? QStringLiteral(" 已传 ✅ ") + names.join(QStringLiteral("、"))
+                                        : anyOk ? QStringLiteral(" 已传 ") + marked.join(QStringLiteral("，"))
+                                                : QStringLiteral(" 没传上 ❌ ") + names.join(QStringLiteral("、"));
+                notify(label(*shot) + summary, shot->localPath);
             }
             if (!round->superseded)
                 Q_EMIT roundFinished(round->name);
@@ -252,10 +254,14 @@ void Uploader::send(const Shot& shot, const Server& server, int attempt, quint64
                 return;
             }
             if (outcome.ok()) {
+                if (hooks.reached)
+                    hooks.reached(server);
                 done(true, outcome.value());
                 return;
             }
             if (attempt > 1) {
+                if (outcome.error().unreachable && hooks.unreachable)
+                    hooks.unreachable(server, outcome.failure());
                 done(false, outcome.failure());
                 return;
             }

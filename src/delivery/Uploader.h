@@ -26,6 +26,10 @@ public:
         std::function<QList<SSHSession>()> sessions;
         // The destination's receiver is being set up right now (its key is not installed yet).
         std::function<bool(const Server&)> settingUp;
+        // A put found the destination refusing our key or out of reach (after its retry), with the reason;
+        // a put got through. Optional.
+        std::function<void(const Server&, const QString& why)> unreachable;
+        std::function<void(const Server&)> reached;
     };
 
     Uploader(ShotStore& shots, Flash& flash, Hooks hooks, QObject* parent = nullptr);

@@ -62,9 +62,12 @@ struct Attempt {
     {
         stage(ConnectFlow::Stage::probing);
         const std::optional<QString> given = server.user;
+        // A name the user's ssh configuration gives for the host is the only one tried, as a typed one is.
+        const std::optional<QString> named = given ? given
+            : SshLookup::configuredUser(server.host, server.port == 22 ? std::nullopt : std::optional<int>(server.port));
         const auto configured = resolve(given);
         const LoginProbe::Result probe = LoginProbe::run(server,
-            LoginProbe::candidates(given, configured, LoginProbe::localLoginName()), cancel);
+            LoginProbe::candidates(named, configured, LoginProbe::localLoginName()), cancel);
         server.setup.lastProbe = probe.record;
         if (!probe.login.ok())
             return fail(probe.login.error());
@@ -196,6 +199,12 @@ struct Attempt {
         }
         if (!s.isDevice())
             s.user = connected.user;
+        if (const auto other = hooks.sameAccount ? hooks.sameAccount(s) : std::nullopt) {
+            // The key line is the other entry's: this one neither puts it anew nor takes shots.
+            s.setup.keyInstalled = false;
+            return fail(QStringLiteral("这台服务器已经在列表里（%1，用户 %2）：同一个账号不用再加，把这条移除就好")
+                            .arg(other->name, connected.user));
+        }
         const bool installing = !installSkippable();
         if (installing && !install())
             return false;

@@ -26,6 +26,8 @@ public:
         // Writes the generated ssh_config with this destination as given.
         std::function<Outcome<>(const Server&)> writeConfig;
         std::function<Outcome<ReceiverClient::Ping>(const Server&)> ping; // ReceiverClient::ping when empty
+        // Another entry already set up for the account the destination resolved to; none when it is the only one.
+        std::function<std::optional<Server>(const Server&)> sameAccount;
     };
     struct Connected {
         QString user;

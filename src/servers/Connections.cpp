@@ -72,6 +72,36 @@ void Connections::forget(const QUuid& id)
 {
     cancel(id);
     statuses.remove(id);
+    connectedBeforeUploadFailed.remove(id);
+}
+
+void Connections::uploadFailed(const QUuid& id, const QString& why)
+{
+    const auto found = list.find(id);
+    if (!found || attempts.contains(id))
+        return; // gone, or a connect under way answers for itself
+    const Status current = statuses.value(id);
+    if (current.kind == Status::Kind::connected)
+        connectedBeforeUploadFailed.insert(id, current);
+    else if (!connectedBeforeUploadFailed.contains(id))
+        return; // not connected: its own status already says why
+    const Status failed = Status::failed(Failure{why});
+    if (failed == current)
+        return;
+    Log::write(QStringLiteral("上传时连不上 ") + found->name + QStringLiteral("：") + why);
+    setStatus(id, failed);
+}
+
+void Connections::uploadReached(const QUuid& id)
+{
+    const auto it = connectedBeforeUploadFailed.find(id);
+    if (it == connectedBeforeUploadFailed.end())
+        return;
+    const Status connected = *it;
+    connectedBeforeUploadFailed.erase(it);
+    if (const auto found = list.find(id))
+        Log::write(QStringLiteral("上传到 ") + found->name + QStringLiteral(" 又通了"));
+    setStatus(id, connected);
 }
 
 void Connections::connectServer(const QUuid& id, const std::optional<QString>& user, const std::optional<QString>& password)
@@ -80,6 +110,7 @@ void Connections::connectServer(const QUuid& id, const std::optional<QString>& u
     if (!found)
         return;
     cancel(id);
+    connectedBeforeUploadFailed.remove(id);
     if (found->isDevice() && peerLinkConnected && !peerLinkConnected(*found->deviceID)) {
         setStatus(id, Status());
         return;
@@ -97,6 +128,21 @@ void Connections::connectServer(const QUuid& id, const std::optional<QString>& u
             if (attempts.value(id).generation == generation)
                 setStatus(id, Status::connecting(since, stage));
         }, Qt::QueuedConnection);
+    };
+    // Of two entries set up for one account the later gives way; one not set up gives way to any.
+    QList<Server> setUp;
+    bool earlier = true;
+    for (const Server& other : list.all()) {
+        if (other.id == id)
+            earlier = false;
+        else if (other.setup.keyInstalled && (earlier || !found->setup.keyInstalled))
+            setUp << other;
+    }
+    hooks.sameAccount = [setUp](const Server& s) -> std::optional<Server> {
+        for (const Server& other : setUp)
+            if (ServerList::sameAccount(other, s))
+                return other;
+        return std::nullopt;
     };
     SshConfigSync* sync = &config;
     hooks.writeConfig = [sync](const Server& s) { return sync->write(s); };

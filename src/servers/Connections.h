@@ -43,6 +43,10 @@ public:
         const std::optional<QString>& password = std::nullopt);
     // Stops the attempt for a destination that is gone and drops its status.
     void forget(const QUuid& id);
+    // An upload found a connected destination refusing our key or out of reach: its status says so, with the
+    // reason, until an upload gets through (the connected status comes back) or a connect answers.
+    void uploadFailed(const QUuid& id, const QString& why);
+    void uploadReached(const QUuid& id);
 
     void cancelAll();
     void waitForAll() const;
@@ -67,6 +71,7 @@ private:
     SshConfigSync& config;
     QHash<QUuid, Status> statuses;
     QHash<QUuid, Attempt> attempts;
+    QHash<QUuid, Status> connectedBeforeUploadFailed;
     quint64 nextGeneration = 1;
     RunningWork running;
 };

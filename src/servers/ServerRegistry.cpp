@@ -192,8 +192,14 @@ void ServerRegistry::remove(const QUuid& id, bool purgeRemote, Done done)
     config.write();
     Log::write(QStringLiteral("移除服务器 ") + s.name);
 
-    const QString removed = QStringLiteral("已移除 ") + s.name;
-    if (!s.setup.keyInstalled) {
+    QString removed = QStringLiteral("已移除 ") + s.name;
+    // The key line stays while another entry still logs in with it.
+    const auto sharing = s.setup.keyInstalled ? list.otherSetUpFor(s) : std::nullopt;
+    if (sharing) {
+        removed += QStringLiteral("，钥匙没吊销：%1 还在用同一个账号").arg(sharing->name);
+        Log::write(removed);
+    }
+    if (!s.setup.keyInstalled || sharing) {
         QMetaObject::invokeMethod(this, [done, removed] {
             if (done)
                 done(Outcome<QString>::success(removed));
@@ -233,5 +239,13 @@ void ServerRegistry::applyRules(const QUuid& id, const QStringList& wanted, cons
 
 void ServerRegistry::revokeKey(const QUuid& id, const std::optional<QString>& password, Done done)
 {
+    const auto found = server(id);
+    if (const auto sharing = found ? list.otherSetUpFor(*found) : std::nullopt) {
+        QMetaObject::invokeMethod(this, [done, name = sharing->name] {
+            if (done)
+                done(Outcome<QString>::failure(QStringLiteral("钥匙没吊销：%1 还在用同一个账号").arg(name)));
+        }, Qt::QueuedConnection);
+        return;
+    }
     scripts.revokeKey(id, password, std::move(done));
 }

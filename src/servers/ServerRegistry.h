@@ -54,6 +54,9 @@ public:
     void uninstallWithPassword(const Server& server, const QString& password, bool purge, Done done);
     void applyRules(const QUuid& id, const QStringList& wanted, const std::optional<QString>& password, Done done);
     void revokeKey(const QUuid& id, const std::optional<QString>& password, Done done);
+    // What uploads found out about a destination (see Connections).
+    void uploadFailed(const QUuid& id, const QString& why) { connections.uploadFailed(id, why); }
+    void uploadReached(const QUuid& id) { connections.uploadReached(id); }
 
     // Set by the application core.
     std::function<QList<Peer>()> peers;

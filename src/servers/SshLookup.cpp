@@ -3,6 +3,11 @@
 #include "platform/ProcessRunner.h"
 #include "servers/SshCommand.h"
 
+#include <QTemporaryFile>
+
+#include <pwd.h>
+#include <unistd.h>
+
 std::optional<SshLookup::Resolved> SshLookup::run(const QString& host, std::optional<int> port,
     const std::optional<QString>& user)
 {
@@ -13,6 +18,33 @@ std::optional<SshLookup::Resolved> SshLookup::run(const QString& host, std::opti
     if (!result.succeeded())
         return std::nullopt;
     return parse(result.stdout);
+}
+
+std::optional<QString> SshLookup::configuredUser(const QString& host, std::optional<int> port)
+{
+    const auto args = SshCommand::lookup(host, port, std::nullopt);
+    if (!args)
+        return std::nullopt;
+    // The user's and the system's configuration, in ssh's own order, then a stand-in name: ssh keeps the
+    // first name it meets, so the stand-in shows only when neither named one.
+    const QString standIn = QStringLiteral("tarnel-no-user-named");
+    // ssh reads ~/.ssh/config from the home in the password database, not from $HOME.
+    const passwd* entry = ::getpwuid(::getuid());
+    QTemporaryFile config;
+    if (!entry || !config.open())
+        return std::nullopt;
+    const QString userConfig = QFile::decodeName(entry->pw_dir) + QStringLiteral("/.ssh/config");
+    if (userConfig.contains(QLatin1Char('"')) || userConfig.contains(QLatin1Char('\n')))
+        return std::nullopt;
+    config.write(QStringLiteral("Include \"%1\"\nInclude /etc/ssh/ssh_config\nHost *\n  User %2\n")
+                     .arg(userConfig, standIn).toUtf8());
+    config.flush();
+    const CommandResult result = ProcessRunner::run(ProcessRunner::sshPath(),
+        QStringList{QStringLiteral("-F"), config.fileName()} + *args, std::nullopt, 10);
+    const auto resolved = result.succeeded() ? parse(result.stdout) : std::nullopt;
+    if (!resolved || resolved->user.isEmpty() || resolved->user == standIn)
+        return std::nullopt;
+    return resolved->user;
 }
 
 std::optional<SshLookup::Resolved> SshLookup::parse(const QString& output)

@@ -18,4 +18,7 @@ public:
 
     static std::optional<Resolved> run(const QString& host, std::optional<int> port, const std::optional<QString>& user);
     static std::optional<Resolved> parse(const QString& output);
+    // The login name the user's or the system's ssh configuration names for the host; none when neither
+    // names one (ssh -G then reports the local name).
+    static std::optional<QString> configuredUser(const QString& host, std::optional<int> port);
 };

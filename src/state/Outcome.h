@@ -9,6 +9,7 @@ struct Failure {
     QString message;
     bool needsPassword = false;  // a password (typed once) may get it through
     bool needsLoginName = false; // a login name has to be given first
+    bool unreachable = false;    // the destination refused our key or could not be reached at all
 
     static Failure needingPassword(QString message) { return {std::move(message), true, false}; }
     static Failure needingLoginName(QString message, bool andPassword = false)

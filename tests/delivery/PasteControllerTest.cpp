@@ -246,6 +246,59 @@ private Q_SLOTS:
         QCOMPARE(destination ? destination->name : QString(), expected);
     }
 
+    // A title naming a server that is off or not set up: that machine lacks the shot, so nothing is typed,
+    // copied or pasted, whatever else is ready, and the flash says why.
+    void refusesAPathTheTerminalsMachineLacks_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("keyInstalled");
+        QTest::addColumn<bool>("otherReady");
+        QTest::addColumn<QString>("flashed");
+        QTest::newRow("only server, sync off") << false << true << false << "截图1 没传到 box，没粘：它的同步关着";
+        QTest::newRow("sync off, another ready") << false << true << true << "截图1 没传到 box，没粘：它的同步关着";
+        QTest::newRow("not set up") << true << false << false << "截图1 没传到 box，没粘：它还没连好";
+    }
+
+    void refusesAPathTheTerminalsMachineLacks()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(bool, keyInstalled);
+        QFETCH(bool, otherReady);
+        addShot();
+        Server box = server(QStringLiteral("box"), {QStringLiteral("box"), QStringLiteral("u@")}, keyInstalled);
+        box.enabled = enabled;
+        servers << box;
+        if (otherReady)
+            servers << server(QStringLiteral("web"), {QStringLiteral("web")});
+        window.window = FakeActiveWindow::terminal(QStringLiteral("u@box: ~"));
+        for (const PasteMode mode : {PasteMode::type, PasteMode::clipboard, PasteMode::zeroPermission}) {
+            settings.pasteMode = mode;
+            flash.shown.clear();
+            press();
+            QTEST(flash.lines().join(QLatin1Char('|')), "flashed");
+        }
+        QCOMPARE(keyboard.typed, QStringList());
+        QCOMPARE(keyboard.pasteKeys, 0);
+        QCOMPARE(copied, QStringList());
+        QVERIFY(uploads.isEmpty());
+        QCOMPARE(rig->shots->shots().last().pasted, 0);
+    }
+
+    // xterm and its kin bind no Ctrl+Shift+V: they get Shift+Insert, the others Ctrl+Shift+V.
+    void sendsTheTerminalsOwnPasteKey()
+    {
+        using Key = Keyboard::PasteKey;
+        QCOMPARE(PasteController::pasteKeyFor(QStringLiteral("urxvt"), QStringLiteral("URxvt")), Key::shiftInsert);
+        addShot();
+        settings.pasteMode = PasteMode::clipboard;
+        press();
+        QCOMPARE(keyboard.lastPasteKey, Key::shiftInsert);
+        window.window = WindowInfo{2, QStringLiteral("kitty"), QStringLiteral("kitty"), QStringLiteral("u@laptop")};
+        press();
+        QCOMPARE(keyboard.lastPasteKey, Key::controlShiftV);
+        QCOMPARE(keyboard.pasteKeys, 2);
+    }
+
     void noReadyServerMeansLocal()
     {
         QList<Server> list{server(QStringLiteral("web"), {QStringLiteral("web")}, false)};

@@ -6,6 +6,7 @@
 #include "platform/x11/X11ActiveWindow.h"
 #include "platform/x11/X11GlobalHotkeys.h"
 #include "platform/x11/X11Keyboard.h"
+#include "platform/x11/SystemClipboard.h"
 #include "support/FakeFlash.h"
 #include "support/ShotRig.h"
 #include "support/TempDataDir.h"
@@ -114,6 +115,21 @@ private Q_SLOTS:
         QVERIFY(pressHotkey(modifiersHeld));
         QCOMPARE(terminal.waitFor(token(remote).size()), token(remote));
         QVERIFY2(flash.shown.empty(), qPrintable(flash.lines().join(QLatin1Char('|'))));
+    }
+
+    // Clipboard mode into xterm, which binds no Ctrl+Shift+V: the path goes on the selections and the paste
+    // key xterm has brings it in.
+    void clipboardModePastesIntoXterm()
+    {
+        SystemClipboard clipboard;
+        paste->copyText = [&clipboard](const QString& text) { clipboard.writeText(text); };
+        settings.pasteMode = PasteMode::clipboard;
+        TestXterm terminal(QStringLiteral("me@laptop: ~/pasted"));
+        QVERIFY(terminal.start());
+        QVERIFY(pressHotkey());
+        QCOMPARE(terminal.waitFor(token(false).size()), token(false));
+        settings.pasteMode = PasteMode::type;
+        paste->copyText = [this](const QString& text) { copied << text; };
     }
 
     // The user goes to another terminal while the shot uploads: nothing is typed anywhere, the text is copied.

@@ -41,6 +41,7 @@ class UploaderTest : public QObject {
     static constexpr int retryMs = 200;
     QHash<QString, int> finished;
     QSet<QUuid> settingUp; // destinations whose receiver is being set up
+    QStringList reports;   // what uploads told of each destination: "name: why" or "name ok"
 
     void setSessions(const QList<SSHSession>& list)
     {
@@ -123,6 +124,9 @@ private Q_SLOTS:
         };
         settingUp.clear();
         hooks.settingUp = [this](const Server& s) { return settingUp.contains(s.id); };
+        reports.clear();
+        hooks.unreachable = [this](const Server& s, const QString& why) { reports << s.name + QStringLiteral(": ") + why; };
+        hooks.reached = [this](const Server& s) { reports << s.name + QStringLiteral(" ok"); };
         uploader = std::make_unique<Uploader>(*shots, flash, hooks);
         uploader->setRetryDelay(retryMs);
         connect(uploader.get(), &Uploader::roundFinished, this, [this](const QString& name) { ++finished[name]; });
@@ -197,11 +201,14 @@ private Q_SLOTS:
         QCOMPARE(upload(name, b).error, QStringLiteral("钥匙被拒：点「重新连接」重新装接收器"));
         QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 A ✅，B ❌"));
         QVERIFY(data.logLines().join('\n').contains(QStringLiteral("截图1 传到 B 失败：钥匙被拒")));
+        // The refused key is reported once, after the retry, as the destination's own trouble.
+        QCOMPARE(reports, (QStringList{QStringLiteral("A ok"), QStringLiteral("B: 钥匙被拒：点「重新连接」重新装接收器")}));
 
         QVERIFY(sshdB.authorize(*accountB, ReceiverDestination::authorizedLine(*b.setup.remoteDirAbsolute, publicLine)));
         QVERIFY(round(name, [&] { uploader->fillMissing(name); }));
         QCOMPARE(upload(name, b).state, Upload::State::done);
         QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 ✅ B"));
+        QCOMPARE(reports.last(), QStringLiteral("B ok"));
     }
 
     void serverGoneKeepsTheShotAndFillsLater()
@@ -211,8 +218,11 @@ private Q_SLOTS:
         QVERIFY(round(name, [&] { uploader->upload(name, false); }));
         QCOMPARE(upload(name, a).state, Upload::State::failed);
         QVERIFY(!upload(name, a).error->isEmpty());
-        QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已传 A ❌"));
+        // Nothing arrived anywhere: the flash does not say "已传"; the host out of reach is reported.
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 没传上 ❌ A"));
         QVERIFY(QFile::exists(shots->shot(name)->localPath));
+        QCOMPARE(reports.size(), 1);
+        QVERIFY2(reports.first().startsWith(QStringLiteral("A: 连不上：")), qPrintable(reports.first()));
 
         QVERIFY(!sshd.start());
         QVERIFY(round(name, [&] { uploader->fillMissing(name); }));

@@ -49,6 +49,16 @@ PanelFacts situation(const QString& name)
         add(destination(QStringLiteral("nokey"), true, false), Kind::connected);
         add(destination(QStringLiteral("nostatus")), std::nullopt);
         add(destination(QStringLiteral("failed")), Kind::failed);
+    } else if (name == QLatin1String("uploads find one refused") || name == QLatin1String("uploads find all out of reach")) {
+        const bool both = name == QLatin1String("uploads find all out of reach");
+        const Server a = destination(QStringLiteral("a")), b = destination(QStringLiteral("127.0.0.1"));
+        add(a, both ? Kind::failed : Kind::connected);
+        add(b, Kind::failed);
+        f.failures.insert(b.id, QStringLiteral("钥匙被拒：点「重新连接」重新装接收器"));
+        if (both)
+            f.failures.insert(a.id, QStringLiteral("连不上（超时）"));
+        add(destination(QStringLiteral("off"), false), Kind::failed); // switched off: not its trouble now
+        f.failures.insert(f.servers.last().id, QStringLiteral("连不上（超时）"));
     } else if (name == QLatin1String("linked machine not connected")) {
         add(destination(QStringLiteral("mac"), true, true, true), Kind::connecting);
     } else if (name == QLatin1String("inbound")) {
@@ -86,6 +96,15 @@ private Q_SLOTS:
         QTest::newRow("a linked machine counts like a server") << "only a linked machine connected" << listening << "1 台已连接";
         // Off, without key, without a status or failed: none is connected; one plain server is listed.
         QTest::newRow("nothing counts") << "nothing counts" << StatusLook{"待机", "yellow", idle} << "没有连上的服务器";
+        // A set-up destination that cannot be reached is named with the reason; the tooltip has the whole message.
+        QTest::newRow("uploads find one refused")
+            << "uploads find one refused"
+            << StatusLook{"监听中 · 1 台已连接 · 127.0.0.1 钥匙被拒", "red", "127.0.0.1：钥匙被拒：点「重新连接」重新装接收器"}
+            << "1 台已连接";
+        QTest::newRow("uploads find all out of reach")
+            << "uploads find all out of reach"
+            << StatusLook{"a 连不上、127.0.0.1 钥匙被拒", "red", "a：连不上（超时）\n127.0.0.1：钥匙被拒：点「重新连接」重新装接收器"}
+            << "没有连上的服务器";
         QTest::newRow("no plain server at all")
             << "linked machine not connected" << StatusLook{"待机", "yellow", idle} << "先连一台服务器";
         QTest::newRow("inbound sessions, by name or alias")

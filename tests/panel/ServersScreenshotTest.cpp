@@ -4,6 +4,8 @@
 #include "support/ServersPageView.h"
 #include "support/WindowShot.h"
 #include "ui/panel/AddServerBox.h"
+#include "ui/panel/PanelHeader.h"
+#include "ui/panel/PanelModel.h"
 #include "ui/panel/PanelView.h"
 #include "ui/panel/PasswordPrompt.h"
 #include "ui/panel/ServerCard.h"
@@ -98,6 +100,40 @@ private Q_SLOTS:
         PasswordPrompt prompt(QStringLiteral("这台是用密码登录的，吊销钥匙要再输一次密码"));
         prompt.show();
         shoot(prompt, QStringLiteral("password-prompt"));
+        rig.app().registry().cancelAll();
+    }
+
+    // Uploads found one server refusing the key: its card and the header say so (the header as the registry's
+    // statuses would make it, on both pages).
+    void unreachableAfterUploads()
+    {
+        FakeClock clock(noon);
+        PanelRig rig(data);
+        rig.addServer(QStringLiteral("devbox")).user = QStringLiteral("alice");
+        rig.addServer(QStringLiteral("127.0.0.1")).user = QStringLiteral("root");
+        rig.addServer(QStringLiteral("mybox"), true, false).user = QStringLiteral("root"); // the same account again
+        auto view = page(rig.build());
+        const QList<Server> listed = rig.app().registry().servers();
+        const Server a = listed.at(0), b = listed.at(1), c = listed.at(2);
+        const QString why = QStringLiteral("钥匙被拒：点「重新连接」重新装接收器");
+        const QString twice = QStringLiteral("这台服务器已经在列表里（127.0.0.1，用户 root）：同一个账号不用再加，把这条移除就好");
+        ServersPage* servers = view->serversPage();
+        servers->card(a.id)->setContent(a, Status::connected({QStringLiteral("alice"), QStringLiteral("dev-7f3a")}), false);
+        servers->card(b.id)->setContent(b, Status::failed(Failure{why}), false);
+        servers->card(c.id)->setContent(c, Status::failed(Failure{twice}), false);
+        PanelFacts facts;
+        facts.servers = listed;
+        facts.statuses = {{a.id, Status::Kind::connected}, {b.id, Status::Kind::failed}, {c.id, Status::Kind::failed}};
+        facts.failures = {{b.id, why}, {c.id, twice}};
+        auto* header = view->findChild<PanelHeader*>();
+        header->refresh(PanelModel(facts), PanelTab::servers);
+        shoot(*view, QStringLiteral("unreachable-after-uploads"));
+        header->refresh(PanelModel(facts), PanelTab::shots);
+        shoot(*header, QStringLiteral("unreachable-header"));
+        facts.statuses[a.id] = Status::Kind::failed;
+        facts.failures[a.id] = QStringLiteral("连不上：ssh: connect to host devbox.example port 22: Connection refused");
+        header->refresh(PanelModel(facts), PanelTab::shots);
+        shoot(*header, QStringLiteral("unreachable-header-all"));
         rig.app().registry().cancelAll();
     }
 

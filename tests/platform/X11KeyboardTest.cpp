@@ -136,7 +136,7 @@ private Q_SLOTS:
         QVERIFY(terminal.activate());
         const QByteArray before = terminal.received();
         bool sent = false;
-        keyboard.sendPasteKey([&](const Keyboard::Result& result) { sent = result.ok; });
+        keyboard.sendPasteKey(Keyboard::PasteKey::controlShiftV, [&](const Keyboard::Result& result) { sent = result.ok; });
         QTRY_VERIFY(sent);
         QCOMPARE(terminal.waitFor(before.size() + 1), before + QByteArray("\x16"));
     }

@@ -429,6 +429,91 @@ private Q_SLOTS:
         QCOMPARE(serverFile("/tarnel"), QByteArray("<missing>"));
         QVERIFY(serverFile("/.ssh/authorized_keys") != "<missing>");
     }
+
+    // The user's own ssh setup names the login: it is the only name tried. An alias of a listed account is
+    // the same account: refused, and the removal of either entry leaves the key line the other uses.
+    // Uploads that find the host out of reach show in the status until one gets through or a connect does.
+    void oneLoginOneAccountOneEntry()
+    {
+        if (!SshServerFixture::canCreateAccounts())
+            QSKIP("needs accounts of its own (run as root)");
+        SshServerFixture sshd;
+        sshd.acceptHomeKeys();
+        const auto target = sshd.account(QStringLiteral("tarnel-onesrv"));
+        QVERIFY(target);
+        const auto desk = DesktopUser::create(sshd, QStringLiteral("tarnel-onedesk"));
+        QVERIFY(desk);
+        QVERIFY(!sshd.start());
+        QVERIFY(desk->writeSshConfig(QStringLiteral("Host mybox\n  HostName 127.0.0.1\n  Port %1\n  User %2\n"
+                                                    "  StrictHostKeyChecking accept-new\n")
+                                         .arg(sshd.port()).arg(target->name)));
+        QVERIFY(desk->own(data.path()));
+        std::optional<DesktopUser::AsUser> as;
+        as.emplace(*desk);
+        QVERIFY(as->ok());
+        auto keyLines = [&] {
+            as.reset();
+            const int count = QString::fromUtf8(readFile(target->home + QStringLiteral("/.ssh/authorized_keys"))).count("restrict,");
+            as.emplace(*desk);
+            return count;
+        };
+
+        RegistryRig rig(data.path());
+        ServerRegistry& registry = rig.registry;
+        // The user's key is not on the server yet: only the configured name knocks, once.
+        const auto alias = rig.page.add(QStringLiteral("mybox"));
+        QCOMPARE(settledAs(rig, alias->id), Kind::failed);
+        QCOMPARE(registry.status(alias->id).message, QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));
+        as.reset();
+        const QString log = sshd.log();
+        as.emplace(*desk);
+        QVERIFY(log.contains(QStringLiteral("authenticating user %1 ").arg(target->name)));
+        QCOMPARE(log.count(QStringLiteral("authenticating user ")), log.count(QStringLiteral("authenticating user %1 ").arg(target->name)));
+        QVERIFY2(!log.contains(QLatin1String("Invalid user")) && !log.contains(QLatin1String("user root ")), qPrintable(log));
+        QVERIFY(rig.remove(alias->id, false).message.startsWith(QStringLiteral("已移除 mybox")));
+
+        // Set up by its address first; the alias then resolves to the same account and is refused.
+        as.reset();
+        QVERIFY(sshd.authorize(*target, desk->publicLine() + '\n'));
+        as.emplace(*desk);
+        const auto address = rig.page.add(QStringLiteral("%1@127.0.0.1:%2").arg(target->name).arg(sshd.port()));
+        QVERIFY2(settledAs(rig, address->id) == Kind::connected, qPrintable(registry.status(address->id).message));
+        const auto again = rig.page.add(QStringLiteral("mybox"));
+        QVERIFY(again && again->id != address->id);
+        QCOMPARE(settledAs(rig, again->id), Kind::failed);
+        QCOMPARE(registry.status(again->id).message,
+                 QStringLiteral("这台服务器已经在列表里（127.0.0.1，用户 %1）：同一个账号不用再加，把这条移除就好").arg(target->name));
+        QVERIFY(!registry.server(again->id)->setup.keyInstalled);
+        QCOMPARE(keyLines(), 1);
+
+        // Both set up (as an earlier version left them): removing either keeps the key line the other uses.
+        const SetupState setUp = registry.server(address->id)->setup;
+        rig.state.update([&](StateFile& f) {
+            for (Server& entry : f.servers)
+                if (entry.id == again->id)
+                    entry.setup = setUp;
+        });
+        QCOMPARE(rig.revoke(address->id, std::nullopt).message, QStringLiteral("钥匙没吊销：mybox 还在用同一个账号"));
+        QCOMPARE(rig.remove(address->id, true).message,
+                 QStringLiteral("已移除 127.0.0.1，钥匙没吊销：mybox 还在用同一个账号"));
+        QCOMPARE(keyLines(), 1);
+        registry.connectServer(again->id);
+        QVERIFY2(settledAs(rig, again->id) == Kind::connected, qPrintable(registry.status(again->id).message));
+
+        // Uploads report the host out of reach: the status says so until an upload or a connect gets through.
+        const QString refused = QStringLiteral("连不上：ssh: connect to host 127.0.0.1 port %1: Connection refused").arg(sshd.port());
+        registry.uploadFailed(again->id, refused);
+        QCOMPARE(registry.status(again->id).kind, Kind::failed);
+        QCOMPARE(registry.status(again->id).message, refused);
+        registry.uploadReached(again->id);
+        QCOMPARE(registry.status(again->id).kind, Kind::connected);
+        QCOMPARE(registry.status(again->id).user, target->name);
+        registry.uploadFailed(again->id, refused);
+        registry.recheckAll();
+        QCOMPARE(settledAs(rig, again->id), Kind::connected);
+        registry.uploadReached(again->id); // a late success changes nothing
+        QCOMPARE(registry.status(again->id).kind, Kind::connected);
+    }
 };
 
 QTEST_GUILESS_MAIN(ServerRegistryTest)

@@ -25,10 +25,12 @@ public:
         done(answer());
     }
 
-    void sendPasteKey(Done done) override
+    void sendPasteKey(PasteKey key, Done done) override
     {
-        if (failWith.isEmpty())
+        if (failWith.isEmpty()) {
             ++pasteKeys;
+            lastPasteKey = key;
+        }
         done(answer());
     }
 
@@ -37,6 +39,7 @@ public:
     QString failWith;
     QStringList typed;
     int pasteKeys = 0;
+    PasteKey lastPasteKey = PasteKey::controlShiftV;
 
 private:
     Result answer() const { return failWith.isEmpty() ? Result{} : Result{false, failWith}; }

@@ -6,6 +6,10 @@
 
 PrivateDisplay::~PrivateDisplay()
 {
+    if (windowManager.state() != QProcess::NotRunning) {
+        windowManager.terminate();
+        windowManager.waitForFinished(5000);
+    }
     if (server.state() != QProcess::NotRunning) {
         server.terminate();
         server.waitForFinished(5000);
@@ -33,6 +37,27 @@ bool PrivateDisplay::start()
         }
         server.kill();
         server.waitForFinished(5000);
+    }
+    return false;
+}
+
+bool PrivateDisplay::startWindowManager()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), display);
+    windowManager.setProcessEnvironment(environment);
+    windowManager.start(QStringLiteral("jwm"), {});
+    if (display.isEmpty() || !windowManager.waitForStarted(5000))
+        return false;
+    // A window manager names its check window on the root window once it manages the screen.
+    const QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired() && windowManager.state() == QProcess::Running) {
+        QProcess property;
+        property.start(QStringLiteral("xprop"), {QStringLiteral("-display"), display, QStringLiteral("-root"),
+                                                 QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+        if (property.waitForFinished(5000) && property.readAllStandardOutput().contains("window id"))
+            return true;
+        windowManager.waitForFinished(50);
     }
     return false;
 }

@@ -11,8 +11,11 @@ public:
     // Starts on the first free display number; false when Xvfb could not start.
     bool start();
     QString name() const { return display; } // ":N"
+    // Starts jwm on it (for programs that activate windows) and waits until it manages the screen.
+    bool startWindowManager();
 
 private:
     QProcess server;
+    QProcess windowManager;
     QString display;
 };

@@ -241,12 +241,16 @@ public:
         borrowed.clear();
     }
 
-    // Ctrl+Shift+<sym>, on a borrowed key when the layout lacks it.
-    bool addChord(KeySym sym, KeySym shifted)
+    // The modifiers held around <sym>, on a borrowed key when the layout lacks it.
+    bool addChord(std::initializer_list<KeySym> modifiers, KeySym sym, KeySym shifted)
     {
-        const auto control = map.codeOf(XK_Control_L);
-        if (!control || !shift)
-            return false;
+        X11Keyboard::Chord chord;
+        for (const KeySym modifier : modifiers) {
+            const auto code = map.codeOf(modifier);
+            if (!code)
+                return false;
+            chord.modifiers.push_back(*code);
+        }
         KeyCode code = layout.contains(sym) && !layout.value(sym).shift ? layout.value(sym).code : 0;
         if (!code && !halves[0].empty()) {
             half = 0;
@@ -255,7 +259,8 @@ public:
             touched.push_back(code);
             batch.borrows = true;
         }
-        batch.chord = {*control, shift, code};
+        chord.key = code;
+        batch.chord = std::move(chord);
         batches.push_back(std::move(batch));
         batch = {};
         return true;
@@ -284,6 +289,34 @@ private:
     X11Keyboard::Batch batch;
     std::vector<X11Keyboard::Batch> batches;
 };
+
+// Lock and latched modifiers as they were before a batch went out.
+struct HeldModifiers {
+    unsigned int locked = 0, latched = 0;
+};
+
+// Takes off the lock and latched modifiers (Caps Lock, Num Lock, Shift Lock, a latched Shift), which would
+// turn the keys into other characters; the same connection's key events that follow see them off.
+HeldModifiers suspendModifiers(Display* display)
+{
+    XkbStateRec state{};
+    if (XkbGetState(display, XkbUseCoreKbd, &state) != Success)
+        return {};
+    const HeldModifiers held{state.locked_mods, state.latched_mods};
+    if (held.locked)
+        XkbLockModifiers(display, XkbUseCoreKbd, held.locked, 0);
+    if (held.latched)
+        XkbLatchModifiers(display, XkbUseCoreKbd, held.latched, 0);
+    return held;
+}
+
+void restoreModifiers(Display* display, const HeldModifiers& held)
+{
+    if (held.locked)
+        XkbLockModifiers(display, XkbUseCoreKbd, held.locked, held.locked);
+    if (held.latched)
+        XkbLatchModifiers(display, XkbUseCoreKbd, held.latched, held.latched);
+}
 
 std::optional<Keyboard::Result> unusable(Display* display)
 {
@@ -325,9 +358,9 @@ bool X11Keyboard::keysHeld()
     return false;
 }
 
-void X11Keyboard::type(const QString& text, Done done) { enqueue({false, text, std::move(done)}); }
+void X11Keyboard::type(const QString& text, Done done) { enqueue({std::nullopt, text, std::move(done)}); }
 
-void X11Keyboard::sendPasteKey(Done done) { enqueue({true, QString(), std::move(done)}); }
+void X11Keyboard::sendPasteKey(PasteKey key, Done done) { enqueue({key, QString(), std::move(done)}); }
 
 void X11Keyboard::enqueue(Job job)
 {
@@ -366,7 +399,10 @@ std::optional<Keyboard::Result> X11Keyboard::plan(const Job& job)
     X11Display::ErrorTrap trap(display);
     Planner planner(display, lent);
     if (job.pasteKey) {
-        if (!planner.addChord(XK_v, XK_V))
+        const bool planned = *job.pasteKey == PasteKey::shiftInsert
+                                 ? planner.addChord({XK_Shift_L}, XK_Insert, XK_Insert)
+                                 : planner.addChord({XK_Control_L, XK_Shift_L}, XK_v, XK_V);
+        if (!planned)
             return failure(noChordKeys);
     } else {
         for (const char32_t c : characters)
@@ -415,17 +451,19 @@ void X11Keyboard::step()
 void X11Keyboard::send(Display* display, const Batch& batch)
 {
     mapKeys(display, batch.remap);
+    const HeldModifiers held = suspendModifiers(display);
     for (const Stroke& stroke : batch.strokes)
         press(display, stroke, shift);
     if (batch.chord) {
         const Chord& chord = *batch.chord;
-        XTestFakeKeyEvent(display, chord.control, True, CurrentTime);
-        XTestFakeKeyEvent(display, chord.shift, True, CurrentTime);
+        for (const KeyCode modifier : chord.modifiers)
+            XTestFakeKeyEvent(display, modifier, True, CurrentTime);
         XTestFakeKeyEvent(display, chord.key, True, CurrentTime);
         XTestFakeKeyEvent(display, chord.key, False, CurrentTime);
-        XTestFakeKeyEvent(display, chord.shift, False, CurrentTime);
-        XTestFakeKeyEvent(display, chord.control, False, CurrentTime);
+        for (auto it = chord.modifiers.rbegin(); it != chord.modifiers.rend(); ++it)
+            XTestFakeKeyEvent(display, *it, False, CurrentTime);
     }
+    restoreModifiers(display, held);
     XSync(display, False);
 }
 

@@ -14,7 +14,8 @@
 
 typedef struct _XDisplay Display;
 
-// Key presses through the XTest extension. Characters the current layout has are typed on their own keys
+// Key presses through the XTest extension. Lock and latched modifiers (Caps Lock, Num Lock, a latched Shift)
+// are off while a batch goes out and back afterwards, so they never change what is typed. Characters the current layout has are typed on their own keys
 // (with Shift where needed); the others are put for a while on spare keycodes, a batch at a time, the
 // batches taking turns between two halves of the spare keys. Programs read a changed mapping whenever they
 // get round to it; leaving each batch's keys alone for a while, and giving them back only well after the
@@ -29,14 +30,15 @@ public:
 
     bool keysHeld() override;
     void type(const QString& text, Done done) override;
-    void sendPasteKey(Done done) override;
+    void sendPasteKey(PasteKey key, Done done) override;
 
     struct Stroke {
         unsigned char code = 0;
         bool shift = false;
     };
     struct Chord {
-        unsigned char control = 0, shift = 0, key = 0;
+        std::vector<unsigned char> modifiers; // pressed in this order, let go in the reverse
+        unsigned char key = 0;
     };
     // Key presses sent together after their keys got the symbols they need.
     struct Batch {
@@ -49,7 +51,7 @@ public:
 
 private:
     struct Job {
-        bool pasteKey = false;
+        std::optional<PasteKey> pasteKey;
         QString text;
         Done done;
     };

@@ -2,6 +2,8 @@
 
 #include "delivery/HotkeySpec.h"
 
+#include <QRegularExpression>
+
 namespace {
 const QString defaultPaste = QStringLiteral("⌥⌘3");
 const QString gateConsequence = QStringLiteral("。登录前不监听截图、不上传，快捷键也不响应。");
@@ -17,6 +19,28 @@ int PanelModel::connectedCount() const
             facts.statuses.value(server.id, ServerRegistry::Status::Kind::unknown) == ServerRegistry::Status::Kind::connected)
             ++count;
     return count;
+}
+
+QStringList PanelModel::unreachable() const
+{
+    QStringList out;
+    for (const Server& server : facts.servers)
+        if (server.enabled && server.setup.keyInstalled && facts.failures.contains(server.id)) {
+            // The message's lead ("钥匙被拒", "连不上") is the reason; the rest is in the tooltip.
+            const QString message = facts.failures.value(server.id);
+            const qsizetype end = message.indexOf(QRegularExpression(QStringLiteral("[：（]")));
+            out << server.name + QLatin1Char(' ') + (end > 0 ? message.left(end) : message);
+        }
+    return out;
+}
+
+QStringList PanelModel::unreachableReasons() const
+{
+    QStringList out;
+    for (const Server& server : facts.servers)
+        if (server.enabled && server.setup.keyInstalled && facts.failures.contains(server.id))
+            out << server.name + QStringLiteral("：") + facts.failures.value(server.id);
+    return out;
 }
 
 QStringList PanelModel::inboundNames() const
@@ -56,6 +80,11 @@ StatusLook PanelModel::status() const
     // Nothing is watched while the account gate is closed, whatever is connected.
     if (facts.gateReason)
         return {QStringLiteral("没在监听"), QStringLiteral("gray"), *facts.gateReason + gateConsequence};
+    if (const QStringList down = unreachable(); !down.isEmpty()) {
+        const int n = connectedCount();
+        const QString lead = n >= 1 ? QStringLiteral("监听中 · %1 台已连接 · ").arg(n) : QString();
+        return {lead + down.join(QStringLiteral("、")), QStringLiteral("red"), unreachableReasons().join(QLatin1Char('\n'))};
+    }
     if (const int n = connectedCount(); n >= 1)
         return {QStringLiteral("监听中 · %1 台已连接").arg(n), QStringLiteral("green"),
                 QStringLiteral("截图会同步到已连接的 %1 台服务器 / 设备").arg(n)};

@@ -35,6 +35,7 @@ struct PanelLink {
 struct PanelFacts {
     QList<Server> servers;
     QHash<QUuid, ServerRegistry::Status::Kind> statuses; // an id without an entry is unknown
+    QHash<QUuid, QString> failures;                       // the message of each failed status
     PanelLink link;
     Settings settings;
     bool paused = false;
@@ -74,6 +75,10 @@ public:
 
     // Destinations that are on, have the key installed and are connected (linked machines included).
     int connectedCount() const;
+    // Destinations that are on and set up but failed (an upload found the key refused or the host out of
+    // reach, or the last connect failed): "name reason" each, and "name：message" each.
+    QStringList unreachable() const;
+    QStringList unreachableReasons() const;
     // Peers with ssh sessions running into this machine, by display name.
     QStringList inboundNames() const;
     // The paste hot key as the desktop writes it; the default one when the setting does not parse.

@@ -107,8 +107,12 @@ PanelFacts PanelView::facts() const
     PanelFacts f;
     ServerRegistry& registry = app.registry();
     f.servers = registry.servers();
-    for (const Server& server : std::as_const(f.servers))
-        f.statuses.insert(server.id, registry.status(server.id).kind);
+    for (const Server& server : std::as_const(f.servers)) {
+        const ServerRegistry::Status status = registry.status(server.id);
+        f.statuses.insert(server.id, status.kind);
+        if (status.kind == ServerRegistry::Status::Kind::failed)
+            f.failures.insert(server.id, status.message);
+    }
     if (link)
         f.link = link();
     f.settings = app.settings();

@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSslSocket>
-#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -16,7 +15,6 @@
 #include <functional>
 #include <memory>
 #include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -341,10 +339,6 @@ private Q_SLOTS:
     // service is busy waits in the queue rather than being turned away.
     void crowdsAreAdmittedFairly()
     {
-        rlimit files{};
-        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &files), 0);
-        files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 4096));
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &files), 0);
         AccountServiceFixture::Options options{false, false};
         options.arguments = QStringList{"--header-timeout", "120"}; // held connections stay until the end
         AccountServiceFixture crowded{options};
@@ -354,21 +348,15 @@ private Q_SLOTS:
         std::vector<std::unique_ptr<QTcpSocket>> held;
         const auto take = [&](const QString& from) {
             int taken = 0;
-            for (;;) {
+            for (;; ++taken) {
                 auto socket = std::make_unique<QTcpSocket>();
                 socket->bind(QHostAddress(from));
                 socket->connectToHost(QHostAddress::LocalHost, quint16(crowded.port()));
-                if (!socket->waitForConnected(5000))
-                    return -1;
                 socket->write("GET /api/update?channel=stable&build=1 HTTP/1.1\r\nHost: x\r\n\r\n");
-                if (!socket->waitForReadyRead(5000))
-                    return -1;
-                if (!socket->readAll().startsWith("HTTP/1.1 200"))
+                if (!socket->waitForReadyRead(5000) || !socket->readAll().startsWith("HTTP/1.1 200"))
                     return taken;
                 socket->write("GET / HTTP/1.1\r\n");
-                socket->waitForBytesWritten(5000);
                 held.push_back(std::move(socket));
-                ++taken;
             }
         };
         QCOMPARE(take(QStringLiteral("127.0.3.1")), 128);
@@ -385,11 +373,9 @@ private Q_SLOTS:
             crowd.push_back(std::make_unique<QTcpSocket>());
             crowd.back()->connectToHost(QHostAddress::LocalHost, quint16(crowded.port()));
         }
-        const auto connected = [&] {
-            return std::count_if(crowd.begin(), crowd.end(),
-                                 [](const auto& socket) { return socket->state() == QAbstractSocket::ConnectedState; });
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(connected() == 64, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(crowd.begin(), crowd.end(), [](const auto& socket) {
+                                     return socket->state() == QAbstractSocket::ConnectedState;
+                                 }), 3000);
     }
 
     void passwordGuessingSlowsDown()
@@ -486,7 +472,7 @@ private Q_SLOTS:
         QVERIFY2(rows.contains("\t0.1.0\t3\tstable\t"), qPrintable(rows));
         for (int i = 3; i < 20; ++i)
             QCOMPARE(service.post("api/app/ping", checkIn(), first).status, 200);
-        const auto refused = service.post("api/app/ping", checkIn(), first);
+        const auto refused = service.post("api/app/ping", checkIn(), first); // the 21st in ten minutes
         QCOMPARE(refused.status, 429);
         QVERIFY(refused.header("Retry-After").toInt() > 0);
         QCOMPARE(service.post("api/app/ping", checkIn(), second).status, 200);
@@ -518,8 +504,7 @@ private Q_SLOTS:
         }
     }
 
-    // Display names follow the rule for names and say why one is refused; names stored before the rule
-    // reach the admin's terminal escaped.
+    // Display names follow the rule for names, and a refusal says why.
     void displayNamesAreVisibleText()
     {
         const auto refusal = [&](const QString& displayName) {
@@ -533,22 +518,14 @@ private Q_SLOTS:
         QCOMPARE(refusal(QStringLiteral("\u200B")), hiddenText);
         QCOMPARE(refusal(QStringLiteral("\u3164 \u3164")), QStringLiteral("名字里没有看得见的字"));
         QVERIFY(!service.signUp("ole", "secret1").isEmpty());
-        const auto renamed = service.admin({"users", "rename", "ole", QStringLiteral("x\u2029y")});
-        QCOMPARE(renamed.status, 1);
-        QVERIFY(renamed.err.contains(QStringLiteral("名字里不能有看不见的控制字符、格式字符或换行")));
-        if (QStandardPaths::findExecutable(QStringLiteral("sqlite3")).isEmpty())
-            QSKIP("storing a name from before the rule needs the sqlite3 program");
-        QCOMPARE(QProcess::execute(QStringLiteral("sqlite3"), {service.databasePath(),
-                                   QStringLiteral("UPDATE users SET display_name = 'o\u202Eelo\u200B' WHERE username = 'ole'")}), 0);
-        const QString listed = service.admin({"users", "list"}).out;
-        QVERIFY2(listed.contains(QStringLiteral("ole\to\\u{202e}elo\\u{200b}\t")), qPrintable(listed));
+        QVERIFY(service.admin({"users", "rename", "ole", QStringLiteral("x\u2029y")}).err.contains(hiddenText));
     }
 
     // What users send reaches the admin's terminal with its control characters shown, not obeyed.
     void adminListingsEscapeControlCharacters()
     {
         const QString token = service.signUp("vic", "secret1");
-        const QByteArray title = "\x1b]0;owned\x07\x1b]52;c;ZWNobyBoaQ==\x07\x1b[2J\xc2\x9b" "31m";
+        const QByteArray title = "\x1b]0;owned\x07\x1b]52;c;ZWNobyBoaQ==\x07\x1b[2J\xc2\x9b" "31m\xe2\x80\xae";
         QCOMPARE(service.call("POST", "api/feedback", feedbackForm({}, "look " + title),
                               {{"Content-Type", "multipart/form-data; boundary=b"}, {"Authorization", "Bearer " + token.toUtf8()}})
                      .status, 200);
@@ -562,7 +539,7 @@ private Q_SLOTS:
                                                               {"diagnostics", "list"}, {"diagnostics", "show", QString::number(diag)},
                                                               {"checkins", "list"}}) {
             const auto out = service.admin(command).out;
-            QVERIFY2(!out.contains(QChar(0x1b)) && !out.contains(QChar(0x07)) && !out.contains(QChar(0x9b)),
+            QVERIFY2(!out.contains(QChar(0x1b)) && !out.contains(QChar(0x07)) && !out.contains(QChar(0x9b)) && !out.contains(QChar(0x202e)),
                      qPrintable(command.join(' ')));
             QVERIFY2(out.contains("\\x1b]0;owned\\x07"), qPrintable(command.join(' ') + ": " + out));
         }

@@ -2,6 +2,7 @@
 
 #include "Secrets.h"
 #include "ServiceText.h"
+#include "state/NameRule.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -69,15 +70,12 @@ bool validUsername(const std::string& name)
     return pattern.match(q(name)).hasMatch();
 }
 
-bool validDisplayName(const std::string& name)
+std::optional<QString> displayNameProblem(const std::string& name)
 {
     const QString text = q(name);
     if (text.trimmed().isEmpty() || text.size() > 64)
-        return false;
-    for (QChar c : text)
-        if (c.category() == QChar::Other_Control)
-            return false;
-    return true;
+        return QStringLiteral("显示名称不能为空，最多 64 个字");
+    return NameRule::problem(text.trimmed());
 }
 
 bool validPassword(const std::string& password)

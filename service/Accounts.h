@@ -3,6 +3,7 @@
 #include "Database.h"
 
 #include <QJsonObject>
+#include <QString>
 #include <optional>
 #include <string>
 
@@ -36,7 +37,8 @@ bool revokedWithDevice(Database& db, const std::string& token);
 void revokeTokens(Database& db, int64_t userId);
 
 bool validUsername(const std::string& name);
-bool validDisplayName(const std::string& name);
+// Why a display name is refused, as the refusal says it; none when it may be used.
+std::optional<QString> displayNameProblem(const std::string& name);
 bool validPassword(const std::string& password);
 
 // The newest published release for the channel ("test" also sees stable ones) above `build`, as an

@@ -19,6 +19,8 @@ using ServiceText::s;
 
 namespace {
 
+std::string shown(const std::string& text, bool multiline = false);
+
 int fail(const std::string& message)
 {
     std::cerr << message << '\n';
@@ -97,8 +99,8 @@ int users(Database& db, const Arguments& args)
         auto row = db.query("SELECT username, display_name, role, status, created_at FROM users ORDER BY id");
         std::cout << "username\tdisplayName\trole\tstatus\tcreated\n";
         while (row.step())
-            std::cout << row.text(0) << '\t' << row.text(1) << '\t' << row.text(2) << '\t' << row.text(3) << '\t'
-                      << isoTime(row.integer(4)) << '\n';
+            std::cout << shown(row.text(0)) << '\t' << shown(row.text(1)) << '\t' << row.text(2) << '\t' << row.text(3)
+                      << '\t' << isoTime(row.integer(4)) << '\n';
         return 0;
     }
     auto user = requireUser(db, name);
@@ -120,8 +122,8 @@ int users(Database& db, const Arguments& args)
     }
     if (action == "rename") {
         const std::string display = args.word(3);
-        if (!Accounts::validDisplayName(display))
-            return fail("显示名称不能为空，最多 64 个字");
+        if (const auto problem = Accounts::displayNameProblem(display))
+            return fail(s(*problem));
         db.run("UPDATE users SET display_name = ? WHERE id = ?", display, user->id);
         return 0;
     }
@@ -155,9 +157,9 @@ int devices(Database& db, const Arguments& args)
                             args.word(2), args.word(2));
         std::cout << "id\tusername\tname\talias\tcreated\tlastSeen\tversion\tremoteAccess\n";
         while (row.step())
-            std::cout << row.text(0) << '\t' << row.text(1) << '\t' << row.text(2) << '\t' << row.text(3) << '\t'
-                      << isoTime(row.integer(4)) << '\t' << optionalTime(row, 5) << '\t'
-                      << (row.text(6).empty() ? "-" : row.text(6)) << '\t' << (row.integer(7) ? "yes" : "no") << '\n';
+            std::cout << shown(row.text(0)) << '\t' << row.text(1) << '\t' << shown(row.text(2)) << '\t'
+                      << shown(row.text(3)) << '\t' << isoTime(row.integer(4)) << '\t' << optionalTime(row, 5) << '\t'
+                      << (row.text(6).empty() ? "-" : shown(row.text(6))) << '\t' << (row.integer(7) ? "yes" : "no") << '\n';
         return 0;
     }
     if (action == "add") {
@@ -257,15 +259,21 @@ int releases(Database& db, const Arguments& args)
 }
 
 // User-supplied text as it may reach the admin's terminal: every control character (escape and control
-// sequences, C1 controls) shown as \xNN, except line feeds and tabs in `multiline` text.
-std::string shown(const std::string& text, bool multiline = false)
+// sequences, C1 controls) shown as \xNN, except line feeds and tabs in `multiline` text, and every
+// format character (bidi controls, zero-width ones) and line or paragraph separator as \u{NNNN}.
+std::string shown(const std::string& text, bool multiline)
 {
     QString out;
-    for (const QChar c : q(text)) {
-        if (c.category() != QChar::Other_Control || (multiline && (c == QLatin1Char('\n') || c == QLatin1Char('\t'))))
-            out += c;
+    for (const char32_t c : q(text).toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        if (multiline && (c == U'\n' || c == U'\t'))
+            out += QChar(c);
+        else if (category == QChar::Other_Control)
+            out += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+        else if (category == QChar::Other_Format || category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            out += QStringLiteral("\\u{%1}").arg(uint(c), 4, 16, QLatin1Char('0'));
         else
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+            out += QString::fromUcs4(&c, 1);
     }
     return s(out);
 }

@@ -1,5 +1,6 @@
 #include "Api.h"
 
+#include "AddressGroup.h"
 #include "Secrets.h"
 #include "ServiceText.h"
 #if TARNEL_TEST_HOOKS
@@ -94,7 +95,9 @@ size_t Api::bodyLimit(const std::string& path)
 
 bool Api::admit(const httplib::Request& req, httplib::Response& res)
 {
-    if (req.has_header("Transfer-Encoding") && !req.has_header("Content-Length")) {
+    // Only an announced length is checked before the body comes: a chunked body, whatever length it
+    // also claims, could run on without end.
+    if (req.has_header("Transfer-Encoding")) {
         refuse(res, 411, QStringLiteral("请求要写明内容长度"));
         return false;
     }
@@ -253,13 +256,15 @@ void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 400, QStringLiteral("用户名只能用字母、数字和 . _ -，2 到 32 个字符，以字母或数字开头"));
     if (!Accounts::validPassword(password))
         return refuse(res, 400, QStringLiteral("密码至少要 6 个字符"));
-    if (!Accounts::validDisplayName(displayName))
-        return refuse(res, 400, QStringLiteral("显示名称不能为空，最多 64 个字"));
+    if (const auto problem = Accounts::displayNameProblem(displayName))
+        return refuse(res, 400, *problem);
     if (invite.empty())
         return refuse(res, 400, QStringLiteral("请填写邀请码"));
-    // Guessed codes are slowed down per address like guessed passwords.
-    const std::string guesser = "register " + req.remote_addr;
-    if (const int wait = registrations.secondsToWait(req.remote_addr, guesser); wait > 0) {
+    // Guessed codes are slowed down per address like guessed passwords, and for everyone together once
+    // many addresses guess at once.
+    const std::string guesser = "register " + AddressGroup::of(req.remote_addr);
+    const int wait = std::max(registrations.secondsToWait(req.remote_addr, guesser), inviteGuesses.secondsToWait({}));
+    if (wait > 0) {
         res.set_header("Retry-After", std::to_string(wait));
         return refuse(res, 429, QStringLiteral("邀请码试错太多次，请 %1 秒后再试").arg(wait));
     }
@@ -267,8 +272,10 @@ void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
     {
         auto lock = db.lock();
         if (const auto problem = registrationProblem(invite, username)) {
-            if (problem->first == 403 && problem->second == unknownInviteText)
+            if (problem->first == 403 && problem->second == unknownInviteText) {
                 registrations.failed(req.remote_addr, guesser);
+                inviteGuesses.count({});
+            }
             return refuse(res, problem->first, problem->second);
         }
     }
@@ -311,6 +318,11 @@ void Api::ping(const httplib::Request& req, httplib::Response& res)
     const auto user = authorise(req, res, false);
     if (!user)
         return;
+    const std::string tokenHash = Secrets::sha256Hex(req.get_header_value("Authorization").substr(7));
+    if (const int wait = checkIns.take(tokenHash); wait > 0) {
+        res.set_header("Retry-After", std::to_string(wait));
+        return refuse(res, 429, QStringLiteral("报到太频繁了，请 %1 秒后再试").arg(wait));
+    }
     const auto body = jsonBody(req);
     const auto version = body ? text(*body, "version") : std::nullopt;
     const auto build = body ? whole(*body, "build") : std::nullopt;
@@ -318,11 +330,15 @@ void Api::ping(const httplib::Request& req, httplib::Response& res)
     if (!version || !build || !channel || !validChannel(*channel))
         return refuse(res, 400, QStringLiteral("报到内容不对，请更新 tarnel"));
 
-    db.run("INSERT INTO checkins (user_id, username, at, version, build, channel, os, model, servers, shots, address) "
-           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+    // A sign-in's latest check-in replaces its earlier one.
+    Database::Transaction transaction(db);
+    db.run("DELETE FROM checkins WHERE token_hash = ?", tokenHash);
+    db.run("INSERT INTO checkins (user_id, username, at, version, build, channel, os, model, servers, shots, address, "
+           "token_hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
            user->id, user->username, ServiceText::now(), bounded(*version, shortField), *build, *channel,
            bounded(*body, "os", longField), bounded(*body, "model", longField), whole(*body, "servers").value_or(0),
-           whole(*body, "shots").value_or(0), bounded(req.remote_addr, shortField));
+           whole(*body, "shots").value_or(0), bounded(req.remote_addr, shortField), tokenHash);
+    transaction.commit();
 
     QJsonObject answer{{QStringLiteral("account"), q(user->status)},
                        {QStringLiteral("displayName"), q(user->displayName)},
@@ -355,7 +371,10 @@ void Api::update(const httplib::Request& req, httplib::Response& res)
 
 void Api::download(const httplib::Request& req, httplib::Response& res)
 {
-    const int64_t id = std::stoll(req.matches[1]);
+    bool numeric = false;
+    const int64_t id = q(req.matches[1]).toLongLong(&numeric);
+    if (!numeric)
+        return refuse(res, 404, QStringLiteral("没有这个更新包"));
     int64_t size = 0;
     {
         auto lock = db.lock();

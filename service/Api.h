@@ -2,6 +2,7 @@
 
 #include "Accounts.h"
 #include "LoginThrottle.h"
+#include "RateLimit.h"
 
 #include <QString>
 #include <optional>
@@ -37,6 +38,9 @@ public:
     static constexpr int64_t diagStored = 32ll << 20;
     static constexpr int feedbackPerHour = 10;
     static constexpr int64_t feedbackStored = 128ll << 20;
+    // Check-ins one sign-in may make in ten minutes; wrong invitation codes all addresses together may try.
+    static constexpr int checkInsPerTenMinutes = 20;
+    static constexpr int inviteGuessesPerTenMinutes = 60;
 
     // The most a request body may announce on this path.
     static size_t bodyLimit(const std::string& path);
@@ -69,4 +73,6 @@ private:
     TestHooks* hooks;
     LoginThrottle throttle;
     LoginThrottle registrations;
+    RateLimit checkIns{checkInsPerTenMinutes, std::chrono::minutes(10)};
+    RateLimit inviteGuesses{inviteGuessesPerTenMinutes, std::chrono::minutes(10)};
 };

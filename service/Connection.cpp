@@ -11,6 +11,8 @@
 namespace {
 constexpr size_t headerLimit = 64u << 10;
 constexpr auto lingerTime = std::chrono::seconds(2);
+// The slowest upload taken: a body must arrive at this many bytes a second on average.
+constexpr size_t slowestBody = 32u << 10;
 
 int remaining(Connection::Clock::time_point deadline)
 {
@@ -193,7 +195,7 @@ ssize_t Connection::read(char* ptr, size_t size)
 {
     if (failed)
         return -1;
-    const Clock::time_point deadline = inHeaders ? headerDeadline : Clock::now() + timeouts.read;
+    const Clock::time_point deadline = inHeaders ? headerDeadline : bodyDeadline;
     for (;;) {
         size_t got = 0;
         const Io io = receive(ptr, size, got);
@@ -231,7 +233,7 @@ bool Connection::is_readable() const
 {
     if (ssl && SSL_pending(ssl) > 0)
         return true;
-    return wait(Io::wantRead, Clock::now() + timeouts.read);
+    return wait(Io::wantRead, inHeaders ? headerDeadline : bodyDeadline);
 }
 
 bool Connection::is_writable() const { return !failed && wait(Io::wantWrite, Clock::now() + timeouts.write); }
@@ -290,4 +292,6 @@ void Connection::headersEnded()
         else if (name == "transfer-encoding" && value.find("chunked") != std::string::npos)
             chunked = true;
     }
+    const auto bodyTime = std::chrono::milliseconds(std::min<size_t>(bodyExpected, size_t(1) << 40) * 1000 / slowestBody);
+    bodyDeadline = Clock::now() + timeouts.read + bodyTime;
 }

@@ -6,8 +6,8 @@
 #include <string>
 
 // One client connection (plain or TLS) as the HTTP library reads and writes it. Waiting is bounded: a
-// request's line and headers must arrive whole before one deadline, however slowly the bytes trickle in,
-// and every later read or write has its own time-out. It also notes how much of the announced body was
+// request's line and headers must arrive whole before one deadline, however slowly the bytes trickle in;
+// its body then has one deadline of its own, set by its announced length; every write has its own time-out. It also notes how much of the announced body was
 // read, so a connection whose request was answered early is not used again.
 class Connection : public httplib::Stream {
 public:
@@ -58,6 +58,7 @@ private:
     bool failed = false;
     bool inHeaders = false;
     Clock::time_point headerDeadline;
+    Clock::time_point bodyDeadline;
     std::string headers;
     bool chunked = false;
     size_t bodyExpected = 0;

@@ -159,7 +159,16 @@ Database::Database(const std::string& path)
 
 Database::~Database() { sqlite3_close(db); }
 
-void Database::migrate() { exec(schema); }
+void Database::migrate()
+{
+    Transaction transaction(*this); // the admin command line may migrate at the same time
+    exec(schema);
+    // Each sign-in keeps only its latest check-in.
+    if (!query("SELECT 1 FROM pragma_table_info('checkins') WHERE name = 'token_hash'").step())
+        exec("ALTER TABLE checkins ADD COLUMN token_hash TEXT");
+    exec("CREATE INDEX IF NOT EXISTS checkins_token ON checkins(token_hash)");
+    transaction.commit();
+}
 
 void Database::exec(const std::string& sql)
 {

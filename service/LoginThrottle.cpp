@@ -1,5 +1,7 @@
 #include "LoginThrottle.h"
 
+#include "AddressGroup.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -50,7 +52,7 @@ int LoginThrottle::secondsToWait(const std::string& address, const std::string& 
     const Clock::time_point now = Clock::now();
     std::lock_guard<std::mutex> lock(mutex);
     const Clock::duration longest =
-        std::max(wait(addresses, address, addressCap, now), wait(accounts, accountKey(account), accountCap, now));
+        std::max(wait(addresses, AddressGroup::of(address), addressCap, now), wait(accounts, accountKey(account), accountCap, now));
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(longest).count();
     return int((ms + 999) / 1000);
 }
@@ -59,13 +61,13 @@ void LoginThrottle::failed(const std::string& address, const std::string& accoun
 {
     const Clock::time_point now = Clock::now();
     std::lock_guard<std::mutex> lock(mutex);
-    note(addresses, address, now);
+    note(addresses, AddressGroup::of(address), now);
     note(accounts, accountKey(account), now);
 }
 
 void LoginThrottle::succeeded(const std::string& address, const std::string& account)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    addresses.erase(address);
+    addresses.erase(AddressGroup::of(address));
     accounts.erase(accountKey(account));
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <unordered_map>
 
-// Slows password guessing down, per client address and per account: after a few wrong passwords each
+// Slows password guessing down, per client address (an IPv6 one by its /64) and per account: after a few wrong passwords each
 // further try must wait, the wait doubling with every failure up to a cap, and everything is forgotten
 // after a quiet spell. Never a lock: the real user waits at most the cap, and a refused try (one that
 // came too early) neither counts nor extends the wait.

@@ -1,7 +1,9 @@
 #include "ServiceServer.h"
 
+#include "AddressGroup.h"
 #include "Connection.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -74,11 +76,12 @@ private:
 // A connection's place in the counts, for as long as it is served.
 class ServiceServer::Admission {
 public:
-    Admission(ServiceServer& server, int fd) : server(server), fd(fd), address(peerAddress(fd))
+    Admission(ServiceServer& server, int fd) : server(server), fd(fd), address(AddressGroup::of(peerAddress(fd)))
     {
         std::lock_guard<std::mutex> lock(server.mutex);
-        admitted = !server.stopping && server.open.size() < server.limits.connections &&
-            server.perAddress[address] < server.limits.perAddress;
+        const size_t held = server.perAddress[address];
+        const size_t free = server.limits.connections - std::min(server.open.size(), server.limits.connections);
+        admitted = !server.stopping && free > 0 && held < server.limits.perAddress && held * 4 < free;
         if (!admitted) {
             if (server.perAddress[address] == 0)
                 server.perAddress.erase(address);
@@ -134,6 +137,15 @@ bool ServiceServer::useTls(const std::string& certificateFile, const std::string
         SSL_CTX_free(tls);
     tls = context;
     return true;
+}
+
+int ServiceServer::bind(const std::string& host, int port)
+{
+    const int bound = port == 0 ? bind_to_any_port(host) : (bind_to_port(host, port) ? port : -1);
+    // The library listens with a queue of 5, too short for a crowd of connections arriving at once.
+    if (bound < 0 || ::listen(svr_sock_, SOMAXCONN) != 0)
+        return -1;
+    return bound;
 }
 
 bool ServiceServer::process_and_close_socket(socket_t sock)

@@ -10,8 +10,9 @@
 #include <string>
 
 // The HTTP(S) server of the service. Every connection has a thread of its own, so a slow client only
-// ever holds its own; a request's headers must arrive whole within `headerTime`; one address may hold
-// at most `perAddress` connections and all together at most `connections` (beyond, 503 at once).
+// ever holds its own; a request's headers must arrive whole within `headerTime`; all together may hold at
+// most `connections`, and one address (an IPv6 client by its /64) at most `perAddress` and less than a
+// quarter of the places still free, so a few addresses never crowd everyone else out (beyond, 503 at once).
 class ServiceServer : public httplib::Server {
 public:
     struct Limits {
@@ -25,6 +26,9 @@ public:
 
     // Serves HTTPS with this certificate chain and key (PEM files); false when they cannot be used.
     bool useTls(const std::string& certificateFile, const std::string& keyFile);
+    // Binds to the address, on any free port when `port` is 0, with the system's full queue of
+    // connections waiting to be accepted; the port, or -1.
+    int bind(const std::string& host, int port);
 
 private:
     class Threads;

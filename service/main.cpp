@@ -111,13 +111,9 @@ int serve(Database& db, const Arguments& args)
 
     // Bound first: the links the API hands out name the port.
     const bool anyPort = port == 0;
-    if (anyPort) {
-        port = server->bind_to_any_port(host);
-        if (port < 0)
-            return std::cerr << "监听不了 " << listen << '\n', 1;
-    } else if (!server->bind_to_port(host, port)) {
+    port = server->bind(host, port);
+    if (port < 0)
         return std::cerr << "监听不了 " << listen << '\n', 1;
-    }
 
 #if TARNEL_TEST_HOOKS
     std::unique_ptr<TestHooks> hooks;

@@ -149,6 +149,32 @@ bool exists(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
+// Only root can have changed it: root owns it and it is not writable by others, unless it is a folder
+// whose sticky bit keeps others from moving what root put there. Links are never followed.
+bool rootsOwn(const struct stat& info)
+{
+    return info.st_uid == 0 && ((info.st_mode & 022) == 0 || (S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX)));
+}
+
+// The folder and every folder above it belong to root alone; `path` is already without links.
+bool onlyRootCanChange(const QString& path)
+{
+    for (QString folder = path;; folder = QFileInfo(folder).path()) {
+        struct stat info {};
+        if (::lstat(QFile::encodeName(folder).constData(), &info) != 0 || !S_ISDIR(info.st_mode) || !rootsOwn(info))
+            return false;
+        if (folder == QLatin1String("/"))
+            return true;
+    }
+}
+
+// An installed bundle root owns: a real folder, not a link to one.
+bool installedBundle(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) && rootsOwn(info);
+}
+
 // The checked copy into place, the old bundle put back when that fails.
 bool swap(const QString& copy, const QString& installed)
 {
@@ -181,9 +207,23 @@ int run(const QString& staged, const QString& installed)
         say(QStringLiteral("路径不对"));
         return 1;
     }
-    const QString parent = QFileInfo(installed).absolutePath();
-    if (!QDir().mkpath(parent)) {
-        say(QStringLiteral("建不了 %1").arg(parent));
+    // The bundle to replace is one already installed, in folders nobody but root can change, so nothing
+    // moves between these checks and the swap; a link at it or at its old copy is never followed.
+    const QString parent = QFileInfo(QFileInfo(installed).absolutePath()).canonicalFilePath();
+    if (parent.isEmpty() || !onlyRootCanChange(parent)) {
+        say(QStringLiteral("%1 不在只有管理员能改的文件夹里").arg(installed));
+        return 1;
+    }
+    const QString target = parent + QStringLiteral("/tarnel.app");
+    const QString old = target + QStringLiteral(".old");
+    const QString current = exists(target) ? target : old;
+    if (!installedBundle(current) || (exists(old) && !installedBundle(old))) {
+        say(QStringLiteral("%1 不是装好的 tarnel.app").arg(installed));
+        return 1;
+    }
+    const std::optional<qint64> now = BundleCheck::build(current);
+    if (!now) {
+        say(QStringLiteral("读不出已装版本的版本号"));
         return 1;
     }
     // A folder only root can enter, beside the target so the last step is a rename.
@@ -205,10 +245,9 @@ int run(const QString& staged, const QString& installed)
     if (const auto problem = BundleCheck::verify(copy, std::nullopt, keys.isEmpty() ? std::nullopt : std::optional(keys)))
         return fail(*problem);
     // A signed older release is no update.
-    const std::optional<qint64> now = BundleCheck::build(exists(installed) ? installed : installed + QStringLiteral(".old"));
-    if (now && BundleCheck::build(copy) <= now)
+    if (BundleCheck::build(copy) <= now)
         return fail(QStringLiteral("新版本不比已装的新"));
-    if (!swap(copy, installed))
+    if (!swap(copy, target))
         return fail(QStringLiteral("换不了 %1").arg(installed));
     QDir(work).removeRecursively();
     return 0;

@@ -1,21 +1,13 @@
 #include "DeviceName.h"
 
-#include <QList>
+#include "state/NameRule.h"
+
 #include <QTextBoundaryFinder>
 
 namespace {
-// Letters of some scripts carry two or three marks; more only pile up on one another.
-constexpr int marksInARow = 3;
 // Stored names stay small whatever their graphemes hold.
 constexpr int unitLimit = 400;
-
-bool bidiControl(uint c) { return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069); }
-
-bool mark(QChar::Category category)
-{
-    return category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining ||
-           category == QChar::Mark_Enclosing;
-}
+const QString lengthText = QStringLiteral("名字 1～40 个字符");
 } // namespace
 
 namespace DeviceName {
@@ -29,20 +21,17 @@ int length(const QString& name)
     return count;
 }
 
-bool valid(const QString& name)
+std::optional<QString> problem(const QString& name)
 {
     if (name.isEmpty() || name.size() > unitLimit)
-        return false;
-    int marks = 0;
-    for (const uint c : name.toUcs4()) {
-        const QChar::Category category = QChar::category(c);
-        if (category == QChar::Other_Control || bidiControl(c))
-            return false;
-        marks = mark(category) ? marks + 1 : 0;
-        if (marks > marksInARow)
-            return false;
-    }
-    return length(name) <= maxLength;
+        return lengthText;
+    if (auto broken = NameRule::problem(name))
+        return broken;
+    if (length(name) > maxLength)
+        return lengthText;
+    return std::nullopt;
 }
+
+bool valid(const QString& name) { return !problem(name); }
 
 } // namespace DeviceName

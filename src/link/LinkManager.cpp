@@ -451,8 +451,8 @@ QFuture<Outcome<>> LinkManager::rename(const QString& name, const QString& alias
         return QtFuture::makeReadyFuture(
             Outcome<>::failure(QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符")));
     const QString trimmed = trimBlanks(name);
-    if (!DeviceName::valid(trimmed))
-        return QtFuture::makeReadyFuture(Outcome<>::failure(QStringLiteral("名字 1～40 个字符")));
+    if (const auto problem = DeviceName::problem(trimmed))
+        return QtFuture::makeReadyFuture(Outcome<>::failure(*problem));
     return command({{QStringLiteral("cmd"), QStringLiteral("rename")},
                     {QStringLiteral("name"), trimmed},
                     {QStringLiteral("alias"), alias}});

@@ -44,8 +44,14 @@ std::optional<QJsonObject> Store::read(const QString& name) const
         setAside(name, QStringLiteral("不是普通文件"));
         return std::nullopt;
     }
+    const QByteArray bytes = info.st_size > maxFileBytes ? QByteArray() : file.read(maxFileBytes + 1);
+    if (info.st_size > maxFileBytes || bytes.size() > maxFileBytes) {
+        file.close();
+        setAside(name, QStringLiteral("文件太大"));
+        return std::nullopt;
+    }
     try {
-        return Json::decodeObject(file.readAll());
+        return Json::decodeObject(bytes);
     } catch (const JsonError& e) {
         file.close();
         setAside(name, e.text());

@@ -18,8 +18,12 @@ public:
     QString directory() const { return dir; }
     QString path(const QString& name) const;
 
-    // None when the file is missing or was unreadable (then it was kept aside). Only a regular file is
-    // read: anything else in its place (a FIFO would block for ever) is kept aside too.
+    // The most a state file may hold; every one of them is far smaller.
+    static constexpr qint64 maxFileBytes = qint64(16) << 20;
+
+    // None when the file is missing or was unreadable (then it was kept aside). Only a regular file no
+    // larger than maxFileBytes is read: anything else in its place (a FIFO would block for ever, a huge
+    // file would fill memory) is kept aside too.
     std::optional<QJsonObject> read(const QString& name) const;
     // The file as `fromJson` makes it; none as for read(), and when it does not decode (then kept aside).
     template <typename T> std::optional<T> decode(const QString& name, T (*fromJson)(const QJsonObject&)) const

@@ -236,6 +236,58 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(target + QStringLiteral("/bin/notes")).symLinkTarget(), target + QStringLiteral("/share/tarnel/notes.txt"));
     }
 
+    // The administrator step replaces only a bundle already installed, root's own, in folders only root may
+    // change; it follows no link at the bundle or its old copy and installs nothing older or unknown.
+    void administratorStepTrustsOnlyAnInstalledBundle_data()
+    {
+        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("installed bundle") << "" << true;
+        QTest::newRow("link at the old copy") << "old link" << false;
+        QTest::newRow("link at the bundle") << "bundle link" << false;
+        QTest::newRow("nothing installed") << "missing" << false;
+        QTest::newRow("folder others may change") << "open folder" << false;
+        QTest::newRow("bundle root does not own") << "not root's" << false;
+        QTest::newRow("build unknown") << "no build" << false;
+    }
+    void administratorStepTrustsOnlyAnInstalledBundle()
+    {
+        if (::geteuid() != 0)
+            QSKIP("the administrator step needs root");
+        QFETCH(QString, setUp);
+        QFETCH(bool, installed);
+        ReleaseRig rig;
+        QVERIFY(rig.ok());
+        const QString run = root + QStringLiteral("/trust ") + QTest::currentDataTag();
+        QDir(run).removeRecursively();
+        const QString source = rig.makeBundle(QStringLiteral("release"), QStringLiteral("13"));
+        QVERIFY(rig.sign(source, QStringLiteral(UPDATE_ROOT_KEY)));
+        const QString elsewhere = run + QStringLiteral("/elsewhere/tarnel.app");
+        QVERIFY(makeBundle(elsewhere, "elsewhere"));
+        const QString folder = run + (setUp == QLatin1String("missing") ? QStringLiteral("/not/made") : QStringLiteral("/opt"));
+        const QString target = folder + QStringLiteral("/tarnel.app");
+        if (setUp == QLatin1String("bundle link")) {
+            QVERIFY(QDir().mkpath(folder) && QFile::link(elsewhere, target));
+        } else if (setUp != QLatin1String("missing")) {
+            QVERIFY(makeBundle(target, "old"));
+            if (setUp != QLatin1String("no build"))
+                QVERIFY(writeExecutable(target + QStringLiteral("/info.json"), R"({"build":"12","identifier":"com.tarnel.app"})"));
+        }
+        if (setUp == QLatin1String("old link"))
+            QVERIFY(QFile::link(QFileInfo(elsewhere).path(), target + QStringLiteral(".old")));
+        if (setUp == QLatin1String("open folder"))
+            QVERIFY(QFile::setPermissions(folder, QFileDevice::Permissions(0x7777)));
+        if (setUp == QLatin1String("not root's"))
+            QCOMPARE(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
+
+        const CommandResult result = ProcessRunner::run(QStringLiteral(UPDATE_ROOT), {source, target}, std::nullopt, 60);
+        QVERIFY2((result.status == 0) == installed, qPrintable(result.stderr));
+        QVERIFY(readFile(elsewhere + QStringLiteral("/info.json")).contains("elsewhere"));
+        QVERIFY(!QFile::exists(run + QStringLiteral("/not")));
+        if (setUp != QLatin1String("bundle link") && setUp != QLatin1String("missing"))
+            QCOMPARE(readFile(target + QStringLiteral("/info.json")).contains("\"13\""), installed);
+    }
+
     void targets_data()
     {
         QTest::addColumn<QString>("running");

@@ -399,9 +399,20 @@ private Q_SLOTS:
         QTest::newRow("line feed after alias") << "a" << "qx-a\n" << aliasText;
         QTest::newRow("41 characters") << QString(41, 'n') << "qx-a" << nameText;
         QTest::newRow("blanks only") << " \t " << "qx-a" << nameText;
-        QTest::newRow("right-to-left override") << QStringLiteral("书房\u202Etxt.exe") << "qx-a" << nameText;
-        QTest::newRow("stacked combining marks") << QStringLiteral("a") + QString(6, QChar(0x0300)) << "qx-a" << nameText;
+        // Names that read like another name, or like none, are refused saying why.
+        const QString hiddenText = QStringLiteral("名字里不能有看不见的控制字符、格式字符或换行");
+        QTest::newRow("right-to-left override") << QStringLiteral("书房\u202Etxt.exe") << "qx-a" << hiddenText;
+        QTest::newRow("stacked combining marks") << QStringLiteral("a") + QString(6, QChar(0x0300)) << "qx-a"
+                                                 << QStringLiteral("名字里叠加的符号太多了");
         QTest::newRow("two combining marks") << QStringLiteral("Vie\u0323\u0302t") << "qx-a" << QString();
+        QTest::newRow("Arabic letter mark") << QStringLiteral("a\u061Cb") << "qx-a" << hiddenText;
+        QTest::newRow("right-to-left mark") << QStringLiteral("a\u200Fb") << "qx-a" << hiddenText;
+        QTest::newRow("zero-width space") << QStringLiteral("a\u200Bb") << "qx-a" << hiddenText;
+        QTest::newRow("byte order mark") << QStringLiteral("a\uFEFFb") << "qx-a" << hiddenText;
+        QTest::newRow("line separator") << QStringLiteral("a\u2028b") << "qx-a" << hiddenText;
+        QTest::newRow("tag characters") << QStringLiteral("a") + QString::fromUcs4(U"\U000E0041\U000E007F") << "qx-a" << hiddenText;
+        QTest::newRow("filler alone") << QStringLiteral("\u3164") << "qx-a" << QStringLiteral("名字里没有看得见的字");
+        QTest::newRow("joined emoji") << QString::fromUcs4(U"\U0001F469\u200D\U0001F4BB") << "qx-a" << QString();
     }
     void renameChecksBeforeSending()
     {

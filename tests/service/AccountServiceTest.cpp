@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <csignal>
 #include <sys/stat.h>
 
 namespace {
@@ -214,6 +215,7 @@ private Q_SLOTS:
         QCOMPARE(QString::fromLatin1(QCryptographicHash::hash(archive.body, QCryptographicHash::Sha256).toHex()),
                  update.value("sha256").toString());
         QCOMPARE(service.call("GET", "downloads/2/tarnel.zip").status, 404); // unpublished
+        QCOMPARE(service.call("GET", "downloads/99999999999999999999999/tarnel.zip").status, 404);
     }
 
     void devicesBelongToTheirAccount()
@@ -302,6 +304,10 @@ private Q_SLOTS:
         QTest::newRow("diagnostics") << head("/api/diag", 5 << 20, token) << 413;
         QTest::newRow("feedback signed out") << head("/api/feedback", 20 << 20) << 401;
         QTest::newRow("feedback too large") << head("/api/feedback", 79 << 20, token) << 413;
+        // A chunked body could run on whatever length it claims.
+        const QByteArray chunked = "Transfer-Encoding: chunked\r\n\r\n";
+        QTest::newRow("chunked feedback") << head("/api/feedback", 2).chopped(2) + chunked << 411;
+        QTest::newRow("chunked check-in") << head("/api/app/ping", 2, token).chopped(2) + chunked << 411;
     }
     void bodiesAreRefusedBeforeTheyArrive()
     {
@@ -310,6 +316,66 @@ private Q_SLOTS:
         const auto reply = service.raw(request, QStringLiteral("127.0.0.1"), 4000);
         QCOMPARE(reply.status, status);
         QVERIFY(!reply.json().value("error").toString().isEmpty());
+    }
+
+    // A body dripped in a byte at a time still has to be complete by one deadline.
+    void aBodyHasOneDeadline()
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(service.port()));
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write("POST /api/login HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{");
+        QTimer drip;
+        QObject::connect(&drip, &QTimer::timeout, [&] { socket.write(" "); });
+        drip.start(500);
+        QElapsedTimer clock;
+        clock.start();
+        QSignalSpy closed(&socket, &QAbstractSocket::disconnected);
+        QVERIFY(closed.wait(12000));
+        QVERIFY2(clock.elapsed() < 9000, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // Connections a few addresses hold leave room for everyone else, and a crowd arriving while the
+    // service is busy waits in the queue rather than being turned away.
+    void crowdsAreAdmittedFairly()
+    {
+        AccountServiceFixture::Options options{false, false};
+        options.arguments = QStringList{"--header-timeout", "120"}; // held connections stay until the end
+        AccountServiceFixture crowded{options};
+        QVERIFY2(crowded.start(), qPrintable(crowded.error()));
+
+        // Each address takes what it is given: answered requests, then kept busy with a request still coming.
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        const auto take = [&](const QString& from) {
+            int taken = 0;
+            for (;; ++taken) {
+                auto socket = std::make_unique<QTcpSocket>();
+                socket->bind(QHostAddress(from));
+                socket->connectToHost(QHostAddress::LocalHost, quint16(crowded.port()));
+                socket->write("GET /api/update?channel=stable&build=1 HTTP/1.1\r\nHost: x\r\n\r\n");
+                if (!socket->waitForReadyRead(5000) || !socket->readAll().startsWith("HTTP/1.1 200"))
+                    return taken;
+                socket->write("GET / HTTP/1.1\r\n");
+                held.push_back(std::move(socket));
+            }
+        };
+        QCOMPARE(take(QStringLiteral("127.0.3.1")), 128);
+        for (int i = 2; i <= 9; ++i)
+            QVERIFY(take(QStringLiteral("127.0.3.%1").arg(i)) > 0);
+        const QByteArray closing = "GET /api/update?channel=stable&build=1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        QCOMPARE(crowded.raw(closing, QStringLiteral("127.0.3.10")).status, 200);
+        held.clear();
+
+        QCOMPARE(::kill(pid_t(crowded.pid()), SIGSTOP), 0);
+        const auto resume = qScopeGuard([&] { ::kill(pid_t(crowded.pid()), SIGCONT); });
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        for (int i = 0; i < 64; ++i) {
+            crowd.push_back(std::make_unique<QTcpSocket>());
+            crowd.back()->connectToHost(QHostAddress::LocalHost, quint16(crowded.port()));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(crowd.begin(), crowd.end(), [](const auto& socket) {
+                                     return socket->state() == QAbstractSocket::ConnectedState;
+                                 }), 3000);
     }
 
     void passwordGuessingSlowsDown()
@@ -378,6 +444,41 @@ private Q_SLOTS:
         QCOMPARE(attempt("127.0.0.7", service.createInvite()).status, 200); // another address
     }
 
+    // Wrong codes from many addresses together slow every registration down.
+    void invitationGuessingIsBoundedOverall()
+    {
+        AccountServiceFixture fresh{AccountServiceFixture::Options{false, false}};
+        QVERIFY2(fresh.start(), qPrintable(fresh.error()));
+        const auto attempt = [&](const QString& from, const QString& invite) {
+            return fresh.raw(AccountServiceFixture::rawPost("api/register", registration("guess", invite)), from);
+        };
+        for (int i = 0; i < 60; ++i) // four from each address, below its own limit
+            QCOMPARE(attempt(QStringLiteral("127.0.1.%1").arg(i / 4 + 1), QStringLiteral("GUESS%1").arg(i)).status, 403);
+        const auto refused = attempt(QStringLiteral("127.0.2.1"), fresh.createInvite());
+        QCOMPARE(refused.status, 429);
+        QVERIFY(refused.header("Retry-After").toInt() > 0);
+    }
+
+    // A sign-in keeps only its latest check-in, and checks in at a bounded rate.
+    void checkInsAreBoundedPerSignIn()
+    {
+        const QString first = service.signUp("cal", "secret1");
+        const QString second = service.signIn("cal", "secret1");
+        for (int build = 1; build <= 3; ++build)
+            QCOMPARE(service.post("api/app/ping", checkIn(build), first).status, 200);
+        QCOMPARE(service.post("api/app/ping", checkIn(), second).status, 200);
+        const QString rows = service.admin({"checkins", "list"}).out;
+        QCOMPARE(rows.count("\tcal\t"), 2);
+        QVERIFY2(rows.contains("\t0.1.0\t3\tstable\t"), qPrintable(rows));
+        for (int i = 3; i < 20; ++i)
+            QCOMPARE(service.post("api/app/ping", checkIn(), first).status, 200);
+        const auto refused = service.post("api/app/ping", checkIn(), first); // the 21st in ten minutes
+        QCOMPARE(refused.status, 429);
+        QVERIFY(refused.header("Retry-After").toInt() > 0);
+        QCOMPARE(service.post("api/app/ping", checkIn(), second).status, 200);
+        QCOMPARE(service.admin({"checkins", "list"}).out.count("\tcal\t"), 2);
+    }
+
     // Feedback images are PNG or JPEG by their bytes, whatever they are called, and the admin's export
     // names them by what they are and keeps them private.
     void feedbackImagesAreImages()
@@ -403,11 +504,28 @@ private Q_SLOTS:
         }
     }
 
+    // Display names follow the rule for names, and a refusal says why.
+    void displayNamesAreVisibleText()
+    {
+        const auto refusal = [&](const QString& displayName) {
+            QJsonObject body = registration("nia", service.createInvite());
+            body.insert("displayName", displayName);
+            const auto reply = service.post("api/register", body);
+            return reply.status == 400 ? reply.json().value("error").toString() : QString::number(reply.status);
+        };
+        const QString hiddenText = QStringLiteral("名字里不能有看不见的控制字符、格式字符或换行");
+        QCOMPARE(refusal(QStringLiteral("Nia\u202Egnp.exe")), hiddenText);
+        QCOMPARE(refusal(QStringLiteral("\u200B")), hiddenText);
+        QCOMPARE(refusal(QStringLiteral("\u3164 \u3164")), QStringLiteral("名字里没有看得见的字"));
+        QVERIFY(!service.signUp("ole", "secret1").isEmpty());
+        QVERIFY(service.admin({"users", "rename", "ole", QStringLiteral("x\u2029y")}).err.contains(hiddenText));
+    }
+
     // What users send reaches the admin's terminal with its control characters shown, not obeyed.
     void adminListingsEscapeControlCharacters()
     {
         const QString token = service.signUp("vic", "secret1");
-        const QByteArray title = "\x1b]0;owned\x07\x1b]52;c;ZWNobyBoaQ==\x07\x1b[2J\xc2\x9b" "31m";
+        const QByteArray title = "\x1b]0;owned\x07\x1b]52;c;ZWNobyBoaQ==\x07\x1b[2J\xc2\x9b" "31m\xe2\x80\xae";
         QCOMPARE(service.call("POST", "api/feedback", feedbackForm({}, "look " + title),
                               {{"Content-Type", "multipart/form-data; boundary=b"}, {"Authorization", "Bearer " + token.toUtf8()}})
                      .status, 200);
@@ -421,7 +539,7 @@ private Q_SLOTS:
                                                               {"diagnostics", "list"}, {"diagnostics", "show", QString::number(diag)},
                                                               {"checkins", "list"}}) {
             const auto out = service.admin(command).out;
-            QVERIFY2(!out.contains(QChar(0x1b)) && !out.contains(QChar(0x07)) && !out.contains(QChar(0x9b)),
+            QVERIFY2(!out.contains(QChar(0x1b)) && !out.contains(QChar(0x07)) && !out.contains(QChar(0x9b)) && !out.contains(QChar(0x202e)),
                      qPrintable(command.join(' ')));
             QVERIFY2(out.contains("\\x1b]0;owned\\x07"), qPrintable(command.join(' ') + ": " + out));
         }

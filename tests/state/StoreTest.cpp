@@ -60,6 +60,20 @@ private Q_SLOTS:
         QVERIFY(data.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("state.json 读不了（不是普通文件）")));
     }
 
+    // A state file grown too large (the window frames, say) is set aside without being read into memory.
+    void oversizedFilesAreSetAsideUnread()
+    {
+        const QString dir = data.file(QStringLiteral("large"));
+        QDir().mkpath(dir);
+        Store store(dir);
+        QFile frames(store.path(QStringLiteral("windows.json")));
+        QVERIFY(frames.open(QIODevice::WriteOnly) && frames.write("{\"main\": {}}") > 0 && frames.resize(Store::maxFileBytes + 1));
+        frames.close();
+        QVERIFY(!store.read(QStringLiteral("windows.json")));
+        QCOMPARE(QDir(dir).entryList({QStringLiteral("windows.json.broken-*")}).size(), 1);
+        QVERIFY(data.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("windows.json 读不了（文件太大）")));
+    }
+
     // Writers on many threads at once (first connects to several servers): every write lands whole and
     // no temporary file is left behind.
     void concurrentWritesOfOneFileAllLand()

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+// The unit a client address is counted in by the service's caps and throttles: an IPv4 address as it
+// is (also when it arrives IPv4-mapped), an IPv6 address by its /64, which one machine or home is
+// usually handed whole. Anything unreadable counts as itself.
+namespace AddressGroup {
+
+std::string of(const std::string& address);
+
+} // namespace AddressGroup

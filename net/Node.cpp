@@ -5,8 +5,10 @@
 #include "PlainStream.h"
 #include "Splice.h"
 #include "TlsStream.h"
+#include "link/DeviceProof.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -615,6 +617,11 @@ void Node::sync()
         {QStringLiteral("remoteAccess"), allowInbound},
         {QStringLiteral("version"), linkContext.version},
         {QStringLiteral("certSha256"), identity.fingerprint()},
+        {QStringLiteral("certificate"), QString::fromLatin1(identity.certificate().toBase64())},
+        {QStringLiteral("proof"), QString::fromLatin1(identity.sign(DeviceProof::statement(
+                                      identity.deviceId(),
+                                      QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex()))
+                                                          .toBase64())},
         {QStringLiteral("endpoints"), endpoints()},
     };
     const int renamesBefore = renames;

@@ -1,10 +1,12 @@
 // tarnel-net serve as the app sees it: the control protocol's commands and reply shapes, the token file,
 // the single-instance lock and every way the program ends; dial's failure contract.
 #include "support/AccountServiceFixture.h"
+#include "support/DeviceKeys.h"
 #include "support/NetNodeFixture.h"
 #include "support/Processes.h"
 
 #include <QFileInfo>
+#include <QSslCertificate>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtConcurrent>
@@ -333,6 +335,33 @@ private Q_SLOTS:
         auto other = node();
         QTRY_VERIFY_WITH_TIMEOUT(!other->peer(kicked->deviceId()).isEmpty(), 20000);
         QVERIFY(other->peer(oldId).isEmpty());
+    }
+
+    // Someone with an account of their own reads this machine's certificate (its peer port shows it to
+    // anyone) and claims it for a device of theirs: the claim is refused, so removing that device leaves
+    // this machine linked and signed in.
+    void anotherAccountCannotSignAMachineOut()
+    {
+        auto victim = node();
+        QTRY_VERIFY_WITH_TIMEOUT(victim->siteOk(), 10000);
+        const auto certificates = QSslCertificate::fromPath(QDir(victim->stateDir()).filePath("tls-cert.pem"));
+        QCOMPARE(certificates.size(), 1);
+        const QString stolen = QString::fromLatin1(certificates.first().digest(QCryptographicHash::Sha256).toHex());
+
+        const QString mallory = service.signUp(QStringLiteral("mallory"), QStringLiteral("secret1"));
+        const QJsonObject claim{{"id", "dev-mallory-01"}, {"name", "Box"}, {"alias", "qx-box"},
+                                {"certSha256", stolen}, {"endpoints", QJsonArray{}}};
+        QCOMPARE(service.post(QStringLiteral("api/net/sync"), claim, mallory).status, 400);
+        DeviceKeys keys;
+        QJsonObject proven = keys.prove(claim, QStringLiteral("mallory"), mallory);
+        proven.insert(QStringLiteral("certSha256"), stolen);
+        QCOMPARE(service.post(QStringLiteral("api/net/sync"), proven, mallory).status, 400);
+        service.post(QStringLiteral("api/device/dev-mallory-01/remove"), {}, mallory);
+
+        const qsizetype from = service.requests().size();
+        QTRY_VERIFY_WITH_TIMEOUT(service.requestsTo(QStringLiteral("/api/net/sync"), from).size() >= 3, 10000);
+        QCOMPARE(victim->process().state(), QProcess::Running);
+        QVERIFY(victim->siteOk());
     }
 
     void oneServePerStateFolder()

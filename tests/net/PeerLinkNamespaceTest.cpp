@@ -6,6 +6,7 @@
 //
 // TARNEL_NET_REAL_INTERVALS=1 runs it with the program's own intervals and prints the figures.
 #include "support/AccountServiceFixture.h"
+#include "support/DeviceKeys.h"
 #include "support/NetNamespaces.h"
 #include "support/NetNodeFixture.h"
 #include "support/SshServerFixture.h"
@@ -180,9 +181,10 @@ private Q_SLOTS:
         QVERIFY(rig.addDirectAddress('a', QStringLiteral("10.77.3.11/24")));
         QVERIFY(!a.request({{"cmd", "netchange"}}).contains("error"));
         // A third device of the account sees what a advertises now (syncs are a minute apart otherwise).
-        const QJsonObject probe{{"id", "probe-device-1"}, {"name", "Probe"}, {"alias", "qx-probe"},
-                                {"certSha256", QString(64, QLatin1Char('b'))}, {"endpoints", QJsonArray{}}};
         const QString probeToken = service->signIn(QStringLiteral("nsuser"), QStringLiteral("secret1"));
+        DeviceKeys keys;
+        const QJsonObject probe = keys.prove({{"id", "probe-device-1"}, {"name", "Probe"}, {"alias", "qx-probe"},
+                                              {"endpoints", QJsonArray{}}}, "probe", probeToken);
         const auto advertised = [&] {
             for (const QJsonValue& device : service->post("api/net/sync", probe, probeToken).json().value("devices").toArray())
                 if (device.toObject().value("id").toString() == a.deviceId())

@@ -427,7 +427,7 @@ void NetApi::relayTicket(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 404, missingText);
     if (relay.port() <= 0)
         return refuse(res, 503, QStringLiteral("中转暂时不可用"));
-    const auto ticket = relay.ticket(id, peer, body->value(QStringLiteral("fresh")).toBool(),
+    const auto ticket = relay.ticket(user->id, id, peer, body->value(QStringLiteral("fresh")).toBool(),
                                      s(body->value(QStringLiteral("session")).toString()));
     if (!ticket)
         return refuse(res, 404, QStringLiteral("中转会话已经过期"));

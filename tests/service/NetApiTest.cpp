@@ -2,6 +2,7 @@
 // the relay that splices two devices' connections.
 #include "support/AccountServiceFixture.h"
 #include "support/DeviceKeys.h"
+#include "support/WaitUntil.h"
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
@@ -239,6 +240,72 @@ private Q_SLOTS:
         QCOMPARE(sync(device("dev-twice-01", "qx-twice"), dan, "dan").status, 404);
         QCOMPARE(service.post("api/net/rename", {{"id", "dev-twice-01"}, {"name", "x"}, {"alias", "qx-x"}}, dan).status, 404);
         QCOMPARE(sync(device("dev-twice-02", "qx-twice"), dan, "twice").status, 200);
+    }
+
+    // Idle strangers from many addresses make way for devices with tickets, and one account's devices
+    // hold only their own share of the relay's ticketed connections.
+    void relayKeepsRoomForTicketsAndAccounts()
+    {
+        AccountServiceFixture::Options options{false, false};
+        options.arguments = QStringList{"--relay-greeting-timeout", "60"};
+        AccountServiceFixture relayed(options);
+        QVERIFY2(relayed.start(), qPrintable(relayed.error()));
+        QMap<QString, QString> signedIn; // device id -> its token
+        for (const QString user : {"ria", "flo"}) {
+            relayed.signUp(user, QStringLiteral("secret1"));
+            for (int i = 0; i < 2; ++i) {
+                const QString id = QStringLiteral("dev-%1-%2").arg(user).arg(i);
+                signedIn.insert(id, relayed.signIn(user, QStringLiteral("secret1")));
+                QCOMPARE(relayed.post("api/net/sync", keys.prove(device(id, "qx-relay"), id, signedIn[id]), signedIn[id]).status, 200);
+            }
+        }
+        const auto ticket = [&](const QString& id, const QString& peer, const QString& session = {}) {
+            QJsonObject body{{"id", id}, {"peer", peer}, {"fresh", session.isEmpty()}};
+            if (!session.isEmpty())
+                body.insert("session", session);
+            return relayed.post("api/net/relay", body, signedIn[id]).json();
+        };
+        const auto connectWith = [&](QTcpSocket& socket, const QJsonObject& end, const QString& from) {
+            socket.bind(QHostAddress(from));
+            socket.connectToHost(QHostAddress(end.value("host").toString()), quint16(end.value("port").toInt()));
+            socket.write("TARNEL-RELAY " + end.value("ticket").toString().toLatin1() + "\n");
+        };
+        const auto pairs = [&](const QString& user) {
+            const QJsonObject first = ticket(QStringLiteral("dev-%1-0").arg(user), QStringLiteral("dev-%1-1").arg(user));
+            const QJsonObject second = ticket(QStringLiteral("dev-%1-1").arg(user), QStringLiteral("dev-%1-0").arg(user),
+                                              first.value("session").toString());
+            QTcpSocket left, right;
+            connectWith(left, first, QStringLiteral("127.0.0.1"));
+            connectWith(right, second, QStringLiteral("127.0.0.1"));
+            left.write("ping");
+            return waitUntil([&] { return right.bytesAvailable() >= 4; }, 10000) && right.readAll() == "ping";
+        };
+
+        const quint16 port = quint16(ticket("dev-ria-0", "dev-ria-1").value("port").toInt());
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        for (int address = 10; address < 80; ++address)
+            for (int i = 0; i < 8; ++i) {
+                crowd.push_back(std::make_unique<QTcpSocket>());
+                crowd.back()->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(address)));
+                crowd.back()->connectToHost(QHostAddress::LocalHost, port);
+            }
+        const auto closed = [&] {
+            return std::count_if(crowd.begin(), crowd.end(), [](const auto& socket) {
+                return socket->state() == QAbstractSocket::UnconnectedState;
+            });
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(closed() >= 560 - 512, qPrintable(QString::number(closed())), Limit::network);
+        QVERIFY(pairs(QStringLiteral("ria")));
+
+        std::vector<std::unique_ptr<QTcpSocket>> waiting;
+        for (int i = 0; i <= 64; ++i) {
+            waiting.push_back(std::make_unique<QTcpSocket>());
+            connectWith(*waiting.back(), ticket("dev-flo-0", "dev-flo-1"), QStringLiteral("127.0.1.%1").arg(i + 1));
+            QVERIFY(waiting.back()->waitForBytesWritten(5000));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(waiting.back()->state(), QAbstractSocket::UnconnectedState, 10000);
+        QCOMPARE(waiting.front()->state(), QAbstractSocket::ConnectedState);
+        QVERIFY(pairs(QStringLiteral("ria")));
     }
 
     void relaySplicesTheTwoEnds()

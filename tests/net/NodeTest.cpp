@@ -12,6 +12,9 @@
 #include <QtConcurrent>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 namespace {
@@ -362,6 +365,56 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(service.requestsTo(QStringLiteral("/api/net/sync"), from).size() >= 3, 10000);
         QCOMPARE(victim->process().state(), QProcess::Running);
         QVERIFY(victim->siteOk());
+    }
+
+    // A device of the account that floods this machine with requests to join relay sessions gets them
+    // answered one at a time, a few a second, and only a few kept waiting: the machine neither floods the
+    // service nor runs out of descriptors.
+    void aPeersRelayRequestsAreLimited()
+    {
+        auto target = node();
+        QTRY_VERIFY_WITH_TIMEOUT(target->siteOk(), 10000);
+        DeviceKeys keys;
+        const QString token = signIn();
+        const QJsonObject flooder{{"id", "dev-flood-01"}, {"name", "Flood"}, {"alias", "qx-flood"}, {"sshUser", "nora"},
+                                  {"sshPubKey", "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIOM+02 nora@flood"},
+                                  {"endpoints", QJsonArray{}}};
+        QCOMPARE(service.post("api/net/sync", keys.prove(flooder, "flood", token), token).status, 200);
+        QTRY_VERIFY_WITH_TIMEOUT(!target->peer("dev-flood-01").isEmpty(), 10000);
+
+        const qsizetype from = service.requests().size();
+        QByteArray lines = R"({"kind":"link","id":"dev-flood-01","version":"0.1.0","allows":false,"path":"direct"})" "\n";
+        for (int i = 0; i < 200; ++i)
+            lines += QStringLiteral(R"({"t":"relay","session":"flood-%1"})").arg(i).toLatin1() + '\n';
+        lines += R"({"t":"ping","n":7})" "\n";
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(target->listenPort()));
+        QVERIFY(socket.waitForConnected(5000));
+        const int fd = int(socket.socketDescriptor());
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        const timeval patience{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        SSL* tls = SSL_new(keys.context("flood"));
+        SSL_set_fd(tls, fd);
+        QCOMPARE(SSL_connect(tls), 1);
+        QCOMPARE(SSL_write(tls, lines.constData(), int(lines.size())), int(lines.size()));
+        QByteArray answers;
+        char chunk[4096];
+        for (int n = 0; !answers.contains(R"("n":7)") && (n = SSL_read(tls, chunk, sizeof chunk)) > 0;)
+            answers.append(chunk, n); // every relay line was read once the ping's answer came
+        QVERIFY2(answers.contains(R"("n":7)"), answers.constData());
+
+        const auto floodAsks = [&] {
+            const QList<QJsonObject> asks = service.requestsTo("/api/net/relay", from);
+            return std::count_if(asks.cbegin(), asks.cend(), [](const QJsonObject& request) {
+                return QByteArray::fromBase64(request.value("body").toString().toLatin1()).contains("flood-");
+            });
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(floodAsks(), qsizetype(5), 10000); // the one answered at once and the four kept waiting
+        const qsizetype drained = service.requests().size();
+        QTRY_VERIFY_WITH_TIMEOUT(service.requestsTo("/api/net/sync", drained).size() >= 3, 10000);
+        QCOMPARE(floodAsks(), qsizetype(5));
+        SSL_free(tls);
     }
 
     void oneServePerStateFolder()

@@ -25,6 +25,8 @@ const Identity& DeviceKeys::identity(const QString& name)
 
 QString DeviceKeys::fingerprint(const QString& name) { return identity(name).fingerprint(); }
 
+SSL_CTX* DeviceKeys::context(const QString& name) { return identity(name).context(); }
+
 QJsonObject DeviceKeys::prove(QJsonObject body, const QString& name, const QString& token)
 {
     const Identity& key = identity(name);

@@ -18,7 +18,8 @@ QString verify(const QByteArray& certificateDer, const QByteArray& signature, co
     EVP_MD_CTX* check = EVP_MD_CTX_new();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    const bool whole = der == reinterpret_cast<const unsigned char*>(certificateDer.constData()) + certificateDer.size();
+    const bool whole =
+        der == reinterpret_cast<const unsigned char*>(certificateDer.constData()) + certificateDer.size();
     const bool ok = whole && key && EVP_PKEY_is_a(key, "ED25519") && check &&
                     EVP_DigestVerifyInit(check, nullptr, nullptr, nullptr, key) == 1 &&
                     EVP_DigestVerify(check, reinterpret_cast<const unsigned char*>(signature.constData()),
@@ -28,7 +29,8 @@ QString verify(const QByteArray& certificateDer, const QByteArray& signature, co
                     X509_digest(cert, EVP_sha256(), digest, &length) == 1;
     EVP_MD_CTX_free(check);
     X509_free(cert);
-    return ok ? QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex()) : QString();
+    return ok ? QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex())
+              : QString();
 }
 
 } // namespace DeviceProof

@@ -16,16 +16,21 @@ const Identity& DeviceKeys::identity(const QString& name)
         QDir().mkpath(folder);
         QString error;
         auto loaded = Identity::loadOrCreate(folder, &error);
-        if (!loaded)
-            qFatal("no test certificate: %s", qPrintable(error));
+        if (!loaded) qFatal("no test certificate: %s", qPrintable(error));
         made.insert(name, std::make_shared<Identity>(std::move(*loaded)));
     }
     return *made.value(name);
 }
 
-QString DeviceKeys::fingerprint(const QString& name) { return identity(name).fingerprint(); }
+QString DeviceKeys::fingerprint(const QString& name)
+{
+    return identity(name).fingerprint();
+}
 
-SSL_CTX* DeviceKeys::context(const QString& name) { return identity(name).context(); }
+SSL_CTX* DeviceKeys::context(const QString& name)
+{
+    return identity(name).context();
+}
 
 QJsonObject DeviceKeys::prove(QJsonObject body, const QString& name, const QString& token)
 {
@@ -35,6 +40,7 @@ QJsonObject DeviceKeys::prove(QJsonObject body, const QString& name, const QStri
     body.insert(QStringLiteral("certificate"), QString::fromLatin1(key.certificate().toBase64()));
     body.insert(QStringLiteral("proof"),
                 QString::fromLatin1(
-                    key.sign(DeviceProof::statement(body.value(QStringLiteral("id")).toString(), tokenHash)).toBase64()));
+                    key.sign(DeviceProof::statement(body.value(QStringLiteral("id")).toString(), tokenHash))
+                        .toBase64()));
     return body;
 }

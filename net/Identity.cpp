@@ -75,9 +75,26 @@ int acceptChain(int, X509_STORE_CTX*) { return 1; }
 
 Identity::~Identity() { SSL_CTX_free(ctx); }
 
-Identity::Identity(Identity&& other) noexcept : id(other.id), sha256(other.sha256), ctx(other.ctx)
+Identity::Identity(Identity&& other) noexcept : id(other.id), sha256(other.sha256), der(other.der), ctx(other.ctx)
 {
     other.ctx = nullptr;
+}
+
+QByteArray Identity::sign(const QByteArray& message) const
+{
+    EVP_PKEY* key = ctx ? SSL_CTX_get0_privatekey(ctx) : nullptr;
+    EVP_MD_CTX* signing = EVP_MD_CTX_new();
+    QByteArray signature(64, '\0'); // an ed25519 signature
+    size_t length = size_t(signature.size());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(message.constData());
+    const bool ok = key && signing && EVP_DigestSignInit(signing, nullptr, nullptr, nullptr, key) == 1 &&
+                    EVP_DigestSign(signing, reinterpret_cast<unsigned char*>(signature.data()), &length, bytes,
+                                   size_t(message.size())) == 1;
+    EVP_MD_CTX_free(signing);
+    if (!ok)
+        return {};
+    signature.truncate(qsizetype(length));
+    return signature;
 }
 
 bool Identity::validFingerprint(const QString& text)
@@ -140,8 +157,13 @@ std::optional<Identity> Identity::loadOrCreate(const QString& stateDir, QString*
     SSL_CTX* ctx = SSL_CTX_new(TLS_method());
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    const bool ok = key && cert && ctx && SSL_CTX_set_min_proto_version(ctx, TLS1_3_VERSION) == 1 &&
-                    SSL_CTX_use_certificate(ctx, cert) == 1 && SSL_CTX_use_PrivateKey(ctx, key) == 1 &&
+    unsigned char* encoded = nullptr;
+    const int encodedLength = cert ? i2d_X509(cert, &encoded) : -1;
+    if (encodedLength > 0)
+        identity.der = QByteArray(reinterpret_cast<const char*>(encoded), encodedLength);
+    OPENSSL_free(encoded);
+    const bool ok = encodedLength > 0 && key && cert && ctx &&
+                    SSL_CTX_set_min_proto_version(ctx, TLS1_3_VERSION) == 1 && SSL_CTX_use_certificate(ctx, cert) == 1 && SSL_CTX_use_PrivateKey(ctx, key) == 1 &&
                     SSL_CTX_check_private_key(ctx) == 1 && X509_digest(cert, EVP_sha256(), digest, &length) == 1;
     EVP_PKEY_free(key);
     X509_free(cert);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <optional>
 
@@ -20,6 +21,9 @@ public:
     QString fingerprint() const { return sha256; } // lower-case hex of the certificate's DER
     // TLS 1.3 with this certificate; every connection asks for the peer's certificate (pinned by the caller).
     SSL_CTX* context() const { return ctx; }
+    QByteArray certificate() const { return der; } // the certificate's DER
+    // `message` signed with the certificate's key; empty when signing failed.
+    QByteArray sign(const QByteArray& message) const;
 
     static bool validFingerprint(const QString& text);
     // Deletes the stored id and certificate, so the next load makes a new device; false when one stays.
@@ -29,5 +33,6 @@ private:
     Identity() = default;
     QString id;
     QString sha256;
+    QByteArray der;
     SSL_CTX* ctx = nullptr;
 };

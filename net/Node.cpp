@@ -5,8 +5,10 @@
 #include "PlainStream.h"
 #include "Splice.h"
 #include "TlsStream.h"
+#include "link/DeviceProof.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -49,6 +51,19 @@ QString osRelease()
         if (line.startsWith("PRETTY_NAME="))
             return QString::fromUtf8(line.mid(12)).remove(QLatin1Char('"')).trimmed();
     return QStringLiteral("Linux");
+}
+
+// Unverified connections are counted per IPv4 address, and per /64 for IPv6, where one machine holds a
+// whole /64.
+QString addressKey(const QHostAddress& address)
+{
+    bool v4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&v4);
+    if (v4)
+        return QHostAddress(ipv4).toString();
+    Q_IPV6ADDR bytes = address.toIPv6Address();
+    std::fill(bytes.c + 8, bytes.c + 16, quint8(0));
+    return QHostAddress(bytes).toString() + QStringLiteral("/64");
 }
 
 QString localNow() { return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
@@ -373,10 +388,21 @@ void Node::dial(PlainStream* client, const QJsonObject& request, const QByteArra
 
 // ---- peers
 
+bool Node::listed(const QString& address) const
+{
+    for (const PeerLink* link : std::as_const(links))
+        for (const PeerInfo::Endpoint& endpoint : link->info().endpoints)
+            if (addressKey(endpoint.address) == address)
+                return true;
+    return false;
+}
+
 void Node::acceptPeer(int fd, const QHostAddress& from)
 {
-    const QString address = from.toString();
-    if (unverified >= unverifiedCap || unverifiedFrom.value(address) >= unverifiedPerAddress) {
+    const QString address = addressKey(from);
+    // Strangers leave a quarter of the room to the addresses the account's devices advertise.
+    const int room = listed(address) ? unverifiedCap : unverifiedCap - unverifiedCap / 4;
+    if (unverified >= room || unverifiedFrom.value(address) >= unverifiedPerAddress) {
         ::close(fd);
         if (!crowdedSaid.isValid() || crowdedSaid.elapsed() > 60000) {
             crowdedSaid.start();
@@ -615,6 +641,11 @@ void Node::sync()
         {QStringLiteral("remoteAccess"), allowInbound},
         {QStringLiteral("version"), linkContext.version},
         {QStringLiteral("certSha256"), identity.fingerprint()},
+        {QStringLiteral("certificate"), QString::fromLatin1(identity.certificate().toBase64())},
+        {QStringLiteral("proof"), QString::fromLatin1(identity.sign(DeviceProof::statement(
+                                      identity.deviceId(),
+                                      QCryptographicHash::hash(token.toUtf8(), QCryptographicHash::Sha256).toHex()))
+                                                          .toBase64())},
         {QStringLiteral("endpoints"), endpoints()},
     };
     const int renamesBefore = renames;

@@ -53,6 +53,8 @@ private:
     void refuseDial(PlainStream* client, const QString& text);
 
     void acceptPeer(int fd, const QHostAddress& from);
+    // True when one of the account's devices advertises an address with this key (see acceptPeer).
+    bool listed(const QString& address) const;
     void peerHello(TlsStream* stream, const QJsonObject& hello, const QByteArray& rest);
     // Ends the tunnels a peer (every peer when empty) opened into this machine.
     void closeInbound(const QString& peer);
@@ -120,8 +122,9 @@ private:
     QTimer tickTimer;
     QElapsedTimer uptime;
     QElapsedTimer unknownKnock;
-    // Peer connections not yet past their hello (TLS handshake included), overall and by source address:
-    // strangers cannot use up the descriptors the control socket, syncs and links need.
+    // Peer connections not yet past their hello (TLS handshake included), overall and by source address
+    // (IPv4, or IPv6 /64): strangers cannot use up the descriptors the control socket, syncs and links
+    // need, nor the room kept for the addresses the account's devices advertise.
     int unverified = 0;
     QHash<QString, int> unverifiedFrom;
     int unverifiedCap = 0;

@@ -14,6 +14,10 @@ constexpr int helloTimeoutMs = 10000;
 // A replaced link stays open this long, so that the peer switches over before it sees the old one end.
 constexpr int replacedGraceMs = 5000;
 constexpr qint64 lineLimit = 64 * 1024;
+// A peer's requests to join a relay session: one answered at a time, one start per this many ms, and
+// only this many waiting; more are dropped (the peer's end gives up on its own).
+constexpr int relayAnswerGapMs = 250;
+constexpr int relayAskedMost = 4;
 } // namespace
 
 PeerLink::PeerLink(const LinkContext& context, const PeerInfo& info, QObject* parent)
@@ -422,18 +426,46 @@ void PeerLink::message(const QJsonObject& m)
         if (ctx.devicesChanged)
             ctx.devicesChanged();
     } else if (type == QLatin1String("relay")) {
-        const QString session = m.value(QStringLiteral("session")).toString();
-        ctx.relay(peer.id, false, session, [this](int fd, const QString&, const QString& error) {
-            if (fd < 0)
-                return ctx.log(QStringLiteral("「%1」要的中转通道接不上：%2").arg(peer.shownName(), error));
-            TlsStream* tls = tlsOver(fd, initiator(), this);
-            handshake(tls, false, {}, tls, [this, tls](const QJsonObject& line, const QByteArray& rest, const QString& problem) {
-                if (!problem.isEmpty())
-                    return tls->deleteLater();
-                ctx.tunnelArrived(peer.id, tls, line, rest);
-            });
-        });
+        if (relayAsked.size() < relayAskedMost)
+            relayAsked.append(m.value(QStringLiteral("session")).toString());
+        answerRelay();
     }
+}
+
+void PeerLink::answerRelay()
+{
+    if (relayAnswering || relayAsked.isEmpty())
+        return;
+    relayAnswering = true; // until this one is answered, or the gap before it has passed
+    const auto answered = [this] {
+        relayAnswering = false;
+        answerRelay();
+    };
+    if (relayAnswered.isValid() && relayAnswered.elapsed() < relayAnswerGapMs) {
+        QTimer::singleShot(relayAnswerGapMs - int(relayAnswered.elapsed()), this, answered);
+        return;
+    }
+    relayAnswered.start();
+    ctx.relay(peer.id, false, relayAsked.takeFirst(), [this, owner = QPointer<PeerLink>(this), answered](
+                                                          int fd, const QString&, const QString& error) {
+        if (!owner) {
+            if (fd >= 0)
+                ::close(fd);
+            return;
+        }
+        if (fd < 0) {
+            ctx.log(QStringLiteral("「%1」要的中转通道接不上：%2").arg(peer.shownName(), error));
+            return answered();
+        }
+        TlsStream* tls = tlsOver(fd, initiator(), this);
+        handshake(tls, false, {}, tls, [this, tls, answered](const QJsonObject& line, const QByteArray& rest,
+                                                             const QString& problem) {
+            answered();
+            if (!problem.isEmpty())
+                return tls->deleteLater();
+            ctx.tunnelArrived(peer.id, tls, line, rest);
+        });
+    });
 }
 
 void PeerLink::openTunnel(int port, TunnelDone done)

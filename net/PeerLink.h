@@ -97,6 +97,8 @@ private:
     void stopAttempts();
     void ping();
     void message(const QJsonObject& m);
+    // Joins the relay sessions the peer asked for, one at a time and a few a second.
+    void answerRelay();
     void send(const QJsonObject& m);
     // Runs the opening exchange on a fresh TLS stream: as `speaker` sends `hello` and waits for the answer,
     // otherwise only waits for the peer's first line. `done` gets the peer's line, or an error (with the
@@ -137,4 +139,7 @@ private:
     qint64 pingSent = 0;
     qint64 lastPong = 0;
     QElapsedTimer clock;
+    QStringList relayAsked; // sessions the peer asked this side to join, oldest first
+    bool relayAnswering = false;
+    QElapsedTimer relayAnswered;
 };

@@ -39,11 +39,12 @@ std::optional<Session> session(Database& db, const std::string& token)
         return std::nullopt;
     const std::string hash = Secrets::sha256Hex(token);
     auto row = db.query("SELECT u.id, u.username, u.display_name, u.role, u.status, COALESCE(t.device_id, ''), "
-                        "t.created_at FROM tokens t JOIN users u ON u.id = t.user_id WHERE t.hash = ?",
+                        "t.created_at, COALESCE(t.cert_sha256, '') FROM tokens t JOIN users u ON u.id = t.user_id "
+                        "WHERE t.hash = ?",
                         hash);
     if (!row.step())
         return std::nullopt;
-    Session found{userFrom(row), hash, row.text(5), row.integer(6)};
+    Session found{userFrom(row), hash, row.text(5), row.integer(6), row.text(7)};
     db.run("UPDATE tokens SET last_used_at = ? WHERE hash = ?", ServiceText::now(), hash);
     return found;
 }

@@ -23,13 +23,14 @@ std::optional<User> byName(Database& db, const std::string& username);
 std::optional<User> byToken(Database& db, const std::string& token);
 std::string issueToken(Database& db, int64_t userId); // returns the token; only its hash is stored
 
-// A sign-in token as the device API sees it: its account, and the device it belongs to once that
-// device synced with it (empty before).
+// A sign-in token as the device API sees it: its account, and the device and proven certificate it
+// belongs to once that device synced with it (empty before).
 struct Session {
     User user;
     std::string hash;
     std::string device;
     int64_t createdAt = 0;
+    std::string certificate;
 };
 std::optional<Session> session(Database& db, const std::string& token);
 // True when `token` was revoked because its device was removed from the account.

@@ -2,6 +2,7 @@
 
 #include "Relay.h"
 #include "link/DeviceName.h"
+#include "link/DeviceProof.h"
 #include "Secrets.h"
 #include "ServiceText.h"
 #if TARNEL_TEST_HOOKS
@@ -45,13 +46,40 @@ CREATE TABLE IF NOT EXISTS revoked_tokens (
   device_id TEXT NOT NULL,
   at INTEGER NOT NULL
 );
+CREATE TABLE IF NOT EXISTS device_certificates (
+  device_id TEXT NOT NULL REFERENCES devices(id) ON DELETE CASCADE,
+  cert_sha256 TEXT NOT NULL,
+  PRIMARY KEY (device_id, cert_sha256)
+);
+CREATE TABLE IF NOT EXISTS removed_certificates (
+  user_id INTEGER NOT NULL,
+  cert_sha256 TEXT NOT NULL,
+  at INTEGER NOT NULL,
+  PRIMARY KEY (user_id, cert_sha256)
+);
 )sql";
 
-// A removed device leaves for good: its id and certificate are refused from then on, and the sign-in
-// tokens it synced with stop working, so the machine is signed out and must sign in again.
+// Databases from before certificates were proven: every certificate a device was known by is its own,
+// removed devices' certificates stay refused in their account, and a token that synced is bound to its
+// device's certificate. Each statement changes nothing the second time.
+const char* const certificateMigration = R"sql(
+INSERT OR IGNORE INTO device_certificates (device_id, cert_sha256)
+  SELECT n.id, n.cert_sha256 FROM net_devices n JOIN devices d ON d.id = n.id WHERE n.cert_sha256 <> '';
+INSERT OR IGNORE INTO removed_certificates (user_id, cert_sha256, at)
+  SELECT user_id, cert_sha256, at FROM removed_devices WHERE cert_sha256 <> '';
+UPDATE tokens SET cert_sha256 = (SELECT n.cert_sha256 FROM net_devices n WHERE n.id = tokens.device_id)
+  WHERE cert_sha256 IS NULL AND device_id IS NOT NULL;
+)sql";
+
+// A removed device leaves for good: its id and every certificate it used are refused in its account from
+// then on, and the sign-in tokens it synced with stop working, so the machine is signed out and must sign
+// in again.
 const char* const removalTrigger = R"sql(CREATE TRIGGER devices_removed BEFORE DELETE ON devices BEGIN
   INSERT OR REPLACE INTO removed_devices (id, user_id, at, cert_sha256) VALUES (old.id, old.user_id,
     CAST(strftime('%s', 'now') AS INTEGER), COALESCE((SELECT cert_sha256 FROM net_devices WHERE id = old.id), ''));
+  INSERT OR IGNORE INTO removed_certificates (user_id, cert_sha256, at)
+    SELECT old.user_id, cert_sha256, CAST(strftime('%s', 'now') AS INTEGER) FROM device_certificates
+    WHERE device_id = old.id;
   INSERT OR REPLACE INTO revoked_tokens (hash, device_id, at)
     SELECT hash, old.id, CAST(strftime('%s', 'now') AS INTEGER) FROM tokens WHERE device_id = old.id;
   DELETE FROM tokens WHERE device_id = old.id;
@@ -65,6 +93,7 @@ void addColumn(Database& db, const char* table, const char* column, const char* 
 
 const QString removedText = QStringLiteral("这台设备已经从账号里移除了");
 const QString missingText = QStringLiteral("你的账号里没有这台设备");
+const QString otherDeviceText = QStringLiteral("这个登录属于另一台设备，请重新登录");
 const QString aliasText = QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符");
 const QString nameText = QStringLiteral("名字 1～40 个字符");
 const QString aliasTakenText = QStringLiteral("别名 %1 已经被你的另一台设备用了，换一个吧");
@@ -166,7 +195,9 @@ void NetApi::migrate(Database& db)
     db.exec(schema);
     addColumn(db, "removed_devices", "cert_sha256", "TEXT NOT NULL DEFAULT ''");
     addColumn(db, "tokens", "device_id", "TEXT");
+    addColumn(db, "tokens", "cert_sha256", "TEXT");
     db.exec("CREATE INDEX IF NOT EXISTS removed_devices_cert ON removed_devices(cert_sha256)");
+    db.exec(certificateMigration);
     // Every admin command migrates too: the trigger is made again only when it differs, since a schema
     // change makes the running service prepare its statements anew.
     const std::string stored = [&] {
@@ -215,11 +246,16 @@ std::optional<Accounts::Session> NetApi::authorise(const httplib::Request& req, 
 bool NetApi::ownDevice(const Accounts::Session& caller, const std::string& id, httplib::Response& res, bool mayBeNew)
 {
     if (!caller.device.empty() && caller.device != id) {
-        refuse(res, 401, QStringLiteral("这个登录属于另一台设备，请重新登录"), QStringLiteral("invalid"));
+        refuse(res, 401, otherDeviceText, QStringLiteral("invalid"));
         return false;
     }
-    auto removed = db.query("SELECT at FROM removed_devices WHERE id = ?", id);
-    if (removed.step()) {
+    auto removed = db.query("SELECT at, user_id FROM removed_devices WHERE id = ?", id);
+    const bool wasRemoved = removed.step();
+    if (wasRemoved && removed.integer(1) != caller.user.id) {
+        refuse(res, 404, missingText);
+        return false;
+    }
+    if (wasRemoved) {
         // A token older than the removal was the removed machine's own: it goes too.
         if (caller.createdAt < removed.integer(0)) {
             db.run("INSERT OR REPLACE INTO revoked_tokens (hash, device_id, at) VALUES (?, ?, ?)", caller.hash, id,
@@ -262,9 +298,14 @@ void NetApi::sync(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 400, nameText);
     if (!validAlias(alias))
         return refuse(res, 400, aliasText);
+    // The certificate counts only with the proof that this caller holds its key.
+    const std::string certificate = s(DeviceProof::verify(
+        QByteArray::fromBase64(field("certificate").toLatin1()), QByteArray::fromBase64(field("proof").toLatin1()),
+        DeviceProof::statement(id, QByteArray::fromStdString(caller->hash))));
     if (!matches("^[A-Za-z0-9._][A-Za-z0-9._-]{0,63}$|^$", field("sshUser")) || !validKeyLine(field("sshPubKey")) ||
-        !validKeyLine(field("hostPubKey")) || !matches("^[0-9a-f]{64}$", field("certSha256")) || !points ||
-        !plainText(field("model"), 200) || !plainText(field("osVersion"), 200) || !plainText(field("version"), 64))
+        !validKeyLine(field("hostPubKey")) || certificate.empty() || certificate != s(field("certSha256")) ||
+        !points || !plainText(field("model"), 200) || !plainText(field("osVersion"), 200) ||
+        !plainText(field("version"), 64))
         return refuse(res, 400, QStringLiteral("设备信息不对，请更新 tarnel"));
 
     Database::Transaction transaction(db);
@@ -273,11 +314,15 @@ void NetApi::sync(const httplib::Request& req, httplib::Response& res)
         transaction.commit(); // a refusal may have revoked the token
         return;
     }
-    // A removed device's certificate stays refused whatever id it comes under.
-    if (db.query("SELECT 1 FROM removed_devices WHERE cert_sha256 = ?", s(field("certSha256"))).step())
+    // A token serves the certificate its device first proved: a copy of it elsewhere replaces nothing.
+    if (!caller->certificate.empty() && caller->certificate != certificate)
+        return refuse(res, 401, otherDeviceText, QStringLiteral("invalid"));
+    // A certificate of a device removed from this account stays refused whatever id it comes under.
+    if (db.query("SELECT 1 FROM removed_certificates WHERE user_id = ? AND cert_sha256 = ?", user->id, certificate)
+            .step())
         return refuse(res, 410, removedText);
-    if (caller->device.empty())
-        db.run("UPDATE tokens SET device_id = ? WHERE hash = ?", key, caller->hash);
+    if (caller->device.empty() || caller->certificate.empty())
+        db.run("UPDATE tokens SET device_id = ?, cert_sha256 = ? WHERE hash = ?", key, certificate, caller->hash);
     auto existing = db.query("SELECT name, alias FROM devices WHERE id = ?", key);
     if (!existing.step()) {
         db.run("INSERT INTO devices (id, user_id, name, alias, created_at) VALUES (?, ?, ?, ?, ?)", key, user->id,
@@ -294,8 +339,8 @@ void NetApi::sync(const httplib::Request& req, httplib::Response& res)
            key, s(field("sshUser")), s(field("sshPubKey")), s(field("hostPubKey")), s(field("model")),
            s(field("osVersion")), int64_t(body->value(QStringLiteral("appBuild")).toInteger(0)),
            int64_t(body->value(QStringLiteral("remoteAccess")).toBool()), s(field("version")),
-           s(field("certSha256")), QJsonDocument(*points).toJson(QJsonDocument::Compact).toStdString(),
-           ServiceText::now());
+           certificate, QJsonDocument(*points).toJson(QJsonDocument::Compact).toStdString(), ServiceText::now());
+    db.run("INSERT OR IGNORE INTO device_certificates (device_id, cert_sha256) VALUES (?, ?)", key, certificate);
     transaction.commit();
 
     QJsonArray devices;
@@ -382,7 +427,7 @@ void NetApi::relayTicket(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 404, missingText);
     if (relay.port() <= 0)
         return refuse(res, 503, QStringLiteral("中转暂时不可用"));
-    const auto ticket = relay.ticket(id, peer, body->value(QStringLiteral("fresh")).toBool(),
+    const auto ticket = relay.ticket(user->id, id, peer, body->value(QStringLiteral("fresh")).toBool(),
                                      s(body->value(QStringLiteral("session")).toString()));
     if (!ticket)
         return refuse(res, 404, QStringLiteral("中转会话已经过期"));

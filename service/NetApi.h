@@ -15,7 +15,9 @@ class TestHooks;
 
 // The device API of the link program: each device syncs its own record and gets its account's device
 // list back, renames itself, and asks for relay tickets when its peers cannot be reached directly.
-// A device removed from the account answers 410 from then on, under its id or its certificate.
+// A device records a certificate only with a proof that it holds its key, and its token stays bound to
+// that certificate. A device removed from the account answers 410 from then on, under its id or any
+// certificate it used.
 class NetApi {
 public:
     NetApi(Database& db, Relay& relay, std::string relayHost, TestHooks* hooks);
@@ -35,7 +37,8 @@ private:
     std::optional<Accounts::Session> authorise(const httplib::Request& req, httplib::Response& res);
     // True when `id` is the caller's own device (or, with `mayBeNew`, a new one). A token serves the one
     // device it first synced for; a removed device answers 410 to a sign-in made after its removal and
-    // revokes an older one (401); another account's device answers like an unknown one (404).
+    // revokes an older one (401); another account's device, removed or not, answers like an unknown one
+    // (404).
     bool ownDevice(const Accounts::Session& caller, const std::string& id, httplib::Response& res, bool mayBeNew);
 
     Database& db;

@@ -65,7 +65,7 @@ std::optional<int> Relay::listen(const std::string& host, int port)
     const int fd = socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const bool bound = fd >= 0 && bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, 64) == 0;
+    const bool bound = fd >= 0 && bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0;
     freeaddrinfo(found);
     if (!bound) {
         if (fd >= 0)
@@ -95,8 +95,8 @@ void Relay::stop()
     paired.notify_all();
 }
 
-std::optional<Relay::Ticket> Relay::ticket(const std::string& device, const std::string& peer, bool fresh,
-                                           const std::string& session)
+std::optional<Relay::Ticket> Relay::ticket(int64_t account, const std::string& device, const std::string& peer,
+                                           bool fresh, const std::string& session)
 {
     std::lock_guard<std::mutex> lock(mutex);
     expire(ServiceText::now());
@@ -112,6 +112,7 @@ std::optional<Relay::Ticket> Relay::ticket(const std::string& device, const std:
             created.ends[0] = device;
             created.ends[1] = peer;
             created.created = ServiceText::now();
+            created.account = account;
             if (!fresh) {
                 created.pairKey = pairKey;
                 linkSessions[pairKey] = id;
@@ -163,43 +164,72 @@ void Relay::acceptLoop()
             return;
         }
         const std::string address = addressKey(from);
-        if (!admitStranger(address)) {
+        const auto stranger = admitStranger(fd, address);
+        if (!stranger) {
             close(fd);
             continue;
         }
-        std::thread([this, fd, address] { serveConnection(fd, address); }).detach();
+        std::thread([this, fd, stranger, address] { serveConnection(fd, *stranger, address); }).detach();
     }
 }
 
-bool Relay::admitStranger(const std::string& address)
+std::optional<uint64_t> Relay::admitStranger(int fd, const std::string& address)
 {
     std::lock_guard<std::mutex> lock(countMutex);
-    int& fromThere = strangersFrom[address];
-    if (strangers >= limits.strangers || fromThere >= limits.strangersPerAddress) {
-        if (fromThere == 0)
-            strangersFrom.erase(address);
+    if (strangersFrom[address] >= limits.strangersPerAddress)
+        return std::nullopt;
+    if (int(strangers.size()) >= limits.strangers) {
+        // Its greeting ends at once (its own thread closes it): a device with a ticket says it within a
+        // round trip, so only an idle stranger is ever the oldest.
+        const auto oldest = strangers.begin();
+        ::shutdown(oldest->second.fd, SHUT_RDWR);
+        if (--strangersFrom[oldest->second.address] <= 0)
+            strangersFrom.erase(oldest->second.address);
+        strangers.erase(oldest);
+    }
+    ++strangersFrom[address];
+    strangers.emplace(++arrivals, Stranger{fd, address});
+    return arrivals;
+}
+
+void Relay::strangerLeft(uint64_t stranger)
+{
+    std::lock_guard<std::mutex> lock(countMutex);
+    const auto it = strangers.find(stranger);
+    if (it == strangers.end())
+        return; // made way for a newer one
+    if (--strangersFrom[it->second.address] <= 0)
+        strangersFrom.erase(it->second.address);
+    strangers.erase(it);
+}
+
+bool Relay::admitTicketed(int64_t account)
+{
+    int& ofAccount = ticketedOf[account];
+    if (ticketed >= limits.ticketed || ofAccount >= limits.ticketedPerAccount) {
+        if (ofAccount == 0)
+            ticketedOf.erase(account);
         return false;
     }
-    ++fromThere;
-    ++strangers;
+    ++ticketed;
+    ++ofAccount;
     return true;
 }
 
-void Relay::strangerLeft(const std::string& address)
+void Relay::ticketedLeft(int64_t account, int count)
 {
-    std::lock_guard<std::mutex> lock(countMutex);
-    --strangers;
-    if (--strangersFrom[address] <= 0)
-        strangersFrom.erase(address);
+    ticketed -= count;
+    if ((ticketedOf[account] -= count) <= 0)
+        ticketedOf.erase(account);
 }
 
-void Relay::serveConnection(int fd, const std::string& address)
+void Relay::serveConnection(int fd, uint64_t stranger, const std::string& address)
 {
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     std::string early;
     const std::optional<std::string> ticket = greet(fd, &early);
-    strangerLeft(address);
+    strangerLeft(stranger);
     if (!ticket) {
         close(fd);
         return;
@@ -244,13 +274,13 @@ void Relay::pair(int fd, const std::string& ticket, const std::string& early)
     }
     const auto [id, end] = known->second;
     byTicket.erase(known); // a ticket is good for one connection
-    if (ticketed.fetch_add(1) >= limits.ticketed) {
-        ticketed.fetch_sub(1);
+    Session& session = sessions[id];
+    const int64_t account = session.account;
+    if (!admitTicketed(account)) {
         lock.unlock();
         close(fd);
         return;
     }
-    Session& session = sessions[id];
     const int other = 1 - end;
     if (session.waitingFd[other] >= 0 && !session.taken) {
         session.taken = true;
@@ -262,8 +292,8 @@ void Relay::pair(int fd, const std::string& ticket, const std::string& early)
         paired.notify_all();
         lock.unlock();
         splice(fd, early, partner, partnerEarly);
-        ticketed.fetch_sub(2);
         lock.lock();
+        ticketedLeft(account, 2);
         sessions.erase(id);
         return;
     }
@@ -281,7 +311,7 @@ void Relay::pair(int fd, const std::string& ticket, const std::string& early)
             linkSessions.erase(it->second.pairKey);
         sessions.erase(it);
         close(fd);
-        ticketed.fetch_sub(1);
+        ticketedLeft(account, 1);
     }
 }
 

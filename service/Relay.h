@@ -15,8 +15,10 @@
 // once both are there the relay copies bytes between them. The devices run their own end-to-end TLS
 // through it, so the relay only ever sees ciphertext.
 // Anyone can connect, so a connection without a valid ticket yet (a stranger) is held only for one short
-// greeting, and only a few per address; connections with a valid ticket are counted apart, so strangers
-// cannot crowd them out, and a paired session that carries nothing for long is closed.
+// greeting, and only a few per address; when strangers fill their room the oldest of them makes way, so
+// a device with a ticket always gets to say it. Connections with a valid ticket are counted apart, and
+// per account, so neither strangers nor one account crowd the others out; a paired session that carries
+// nothing for long is closed.
 class Relay {
 public:
     struct Ticket {
@@ -31,6 +33,7 @@ public:
         int strangers = 512;            // connections still greeting, from everywhere
         int strangersPerAddress = 8;    // ... from one IPv4 address or IPv6 /64
         int ticketed = 1024;            // connections with a valid ticket, waiting or paired
+        int ticketedPerAccount = 64;    // ... of one account's devices
     };
 
     explicit Relay(Limits limits);
@@ -43,10 +46,10 @@ public:
     int port() const { return boundPort; }
     void stop();
 
-    // The current link session between two devices (both sides asking get the same session), or a fresh
-    // one when `fresh`; a ticket for `device`. `session` names an existing session to join instead; none
-    // when it does not exist or `device` is not one of its two ends.
-    std::optional<Ticket> ticket(const std::string& device, const std::string& peer, bool fresh,
+    // The current link session between two devices of `account` (both sides asking get the same session),
+    // or a fresh one when `fresh`; a ticket for `device`. `session` names an existing session to join
+    // instead; none when it does not exist or `device` is not one of its two ends.
+    std::optional<Ticket> ticket(int64_t account, const std::string& device, const std::string& peer, bool fresh,
                                  const std::string& session = {});
 
     static constexpr int unpairedSeconds = 30;
@@ -60,17 +63,27 @@ private:
         bool taken = false;
         int64_t created = 0;
         std::string pairKey;
+        int64_t account = 0;
+    };
+    // A connection still greeting, by the order it came in.
+    struct Stranger {
+        int fd;
+        std::string address;
     };
 
     void acceptLoop();
-    void serveConnection(int fd, const std::string& address);
+    void serveConnection(int fd, uint64_t stranger, const std::string& address);
     // The ticket line within the greeting's time, or none; `early` gets the bytes after it.
     std::optional<std::string> greet(int fd, std::string* early) const;
     void pair(int fd, const std::string& ticket, const std::string& early);
     void expire(int64_t now);
     void splice(int a, const std::string& earlyA, int b, const std::string& earlyB) const;
-    bool admitStranger(const std::string& address);
-    void strangerLeft(const std::string& address);
+    // The new connection's place among the strangers; the oldest stranger makes way when they are full.
+    std::optional<uint64_t> admitStranger(int fd, const std::string& address);
+    void strangerLeft(uint64_t stranger);
+    // Takes one ticketed place for `account`, or none when the relay or the account is full.
+    bool admitTicketed(int64_t account);
+    void ticketedLeft(int64_t account, int count);
 
     std::mutex mutex;
     std::condition_variable paired;
@@ -82,8 +95,10 @@ private:
     int boundPort = 0;
     std::mutex countMutex;
     std::map<std::string, int> strangersFrom; // by address key
-    int strangers = 0;
-    std::atomic<int> ticketed{0};
+    std::map<uint64_t, Stranger> strangers;   // by arrival, oldest first
+    uint64_t arrivals = 0;
+    int ticketed = 0;                          // under `mutex`
+    std::map<int64_t, int> ticketedOf;         // by account, under `mutex`
     std::atomic<bool> stopping{false};
     std::thread acceptor;
 };

@@ -4,6 +4,7 @@
 #include "support/AccountServiceFixture.h"
 #include "support/WaitUntil.h"
 #include "support/AwaitFuture.h"
+#include "support/DeviceKeys.h"
 #include "support/FakeWakeNotifier.h"
 #include "support/ReleaseRig.h"
 #include "support/TempDataDir.h"
@@ -187,8 +188,9 @@ private Q_SLOTS:
         auto account = freshAccount();
         const QString name = signedInUser(*account);
         QVERIFY(!name.isEmpty());
-        const QJsonObject self{{"id", "removed-computer-1"}, {"name", "Box"}, {"alias", "qx-box"},
-                               {"certSha256", QString(64, QLatin1Char('d'))}, {"endpoints", QJsonArray{}}};
+        DeviceKeys keys;
+        const QJsonObject self = keys.prove({{"id", "removed-computer-1"}, {"name", "Box"}, {"alias", "qx-box"},
+                                             {"endpoints", QJsonArray{}}}, "box", account->record()->token);
         QCOMPARE(service.post(QStringLiteral("api/net/sync"), self, account->record()->token).status, 200);
         const QString other = service.signIn(name, QStringLiteral("secret1"));
         QCOMPARE(service.post(QStringLiteral("api/device/removed-computer-1/remove"), {}, other).status, 200);

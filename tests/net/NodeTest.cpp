@@ -1,15 +1,20 @@
 // tarnel-net serve as the app sees it: the control protocol's commands and reply shapes, the token file,
 // the single-instance lock and every way the program ends; dial's failure contract.
 #include "support/AccountServiceFixture.h"
+#include "support/DeviceKeys.h"
 #include "support/NetNodeFixture.h"
 #include "support/Processes.h"
 
 #include <QFileInfo>
+#include <QSslCertificate>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtConcurrent>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 namespace {
@@ -333,6 +338,85 @@ private Q_SLOTS:
         auto other = node();
         QTRY_VERIFY_WITH_TIMEOUT(!other->peer(kicked->deviceId()).isEmpty(), 20000);
         QVERIFY(other->peer(oldId).isEmpty());
+    }
+
+    // Someone with an account of their own reads this machine's certificate (its peer port shows it to
+    // anyone) and claims it for a device of theirs: the claim is refused, so removing that device leaves
+    // this machine linked and signed in.
+    void anotherAccountCannotSignAMachineOut()
+    {
+        auto victim = node();
+        QTRY_VERIFY_WITH_TIMEOUT(victim->siteOk(), 10000);
+        const auto certificates = QSslCertificate::fromPath(QDir(victim->stateDir()).filePath("tls-cert.pem"));
+        QCOMPARE(certificates.size(), 1);
+        const QString stolen = QString::fromLatin1(certificates.first().digest(QCryptographicHash::Sha256).toHex());
+
+        const QString mallory = service.signUp(QStringLiteral("mallory"), QStringLiteral("secret1"));
+        const QJsonObject claim{{"id", "dev-mallory-01"}, {"name", "Box"}, {"alias", "qx-box"},
+                                {"certSha256", stolen}, {"endpoints", QJsonArray{}}};
+        QCOMPARE(service.post(QStringLiteral("api/net/sync"), claim, mallory).status, 400);
+        DeviceKeys keys;
+        QJsonObject proven = keys.prove(claim, QStringLiteral("mallory"), mallory);
+        proven.insert(QStringLiteral("certSha256"), stolen);
+        QCOMPARE(service.post(QStringLiteral("api/net/sync"), proven, mallory).status, 400);
+        service.post(QStringLiteral("api/device/dev-mallory-01/remove"), {}, mallory);
+
+        service.resetHooks(); // the log keeps the latest requests only: counted from here
+        QTRY_VERIFY_WITH_TIMEOUT(service.requestsTo(QStringLiteral("/api/net/sync")).size() >= 3, 10000);
+        QCOMPARE(victim->process().state(), QProcess::Running);
+        QVERIFY(victim->siteOk());
+    }
+
+    // A device of the account that floods this machine with requests to join relay sessions gets them
+    // answered one at a time, a few a second, and only a few kept waiting: the machine neither floods the
+    // service nor runs out of descriptors.
+    void aPeersRelayRequestsAreLimited()
+    {
+        auto target = node();
+        QTRY_VERIFY_WITH_TIMEOUT(target->siteOk(), 10000);
+        DeviceKeys keys;
+        const QString token = signIn();
+        const QJsonObject flooder{{"id", "dev-flood-01"}, {"name", "Flood"}, {"alias", "qx-flood"}, {"sshUser", "nora"},
+                                  {"sshPubKey", "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIOM+02 nora@flood"},
+                                  {"endpoints", QJsonArray{}}};
+        QCOMPARE(service.post("api/net/sync", keys.prove(flooder, "flood", token), token).status, 200);
+        QTRY_VERIFY_WITH_TIMEOUT(!target->peer("dev-flood-01").isEmpty(), 10000);
+
+        service.resetHooks(); // the log keeps the latest requests only: counted from here
+        QByteArray lines = R"({"kind":"link","id":"dev-flood-01","version":"0.1.0","allows":false,"path":"direct"})" "\n";
+        for (int i = 0; i < 200; ++i)
+            lines += QStringLiteral(R"({"t":"relay","session":"flood-%1"})").arg(i).toLatin1() + '\n';
+        lines += R"({"t":"ping","n":7})" "\n";
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(target->listenPort()));
+        QVERIFY(socket.waitForConnected(5000));
+        const int fd = int(socket.socketDescriptor());
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        const timeval patience{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        SSL* tls = SSL_new(keys.context("flood"));
+        SSL_set_fd(tls, fd);
+        QCOMPARE(SSL_connect(tls), 1);
+        QCOMPARE(SSL_write(tls, lines.constData(), int(lines.size())), int(lines.size()));
+        QByteArray answers;
+        char chunk[4096];
+        for (int n = 0; !answers.contains(R"("n":7)") && (n = SSL_read(tls, chunk, sizeof chunk)) > 0;)
+            answers.append(chunk, n); // every relay line was read once the ping's answer came
+        QVERIFY2(answers.contains(R"("n":7)"), answers.constData());
+
+        const auto floodAsks = [&] {
+            const QList<QJsonObject> asks = service.requestsTo("/api/net/relay");
+            return std::count_if(asks.cbegin(), asks.cend(), [](const QJsonObject& request) {
+                return QByteArray::fromBase64(request.value("body").toString().toLatin1()).contains("flood-");
+            });
+        };
+        // The one answered at once and the four kept waiting, and a few more that came while they were
+        // answered; the rest were dropped.
+        QTRY_VERIFY_WITH_TIMEOUT(floodAsks() >= 5, 10000);
+        const qsizetype drained = service.requestsTo("/api/net/sync").size();
+        QTRY_VERIFY_WITH_TIMEOUT(service.requestsTo("/api/net/sync").size() >= drained + 3, 10000);
+        QVERIFY2(floodAsks() <= 12, qPrintable(QString::number(floodAsks())));
+        SSL_free(tls);
     }
 
     void oneServePerStateFolder()

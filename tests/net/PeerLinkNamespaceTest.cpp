@@ -6,10 +6,12 @@
 //
 // TARNEL_NET_REAL_INTERVALS=1 runs it with the program's own intervals and prints the figures.
 #include "support/AccountServiceFixture.h"
+#include "support/DeviceKeys.h"
 #include "support/NetNamespaces.h"
 #include "support/NetNodeFixture.h"
 #include "support/SshServerFixture.h"
 
+#include <QTcpSocket>
 #include <QtTest>
 #include <unistd.h>
 
@@ -175,14 +177,41 @@ private Q_SLOTS:
         QCOMPARE(session.exitCode(), 0);
     }
 
+    // Strangers from one IPv6 /64 count as one address at the peer port, however many addresses they use.
+    void oneIPv6NetworkCountsAsOneAddress()
+    {
+        QStringList crowdAddresses;
+        for (int i = 0x10; i <= 0x20; ++i)
+            crowdAddresses << QStringLiteral("fd77:1::%1/64").arg(i, 0, 16);
+        QVERIFY(rig.addUplinkAddresses('a', QStringLiteral("fd77:1::2/64"), crowdAddresses));
+        NetNodeFixture crowded;
+        QJsonObject config = intervals();
+        config.insert("listen", "::");
+        QVERIFY(crowded.start({.server = service->url(), .sshUser = login->name, .config = config, .launcher = rig.launcher('a')}));
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        for (const QString& from : crowdAddresses)
+            for (int i = 0; i < 8; ++i) {
+                crowd.push_back(std::make_unique<QTcpSocket>());
+                QVERIFY(crowd.back()->bind(QHostAddress(from.section('/', 0, 0))));
+                crowd.back()->connectToHost(QHostAddress(QStringLiteral("fd77:1::2")), quint16(crowded.listenPort()));
+            }
+        const auto closed = [&] {
+            return std::count_if(crowd.begin(), crowd.end(), [](const auto& socket) {
+                return socket->state() == QAbstractSocket::UnconnectedState;
+            });
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(closed() >= qsizetype(crowd.size()) - 8, qPrintable(QString::number(closed())), 5000);
+    }
+
     void netchangeAdvertisesANewAddressAtOnce()
     {
         QVERIFY(rig.addDirectAddress('a', QStringLiteral("10.77.3.11/24")));
         QVERIFY(!a.request({{"cmd", "netchange"}}).contains("error"));
         // A third device of the account sees what a advertises now (syncs are a minute apart otherwise).
-        const QJsonObject probe{{"id", "probe-device-1"}, {"name", "Probe"}, {"alias", "qx-probe"},
-                                {"certSha256", QString(64, QLatin1Char('b'))}, {"endpoints", QJsonArray{}}};
         const QString probeToken = service->signIn(QStringLiteral("nsuser"), QStringLiteral("secret1"));
+        DeviceKeys keys;
+        const QJsonObject probe = keys.prove({{"id", "probe-device-1"}, {"name", "Probe"}, {"alias", "qx-probe"},
+                                              {"endpoints", QJsonArray{}}}, "probe", probeToken);
         const auto advertised = [&] {
             for (const QJsonValue& device : service->post("api/net/sync", probe, probeToken).json().value("devices").toArray())
                 if (device.toObject().value("id").toString() == a.deviceId())

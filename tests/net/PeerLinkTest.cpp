@@ -5,6 +5,7 @@
 #include "support/NetNodeFixture.h"
 #include "support/SshServerFixture.h"
 
+#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
@@ -158,6 +159,27 @@ private Q_SLOTS:
             QVERIFY2(reply.startsWith(R"({"ok":true})"), reply.constData());
         else
             QVERIFY2(!answered || !reply.contains("ok"), reply.constData());
+    }
+
+    // Strangers from many addresses fill the room for connections not yet identified, all but the part
+    // kept for the addresses the account's devices advertise: the devices still link directly.
+    void devicesLinkDirectlyPastACrowd()
+    {
+        NetNodeFixture c, d;
+        service.signUp(QStringLiteral("crowded"), QStringLiteral("secret1"));
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        for (NetNodeFixture* node : {&c, &d}) {
+            node->writeToken(service.signIn(QStringLiteral("crowded"), QStringLiteral("secret1")));
+            QVERIFY(node->start({.server = service.url(), .sshUser = login->name}));
+            for (int address = 2; address < 22; ++address)
+                for (int i = 0; i < 8; ++i) {
+                    crowd.push_back(std::make_unique<QTcpSocket>());
+                    crowd.back()->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(address)));
+                    crowd.back()->connectToHost(QHostAddress::LocalHost, quint16(node->listenPort()));
+                }
+        }
+        // Well before the crowd's connections time out (10 s), and before the relay's turn.
+        QTRY_VERIFY_WITH_TIMEOUT(linked(c, d, QStringLiteral("direct")) && linked(d, c, QStringLiteral("direct")), 8000);
     }
 
     void relayCarriesTheLinkWhenNoDirectAddressAnswers()

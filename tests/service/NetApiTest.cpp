@@ -1,19 +1,14 @@
 // The account service's device API: what a device may register, who sees whom, renames, removal, and
 // the relay that splices two devices' connections.
 #include "support/AccountServiceFixture.h"
+#include "support/DeviceKeys.h"
+#include "support/WaitUntil.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QtTest>
 
 namespace {
-// Each device has its own certificate.
-QString certificateOf(const QString& id)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Sha256).toHex());
-}
-
 QJsonObject device(const QString& id, const QString& alias, const QString& name = QStringLiteral("Box"))
 {
     return QJsonObject{{"id", id},
@@ -27,7 +22,6 @@ QJsonObject device(const QString& id, const QString& alias, const QString& name 
                        {"appBuild", 42},
                        {"remoteAccess", true},
                        {"version", "0.1.0"},
-                       {"certSha256", certificateOf(id)},
                        {"endpoints", QJsonArray{QJsonObject{{"host", "127.0.0.1"}, {"port", 47810}}}}};
 }
 
@@ -45,6 +39,7 @@ class NetApiTest : public QObject {
     AccountServiceFixture service{AccountServiceFixture::Options{false, false}};
     QString ann;
     QMap<QString, QString> tokens; // each of ann's devices signs in on its own
+    DeviceKeys keys;                // each device has its own certificate, named after its id unless told
 
     QString tokenOf(const QString& id)
     {
@@ -53,10 +48,12 @@ class NetApiTest : public QObject {
         return tokens.value(id);
     }
 
-    AccountServiceFixture::Reply sync(const QJsonObject& body, const QString& token = {})
+    // A sync as tarnel-net sends it, with the proof that the device holds its certificate's key.
+    AccountServiceFixture::Reply sync(const QJsonObject& body, const QString& token = {}, const QString& key = {})
     {
-        return service.post(QStringLiteral("api/net/sync"), body,
-                            token.isEmpty() ? tokenOf(body.value("id").toString()) : token);
+        const QString id = body.value("id").toString();
+        const QString caller = token.isEmpty() ? tokenOf(id) : token;
+        return service.post(QStringLiteral("api/net/sync"), keys.prove(body, key.isEmpty() ? id : key, caller), caller);
     }
     AccountServiceFixture::Reply call(const QString& path, const QJsonObject& body)
     {
@@ -84,6 +81,13 @@ private Q_SLOTS:
         QTest::newRow("name with stacked combining marks") << "name" << QJsonValue(QStringLiteral("Bo") + QString(8, QChar(0x0301)) + "x");
         QTest::newRow("key with a line break") << "sshPubKey" << QJsonValue("ssh-ed25519 AAAA\nssh-rsa BBBB");
         QTest::newRow("no certificate") << "certSha256" << QJsonValue("");
+        // A certificate counts only with the proof that the caller holds its key.
+        QTest::newRow("another device's fingerprint") << "certSha256" << QJsonValue(keys.fingerprint("someone"));
+        QTest::newRow("no proof") << "proof" << QJsonValue("");
+        QTest::newRow("another device's certificate") << "certificate"
+                                                      << keys.prove(device("dev-bad-001", "qx-bad"), "someone", ann).value("certificate");
+        QTest::newRow("a proof for another sign-in") << "proof"
+                                                     << keys.prove(device("dev-bad-000", "qx-bad"), "dev-bad-000", ann).value("proof");
         QTest::newRow("host name endpoint") << "endpoints" << QJsonValue(QJsonArray{QJsonObject{{"host", "evil.example"}, {"port", 22}}});
     }
 
@@ -91,9 +95,10 @@ private Q_SLOTS:
     {
         QFETCH(QString, key);
         QFETCH(QJsonValue, value);
-        QJsonObject body = device(QStringLiteral("dev-bad-000"), QStringLiteral("qx-bad"));
+        QJsonObject body = keys.prove(device(QStringLiteral("dev-bad-000"), QStringLiteral("qx-bad")),
+                                      QStringLiteral("dev-bad-000"), tokenOf("dev-bad-000"));
         body.insert(key, value);
-        QCOMPARE(sync(body).status, 400);
+        QCOMPARE(service.post(QStringLiteral("api/net/sync"), body, tokenOf("dev-bad-000")).status, 400);
     }
 
     void signInIsRequired()
@@ -114,7 +119,7 @@ private Q_SLOTS:
         const QJsonObject one = listed(second.json(), "dev-one-000");
         QVERIFY(one.value("online").toBool());
         QCOMPARE(one.value("endpoints").toArray().size(), 1);
-        QCOMPARE(one.value("certSha256").toString(), certificateOf("dev-one-000"));
+        QCOMPARE(one.value("certSha256").toString(), keys.fingerprint("dev-one-000"));
         QVERIFY(listed(second.json(), "dev-two-000").isEmpty());
 
         // A relaunch with another default name keeps the stored one.
@@ -165,29 +170,25 @@ private Q_SLOTS:
         const qint64 signedInAt = QDateTime::currentSecsSinceEpoch();
         QTRY_VERIFY(QDateTime::currentSecsSinceEpoch() > signedInAt);
         const QString kicked = service.signIn(QStringLiteral("ann"), QStringLiteral("secret1"));
-        QJsonObject record = device("dev-kick-01", "qx-kick");
-        record.insert("certSha256", QString(64, QLatin1Char('b')));
-        QCOMPARE(sync(record, kicked).status, 200);
+        const QJsonObject record = device("dev-kick-01", "qx-kick");
+        QCOMPARE(sync(record, kicked, "b").status, 200);
         QCOMPARE(service.post("api/app/ping", {{"version", "0.1.0"}, {"build", 1}, {"channel", "stable"}}, kicked).status, 200);
         QCOMPARE(service.post("api/device/dev-kick-01/remove", {}, tokenOf("dev-kip-001")).status, 200);
 
         const auto ping = service.post("api/app/ping", {{"version", "0.1.0"}, {"build", 1}, {"channel", "stable"}}, kicked);
         QCOMPARE(ping.status, 401);
         QCOMPARE(ping.json().value("account").toString(), QStringLiteral("removed"));
-        QJsonObject disguised = device("dev-kick-02", "qx-kick");
-        disguised.insert("certSha256", QString(64, QLatin1Char('c')));
-        QCOMPARE(sync(disguised, kicked).status, 401);
+        const QJsonObject disguised = device("dev-kick-02", "qx-kick");
+        QCOMPARE(sync(disguised, kicked, "c").status, 401);
 
-        QCOMPARE(sync(record, older).status, 401);
+        QCOMPARE(sync(record, older, "b").status, 401);
         QCOMPARE(service.post("api/app/ping", {{"version", "0.1.0"}, {"build", 1}, {"channel", "stable"}}, older)
                      .json().value("account").toString(), QStringLiteral("removed"));
 
         const QString fresh = service.signIn(QStringLiteral("ann"), QStringLiteral("secret1"));
-        QCOMPARE(sync(record, fresh).status, 410);
-        QJsonObject oldCertificate = device("dev-kick-03", "qx-kick");
-        oldCertificate.insert("certSha256", QString(64, QLatin1Char('b')));
-        QCOMPARE(sync(oldCertificate, fresh).status, 410);
-        QCOMPARE(sync(disguised, fresh).status, 200);
+        QCOMPARE(sync(record, fresh, "b").status, 410);
+        QCOMPARE(sync(device("dev-kick-03", "qx-kick"), fresh, "b").status, 410);
+        QCOMPARE(sync(disguised, fresh, "c").status, 200);
         QVERIFY(!listed(sync(device("dev-kip-001", "qx-kip")).json(), "dev-kick-02").isEmpty());
         QVERIFY(listed(sync(device("dev-kip-001", "qx-kip")).json(), "dev-kick-01").isEmpty());
     }
@@ -201,6 +202,110 @@ private Q_SLOTS:
         QCOMPARE(sync(device("dev-copy-01", "qx-copy"), token).status, 401);
         QCOMPARE(service.post("api/net/relay", {{"id", "dev-copy-01"}, {"peer", "dev-own-001"}}, token).status, 401);
         QVERIFY(listed(sync(device("dev-kip-001", "qx-kip")).json(), "dev-copy-01").isEmpty());
+    }
+
+    // A token holds the certificate its device proved: a second machine with the token, the id and a key
+    // of its own replaces nothing. The owner's fresh sign-in may give the device a new certificate, and
+    // its removal refuses every certificate it used.
+    void aTokenHoldsItsDevicesCertificate()
+    {
+        const QString token = service.signIn(QStringLiteral("ann"), QStringLiteral("secret1"));
+        QCOMPARE(sync(device("dev-held-01", "qx-held"), token, "held-a").status, 200);
+        QCOMPARE(sync(device("dev-held-01", "qx-held"), token, "held-b").status, 401);
+        const auto seen = [&] {
+            return listed(sync(device("dev-kip-001", "qx-kip")).json(), "dev-held-01").value("certSha256").toString();
+        };
+        QCOMPARE(seen(), keys.fingerprint("held-a"));
+
+        const QString again = service.signIn(QStringLiteral("ann"), QStringLiteral("secret1"));
+        QCOMPARE(sync(device("dev-held-01", "qx-held"), again, "held-b").status, 200);
+        QCOMPARE(seen(), keys.fingerprint("held-b"));
+        QCOMPARE(service.post("api/device/dev-held-01/remove", {}, ann).status, 200);
+        const QString later = service.signIn(QStringLiteral("ann"), QStringLiteral("secret1"));
+        QCOMPARE(sync(device("dev-held-02", "qx-held"), later, "held-a").status, 410);
+        QCOMPARE(sync(device("dev-held-03", "qx-held"), later, "held-b").status, 410);
+    }
+
+    // A removal touches only its own account: the same machine's certificate stays welcome in another
+    // account, and there the removed id is unknown (404) and revokes no sign-in, however old.
+    void aRemovalStaysInItsAccount()
+    {
+        service.signUp(QStringLiteral("dan"), QStringLiteral("secret1"));
+        const QString dan = service.signIn(QStringLiteral("dan"), QStringLiteral("secret1"));
+        const qint64 signedInAt = QDateTime::currentSecsSinceEpoch();
+        QTRY_VERIFY(QDateTime::currentSecsSinceEpoch() > signedInAt);
+        QCOMPARE(sync(device("dev-twice-01", "qx-twice"), {}, "twice").status, 200);
+        QCOMPARE(service.post("api/device/dev-twice-01/remove", {}, ann).status, 200);
+
+        QCOMPARE(sync(device("dev-twice-01", "qx-twice"), dan, "dan").status, 404);
+        QCOMPARE(service.post("api/net/rename", {{"id", "dev-twice-01"}, {"name", "x"}, {"alias", "qx-x"}}, dan).status, 404);
+        QCOMPARE(sync(device("dev-twice-02", "qx-twice"), dan, "twice").status, 200);
+    }
+
+    // Idle strangers from many addresses make way for devices with tickets, and one account's devices
+    // hold only their own share of the relay's ticketed connections.
+    void relayKeepsRoomForTicketsAndAccounts()
+    {
+        AccountServiceFixture::Options options{false, false};
+        options.arguments = QStringList{"--relay-greeting-timeout", "60"};
+        AccountServiceFixture relayed(options);
+        QVERIFY2(relayed.start(), qPrintable(relayed.error()));
+        QMap<QString, QString> signedIn; // device id -> its token
+        for (const QString user : {"ria", "flo"}) {
+            relayed.signUp(user, QStringLiteral("secret1"));
+            for (int i = 0; i < 2; ++i) {
+                const QString id = QStringLiteral("dev-%1-%2").arg(user).arg(i);
+                signedIn.insert(id, relayed.signIn(user, QStringLiteral("secret1")));
+                QCOMPARE(relayed.post("api/net/sync", keys.prove(device(id, "qx-relay"), id, signedIn[id]), signedIn[id]).status, 200);
+            }
+        }
+        const auto ticket = [&](const QString& id, const QString& peer, const QString& session = {}) {
+            QJsonObject body{{"id", id}, {"peer", peer}, {"fresh", session.isEmpty()}};
+            if (!session.isEmpty())
+                body.insert("session", session);
+            return relayed.post("api/net/relay", body, signedIn[id]).json();
+        };
+        const auto connectWith = [&](QTcpSocket& socket, const QJsonObject& end, const QString& from) {
+            socket.bind(QHostAddress(from));
+            socket.connectToHost(QHostAddress(end.value("host").toString()), quint16(end.value("port").toInt()));
+            socket.write("TARNEL-RELAY " + end.value("ticket").toString().toLatin1() + "\n");
+        };
+        const auto pairs = [&](const QString& user) {
+            const QJsonObject first = ticket(QStringLiteral("dev-%1-0").arg(user), QStringLiteral("dev-%1-1").arg(user));
+            const QJsonObject second = ticket(QStringLiteral("dev-%1-1").arg(user), QStringLiteral("dev-%1-0").arg(user),
+                                              first.value("session").toString());
+            QTcpSocket left, right;
+            connectWith(left, first, QStringLiteral("127.0.0.1"));
+            connectWith(right, second, QStringLiteral("127.0.0.1"));
+            left.write("ping");
+            return waitUntil([&] { return right.bytesAvailable() >= 4; }, 10000) && right.readAll() == "ping";
+        };
+
+        const quint16 port = quint16(ticket("dev-ria-0", "dev-ria-1").value("port").toInt());
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        for (int address = 10; address < 80; ++address)
+            for (int i = 0; i < 8; ++i) {
+                crowd.push_back(std::make_unique<QTcpSocket>());
+                crowd.back()->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(address)));
+                crowd.back()->connectToHost(QHostAddress::LocalHost, port);
+            }
+        const auto closed = [&] {
+            return std::count_if(crowd.begin(), crowd.end(), [](const auto& socket) {
+                return socket->state() == QAbstractSocket::UnconnectedState;
+            });
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(closed() >= 560 - 512, qPrintable(QString::number(closed())), Limit::network);
+        QVERIFY(pairs(QStringLiteral("ria")));
+
+        std::vector<std::unique_ptr<QTcpSocket>> waiting;
+        for (int i = 0; i <= 64; ++i) {
+            waiting.push_back(std::make_unique<QTcpSocket>());
+            connectWith(*waiting.back(), ticket("dev-flo-0", "dev-flo-1"), QStringLiteral("127.0.1.%1").arg(i + 1));
+            QVERIFY(waiting.back()->waitForBytesWritten(5000));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(waiting.back()->state(), QAbstractSocket::UnconnectedState, 10000);
+        QCOMPARE(waiting.front()->state(), QAbstractSocket::ConnectedState);
+        QVERIFY(pairs(QStringLiteral("ria")));
     }
 
     void relaySplicesTheTwoEnds()
@@ -248,7 +353,8 @@ private Q_SLOTS:
         QString tokens[2];
         for (int i = 0; i < 2; ++i) {
             tokens[i] = relayed.signIn(QStringLiteral("rita"), QStringLiteral("secret1"));
-            QCOMPARE(relayed.post("api/net/sync", device(QStringLiteral("dev-crowd-%1").arg(i), "qx-crowd"), tokens[i]).status, 200);
+            const QString id = QStringLiteral("dev-crowd-%1").arg(i);
+            QCOMPARE(relayed.post("api/net/sync", keys.prove(device(id, "qx-crowd"), id, tokens[i]), tokens[i]).status, 200);
         }
         QJsonObject ends[2];
         for (int i = 0; i < 2; ++i)

@@ -98,3 +98,11 @@ bool NetNamespaces::addDirectAddress(char machine, const QString& cidr)
 {
     return run({"-n", name(machine), "addr", "add", cidr, "dev", "ab0"});
 }
+
+bool NetNamespaces::addUplinkAddresses(char machine, const QString& inside, const QStringList& here)
+{
+    bool ok = run({"-n", name(machine), "addr", "add", inside, "dev", "up0", "nodad"});
+    for (const QString& cidr : here)
+        ok = ok && run({"addr", "add", cidr, "dev", "tn" + tag + QChar::fromLatin1(char(machine - 'a' + 'A')), "nodad"});
+    return ok;
+}

@@ -22,6 +22,9 @@ public:
     bool setDirect(bool up);
     // Adds an address to a machine's side of the direct pair.
     bool addDirectAddress(char machine, const QString& cidr);
+    // Adds addresses to both ends of a machine's pair to this namespace (`inside` in the machine, `here`
+    // on this side), usable at once (no duplicate address detection).
+    bool addUplinkAddresses(char machine, const QString& inside, const QStringList& here);
 
 private:
     QString name(char machine) const;

@@ -5,6 +5,7 @@
 #include "PlainStream.h"
 #include "Splice.h"
 #include "TlsStream.h"
+#include "link/DeviceName.h"
 #include "link/DeviceProof.h"
 
 #include <QCoreApplication>
@@ -251,8 +252,8 @@ void Node::rename(PlainStream* client, const QJsonObject& request)
     };
     if (!request.value(QStringLiteral("alias")).isString() || !SelfRecord::validAlias(alias))
         return refuse(QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符"));
-    if (!SelfRecord::validName(name))
-        return refuse(QStringLiteral("名字 1～40 个字符"));
+    if (const auto problem = DeviceName::problem(name))
+        return refuse(*problem);
     if (!service.hasToken())
         return refuse(QStringLiteral("还没登录账号，改不了名字"));
     QPointer<PlainStream> waiting = client;

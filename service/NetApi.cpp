@@ -95,7 +95,6 @@ const QString removedText = QStringLiteral("这台设备已经从账号里移除
 const QString missingText = QStringLiteral("你的账号里没有这台设备");
 const QString otherDeviceText = QStringLiteral("这个登录属于另一台设备，请重新登录");
 const QString aliasText = QStringLiteral("别名只能是 qx- 加小写字母、数字、短横，最长 24 个字符");
-const QString nameText = QStringLiteral("名字 1～40 个字符");
 const QString aliasTakenText = QStringLiteral("别名 %1 已经被你的另一台设备用了，换一个吧");
 
 bool matches(const char* pattern, const QString& text)
@@ -116,7 +115,8 @@ bool plainText(const QString& text, int limit)
     return true;
 }
 
-bool validName(const QString& name) { return DeviceName::valid(name.trimmed()); }
+// Why a device name is refused, in the words the rename box shows; none when it is kept.
+std::optional<QString> nameProblem(const QString& name) { return DeviceName::problem(name.trimmed()); }
 
 // A key line as ssh writes it: type, base64 data, optional comment; one line.
 bool validKeyLine(const QString& line)
@@ -294,8 +294,8 @@ void NetApi::sync(const httplib::Request& req, httplib::Response& res)
     const auto points = endpoints(body->value(QStringLiteral("endpoints")));
     if (!validId(id))
         return refuse(res, 400, QStringLiteral("设备编号不对"));
-    if (!validName(name))
-        return refuse(res, 400, nameText);
+    if (const auto problem = nameProblem(name))
+        return refuse(res, 400, *problem);
     if (!validAlias(alias))
         return refuse(res, 400, aliasText);
     // The certificate counts only with the proof that this caller holds its key.
@@ -394,8 +394,8 @@ void NetApi::rename(const httplib::Request& req, httplib::Response& res)
     const QString alias = body->value(QStringLiteral("alias")).toString();
     if (!validAlias(alias))
         return refuse(res, 400, aliasText);
-    if (!validName(name))
-        return refuse(res, 400, nameText);
+    if (const auto problem = nameProblem(name))
+        return refuse(res, 400, *problem);
     if (!validId(id))
         return refuse(res, 404, missingText);
     if (!ownDevice(*caller, s(id), res, false))

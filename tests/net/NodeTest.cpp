@@ -81,7 +81,9 @@ private Q_SLOTS:
         QTest::newRow("alias too long") << (R"({"cmd":"rename","name":"Box","alias":"qx-)" + QByteArray(25, 'a') + R"("})") << aliasText;
         QTest::newRow("blank name") << QByteArray(R"({"cmd":"rename","name":" \t ","alias":"qx-box"})") << nameText;
         QTest::newRow("41 characters") << (R"({"cmd":"rename","name":")" + QByteArray(41, 'n') + R"(","alias":"qx-box"})") << nameText;
-        QTest::newRow("control character") << QByteArray(R"({"cmd":"rename","name":"a\u0007b","alias":"qx-box"})") << nameText;
+        const QString hiddenText = QStringLiteral("名字里不能有看不见的控制字符、格式字符或换行");
+        QTest::newRow("control character") << QByteArray(R"({"cmd":"rename","name":"a\u0007b","alias":"qx-box"})") << hiddenText;
+        QTest::newRow("right-to-left override") << QByteArray(R"({"cmd":"rename","name":"a\u202Eb","alias":"qx-box"})") << hiddenText;
     }
 
     void commandsAnswerInTheirShape()

@@ -1,6 +1,7 @@
 #include "ui/devices/DevicesPage.h"
 
 #include "app/AppState.h"
+#include "platform/Clipboard.h"
 #include "link/LinkManager.h"
 #include "link/RemoteLogin.h"
 #include "servers/ServerRegistry.h"
@@ -21,9 +22,7 @@
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -420,9 +419,7 @@ void DevicesPage::setNotice(const QString& text)
 void DevicesPage::stepOne()
 {
     if (!sharingPanel) {
-        QClipboard* board = QApplication::clipboard();
-        board->clear();
-        board->setText(RemoteLogin::enableCommand);
+        app.clipboard().writeText(RemoteLogin::enableCommand);
         setNotice(QStringLiteral("已复制：") + RemoteLogin::enableCommand);
         return;
     }
@@ -484,7 +481,7 @@ void DevicesPage::openKeySheet(const PeerDevice& peer)
 {
     if (keyAdd)
         keyAdd->close();
-    auto* sheet = new KeyAddSheet(peer, app.link(), commands, this);
+    auto* sheet = new KeyAddSheet(peer, app.link(), commands, app.clipboard(), this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     keyAdd = sheet;
     sheet->open();
@@ -494,7 +491,7 @@ void DevicesPage::openShortSheet()
 {
     if (shortCommand)
         shortCommand->close();
-    auto* sheet = new ShortCommandSheet(app.link(), commands, this);
+    auto* sheet = new ShortCommandSheet(app.link(), commands, app.clipboard(), this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     shortCommand = sheet;
     sheet->open();

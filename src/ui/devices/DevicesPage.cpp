@@ -16,6 +16,7 @@
 #include "ui/kit/ElidedLabel.h"
 #include "ui/kit/FilledPanel.h"
 #include "ui/kit/KeyedWidgetList.h"
+#include "ui/kit/OnScreen.h"
 #include "ui/kit/Parts.h"
 #include "ui/kit/StatusDot.h"
 #include "ui/kit/StatusLabel.h"
@@ -75,6 +76,12 @@ DevicesPage::DevicesPage(AppState& app, QWidget* parent) : QWidget(parent), app(
 {
     setObjectName(QStringLiteral("devicesPage"));
     sharingPanel = RemoteLogin::hasSharingSettings();
+    // The link polls fast only while somebody can see the page (not minimised, not hidden).
+    new OnScreen(*this, [&link = app.link()](bool shown) {
+        link.setPollFast(shown);
+        if (shown)
+            link.poll();
+    });
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
@@ -516,15 +523,5 @@ void DevicesPage::showEvent(QShowEvent* event)
     notice.clear();
     showOffline = false;
     wizardExpanded = false;
-    app.link().setPollFast(true);
-    app.link().poll();
     refresh();
-}
-
-void DevicesPage::hideEvent(QHideEvent* event)
-{
-    QWidget::hideEvent(event);
-    if (event->spontaneous())
-        return;
-    app.link().setPollFast(false);
 }

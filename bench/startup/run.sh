@@ -4,7 +4,8 @@
 # then the wake-ups per second (context switches of all its threads) and the resident memory at rest.
 # tarnel runs signed in, set up, with one server whose address answers nothing, the panel hidden; then
 # again with no server, when the panel opens by itself on the servers page and the user hides it.
-# ./run.sh [runs] [seconds at rest]
+# ./run.sh [runs] [seconds at rest]; as root, `unshare -n ./run.sh` keeps other programs' network changes
+# (which tarnel rightly wakes for) out of the rest figures.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$root/bench/display.sh"

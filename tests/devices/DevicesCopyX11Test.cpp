@@ -18,14 +18,17 @@ class DevicesCopyX11Test : public QObject {
     Q_OBJECT
     TempDataDir data;
 
-    // What another program reads from `selection` now; the event loop runs meanwhile, so we can answer.
-    static QString read(const QString& selection)
+    // Both selections as another program reads them; the event loop runs meanwhile, so we can answer.
+    static QString pasted()
     {
-        QProcess xclip;
-        xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), selection});
-        if (!waitUntil([&] { return xclip.state() == QProcess::NotRunning; }))
-            return QStringLiteral("(xclip did not finish)");
-        return QString::fromUtf8(xclip.readAllStandardOutput());
+        QStringList texts;
+        for (const char* selection : {"primary", "clipboard"}) {
+            QProcess xclip;
+            xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QString::fromLatin1(selection)});
+            waitUntil([&] { return xclip.state() == QProcess::NotRunning; });
+            texts << QString::fromUtf8(xclip.readAllStandardOutput());
+        }
+        return texts.first() == texts.last() ? texts.first() : texts.join(QStringLiteral(" | "));
     }
 
 private Q_SLOTS:
@@ -48,21 +51,16 @@ private Q_SLOTS:
 
         page->openKeySheet(den);
         page->keySheet()->copyButton()->click();
-        const QString keyLine = LinkManager::keyAddCommand(den) + QLatin1Char('\n');
-        QCOMPARE(read(QStringLiteral("primary")), keyLine);
-        QCOMPARE(read(QStringLiteral("clipboard")), keyLine);
+        QCOMPARE(pasted(), LinkManager::keyAddCommand(den) + QLatin1Char('\n'));
         page->keySheet()->close();
 
         page->openShortSheet();
         page->shortSheet()->copyButton()->click();
-        const QString include = page->shortSheet()->copiedText().value();
-        QCOMPARE(read(QStringLiteral("primary")), include);
-        QCOMPARE(read(QStringLiteral("clipboard")), include);
+        QCOMPARE(pasted(), page->shortSheet()->copiedText().value());
         page->shortSheet()->close();
 
         page->card(den.id)->copyButton()->click();
-        QCOMPARE(read(QStringLiteral("primary")), QStringLiteral("ssh qx-den"));
-        QCOMPARE(read(QStringLiteral("clipboard")), QStringLiteral("ssh qx-den"));
+        QCOMPARE(pasted(), QStringLiteral("ssh qx-den"));
     }
 };
 

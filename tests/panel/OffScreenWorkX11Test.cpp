@@ -64,11 +64,6 @@ private Q_SLOTS:
         window->showNormal();
         QVERIFY(scanning());
 
-        panel.hide();
-        QVERIFY(still());
-        panel.show(std::nullopt, PanelTab::servers);
-        QVERIFY(scanning());
-
         LinkManager& link = rig.app().link();
         rig.app().setPanelTab(PanelTab::devices);
         panel.view()->flush();

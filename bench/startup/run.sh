@@ -2,8 +2,10 @@
 # Start-up and rest of tarnel against a minimal Qt tray program, on a private X server with a tray (Xvfb +
 # jwm), both measured in the same run: the median time from the start of the process to its icon docked,
 # then the wake-ups per second (context switches of all its threads) and the resident memory at rest.
-# tarnel runs signed in, set up, with one server whose address answers nothing, the panel hidden.
-# ./run.sh [runs] [seconds at rest]
+# tarnel runs signed in, set up, with one server whose address answers nothing, the panel hidden; then
+# again with no server, when the panel opens by itself on the servers page and the user hides it.
+# ./run.sh [runs] [seconds at rest]; as root, `unshare -n ./run.sh` keeps other programs' network changes
+# (which tarnel rightly wakes for) out of the rest figures.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 . "$root/bench/display.sh"
@@ -40,10 +42,32 @@ switches() {
   done | awk -F'\t' '{ n[$1] += $2 } END { for (k in n) print k "\t" n[k] }' | sort
 }
 
+# The panel that opened by itself goes: "key" hides it with its hot key (Alt+Super+4), as a user does;
+# "unmap" takes it off screen as a window manager does with a window it hides from sight.
+hidePanel() {
+  local window
+  window=$(timeout 10 xdotool search --sync --onlyvisible --name '^tarnel$' | head -n1)
+  if [ "$1" = unmap ]; then
+    xdotool windowunmap --sync "$window"
+    return 0
+  fi
+  xdotool windowactivate --sync "$window" key alt+super+4
+  for _ in $(seq 100); do
+    xdotool search --onlyvisible --name '^tarnel$' >/dev/null || return 0
+    sleep 0.1
+  done
+  echo "the panel did not hide" >&2
+  return 1
+}
+
+# atRest NAME [--hide-panel key|unmap] PROGRAM [ARGS...]
 atRest() {
   local name="$1"; shift
+  local hide=""
+  if [ "$1" = --hide-panel ]; then hide="$2"; shift 2; fi
   "$@" >/dev/null 2>&1 &
   local pid=$!
+  if [ -n "$hide" ]; then hidePanel "$hide"; fi
   sleep 5 # the first window's time and the start-up work are over
   local before after
   before=$(switches "$pid")
@@ -61,3 +85,7 @@ atRest() {
 }
 atRest "minimal tray" "$bench/minimal_tray"
 atRest "tarnel" "$root/build/bin/tarnel"
+# No server: the panel shows itself once and goes; nothing of it may go on working.
+echo '{"servers":[],"shots":[]}' >"$data/state.json"
+atRest "tarnel, panel shown once and hidden" --hide-panel key "$root/build/bin/tarnel"
+atRest "tarnel, panel shown once and taken off screen" --hide-panel unmap "$root/build/bin/tarnel"

@@ -121,6 +121,7 @@ public:
     HotkeyCenter& hotkeys() { return *hotkeyCenter; }
     Flash& flash() { return desktop.flash; }
     DesktopOpener& opener() { return desktop.opener; }
+    Clipboard& clipboard() { return desktop.clipboard; }
     ClipboardWatcher& watcher() { return *clipboardWatcher; }
     PasteController& paste() { return *pasteController; }
     Sequencer& sequencer() { return *shotSequencer; }

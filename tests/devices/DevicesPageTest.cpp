@@ -14,7 +14,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QMenu>
@@ -101,7 +100,7 @@ private Q_SLOTS:
         page()->refresh();
         QVERIFY(card->closeButton()->isVisible());
         card->copyButton()->click();
-        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("ssh qx-den"));
+        QCOMPARE(rig->panel.desktop.clipboard.text(), QStringLiteral("ssh qx-den"));
         QCOMPARE(page()->footerText(), QStringLiteral("已复制：ssh qx-den"));
         card->closeButton()->click();
         QCOMPARE(calls, (QStringList{QStringLiteral("open den"), QStringLiteral("close den")}));
@@ -225,7 +224,7 @@ private Q_SLOTS:
         QCOMPARE(sheet->closeButton()->text(), QStringLiteral("关闭"));
         sheet->copyButton()->click();
         sheet->copyButton()->click();
-        QCOMPARE(QApplication::clipboard()->text(), LinkManager::keyAddCommand(den) + QLatin1Char('\n'));
+        QCOMPARE(rig->panel.desktop.clipboard.text(), LinkManager::keyAddCommand(den) + QLatin1Char('\n'));
         QCOMPARE(sheet->copyButton()->text(), QStringLiteral("已复制 ✓"));
         // Unfolding the command grows the sheet by just what it shows: no blank band under the buttons.
         sheet->show();
@@ -252,7 +251,7 @@ private Q_SLOTS:
         ShortCommandSheet* sheet = page()->shortSheet();
         QCOMPARE(sheet->closeButton()->text(), QStringLiteral("关闭"));
         sheet->copyButton()->click();
-        const QString copied = QApplication::clipboard()->text();
+        const QString copied = rig->panel.desktop.clipboard.text();
         QVERIFY(copied.endsWith(QStringLiteral("'\n")) && !copied.endsWith(QStringLiteral("\n\n")));
         QCOMPARE(home.run(copied, {{QStringLiteral("HOME"), home.path()}}).status, 0);
         QVERIFY(rig->pollApplied());

@@ -77,6 +77,7 @@ private Q_SLOTS:
         QTest::newRow("2-ten-shots") << true << true << 6 << false << "3-ten-shots-end";
         QTest::newRow("4-gate-closed") << false << true << -1 << false << "";
         QTest::newRow("5-narrow-paused") << true << true << 3 << true << "";
+        QTest::newRow("7-narrow-paused-latest") << true << true << -1 << true << "";
     }
 
     void fixtureStates()

@@ -182,20 +182,36 @@ private Q_SLOTS:
             QVERIFY(mark->isVisibleTo(c));
     }
 
-    // At the least width of the panel the chosen shot's number stays whole: the hot key gives way.
+    // At the least width of the panel the hint keeps the hot key and the chosen shot's number whole, in
+    // fewer words, with the whole text as its tooltip; the panel widens only as far as that needs. Given
+    // room, the whole text shows.
     void narrowHeaderKeepsTheChosenNumber()
     {
         app().shots().setSelected(shotName(1));
         app().shots().setPaused(true);
-        panel->window()->resize(PanelController::minWidth, PanelController::minHeight);
-        view()->flush();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         auto* hint = child<PasteHint>(view(), "pasteHint");
+        const auto atWidth = [&](int width) {
+            panel->window()->resize(width, PanelController::minHeight);
+            view()->flush();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        };
+        atWidth(PanelController::minWidth);
         QCOMPARE(hint->choice(), QStringLiteral("截图1"));
-        QFont bold = hint->font();
-        bold.setBold(true);
-        QVERIFY(hint->width() >= QFontMetrics(bold).horizontalAdvance(hint->choice()));
-        QCOMPARE(panel->window()->width(), PanelController::minWidth);
+        QVERIFY2(hint->shownText().startsWith(QStringLiteral("Alt+Super+3 ")) && hint->shownText().endsWith(QStringLiteral("#1")),
+                 qPrintable(hint->shownText()));
+        QCOMPARE(hint->toolTip(), QStringLiteral("Alt+Super+3 粘 截图1"));
+        QVERIFY(hint->width() >= hint->minimumSizeHint().width());
+        QCOMPARE(panel->window()->width(), std::max(PanelController::minWidth, panel->window()->minimumSizeHint().width()));
+
+        app().shots().setSelected(std::nullopt);
+        atWidth(PanelController::minWidth);
+        QVERIFY2(hint->shownText().startsWith(QStringLiteral("Alt+Super+3 ")) && hint->shownText().endsWith(QStringLiteral("最新")),
+                 qPrintable(hint->shownText()));
+        QCOMPARE(hint->toolTip(), QStringLiteral("Alt+Super+3 粘 最新一张"));
+
+        atWidth(1200);
+        QCOMPARE(hint->shownText(), QStringLiteral("Alt+Super+3 粘 最新一张"));
+        QVERIFY(hint->toolTip().isEmpty());
     }
 
     // The page's list follows shots that come (at the end, or with one gone meanwhile) and go.

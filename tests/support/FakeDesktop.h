@@ -26,10 +26,10 @@ struct FakeDesktop {
     FakeSleepInhibitor sleepInhibitor;
     FakeNetworkMonitor network;
 
-    // With the fake hot keys, or with real ones the test brings.
-    DesktopServices services(GlobalHotkeys* realHotkeys = nullptr)
+    // With the fake hot keys and clipboard, or with real ones the test brings.
+    DesktopServices services(GlobalHotkeys* realHotkeys = nullptr, Clipboard* realClipboard = nullptr)
     {
-        return DesktopServices{clipboard, realHotkeys ? *realHotkeys : hotkeys, window, keyboard, trust, loginItem, agent,
-                               nullptr, flash, opener, sleepInhibitor, network};
+        return DesktopServices{realClipboard ? *realClipboard : clipboard, realHotkeys ? *realHotkeys : hotkeys, window,
+                               keyboard, trust, loginItem, agent, nullptr, flash, opener, sleepInhibitor, network};
     }
 };

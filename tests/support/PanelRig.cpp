@@ -97,7 +97,7 @@ AppState& PanelRig::build(GlobalHotkeys* hotkeys)
 {
     store = std::make_unique<Store>(data.path());
     store->saveState(file);
-    hub = std::make_unique<AppState>(*store, desktop.services(hotkeys));
+    hub = std::make_unique<AppState>(*store, desktop.services(hotkeys, realClipboard));
     return *hub;
 }
 

@@ -39,6 +39,8 @@ public:
 
     const TempDataDir& data;
     FakeDesktop desktop;
+    // Set before building: the hub uses this clipboard (a real one) instead of the fake.
+    Clipboard* realClipboard = nullptr;
     // Copies the first picture of each size instead of drawing every one (many shots, quickly).
     bool reusePictures = false;
 

@@ -1,13 +1,12 @@
 #include "ui/devices/CommandSheet.h"
 
+#include "platform/Clipboard.h"
 #include "ui/devices/DeviceCommands.h"
 #include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,8 +15,8 @@
 #include <QVBoxLayout>
 
 CommandSheet::CommandSheet(const char* name, const QString& windowTitle, int width, const DeviceCommands& commands,
-    QWidget* parent)
-    : Sheet(name, windowTitle, width, parent), commands(commands)
+    Clipboard& clipboard, QWidget* parent)
+    : Sheet(name, windowTitle, width, parent), commands(commands), clipboard(clipboard)
 {
 }
 
@@ -122,8 +121,6 @@ void CommandSheet::showState(bool done, bool canCopy)
 
 void CommandSheet::copyToClipboard(const QString& text)
 {
-    QClipboard* board = QApplication::clipboard();
-    board->clear();
-    board->setText(text);
+    clipboard.writeText(text);
     copied = true;
 }

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+class Clipboard;
 class QPushButton;
 class QToolButton;
 class StatusLabel;
@@ -19,7 +20,7 @@ public:
 
 protected:
     CommandSheet(const char* name, const QString& windowTitle, int width, const DeviceCommands& commands,
-        QWidget* parent);
+        Clipboard& clipboard, QWidget* parent);
 
     // The green note shown once the line has done its work, and how to undo it.
     void addDoneNote(const QString& text, const QString& undo);
@@ -37,6 +38,7 @@ protected:
     virtual void copyCommand() = 0;
 
     const DeviceCommands& commands;
+    Clipboard& clipboard;
     QWidget* doneBox = nullptr;
     QWidget* stepsBox = nullptr;
     QVBoxLayout* steps = nullptr;

@@ -1,6 +1,7 @@
 #include "ui/devices/DeviceCard.h"
 
 #include "app/AppState.h"
+#include "platform/Clipboard.h"
 #include "ui/kit/Badge.h"
 #include "ui/kit/BusyButton.h"
 #include "ui/kit/ElidedField.h"
@@ -11,9 +12,7 @@
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -303,9 +302,7 @@ void DeviceCard::notice(const QString& text)
 
 void DeviceCard::copyCommand()
 {
-    QClipboard* board = QApplication::clipboard();
-    board->clear();
-    board->setText(facts.command);
+    app.clipboard().writeText(facts.command);
     notice(QStringLiteral("已复制：") + facts.command);
 }
 

@@ -1,6 +1,7 @@
 #include "ui/devices/DevicesPage.h"
 
 #include "app/AppState.h"
+#include "platform/Clipboard.h"
 #include "link/LinkManager.h"
 #include "link/RemoteLogin.h"
 #include "servers/ServerRegistry.h"
@@ -15,15 +16,14 @@
 #include "ui/kit/ElidedLabel.h"
 #include "ui/kit/FilledPanel.h"
 #include "ui/kit/KeyedWidgetList.h"
+#include "ui/kit/OnScreen.h"
 #include "ui/kit/Parts.h"
 #include "ui/kit/StatusDot.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -76,6 +76,12 @@ DevicesPage::DevicesPage(AppState& app, QWidget* parent) : QWidget(parent), app(
 {
     setObjectName(QStringLiteral("devicesPage"));
     sharingPanel = RemoteLogin::hasSharingSettings();
+    // The link polls fast only while somebody can see the page (not minimised, not hidden).
+    new OnScreen(*this, [&link = app.link()](bool shown) {
+        link.setPollFast(shown);
+        if (shown)
+            link.poll();
+    });
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
@@ -420,9 +426,7 @@ void DevicesPage::setNotice(const QString& text)
 void DevicesPage::stepOne()
 {
     if (!sharingPanel) {
-        QClipboard* board = QApplication::clipboard();
-        board->clear();
-        board->setText(RemoteLogin::enableCommand);
+        app.clipboard().writeText(RemoteLogin::enableCommand);
         setNotice(QStringLiteral("已复制：") + RemoteLogin::enableCommand);
         return;
     }
@@ -484,7 +488,7 @@ void DevicesPage::openKeySheet(const PeerDevice& peer)
 {
     if (keyAdd)
         keyAdd->close();
-    auto* sheet = new KeyAddSheet(peer, app.link(), commands, this);
+    auto* sheet = new KeyAddSheet(peer, app.link(), commands, app.clipboard(), this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     keyAdd = sheet;
     sheet->open();
@@ -494,7 +498,7 @@ void DevicesPage::openShortSheet()
 {
     if (shortCommand)
         shortCommand->close();
-    auto* sheet = new ShortCommandSheet(app.link(), commands, this);
+    auto* sheet = new ShortCommandSheet(app.link(), commands, app.clipboard(), this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     shortCommand = sheet;
     sheet->open();
@@ -519,15 +523,5 @@ void DevicesPage::showEvent(QShowEvent* event)
     notice.clear();
     showOffline = false;
     wizardExpanded = false;
-    app.link().setPollFast(true);
-    app.link().poll();
     refresh();
-}
-
-void DevicesPage::hideEvent(QHideEvent* event)
-{
-    QWidget::hideEvent(event);
-    if (event->spontaneous())
-        return;
-    app.link().setPollFast(false);
 }

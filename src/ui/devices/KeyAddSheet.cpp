@@ -8,8 +8,10 @@
 
 #include <QLabel>
 
-KeyAddSheet::KeyAddSheet(const PeerDevice& peer, LinkManager& link, const DeviceCommands& commands, QWidget* parent)
-    : CommandSheet("keyAddSheet", QStringLiteral("允许免密登录"), 520, commands, parent), who(peer), link(link)
+KeyAddSheet::KeyAddSheet(const PeerDevice& peer, LinkManager& link, const DeviceCommands& commands,
+    Clipboard& clipboard, QWidget* parent)
+    : CommandSheet("keyAddSheet", QStringLiteral("允许免密登录"), 520, commands, clipboard, parent), who(peer),
+      link(link)
 {
     const QString comment = DeviceSheetsModel::keyComment(peer.sshPubKey);
     QLabel* title = addTitle(QStringLiteral("允许「") + peer.shownName() + QStringLiteral("」免密登录这台电脑"));

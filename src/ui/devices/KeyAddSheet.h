@@ -10,7 +10,8 @@ class LinkManager;
 class KeyAddSheet : public CommandSheet {
     Q_OBJECT
 public:
-    KeyAddSheet(const PeerDevice& peer, LinkManager& link, const DeviceCommands& commands, QWidget* parent = nullptr);
+    KeyAddSheet(const PeerDevice& peer, LinkManager& link, const DeviceCommands& commands, Clipboard& clipboard,
+        QWidget* parent = nullptr);
 
     const PeerDevice& peer() const { return who; }
     void refresh();

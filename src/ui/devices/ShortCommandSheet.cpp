@@ -10,8 +10,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-ShortCommandSheet::ShortCommandSheet(LinkManager& link, const DeviceCommands& commands, QWidget* parent)
-    : CommandSheet("shortCommandSheet", QStringLiteral("固定成短命令"), 540, commands, parent), link(link)
+ShortCommandSheet::ShortCommandSheet(LinkManager& link, const DeviceCommands& commands, Clipboard& clipboard,
+    QWidget* parent)
+    : CommandSheet("shortCommandSheet", QStringLiteral("固定成短命令"), 540, commands, clipboard, parent), link(link)
 {
     addTitle(QStringLiteral("让连接命令变短、永远不变"));
     addDoneNote(QStringLiteral("已经固定了：~/.ssh/config 顶部有 tarnel 的 Include 行，在任何终端直接 ssh qx-xxx 就能登进对应的设备；直连 / 中转在背后自动切换。"),

@@ -10,7 +10,8 @@ class LinkManager;
 class ShortCommandSheet : public CommandSheet {
     Q_OBJECT
 public:
-    ShortCommandSheet(LinkManager& link, const DeviceCommands& commands, QWidget* parent = nullptr);
+    ShortCommandSheet(LinkManager& link, const DeviceCommands& commands, Clipboard& clipboard,
+        QWidget* parent = nullptr);
 
     void refresh();
     // The command and one line feed, or why there is none.

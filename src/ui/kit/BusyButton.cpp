@@ -1,5 +1,6 @@
 #include "ui/kit/BusyButton.h"
 
+#include "ui/kit/OnScreen.h"
 #include "ui/kit/Theme.h"
 
 #include <QPainter>
@@ -14,6 +15,15 @@ BusyButton::BusyButton(const QString& text, QWidget* parent) : QPushButton(text,
         angle = (angle + 30) % 360;
         update();
     });
+    onScreen = new OnScreen(*this, [this](bool) { followTicker(); });
+}
+
+void BusyButton::followTicker()
+{
+    if (spinning && onScreen->now())
+        ticker->start();
+    else
+        ticker->stop();
 }
 
 void BusyButton::setBusy(bool on)
@@ -21,10 +31,7 @@ void BusyButton::setBusy(bool on)
     if (spinning == on)
         return;
     spinning = on;
-    if (on)
-        ticker->start();
-    else
-        ticker->stop();
+    followTicker();
     update();
 }
 

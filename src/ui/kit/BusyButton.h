@@ -2,10 +2,11 @@
 
 #include <QPushButton>
 
+class OnScreen;
 class QTimer;
 
-// A push button that shows a small turning spinner before its text while busy. Whether it is busy is the
-// "busy" property; enabling stays with the caller.
+// A push button that shows a small turning spinner before its text while busy; the spinner turns only while
+// the button is on screen. Whether it is busy is the "busy" property; enabling stays with the caller.
 class BusyButton : public QPushButton {
     Q_OBJECT
     Q_PROPERTY(bool busy READ busy WRITE setBusy)
@@ -23,9 +24,11 @@ protected:
 
 private:
     int spinnerSide() const;
+    void followTicker();
 
     bool spinning = false;
     int angle = 0;
     int labelWidth = 0;
     QTimer* ticker;
+    OnScreen* onScreen;
 };

@@ -32,8 +32,8 @@ FrameMemory::FrameMemory(QWidget& window, const QString& name) : QObject(&window
 
 void FrameMemory::place()
 {
-    if (!restore())
-        centreOnScreen(window);
+    // A window being shown again is centred: the saved frame keeps only its size and its screen.
+    centreOnScreen(window, restore());
 }
 
 void FrameMemory::present()
@@ -41,20 +41,17 @@ void FrameMemory::present()
     bringToFront(window, [this] { place(); });
 }
 
-bool FrameMemory::restore()
+QScreen* FrameMemory::restore()
 {
     const auto frames = Store(Paths::dataDirectory()).read(fileName());
     if (!frames)
-        return false;
+        return nullptr;
     const QJsonObject frame = frames->value(name).toObject();
     QScreen* screen = screenNamed(frame.value(QStringLiteral("screen")).toString());
     const QByteArray geometry = QByteArray::fromBase64(frame.value(QStringLiteral("geometry")).toString().toLatin1());
-    if (!screen || geometry.isEmpty())
-        return false;
-    if (!window.restoreGeometry(geometry))
-        return false;
-    // The screen may have shrunk or moved since: a frame whose middle is off it is not put back.
-    return screen->availableGeometry().contains(window.geometry().center());
+    if (!screen || geometry.isEmpty() || !window.restoreGeometry(geometry))
+        return nullptr;
+    return screen;
 }
 
 void FrameMemory::save()

@@ -4,9 +4,10 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-void centreOnScreen(QWidget& window)
+void centreOnScreen(QWidget& window, QScreen* screen)
 {
-    QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
     QRect frame = window.frameGeometry();

@@ -3,8 +3,10 @@
 #include <QWidget>
 #include <functional>
 
-// Centres `window` on its screen (the primary one before it has a screen).
-void centreOnScreen(QWidget& window);
+class QScreen;
+
+// Centres `window` on `screen`, else on its own screen (the primary one before it has a screen).
+void centreOnScreen(QWidget& window, QScreen* screen = nullptr);
 // Shows `window`, raises and activates it; a hidden window is first put in place by `place`.
 void bringToFront(QWidget& window, const std::function<void()>& place);
 

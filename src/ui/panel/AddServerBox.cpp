@@ -5,6 +5,7 @@
 #include "platform/ProcessRunner.h"
 #include "servers/ServerRegistry.h"
 #include "servers/ServersPageState.h"
+#include "ui/kit/OnScreen.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
@@ -31,6 +32,7 @@ AddServerBox::AddServerBox(ServerRegistry& registry, ServersPageState& page, boo
     scanTimer.setSingleShot(true);
     scanTimer.setInterval(defaultScanIntervalMs);
     connect(&scanTimer, &QTimer::timeout, this, &AddServerBox::startScan);
+    onScreen = new OnScreen(*this, [this](bool shown) { followScreen(shown); });
 
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
@@ -148,16 +150,23 @@ void AddServerBox::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (autoFocus)
         address->setFocus();
-    if (!scanning && !scanTimer.isActive())
-        startScan();
+}
+
+void AddServerBox::followScreen(bool shown)
+{
+    if (shown) {
+        if (!scanning && !scanTimer.isActive())
+            startScan();
+        return;
+    }
+    scanTimer.stop();
+    ++scanGeneration;
+    scanning = false;
 }
 
 void AddServerBox::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    scanTimer.stop();
-    ++scanGeneration;
-    scanning = false;
     // A hidden window keeps what was typed (the user may be copying the address elsewhere); leaving the
     // page does not.
     if (window()->isVisible())
@@ -174,7 +183,7 @@ void AddServerBox::clear()
 
 void AddServerBox::startScan()
 {
-    if (!isVisible())
+    if (!onScreen->now())
         return;
     scanning = true;
     const quint64 generation = ++scanGeneration;

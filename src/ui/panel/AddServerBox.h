@@ -10,13 +10,15 @@
 class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
+class OnScreen;
 class ServerRegistry;
 class ServersPageState;
 class StatusLabel;
 
 // The address field with "连接", the hint or the registry's input error under it, and one chip per live
 // ssh session that no listed server stands for. The sessions are scanned off the main thread while the
-// box is visible: at once when it appears, then `scanIntervalMs` after each scan ends; hiding stops it.
+// box is on screen: at once when it appears, then `scanIntervalMs` after each scan ends; hiding it, or
+// minimising its window or leaving that on another desktop, stops it.
 // Left for another page (its window still shown), the box starts afresh: no text, no error, no chips.
 class AddServerBox : public QWidget {
     Q_OBJECT
@@ -48,6 +50,7 @@ protected:
 
 private:
     void startScan();
+    void followScreen(bool shown);
     void clear();
     void rebuildChips(const QList<SSHSession>& offered);
 
@@ -63,6 +66,7 @@ private:
     QList<SSHSession> shown;
     Scan scanner;
     QTimer scanTimer;
+    OnScreen* onScreen;
     quint64 scanGeneration = 0; // a scan that ends after hiding belongs to an older generation
     bool scanning = false;
 };

@@ -204,7 +204,8 @@ void PanelHeader::refresh(const PanelModel& model, PanelTab tab)
     statusText->setColorRole(look.role);
     statusText->setToolTip(look.tooltip);
     const auto chosen = model.pasteHintChosen();
-    hint->setTexts(model.pasteHintLead(), chosen.value_or(model.pasteHintLatest()), chosen.has_value());
+    hint->setTexts(model.pasteHintLead(), chosen.value_or(model.pasteHintLatest()), chosen.has_value(),
+                   model.pasteHintShortForms());
     pauseButton->setText(model.pauseLabel());
 
     serversText->setText(model.serversHeader());

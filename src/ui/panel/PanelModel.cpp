@@ -108,6 +108,12 @@ std::optional<QString> PanelModel::pasteHintChosen() const
 
 QString PanelModel::pasteHintLatest() const { return QStringLiteral("最新一张"); }
 
+QList<std::pair<QString, QString>> PanelModel::pasteHintShortForms() const
+{
+    const QString what = facts.chosenNumber ? QStringLiteral("#%1").arg(*facts.chosenNumber) : QStringLiteral("最新");
+    return {{pasteHotkey() + QStringLiteral(" 粘 "), what}, {pasteHotkey() + QLatin1Char(' '), what}};
+}
+
 QString PanelModel::serversHeader() const
 {
     if (const int n = connectedCount(); n >= 1)

@@ -90,6 +90,9 @@ public:
     QString pasteHintLead() const;
     std::optional<QString> pasteHintChosen() const;
     QString pasteHintLatest() const;
+    // Shorter forms of the hint (lead, then what it pastes) for a narrow header, longest first: fewer
+    // words, the hot key and the chosen shot's number kept.
+    QList<std::pair<QString, QString>> pasteHintShortForms() const;
     QString serversHeader() const;
     QString devicesHeader() const;
     std::optional<GateBarLook> gateBar() const;

@@ -10,18 +10,25 @@ PasteHint::PasteHint(QWidget* parent) : QWidget(parent)
     f.setPointSizeF(std::max(6.0, f.pointSizeF() - 0.5));
     setFont(f);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    forms = {Form()};
 }
 
-void PasteHint::setTexts(const QString& lead, const QString& choice, bool chosen)
+void PasteHint::setTexts(const QString& lead, const QString& choice, bool chosen,
+                         const QList<std::pair<QString, QString>>& shorter)
 {
-    if (lead == leadText && choice == choiceText && chosen == isChosen)
+    const QList<Form> next = QList<Form>{{lead, choice}} + shorter;
+    if (next == forms && chosen == isChosen)
         return;
     leadText = lead;
     choiceText = choice;
     isChosen = chosen;
+    forms = next;
+    pickForm();
     updateGeometry();
     update();
 }
+
+QString PasteHint::shownText() const { return forms[shown].first + forms[shown].second; }
 
 QFont PasteHint::choiceFont() const
 {
@@ -30,28 +37,42 @@ QFont PasteHint::choiceFont() const
     return f;
 }
 
-int PasteHint::choiceWidth() const { return QFontMetrics(choiceFont()).horizontalAdvance(choiceText); }
-
-QSize PasteHint::sizeHint() const
+int PasteHint::widthOf(const Form& form) const
 {
-    return QSize(fontMetrics().horizontalAdvance(leadText) + choiceWidth(), fontMetrics().height());
+    return fontMetrics().horizontalAdvance(form.first) + QFontMetrics(choiceFont()).horizontalAdvance(form.second);
 }
 
-QSize PasteHint::minimumSizeHint() const { return QSize(choiceWidth(), fontMetrics().height()); }
+void PasteHint::pickForm()
+{
+    shown = int(forms.size()) - 1;
+    for (int i = 0; i < forms.size(); ++i)
+        if (widthOf(forms[i]) <= width()) {
+            shown = i;
+            break;
+        }
+    setToolTip(shown == 0 ? QString() : leadText + choiceText);
+}
+
+QSize PasteHint::sizeHint() const { return QSize(widthOf(forms.first()), fontMetrics().height()); }
+
+QSize PasteHint::minimumSizeHint() const { return QSize(widthOf(forms.last()), fontMetrics().height()); }
+
+void PasteHint::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    pickForm();
+}
 
 void PasteHint::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    const int choiceRoom = std::min(choiceWidth(), width());
-    QString lead = fontMetrics().elidedText(leadText, Qt::ElideRight, width() - choiceRoom);
-    if (fontMetrics().horizontalAdvance(lead) > width() - choiceRoom)
-        lead.clear(); // not even "…" fits beside the choice
-    const int leadWidth = fontMetrics().horizontalAdvance(lead);
+    const auto& [lead, choice] = forms[shown];
+    const int leadWidth = std::min(fontMetrics().horizontalAdvance(lead), width());
     painter.setPen(Theme::color(QStringLiteral("secondary")));
     painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, lead);
     painter.setFont(choiceFont());
     painter.setPen(Theme::color(isChosen ? QStringLiteral("accent") : QStringLiteral("secondary")));
     const QRect rest = rect().adjusted(leadWidth, 0, 0, 0);
     painter.drawText(rest, Qt::AlignLeft | Qt::AlignVCenter,
-                     QFontMetrics(choiceFont()).elidedText(choiceText, Qt::ElideRight, rest.width()));
+                     QFontMetrics(choiceFont()).elidedText(choice, Qt::ElideRight, rest.width()));
 }

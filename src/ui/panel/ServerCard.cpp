@@ -6,6 +6,7 @@
 #include "platform/Flash.h"
 #include "state/Clock.h"
 #include "ui/kit/Badge.h"
+#include "ui/kit/OnScreen.h"
 #include "ui/kit/Parts.h"
 #include "ui/kit/StatusDot.h"
 #include "ui/kit/StatusLabel.h"
@@ -132,6 +133,21 @@ ServerCard::ServerCard(AppState& app, QWidget* parent) : QFrame(parent), app(app
 
     ticker.setInterval(1000);
     connect(&ticker, &QTimer::timeout, this, &ServerCard::updateStatusLine);
+    onScreen = new OnScreen(*this, [this](bool shown) {
+        followTicker();
+        if (shown)
+            updateStatusLine();
+    });
+}
+
+void ServerCard::followTicker()
+{
+    if (status.kind == Status::Kind::connecting && onScreen->now()) {
+        if (!ticker.isActive())
+            ticker.start();
+    } else {
+        ticker.stop();
+    }
 }
 
 void ServerCard::setContent(const Server& server, const Status& next, bool lit)
@@ -170,12 +186,7 @@ void ServerCard::setContent(const Server& server, const Status& next, bool lit)
     retry->setVisible(failed && !credentials);
     form->setVisible(credentials);
 
-    if (next.kind == Status::Kind::connecting) {
-        if (!ticker.isActive())
-            ticker.start();
-    } else {
-        ticker.stop();
-    }
+    followTicker();
     updateStatusLine();
     update();
 }

@@ -11,6 +11,7 @@
 
 class AppState;
 class Badge;
+class OnScreen;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -51,6 +52,8 @@ private:
     void syncMenu();
     void buildMenu();
     void updateStatusLine();
+    // Ticks while the card is on screen and connecting.
+    void followTicker();
     void submitCredentials();
     void reconnect();
     void showDeviceScript();
@@ -81,5 +84,6 @@ private:
     QLineEdit* formPassword;
     QPushButton* login;
     StatusLabel* formNote;
-    QTimer ticker; // the connecting line's seconds
+    QTimer ticker; // the connecting line's seconds, while they are on screen
+    OnScreen* onScreen;
 };

@@ -265,6 +265,7 @@ void PeerLink::tryRelay()
     if (!attempts || attempts->property("relay").toBool())
         return;
     attempts->setProperty("relay", true);
+    ctx.log(QStringLiteral("经中转连接「%1」…").arg(peer.shownName()));
     QPointer<QObject> owner = attempts;
     ctx.relay(peer.id, false, {}, [this, owner](int fd, const QString&, const QString& error) {
         if (!owner || owner != attempts) {

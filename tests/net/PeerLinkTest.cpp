@@ -171,6 +171,36 @@ private Q_SLOTS:
         QCOMPARE(sshThrough(c, d, QStringLiteral("echo back")), QByteArray("back\n"));
     }
 
+    // A machine whose program starts again (the app restarted, or it signed in again) knocks: the other,
+    // waiting on the relay or backing off, comes straight to it over the direct path.
+    void aRestartedMachineIsReachedDirectlyAtOnce()
+    {
+        NetNodeFixture c, d;
+        const QJsonObject config{{"relayAfterMs", 1000}, {"maxBackoffMs", 30000}, {"syncMs", 60000}, {"pingMs", 1000}};
+        QVERIFY(startPair(c, d, QStringLiteral("restarts"), config));
+        QTRY_VERIFY_WITH_TIMEOUT(linked(c, d, QStringLiteral("direct")), 20000);
+        NetNodeFixture& restarted = c.deviceId() > d.deviceId() ? c : d; // the one that does not connect out
+        NetNodeFixture& other = &restarted == &c ? d : c;
+        QJsonObject again = config;
+        again.insert("sshTarget", QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
+        again.insert("port", restarted.listenPort());
+        const qsizetype tries = other.output().count(QStringLiteral("经中转连接"));
+        restarted.stop();
+        // The other waits on the relay by now.
+        QTRY_VERIFY_WITH_TIMEOUT(other.output().count(QStringLiteral("经中转连接")) > tries, 10000);
+
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(restarted.start({.server = service.url(), .sshUser = login->name, .config = again}));
+        QString firstPath;
+        QVERIFY(QTest::qWaitFor([&] {
+            const QJsonObject link = linkOf(other.peer(restarted.deviceId()));
+            firstPath = link.value("path").toString();
+            return link.value("state") == QLatin1String("connected");
+        }, 5000));
+        qInfo("linked again %lld ms after the restart", clock.elapsed());
+        QCOMPARE(firstPath, QStringLiteral("direct"));
+    }
 };
 
 QTEST_GUILESS_MAIN(PeerLinkTest)

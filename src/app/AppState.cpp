@@ -75,6 +75,7 @@ AppState::AppState(Store& store, DesktopServices desktop, Intervals intervals, Q
     uploaderHooks.settingUp = [this](const Server& server) { return receiverSettingUp(server); };
     shotUploader = std::make_unique<Uploader>(*shotStore, desktop.flash, uploaderHooks);
     connect(serverRegistry.get(), &ServerRegistry::changed, shotUploader.get(), &Uploader::serversChanged);
+    connect(shotUploader.get(), &Uploader::delivered, serverRegistry.get(), &ServerRegistry::noteDelivered);
 
     pasteController = std::make_unique<PasteController>(*shotStore, desktop.activeWindow, desktop.keyboard, desktop.flash);
     pasteController->settings = [box = settingsBox.get()] { return box->get(); };
@@ -224,6 +225,7 @@ void AppState::wireLink()
     connect(&link, &LinkManager::changed, this, &AppState::changed);
     connect(&link, &LinkManager::statusApplied, this, &AppState::pruneDepartedDevices);
     connect(&link, &LinkManager::statusApplied, this, &AppState::followRenamedDevices);
+    connect(&link, &LinkManager::statusApplied, serverRegistry.get(), &ServerRegistry::recheckWaitingDevices);
 }
 
 void AppState::followRenamedDevices()

@@ -274,6 +274,7 @@ void Uploader::record(const Shot& shot, const Server& server, bool ok, const QSt
     if (ok) {
         shots.setUpload(shot.name, server.id, Upload { Upload::State::done, detail, std::nullopt, now });
         Log::write(label(shot) + QStringLiteral(" 已传到 ") + server.name);
+        Q_EMIT delivered(server.id);
     } else {
         shots.setUpload(shot.name, server.id, Upload { Upload::State::failed, std::nullopt, detail, now });
         Log::write(label(shot) + QStringLiteral(" 传到 ") + server.name + QStringLiteral(" 失败：") + detail);

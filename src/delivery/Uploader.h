@@ -58,6 +58,8 @@ Q_SIGNALS:
     // A shot's round of uploads is over and its summary is on its way to the flash.
     void roundFinished(const QString& name);
     void serverFilled(const QUuid& serverId);
+    // A shot reached this destination.
+    void delivered(const QUuid& serverId);
 
 private:
     struct Round;

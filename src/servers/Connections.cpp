@@ -74,6 +74,25 @@ void Connections::forget(const QUuid& id)
     statuses.remove(id);
 }
 
+void Connections::delivered(const QUuid& id)
+{
+    const auto found = list.find(id);
+    if (!found || attempts.contains(id) || statuses.value(id).kind == Status::Kind::connected)
+        return;
+    setStatus(id, Status::connected({found->user.value_or(QString()), std::nullopt}));
+}
+
+void Connections::recheckWaitingDevices()
+{
+    if (!peerLinkConnected)
+        return;
+    const QList<Server> all = list.all(); // a check changes the list
+    for (const Server& s : all)
+        if (s.isDevice() && !attempts.contains(s.id) && statuses.value(s.id).kind == Status::Kind::unknown
+            && peerLinkConnected(*s.deviceID))
+            connectServer(s.id, s.user);
+}
+
 void Connections::connectServer(const QUuid& id, const std::optional<QString>& user, const std::optional<QString>& password)
 {
     const auto found = list.find(id);

@@ -43,6 +43,10 @@ public:
         const std::optional<QString>& password = std::nullopt);
     // Stops the attempt for a destination that is gone and drops its status.
     void forget(const QUuid& id);
+    // A shot reached the destination: it works, whatever the last check found.
+    void delivered(const QUuid& id);
+    // Checks the linked machines' destinations left unchecked while their link was down, once it is up.
+    void recheckWaitingDevices();
 
     void cancelAll();
     void waitForAll() const;

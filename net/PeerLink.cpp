@@ -57,6 +57,8 @@ void PeerLink::update(const PeerInfo& info)
     else if (moved && connected() && path == QLatin1String("relay")) {
         probeWaitMs = ctx.config.directProbeMs;
         probeDirect();
+    } else if (moved && attempts && initiator() && !attempts->property("direct").toBool() && !peer.endpoints.isEmpty()) {
+        tryDirect(); // the attempt under way tries the new addresses too
     }
 }
 

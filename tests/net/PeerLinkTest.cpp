@@ -171,8 +171,8 @@ private Q_SLOTS:
         QCOMPARE(sshThrough(c, d, QStringLiteral("echo back")), QByteArray("back\n"));
     }
 
-    // A machine whose program starts again (the app restarted, or it signed in again) knocks: the other,
-    // waiting on the relay or backing off, comes straight to it over the direct path.
+    // A machine whose program starts again (the app restarted, or it signed in again), here on a new port,
+    // knocks: the other, waiting on the relay, learns where it is now and comes straight to it directly.
     void aRestartedMachineIsReachedDirectlyAtOnce()
     {
         NetNodeFixture c, d;
@@ -183,7 +183,6 @@ private Q_SLOTS:
         NetNodeFixture& other = &restarted == &c ? d : c;
         QJsonObject again = config;
         again.insert("sshTarget", QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
-        again.insert("port", restarted.listenPort());
         const qsizetype tries = other.output().count(QStringLiteral("经中转连接"));
         restarted.stop();
         // The other waits on the relay by now.

@@ -6,6 +6,7 @@
 #include "support/SshServerFixture.h"
 
 #include <QtTest>
+#include <csignal>
 
 namespace {
 QJsonObject linkOf(const QJsonObject& peer) { return peer.value(QStringLiteral("link")).toObject(); }
@@ -199,6 +200,27 @@ private Q_SLOTS:
         }, 5000));
         qInfo("linked again %lld ms after the restart", clock.elapsed());
         QCOMPARE(firstPath, QStringLiteral("direct"));
+    }
+
+    // A program paused long enough for the service to count it offline is linked again as soon as it
+    // resumes: from then on the other lists it online, not only after its next sync.
+    void aResumedMachineIsOnlineWhileLinked()
+    {
+        NetNodeFixture c, d;
+        service.signUp(QStringLiteral("paused"), QStringLiteral("secret1"));
+        for (NetNodeFixture* node : {&c, &d}) {
+            node->writeToken(service.signIn(QStringLiteral("paused"), QStringLiteral("secret1")));
+            const QJsonObject config{{"sshTarget", QStringLiteral("127.0.0.1:%1").arg(sshd.port())}, {"pingMs", 1000},
+                                     {"syncMs", node == &c ? 10000 : 500}};
+            QVERIFY(node->start({.server = service.url(), .sshUser = login->name, .config = config}));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(linked(c, d, QStringLiteral("direct")), 20000);
+        ::kill(pid_t(d.process().processId()), SIGSTOP);
+        const bool offline = QTest::qWaitFor([&] { return !c.peer(d.deviceId()).value("online").toBool(); }, 90000);
+        ::kill(pid_t(d.process().processId()), SIGCONT);
+        QVERIFY(offline);
+        QVERIFY(QTest::qWaitFor([&] { return linkOf(c.peer(d.deviceId())).value("state") == QLatin1String("connected"); }, 20000));
+        QVERIFY(c.peer(d.deviceId()).value("online").toBool());
     }
 };
 

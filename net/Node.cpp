@@ -302,6 +302,8 @@ QJsonObject Node::statusDocument() const
         PeerDevice peer{p.id,         p.name,       p.alias,        p.sshUser,  p.sshPubKey,
                         p.hostPubKey, p.model,      p.osVersion,    p.appBuild, p.remoteAccess,
                         p.online,     p.lastSeen,   std::nullopt};
+        // A device this one is linked with is online, whatever the service last heard from it.
+        peer.online = p.online || link->connected();
         if (link->tried())
             peer.link = link->status();
         document.peers.append(peer);
@@ -436,10 +438,25 @@ void Node::acceptPeer(int fd, const QHostAddress& from)
         reader->deleteLater();
         peerHello(stream, hello, rest);
     });
-    connect(reader, &LineReader::failed, stream, [stream, reader] {
+    connect(reader, &LineReader::failed, stream, [this, stream, reader] {
         reader->detach();
+        // A known device that came and said nothing knocked: it has just started and is reachable directly.
+        if (const QString fingerprint = stream->peerFingerprint(); !fingerprint.isEmpty())
+            knockedBy(fingerprint);
         stream->deleteLater();
     });
+}
+
+void Node::knockedBy(const QString& fingerprint)
+{
+    for (PeerLink* link : std::as_const(links)) {
+        if (link->info().certSha256 != fingerprint)
+            continue;
+        NetLog::line(QStringLiteral("「%1」敲了门：重新同步，试直连").arg(link->info().shownName()));
+        devicesChanged(); // the service knows it is online again; this side learns it now
+        link->knocked();
+        return;
+    }
 }
 
 void Node::peerHello(TlsStream* stream, const QJsonObject& hello, const QByteArray& rest)

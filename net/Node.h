@@ -60,6 +60,7 @@ private:
     void closeInbound(const QString& peer);
     // The account's devices changed (one was removed): sync now, at most once a second.
     void devicesChanged();
+    void knockedBy(const QString& fingerprint);
     void serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest,
                      const QString& path);
     // Remembers which link and path a tunnel rides, so that losing that link ends it.

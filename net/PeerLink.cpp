@@ -56,11 +56,13 @@ void PeerLink::update(const PeerInfo& info)
     peer = info;
     if (newKey && stream)
         lose(QStringLiteral("对方换了证书"));
-    else if (!wasReachable && peer.reachable() && !connected() && !retryTimer.isActive() && !attempts)
+    else if (!wasReachable && peer.reachable() && !connected() && !attempts)
         kick(QStringLiteral("online"));
     else if (moved && connected() && path == QLatin1String("relay")) {
         probeWaitMs = ctx.config.directProbeMs;
         probeDirect();
+    } else if (moved && attempts && initiator() && !attempts->property("direct").toBool() && !peer.endpoints.isEmpty()) {
+        tryDirect(); // the attempt under way tries the new addresses too
     }
 }
 
@@ -75,7 +77,8 @@ void PeerLink::kick(const QString& why)
         }
         return;
     }
-    if (!peer.reachable())
+    // An attempt under way goes on: starting over would put its turn for the relay off again.
+    if (!peer.reachable() || attempts)
         return;
     retryTimer.stop();
     setState(QStringLiteral("connecting"), why);
@@ -155,10 +158,19 @@ void PeerLink::handshake(TlsStream* tls, bool speaker, const QJsonObject& openin
     });
 }
 
+void PeerLink::knocked()
+{
+    if (attempts && initiator() && !peer.endpoints.isEmpty() && !attempts->property("direct").toBool())
+        return tryDirect();
+    kick(QStringLiteral("knock"));
+}
+
 void PeerLink::tryDirect()
 {
     QPointer<QObject> owner = attempts;
+    owner->setProperty("direct", true);
     dialDirect(owner, [this, owner] { return owner && owner == attempts; }, [this, owner] {
+        owner->setProperty("direct", false);
         // The peer may not know this device yet (its list is older): knock again until the relay's turn.
         if (relayTimer.isActive() && relayTimer.remainingTime() > directRetryMs)
             QTimer::singleShot(directRetryMs, owner, [this] { tryDirect(); });
@@ -259,6 +271,7 @@ void PeerLink::tryRelay()
     if (!attempts || attempts->property("relay").toBool())
         return;
     attempts->setProperty("relay", true);
+    ctx.log(QStringLiteral("经中转连接「%1」…").arg(peer.shownName()));
     QPointer<QObject> owner = attempts;
     ctx.relay(peer.id, false, {}, [this, owner](int fd, const QString&, const QString& error) {
         if (!owner || owner != attempts) {

@@ -53,11 +53,15 @@ public:
     QString currentPath() const { return path; }
     bool tried() const { return !state_.isEmpty(); }
 
-    // Starts trying now when not linked (also after a network change: back-offs start over).
+    // Starts trying now when not linked and no attempt is under way (also after a network change:
+    // back-offs start over).
     void kick(const QString& trigger);
     // The side with the larger id, on first hearing of the peer: touches it directly so that a peer that
     // does not know this device yet looks it up now, and then connects.
     void knock();
+    // The peer knocked: it is up and reachable directly, so back-offs start over and the direct path is
+    // tried now, also while an attempt waits for the relay.
+    void knocked();
     void tellAllow(bool on);
     // Tells the peer the account's devices changed, so it syncs now.
     void tellDevices();

@@ -126,9 +126,11 @@ std::optional<Relay::Ticket> Relay::ticket(int64_t account, const std::string& d
     const int end = found.ends[0] == device ? 0 : found.ends[1] == device ? 1 : -1;
     if (end < 0 || found.ends[1 - end] != peer)
         return std::nullopt;
-    if (found.tickets[end].empty()) {
+    // A ticket is good for one connection: an end that asks again after using it gets a new one.
+    if (found.tickets[end].empty() || !byTicket.count(found.tickets[end])) {
         found.tickets[end] = Secrets::newToken();
         byTicket[found.tickets[end]] = {id, end};
+        found.created = ServiceText::now();
     }
     return Ticket{id, found.tickets[end]};
 }
@@ -297,22 +299,44 @@ void Relay::pair(int fd, const std::string& ticket, const std::string& early)
         sessions.erase(id);
         return;
     }
+    // This end came back on a new connection: the one still waiting was abandoned; its thread closes it.
+    if (session.waitingFd[end] >= 0)
+        shutdown(session.waitingFd[end], SHUT_RDWR);
     session.waitingFd[end] = fd;
     session.early[end] = early;
-    paired.wait_for(lock, std::chrono::seconds(unpairedSeconds), [&] {
-        auto it = sessions.find(id);
-        return stopping || it == sessions.end() || it->second.waitingFd[end] != fd;
-    });
+    paired.notify_all();
+    const bool hungUp = waitForPartner(lock, id, end, fd);
     auto it = sessions.find(id);
-    if (it != sessions.end() && it->second.waitingFd[end] == fd) {
-        // Nobody came (or the service stops): this end gives up.
-        it->second.waitingFd[end] = -1;
-        if (!it->second.pairKey.empty())
-            linkSessions.erase(it->second.pairKey);
-        sessions.erase(it);
-        close(fd);
-        ticketedLeft(account, 1);
+    if (it == sessions.end() || it->second.taken)
+        return; // paired: the splice owns the connection
+    close(fd);
+    ticketedLeft(account, 1);
+    if (it->second.waitingFd[end] != fd)
+        return; // a newer connection of this end took its place
+    it->second.waitingFd[end] = -1;
+    if (hungUp && !stopping)
+        return; // the session stays for this end's next ticket and the other end's
+    // Nobody came (or the service stops): the session goes.
+    if (!it->second.pairKey.empty())
+        linkSessions.erase(it->second.pairKey);
+    sessions.erase(it);
+}
+
+bool Relay::waitForPartner(std::unique_lock<std::mutex>& lock, const std::string& id, int end, int fd)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(unpairedSeconds);
+    const auto done = [&] {
+        auto it = sessions.find(id);
+        return stopping || it == sessions.end() || it->second.taken || it->second.waitingFd[end] != fd;
+    };
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        // A device that gave up on this attempt closes its end: it is not kept waiting for the other.
+        pollfd watch{fd, POLLRDHUP, 0};
+        if (poll(&watch, 1, 0) > 0 && (watch.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+            return true;
+        paired.wait_for(lock, hangUpCheck);
     }
+    return false;
 }
 
 void Relay::splice(int a, const std::string& earlyA, int b, const std::string& earlyB) const

@@ -53,6 +53,8 @@ public:
                                  const std::string& session = {});
 
     static constexpr int unpairedSeconds = 30;
+    // How often a waiting end is checked for having hung up.
+    static constexpr std::chrono::milliseconds hangUpCheck{200};
 
 private:
     struct Session {
@@ -76,6 +78,8 @@ private:
     // The ticket line within the greeting's time, or none; `early` gets the bytes after it.
     std::optional<std::string> greet(int fd, std::string* early) const;
     void pair(int fd, const std::string& ticket, const std::string& early);
+    // Until the other end came, this one was replaced or the wait is over; true when this end hung up.
+    bool waitForPartner(std::unique_lock<std::mutex>& lock, const std::string& id, int end, int fd);
     void expire(int64_t now);
     void splice(int a, const std::string& earlyA, int b, const std::string& earlyB) const;
     // The new connection's place among the strangers; the oldest stranger makes way when they are full.

@@ -232,6 +232,7 @@ void AppState::wireLink()
     connect(&link, &LinkManager::changed, this, &AppState::changed);
     connect(&link, &LinkManager::statusApplied, this, &AppState::pruneDepartedDevices);
     connect(&link, &LinkManager::statusApplied, this, &AppState::followRenamedDevices);
+    connect(&link, &LinkManager::statusApplied, serverRegistry.get(), &ServerRegistry::recheckWaitingDevices);
 }
 
 void AppState::followRenamedDevices()

@@ -405,8 +405,12 @@ void LinkManager::processEnded(int status)
 
 void LinkManager::relaunch()
 {
-    if (started && programPath())
-        launch();
+    if (!started || !programPath())
+        return;
+    // The exit line promised a restart: say why none follows (signed out, or this machine was kicked).
+    if (const std::optional<QString> token = tokenProvider(); !token || token->isEmpty())
+        Log::write(QStringLiteral("设备互联：已经没有登录，tarnel-net 不重启，等登录后再启动"));
+    launch();
 }
 
 bool LinkManager::writeToken()

@@ -94,14 +94,28 @@ void Connections::uploadFailed(const QUuid& id, const QString& why)
 
 void Connections::uploadReached(const QUuid& id)
 {
-    const auto it = connectedBeforeUploadFailed.find(id);
-    if (it == connectedBeforeUploadFailed.end())
+    const auto found = list.find(id);
+    if (!found || attempts.contains(id))
         return;
-    const Status connected = *it;
-    connectedBeforeUploadFailed.erase(it);
-    if (const auto found = list.find(id))
+    if (const auto it = connectedBeforeUploadFailed.find(id); it != connectedBeforeUploadFailed.end()) {
+        const Status connected = *it;
+        connectedBeforeUploadFailed.erase(it);
         Log::write(QStringLiteral("上传到 ") + found->name + QStringLiteral(" 又通了"));
-    setStatus(id, connected);
+        setStatus(id, connected);
+    } else if (statuses.value(id).kind != Status::Kind::connected) {
+        setStatus(id, Status::connected({found->user.value_or(QString()), std::nullopt}));
+    }
+}
+
+void Connections::recheckWaitingDevices()
+{
+    if (!peerLinkConnected)
+        return;
+    const QList<Server> all = list.all(); // a check changes the list
+    for (const Server& s : all)
+        if (s.isDevice() && !attempts.contains(s.id) && statuses.value(s.id).kind == Status::Kind::unknown
+            && peerLinkConnected(*s.deviceID))
+            connectServer(s.id, s.user);
 }
 
 void Connections::connectServer(const QUuid& id, const std::optional<QString>& user, const std::optional<QString>& password)

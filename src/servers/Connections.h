@@ -46,7 +46,10 @@ public:
     // An upload found a connected destination refusing our key or out of reach: its status says so, with the
     // reason, until an upload gets through (the connected status comes back) or a connect answers.
     void uploadFailed(const QUuid& id, const QString& why);
+    // A shot reached the destination: it works, whatever the last check or upload found.
     void uploadReached(const QUuid& id);
+    // Checks the linked machines' destinations left unchecked while their link was down, once it is up.
+    void recheckWaitingDevices();
 
     void cancelAll();
     void waitForAll() const;

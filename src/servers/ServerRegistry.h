@@ -45,6 +45,8 @@ public:
     void connectServer(const QUuid& id, const std::optional<QString>& user = std::nullopt,
         const std::optional<QString>& password = std::nullopt);
     void recheckAll();
+    // What the uploads and the link see keeps the statuses true: see Connections.
+    void recheckWaitingDevices() { connections.recheckWaitingDevices(); }
     void reinitialize(const QUuid& id);
     void setEnabled(const QUuid& id, bool on);
     void update(const Server& server);

@@ -123,6 +123,8 @@ private Q_SLOTS:
         QTest::newRow("only offline or keyless machines") << true << QStringList{QStringLiteral("d")}
             << QList<PeerDevice>{two[2], two[3]} << false << "gray" << title
             << "对方的 tarnel 版本太旧，还没上报钥匙；它更新后会出现在这里。";
+        QTest::newRow("only offline machines") << true << QStringList() << QList<PeerDevice>{two[3]} << false << "gray"
+            << title << "对方现在不在线；它上线后会出现在这里。";
         QTest::newRow("server on, one of two allowed") << true << QStringList{QStringLiteral("b")} << two << false
             << "orange" << title + QStringLiteral("（1/2 台已允许）") << "";
         QTest::newRow("both allowed, server off") << false << QStringList{QStringLiteral("a"), QStringLiteral("b")} << two

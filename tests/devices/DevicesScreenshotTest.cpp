@@ -71,6 +71,16 @@ private Q_SLOTS:
         shoot(*view, QStringLiteral("no-peers"));
     }
 
+    void onlyAnOfflinePeer()
+    {
+        FakeClock clock(noon);
+        LinkedPanelRig rig(data);
+        QVERIFY(rig.start());
+        QVERIFY(rig.publish({LinkedPanelRig::peer(QStringLiteral("old"), QStringLiteral("旧笔记本"), false, true)}));
+        auto view = page(rig.app(), true);
+        shoot(*view, QStringLiteral("offline-peer-only"));
+    }
+
     void peersInEveryState()
     {
         FakeClock clock(noon);

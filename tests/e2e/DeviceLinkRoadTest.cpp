@@ -13,6 +13,7 @@
 #include "support/PeerRecords.h"
 #include "support/SignedInApp.h"
 #include "support/SshServerFixture.h"
+#include "support/WindowShot.h"
 #include "ui/devices/DeviceCard.h"
 #include "ui/devices/DevicesPage.h"
 #include "ui/panel/PanelView.h"
@@ -201,14 +202,29 @@ private Q_SLOTS:
         // Neither machine can be dialled directly any more: both announce an address nobody listens on.
         link().stop(QStringLiteral("测试"));
         writeNodeConfig(Paths::netDirectory(), QStringLiteral("127.0.0.2"));
+        // Checked while the link is down, as at an app's start: it waits for the link, then is checked by itself.
+        a.app().registry().connectServer(destinationB()->id);
+        QCOMPARE(a.app().registry().status(destinationB()->id).kind, ServerRegistry::Status::Kind::unknown);
         link().start();
         QVERIFY(startB(sshd.hostKeyPublicPath(), QStringLiteral("127.0.0.2")));
         QVERIFY2(QTest::qWaitFor([&] { return linkedB(QStringLiteral("relay")); }, linkWaitMs), qPrintable(b.output()));
+        QVERIFY(QTest::qWaitFor([&] {
+            return a.app().registry().status(destinationB()->id).kind == ServerRegistry::Status::Kind::connected;
+        }, linkWaitMs));
         QVERIFY(QTest::qWaitFor([&] { return tunnelB().kind != Tunnel::Kind::checking; }, linkWaitMs));
         link().openTunnel(*peerB());
         QVERIFY(QTest::qWaitFor([&] { return tunnelB().kind == Tunnel::Kind::open; }, linkWaitMs));
         QCOMPARE(tunnelB().path, QStringLiteral("relay"));
         QVERIFY(shotArrives(2));
+        a.app().setPanelTab(PanelTab::devices);
+        PanelView view(a.app(), [] {});
+        view.resize(760, 980);
+        view.show();
+        view.flush();
+        view.devicesPage()->refresh();
+        const QString problem = saveWindowShot(&view, QCoreApplication::applicationDirPath() + QStringLiteral("/../artifacts/e2e"),
+                                               QStringLiteral("device-card-relayed"), QSize(760, 980));
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
 
     void removedDestinationIsCleanedUpOverItsOwnOptions()

@@ -219,6 +219,15 @@ private Q_SLOTS:
         QTRY_VERIFY(link->pendingRelaunchMs().has_value());
         QCOMPARE(*link->pendingRelaunchMs(), 200);
         QTRY_COMPARE(program.runs().size(), 5);
+
+        // Signed out meanwhile (a kicked machine): the log says that no restart follows.
+        QTRY_VERIFY(runningPid() != 0);
+        const qsizetype runs = program.runs().size();
+        token.reset();
+        ::kill(pid_t(runningPid()), SIGKILL);
+        QTRY_COMPARE(link->helper().label(), QStringLiteral("还没登录，设备互联等登录后再启动"));
+        QVERIFY(log().contains(QStringLiteral("设备互联：已经没有登录，tarnel-net 不重启，等登录后再启动")));
+        QCOMPARE(program.runs().size(), runs);
     }
 
     // A program that ignores quit and SIGTERM is killed: see the quick stop-then-start case.

@@ -7,6 +7,7 @@
 
 #include <QTcpSocket>
 #include <QtTest>
+#include <csignal>
 
 namespace {
 QJsonObject linkOf(const QJsonObject& peer) { return peer.value(QStringLiteral("link")).toObject(); }
@@ -193,6 +194,56 @@ private Q_SLOTS:
         QCOMPARE(sshThrough(c, d, QStringLiteral("echo back")), QByteArray("back\n"));
     }
 
+    // A machine whose program starts again (the app restarted, or it signed in again), here on a new port,
+    // knocks: the other, waiting on the relay, learns where it is now and comes straight to it directly.
+    void aRestartedMachineIsReachedDirectlyAtOnce()
+    {
+        NetNodeFixture c, d;
+        const QJsonObject config{{"relayAfterMs", 1000}, {"maxBackoffMs", 30000}, {"syncMs", 60000}, {"pingMs", 1000}};
+        QVERIFY(startPair(c, d, QStringLiteral("restarts"), config));
+        QTRY_VERIFY_WITH_TIMEOUT(linked(c, d, QStringLiteral("direct")), 20000);
+        NetNodeFixture& restarted = c.deviceId() > d.deviceId() ? c : d; // the one that does not connect out
+        NetNodeFixture& other = &restarted == &c ? d : c;
+        QJsonObject again = config;
+        again.insert("sshTarget", QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
+        const qsizetype tries = other.output().count(QStringLiteral("经中转连接"));
+        restarted.stop();
+        // The other waits on the relay by now.
+        QTRY_VERIFY_WITH_TIMEOUT(other.output().count(QStringLiteral("经中转连接")) > tries, 10000);
+
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(restarted.start({.server = service.url(), .sshUser = login->name, .config = again}));
+        QString firstPath;
+        QVERIFY(QTest::qWaitFor([&] {
+            const QJsonObject link = linkOf(other.peer(restarted.deviceId()));
+            firstPath = link.value("path").toString();
+            return link.value("state") == QLatin1String("connected");
+        }, 5000));
+        qInfo("linked again %lld ms after the restart", clock.elapsed());
+        QCOMPARE(firstPath, QStringLiteral("direct"));
+    }
+
+    // A program paused long enough for the service to count it offline is linked again as soon as it
+    // resumes: from then on the other lists it online, not only after its next sync.
+    void aResumedMachineIsOnlineWhileLinked()
+    {
+        NetNodeFixture c, d;
+        service.signUp(QStringLiteral("paused"), QStringLiteral("secret1"));
+        for (NetNodeFixture* node : {&c, &d}) {
+            node->writeToken(service.signIn(QStringLiteral("paused"), QStringLiteral("secret1")));
+            const QJsonObject config{{"sshTarget", QStringLiteral("127.0.0.1:%1").arg(sshd.port())}, {"pingMs", 1000},
+                                     {"syncMs", node == &c ? 10000 : 500}};
+            QVERIFY(node->start({.server = service.url(), .sshUser = login->name, .config = config}));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(linked(c, d, QStringLiteral("direct")), 20000);
+        ::kill(pid_t(d.process().processId()), SIGSTOP);
+        const bool offline = QTest::qWaitFor([&] { return !c.peer(d.deviceId()).value("online").toBool(); }, 90000);
+        ::kill(pid_t(d.process().processId()), SIGCONT);
+        QVERIFY(offline);
+        QVERIFY(QTest::qWaitFor([&] { return linkOf(c.peer(d.deviceId())).value("state") == QLatin1String("connected"); }, 20000));
+        QVERIFY(c.peer(d.deviceId()).value("online").toBool());
+    }
 };
 
 QTEST_GUILESS_MAIN(PeerLinkTest)

@@ -205,6 +205,17 @@ private Q_SLOTS:
         QCOMPARE(registry.status(device->id), ServerRegistry::Status());
         registry.recheckAll();
         QCOMPARE(registry.status(device->id), ServerRegistry::Status());
+        // A shot that reached it shows it ready; and once the link is up it is checked by itself.
+        registry.uploadReached(device->id);
+        QCOMPARE(registry.status(device->id).kind, ServerRegistry::Status::Kind::connected);
+        registry.connectServer(device->id);
+        registry.recheckWaitingDevices();
+        QCOMPARE(registry.status(device->id), ServerRegistry::Status());
+        linked = true;
+        registry.recheckWaitingDevices();
+        QCOMPARE(registry.status(device->id).kind, ServerRegistry::Status::Kind::connecting);
+        QVERIFY(rig.settled(device->id));
+        linked = false;
 
         // The machine was renamed (name and alias): its destination follows.
         registry.followDevices({{peer.id, QStringLiteral("书房"), QStringLiteral("qx-study"), account->name}});

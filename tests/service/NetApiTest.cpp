@@ -344,6 +344,36 @@ private Q_SLOTS:
         QVERIFY(left.state() == QAbstractSocket::UnconnectedState || left.waitForDisconnected(10000));
     }
 
+    // An end that gave up its connection, hung up or not, gets a new ticket when it asks again, and the
+    // other end is spliced with that new connection, not kept waiting on the old one.
+    void relayForgetsAnAbandonedEnd()
+    {
+        sync(device("dev-aba-001", "qx-aba-a"));
+        sync(device("dev-aba-002", "qx-aba-b"));
+        const auto ask = [&](const char* id, const char* peer) { return call("api/net/relay", {{"id", id}, {"peer", peer}}).json(); };
+        const auto join = [](QTcpSocket& socket, const QJsonObject& ticket, const QByteArray& after) {
+            socket.connectToHost(ticket.value("host").toString(), quint16(ticket.value("port").toInt()));
+            socket.write("TARNEL-RELAY " + ticket.value("ticket").toString().toLatin1() + "\n" + after);
+            QVERIFY(socket.waitForBytesWritten(5000));
+        };
+        const auto first = ask("dev-aba-001", "dev-aba-002");
+        QTcpSocket hungUp, leftWaiting, last, other;
+        join(hungUp, first, "first");
+        hungUp.disconnectFromHost();
+        QJsonObject second;
+        QTRY_VERIFY_WITH_TIMEOUT((second = ask("dev-aba-001", "dev-aba-002")).value("ticket") != first.value("ticket"), 5000);
+        QCOMPARE(second.value("session"), first.value("session"));
+        join(leftWaiting, second, "second");
+        QJsonObject third;
+        QTRY_VERIFY_WITH_TIMEOUT((third = ask("dev-aba-001", "dev-aba-002")).value("ticket") != second.value("ticket"), 5000);
+        join(last, third, "third");
+        QVERIFY(leftWaiting.waitForDisconnected(5000)); // replaced by the newer one
+
+        join(other, ask("dev-aba-002", "dev-aba-001"), {});
+        QTRY_COMPARE_WITH_TIMEOUT(other.bytesAvailable(), qint64(5), 10000);
+        QCOMPARE(other.readAll(), QByteArray("third"));
+    }
+
     // Strangers cannot shut the relay for everyone: a crowd from one address holds only a few
     // connections, a greeting has one deadline however slowly it trickles in, and a paired session
     // that carries nothing is closed.

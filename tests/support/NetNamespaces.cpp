@@ -53,6 +53,14 @@ QString NetNamespaces::setUp()
     for (const QString& line : QString::fromLocal8Bit(list.readAllStandardOutput()).split(QLatin1Char('\n')))
         if (const QRegularExpressionMatch m = stale.match(line); m.hasMatch())
             run({QStringLiteral("netns"), QStringLiteral("del"), m.captured(1)});
+    // A program left running in such a namespace keeps it, and this side's pair with 10.77.1.1 or 10.77.2.1
+    // on it, after the name is gone: those pairs go too.
+    list.start(QStringLiteral("/usr/sbin/ip"), {QStringLiteral("-br"), QStringLiteral("link")});
+    list.waitForFinished(10000);
+    static const QRegularExpression strayPair(QStringLiteral("^(tn\\d+[AB])@"));
+    for (const QString& line : QString::fromLocal8Bit(list.readAllStandardOutput()).split(QLatin1Char('\n')))
+        if (const QRegularExpressionMatch m = strayPair.match(line); m.hasMatch())
+            run({QStringLiteral("link"), QStringLiteral("del"), m.captured(1)});
     const QString a = name('a');
     const QString b = name('b');
     if (!run({"netns", "add", a}, &error))

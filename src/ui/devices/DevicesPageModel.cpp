@@ -3,6 +3,8 @@
 #include "link/RemoteLogin.h"
 #include "ui/shell/FlashOverlay.h"
 
+#include <algorithm>
+
 QString DevicesPageModel::selfName() const { return facts.status ? facts.status->device.name : facts.hostName; }
 
 std::optional<QString> DevicesPageModel::selfAlias() const
@@ -216,6 +218,10 @@ std::optional<QString> DevicesPageModel::stepTwoMissing() const
 {
     if (!keyLinesForOthers().isEmpty())
         return std::nullopt;
-    return facts.peers.isEmpty() ? QStringLiteral("另一台设备登录同一账号后，会出现在这里。")
-                                 : QStringLiteral("对方的 tarnel 版本太旧，还没上报钥匙；它更新后会出现在这里。");
+    if (facts.peers.isEmpty())
+        return QStringLiteral("另一台设备登录同一账号后，会出现在这里。");
+    // Only an online machine reports its key: with none online, being offline is the reason.
+    if (std::none_of(facts.peers.begin(), facts.peers.end(), [](const PeerDevice& p) { return p.online; }))
+        return QStringLiteral("对方现在不在线；它上线后会出现在这里。");
+    return QStringLiteral("对方的 tarnel 版本太旧，还没上报钥匙；它更新后会出现在这里。");
 }

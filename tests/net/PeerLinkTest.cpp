@@ -2,10 +2,13 @@
 // find each other, link over pinned mutual TLS (directly, or through the service's relay when no direct
 // address answers), and ssh reaches the other machine's sshd through dial. Strangers are refused.
 #include "support/AccountServiceFixture.h"
+#include "support/EchoSession.h"
 #include "support/NetNodeFixture.h"
 #include "support/SshServerFixture.h"
+#include "support/WaitUntil.h"
 
 #include <QtTest>
+#include <csignal>
 
 namespace {
 QJsonObject linkOf(const QJsonObject& peer) { return peer.value(QStringLiteral("link")).toObject(); }
@@ -158,6 +161,37 @@ private Q_SLOTS:
             QVERIFY2(reply.startsWith(R"({"ok":true})"), reply.constData());
         else
             QVERIFY2(!answered || !reply.contains("ok"), reply.constData());
+    }
+
+    // The peer stops answering (stopped), so the link goes: an ssh session's tunnel waits and goes on
+    // over the next link with every byte once and in order, more than a window's worth sent meanwhile.
+    // Away longer than the resume interval, the tunnel closes on both sides and the session ends.
+    void tunnelOutlivesItsLinkForTheResumeInterval()
+    {
+        NetNodeFixture e, f;
+        QVERIFY(startPair(e, f, QStringLiteral("resume"), {{"pingMs", 300}, {"tunnelResumeMs", 6000}}));
+        QTRY_VERIFY_WITH_TIMEOUT(linked(e, f, QStringLiteral("direct")), 20000);
+        EchoSession session(e.sshArguments(f.deviceId(), login->name, QStringLiteral("cat")));
+        QVERIFY(session.started());
+        session.sendRandom(3 << 20);
+        QVERIFY2(session.echoedAll(Limit::network), qPrintable(session.mismatch()));
+
+        const auto pause = [&](bool stop) { ::kill(pid_t(f.process().processId()), stop ? SIGSTOP : SIGCONT); };
+        pause(true);
+        QVERIFY2(waitUntil([&] { return e.output().contains(QStringLiteral("1 条通道等它接上")); }, Limit::network),
+                 qPrintable(e.output()));
+        session.sendRandom(6 << 20);
+        pause(false);
+        QVERIFY2(session.echoedAll(Limit::network), qPrintable(session.mismatch() + e.output() + f.output()));
+        QVERIFY(e.output().contains(QStringLiteral("的通道接上了")));
+        QCOMPARE(session.process().state(), QProcess::Running);
+
+        pause(true);
+        QVERIFY2(session.ended(Limit::network), qPrintable(e.output()));
+        QVERIFY2(waitUntil([&] { return e.output().contains(QStringLiteral("6 秒内没有接上")); }), qPrintable(e.output()));
+        pause(false);
+        QTRY_VERIFY_WITH_TIMEOUT(linkOf(f.peer(e.deviceId())).value("inboundTunnels").toInt() == 0, Limit::network);
+        QVERIFY2(f.output().contains(QStringLiteral("6 秒内没有接上")), qPrintable(f.output()));
     }
 
     void relayCarriesTheLinkWhenNoDirectAddressAnswers()

@@ -30,7 +30,8 @@ private:
     void readBack();
 
     QProcess ssh;
-    QByteArray pending; // sent, not yet echoed
+    QByteArray pending; // sent; the first `checked` bytes came back
+    qsizetype checked = 0;
     qint64 sent = 0;
     qint64 echoed = 0;
     qint64 firstWrongAt = -1;

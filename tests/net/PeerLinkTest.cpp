@@ -124,6 +124,9 @@ private Q_SLOTS:
         QTest::newRow("the device itself") << "self";
         QTest::newRow("a device of another account") << "other";
         QTest::newRow("a forged certificate") << "forged";
+        // The device itself asking to resume a tunnel the peer does not have, or opening one it can resume.
+        QTest::newRow("a resume of a tunnel that is gone") << "resume";
+        QTest::newRow("a tunnel that can resume") << "resumable";
     }
 
     void strangersAreRefused()
@@ -131,7 +134,7 @@ private Q_SLOTS:
         QFETCH(QString, who);
         QTRY_VERIFY_WITH_TIMEOUT(linked(a, b, QStringLiteral("direct")), 20000);
         QTemporaryDir keys;
-        QString cert = QDir(a.stateDir()).filePath("tls-cert.pem");
+        QString cert = QDir(a.stateDir()).filePath("tls-cert.pem"); // the device itself, unless replaced below
         QString key = QDir(a.stateDir()).filePath("tls-key.pem");
         NetNodeFixture stranger;
         if (who == "other") {
@@ -152,13 +155,18 @@ private Q_SLOTS:
         client.start("openssl", {"s_client", "-quiet", "-connect", "127.0.0.1:" + QString::number(b.listenPort()), "-cert", cert,
                                  "-key", key});
         QVERIFY(client.waitForStarted());
-        client.write(R"({"kind":"tunnel","id":")" + a.deviceId().toLatin1() + R"(","port":22})" "\n");
+        const QByteArray more = who == "resume" ? R"(,"tunnel":"gone","got":0)" : who == "resumable" ? R"(,"tunnel":"t1")" : "";
+        client.write(R"({"kind":"tunnel","id":")" + a.deviceId().toLatin1() + R"(","port":22)" + more + "}\n");
         const bool answered = client.waitForReadyRead(5000) || client.bytesAvailable() > 0;
         const QByteArray reply = client.readAll();
         client.kill();
         client.waitForFinished();
-        if (who == "self")
+        if (who == "self") // as a peer of an earlier build asks: a tunnel that ends with its connection
             QVERIFY2(reply.startsWith(R"({"ok":true})"), reply.constData());
+        else if (who == "resume")
+            QVERIFY2(reply.contains("这条通道已经关了"), reply.constData());
+        else if (who == "resumable")
+            QVERIFY2(reply.startsWith(R"({"end":false,"got":0,"ok":true,"tunnel":"t1"})"), reply.constData());
         else
             QVERIFY2(!answered || !reply.contains("ok"), reply.constData());
     }

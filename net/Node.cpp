@@ -572,8 +572,9 @@ void Node::carry(PeerLink* link, Splice* splice, const QString& path)
 
 void Node::linkLost(PeerLink* link, const QString& path)
 {
-    // ssh (and a master connection it keeps) learns at once that these are gone and reconnects over
-    // whatever path the link finds next, instead of waiting out its own keep-alive.
+    // Tunnels that can resume wait for the next link. Those of a peer of an earlier build end now: ssh
+    // (and a master connection it keeps) learns at once that they are gone and reconnects over whatever
+    // path the link finds next, instead of waiting out its own keep-alive.
     QList<Tunnel*> waiting;
     for (auto it = resumable.cbegin(); it != resumable.cend(); ++it)
         if (it->link == link && it->path == path && it.key()->attached())

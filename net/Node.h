@@ -23,7 +23,8 @@ class Tunnel;
 
 // `serve`: this device's presence in its account and its links to the others. Answers the app on the
 // control socket, carries `dial` connections over fresh TLS connections to peers, and serves tunnels
-// peers open to the local sshd while inbound connections are allowed.
+// peers open to the local sshd while inbound connections are allowed. A tunnel whose link goes waits
+// for the next link to that peer and goes on over it.
 class Node : public QObject {
     Q_OBJECT
 public:

@@ -15,7 +15,9 @@ enum Frame : char {
 };
 constexpr qsizetype headerSize = 5;
 constexpr qint64 ackSize = 9;
-// Coalesced into the last kept piece while it is smaller than this.
+// A small read is coalesced into the last kept piece while that is smaller than pieceSize, so that
+// keystrokes do not make a long list.
+constexpr qsizetype smallRead = 4096;
 constexpr qsizetype pieceSize = 64 * 1024;
 // Acknowledged once this much arrived, well before the sender's window fills.
 constexpr qint64 ackEvery = Tunnel::window / 4;
@@ -121,18 +123,20 @@ void Tunnel::pull()
 {
     if (over)
         return;
-    while (!localEnded && keptBytes < window && (!carrier || carrier->pendingWrite() < Splice::highWater)) {
+    // At most what the carrier takes before it counts as slow, then out in one frame.
+    qint64 room = carrier ? Splice::highWater - carrier->pendingWrite() : window;
+    while (!localEnded && keptBytes < window && room > 0) {
         const QByteArray bytes = local->read(std::min(Splice::chunk, window - keptBytes));
         if (bytes.isEmpty()) {
             localEnded = local->atEnd();
             break;
         }
-        if (!kept.isEmpty() && kept.last().size() < pieceSize)
+        room -= bytes.size();
+        if (bytes.size() < smallRead && !kept.isEmpty() && kept.last().size() < pieceSize)
             kept.last().append(bytes);
         else
             kept.append(bytes);
         keptBytes += bytes.size();
-        push();
     }
     push();
     check();
@@ -142,16 +146,21 @@ void Tunnel::push()
 {
     if (!carrier || over)
         return;
-    qint64 at = keptBase;
-    for (const QByteArray& piece : std::as_const(kept)) {
-        const qint64 end = at + piece.size();
-        if (end > written) {
-            const QByteArray part = written == at ? piece : piece.mid(written - at);
-            carrier->write(header(Data, quint32(part.size())));
-            carrier->write(part);
-            written = end;
+    if (const qint64 fresh = sentTotal() - written; fresh > 0) {
+        // Back from the end to the piece that holds the first byte the carrier has not had.
+        qsizetype i = kept.size();
+        qint64 start = sentTotal();
+        while (start > written) {
+            --i;
+            start -= kept.at(i).size();
         }
-        at = end;
+        carrier->write(header(Data, quint32(fresh)));
+        for (; i < kept.size(); ++i) {
+            const QByteArray& piece = kept.at(i);
+            carrier->write(start < written ? piece.mid(written - start) : piece);
+            start += piece.size();
+        }
+        written = sentTotal();
     }
     if (localEnded && !endWritten && !endAcked) {
         carrier->write(header(End, 0));

@@ -36,5 +36,6 @@ NetConfig NetConfig::load(const QString& path, QString* error)
     config.maxBackoffMs = int(Json::integer(o, QStringLiteral("maxBackoffMs"), config.maxBackoffMs));
     config.directProbeMs = int(Json::integer(o, QStringLiteral("directProbeMs"), config.directProbeMs));
     config.maxDirectProbeMs = int(Json::integer(o, QStringLiteral("maxDirectProbeMs"), config.maxDirectProbeMs));
+    config.tunnelResumeMs = int(Json::integer(o, QStringLiteral("tunnelResumeMs"), config.tunnelResumeMs));
     return config;
 }

@@ -20,6 +20,8 @@ struct NetConfig {
     // While relayed, how soon the direct path is tried again; the wait doubles up to the second value.
     int directProbeMs = 5000;
     int maxDirectProbeMs = 30000;
+    // How long a tunnel whose link went waits for the next link before it closes.
+    int tunnelResumeMs = 60000;
 
     // The file's values over the defaults; an error text when it exists but cannot be used.
     static NetConfig load(const QString& path, QString* error);

@@ -5,6 +5,7 @@
 #include "PlainStream.h"
 #include "Splice.h"
 #include "TlsStream.h"
+#include "Tunnel.h"
 #include "link/DeviceName.h"
 #include "link/DeviceProof.h"
 
@@ -16,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkInterface>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <csignal>
 #include <algorithm>
@@ -34,6 +36,8 @@ constexpr int dialWaitMs = 12000;
 // quarter of the descriptor limit).
 constexpr int unverifiedPerAddress = 8;
 constexpr int unverifiedMost = 128;
+// A tunnel's resume that did not get through is tried again this soon while the link is up.
+constexpr int resumeRetryMs = 1000;
 
 QString firstLine(const QString& path)
 {
@@ -72,6 +76,19 @@ QString localNow() { return QDateTime::currentDateTime().toString(QStringLiteral
 QByteArray line(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n'; }
 
 const QString unknownCommand = QStringLiteral("不认识的命令");
+
+QString newTunnelId()
+{
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex());
+}
+
+QJsonObject tunnelHello(const QString& self, int port, const QString& id)
+{
+    return {{QStringLiteral("kind"), QStringLiteral("tunnel")}, {QStringLiteral("id"), self},
+            {QStringLiteral("port"), port}, {QStringLiteral("tunnel"), id}};
+}
 
 } // namespace
 
@@ -345,10 +362,14 @@ void Node::dial(PlainStream* client, const QJsonObject& request, const QByteArra
 
     QPointer<PlainStream> caller = client;
     QPointer<PeerLink> target = link;
-    auto go = [this, caller, target, port, rest] {
-        if (!caller || !target)
+    auto started = std::make_shared<bool>(false);
+    auto go = [this, caller, target, port, rest, started] {
+        if (!caller || !target || std::exchange(*started, true))
             return;
-        target->openTunnel(port, [this, caller, target, rest](TlsStream* tls, const QByteArray& tail, const QString& error) {
+        const QString tunnelId = newTunnelId();
+        const QJsonObject opening = tunnelHello(identity.deviceId(), port, tunnelId);
+        target->openTunnel(opening, [this, caller, target, rest, port, tunnelId](TlsStream* tls, const QJsonObject& answer,
+                                                                                  const QByteArray& tail, const QString& error) {
             if (!caller || !target) {
                 if (tls)
                     tls->deleteLater();
@@ -358,6 +379,14 @@ void Node::dial(PlainStream* client, const QJsonObject& request, const QByteArra
                 return refuseDial(caller, QStringLiteral("tarnel-net：连不上「%1」：%2").arg(target->info().shownName(), error));
             caller->write(line(QJsonObject{{QStringLiteral("ok"), true}}));
             tls->setParent(this);
+            if (answer.value(QStringLiteral("tunnel")).toString() == tunnelId) {
+                auto* tunnel = new Tunnel(tunnelId, caller, rest, config.tunnelResumeMs, this);
+                keep(tunnel, target, tls->property("path").toString(), port, true);
+                tunnel->attach(tls, qint64(answer.value(QStringLiteral("got")).toDouble()),
+                               answer.value(QStringLiteral("end")).toBool(), tail);
+                return;
+            }
+            // A peer of an earlier build: the tunnel ends with its connection.
             auto* splice = new Splice(caller, tls, rest, tail, this);
             target->countTunnel(false, 1);
             carry(target, splice, tls->property("path").toString());
@@ -492,6 +521,26 @@ void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hel
         return refuse(QStringLiteral("对方没允许被连接"));
     if (hello.value(QStringLiteral("port")).toInt() != 22)
         return refuse(QStringLiteral("对方只接受到 22 端口的连接"));
+    const QString tunnelId = hello.value(QStringLiteral("tunnel")).toString();
+    if (tunnelId.size() > 64)
+        return refuse(QStringLiteral("对方看不懂这个请求"));
+    if (hello.contains(QStringLiteral("got"))) {
+        Tunnel* tunnel = servedTunnel(link->info().id, tunnelId);
+        if (!tunnel)
+            return refuse(QStringLiteral("这条通道已经关了"));
+        stream->write(line(QJsonObject{{QStringLiteral("ok"), true},
+                                       {QStringLiteral("tunnel"), tunnelId},
+                                       {QStringLiteral("got"), double(tunnel->received())},
+                                       {QStringLiteral("end"), tunnel->receivedEnd()}}));
+        resumable[tunnel].path = path;
+        NetLog::line(QStringLiteral("「%1」的通道接上了（%2），接着传")
+                         .arg(link->info().shownName(), path == QLatin1String("relay") ? QStringLiteral("中转") : QStringLiteral("直连")));
+        tunnel->attach(stream, qint64(hello.value(QStringLiteral("got")).toDouble()),
+                       hello.value(QStringLiteral("end")).toBool(), rest);
+        return;
+    }
+    if (!tunnelId.isEmpty() && servedTunnel(link->info().id, tunnelId))
+        return refuse(QStringLiteral("对方看不懂这个请求"));
 
     auto* connector = new Connector(QHostAddress(config.sshHost), config.sshPort, 5000, stream);
     connect(connector, &Connector::failed, stream, [refuse, connector](const QString& reason) {
@@ -499,9 +548,21 @@ void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hel
         refuse(QStringLiteral("对方的 sshd 没有在监听（%1）").arg(reason));
     });
     QPointer<PeerLink> owner = link;
-    connect(connector, &Connector::connected, stream, [this, stream, rest, connector, owner, path](int fd) {
+    connect(connector, &Connector::connected, stream, [this, stream, rest, connector, owner, path, tunnelId](int fd) {
         connector->deleteLater();
         auto* sshd = new PlainStream(fd, this);
+        if (!tunnelId.isEmpty() && owner) {
+            // The opener can resume it: it outlives the connection it came on.
+            stream->write(line(QJsonObject{{QStringLiteral("ok"), true},
+                                           {QStringLiteral("tunnel"), tunnelId},
+                                           {QStringLiteral("got"), 0},
+                                           {QStringLiteral("end"), false}}));
+            auto* tunnel = new Tunnel(tunnelId, sshd, {}, config.tunnelResumeMs, this);
+            keep(tunnel, owner, path, 22, false);
+            inbound.insert(tunnel, {owner->info().id, [tunnel] { tunnel->close(QStringLiteral("这台电脑不再接受它的连接")); }});
+            tunnel->attach(stream, 0, false, rest);
+            return;
+        }
         stream->write(line(QJsonObject{{QStringLiteral("ok"), true}}));
         auto* splice = new Splice(stream, sshd, rest, {}, this);
         if (owner) {
@@ -555,8 +616,20 @@ void Node::carry(PeerLink* link, Splice* splice, const QString& path)
 
 void Node::linkLost(PeerLink* link, const QString& path)
 {
-    // ssh (and a master connection it keeps) learns at once that these are gone and reconnects over
-    // whatever path the link finds next, instead of waiting out its own keep-alive.
+    // Tunnels that can resume wait for the next link. Those of a peer of an earlier build end now: ssh
+    // (and a master connection it keeps) learns at once that they are gone and reconnects over whatever
+    // path the link finds next, instead of waiting out its own keep-alive.
+    QList<Tunnel*> waiting;
+    for (auto it = resumable.cbegin(); it != resumable.cend(); ++it)
+        if (it->link == link && it->path == path && it.key()->attached())
+            waiting.append(it.key());
+    if (!waiting.isEmpty())
+        NetLog::line(QStringLiteral("到「%1」的连接断了，%2 条通道等它接上（最多 %3 秒）")
+                         .arg(link->info().shownName())
+                         .arg(waiting.size())
+                         .arg(config.tunnelResumeMs / 1000.0));
+    for (Tunnel* tunnel : std::as_const(waiting))
+        tunnel->detach(QStringLiteral("连接断了"));
     QList<Splice*> riding;
     for (auto it = carried.cbegin(); it != carried.cend(); ++it)
         if (it->link == link && it->path == path)
@@ -566,6 +639,86 @@ void Node::linkLost(PeerLink* link, const QString& path)
     NetLog::line(QStringLiteral("到「%1」的连接断了，关掉走这条路的 %2 条通道").arg(link->info().shownName()).arg(riding.size()));
     for (Splice* splice : std::as_const(riding))
         splice->cut(QStringLiteral("连接断了"));
+}
+
+void Node::keep(Tunnel* tunnel, PeerLink* link, const QString& path, int port, bool outgoing)
+{
+    link->countTunnel(!outgoing, 1); // before it is listed: not a tunnel to resume yet
+    resumable.insert(tunnel, Resumable{link, link->info().id, path, port, outgoing, false});
+    connect(tunnel, &Tunnel::suspended, this, [this, tunnel] { resume(tunnel); });
+    connect(tunnel, &Tunnel::finished, this, [this, tunnel](const QString& reason) {
+        const Resumable gone = resumable.take(tunnel);
+        inbound.remove(tunnel);
+        if (gone.link)
+            gone.link->countTunnel(!gone.outgoing, -1);
+        if (!reason.isEmpty())
+            NetLog::line(QStringLiteral("和「%1」之间的一条通道关了：%2")
+                             .arg(gone.link ? gone.link->info().shownName() : gone.peer, reason));
+        tunnel->deleteLater();
+    });
+}
+
+void Node::resume(Tunnel* tunnel)
+{
+    const auto it = resumable.find(tunnel);
+    if (it == resumable.end() || !it->outgoing || it->resuming || tunnel->attached() || !it->link ||
+        !it->link->connected())
+        return;
+    it->resuming = true;
+    QJsonObject opening = tunnelHello(identity.deviceId(), it->port, tunnel->id());
+    opening.insert(QStringLiteral("got"), double(tunnel->received()));
+    opening.insert(QStringLiteral("end"), tunnel->receivedEnd());
+    QPointer<Tunnel> guard = tunnel;
+    it->link->openTunnel(opening, [this, guard](TlsStream* tls, const QJsonObject& answer, const QByteArray& rest,
+                                                const QString& error) {
+        const auto entry = guard ? resumable.find(guard) : resumable.end();
+        if (entry == resumable.end()) {
+            if (tls)
+                tls->deleteLater();
+            return;
+        }
+        entry->resuming = false;
+        if (!tls) {
+            if (!answer.isEmpty()) // refused: the peer no longer has it
+                return guard->close(error);
+            QTimer::singleShot(resumeRetryMs, guard, [this, guard] { resume(guard); });
+            return;
+        }
+        entry->path = tls->property("path").toString();
+        NetLog::line(QStringLiteral("到「%1」的通道接上了（%2），接着传")
+                         .arg(entry->link ? entry->link->info().shownName() : entry->peer,
+                              entry->path == QLatin1String("relay") ? QStringLiteral("中转") : QStringLiteral("直连")));
+        guard->attach(tls, qint64(answer.value(QStringLiteral("got")).toDouble()),
+                      answer.value(QStringLiteral("end")).toBool(), rest);
+    });
+}
+
+void Node::resumeAll(PeerLink* link)
+{
+    QList<Tunnel*> waiting;
+    for (auto it = resumable.cbegin(); it != resumable.cend(); ++it)
+        if (it->link == link && it->outgoing && !it.key()->attached())
+            waiting.append(it.key());
+    for (Tunnel* tunnel : std::as_const(waiting))
+        resume(tunnel);
+}
+
+Tunnel* Node::servedTunnel(const QString& peer, const QString& id) const
+{
+    for (auto it = resumable.cbegin(); it != resumable.cend(); ++it)
+        if (!it->outgoing && it->peer == peer && it.key()->id() == id)
+            return it.key();
+    return nullptr;
+}
+
+void Node::closeOutgoing(const QString& peer)
+{
+    QList<Tunnel*> open;
+    for (auto it = resumable.cbegin(); it != resumable.cend(); ++it)
+        if (it->outgoing && (peer.isEmpty() || it->peer == peer))
+            open.append(it.key());
+    for (Tunnel* tunnel : std::as_const(open))
+        tunnel->close(QStringLiteral("对方已不在账号里"));
 }
 
 void Node::relay(const QString& peer, bool fresh, const QString& session, LinkContext::RelayDone done)
@@ -698,6 +851,8 @@ void Node::synced(const ServiceClient::Reply& reply, bool selfRenamedMeanwhile)
         }
         if (reply.status == 410) {
             removed = true;
+            closeInbound({});
+            closeOutgoing({});
             qDeleteAll(links);
             links.clear();
             order.clear();
@@ -737,6 +892,10 @@ void Node::adoptPeers(const QJsonArray& devices)
         auto* link = new PeerLink(linkContext, *info, this);
         links.insert(info->id, link);
         connect(link, &PeerLink::lost, this, [this, link](const QString& path) { linkLost(link, path); });
+        connect(link, &PeerLink::stateChanged, this, [this, link] {
+            if (link->connected())
+                resumeAll(link);
+        });
         connect(link, &QObject::destroyed, this, [this, link] {
             carried.removeIf([link](const auto& entry) { return entry.value().link == link; });
         });
@@ -752,6 +911,7 @@ void Node::adoptPeers(const QJsonArray& devices)
         }
         NetLog::line(QStringLiteral("设备「%1」已不在账号里").arg(it.value()->info().shownName()));
         closeInbound(it.key());
+        closeOutgoing(it.key());
         it.value()->deleteLater();
         it = links.erase(it);
         gone = true;

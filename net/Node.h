@@ -12,16 +12,19 @@
 #include <QHash>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <functional>
 
 class PlainStream;
 class Splice;
 class TlsStream;
+class Tunnel;
 
 // `serve`: this device's presence in its account and its links to the others. Answers the app on the
 // control socket, carries `dial` connections over fresh TLS connections to peers, and serves tunnels
-// peers open to the local sshd while inbound connections are allowed.
+// peers open to the local sshd while inbound connections are allowed. A tunnel whose link goes waits
+// for the next link to that peer and goes on over it.
 class Node : public QObject {
     Q_OBJECT
 public:
@@ -66,6 +69,13 @@ private:
     // Remembers which link and path a tunnel rides, so that losing that link ends it.
     void carry(PeerLink* link, Splice* splice, const QString& path);
     void linkLost(PeerLink* link, const QString& path);
+    void keep(Tunnel* tunnel, PeerLink* link, const QString& path, int port, bool outgoing);
+    // Opens a new carrier for a tunnel this side opened whose carrier went, once its link is up.
+    void resume(Tunnel* tunnel);
+    void resumeAll(PeerLink* link);
+    Tunnel* servedTunnel(const QString& peer, const QString& id) const;
+    // Ends the tunnels this side opened to a peer (to every peer when empty).
+    void closeOutgoing(const QString& peer);
 
     void sync();
     void synced(const ServiceClient::Reply& reply, bool selfRenamedMeanwhile);
@@ -114,6 +124,17 @@ private:
         QString path;
     };
     QHash<Splice*, Carried> carried;
+    // A tunnel that goes on over the next link to its peer: the link, the path its carrier takes, and
+    // whether this side opened it (the opener resumes it).
+    struct Resumable {
+        QPointer<PeerLink> link;
+        QString peer;
+        QString path;
+        int port = 0;
+        bool outgoing = false;
+        bool resuming = false;
+    };
+    QHash<Tunnel*, Resumable> resumable;
     QStringList order;
 
     Listener control;

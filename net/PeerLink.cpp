@@ -481,16 +481,14 @@ void PeerLink::answerRelay()
     });
 }
 
-void PeerLink::openTunnel(int port, TunnelDone done)
+void PeerLink::openTunnel(const QJsonObject& opening, TunnelDone done)
 {
     if (!connected())
-        return done(nullptr, {}, QStringLiteral("两台之间的连接还没建好"));
+        return done(nullptr, {}, {}, QStringLiteral("两台之间的连接还没建好"));
     auto* op = new QObject(this);
     auto settled = std::make_shared<bool>(false);
-    const QJsonObject opening{{QStringLiteral("kind"), QStringLiteral("tunnel")},
-                              {QStringLiteral("id"), ctx.selfId},
-                              {QStringLiteral("port"), port}};
-    const auto finish = [op, done, settled](TlsStream* tls, const QByteArray& rest, const QString& error) {
+    const auto finish = [op, done, settled](TlsStream* tls, const QJsonObject& answer, const QByteArray& rest,
+                                            const QString& error) {
         if (std::exchange(*settled, true)) {
             if (tls)
                 tls->close();
@@ -499,7 +497,7 @@ void PeerLink::openTunnel(int port, TunnelDone done)
         if (tls)
             tls->setParent(nullptr);
         op->deleteLater();
-        done(tls, rest, error);
+        done(tls, answer, rest, error);
     };
     const auto viaRelay = [this, op, opening, finish] {
         ctx.relay(peer.id, true, {}, [this, op = QPointer<QObject>(op), opening, finish](int fd, const QString& session,
@@ -510,15 +508,16 @@ void PeerLink::openTunnel(int port, TunnelDone done)
                 return;
             }
             if (fd < 0)
-                return finish(nullptr, {}, error);
+                return finish(nullptr, {}, {}, error);
             send(QJsonObject{{QStringLiteral("t"), QStringLiteral("relay")}, {QStringLiteral("session"), session}});
             TlsStream* tls = tlsOver(fd, initiator(), op);
             tls->setProperty("path", QStringLiteral("relay"));
-            handshake(tls, true, opening, op, [tls, finish](const QJsonObject&, const QByteArray& rest, const QString& problem) {
-                finish(problem.isEmpty() ? tls : nullptr, rest, problem);
-                if (!problem.isEmpty())
-                    tls->close();
-            });
+            handshake(tls, true, opening, op,
+                      [tls, finish](const QJsonObject& answer, const QByteArray& rest, const QString& problem) {
+                          finish(problem.isEmpty() ? tls : nullptr, answer, rest, problem);
+                          if (!problem.isEmpty())
+                              tls->close();
+                      });
         });
     };
     if (path == QLatin1String("relay"))
@@ -545,11 +544,11 @@ void PeerLink::openTunnel(int port, TunnelDone done)
             tls->setProperty("path", QStringLiteral("direct"));
             handshake(tls, true, opening, op, [=](const QJsonObject& answer, const QByteArray& rest, const QString& error) {
                 if (error.isEmpty())
-                    return finish(tls, rest, {});
+                    return finish(tls, answer, rest, {});
                 tls->close();
                 // A refusal from the peer is final; a failed connection may still work through the relay.
                 if (!answer.isEmpty())
-                    return finish(nullptr, {}, error);
+                    return finish(nullptr, answer, {}, error);
                 failedOne();
             });
         });

@@ -68,11 +68,13 @@ public:
     // A link the peer opened to this side: its stream after the hello.
     void adopt(TlsStream* stream, const QJsonObject& hello, const QByteArray& rest, const QString& path);
 
-    // A fresh connection to the peer for one tunnel to `port`, on the path the link uses; `done` gets the
-    // stream after the peer accepted (with any bytes that followed its answer; its property "path" says
-    // which path it took), or an error text.
-    using TunnelDone = std::function<void(TlsStream* stream, const QByteArray& rest, const QString& error)>;
-    void openTunnel(int port, TunnelDone done);
+    // A fresh connection to the peer for one tunnel, opened with `opening` (kind "tunnel"), on the path the
+    // link uses; `done` gets the stream after the peer accepted, with its answer and any bytes that followed
+    // it (the stream's property "path" says which path it took), or an error text (with the peer's answer
+    // when the peer refused).
+    using TunnelDone = std::function<void(TlsStream* stream, const QJsonObject& answer, const QByteArray& rest,
+                                          const QString& error)>;
+    void openTunnel(const QJsonObject& opening, TunnelDone done);
 
     void countTunnel(bool inbound, int delta);
     LinkStatus status() const;

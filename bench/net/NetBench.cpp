@@ -89,7 +89,7 @@ int main(int argc, char** argv)
     if (!service.start() || sshd.start())
         return std::fprintf(stderr, "service or sshd did not start\n"), 1;
     const auto login = sshd.account(QStringLiteral("tnbench"));
-    const QString token = service.signUp(QStringLiteral("bench"), QStringLiteral("secret1"));
+    service.signUp(QStringLiteral("bench"), QStringLiteral("secret1"));
     const QJsonObject real{{"syncMs", 15000}, {"pingMs", 5000}, {"relayAfterMs", 4000}, {"maxBackoffMs", 30000},
                            {"sshTarget", QStringLiteral("127.0.0.1:%1").arg(sshd.port())}};
     QJsonObject relayed = real;
@@ -100,7 +100,7 @@ int main(int argc, char** argv)
     NetNodeFixture a, b, c, d;
     QString keys;
     for (auto [node, config] : {std::pair{&a, real}, {&b, real}, {&c, relayed}, {&d, relayed}}) {
-        node->writeToken(token);
+        node->writeToken(service.signIn(QStringLiteral("bench"), QStringLiteral("secret1"))); // a token serves one device
         NetNodeFixture::Options options;
         options.server = service.url();
         options.sshUser = login->name;

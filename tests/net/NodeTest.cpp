@@ -224,8 +224,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(serve.siteOk(), 10000);
     }
 
-    // A tunnel a device opened into this machine ends when inbound is turned off, or when that device is
-    // removed: the remover's link tells the others at once, long before their own next sync.
+    // A tunnel a device opened into this machine ends, on both sides, when inbound is turned off, or when
+    // that device is removed: the remover's link tells the others at once, long before their own next sync.
     void inboundTunnelsEndWithTheirDevice_data()
     {
         QTest::addColumn<bool>("removal");
@@ -272,6 +272,8 @@ private Q_SLOTS:
             host.request({{"cmd", "allow"}, {"on", false}});
         }
         QTRY_COMPARE_WITH_TIMEOUT(inside->state(), QAbstractSocket::UnconnectedState, 5000);
+        // The guest's side does not wait for a link to resume it over: its dial ends too.
+        QTRY_COMPARE_WITH_TIMEOUT(dial.state(), QProcess::NotRunning, 5000);
         dial.kill();
         dial.waitForFinished();
         // Nor does a new one get through.

@@ -2,8 +2,10 @@
 // find each other, link over pinned mutual TLS (directly, or through the service's relay when no direct
 // address answers), and ssh reaches the other machine's sshd through dial. Strangers are refused.
 #include "support/AccountServiceFixture.h"
+#include "support/EchoSession.h"
 #include "support/NetNodeFixture.h"
 #include "support/SshServerFixture.h"
+#include "support/WaitUntil.h"
 
 #include <QTcpSocket>
 #include <QtTest>
@@ -123,6 +125,9 @@ private Q_SLOTS:
         QTest::newRow("the device itself") << "self";
         QTest::newRow("a device of another account") << "other";
         QTest::newRow("a forged certificate") << "forged";
+        // The device itself asking to resume a tunnel the peer does not have, or opening one it can resume.
+        QTest::newRow("a resume of a tunnel that is gone") << "resume";
+        QTest::newRow("a tunnel that can resume") << "resumable";
     }
 
     void strangersAreRefused()
@@ -130,7 +135,7 @@ private Q_SLOTS:
         QFETCH(QString, who);
         QTRY_VERIFY_WITH_TIMEOUT(linked(a, b, QStringLiteral("direct")), 20000);
         QTemporaryDir keys;
-        QString cert = QDir(a.stateDir()).filePath("tls-cert.pem");
+        QString cert = QDir(a.stateDir()).filePath("tls-cert.pem"); // the device itself, unless replaced below
         QString key = QDir(a.stateDir()).filePath("tls-key.pem");
         NetNodeFixture stranger;
         if (who == "other") {
@@ -151,13 +156,18 @@ private Q_SLOTS:
         client.start("openssl", {"s_client", "-quiet", "-connect", "127.0.0.1:" + QString::number(b.listenPort()), "-cert", cert,
                                  "-key", key});
         QVERIFY(client.waitForStarted());
-        client.write(R"({"kind":"tunnel","id":")" + a.deviceId().toLatin1() + R"(","port":22})" "\n");
+        const QByteArray more = who == "resume" ? R"(,"tunnel":"gone","got":0)" : who == "resumable" ? R"(,"tunnel":"t1")" : "";
+        client.write(R"({"kind":"tunnel","id":")" + a.deviceId().toLatin1() + R"(","port":22)" + more + "}\n");
         const bool answered = client.waitForReadyRead(5000) || client.bytesAvailable() > 0;
         const QByteArray reply = client.readAll();
         client.kill();
         client.waitForFinished();
-        if (who == "self")
+        if (who == "self") // as a peer of an earlier build asks: a tunnel that ends with its connection
             QVERIFY2(reply.startsWith(R"({"ok":true})"), reply.constData());
+        else if (who == "resume")
+            QVERIFY2(reply.contains("这条通道已经关了"), reply.constData());
+        else if (who == "resumable")
+            QVERIFY2(reply.startsWith(R"({"end":false,"got":0,"ok":true,"tunnel":"t1"})"), reply.constData());
         else
             QVERIFY2(!answered || !reply.contains("ok"), reply.constData());
     }
@@ -181,6 +191,37 @@ private Q_SLOTS:
         }
         // Well before the crowd's connections time out (10 s), and before the relay's turn.
         QTRY_VERIFY_WITH_TIMEOUT(linked(c, d, QStringLiteral("direct")) && linked(d, c, QStringLiteral("direct")), 8000);
+    }
+
+    // The peer stops answering (stopped), so the link goes: an ssh session's tunnel waits and goes on
+    // over the next link with every byte once and in order, more than a window's worth sent meanwhile.
+    // Away longer than the resume interval, the tunnel closes on both sides and the session ends.
+    void tunnelOutlivesItsLinkForTheResumeInterval()
+    {
+        NetNodeFixture e, f;
+        QVERIFY(startPair(e, f, QStringLiteral("resume"), {{"pingMs", 300}, {"tunnelResumeMs", 6000}}));
+        QTRY_VERIFY_WITH_TIMEOUT(linked(e, f, QStringLiteral("direct")), 20000);
+        EchoSession session(e.sshArguments(f.deviceId(), login->name, QStringLiteral("cat")));
+        QVERIFY(session.started());
+        session.sendRandom(3 << 20);
+        QVERIFY2(session.echoedAll(Limit::network), qPrintable(session.mismatch()));
+
+        const auto pause = [&](bool stop) { ::kill(pid_t(f.process().processId()), stop ? SIGSTOP : SIGCONT); };
+        pause(true);
+        QVERIFY2(waitUntil([&] { return e.output().contains(QStringLiteral("1 条通道等它接上")); }, Limit::network),
+                 qPrintable(e.output()));
+        session.sendRandom(6 << 20);
+        pause(false);
+        QVERIFY2(session.echoedAll(Limit::network), qPrintable(session.mismatch() + e.output() + f.output()));
+        QVERIFY(e.output().contains(QStringLiteral("的通道接上了")));
+        QCOMPARE(session.process().state(), QProcess::Running);
+
+        pause(true);
+        QVERIFY2(session.ended(Limit::network), qPrintable(e.output()));
+        QVERIFY2(waitUntil([&] { return e.output().contains(QStringLiteral("6 秒内没有接上")); }), qPrintable(e.output()));
+        pause(false);
+        QTRY_VERIFY_WITH_TIMEOUT(linkOf(f.peer(e.deviceId())).value("inboundTunnels").toInt() == 0, Limit::network);
+        QVERIFY2(f.output().contains(QStringLiteral("6 秒内没有接上")), qPrintable(f.output()));
     }
 
     void relayCarriesTheLinkWhenNoDirectAddressAnswers()

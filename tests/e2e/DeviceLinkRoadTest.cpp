@@ -218,12 +218,12 @@ private Q_SLOTS:
         QVERIFY(shotArrives(2));
         a.app().setPanelTab(PanelTab::devices);
         PanelView view(a.app(), [] {});
-        view.resize(760, 980);
+        view.resize(860, 980);
         view.show();
         view.flush();
         view.devicesPage()->refresh();
         const QString problem = saveWindowShot(&view, QCoreApplication::applicationDirPath() + QStringLiteral("/../artifacts/e2e"),
-                                               QStringLiteral("device-card-relayed"), QSize(760, 980));
+                                               QStringLiteral("device-card-relayed"), QSize(860, 980));
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
 

@@ -88,8 +88,8 @@ QList<Choice> longSideChoices()
 QList<std::pair<QString, PasteMode>> pasteModeChoices()
 {
     return {{QStringLiteral("模拟打字（需 XTest，剪贴板不动）"), PasteMode::type},
-            {QStringLiteral("剪贴板 + Ctrl+Shift+V（需 XTest；个别终端打字丢字时用）"), PasteMode::clipboard},
-            {QStringLiteral("零权限：只复制路径，自己 Ctrl+Shift+V"), PasteMode::zeroPermission}};
+            {QStringLiteral("剪贴板 + Ctrl+Shift+V（xterm 用 Shift+Insert；需 XTest；个别终端打字丢字时用）"), PasteMode::clipboard},
+            {QStringLiteral("零权限：只复制路径，自己 Ctrl+Shift+V（xterm 用 Shift+Insert）"), PasteMode::zeroPermission}};
 }
 
 QStringList lines(const QString& text)

@@ -1,8 +1,6 @@
 #include "support/PrivateDisplay.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
-#include <QThread>
 
 PrivateDisplay::~PrivateDisplay()
 {
@@ -18,27 +16,28 @@ PrivateDisplay::~PrivateDisplay()
 
 bool PrivateDisplay::start()
 {
-    for (int n = 200; n < 260; ++n) {
-        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(n);
-        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) || QFile::exists(socket))
-            continue;
-        server.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"), QStringLiteral("0"),
-                                              QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                                              QStringLiteral("tcp"), QStringLiteral("-ac")});
-        if (!server.waitForStarted(5000))
-            return false;
-        // Another test may have taken the number in between: Xvfb then leaves at once.
-        const QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired() && server.state() == QProcess::Running && !QFile::exists(socket))
-            server.waitForFinished(50);
-        if (server.state() == QProcess::Running && QFile::exists(socket)) {
-            display = QStringLiteral(":%1").arg(n);
-            return true;
-        }
+    // Xvfb picks a free number itself and writes it once it listens: two tests starting together never
+    // meet on one number.
+    server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                                          QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                                          QStringLiteral("tcp"), QStringLiteral("-ac")});
+    if (!server.waitForStarted(5000))
+        return false;
+    QByteArray written;
+    const QDeadlineTimer deadline(10000);
+    while (!written.contains('\n') && !deadline.hasExpired() && server.state() == QProcess::Running) {
+        server.waitForReadyRead(50);
+        written += server.readAllStandardOutput();
+    }
+    bool ok = false;
+    const int number = written.trimmed().toInt(&ok);
+    if (!ok) {
         server.kill();
         server.waitForFinished(5000);
+        return false;
     }
-    return false;
+    display = QStringLiteral(":%1").arg(number);
+    return true;
 }
 
 bool PrivateDisplay::startWindowManager()

@@ -61,8 +61,8 @@ void PeerLink::update(const PeerInfo& info)
     else if (moved && connected() && path == QLatin1String("relay")) {
         probeWaitMs = ctx.config.directProbeMs;
         probeDirect();
-    } else if (moved && attempts && initiator() && !attempts->property("direct").toBool() && !peer.endpoints.isEmpty()) {
-        tryDirect(); // the attempt under way tries the new addresses too
+    } else if (moved && attempts && initiator() && !peer.endpoints.isEmpty()) {
+        tryDirect(); // the attempt under way tries the new addresses now, not after a dial of the old ones ends
     }
 }
 
@@ -160,7 +160,8 @@ void PeerLink::handshake(TlsStream* tls, bool speaker, const QJsonObject& openin
 
 void PeerLink::knocked()
 {
-    if (attempts && initiator() && !peer.endpoints.isEmpty() && !attempts->property("direct").toBool())
+    // Also while a dial is under way: it may wait on an address that no longer answers.
+    if (attempts && initiator() && !peer.endpoints.isEmpty())
         return tryDirect();
     kick(QStringLiteral("knock"));
 }

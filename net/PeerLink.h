@@ -60,7 +60,7 @@ public:
     // does not know this device yet looks it up now, and then connects.
     void knock();
     // The peer knocked: it is up and reachable directly, so back-offs start over and the direct path is
-    // tried now, also while an attempt waits for the relay.
+    // tried now, also while an attempt waits for the relay or a dial is under way.
     void knocked();
     void tellAllow(bool on);
     // Tells the peer the account's devices changed, so it syncs now.

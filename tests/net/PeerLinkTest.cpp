@@ -223,7 +223,7 @@ private Q_SLOTS:
         pause(false);
         QTRY_VERIFY_WITH_TIMEOUT(linkOf(f.peer(e.deviceId())).value("inboundTunnels").toInt() == 0, Limit::network);
         // Its own interval or the opener's notice, whichever reaches it first once it runs again.
-        QVERIFY2(f.output().contains(QStringLiteral("之间的一条通道关了")), qPrintable(f.output()));
+        QVERIFY2(waitUntil([&] { return f.output().contains(QStringLiteral("之间的一条通道关了")); }), qPrintable(f.output()));
     }
 
     void relayCarriesTheLinkWhenNoDirectAddressAnswers()

@@ -17,6 +17,54 @@ namespace {
 const QString password = QStringLiteral("s3cret-Pass 一次");
 using Kind = ServerRegistry::Status::Kind;
 
+// A server account on a loopback sshd that a desktop user reaches by an alias of its own ssh config. The
+// test runs as that user (ssh reads its ~/.ssh) and looks at the server's side as root for a moment.
+class AliasedLogin {
+public:
+    AliasedLogin(const QString& serverUser, const QString& deskUser, const QString& alias, const QString& dataDir)
+    {
+        sshd.acceptHomeKeys();
+        target = sshd.account(serverUser);
+        desk = DesktopUser::create(sshd, deskUser);
+        if (!target || !desk || sshd.start() ||
+            !desk->writeSshConfig(QStringLiteral("Host %1\n  HostName 127.0.0.1\n  Port %2\n  User %3\n"
+                                                 "  StrictHostKeyChecking accept-new\n")
+                                      .arg(alias)
+                                      .arg(sshd.port())
+                                      .arg(target->name)) ||
+            !desk->own(dataDir))
+            return;
+        as.emplace(*desk);
+    }
+    AliasedLogin(const AliasedLogin&) = delete;
+    AliasedLogin& operator=(const AliasedLogin&) = delete;
+
+    bool ok() const { return as && as->ok(); }
+    template <class Work>
+    auto asRoot(Work work)
+    {
+        as.reset();
+        auto result = work();
+        as.emplace(*desk);
+        return result;
+    }
+    bool authorizeDesk() { return asRoot([this] { return sshd.authorize(*target, desk->publicLine() + '\n'); }); }
+    // A file of the server account's home, "<missing>" when there is none.
+    QByteArray serverFile(const QString& path)
+    {
+        return asRoot([&] {
+            return QFileInfo::exists(target->home + path) ? readFile(target->home + path) : QByteArray("<missing>");
+        });
+    }
+
+    SshServerFixture sshd;
+    std::optional<SshServerFixture::Account> target;
+    std::optional<DesktopUser> desk;
+
+private:
+    std::optional<DesktopUser::AsUser> as;
+};
+
 } // namespace
 
 class ServerRegistryTest : public QObject {
@@ -365,30 +413,12 @@ private Q_SLOTS:
     {
         if (!SshServerFixture::canCreateAccounts())
             QSKIP("needs accounts of its own (run as root)");
-        SshServerFixture sshd;
-        sshd.acceptHomeKeys();
-        const auto target = sshd.account(QStringLiteral("tarnel-keysrv"));
-        QVERIFY(target);
-        const auto desk = DesktopUser::create(sshd, QStringLiteral("tarnel-desk"));
-        QVERIFY(desk);
-        QVERIFY(sshd.authorize(*target, desk->publicLine() + '\n'));
-        QVERIFY(!sshd.start());
         // The user reaches the server by an alias of their own ssh config.
-        QVERIFY(desk->writeSshConfig(QStringLiteral("Host myserver\n  HostName 127.0.0.1\n  Port %1\n  User %2\n"
-                                                    "  StrictHostKeyChecking accept-new\n")
-                                         .arg(sshd.port()).arg(target->name)));
-        QVERIFY(desk->own(data.path()));
-        std::optional<DesktopUser::AsUser> as;
-        as.emplace(*desk);
-        QVERIFY(as->ok());
-        // The server account's files, read as root for a moment.
-        auto serverFile = [&](const QString& path) {
-            as.reset();
-            const QByteArray bytes = readFile(target->home + path);
-            const bool exists = QFileInfo::exists(target->home + path);
-            as.emplace(*desk);
-            return exists ? bytes : QByteArray("<missing>");
-        };
+        AliasedLogin login(QStringLiteral("tarnel-keysrv"), QStringLiteral("tarnel-desk"), QStringLiteral("myserver"), data.path());
+        QVERIFY(login.ok() && login.authorizeDesk());
+        const auto& target = login.target;
+        const auto serverFile = [&](const QString& path) { return login.serverFile(path); };
+        SshServerFixture& sshd = login.sshd;
 
         RegistryRig rig(data.path());
         ServerRegistry& registry = rig.registry;
@@ -448,26 +478,11 @@ private Q_SLOTS:
     {
         if (!SshServerFixture::canCreateAccounts())
             QSKIP("needs accounts of its own (run as root)");
-        SshServerFixture sshd;
-        sshd.acceptHomeKeys();
-        const auto target = sshd.account(QStringLiteral("tarnel-onesrv"));
-        QVERIFY(target);
-        const auto desk = DesktopUser::create(sshd, QStringLiteral("tarnel-onedesk"));
-        QVERIFY(desk);
-        QVERIFY(!sshd.start());
-        QVERIFY(desk->writeSshConfig(QStringLiteral("Host mybox\n  HostName 127.0.0.1\n  Port %1\n  User %2\n"
-                                                    "  StrictHostKeyChecking accept-new\n")
-                                         .arg(sshd.port()).arg(target->name)));
-        QVERIFY(desk->own(data.path()));
-        std::optional<DesktopUser::AsUser> as;
-        as.emplace(*desk);
-        QVERIFY(as->ok());
-        auto keyLines = [&] {
-            as.reset();
-            const int count = QString::fromUtf8(readFile(target->home + QStringLiteral("/.ssh/authorized_keys"))).count("restrict,");
-            as.emplace(*desk);
-            return count;
-        };
+        AliasedLogin login(QStringLiteral("tarnel-onesrv"), QStringLiteral("tarnel-onedesk"), QStringLiteral("mybox"), data.path());
+        QVERIFY(login.ok());
+        const auto& target = login.target;
+        SshServerFixture& sshd = login.sshd;
+        auto keyLines = [&] { return QString::fromUtf8(login.serverFile(QStringLiteral("/.ssh/authorized_keys"))).count("restrict,"); };
 
         RegistryRig rig(data.path());
         ServerRegistry& registry = rig.registry;
@@ -475,18 +490,14 @@ private Q_SLOTS:
         const auto alias = rig.page.add(QStringLiteral("mybox"));
         QCOMPARE(settledAs(rig, alias->id), Kind::failed);
         QCOMPARE(registry.status(alias->id).message, QStringLiteral("没找到能免密登录的用户名：填上用户名（和密码）再连"));
-        as.reset();
-        const QString log = sshd.log();
-        as.emplace(*desk);
+        const QString log = login.asRoot([&] { return sshd.log(); });
         QVERIFY(log.contains(QStringLiteral("authenticating user %1 ").arg(target->name)));
         QCOMPARE(log.count(QStringLiteral("authenticating user ")), log.count(QStringLiteral("authenticating user %1 ").arg(target->name)));
         QVERIFY2(!log.contains(QLatin1String("Invalid user")) && !log.contains(QLatin1String("user root ")), qPrintable(log));
         QVERIFY(rig.remove(alias->id, false).message.startsWith(QStringLiteral("已移除 mybox")));
 
         // Set up by its address first; the alias then resolves to the same account and is refused.
-        as.reset();
-        QVERIFY(sshd.authorize(*target, desk->publicLine() + '\n'));
-        as.emplace(*desk);
+        QVERIFY(login.authorizeDesk());
         const auto address = rig.page.add(QStringLiteral("%1@127.0.0.1:%2").arg(target->name).arg(sshd.port()));
         QVERIFY2(settledAs(rig, address->id) == Kind::connected, qPrintable(registry.status(address->id).message));
         const auto again = rig.page.add(QStringLiteral("mybox"));

@@ -214,7 +214,7 @@ private Q_SLOTS:
         session.sendRandom(6 << 20);
         pause(false);
         QVERIFY2(session.echoedAll(Limit::network), qPrintable(session.mismatch() + e.output() + f.output()));
-        QVERIFY(e.output().contains(QStringLiteral("的通道接上了")));
+        QVERIFY(waitUntil([&] { return e.output().contains(QStringLiteral("的通道接上了")); }));
         QCOMPARE(session.process().state(), QProcess::Running);
 
         pause(true);

@@ -1,0 +1,66 @@
+#include "DelayProxy.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+#include <deque>
+#include <memory>
+
+bool DelayProxy::listen(const QHostAddress& at)
+{
+    clock.start();
+    connect(&server, &QTcpServer::newConnection, this, &DelayProxy::accepted);
+    return server.listen(at);
+}
+
+void DelayProxy::accepted()
+{
+    while (QTcpSocket* in = server.nextPendingConnection()) {
+        auto* out = new QTcpSocket(in); // writes wait in its buffer until it is connected
+        out->connectToHost(target, targetPort);
+        carry(in, out);
+        carry(out, in);
+        connect(out, &QAbstractSocket::errorOccurred, in, [in] { in->disconnectFromHost(); });
+        // Gone once both ends are closed and what was held for them was passed on.
+        const auto tidy = [in, out] {
+            if (in->state() == QAbstractSocket::UnconnectedState && out->state() == QAbstractSocket::UnconnectedState)
+                in->deleteLater();
+        };
+        connect(in, &QAbstractSocket::stateChanged, in, tidy);
+        connect(out, &QAbstractSocket::stateChanged, in, tidy);
+    }
+}
+
+void DelayProxy::carry(QTcpSocket* from, QTcpSocket* to)
+{
+    struct Chunk {
+        qint64 dueMs;
+        QByteArray bytes; // empty: the end
+    };
+    auto queue = std::make_shared<std::deque<Chunk>>();
+    auto* timer = new QTimer(to);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    const auto deliver = [this, queue, timer, to] {
+        while (!queue->empty() && queue->front().dueMs <= clock.elapsed()) {
+            const QByteArray bytes = std::move(queue->front().bytes);
+            queue->pop_front();
+            if (bytes.isEmpty())
+                to->disconnectFromHost();
+            else
+                to->write(bytes);
+        }
+        if (!queue->empty())
+            timer->start(int(std::max<qint64>(0, queue->front().dueMs - clock.elapsed())));
+    };
+    connect(timer, &QTimer::timeout, to, deliver);
+    const auto take = [this, queue, deliver](QByteArray bytes) {
+        queue->push_back({clock.elapsed() + delayMs, std::move(bytes)});
+        deliver();
+    };
+    connect(from, &QIODevice::readyRead, to, [from, take] { take(from->readAll()); });
+    connect(from, &QAbstractSocket::disconnected, to, [from, take] {
+        if (from->isOpen() && from->bytesAvailable() > 0)
+            take(from->readAll());
+        take({});
+    });
+}

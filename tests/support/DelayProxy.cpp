@@ -5,11 +5,11 @@
 #include <deque>
 #include <memory>
 
-bool DelayProxy::listen(const QHostAddress& at)
+bool DelayProxy::listen(const QHostAddress& at, quint16 port)
 {
     clock.start();
     connect(&server, &QTcpServer::newConnection, this, &DelayProxy::accepted);
-    return server.listen(at);
+    return server.listen(at, port);
 }
 
 void DelayProxy::accepted()

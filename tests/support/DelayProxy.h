@@ -12,8 +12,8 @@ class QTcpSocket;
 // Runs on the test's event loop; with no delay it forwards at once.
 class DelayProxy : public QObject {
 public:
-    // Listens on a free port of `at`; false when it cannot.
-    bool listen(const QHostAddress& at);
+    // Listens on `port` of `at` (0: a free one); false when it cannot.
+    bool listen(const QHostAddress& at, quint16 port = 0);
     quint16 port() const { return server.serverPort(); }
     // Where each connection from now on goes.
     void forwardTo(const QHostAddress& host, quint16 hostPort)

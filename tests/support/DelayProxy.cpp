@@ -57,7 +57,10 @@ void DelayProxy::carry(QTcpSocket* from, QTcpSocket* to)
         queue->push_back({clock.elapsed() + delayMs, std::move(bytes)});
         deliver();
     };
-    connect(from, &QIODevice::readyRead, to, [from, take] { take(from->readAll()); });
+    connect(from, &QIODevice::readyRead, to, [from, take] {
+        if (const QByteArray bytes = from->readAll(); !bytes.isEmpty())
+            take(bytes);
+    });
     connect(from, &QAbstractSocket::disconnected, to, [from, take] {
         if (from->isOpen() && from->bytesAvailable() > 0)
             take(from->readAll());

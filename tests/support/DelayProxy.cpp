@@ -1,32 +1,61 @@
 #include "DelayProxy.h"
 
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <deque>
 #include <memory>
 
-bool DelayProxy::listen(const QHostAddress& at, quint16 port)
+DelayProxy::DelayProxy() : context(new QObject)
 {
     clock.start();
-    connect(&server, &QTcpServer::newConnection, this, &DelayProxy::accepted);
-    return server.listen(at, port);
+    context->moveToThread(&thread);
+    thread.start();
+}
+
+DelayProxy::~DelayProxy()
+{
+    QMetaObject::invokeMethod(context, [this] { delete server; }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+    delete context;
+}
+
+bool DelayProxy::listen(const QHostAddress& at, quint16 port)
+{
+    bool listening = false;
+    QMetaObject::invokeMethod(context, [&] {
+        server = new QTcpServer;
+        QObject::connect(server, &QTcpServer::newConnection, context, [this] { accepted(); });
+        listening = server->listen(at, port);
+        boundPort = server->serverPort();
+    }, Qt::BlockingQueuedConnection);
+    return listening;
+}
+
+void DelayProxy::forwardTo(const QHostAddress& host, quint16 hostPort)
+{
+    QMetaObject::invokeMethod(context, [&] {
+        target = host;
+        targetPort = hostPort;
+    }, Qt::BlockingQueuedConnection);
 }
 
 void DelayProxy::accepted()
 {
-    while (QTcpSocket* in = server.nextPendingConnection()) {
+    while (QTcpSocket* in = server->nextPendingConnection()) {
         auto* out = new QTcpSocket(in); // writes wait in its buffer until it is connected
         out->connectToHost(target, targetPort);
         carry(in, out);
         carry(out, in);
-        connect(out, &QAbstractSocket::errorOccurred, in, [in] { in->disconnectFromHost(); });
+        QObject::connect(out, &QAbstractSocket::errorOccurred, in, [in] { in->disconnectFromHost(); });
         // Gone once both ends are closed and what was held for them was passed on.
         const auto tidy = [in, out] {
             if (in->state() == QAbstractSocket::UnconnectedState && out->state() == QAbstractSocket::UnconnectedState)
                 in->deleteLater();
         };
-        connect(in, &QAbstractSocket::stateChanged, in, tidy);
-        connect(out, &QAbstractSocket::stateChanged, in, tidy);
+        QObject::connect(in, &QAbstractSocket::stateChanged, in, tidy);
+        QObject::connect(out, &QAbstractSocket::stateChanged, in, tidy);
     }
 }
 
@@ -52,16 +81,16 @@ void DelayProxy::carry(QTcpSocket* from, QTcpSocket* to)
         if (!queue->empty())
             timer->start(int(std::max<qint64>(0, queue->front().dueMs - clock.elapsed())));
     };
-    connect(timer, &QTimer::timeout, to, deliver);
+    QObject::connect(timer, &QTimer::timeout, to, deliver);
     const auto take = [this, queue, deliver](QByteArray bytes) {
         queue->push_back({clock.elapsed() + delayMs, std::move(bytes)});
         deliver();
     };
-    connect(from, &QIODevice::readyRead, to, [from, take] {
+    QObject::connect(from, &QIODevice::readyRead, to, [from, take] {
         if (const QByteArray bytes = from->readAll(); !bytes.isEmpty())
             take(bytes);
     });
-    connect(from, &QAbstractSocket::disconnected, to, [from, take] {
+    QObject::connect(from, &QAbstractSocket::disconnected, to, [from, take] {
         if (from->isOpen() && from->bytesAvailable() > 0)
             take(from->readAll());
         take({});

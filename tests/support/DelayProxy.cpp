@@ -44,6 +44,7 @@ void DelayProxy::forwardTo(const QHostAddress& host, quint16 hostPort)
 void DelayProxy::accepted()
 {
     while (QTcpSocket* in = server->nextPendingConnection()) {
+        ++accepted_;
         auto* out = new QTcpSocket(in); // writes wait in its buffer until it is connected
         out->connectToHost(target, targetPort);
         carry(in, out);

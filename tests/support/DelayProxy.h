@@ -25,6 +25,8 @@ public:
     // Where each connection from now on goes.
     void forwardTo(const QHostAddress& host, quint16 hostPort);
     void setDelayMs(int ms) { delayMs = ms; }
+    // Connections accepted so far.
+    int connections() const { return accepted_; }
 
 private:
     void accepted();
@@ -38,5 +40,6 @@ private:
     QHostAddress target;
     quint16 targetPort = 0;
     std::atomic<int> delayMs{0};
+    std::atomic<int> accepted_{0};
     QElapsedTimer clock;
 };

@@ -327,9 +327,14 @@ void PeerLink::linked(TlsStream* tls, const QByteArray& rest, const QJsonObject&
         probe->deleteLater();
     probe = nullptr;
     if (stream && stream != tls) {
-        // Not read any more; closed once the peer has surely moved to the new one.
+        // Still read until it is closed, once the peer has surely moved to the new one: what the peer sent
+        // on it before it moved (a request to join a tunnel's relay session) arrives there, and only there.
         TlsStream* old = stream;
-        QTimer::singleShot(replacedGraceMs, old, [old] {
+        QPointer<LineReader> oldChannel = channel;
+        channel = nullptr;
+        QTimer::singleShot(replacedGraceMs, old, [old, oldChannel] {
+            if (oldChannel)
+                oldChannel->deleteLater();
             old->close();
             old->deleteLater();
         });

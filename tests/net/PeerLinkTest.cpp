@@ -2,8 +2,10 @@
 // find each other, link over pinned mutual TLS (directly, or through the service's relay when no direct
 // address answers), and ssh reaches the other machine's sshd through dial. Strangers are refused.
 #include "support/AccountServiceFixture.h"
+#include "support/DelayProxy.h"
 #include "support/EchoSession.h"
 #include "support/NetNodeFixture.h"
+#include "support/ShotStream.h"
 #include "support/SshServerFixture.h"
 #include "support/WaitUntil.h"
 
@@ -23,14 +25,17 @@ class PeerLinkTest : public QObject {
     std::optional<SshServerFixture::Account> login;
     NetNodeFixture a, b;
 
-    bool startPair(NetNodeFixture& first, NetNodeFixture& second, const QString& user, const QJsonObject& config = {})
+    // Both on the shared service, or on `own`.
+    bool startPair(NetNodeFixture& first, NetNodeFixture& second, const QString& user, const QJsonObject& config = {},
+                   const AccountServiceFixture* own = nullptr)
     {
-        service.signUp(user, QStringLiteral("secret1"));
+        const AccountServiceFixture& at = own ? *own : service;
+        at.signUp(user, QStringLiteral("secret1"));
         QJsonObject merged = config;
         merged.insert(QStringLiteral("sshTarget"), QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
         for (NetNodeFixture* node : {&first, &second}) {
-            node->writeToken(service.signIn(user, QStringLiteral("secret1"))); // each machine signs in
-            if (!node->start({.server = service.url(), .sshUser = login->name, .config = merged}))
+            node->writeToken(at.signIn(user, QStringLiteral("secret1"))); // each machine signs in
+            if (!node->start({.server = at.url(), .sshUser = login->name, .config = merged}))
                 return false;
         }
         return sshd.authorize(*login, first.publicKeyLine() + '\n' + second.publicKeyLine() + '\n');
@@ -235,6 +240,53 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(linked(c, d, QStringLiteral("relay")) && linked(d, c, QStringLiteral("relay")), 30000);
         QCOMPARE(sshThrough(d, c, QStringLiteral("echo relayed")), QByteArray("relayed\n"));
         QCOMPARE(sshThrough(c, d, QStringLiteral("echo back")), QByteArray("back\n"));
+    }
+
+    // Both machines copy while their link moves from a far relay back to the direct path, which answers
+    // again: every shot arrives, also one whose tunnel was asked for over the relay just before the move.
+    void shotsArriveWhileTheLinkMovesBackToDirect()
+    {
+        // A service of its own whose relay sits far away, behind a delaying proxy on another address.
+        DelayProxy farRelay;
+        QVERIFY(farRelay.listen(QHostAddress(QStringLiteral("127.0.0.2"))));
+        farRelay.forwardTo(QHostAddress::LocalHost, farRelay.port());
+        AccountServiceFixture::Options options{false, false};
+        options.arguments = QStringList{"--relay-listen", QStringLiteral("127.0.0.1:%1").arg(farRelay.port()),
+                                        "--relay-host", "127.0.0.2"};
+        AccountServiceFixture relayed(options);
+        QVERIFY2(relayed.start(), qPrintable(relayed.error()));
+        NetNodeFixture c, d;
+        // Both advertise an address where nothing answers until the direct path returns.
+        QVERIFY(startPair(c, d, QStringLiteral("returns"),
+                          {{"advertise", QJsonArray{"127.0.0.3"}}, {"relayAfterMs", 300}, {"pingMs", 1000},
+                           {"directProbeMs", 300}, {"maxDirectProbeMs", 300}},
+                          &relayed));
+        QTRY_VERIFY_WITH_TIMEOUT(linked(c, d, QStringLiteral("relay")), Limit::network);
+        QElapsedTimer clock;
+        clock.start();
+        ShotStream fromC(c, d.deviceId(), login->name, clock), fromD(d, c.deviceId(), login->name, clock);
+        fromC.start(500);
+        fromD.start(500);
+        QVERIFY(waitUntil([&] { return fromC.arrivedSince(0) >= 2 && fromD.arrivedSince(0) >= 2; }, Limit::network));
+
+        // The direct path returns just as a shot asks for its tunnel over the relay, now far away: its
+        // connection to the relay comes right before the request to the other machine.
+        farRelay.setDelayMs(150);
+        const int before = farRelay.connections();
+        QVERIFY(waitUntil([&] { return farRelay.connections() > before; }));
+        DelayProxy directToC, directToD;
+        QVERIFY(directToC.listen(QHostAddress(QStringLiteral("127.0.0.3")), quint16(c.listenPort())) &&
+                directToD.listen(QHostAddress(QStringLiteral("127.0.0.3")), quint16(d.listenPort())));
+        directToC.forwardTo(QHostAddress::LocalHost, quint16(c.listenPort()));
+        directToD.forwardTo(QHostAddress::LocalHost, quint16(d.listenPort()));
+        QVERIFY2(waitUntil([&] { return linked(c, d, QStringLiteral("direct")); }, Limit::network), qPrintable(c.output()));
+        const qint64 directAt = clock.elapsed();
+        QVERIFY(waitUntil([&] { return fromC.arrivedSince(directAt) >= 2 && fromD.arrivedSince(directAt) >= 2; }, Limit::network));
+        fromC.stop();
+        fromD.stop();
+        QVERIFY(waitUntil([&] { return fromC.settled() && fromD.settled(); }, Limit::ssh));
+        QCOMPARE(fromC.lostSince(0), 0);
+        QCOMPARE(fromD.lostSince(0), 0);
     }
 
     // A machine whose program starts again (the app restarted, or it signed in again), here on a new port,

@@ -14,8 +14,10 @@ constexpr int helloTimeoutMs = 10000;
 // A replaced link stays open this long, so that the peer switches over before it sees the old one end.
 constexpr int replacedGraceMs = 5000;
 constexpr qint64 lineLimit = 64 * 1024;
-// A peer's requests to join a relay session: one answered at a time, one start per this many ms, and
-// only this many waiting; more are dropped (the peer's end gives up on its own).
+// A peer's requests to join a relay session: a few joined at once, since a far relay makes each join take
+// most of a second while shots keep coming; one start per this many ms, and only this many waiting; more
+// are dropped (the peer's end gives up on its own, and never asks for more than are joined at once).
+constexpr int relayJoinsAtOnce = 4;
 constexpr int relayAnswerGapMs = 250;
 constexpr int relayAskedMost = 4;
 } // namespace
@@ -320,6 +322,7 @@ void PeerLink::linked(TlsStream* tls, const QByteArray& rest, const QJsonObject&
 {
     tls->setParent(this);
     const bool timed = attempts != nullptr;
+    const bool afterLoss = !stream;
     stopAttempts();
     retryTimer.stop();
     probeTimer.stop();
@@ -364,6 +367,10 @@ void PeerLink::linked(TlsStream* tls, const QByteArray& rest, const QJsonObject&
                 .arg(peer.shownName(), via == QLatin1String("relay") ? QStringLiteral("中转") : QStringLiteral("直连"))
                 .arg(qRound(connectMs)));
     ping();
+    // Asked on the lost link, perhaps never read: asked again on this one, while their ends still wait.
+    if (afterLoss)
+        for (const QString& session : std::as_const(relayUnanswered))
+            askToJoin(session);
 }
 
 void PeerLink::lose(const QString& why)
@@ -412,6 +419,11 @@ void PeerLink::ping()
     send(QJsonObject{{QStringLiteral("t"), QStringLiteral("ping")}, {QStringLiteral("n"), double(now)}});
 }
 
+void PeerLink::askToJoin(const QString& session)
+{
+    send(QJsonObject{{QStringLiteral("t"), QStringLiteral("relay")}, {QStringLiteral("session"), session}});
+}
+
 void PeerLink::send(const QJsonObject& m)
 {
     if (stream)
@@ -453,18 +465,24 @@ void PeerLink::message(const QJsonObject& m)
 
 void PeerLink::answerRelay()
 {
-    if (relayAnswering || relayAsked.isEmpty())
+    if (relayGapWaiting || relayJoining >= relayJoinsAtOnce || relayAsked.isEmpty())
         return;
-    relayAnswering = true; // until this one is answered, or the gap before it has passed
-    const auto answered = [this] {
-        relayAnswering = false;
-        answerRelay();
-    };
     if (relayAnswered.isValid() && relayAnswered.elapsed() < relayAnswerGapMs) {
-        QTimer::singleShot(relayAnswerGapMs - int(relayAnswered.elapsed()), this, answered);
+        relayGapWaiting = true;
+        QTimer::singleShot(relayAnswerGapMs - int(relayAnswered.elapsed()), this, [this] {
+            relayGapWaiting = false;
+            answerRelay();
+        });
         return;
     }
     relayAnswered.start();
+    ++relayJoining;
+    const auto answered = [this, once = std::make_shared<bool>(false)] {
+        if (std::exchange(*once, true))
+            return;
+        --relayJoining;
+        answerRelay();
+    };
     ctx.relay(peer.id, false, relayAsked.takeFirst(), [this, owner = QPointer<PeerLink>(this), answered](
                                                           int fd, const QString&, const QString& error) {
         if (!owner) {
@@ -485,6 +503,23 @@ void PeerLink::answerRelay()
             ctx.tunnelArrived(peer.id, tls, line, rest);
         });
     });
+    answerRelay(); // the next one waiting, after the gap
+}
+
+void PeerLink::whenRelayTurn(QObject* op, const std::function<void()>& join)
+{
+    if (relayOpening >= relayJoinsAtOnce)
+        return relayTurns.append({op, join});
+    ++relayOpening;
+    connect(op, &QObject::destroyed, this, [this] {
+        --relayOpening;
+        while (!relayTurns.isEmpty()) {
+            const auto [next, waiting] = relayTurns.takeFirst();
+            if (next)
+                return whenRelayTurn(next, waiting);
+        }
+    });
+    join();
 }
 
 void PeerLink::openTunnel(const QJsonObject& opening, TunnelDone done)
@@ -505,7 +540,7 @@ void PeerLink::openTunnel(const QJsonObject& opening, TunnelDone done)
         op->deleteLater();
         done(tls, answer, rest, error);
     };
-    const auto viaRelay = [this, op, opening, finish] {
+    const auto joinRelay = [this, op, opening, finish] {
         ctx.relay(peer.id, true, {}, [this, op = QPointer<QObject>(op), opening, finish](int fd, const QString& session,
                                                                                          const QString& error) {
             if (!op) {
@@ -515,7 +550,9 @@ void PeerLink::openTunnel(const QJsonObject& opening, TunnelDone done)
             }
             if (fd < 0)
                 return finish(nullptr, {}, {}, error);
-            send(QJsonObject{{QStringLiteral("t"), QStringLiteral("relay")}, {QStringLiteral("session"), session}});
+            askToJoin(session);
+            relayUnanswered.insert(op, session);
+            connect(op, &QObject::destroyed, this, [this, key = op.data()] { relayUnanswered.remove(key); });
             TlsStream* tls = tlsOver(fd, initiator(), op);
             tls->setProperty("path", QStringLiteral("relay"));
             handshake(tls, true, opening, op,
@@ -526,6 +563,7 @@ void PeerLink::openTunnel(const QJsonObject& opening, TunnelDone done)
                       });
         });
     };
+    const auto viaRelay = [this, op, joinRelay] { whenRelayTurn(op, joinRelay); };
     if (path == QLatin1String("relay"))
         return viaRelay();
 

@@ -5,6 +5,7 @@
 #include "link/LinkStatus.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
@@ -103,9 +104,14 @@ private:
     void stopAttempts();
     void ping();
     void message(const QJsonObject& m);
-    // Joins the relay sessions the peer asked for, one at a time and a few a second.
+    // Joins the relay sessions the peer asked for, a few at once and a few a second.
     void answerRelay();
+    // Runs `join` (asks the peer to join a tunnel's relay session) once fewer than the peer joins at once
+    // are under way, so the peer never drops one; `op` going away ends its turn.
+    void whenRelayTurn(QObject* op, const std::function<void()>& join);
     void send(const QJsonObject& m);
+    // Asks the peer to join a relay session that one of this side's tunnels waits on.
+    void askToJoin(const QString& session);
     // Runs the opening exchange on a fresh TLS stream: as `speaker` sends `hello` and waits for the answer,
     // otherwise only waits for the peer's first line. `done` gets the peer's line, or an error (with the
     // peer's line when the peer refused).
@@ -146,6 +152,10 @@ private:
     qint64 lastPong = 0;
     QElapsedTimer clock;
     QStringList relayAsked; // sessions the peer asked this side to join, oldest first
-    bool relayAnswering = false;
+    int relayJoining = 0; // joins of the peer's relay sessions under way
+    bool relayGapWaiting = false;
+    int relayOpening = 0; // this side's tunnels whose relay session the peer has yet to join
+    QList<QPair<QPointer<QObject>, std::function<void()>>> relayTurns;
+    QHash<QObject*, QString> relayUnanswered; // sessions this side's tunnels wait on, by their opening
     QElapsedTimer relayAnswered;
 };

@@ -43,11 +43,12 @@ const int moveLimitMs = realIntervals ? 90000 : 30000;
 // The old program learnt of a newcomer at its next sync only (a minute here).
 const int linkLimitMs = 70000;
 // Shots come closer together than the relay's turn, as a user copying through a cut makes them.
-const int shotEveryMs = realIntervals ? 2000 : 500;
+const int shotEveryMs = realIntervals ? 2000 : 700;
 constexpr int cutToRelayLimitMs = 30000;
-// One way through the relay once the pair returns, as through a relay across the internet: a tunnel asked
-// for over it is still on its way when the link moves back to the direct path.
-constexpr int farRelayDelayMs = 150;
+// One way through the relay, as through a relay across the internet: joins take most of a second, so
+// several are under way at once, and a tunnel asked for over it is still on its way when the link moves
+// back to the direct path.
+constexpr int farRelayDelayMs = 100;
 
 } // namespace
 
@@ -224,9 +225,9 @@ private Q_SLOTS:
     }
 
     // Both machines copy through a cut and a restore, the one that connects out and the one that waits for
-    // it: each dial that finds the link down must leave the attempt under way alone, and every shot started
-    // once the link is on the relay arrives, also those whose tunnel was asked for over the relay just as the
-    // link moved back to the direct path.
+    // it: each dial that finds the link down must leave the attempt under way alone, and every shot arrives:
+    // those asked for on the link before it was found dead, those that come together on a far relay, and
+    // those whose tunnel was asked for over the relay just as the link moved back to the direct path.
     void shotsKeepArrivingThroughTheCut()
     {
         QTRY_VERIFY_WITH_TIMEOUT(linkedB(QStringLiteral("direct")), backToDirectLimitMs);
@@ -238,6 +239,8 @@ private Q_SLOTS:
         fromB.start(shotEveryMs);
         QVERIFY(QTest::qWaitFor([&] { return fromA.arrivedSince(0) > 0 && fromB.arrivedSince(0) > 0; }, shotLimitMs * 2));
 
+        // The relay is far: each tunnel's join takes most of a second while shots keep coming.
+        relay.setDelayMs(farRelayDelayMs);
         const qint64 cutAt = clock.elapsed();
         QVERIFY(rig.setDirect(false));
         const bool relayed = QTest::qWaitFor([&] { return linkedB(QStringLiteral("relay")); }, cutToRelayLimitMs);
@@ -246,7 +249,6 @@ private Q_SLOTS:
         if (relayed)
             (void)QTest::qWaitFor([&] { return fromA.arrivedSince(relayAt) >= 3 && fromB.arrivedSince(relayAt) >= 3; }, shotLimitMs * 4);
 
-        relay.setDelayMs(farRelayDelayMs);
         QVERIFY(rig.setDirect(true));
         const qint64 restoreAt = clock.elapsed();
         const bool direct = QTest::qWaitFor([&] { return linkedB(QStringLiteral("direct")); }, backToDirectLimitMs);
@@ -261,8 +263,11 @@ private Q_SLOTS:
         QVERIFY2(relayed, qPrintable(a.output() + b.output()));
         QVERIFY(direct);
         qInfo("shots lost from the pair's return on: %d, %d", fromA.lostSince(restoreAt), fromB.lostSince(restoreAt));
-        QCOMPARE(fromA.lostSince(relayAt), 0);
-        QCOMPARE(fromB.lostSince(relayAt), 0);
+        // With the test's intervals the relay is up well within a dial's wait: no shot started after the cut
+        // may be lost. With the program's own, those started early in the cut give up first (the uploader
+        // tries them again).
+        const qint64 judgedFrom = realIntervals ? relayAt : cutAt;
+        QVERIFY2(fromA.lostSince(judgedFrom) == 0 && fromB.lostSince(judgedFrom) == 0, qPrintable(a.output() + b.output()));
         QVERIFY(fromA.arrivedSince(relayAt) >= 3 && fromB.arrivedSince(relayAt) >= 3);
     }
 

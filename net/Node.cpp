@@ -38,6 +38,8 @@ constexpr int unverifiedPerAddress = 8;
 constexpr int unverifiedMost = 128;
 // A tunnel's resume that did not get through is tried again this soon while the link is up.
 constexpr int resumeRetryMs = 1000;
+// On the way out, how long the goodbyes to the peers get to leave before the connections close.
+constexpr int goodbyeGraceMs = 300;
 
 QString firstLine(const QString& path)
 {
@@ -179,9 +181,15 @@ void Node::shutdown(int code)
     const QDir state(options.state);
     QFile::remove(state.filePath(QStringLiteral("net.sock")));
     QFile::remove(state.filePath(QStringLiteral("dial.sock")));
-    qDeleteAll(links);
-    links.clear();
-    QCoreApplication::exit(code);
+    // The peers learn that this machine is gone on purpose: they drop it now instead of waiting for it.
+    bool told = false;
+    for (PeerLink* link : std::as_const(links))
+        told = link->sayGoodbye() || told;
+    QTimer::singleShot(told ? goodbyeGraceMs : 0, this, [this, code] {
+        qDeleteAll(links);
+        links.clear();
+        QCoreApplication::exit(code);
+    });
 }
 
 // ---- control socket
@@ -319,8 +327,9 @@ QJsonObject Node::statusDocument() const
         PeerDevice peer{p.id,         p.name,       p.alias,        p.sshUser,  p.sshPubKey,
                         p.hostPubKey, p.model,      p.osVersion,    p.appBuild, p.remoteAccess,
                         p.online,     p.lastSeen,   std::nullopt};
-        // A device this one is linked with is online, whatever the service last heard from it.
-        peer.online = p.online || link->connected();
+        // A device this one is linked with is online, whatever the service last heard from it; one that
+        // said it quit is not, though the service has yet to notice.
+        peer.online = (p.online && !link->departed()) || link->connected();
         if (link->tried())
             peer.link = link->status();
         document.peers.append(peer);
@@ -357,7 +366,7 @@ void Node::dial(PlainStream* client, const QJsonObject& request, const QByteArra
         return refuseDial(client, QStringLiteral("tarnel-net：还没登录账号，连不上"));
     if (!link)
         return refuseDial(client, QStringLiteral("tarnel-net：账号里没有这台设备（%1），连不上").arg(id));
-    if (!link->info().online && !link->connected())
+    if ((!link->info().online || link->departed()) && !link->connected())
         return refuseDial(client, QStringLiteral("tarnel-net：「%1」不在线").arg(link->info().shownName()));
 
     QPointer<PlainStream> caller = client;
@@ -619,9 +628,10 @@ void Node::linkLost(PeerLink* link, const QString& path)
     // Tunnels that can resume wait for the next link. Those of a peer of an earlier build end now: ssh
     // (and a master connection it keeps) learns at once that they are gone and reconnects over whatever
     // path the link finds next, instead of waiting out its own keep-alive.
+    // Those whose own carrier went first (through the relay, its sessions may end before the link) wait too.
     QList<Tunnel*> waiting;
     for (auto it = resumable.cbegin(); it != resumable.cend(); ++it)
-        if (it->link == link && it->path == path && it.key()->attached())
+        if (it->link == link && (it->path == path || !it.key()->attached()))
             waiting.append(it.key());
     if (!waiting.isEmpty())
         NetLog::line(QStringLiteral("到「%1」的连接断了，%2 条通道等它接上（最多 %3 秒）")
@@ -629,7 +639,8 @@ void Node::linkLost(PeerLink* link, const QString& path)
                          .arg(waiting.size())
                          .arg(config.tunnelResumeMs / 1000.0));
     for (Tunnel* tunnel : std::as_const(waiting))
-        tunnel->detach(QStringLiteral("连接断了"));
+        if (tunnel->attached())
+            tunnel->detach(QStringLiteral("连接断了"));
     QList<Splice*> riding;
     for (auto it = carried.cbegin(); it != carried.cend(); ++it)
         if (it->link == link && it->path == path)
@@ -639,6 +650,27 @@ void Node::linkLost(PeerLink* link, const QString& path)
     NetLog::line(QStringLiteral("到「%1」的连接断了，关掉走这条路的 %2 条通道").arg(link->info().shownName()).arg(riding.size()));
     for (Splice* splice : std::as_const(riding))
         splice->cut(QStringLiteral("连接断了"));
+}
+
+void Node::peerLeft(PeerLink* link)
+{
+    // Its end of every tunnel went with it: none can resume.
+    QList<Tunnel*> open;
+    for (auto it = resumable.cbegin(); it != resumable.cend(); ++it)
+        if (it->link == link)
+            open.append(it.key());
+    QList<Splice*> riding;
+    for (auto it = carried.cbegin(); it != carried.cend(); ++it)
+        if (it->link == link)
+            riding.append(it.key());
+    if (open.isEmpty() && riding.isEmpty())
+        return;
+    NetLog::line(QStringLiteral("「%1」退出了，关掉和它之间的 %2 条通道").arg(link->info().shownName()).arg(open.size() + riding.size()));
+    const QString reason = QStringLiteral("对方退出了");
+    for (Tunnel* tunnel : std::as_const(open))
+        tunnel->close(reason);
+    for (Splice* splice : std::as_const(riding))
+        splice->cut(reason);
 }
 
 void Node::keep(Tunnel* tunnel, PeerLink* link, const QString& path, int port, bool outgoing)
@@ -892,6 +924,7 @@ void Node::adoptPeers(const QJsonArray& devices)
         auto* link = new PeerLink(linkContext, *info, this);
         links.insert(info->id, link);
         connect(link, &PeerLink::lost, this, [this, link](const QString& path) { linkLost(link, path); });
+        connect(link, &PeerLink::left, this, [this, link] { peerLeft(link); });
         connect(link, &PeerLink::stateChanged, this, [this, link] {
             if (link->connected())
                 resumeAll(link);

@@ -69,6 +69,8 @@ private:
     // Remembers which link and path a tunnel rides, so that losing that link ends it.
     void carry(PeerLink* link, Splice* splice, const QString& path);
     void linkLost(PeerLink* link, const QString& path);
+    // The peer quit on purpose: the tunnels to and from it end now.
+    void peerLeft(PeerLink* link);
     void keep(Tunnel* tunnel, PeerLink* link, const QString& path, int port, bool outgoing);
     // Opens a new carrier for a tunnel this side opened whose carrier went, once its link is up.
     void resume(Tunnel* tunnel);

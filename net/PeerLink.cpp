@@ -56,6 +56,8 @@ void PeerLink::update(const PeerInfo& info)
                                        return x.address == y.address && x.port == y.port;
                                    });
     peer = info;
+    if (!peer.online)
+        gone = false; // the service knows it left; from now on its word holds
     if (newKey && stream)
         lose(QStringLiteral("对方换了证书"));
     else if (!wasReachable && peer.reachable() && !connected() && !attempts)
@@ -162,6 +164,7 @@ void PeerLink::handshake(TlsStream* tls, bool speaker, const QJsonObject& openin
 
 void PeerLink::knocked()
 {
+    gone = false;
     // Also while a dial is under way: it may wait on an address that no longer answers.
     if (attempts && initiator() && !peer.endpoints.isEmpty())
         return tryDirect();
@@ -358,6 +361,8 @@ void PeerLink::linked(TlsStream* tls, const QByteArray& rest, const QJsonObject&
     connectMs = timed ? double(attemptClock.nsecsElapsed()) / 1e6 : 0;
     backoffMs = 1000;
     lastPong = clock.elapsed();
+    awaitingPong = false;
+    gone = false;
     rttMs = 0;
     pingTimer.start(ctx.config.pingMs);
     probeWaitMs = ctx.config.directProbeMs;
@@ -416,7 +421,23 @@ void PeerLink::ping()
     if (now - lastPong > 3 * qint64(ctx.config.pingMs) + ctx.config.pingMs / 2)
         return lose(QStringLiteral("对方 3 次没有回应"));
     pingSent = now;
+    if (!std::exchange(awaitingPong, true))
+        unansweredSince = now;
     send(QJsonObject{{QStringLiteral("t"), QStringLiteral("ping")}, {QStringLiteral("n"), double(now)}});
+}
+
+bool PeerLink::silent() const
+{
+    return connected() && awaitingPong && clock.elapsed() - unansweredSince > ctx.config.pingMs;
+}
+
+bool PeerLink::sayGoodbye()
+{
+    if (!stream)
+        return false;
+    send(QJsonObject{{QStringLiteral("t"), QStringLiteral("bye")}});
+    stream->finishWrite();
+    return true;
 }
 
 void PeerLink::askToJoin(const QString& session)
@@ -444,6 +465,10 @@ void PeerLink::message(const QJsonObject& m)
         send(QJsonObject{{QStringLiteral("t"), QStringLiteral("pong")}, {QStringLiteral("n"), m.value(QStringLiteral("n"))}});
     } else if (type == QLatin1String("pong")) {
         const qint64 sent = qint64(m.value(QStringLiteral("n")).toDouble(-1));
+        const bool wasSilent = silent();
+        awaitingPong = false;
+        if (wasSilent)
+            Q_EMIT stateChanged();
         if (sent == pingSent) {
             lastPong = clock.elapsed();
             rttMs = double(lastPong - sent);
@@ -453,6 +478,11 @@ void PeerLink::message(const QJsonObject& m)
     } else if (type == QLatin1String("allow")) {
         peerAllows = m.value(QStringLiteral("on")).toBool();
         Q_EMIT stateChanged();
+    } else if (type == QLatin1String("bye")) {
+        ctx.log(QStringLiteral("「%1」退出了").arg(peer.shownName()));
+        gone = true;
+        Q_EMIT left();
+        lose(QStringLiteral("对方退出了"));
     } else if (type == QLatin1String("devices")) {
         if (ctx.devicesChanged)
             ctx.devicesChanged();
@@ -608,14 +638,16 @@ void PeerLink::countTunnel(bool isInbound, int delta)
 LinkStatus PeerLink::status() const
 {
     LinkStatus s;
-    s.state = state_;
+    // Still linked but not answering: shown as broken at once, while the loss itself waits for more misses.
+    const bool quiet = silent();
+    s.state = quiet ? QStringLiteral("disconnected") : state_;
     s.path = path;
     s.peerPath = peerPath;
-    s.appRttMs = connected() ? rttMs : 0;
+    s.appRttMs = connected() && !quiet ? rttMs : 0;
     s.connectMs = connectMs;
     s.restarts = restarts;
-    s.sinceSec = double(since.elapsed()) / 1000.0;
-    s.trigger = trigger;
+    s.sinceSec = double(quiet ? clock.elapsed() - unansweredSince : since.elapsed()) / 1000.0;
+    s.trigger = quiet ? QStringLiteral("对方没有回应") : trigger;
     s.peerAllows = peerAllows;
     s.peerVersion = peerVersion;
     s.inboundTunnels = inbound;

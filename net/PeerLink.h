@@ -64,6 +64,10 @@ public:
     // tried now, also while an attempt waits for the relay or a dial is under way.
     void knocked();
     void tellAllow(bool on);
+    // This program is quitting on purpose: tells the peer so before the link goes. False when unlinked.
+    bool sayGoodbye();
+    // The peer said it quit on purpose and has not linked again since.
+    bool departed() const { return gone; }
     // Tells the peer the account's devices changed, so it syncs now.
     void tellDevices();
     // A link the peer opened to this side: its stream after the hello.
@@ -86,6 +90,8 @@ Q_SIGNALS:
     void stateChanged();
     // The connected link over `path` failed: connections opened over that path are likely dead too.
     void lost(const QString& path);
+    // The peer quit on purpose: what rides the link will not be resumed.
+    void left();
 
 private:
     void setState(const QString& state, const QString& trigger);
@@ -103,6 +109,8 @@ private:
                     std::function<void()> won = {});
     void stopAttempts();
     void ping();
+    // Linked, but the last ping has gone unanswered for a whole ping period.
+    bool silent() const;
     void message(const QJsonObject& m);
     // Joins the relay sessions the peer asked for, a few at once and a few a second.
     void answerRelay();
@@ -150,6 +158,9 @@ private:
     QPointer<QObject> probe; // parent of a pending try of the direct path while relayed
     qint64 pingSent = 0;
     qint64 lastPong = 0;
+    bool awaitingPong = false;
+    qint64 unansweredSince = 0;
+    bool gone = false;
     QElapsedTimer clock;
     QStringList relayAsked; // sessions the peer asked this side to join, oldest first
     int relayJoining = 0; // joins of the peer's relay sessions under way

@@ -133,6 +133,16 @@ LinkManager::LinkManager(SleepInhibitor& inhibitor, NetworkMonitor& network, QOb
     checks.configPath = [] { return devicesConfigPath(); };
     checks.saveWanted = [this](const QStringList& ids) { saveWanted(ids); };
     checks.onOpened = [this](const PeerDevice& peer) { onTunnelOpened(peer); };
+    checks.linkNow = [this](const QString& id) {
+        return QtConcurrent::run(&queue, [socket = socketPath(), id]() -> std::optional<LinkStatus> {
+            const Outcome<NodeStatus> fetched = fetchStatus(socket);
+            if (fetched.ok())
+                for (const PeerDevice& peer : fetched.value().peers)
+                    if (peer.id == id)
+                        return peer.link;
+            return std::nullopt;
+        });
+    };
     connect(&checks, &TunnelChecks::changed, this, &LinkManager::changed);
 }
 
@@ -394,8 +404,15 @@ void LinkManager::processEnded(int status)
     const int delay = backoffMs;
     backoffMs = std::min(backoffMs * 2, delays.relaunchMaxMs);
     const int seconds = delay / 1000;
-    setHelper(Helper::failed(QStringLiteral("tarnel-net 退出了（代码 %1），%2 秒后自动重启").arg(status).arg(seconds)));
-    Log::write(QStringLiteral("设备互联：tarnel-net 退出（%1），%2 秒后重启；详情看 logs/tarnel-net.log").arg(status).arg(seconds));
+    if (status == accountRefusedExit) {
+        // The check-in below decides: signed out (a removed machine) means no restart at all.
+        setHelper(Helper::failed(QStringLiteral("tarnel-net 退出了（代码 %1）：账号服务不再接受这个登录，正在核对登录").arg(status)));
+        Log::write(QStringLiteral("设备互联：tarnel-net 退出（%1）：账号服务不再接受这个登录；登录还有效才会在 %2 秒后重启；详情看 logs/tarnel-net.log")
+                       .arg(status).arg(seconds));
+    } else {
+        setHelper(Helper::failed(QStringLiteral("tarnel-net 退出了（代码 %1），%2 秒后自动重启").arg(status).arg(seconds)));
+        Log::write(QStringLiteral("设备互联：tarnel-net 退出（%1），%2 秒后重启；详情看 logs/tarnel-net.log").arg(status).arg(seconds));
+    }
     if (!sinceExitCheckIn.isValid() || sinceExitCheckIn.elapsed() >= delays.exitCheckInGapMs) {
         sinceExitCheckIn.start();
         onHelperExit(status);

@@ -73,6 +73,8 @@ public:
     std::function<QStringList()> wantedProvider = [] { return QStringList(); };
     std::function<void(const QStringList&)> saveWanted = [](const QStringList&) {};
     std::function<void(int status)> onHelperExit = [](int) {};
+    // tarnel-net's exit status when the account service no longer accepts its sign-in.
+    static constexpr int accountRefusedExit = 3;
     std::function<void(const PeerDevice&)> onTunnelOpened = [](const PeerDevice&) {};
     // Where the link program is; none when it is missing. Asked at every start and relaunch.
     std::function<std::optional<QString>()> programPath;

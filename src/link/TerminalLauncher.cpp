@@ -69,11 +69,21 @@ QString TerminalLauncher::scriptText(const QStringList& command, const QString& 
     QStringList words;
     for (const QString& word : command)
         words << shellWord(word);
+    // ssh's own failure (255) leaves the window open with the reason, so a dropped session does not vanish.
+    const QString ended = QStringLiteral("到「%1」的 ssh 连接断了（退出码 255，ssh 的说法在上面）：多半是两台之间的链路断开超过 60 秒，"
+                                         "或对方的 tarnel 退出了。tarnel 连上后再点「在终端里打开」。")
+                              .arg(PeerDevice::plain(title));
     return QStringLiteral("#!/bin/sh\n"
                           "# tarnel 生成：在终端里连到「%1」。可以删，下次点按钮会重新生成。\n"
                           "clear\n"
-                          "exec %2\n")
-        .arg(PeerDevice::plain(title), words.join(QLatin1Char(' ')));
+                          "%2\n"
+                          "status=$?\n"
+                          "if [ \"$status\" -eq 255 ]; then\n"
+                          "    printf '\\n%s\\n%s' %3 %4\n"
+                          "    read -r answer\n"
+                          "fi\n"
+                          "exit \"$status\"\n")
+        .arg(PeerDevice::plain(title), words.join(QLatin1Char(' ')), shellWord(ended), shellWord(QStringLiteral("按回车键关闭这个窗口。")));
 }
 
 Outcome<> TerminalLauncher::open(const QStringList& command, const QString& alias, const QString& title,

@@ -40,6 +40,8 @@ bool changedHostKey(const QStringList& lines)
     return false;
 }
 
+QString pathOf(const LinkStatus& link) { return link.relayed() ? QStringLiteral("relay") : QStringLiteral("direct"); }
+
 QStringList sortedIDs(const QSet<QString>& ids)
 {
     QStringList list(ids.begin(), ids.end());
@@ -123,7 +125,7 @@ void TunnelChecks::open(const PeerDevice& peer, bool automatic)
         return set(id, Tunnel::failed(QStringLiteral("这台设备的信息还不完整（别名 / 登录名），等它上线后再试"), false));
 
     set(id, Tunnel::checking());
-    const QString path = peer.link->relayed() ? QStringLiteral("relay") : QStringLiteral("direct");
+    const QString path = pathOf(*peer.link);
     // A close while it runs does not cancel it: its outcome is what ssh to the machine does now.
     runner(checkArguments(configPath(), peer.alias), checkTimeoutSeconds)
         .then(this, [this, peer, path, automatic](const CommandResult& result) { finished(peer, path, automatic, result); });
@@ -132,17 +134,28 @@ void TunnelChecks::open(const PeerDevice& peer, bool automatic)
 void TunnelChecks::finished(const PeerDevice& peer, const QString& path, bool automatic, const CommandResult& result)
 {
     if (result.status == 0) {
-        set(peer.id, Tunnel::open(path, Clock::instance().now()));
-        autoBackoff.insert(peer.id, 0);
-        Log::write(QStringLiteral("设备互联：SSH 已打通 → %1（%2%3）")
-                       .arg(peer.plainName(), path == QLatin1String("relay") ? QStringLiteral("中转") : QStringLiteral("直连"),
-                            automatic ? QStringLiteral("，自动恢复") : QString()));
-        onOpened(peer);
+        // The link may have changed paths while ssh ran: the outcome names the one it has now.
+        if (!linkNow)
+            return opened(peer, linkPaths.value(peer.id, path), automatic);
+        linkNow(peer.id).then(this, [this, peer, path, automatic](const std::optional<LinkStatus>& now) {
+            opened(peer, now && now->state == QLatin1String("connected") ? pathOf(*now) : linkPaths.value(peer.id, path),
+                   automatic);
+        });
         return;
     }
     const Classified c = classify(result);
     set(peer.id, Tunnel::failed(c.message, c.needsKey));
     Log::write(QStringLiteral("设备互联：打通 %1 失败：%2").arg(peer.plainName(), PeerDevice::plain(leftGraphemes(c.text, 120))));
+}
+
+void TunnelChecks::opened(const PeerDevice& peer, const QString& path, bool automatic)
+{
+    set(peer.id, Tunnel::open(path, Clock::instance().now()));
+    autoBackoff.insert(peer.id, 0);
+    Log::write(QStringLiteral("设备互联：SSH 已打通 → %1（%2%3）")
+                   .arg(peer.plainName(), path == QLatin1String("relay") ? QStringLiteral("中转") : QStringLiteral("直连"),
+                        automatic ? QStringLiteral("，自动恢复") : QString()));
+    onOpened(peer);
 }
 
 void TunnelChecks::close(const PeerDevice& peer)
@@ -161,6 +174,13 @@ void TunnelChecks::reconcile(const QList<PeerDevice>& peers)
     for (const PeerDevice& peer : peers) {
         const Tunnel current = states.value(peer.id);
         const bool linked = peer.online && peer.link && peer.link->state == QLatin1String("connected");
+        if (linked)
+            linkPaths.insert(peer.id, pathOf(*peer.link));
+        else
+            linkPaths.remove(peer.id);
+        // An open machine's path follows its link, so a later loss names the path it had.
+        if (linked && current.kind == Tunnel::Kind::open && current.path != pathOf(*peer.link))
+            set(peer.id, Tunnel::open(pathOf(*peer.link), current.at));
         if (!linked) {
             if (current.kind == Tunnel::Kind::open) {
                 set(peer.id, Tunnel::reconnecting(current.path, now));

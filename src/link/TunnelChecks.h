@@ -31,6 +31,9 @@ public:
     std::function<QString()> configPath;                       // ssh_config_devices
     std::function<void(const QStringList&)> saveWanted;         // sorted ids
     std::function<void(const PeerDevice&)> onOpened;
+    // The machine's link as the link program reports it now, none when it cannot say. Unset: the last
+    // reconciled status stands for now.
+    std::function<QFuture<std::optional<LinkStatus>>(const QString& id)> linkNow;
 
     void setWanted(const QSet<QString>& ids) { wantedIDs = ids; }
     const QSet<QString>& wanted() const { return wantedIDs; }
@@ -52,9 +55,11 @@ Q_SIGNALS:
 private:
     void set(const QString& id, const Tunnel& tunnel);
     void finished(const PeerDevice& peer, const QString& path, bool automatic, const CommandResult& result);
+    void opened(const PeerDevice& peer, const QString& path, bool automatic);
 
     QHash<QString, Tunnel> states;
     QSet<QString> wantedIDs;
     QHash<QString, QDateTime> autoOpenAt;
     QHash<QString, double> autoBackoff;
+    QHash<QString, QString> linkPaths; // the path of each linked machine at the last reconcile
 };

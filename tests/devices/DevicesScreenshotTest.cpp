@@ -170,6 +170,22 @@ private Q_SLOTS:
         rename->close();
     }
 
+    // The link to an open machine stopped answering: the card shows the break at once.
+    void aLinkThatStoppedAnswering()
+    {
+        FakeClock clock(noon);
+        LinkedPanelRig rig(data);
+        PeerDevice den = LinkedPanelRig::peer(QStringLiteral("den"), QStringLiteral("书房 iMac"), true, true);
+        den.remoteAccess = true;
+        den.link = LinkStatus{.state = QStringLiteral("disconnected"), .trigger = QStringLiteral("对方没有回应")};
+        QVERIFY(rig.start());
+        QVERIFY(rig.publish({den}));
+        auto view = page(rig.app(), false);
+        view->devicesPage()->commands.tunnel = [&](const PeerDevice&) { return Tunnel::reconnecting(QStringLiteral("direct"), noon.addSecs(-6)); };
+        view->devicesPage()->refresh();
+        shoot(*view, QStringLiteral("peer-not-answering"));
+    }
+
     void setupDone()
     {
         FakeClock clock(noon);

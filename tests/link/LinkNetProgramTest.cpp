@@ -8,6 +8,7 @@
 #include "support/FakeSleepInhibitor.h"
 #include "support/Processes.h"
 #include "support/TempDataDir.h"
+#include "support/WaitUntil.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -21,27 +22,36 @@ class LinkNetProgramTest : public QObject {
     FakeSleepInhibitor inhibitor;
     FakeNetworkMonitor network;
 
-private Q_SLOTS:
-    void initTestCase() { QVERIFY2(service.start(), qPrintable(service.error())); }
-
-    void runsTalksToAndStopsTheLinkProgram()
+    // Starts `link` on the real program and this service, signed in with `token`; false when it did not sync.
+    bool startSignedIn(LinkManager& link, const QString& token)
     {
         const QString program = QStringLiteral(TARNEL_BINARY_DIR "/bin/tarnel-net");
-        if (!QFileInfo(program).isExecutable())
-            QSKIP("tarnel-net is not built");
-        const QString token = service.signUp(QStringLiteral("linker"), QStringLiteral("pw-123456"));
-        QVERIFY(!token.isEmpty());
         QXServer::useURLs(service.url(), QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(AccountServiceFixture::closedPort())));
         // Peers only on loopback, on any free port.
         QDir().mkpath(Paths::netDirectory());
-        QVERIFY(writeWholeFile(Paths::netDirectory() + "/config.json",
-            QJsonDocument(QJsonObject{{"listen", "127.0.0.1"}, {"port", 0}, {"advertise", QJsonArray{"127.0.0.1"}}}).toJson()));
-
-        LinkManager link(inhibitor, network);
+        if (!writeWholeFile(Paths::netDirectory() + "/config.json",
+                QJsonDocument(QJsonObject{{"listen", "127.0.0.1"}, {"port", 0}, {"advertise", QJsonArray{"127.0.0.1"}}}).toJson()))
+            return false;
         link.programPath = [program] { return std::optional<QString>(program); };
         link.tokenProvider = [token] { return std::optional<QString>(token); };
         link.start();
-        QTRY_VERIFY_WITH_TIMEOUT(link.status() && link.status()->site && link.status()->site->ok, 15000);
+        return QTest::qWaitFor([&] { return link.status() && link.status()->site && link.status()->site->ok; }, 15000);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(service.start(), qPrintable(service.error()));
+        if (!QFileInfo(QStringLiteral(TARNEL_BINARY_DIR "/bin/tarnel-net")).isExecutable())
+            QSKIP("tarnel-net is not built");
+    }
+
+    void runsTalksToAndStopsTheLinkProgram()
+    {
+        const QString token = service.signUp(QStringLiteral("linker"), QStringLiteral("pw-123456"));
+        QVERIFY(!token.isEmpty());
+        LinkManager link(inhibitor, network);
+        QVERIFY(startSignedIn(link, token));
         const qint64 pid = link.helper().pid;
         QCOMPARE(link.status()->pid, pid);
         QVERIFY(!link.status()->device.id.isEmpty());
@@ -56,6 +66,22 @@ private Q_SLOTS:
         link.stop(QStringLiteral("测试"));
         QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), 3000); // it obeys quit well before SIGKILL
         QVERIFY(readFile(LinkManager::logPath()).size() > 0);
+    }
+
+    // Removed from the account, the program ends as refused: the app's line promises no restart.
+    void aRemovedMachineIsNotPromisedARestart()
+    {
+        const QString token = service.signUp(QStringLiteral("removed"), QStringLiteral("pw-123456"));
+        LinkManager link(inhibitor, network);
+        QVERIFY(startSignedIn(link, token));
+        const QString id = link.status()->device.id;
+        QCOMPARE(service.post(QStringLiteral("api/device/%1/remove").arg(id), {},
+                              service.signIn(QStringLiteral("removed"), QStringLiteral("pw-123456"))).status, 200);
+        const QString refused = QStringLiteral("设备互联：tarnel-net 退出（3）：账号服务不再接受这个登录；登录还有效才会在 5 秒后重启");
+        QVERIFY2(waitUntil([&] { return data.logLines().join('\n').contains(refused); }, Limit::network),
+                 qPrintable(data.logLines().join('\n')));
+        QVERIFY(!data.logLines().join('\n').contains(QStringLiteral("退出（3），")));
+        link.stop(QStringLiteral("测试"));
     }
 };
 

@@ -214,6 +214,31 @@ private Q_SLOTS:
         QCOMPARE(rig.opened.size(), 2);
     }
 
+    // The line of a check that succeeds names the path the link has by then, not the one it had when the
+    // check started; an open machine's path follows its link, so a later loss names the path it had last.
+    void pathsAreTheLinksOwnWhenWritten()
+    {
+        Rig rig;
+        PeerDevice relayed = peer();
+        relayed.link->path = QStringLiteral("relay");
+        const PeerDevice direct = peer();
+        rig.checks.linkNow = [&](const QString&) { return QtFuture::makeReadyFuture(direct.link); };
+        rig.checks.open(relayed, false);
+        rig.runner.answer(failure("", 0));
+        QVERIFY(rig.settled(relayed.id));
+        QVERIFY2(log().contains(QStringLiteral("设备互联：SSH 已打通 → 书房（直连）")), qPrintable(log()));
+        QCOMPARE(rig.checks.tunnel(relayed).path, QStringLiteral("direct"));
+
+        rig.checks.reconcile({relayed});
+        QCOMPARE(rig.checks.tunnel(relayed).path, QStringLiteral("relay"));
+        rig.checks.reconcile({direct});
+        PeerDevice lost = direct;
+        lost.link->state = QStringLiteral("disconnected");
+        rig.checks.reconcile({lost});
+        QCOMPARE(rig.checks.tunnel(lost).kind, Tunnel::Kind::reconnecting);
+        QCOMPARE(rig.checks.tunnel(lost).path, QStringLiteral("direct"));
+    }
+
     void closingKeepsTheRunningCheck()
     {
         Rig rig;

@@ -231,6 +231,67 @@ private Q_SLOTS:
         QVERIFY2(waitUntil([&] { return f.output().contains(QStringLiteral("之间的一条通道关了")); }), qPrintable(f.output()));
     }
 
+    // A peer that stops answering shows as broken once a ping goes unanswered, before the link is given up
+    // (no restart counted yet); answering again, it is linked as before.
+    void aSilentPeerShowsBrokenBeforeTheLinkIsGivenUp()
+    {
+        NetNodeFixture e, f;
+        QVERIFY(startPair(e, f, QStringLiteral("silent"), {{"pingMs", 2000}}));
+        QTRY_VERIFY_WITH_TIMEOUT(linked(e, f, QStringLiteral("direct")), 20000);
+        const int restarts = linkOf(e.peer(f.deviceId())).value("restarts").toInt();
+        ::kill(pid_t(f.process().processId()), SIGSTOP);
+        QJsonObject shown;
+        const bool broken = waitUntil([&] {
+            shown = linkOf(e.peer(f.deviceId()));
+            return shown.value("state").toString() != QLatin1String("connected");
+        }, Limit::network);
+        ::kill(pid_t(f.process().processId()), SIGCONT);
+        QVERIFY(broken);
+        QCOMPARE(shown.value("state").toString(), QStringLiteral("disconnected"));
+        QCOMPARE(shown.value("restarts").toInt(), restarts);
+        QTRY_VERIFY_WITH_TIMEOUT(linked(e, f, QStringLiteral("direct")), Limit::network);
+    }
+
+    // A machine that quits says so on its way out: the other lists it offline at once and ends the sessions
+    // between them, which would otherwise wait out the resume interval (kept for cuts).
+    void aMachineThatQuitsIsGoneAtOnce()
+    {
+        NetNodeFixture e, f;
+        QVERIFY(startPair(e, f, QStringLiteral("leaves"), {{"pingMs", 1000}}));
+        QTRY_VERIFY_WITH_TIMEOUT(linked(e, f, QStringLiteral("direct")) && linked(f, e, QStringLiteral("direct")), 20000);
+        EchoSession session(f.sshArguments(e.deviceId(), login->name, QStringLiteral("cat")));
+        QVERIFY(session.started());
+        session.sendRandom(1024);
+        QVERIFY2(session.echoedAll(Limit::network), qPrintable(session.mismatch()));
+        QTRY_COMPARE_WITH_TIMEOUT(linkOf(e.peer(f.deviceId())).value("inboundTunnels").toInt(), 1, Limit::network);
+
+        QCOMPARE(f.request({{"cmd", "quit"}}).value("ok").toBool(), true);
+        QCOMPARE(f.waitForExit(), 0);
+        QVERIFY2(waitUntil([&] {
+            const QJsonObject peer = e.peer(f.deviceId());
+            return !peer.value("online").toBool() && linkOf(peer).value("inboundTunnels").toInt() == 0;
+        }, Limit::local), qPrintable(e.output()));
+        QVERIFY(e.output().contains(QStringLiteral("退出了，关掉和它之间的 1 条通道")));
+        const NetNodeFixture::DialRun run = e.dial(f.deviceId(), 22, "SSH-2.0-test\r\n");
+        QVERIFY2(run.err.contains("不在线"), run.err.constData());
+    }
+
+    // Tunnels on the relay whose machine went without a word wait for it, and say so, as direct ones do.
+    void tunnelsOnTheRelayWaitForAMachineThatWent()
+    {
+        NetNodeFixture c, d;
+        QVERIFY(startPair(c, d, QStringLiteral("vanishes"),
+                          {{"listen", "127.0.0.2"}, {"advertise", QJsonArray{"127.0.0.3"}}, {"relayAfterMs", 300}}));
+        QTRY_VERIFY_WITH_TIMEOUT(linked(c, d, QStringLiteral("relay")), 30000);
+        EchoSession session(c.sshArguments(d.deviceId(), login->name, QStringLiteral("cat")));
+        QVERIFY(session.started());
+        session.sendRandom(1024);
+        QVERIFY2(session.echoedAll(Limit::network), qPrintable(session.mismatch()));
+        ::kill(pid_t(d.process().processId()), SIGKILL);
+        QVERIFY2(waitUntil([&] { return c.output().contains(QStringLiteral("1 条通道等它接上")); }, Limit::network),
+                 qPrintable(c.output()));
+    }
+
     void relayCarriesTheLinkWhenNoDirectAddressAnswers()
     {
         NetNodeFixture c, d;

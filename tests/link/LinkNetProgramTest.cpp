@@ -27,7 +27,8 @@ class LinkNetProgramTest : public QObject {
     {
         const QString program = QStringLiteral(TARNEL_BINARY_DIR "/bin/tarnel-net");
         QXServer::useURLs(service.url(), QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(AccountServiceFixture::closedPort())));
-        // Peers only on loopback, on any free port.
+        // A new machine each time; peers only on loopback, on any free port.
+        QDir(Paths::netDirectory()).removeRecursively();
         QDir().mkpath(Paths::netDirectory());
         if (!writeWholeFile(Paths::netDirectory() + "/config.json",
                 QJsonDocument(QJsonObject{{"listen", "127.0.0.1"}, {"port", 0}, {"advertise", QJsonArray{"127.0.0.1"}}}).toJson()))

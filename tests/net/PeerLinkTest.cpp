@@ -271,7 +271,8 @@ private Q_SLOTS:
             const QJsonObject peer = e.peer(f.deviceId());
             return !peer.value("online").toBool() && linkOf(peer).value("inboundTunnels").toInt() == 0;
         }, Limit::local), qPrintable(e.output()));
-        QVERIFY(e.output().contains(QStringLiteral("退出了，关掉和它之间的 1 条通道")));
+        QVERIFY2(waitUntil([&] { return e.output().contains(QStringLiteral("退出了，关掉和它之间的 1 条通道")); }),
+                 qPrintable(e.output()));
         const NetNodeFixture::DialRun run = e.dial(f.deviceId(), 22, "SSH-2.0-test\r\n");
         QVERIFY2(run.err.contains("不在线"), run.err.constData());
     }

@@ -38,6 +38,8 @@ constexpr int unverifiedPerAddress = 8;
 constexpr int unverifiedMost = 128;
 // A tunnel's resume that did not get through is tried again this soon while the link is up.
 constexpr int resumeRetryMs = 1000;
+// A tunnel whose own carrier went this shortly before its link did went for the same cause.
+constexpr qint64 sameCauseMs = 3000;
 // On the way out, how long the goodbyes to the peers get to leave before the connections close.
 constexpr int goodbyeGraceMs = 300;
 
@@ -628,11 +630,15 @@ void Node::linkLost(PeerLink* link, const QString& path)
     // Tunnels that can resume wait for the next link. Those of a peer of an earlier build end now: ssh
     // (and a master connection it keeps) learns at once that they are gone and reconnects over whatever
     // path the link finds next, instead of waiting out its own keep-alive.
-    // Those whose own carrier went first (through the relay, its sessions may end before the link) wait too.
+    // So do those whose own carrier went just before, for the same cause (a machine that quit or crashed:
+    // through the relay, its sessions may end before the link does).
     QList<Tunnel*> waiting;
-    for (auto it = resumable.cbegin(); it != resumable.cend(); ++it)
-        if (it->link == link && (it->path == path || !it.key()->attached()))
+    for (auto it = resumable.begin(); it != resumable.end(); ++it)
+        if (it->link == link && (it.key()->attached() ? it->path == path
+                                                      : it->dropped.isValid() && it->dropped.elapsed() < sameCauseMs)) {
+            it->dropped.invalidate();
             waiting.append(it.key());
+        }
     if (!waiting.isEmpty())
         NetLog::line(QStringLiteral("到「%1」的连接断了，%2 条通道等它接上（最多 %3 秒）")
                          .arg(link->info().shownName())
@@ -677,7 +683,11 @@ void Node::keep(Tunnel* tunnel, PeerLink* link, const QString& path, int port, b
 {
     link->countTunnel(!outgoing, 1); // before it is listed: not a tunnel to resume yet
     resumable.insert(tunnel, Resumable{link, link->info().id, path, port, outgoing, false});
-    connect(tunnel, &Tunnel::suspended, this, [this, tunnel] { resume(tunnel); });
+    connect(tunnel, &Tunnel::suspended, this, [this, tunnel] {
+        if (const auto it = resumable.find(tunnel); it != resumable.end() && it->link && it->link->connected())
+            it->dropped.start();
+        resume(tunnel);
+    });
     connect(tunnel, &Tunnel::finished, this, [this, tunnel](const QString& reason) {
         const Resumable gone = resumable.take(tunnel);
         inbound.remove(tunnel);

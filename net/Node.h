@@ -135,6 +135,7 @@ private:
         int port = 0;
         bool outgoing = false;
         bool resuming = false;
+        QElapsedTimer dropped; // since its carrier went while the link was up
     };
     QHash<Tunnel*, Resumable> resumable;
     QStringList order;

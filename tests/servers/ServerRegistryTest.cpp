@@ -535,6 +535,15 @@ private Q_SLOTS:
         QCOMPARE(settledAs(rig, again->id), Kind::connected);
         registry.uploadReached(again->id); // a late success changes nothing
         QCOMPARE(registry.status(again->id).kind, Kind::connected);
+
+        // A check that failed, then an upload that fails for another reason: the status gives the newest.
+        QVERIFY(sshd.writeFile(target.value(), QStringLiteral("/tarnel/bin/tarnel-receiver"), "#!/bin/sh\necho 'err broken'\n", 0755));
+        registry.connectServer(again->id);
+        QCOMPARE(settledAs(rig, again->id), Kind::failed);
+        QCOMPARE(registry.status(again->id).message, QStringLiteral("接收器报错：broken"));
+        const QString refusedKey = QStringLiteral("钥匙被拒：点「重新连接」重新装接收器");
+        registry.uploadFailed(again->id, refusedKey);
+        QCOMPARE(registry.status(again->id).message, refusedKey);
     }
 };
 

@@ -116,7 +116,7 @@ QIcon Symbols::icon(const QString& symbol)
     if (found == mappings().constEnd())
         return QIcon::fromTheme(symbol);
     const QString theme = QString::fromLatin1(found->theme);
-    if (QIcon::hasThemeIcon(theme))
+    if (!theme.isEmpty() && QIcon::hasThemeIcon(theme))
         return QIcon::fromTheme(theme);
     if (found->drawing)
         return found->drawing();

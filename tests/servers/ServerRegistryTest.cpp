@@ -537,7 +537,9 @@ private Q_SLOTS:
         QCOMPARE(registry.status(again->id).kind, Kind::connected);
 
         // A check that failed, then an upload that fails for another reason: the status gives the newest.
-        QVERIFY(sshd.writeFile(target.value(), QStringLiteral("/tarnel/bin/tarnel-receiver"), "#!/bin/sh\necho 'err broken'\n", 0755));
+        QVERIFY(login.asRoot([&] {
+            return sshd.writeFile(*target, target->home + QStringLiteral("/tarnel/bin/tarnel-receiver"), "#!/bin/sh\necho 'err broken'\n", 0755);
+        }));
         registry.connectServer(again->id);
         QCOMPARE(settledAs(rig, again->id), Kind::failed);
         QCOMPARE(registry.status(again->id).message, QStringLiteral("接收器报错：broken"));

@@ -352,6 +352,9 @@ private Q_SLOTS:
         registry.recheckAll();
         QVERIFY2(settledAs(rig, added->id) == Kind::connected, qPrintable(registry.status(added->id).message));
         QCOMPARE(registry.server(added->id)->setup.lastProbe->at, probedAt);
+        // The host's own name, learnt by the install, is still shown beside the address.
+        QVERIFY(connected.hostname && !connected.hostname->isEmpty());
+        QCOMPARE(registry.status(added->id).hostname, connected.hostname);
 
         // Another login name for the listed host:port is not dropped silently: the box says so and keeps it.
         QVERIFY(!page.add(QStringLiteral("baduser@127.0.0.1:%1").arg(sshd.port())));

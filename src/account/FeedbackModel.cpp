@@ -4,6 +4,7 @@
 #include "state/Log.h"
 
 #include <QBuffer>
+#include <algorithm>
 #include <QColorSpace>
 #include <QImageReader>
 #include <QJsonDocument>
@@ -92,14 +93,21 @@ void FeedbackModel::add(const QImage& image)
 void FeedbackModel::addFiles(const QStringList& paths)
 {
     for (const QString& path : paths)
-        enqueue([path] { return firstImage(path); });
+        enqueue([path] { return firstImage(path); }, path);
 }
 
-void FeedbackModel::enqueue(std::function<QImage()> read)
+bool FeedbackModel::holds(const QString& file) const
+{
+    return filesOnTheirWay.contains(file)
+        || std::any_of(attached.begin(), attached.end(), [&](const Attachment& a) { return a.file == file; });
+}
+
+void FeedbackModel::enqueue(std::function<QImage()> read, const QString& file)
 {
     if (!canAddImages())
         return;
     ++queued;
+    filesOnTheirWay << file;
     const quint64 forEpoch = epoch;
     QtConcurrent::run(&worker, [read] {
         const QImage image = read();
@@ -112,10 +120,11 @@ void FeedbackModel::enqueue(std::function<QImage()> read)
                         ? image.scaled(previewSide, previewSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)
                         : image;
         return out;
-    }).then(this, [this, forEpoch](const Encoded& out) {
+    }).then(this, [this, forEpoch, file](const Encoded& out) {
         --queued;
+        filesOnTheirWay.removeOne(file);
         if (forEpoch == epoch && !out.jpeg.isEmpty() && canAddImages())
-            attached.append({QUuid::createUuid(), out.image, out.jpeg});
+            attached.append({QUuid::createUuid(), out.image, out.jpeg, file});
         Q_EMIT changed();
     });
 }
@@ -172,6 +181,7 @@ void FeedbackModel::send(const std::optional<AccountRecord>& record, const QMap<
                                    .arg(withLog ? QStringLiteral(" + 日志") : QString()));
                 } else {
                     failure = result.failure.message;
+                    Log::write(QStringLiteral("反馈：没发出去（%1）").arg(*failure));
                 }
                 Q_EMIT changed();
             });

@@ -21,6 +21,7 @@ public:
         QUuid id;
         QImage image; // as received, reduced to a thumbnail's needs
         QByteArray jpeg; // what is sent
+        QString file; // the file it was read from; empty for a pasted or dropped picture
     };
 
     static constexpr int maxImages = 6;
@@ -57,6 +58,8 @@ public:
     void remove(const QUuid& id);
     // True while attachments are still being decoded or encoded.
     bool adding() const { return queued > 0; }
+    // Whether the file is attached, or on its way.
+    bool holds(const QString& file) const;
 
     // Sends the report with the signed-in record's token and the installation summary.
     void send(const std::optional<AccountRecord>& record, const QMap<QString, QString>& env);
@@ -75,7 +78,7 @@ Q_SIGNALS:
     void changed();
 
 private:
-    void enqueue(std::function<QImage()> read);
+    void enqueue(std::function<QImage()> read, const QString& file = {});
 
     QString logs;
     QString typed;
@@ -85,6 +88,7 @@ private:
     std::optional<QString> failure;
     std::optional<qint64> sentNumber;
     int queued = 0;
+    QStringList filesOnTheirWay;
     quint64 epoch = 0; // bumped when the form is emptied, so late images of the old report are dropped
     QThreadPool worker;
 };

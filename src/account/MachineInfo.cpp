@@ -81,18 +81,7 @@ QString MachineInfo::systemFrom(const QString& osRelease, const QString& debianV
     return name + QLatin1Char(' ') + threePartVersion(version);
 }
 
-QString MachineInfo::shownSystemFrom(const QString& osRelease, const QString& debianVersion)
-{
-    const auto [name, version] = nameAndVersion(osRelease, debianVersion);
-    return version.isEmpty() ? name : name + QLatin1Char(' ') + version;
-}
-
 QString MachineInfo::system() { return systemFrom(osReleaseText(), readText(QStringLiteral("/etc/debian_version"))); }
-
-QString MachineInfo::shownSystem()
-{
-    return shownSystemFrom(osReleaseText(), readText(QStringLiteral("/etc/debian_version")));
-}
 
 QString MachineInfo::model() { return readText(QStringLiteral("/sys/class/dmi/id/product_name")).trimmed(); }
 

@@ -96,6 +96,7 @@ void perform(const QXServer::Request& request, const Completion& done)
             exchange.body = reply->readAll();
         } else {
             exchange.errorText = reply->errorString();
+            exchange.refused = reply->error() == QNetworkReply::ConnectionRefusedError;
         }
         reply->deleteLater();
         done(exchange);
@@ -237,7 +238,7 @@ QFuture<QXServer::Result<OKReply>> QXServer::removeDevice(const QString& deviceI
 std::optional<QXServer::Failure> QXServer::failureOf(const Exchange& exchange)
 {
     if (!exchange.replied)
-        return unreachable(exchange.url);
+        return unreachable(exchange.url, exchange.refused || exchange.tlsFailed);
     const int status = exchange.status;
     if (status >= 200 && status <= 299)
         return std::nullopt;
@@ -265,7 +266,7 @@ QXServer::Failure QXServer::undecodable(int status)
     return Failure{QStringLiteral("服务器返回的内容看不懂，请更新 tarnel 后再试"), std::nullopt, status, false};
 }
 
-QXServer::Failure QXServer::unreachable(const QUrl& tried)
+QXServer::Failure QXServer::unreachable(const QUrl& tried, bool refused)
 {
     const QString host = tried.host();
     const QHostAddress address(host);
@@ -276,6 +277,11 @@ QXServer::Failure QXServer::unreachable(const QUrl& tried)
     const int defaultPort = tried.scheme() == QLatin1String("https") ? 443 : 80;
     const QString where = (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2") : QStringLiteral("%1:%2"))
                               .arg(host).arg(tried.port(defaultPort));
+    if (!refused)
+        return Failure{QStringLiteral("本机的账号服务（%1）接了连接却没有回话，不是网络的问题：它可能卡住了，请结束它再重新启动"
+                                      "（在 tarnel 的源码目录运行 ./scripts/run.sh，或 build/bin/tarnel-accountd serve --listen %1）")
+                           .arg(where),
+                       std::nullopt, 0, true};
     return Failure{QStringLiteral("本机的账号服务（%1）没有应答，不是网络的问题：请先启动它（在 tarnel 的源码目录运行 "
                                   "./scripts/run.sh，或 build/bin/tarnel-accountd serve --listen %1）")
                        .arg(where),

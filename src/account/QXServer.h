@@ -48,6 +48,7 @@ public:
         QByteArray body;
         QString errorText; // the transport error, when there was no reply
         bool tlsFailed = false; // the secure connection failed (a certificate refused, a broken handshake)
+        bool refused = false; // nothing listened at the address
         QUrl url; // where the request went (the former service's address after the fallback)
     };
 
@@ -113,8 +114,9 @@ public:
     // The failure for a transport error or a non-2xx reply; none for a 2xx reply.
     static std::optional<Failure> failureOf(const Exchange& exchange);
     static Failure undecodable(int status);
-    // No reply from `tried`. A service on this machine is not a network problem: say how to start it.
-    static Failure unreachable(const QUrl& tried);
+    // No reply from `tried`. A service on this machine is not a network problem: say how to start it when
+    // nothing listened, or that it took the connection and never answered.
+    static Failure unreachable(const QUrl& tried, bool refused = true);
     static Failure invalidDevice();
 
     // The transport step with the single fallback to the former service.

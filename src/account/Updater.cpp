@@ -399,20 +399,36 @@ void Updater::later()
     setPrompt(false);
 }
 
+QString Updater::installFailureText(const QString& problem) const
+{
+    const QString where = stage && stage->info.url ? QStringLiteral("，或从 %1 下载新版手动安装").arg(*stage->info.url)
+                                                   : QStringLiteral("，或稍后再检查更新");
+    return QStringLiteral("没能开始更新：") + problem + QStringLiteral("。可以再点「立即更新」试一次") + where;
+}
+
 void Updater::installNow()
 {
     // One installation at a time: a held Return or a second check must not start another script.
     if (!stage || current.kind == Phase::Kind::installing)
         return;
+    const bool promptOpen = prompting;
     setPhase(Phase::of(Phase::Kind::installing));
-    setPrompt(false);
     const QString target = installTarget ? installTarget() : QString();
     const std::optional<QString> problem = launchInstall ? launchInstall(stage->app, target)
                                                          : std::optional<QString>(QStringLiteral("这个版本不能自己安装更新"));
     if (problem) {
-        setPhase(Phase::failed(QStringLiteral("没能开始更新：") + *problem));
+        // Said where the user asked: in the prompt that stays open, else as the manual check's answer.
+        const QString text = installFailureText(*problem);
+        Phase failed = Phase::failed(text);
+        failed.version = stage->info.version.value_or(QString());
+        setPhase(failed);
+        log(text);
+        Log::write(QStringLiteral("自动更新：") + text);
+        if (!promptOpen)
+            setManual(text);
         return;
     }
+    setPrompt(false);
     log(QStringLiteral("开始更新到 %1：换 %2").arg(stage->info.version.value_or(QString()), target));
     Log::write(QStringLiteral("自动更新：开始换 %1，退出").arg(QFileInfo(target).fileName()));
     QTimer::singleShot(installQuitDelayMs(), this, [this] {

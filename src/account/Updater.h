@@ -32,7 +32,7 @@ public:
     struct Phase {
         enum class Kind { idle, checking, downloading, ready, failed, installing };
         Kind kind = Kind::idle;
-        QString version;    // downloading, ready
+        QString version;    // downloading, ready; failed when the staged version could not be installed
         double fraction = 0; // downloading
         QStringList notes;  // ready
         QString message;    // failed
@@ -122,6 +122,8 @@ private:
     void setPhase(const Phase& phase);
     void setPrompt(bool on);
     void setManual(const QString& text);
+    // Why installing the staged update did not start, and what the user can do.
+    QString installFailureText(const QString& problem) const;
     std::optional<QString> offerProblem(const UpdateInfo& offer) const;
 
     AppInfo running;

@@ -317,10 +317,19 @@ void AppState::start()
     Log::write(QStringLiteral("启动：%1 台服务器，今天 %2 张，粘贴方式 %3，辅助功能 %4")
                    .arg(serverRegistry->servers().size())
                    .arg(shotStore->todayCount(Clock::instance().now()))
-                   .arg(pasteModeName(current.pasteMode), trusted ? QStringLiteral("已授权") : QStringLiteral("未授权")));
+                   .arg(pasteModeText(current.pasteMode), trusted ? QStringLiteral("已授权") : QStringLiteral("未授权")));
 }
 
 void AppState::checkUpdates() { appUpdater->check(true); }
+
+void AppState::setPaused(bool paused)
+{
+    if (paused == shotStore->paused())
+        return;
+    shotStore->setPaused(paused);
+    clipboardWatcher->setPaused(paused);
+    Log::write(paused ? QStringLiteral("截图：已暂停上传，复制的截图不存也不传") : QStringLiteral("截图：继续上传"));
+}
 
 void AppState::setSettings(const Settings& settings)
 {

@@ -135,6 +135,8 @@ public:
 
     // The user's "检查更新…": a manual check; its outcome reaches the user through the updater.
     void checkUpdates();
+    // Pauses or resumes taking and uploading shots (the tray's and the panel's pause button), logged.
+    void setPaused(bool paused);
 
     // Window hooks, set by the application shell; each does nothing while unset.
     std::function<void()> hidePanel;

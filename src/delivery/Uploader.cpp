@@ -170,6 +170,18 @@ void Uploader::fillMissing(const QString& name)
     startRound(name, generations.value(name), missing, {}, false);
 }
 
+QString Uploader::keptLocallyText(const QList<Server>& skipped)
+{
+    // Servers on in smart mode were passed over for want of an ssh session to them: say that, not "none on".
+    QStringList waiting;
+    for (const Server& server : skipped)
+        if (server.smartOnly && server.enabled)
+            waiting << server.name;
+    if (waiting.isEmpty())
+        return QStringLiteral(" 已存本机（没有开着的服务器）");
+    return QStringLiteral(" 已存本机（没有开着连到 %1 的 ssh 会话，智能模式不传）").arg(waiting.join(QStringLiteral("、")));
+}
+
 void Uploader::startRound(const QString& name, quint64 generation, const QList<Server>& targets,
     const QList<Server>& skipped, bool purgeAfter, const QList<Server>& awaiting)
 {
@@ -188,7 +200,7 @@ void Uploader::startRound(const QString& name, quint64 generation, const QList<S
     if (targets.isEmpty()) {
         if (!awaiting.isEmpty())
             return; // its round comes once the receiver is ready
-        notify(label(*shot) + QStringLiteral(" 已存本机（没有开着的服务器）"), shot->localPath);
+        notify(label(*shot) + keptLocallyText(skipped), shot->localPath);
         Q_EMIT roundFinished(name);
         if (purgeAfter)
             purgeRemote();

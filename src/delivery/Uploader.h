@@ -77,6 +77,8 @@ private:
     void fillNext(const Server& server, QStringList names, int succeeded, int failed);
     QList<Server> activeServers() const;
     static QString label(const Shot& shot);
+    // The flash for a shot sent nowhere, naming the smart-mode servers that no ssh session goes to.
+    static QString keptLocallyText(const QList<Server>& skipped);
     // Shows a summary, with the shot's picture when there is one (read off the main thread).
     void notify(const QString& text, const QString& imagePath = {});
 

@@ -112,8 +112,10 @@ struct Attempt {
                                  : Failure::needingLoginName(QStringLiteral("免密登录被拒：填上用户名和密码再连"), true));
         }
         const QString output = run.result.stdout;
-        if (const auto hostname = ScriptOutput::hostname(output))
+        if (const auto hostname = ScriptOutput::hostname(output)) {
             connected.hostname = hostname;
+            s.setup.hostname = hostname; // shown again after a restart, when the key alone reconnects
+        }
         if (const auto installed = InstallScript::parse(output)) {
             if (!installed->ok())
                 return fail(installed->error());
@@ -191,7 +193,8 @@ struct Attempt {
             // Our key is on the server (perhaps put there with a password the user's own keys lack): the
             // receiver answering is the test; a probe would only find the user's own keys refused.
             connected.user = *s.user;
-            if (s.setup.lastProbe && s.setup.lastProbe->ok && s.setup.lastProbe->user == connected.user)
+            connected.hostname = s.setup.hostname;
+            if (!connected.hostname && s.setup.lastProbe && s.setup.lastProbe->ok && s.setup.lastProbe->user == connected.user)
                 connected.hostname = s.setup.lastProbe->hostname;
             probeSkipped = true;
         } else if (!probe()) {

@@ -83,8 +83,9 @@ void Connections::uploadFailed(const QUuid& id, const QString& why)
     const Status current = statuses.value(id);
     if (current.kind == Status::Kind::connected)
         connectedBeforeUploadFailed.insert(id, current);
-    else if (!connectedBeforeUploadFailed.contains(id))
-        return; // not connected: its own status already says why
+    else if (current.kind != Status::Kind::failed && !connectedBeforeUploadFailed.contains(id))
+        return; // not checked yet, or a check under way: that answers for it
+    // A failed status takes the newest reason: the card must not keep one the server no longer gives.
     const Status failed = Status::failed(Failure{why});
     if (failed == current)
         return;

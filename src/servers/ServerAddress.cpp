@@ -196,9 +196,10 @@ ServerAddress parseText(const QString& input)
         return parseUri(text.mid(6));
     if (text.startsWith(QLatin1String("ssh")) && text.size() > 3 && text.at(3).isSpace())
         return parseCommand(text.mid(4));
+    // Words without "ssh " in front, as ssh users write a port: "user@host -p 2240".
     for (const QChar c : text) {
         if (c.isSpace())
-            fail(Kind::badHost, onlySimple);
+            return parseCommand(text);
     }
     return parseDestination(text);
 }

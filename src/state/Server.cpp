@@ -35,6 +35,7 @@ SetupState SetupState::fromJson(const QJsonObject& o)
     s.ruleBlocks = Json::stringList(o, QStringLiteral("ruleBlocks"));
     s.ruleBlocks.sort();
     s.lastPing = Json::optDate(o, QStringLiteral("lastPing"));
+    s.hostname = Json::optString(o, QStringLiteral("hostname"));
     if (Json::has(o, QStringLiteral("lastProbe"))) {
         try {
             s.lastProbe = ProbeRecord::fromJson(o.value(QStringLiteral("lastProbe")).toObject());
@@ -52,6 +53,7 @@ QJsonObject SetupState::toJson() const
     Json::put(o, QStringLiteral("receiverVersion"), receiverVersion);
     Json::put(o, QStringLiteral("remoteDirAbsolute"), remoteDirAbsolute);
     Json::put(o, QStringLiteral("lastPing"), lastPing);
+    Json::put(o, QStringLiteral("hostname"), hostname);
     if (lastProbe)
         o.insert(QStringLiteral("lastProbe"), lastProbe->toJson());
     return o;

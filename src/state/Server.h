@@ -28,6 +28,7 @@ struct SetupState {
     QStringList ruleBlocks; // AI-tool keys, sorted
     std::optional<QDateTime> lastPing;
     std::optional<ProbeRecord> lastProbe;
+    std::optional<QString> hostname; // the host's own name, as the last install reported it
 
     // Lenient; a bad lastProbe is dropped (and logged), not the whole record.
     static SetupState fromJson(const QJsonObject& o);

@@ -154,6 +154,8 @@ private Q_SLOTS:
         settle(*m);
         QXServer::useURLs(service.url(), closed);
         QCOMPARE(m->error().value_or(QString()), reply.isEmpty() ? QXServer::unreachable(closed).message : message);
+        QCOMPARE(data.logLines().value(data.logLines().size() - 1).section(QLatin1Char(' '), 2, -1),
+                 QStringLiteral("反馈：没发出去（%1）").arg(*m->error()));
         QVERIFY(!m->sentID() && m->images().size() == 1 && !m->text().isEmpty());
         m->reset(); // unsent text and images survive reopening
         QVERIFY(!m->error() && m->images().size() == 1 && !m->text().isEmpty());

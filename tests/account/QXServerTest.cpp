@@ -9,6 +9,7 @@
 
 #include <QJsonDocument>
 #include <QSslConfiguration>
+#include <QTcpServer>
 #include <QtTest>
 
 namespace {
@@ -206,6 +207,15 @@ private Q_SLOTS:
         QVERIFY(QXServer::unreachable(QUrl(QStringLiteral("https://[::1]/"))).message.contains(QStringLiteral("（[::1]:443）")));
         QVERIFY(QXServer::unreachable(QUrl(QStringLiteral("http://LocalHost:8/"))).message.contains(QStringLiteral("（localhost:8）")));
         QCOMPARE(QXServer::unreachable(QUrl(QStringLiteral("https://10.0.0.1/"))).message, offline);
+
+        // One that takes the connection and never answers is said to hang, not to be stopped.
+        QTcpServer hanging;
+        QVERIFY(hanging.listen(QHostAddress::LocalHost));
+        QXServer::useURLs(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(hanging.serverPort())), QUrl());
+        QXServer::Request request = QXServer::updateRequest(1);
+        request.timeoutMs = 300;
+        QVERIFY(wait(QXServer::send<UpdateInfo>(request)).failure.message.startsWith(
+            QStringLiteral("本机的账号服务（127.0.0.1:%1）接了连接却没有回话").arg(hanging.serverPort())));
     }
 
     void bothServicesDown()

@@ -59,7 +59,7 @@ private Q_SLOTS:
         QVERIFY(app->account().isUsable());
         QVERIFY(app->captureOn());
         QCOMPARE(hotkeys.grabs.size(), 2);
-        QVERIFY(log().contains(QStringLiteral("启动：0 台服务器，今天 0 张，粘贴方式 type")));
+        QVERIFY(log().contains(QStringLiteral("启动：0 台服务器，今天 0 张，粘贴方式 模拟打字")));
 
         clipboard.copyImage(picture(1));
         QTRY_COMPARE(app->shots().shots().size(), 1);

@@ -270,6 +270,17 @@ private Q_SLOTS:
         QVERIFY(round(name, [&] { uploader->upload(name, false); }));
         QTRY_COMPARE(lastFlash(), QStringLiteral("截图1 已存本机（没有开着的服务器）"));
         QCOMPARE(upload(name, a).state, Upload::State::skipped);
+
+        // A server left on in smart mode, with no ssh session going to it, is named as the reason.
+        state->update([&](StateFile& f) {
+            for (Server& s : f.servers)
+                s.enabled = s.id == b.id;
+        });
+        setSessions({});
+        const QString second = takeShot();
+        QVERIFY(round(second, [&] { uploader->upload(second, false); }));
+        QTRY_COMPARE(lastFlash(), QStringLiteral("截图2 已存本机（没有开着连到 B 的 ssh 会话，智能模式不传）"));
+        QCOMPARE(upload(second, b).state, Upload::State::skipped);
     }
     // A shot copied while a destination's receiver is being set up reaches it once that is done, or is
     // marked failed when the set-up failed; neither is left without a record.

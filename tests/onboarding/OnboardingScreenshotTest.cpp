@@ -7,6 +7,8 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include <QTest>
 
@@ -16,7 +18,7 @@ class OnboardingScreenshotTest : public QObject {
 
     TempDataDir data;
 
-    void shoot(bool trusted, bool wayland, const QString& target, const QString& name)
+    void shoot(bool trusted, bool wayland, const QString& target, const QString& name, bool scrolledDown = false)
     {
         PanelRig rig(data);
         rig.desktop.trust.trusted = trusted;
@@ -31,6 +33,9 @@ class OnboardingScreenshotTest : public QObject {
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(window.window()));
         window.view()->flush();
+        if (scrolledDown) // the last step: where the tray icon is
+            for (QScrollArea* area : window.window()->findChildren<QScrollArea*>())
+                area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
         WindowProbe([&] { return window.window(); }, QStringLiteral("onboarding"),
                     QSize(OnboardingWindowController::width, OnboardingWindowController::height))
             .shoot(name);
@@ -45,6 +50,7 @@ private Q_SLOTS:
         shoot(false, false, QStringLiteral("server"), QStringLiteral("3-server"));
         shoot(false, false, QStringLiteral("device"), QStringLiteral("4-device"));
         shoot(false, false, QStringLiteral("none"), QStringLiteral("5-none"));
+        shoot(true, false, QStringLiteral("none"), QStringLiteral("7-last-step"), true);
     }
 
     // "高级…" of a server card in the setup step opens the advanced sheet over the window.

@@ -40,6 +40,8 @@ private Q_SLOTS:
         QTest::newRow("ssh ssh://") << "ssh ssh://me@[::1]:2200" << address("me", "::1", 2200);
         QTest::newRow("blanks and breaks") << " \t\n me@host:2222 \r\n" << address("me", "host", 2222);
         QTest::newRow("tab after ssh") << "ssh\thost" << address(none, "host", noPort);
+        QTest::newRow("-p after, no ssh") << "me@host -p 2240" << address("me", "host", 2240);
+        QTest::newRow("-p before, no ssh") << "-p2240 host" << address(none, "host", 2240);
     }
     void acceptedShapes()
     {

@@ -352,6 +352,9 @@ private Q_SLOTS:
         registry.recheckAll();
         QVERIFY2(settledAs(rig, added->id) == Kind::connected, qPrintable(registry.status(added->id).message));
         QCOMPARE(registry.server(added->id)->setup.lastProbe->at, probedAt);
+        // The host's own name, learnt by the install, is still shown beside the address.
+        QVERIFY(connected.hostname && !connected.hostname->isEmpty());
+        QCOMPARE(registry.status(added->id).hostname, connected.hostname);
 
         // Another login name for the listed host:port is not dropped silently: the box says so and keeps it.
         QVERIFY(!page.add(QStringLiteral("baduser@127.0.0.1:%1").arg(sshd.port())));
@@ -535,6 +538,17 @@ private Q_SLOTS:
         QCOMPARE(settledAs(rig, again->id), Kind::connected);
         registry.uploadReached(again->id); // a late success changes nothing
         QCOMPARE(registry.status(again->id).kind, Kind::connected);
+
+        // A check that failed, then an upload that fails for another reason: the status gives the newest.
+        QVERIFY(login.asRoot([&] {
+            return sshd.writeFile(*target, target->home + QStringLiteral("/tarnel/bin/tarnel-receiver"), "#!/bin/sh\necho 'err broken'\n", 0755);
+        }));
+        registry.connectServer(again->id);
+        QCOMPARE(settledAs(rig, again->id), Kind::failed);
+        QCOMPARE(registry.status(again->id).message, QStringLiteral("接收器报错：broken"));
+        const QString refusedKey = QStringLiteral("钥匙被拒：点「重新连接」重新装接收器");
+        registry.uploadFailed(again->id, refusedKey);
+        QCOMPARE(registry.status(again->id).message, refusedKey);
     }
 };
 

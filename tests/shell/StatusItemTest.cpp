@@ -52,6 +52,9 @@ private Q_SLOTS:
         action(item, "pauseAction")->trigger();
         QVERIFY(!app.shots().paused() && !app.watcher().isPaused());
         QCOMPARE(action(item, "pauseAction")->text(), QStringLiteral("⏸ 暂停上传"));
+        const QStringList lines = data.logLines();
+        QVERIFY(lines.size() >= 2 && lines.last().endsWith(QStringLiteral("] 截图：继续上传")));
+        QVERIFY(lines[lines.size() - 2].endsWith(QStringLiteral("] 截图：已暂停上传，复制的截图不存也不传")));
 
         // The shot folder, made first, goes through the desktop's opener, and a desktop that cannot open it
         // says so.

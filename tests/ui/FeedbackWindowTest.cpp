@@ -71,6 +71,7 @@ private Q_SLOTS:
         const QString shot = rig.takeShot(picture(Qt::blue));
         QTRY_COMPARE(find<QPushButton>("newestShotButton")->text(), QStringLiteral("加上最近一张（截图1）"));
         QTest::mouseClick(find<QPushButton>("newestShotButton"), Qt::LeftButton);
+        QTRY_VERIFY(find("newestShotButton")->isHidden()); // added: not offered twice
 
         QMimeData image, file;
         image.setImageData(picture(Qt::green));
@@ -123,6 +124,9 @@ private Q_SLOTS:
         QCOMPARE(FeedbackView::summaryLine("1.2", "Debian", "ThinkPad", 17179869184, 3), head + "ThinkPad · 16 GB · 3 台服务器");
         QCOMPARE(FeedbackView::summaryLine("1.2", "Debian", "ThinkPad", 17179869183, 3), head + "ThinkPad · 15 GB · 3 台服务器");
         QCOMPARE(FeedbackView::summaryLine("1.2", "Debian", QString(), 8LL << 30, 3), head + "8 GB · 3 台服务器");
+        // The form shows the system as the report sends it.
+        const QString sent = rig.app().environmentSummary().value(QStringLiteral("os"));
+        QVERIFY(find<QLabel>("summaryLabel")->text().contains(QStringLiteral(" · ") + sent + QStringLiteral(" · ")));
     }
 
     void sendingCancellingAndWritingAnother()

@@ -3,6 +3,7 @@
 // <build>/artifacts/update/ for a person to look at.
 #include "account/QXServer.h"
 #include "account/Updater.h"
+#include "state/Log.h"
 #include "support/AwaitFuture.h"
 #include "support/FakeClock.h"
 #include "support/ReleaseRig.h"
@@ -158,13 +159,21 @@ private Q_SLOTS:
     {
         ready(3);
         const QString emptyTitle = QStringLiteral("新版本  已下载好");
-        updater->installNow();
-        QTRY_COMPARE(title(), emptyTitle);
-        window()->show(); // the failure of an installation start shows in a visible window
+        // An installation that cannot start keeps the prompt open, says why and what to do, and logs it.
+        QTest::mouseClick(child<QPushButton>("installButton"), Qt::LeftButton);
         QTRY_VERIFY(child<SymbolNote>("failure")->isVisible());
-        QCOMPARE(child<SymbolNote>("failure")->text(), QStringLiteral("没能开始更新：磁盘满了"));
+        QVERIFY(window()->isVisible());
+        QCOMPARE(title(), QStringLiteral("新版本 1.4.0 已下载好"));
+        const QString why = QStringLiteral("没能开始更新：磁盘满了。可以再点「立即更新」试一次，或从 %1 下载新版手动安装")
+                                .arg(*offer(3).url);
+        QCOMPARE(child<SymbolNote>("failure")->text(), why);
+        Log::flush();
+        QVERIFY(QString::fromUtf8(readFile(Log::file())).contains(QStringLiteral("自动更新：") + why));
+        QVERIFY(!updater->manualResult());
         QVERIFY(!child<QWidget>("notesBox")->isVisible());
         shoot(QStringLiteral("failed"));
+        QTest::mouseClick(child<QPushButton>("installButton"), Qt::LeftButton); // tried again on request
+        QCOMPARE(launches, 2);
 
         QDir(Updater::stageDirectory(14)).removeRecursively();
         UpdateInfo next = offer(2);

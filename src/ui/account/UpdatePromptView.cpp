@@ -153,7 +153,9 @@ UpdatePromptView::UpdatePromptView(Updater& updater, QWidget* parent)
 
 QString UpdatePromptView::title(const Updater::Phase& phase)
 {
-    const QString version = phase.kind == Updater::Phase::Kind::ready ? phase.version : QString();
+    // A failed installation keeps the version it was about to install.
+    const bool staged = phase.kind == Updater::Phase::Kind::ready || phase.kind == Updater::Phase::Kind::failed;
+    const QString version = staged ? phase.version : QString();
     return QStringLiteral("新版本 ") + version + QStringLiteral(" 已下载好");
 }
 

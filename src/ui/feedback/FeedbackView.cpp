@@ -64,7 +64,7 @@ QString imageFilter()
 } // namespace
 
 FeedbackView::FeedbackView(AppState& app, FeedbackModel& model, QWidget* parent)
-    : QWidget(parent), app(app), model(model), system(MachineInfo::shownSystem()), machine(MachineInfo::model()),
+    : QWidget(parent), app(app), model(model), system(MachineInfo::system()), machine(MachineInfo::model()),
       memory(MachineInfo::memoryBytes())
 {
     setObjectName(QStringLiteral("feedbackView"));
@@ -231,7 +231,9 @@ void FeedbackView::refresh()
     if (editor->toPlainText() != model.text())
         editor->setPlainText(model.text());
     const QList<Shot>& shots = app.shots().shots();
-    area->setNewestShot(shots.isEmpty() ? std::nullopt : std::optional<qint64>(shots.last().n));
+    // Offered until that shot is attached; removing it offers it again.
+    const bool offered = !shots.isEmpty() && !model.holds(shots.last().localPath);
+    area->setNewestShot(offered ? std::optional<qint64>(shots.last().n) : std::nullopt);
     summary->setText(summaryLine(AppInfo::current().version, system, machine, memory,
                                  int(app.registry().servers().size())));
     logBox->setChecked(model.includeLog());

@@ -53,7 +53,7 @@ const QHash<QString, Mapping>& mappings()
         {QStringLiteral("arrow.triangle.2.circlepath"), {"view-refresh", QStyle::SP_BrowserReload}},
         {QStringLiteral("circle"), {"radio-unchecked", QStyle::SP_CustomBase, "\xE2\x97\x8B"}}, // ○
         {QStringLiteral("largecircle.fill.circle"), {"radio-checked", QStyle::SP_CustomBase, "\xE2\x97\x89"}}, // ◉
-        {QStringLiteral("menubar.rectangle"), {"user-desktop", QStyle::SP_DesktopIcon}},
+        {QStringLiteral("menubar.rectangle"), {"", QStyle::SP_CustomBase, nullptr, false, Symbols::trayGlyph}}, // the tray icon itself
     };
     return map;
 }
@@ -116,7 +116,7 @@ QIcon Symbols::icon(const QString& symbol)
     if (found == mappings().constEnd())
         return QIcon::fromTheme(symbol);
     const QString theme = QString::fromLatin1(found->theme);
-    if (QIcon::hasThemeIcon(theme))
+    if (!theme.isEmpty() && QIcon::hasThemeIcon(theme))
         return QIcon::fromTheme(theme);
     if (found->drawing)
         return found->drawing();
@@ -149,4 +149,28 @@ QPixmap Symbols::tinted(const QString& symbol, int side, const QColor& color)
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
     painter.fillRect(pixmap.rect(), color);
     return pixmap;
+}
+
+QIcon Symbols::trayGlyph()
+{
+    // A viewfinder's four corners with a chain link inside, light on a dark rim so it shows on any panel.
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const int a = 6, b = 58, l = 14;
+    const QList<QPolygon> corners = {QPolygon({QPoint(a, a + l), QPoint(a, a), QPoint(a + l, a)}),
+                                     QPolygon({QPoint(b - l, a), QPoint(b, a), QPoint(b, a + l)}),
+                                     QPolygon({QPoint(a, b - l), QPoint(a, b), QPoint(a + l, b)}),
+                                     QPolygon({QPoint(b - l, b), QPoint(b, b), QPoint(b, b - l)})};
+    for (const auto& [colour, width] : {std::pair{QColor(30, 30, 30), 9}, std::pair{QColor(245, 245, 245), 5}}) {
+        p.setPen(QPen(colour, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        for (const QPolygon& corner : corners)
+            p.drawPolyline(corner);
+        p.setPen(QPen(colour, width - 1));
+        p.drawRoundedRect(QRectF(15, 24, 20, 13), 6.5, 6.5);
+        p.drawRoundedRect(QRectF(29, 27, 20, 13), 6.5, 6.5);
+    }
+    p.end();
+    return QIcon(pixmap);
 }

@@ -16,4 +16,6 @@ public:
     static QPixmap tinted(const QString& symbol, int side, const QColor& color);
     // The application's own icon (the window icon when one is set).
     static QIcon appIcon();
+    // tarnel's tray icon, also the windows' icon.
+    static QIcon trayGlyph();
 };

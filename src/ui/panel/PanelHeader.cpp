@@ -133,9 +133,7 @@ QWidget* PanelHeader::buildShotsStatus()
 
     pauseButton = plainButton("pauseButton", QString(), area);
     connect(pauseButton, &QToolButton::clicked, this, [this] {
-        const bool paused = !this->context.app.shots().paused();
-        this->context.app.shots().setPaused(paused);
-        this->context.app.watcher().setPaused(paused);
+        this->context.app.setPaused(!this->context.app.shots().paused());
     });
     QToolButton* clear = plainButton("clearButton", QStringLiteral("🗑 清空全部"), area);
     Theme::applyTextRole(*clear, QStringLiteral("red"));

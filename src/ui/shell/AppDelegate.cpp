@@ -9,6 +9,7 @@
 #include "state/Store.h"
 #include "ui/account/LoginWindowController.h"
 #include "ui/feedback/FeedbackWindowController.h"
+#include "ui/kit/Symbols.h"
 #include "ui/onboarding/OnboardingWindowController.h"
 #include "ui/settings/SettingsWindowController.h"
 #include "ui/shell/RemovalPasswordHost.h"
@@ -36,7 +37,7 @@ AppDelegate::~AppDelegate()
 void AppDelegate::launch()
 {
     Log::write(QStringLiteral("启动 tarnel %1 (%2)").arg(AppInfo::current().version, AppInfo::current().build));
-    QApplication::setWindowIcon(StatusItem::glyph());
+    QApplication::setWindowIcon(Symbols::trayGlyph());
     Paths::ensure(Paths::dataDirectory());
     store = std::make_unique<Store>(Paths::dataDirectory());
     app = std::make_unique<AppState>(*store, desktop);

@@ -5,6 +5,7 @@
 #include "capture/ClipboardWatcher.h"
 #include "capture/ShotStore.h"
 #include "state/Paths.h"
+#include "ui/kit/Symbols.h"
 
 #include <QMenu>
 #include <QPainter>
@@ -13,13 +14,11 @@
 #include <QUrl>
 
 StatusItem::StatusItem(AppState& app, std::function<void()> quit, QObject* parent)
-    : QObject(parent), app(app), tray(new QSystemTrayIcon(glyph(), this)), contextMenu(new QMenu)
+    : QObject(parent), app(app), tray(new QSystemTrayIcon(Symbols::trayGlyph(), this)), contextMenu(new QMenu)
 {
     contextMenu->setObjectName(QStringLiteral("statusMenu"));
     pauseAction = contextMenu->addAction(QString(), this, [&app] {
-        const bool paused = !app.shots().paused();
-        app.shots().setPaused(paused);
-        app.watcher().setPaused(paused);
+        app.setPaused(!app.shots().paused());
     });
     pauseAction->setObjectName(QStringLiteral("pauseAction"));
     clearAction = contextMenu->addAction(QStringLiteral("🗑 清空全部"), this, [&app] { app.clearAll(); });
@@ -81,28 +80,4 @@ void StatusItem::refresh()
     settingsAction->setVisible(bool(app.openSettings));
     signOutAction->setVisible(app.account().record().has_value());
     tray->setToolTip(usable ? QStringLiteral("tarnel") : QStringLiteral("tarnel · 还没登录"));
-}
-
-QIcon StatusItem::glyph()
-{
-    // A viewfinder's four corners with a chain link inside, light on a dark rim so it shows on any panel.
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const int a = 6, b = 58, l = 14;
-    const QList<QPolygon> corners = {QPolygon({QPoint(a, a + l), QPoint(a, a), QPoint(a + l, a)}),
-                                     QPolygon({QPoint(b - l, a), QPoint(b, a), QPoint(b, a + l)}),
-                                     QPolygon({QPoint(a, b - l), QPoint(a, b), QPoint(a + l, b)}),
-                                     QPolygon({QPoint(b - l, b), QPoint(b, b), QPoint(b, b - l)})};
-    for (const auto& [colour, width] : {std::pair{QColor(30, 30, 30), 9}, std::pair{QColor(245, 245, 245), 5}}) {
-        p.setPen(QPen(colour, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        for (const QPolygon& corner : corners)
-            p.drawPolyline(corner);
-        p.setPen(QPen(colour, width - 1));
-        p.drawRoundedRect(QRectF(15, 24, 20, 13), 6.5, 6.5);
-        p.drawRoundedRect(QRectF(29, 27, 20, 13), 6.5, 6.5);
-    }
-    p.end();
-    return QIcon(pixmap);
 }

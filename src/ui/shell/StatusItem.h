@@ -20,7 +20,6 @@ public:
     // Where the icon is on screen, when the tray host tells.
     QRect geometry() const;
 
-    static QIcon glyph();
 
 private:
     void refresh();

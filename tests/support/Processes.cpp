@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <csignal>
-#include <unistd.h>
 
 std::optional<ProcessStat> processStat(pid_t pid)
 {
@@ -19,9 +18,7 @@ std::optional<ProcessStat> processStat(pid_t pid)
         return std::nullopt;
     // utime and stime are the 14th and 15th fields, the 12th and 13th after the name.
     const long long ticks = fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : 0;
-    // rss (pages) is the 24th field.
-    const long long rss = fields.size() > 21 ? fields[21].toLongLong() * ::sysconf(_SC_PAGESIZE) : 0;
-    return ProcessStat{fields[0][0], pid_t(fields[1].toInt()), ticks, rss};
+    return ProcessStat{fields[0][0], pid_t(fields[1].toInt()), ticks};
 }
 
 bool processAlive(qint64 pid)

@@ -9,7 +9,6 @@ struct ProcessStat {
     char state = '?'; // 'Z' once it has ended and waits to be reaped
     pid_t parent = -1;
     long long cpuTicks = 0; // user and system time so far, in clock ticks
-    long long rssBytes = 0; // resident memory
 };
 
 std::optional<ProcessStat> processStat(pid_t pid);

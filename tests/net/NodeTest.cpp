@@ -453,8 +453,8 @@ private Q_SLOTS:
     {
         QFETCH(bool, fresh);
         QFETCH(int, intervalMs);
-        NetNodeFixture serve;
-        serve.writeToken(signIn());
+        NetNodeFixture serve; // alone in an account of its own: no device of it makes it sync
+        serve.writeToken(service.signUp(QStringLiteral("alone%1").arg(int(fresh)), QStringLiteral("secret1")));
         QVERIFY(serve.start({.server = service.url(), .config = {{"syncMs", 600000}, {"strangerSyncMs", intervalMs}}}));
         QTRY_VERIFY_WITH_TIMEOUT(serve.siteOk(), Limit::network);
         service.resetHooks();

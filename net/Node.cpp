@@ -36,8 +36,10 @@ constexpr int dialWaitMs = 12000;
 // quarter of the descriptor limit).
 constexpr int unverifiedPerAddress = 8;
 constexpr int unverifiedMost = 128;
-// Descriptors kept from the tunnels peers open, for the sockets, the app's dials, syncs and links.
+// Descriptors kept from the tunnels peers open, for the sockets, the app's dials, syncs and links; and the
+// most tunnels one peer opens (each may hold a few MB in flight).
 constexpr int reservedFiles = 64;
+constexpr int tunnelsPerPeerMost = 128;
 // Certificates the next sync looks for at most, and those refused remembered at most.
 constexpr int strangersAskedMost = 64;
 constexpr int strangersMost = 4096;
@@ -109,7 +111,7 @@ Node::Node(const ServeOptions& options, const NetConfig& config, Identity identi
     unverifiedCap = int(std::clamp<rlim_t>(fileLimit / 4, unverifiedPerAddress, unverifiedMost));
     // A tunnel holds two descriptors (the peer's connection and the sshd's); one peer gets half the room.
     tunnelCap = std::max(8, (int(std::min<rlim_t>(fileLimit, 1 << 16)) - unverifiedCap - reservedFiles) / 2);
-    tunnelCapPerPeer = std::max(4, tunnelCap / 2);
+    tunnelCapPerPeer = std::clamp(tunnelCap / 2, 4, tunnelsPerPeerMost);
     self = SelfRecord::load(QDir(options.state).filePath(QStringLiteral("device.json")), options.name);
     sshPubKey = firstLine(options.pubkeyFile);
     hostPubKey = firstLine(options.hostkeyFile);

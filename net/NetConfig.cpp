@@ -37,5 +37,6 @@ NetConfig NetConfig::load(const QString& path, QString* error)
     config.directProbeMs = int(Json::integer(o, QStringLiteral("directProbeMs"), config.directProbeMs));
     config.maxDirectProbeMs = int(Json::integer(o, QStringLiteral("maxDirectProbeMs"), config.maxDirectProbeMs));
     config.tunnelResumeMs = int(Json::integer(o, QStringLiteral("tunnelResumeMs"), config.tunnelResumeMs));
+    config.strangerSyncMs = int(Json::integer(o, QStringLiteral("strangerSyncMs"), config.strangerSyncMs));
     return config;
 }

@@ -22,6 +22,9 @@ struct NetConfig {
     int maxDirectProbeMs = 30000;
     // How long a tunnel whose link went waits for the next link before it closes.
     int tunnelResumeMs = 60000;
+    // A certificate no device of the account has makes the node sync at most this often (it may be a
+    // device that joined since).
+    int strangerSyncMs = 30000;
 
     // The file's values over the defaults; an error text when it exists but cannot be used.
     static NetConfig load(const QString& path, QString* error);

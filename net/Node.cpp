@@ -36,6 +36,13 @@ constexpr int dialWaitMs = 12000;
 // quarter of the descriptor limit).
 constexpr int unverifiedPerAddress = 8;
 constexpr int unverifiedMost = 128;
+// Descriptors kept from the tunnels peers open, for the sockets, the app's dials, syncs and links; and the
+// most tunnels one peer opens (each may hold a few MB in flight).
+constexpr int reservedFiles = 64;
+constexpr int tunnelsPerPeerMost = 128;
+// Certificates the next sync looks for at most, and those refused remembered at most.
+constexpr int strangersAskedMost = 64;
+constexpr int strangersMost = 4096;
 // A tunnel's resume that did not get through is tried again this soon while the link is up.
 constexpr int resumeRetryMs = 1000;
 // A tunnel whose own carrier went this shortly before its link did went for the same cause.
@@ -106,6 +113,9 @@ Node::Node(const ServeOptions& options, const NetConfig& config, Identity identi
     rlimit files{};
     const rlim_t fileLimit = ::getrlimit(RLIMIT_NOFILE, &files) == 0 ? files.rlim_cur : 1024;
     unverifiedCap = int(std::clamp<rlim_t>(fileLimit / 4, unverifiedPerAddress, unverifiedMost));
+    // A tunnel holds two descriptors (the peer's connection and the sshd's); one peer gets half the room.
+    tunnelCap = std::max(8, (int(std::min<rlim_t>(fileLimit, 1 << 16)) - unverifiedCap - reservedFiles) / 2);
+    tunnelCapPerPeer = std::clamp(tunnelCap / 2, 4, tunnelsPerPeerMost);
     self = SelfRecord::load(QDir(options.state).filePath(QStringLiteral("device.json")), options.name);
     sshPubKey = firstLine(options.pubkeyFile);
     hostPubKey = firstLine(options.hostkeyFile);
@@ -456,14 +466,9 @@ void Node::acceptPeer(int fd, const QHostAddress& from)
     ++unverified;
     ++unverifiedFrom[address];
     auto* stream = new TlsStream(fd, identity.context(), TlsStream::Role::Server, [this](const QString& fingerprint) {
-        for (const PeerLink* link : std::as_const(links))
-            if (link->info().certSha256 == fingerprint)
-                return true;
-        // Perhaps a device that joined since the last sync: look again soon (at most once a second).
-        if (!unknownKnock.isValid() || unknownKnock.elapsed() > 1000) {
-            unknownKnock.start();
-            QMetaObject::invokeMethod(this, &Node::sync, Qt::QueuedConnection);
-        }
+        if (knownCertificate(fingerprint))
+            return true;
+        stranger(fingerprint);
         return false;
     }, this);
     auto* reader = new LineReader(stream, 64 * 1024, 10000, stream);
@@ -485,6 +490,37 @@ void Node::acceptPeer(int fd, const QHostAddress& from)
             knockedBy(fingerprint);
         stream->deleteLater();
     });
+}
+
+bool Node::knownCertificate(const QString& fingerprint) const
+{
+    for (const PeerLink* link : std::as_const(links))
+        if (link->info().certSha256 == fingerprint)
+            return true;
+    return false;
+}
+
+void Node::stranger(const QString& fingerprint)
+{
+    // Perhaps a device that joined since the last sync. Whoever can reach the port can show new
+    // certificates without end: they bring the next sync forward only once per interval.
+    if (strangers.contains(fingerprint) || strangersLookingUp.contains(fingerprint) ||
+        strangersAsked.size() >= strangersAskedMost)
+        return;
+    strangersAsked.insert(fingerprint);
+    if (strangerSync.isValid() && strangerSync.elapsed() < config.strangerSyncMs)
+        return;
+    strangerSync.start();
+    QMetaObject::invokeMethod(this, &Node::sync, Qt::QueuedConnection);
+}
+
+void Node::settleStrangers(const QSet<QString>& lookedUp)
+{
+    if (strangers.size() + lookedUp.size() > strangersMost)
+        strangers.clear();
+    for (const QString& fingerprint : lookedUp)
+        if (!knownCertificate(fingerprint))
+            strangers.insert(fingerprint);
 }
 
 void Node::knockedBy(const QString& fingerprint)
@@ -520,8 +556,9 @@ void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hel
                        const QString& path)
 {
     stream->setParent(this);
-    const auto refuse = [this, stream, link](const QString& text) {
-        NetLog::line(QStringLiteral("拒绝了「%1」的连接：%2").arg(link->info().shownName(), text));
+    const auto refuse = [this, stream, link](const QString& text, bool quiet = false) {
+        if (!quiet)
+            NetLog::line(QStringLiteral("拒绝了「%1」的连接：%2").arg(link->info().shownName(), text));
         stream->write(line(QJsonObject{{QStringLiteral("error"), text}}));
         stream->finishWrite();
         QTimer::singleShot(1000, stream, &QObject::deleteLater);
@@ -552,6 +589,17 @@ void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hel
     }
     if (!tunnelId.isEmpty() && servedTunnel(link->info().id, tunnelId))
         return refuse(QStringLiteral("对方看不懂这个请求"));
+    QObject* slot = admitTunnel(link->info().id, stream);
+    if (!slot) {
+        const bool said = tunnelsFullSaid.isValid() && tunnelsFullSaid.elapsed() < 60000;
+        if (!said) {
+            tunnelsFullSaid.start();
+            NetLog::line(QStringLiteral("「%1」开的通道太多了（%2 条），先拒绝新的")
+                             .arg(link->info().shownName())
+                             .arg(tunnelsFrom.value(link->info().id)));
+        }
+        return refuse(QStringLiteral("对方开着的通道太多了，稍后再试"), true);
+    }
 
     auto* connector = new Connector(QHostAddress(config.sshHost), config.sshPort, 5000, stream);
     connect(connector, &Connector::failed, stream, [refuse, connector](const QString& reason) {
@@ -559,7 +607,7 @@ void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hel
         refuse(QStringLiteral("对方的 sshd 没有在监听（%1）").arg(reason));
     });
     QPointer<PeerLink> owner = link;
-    connect(connector, &Connector::connected, stream, [this, stream, rest, connector, owner, path, tunnelId](int fd) {
+    connect(connector, &Connector::connected, stream, [this, stream, rest, connector, owner, path, tunnelId, slot](int fd) {
         connector->deleteLater();
         auto* sshd = new PlainStream(fd, this);
         if (!tunnelId.isEmpty() && owner) {
@@ -569,6 +617,7 @@ void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hel
                                            {QStringLiteral("got"), 0},
                                            {QStringLiteral("end"), false}}));
             auto* tunnel = new Tunnel(tunnelId, sshd, {}, config.tunnelResumeMs, this);
+            slot->setParent(tunnel);
             keep(tunnel, owner, path, 22, false);
             inbound.insert(tunnel, {owner->info().id, [tunnel] { tunnel->close(QStringLiteral("这台电脑不再接受它的连接")); }});
             tunnel->attach(stream, 0, false, rest);
@@ -576,6 +625,7 @@ void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hel
         }
         stream->write(line(QJsonObject{{QStringLiteral("ok"), true}}));
         auto* splice = new Splice(stream, sshd, rest, {}, this);
+        slot->setParent(splice);
         if (owner) {
             owner->countTunnel(true, 1);
             carry(owner, splice, path);
@@ -594,6 +644,21 @@ void Node::serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hel
         inbound.insert(splice, {owner ? owner->info().id : QString(), end});
         connect(splice, &Splice::finished, this, end);
     });
+}
+
+QObject* Node::admitTunnel(const QString& peer, QObject* holder)
+{
+    if (tunnelsIn >= tunnelCap || tunnelsFrom.value(peer) >= tunnelCapPerPeer)
+        return nullptr;
+    ++tunnelsIn;
+    ++tunnelsFrom[peer];
+    auto* slot = new QObject(holder);
+    connect(slot, &QObject::destroyed, this, [this, peer] {
+        --tunnelsIn;
+        if (--tunnelsFrom[peer] <= 0)
+            tunnelsFrom.remove(peer);
+    });
+    return slot;
 }
 
 void Node::closeInbound(const QString& peer)
@@ -862,12 +927,18 @@ void Node::sync()
         {QStringLiteral("endpoints"), endpoints()},
     };
     const int renamesBefore = renames;
+    strangersLookingUp = std::exchange(strangersAsked, {});
     service.post(QStringLiteral("api/net/sync"), body, syncTimeoutMs, [this, renamesBefore](const ServiceClient::Reply& reply) {
         syncing = false;
         const bool renamedMeanwhile = renames != renamesBefore;
         if (renamedMeanwhile)
             syncAgain = true; // this sync carried the old name; send the new one
         synced(reply, renamedMeanwhile);
+        const QSet<QString> lookedUp = std::exchange(strangersLookingUp, {});
+        if (siteOk && reply.status == 200)
+            settleStrangers(lookedUp);
+        else
+            strangersAsked.unite(lookedUp); // the next sync looks for them
         if (std::exchange(syncAgain, false))
             sync();
     });

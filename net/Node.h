@@ -13,6 +13,7 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 #include <functional>
 
@@ -58,6 +59,11 @@ private:
     void acceptPeer(int fd, const QHostAddress& from);
     // True when one of the account's devices advertises an address with this key (see acceptPeer).
     bool listed(const QString& address) const;
+    bool knownCertificate(const QString& fingerprint) const;
+    // A certificate no device of the account has: the next sync looks for it.
+    void stranger(const QString& fingerprint);
+    // The certificates `lookedUp` that a complete sync did not find cause no more syncs.
+    void settleStrangers(const QSet<QString>& lookedUp);
     void peerHello(TlsStream* stream, const QJsonObject& hello, const QByteArray& rest);
     // Ends the tunnels a peer (every peer when empty) opened into this machine.
     void closeInbound(const QString& peer);
@@ -66,6 +72,9 @@ private:
     void knockedBy(const QString& fingerprint);
     void serveTunnel(PeerLink* link, TlsStream* stream, const QJsonObject& hello, const QByteArray& rest,
                      const QString& path);
+    // Counts a new tunnel from `peer` while the object returned lives (under `holder`, moved along with
+    // the tunnel); none when that peer or all of them have as many as they may.
+    QObject* admitTunnel(const QString& peer, QObject* holder);
     // Remembers which link and path a tunnel rides, so that losing that link ends it.
     void carry(PeerLink* link, Splice* splice, const QString& path);
     void linkLost(PeerLink* link, const QString& path);
@@ -146,7 +155,19 @@ private:
     QTimer syncTimer;
     QTimer tickTimer;
     QElapsedTimer uptime;
-    QElapsedTimer unknownKnock;
+    // Certificates no device of the account has: those the next sync looks for, those the sync under way
+    // looks for, and those a sync did not find, which cause no more syncs; new ones bring a sync forward
+    // at most once per interval.
+    QSet<QString> strangersAsked;
+    QSet<QString> strangersLookingUp;
+    QSet<QString> strangers;
+    QElapsedTimer strangerSync;
+    // Tunnels peers opened into this machine, overall and by peer, and the most of each.
+    int tunnelsIn = 0;
+    QHash<QString, int> tunnelsFrom;
+    int tunnelCap = 0;
+    int tunnelCapPerPeer = 0;
+    QElapsedTimer tunnelsFullSaid;
     // Peer connections not yet past their hello (TLS handshake included), overall and by source address
     // (IPv4, or IPv6 /64): strangers cannot use up the descriptors the control socket, syncs and links
     // need, nor the room kept for the addresses the account's devices advertise.

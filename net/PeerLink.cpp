@@ -14,6 +14,8 @@ constexpr int helloTimeoutMs = 10000;
 // A replaced link stays open this long, so that the peer switches over before it sees the old one end.
 constexpr int replacedGraceMs = 5000;
 constexpr qint64 lineLimit = 64 * 1024;
+// What may wait to be sent on the link: its messages are small, so more means the peer does not read.
+constexpr qint64 sendQueueLimit = 1024 * 1024;
 // A peer's requests to join a relay session: a few joined at once, since a far relay makes each join take
 // most of a second while shots keep coming; one start per this many ms, and only this many waiting; more
 // are dropped (the peer's end gives up on its own, and never asks for more than are joined at once).
@@ -447,8 +449,12 @@ void PeerLink::askToJoin(const QString& session)
 
 void PeerLink::send(const QJsonObject& m)
 {
-    if (stream)
-        stream->write(QJsonDocument(m).toJson(QJsonDocument::Compact) + '\n');
+    if (!stream)
+        return;
+    // A peer that asks and never reads the answers loses its link, not this side its memory.
+    if (stream->pendingWrite() > sendQueueLimit)
+        return lose(QStringLiteral("对方不收数据"));
+    stream->write(QJsonDocument(m).toJson(QJsonDocument::Compact) + '\n');
 }
 
 void PeerLink::tellAllow(bool on)

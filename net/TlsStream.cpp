@@ -31,6 +31,9 @@ int verifyPeer(int, X509_STORE_CTX* store)
                : 0;
 }
 
+// OpenSSL keeps its errors per thread, and every connection of the program shares this one: each call
+// starts with an empty queue, and a failed one reads its own error and leaves the queue empty again, so
+// that one connection's failure (a stranger's refused certificate) is never read as another's.
 QString sslError()
 {
     const unsigned long code = ERR_get_error();
@@ -38,6 +41,15 @@ QString sslError()
     char text[256];
     ERR_error_string_n(code, text, sizeof text);
     return code ? QString::fromLatin1(text) : QStringLiteral("连接断了");
+}
+
+template <class Call>
+int sslCall(SSL* ssl, Call call, int* error)
+{
+    ERR_clear_error();
+    const int r = call();
+    *error = r == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl, r);
+    return r;
 }
 
 } // namespace
@@ -105,20 +117,21 @@ void TlsStream::pump()
 
 void TlsStream::handshake()
 {
-    const int r = SSL_do_handshake(ssl);
-    if (r == 1) {
+    int e = SSL_ERROR_NONE;
+    if (sslCall(ssl, [this] { return SSL_do_handshake(ssl); }, &e) == 1) {
         established_ = true;
         Q_EMIT established();
         return;
     }
-    const int e = SSL_get_error(ssl, r);
-    if (e == SSL_ERROR_WANT_READ)
+    if (e == SSL_ERROR_WANT_READ) {
         wantRead = true;
-    else if (e == SSL_ERROR_WANT_WRITE)
+    } else if (e == SSL_ERROR_WANT_WRITE) {
         wantWrite = true;
-    else
+    } else {
+        const QString error = sslError();
         fail(peer.isEmpty() && SSL_get_verify_result(ssl) != X509_V_OK ? QStringLiteral("对方的证书不对")
-                                                                       : QStringLiteral("TLS 握手失败：") + sslError());
+                                                                       : QStringLiteral("TLS 握手失败：") + error);
+    }
 }
 
 QByteArray TlsStream::read(qint64 max)
@@ -127,12 +140,11 @@ QByteArray TlsStream::read(qint64 max)
         return {};
     QByteArray bytes(max, Qt::Uninitialized);
     size_t got = 0;
-    const int r = SSL_read_ex(ssl, bytes.data(), size_t(max), &got);
-    if (r == 1) {
+    int e = SSL_ERROR_NONE;
+    if (sslCall(ssl, [&] { return SSL_read_ex(ssl, bytes.data(), size_t(max), &got); }, &e) == 1) {
         bytes.resize(qsizetype(got));
         return bytes;
     }
-    const int e = SSL_get_error(ssl, r);
     if (e == SSL_ERROR_WANT_READ) {
         readerWaits = true;
         wantRead = true;
@@ -167,13 +179,13 @@ void TlsStream::flush()
     bool progress = false;
     while (outOffset < out.size() && !dead) {
         size_t sent = 0;
-        const int r = SSL_write_ex(ssl, out.constData() + outOffset, size_t(out.size() - outOffset), &sent);
-        if (r == 1) {
+        int e = SSL_ERROR_NONE;
+        if (sslCall(ssl, [&] { return SSL_write_ex(ssl, out.constData() + outOffset, size_t(out.size() - outOffset), &sent); },
+                    &e) == 1) {
             outOffset += qint64(sent);
             progress = true;
             continue;
         }
-        const int e = SSL_get_error(ssl, r);
         if (e == SSL_ERROR_WANT_WRITE)
             wantWrite = true;
         else if (e == SSL_ERROR_WANT_READ)
@@ -200,18 +212,18 @@ void TlsStream::flush()
 
 void TlsStream::sendShutdown()
 {
-    const int r = SSL_shutdown(ssl);
-    if (r >= 0) {
+    int e = SSL_ERROR_NONE;
+    if (sslCall(ssl, [this] { return SSL_shutdown(ssl); }, &e) >= 0) {
         shutdownSent = true;
         return;
     }
-    const int e = SSL_get_error(ssl, r);
     if (e == SSL_ERROR_WANT_WRITE)
         wantWrite = true;
     else if (e == SSL_ERROR_WANT_READ)
         wantRead = true;
     else
         shutdownSent = true;
+    ERR_clear_error();
 }
 
 void TlsStream::finishWrite()

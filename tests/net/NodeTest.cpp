@@ -3,7 +3,9 @@
 #include "support/AccountServiceFixture.h"
 #include "support/DeviceKeys.h"
 #include "support/NetNodeFixture.h"
+#include "support/PeerClient.h"
 #include "support/Processes.h"
+#include "support/WaitUntil.h"
 
 #include <QFileInfo>
 #include <QSslCertificate>
@@ -47,6 +49,21 @@ class NodeTest : public QObject {
 
     // Each machine signs in on its own.
     QString signIn() const { return service.signIn(QStringLiteral("nora"), QStringLiteral("secret1")); }
+
+    // A device of the account played by the test under the certificate `keys` make for its id, once
+    // `target` lists it; and its hello.
+    bool joinAs(DeviceKeys& keys, const QString& id, const NetNodeFixture& target)
+    {
+        const QString own = signIn();
+        const QJsonObject device{{"id", id}, {"name", id}, {"alias", "qx-" + id}, {"sshUser", "nora"},
+                                 {"sshPubKey", "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIOM+02 nora@flood"}, {"endpoints", QJsonArray{}}};
+        return service.post("api/net/sync", keys.prove(device, id, own), own).status == 200 &&
+               waitUntil([&] { return !target.peer(id).isEmpty(); }, Limit::network);
+    }
+    static QByteArray hello(const QString& kind, const QString& id, const QString& tunnel = {})
+    {
+        return QJsonDocument(QJsonObject{{"kind", kind}, {"id", id}, {"port", 22}, {"tunnel", tunnel}}).toJson(QJsonDocument::Compact) + '\n';
+    }
 
     std::unique_ptr<NetNodeFixture> node(bool withToken = true, qint64 parentPid = 0, const QString& name = QStringLiteral("Test box"))
     {
@@ -421,6 +438,91 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(service.requestsTo("/api/net/sync").size() >= drained + 3, 10000);
         QVERIFY2(floodAsks() <= 12, qPrintable(QString::number(floodAsks())));
         SSL_free(tls);
+    }
+
+    // Certificates no device of the account has look the account up once: new ones bring the next sync
+    // forward at most once per interval, one a sync did not find brings none.
+    void unknownCertificatesBringFewSyncs_data()
+    {
+        QTest::addColumn<bool>("fresh");
+        QTest::addColumn<int>("intervalMs");
+        QTest::newRow("a new certificate each time") << true << 60000;
+        QTest::newRow("one refused certificate again and again") << false << 300;
+    }
+    void unknownCertificatesBringFewSyncs()
+    {
+        QFETCH(bool, fresh);
+        QFETCH(int, intervalMs);
+        NetNodeFixture serve; // alone in an account of its own: no device of it makes it sync
+        serve.writeToken(service.signUp(QStringLiteral("alone%1").arg(int(fresh)), QStringLiteral("secret1")));
+        QVERIFY(serve.start({.server = service.url(), .config = {{"syncMs", 600000}, {"strangerSyncMs", intervalMs}}}));
+        QTRY_VERIFY_WITH_TIMEOUT(serve.siteOk(), Limit::network);
+        service.resetHooks();
+        const auto syncs = [&] {
+            const QList<QJsonObject> all = service.requestsTo(QStringLiteral("/api/net/sync"));
+            return std::count_if(all.cbegin(), all.cend(), [&](const QJsonObject& request) {
+                return QByteArray::fromBase64(request.value("body").toString().toLatin1()).contains(serve.deviceId().toLatin1());
+            });
+        };
+        DeviceKeys keys;
+        int knocks = 0;
+        const auto knock = [&] {
+            const QString name = QStringLiteral("stranger-%1").arg(fresh ? knocks++ : 0);
+            return PeerClient::knock(keys.context(name), serve.listenPort(), hello("link", name));
+        };
+        QVERIFY(knock());
+        QVERIFY(waitUntil([&] { return syncs() == 1; }, Limit::network)); // perhaps a device that just joined
+        // Knocking on for longer than the former once a second: no other sync.
+        QVERIFY2(!waitUntil([&] { return !knock() || syncs() > 1; }, 3000), qPrintable(serve.output()));
+    }
+
+    // A device of the account cannot exhaust a node: large pings it never reads the answers to cost it its
+    // link, and tunnels beyond a few are refused while the node keeps descriptors for the app and the
+    // service, and gives new ones once they closed.
+    void aPeerCannotExhaustTheNode()
+    {
+        QTcpServer sshd;
+        sshd.setListenBacklogSize(256); // the node's connections wait there, never accepted
+        QVERIFY(sshd.listen(QHostAddress::LocalHost));
+        NetNodeFixture serve;
+        serve.writeToken(signIn());
+        NetNodeFixture::Options options{.server = service.url()};
+        options.config = {{"sshTarget", QStringLiteral("127.0.0.1:%1").arg(sshd.serverPort())}, {"tunnelResumeMs", 500}};
+        options.launcher = {QStringLiteral("prlimit"), QStringLiteral("--nofile=128:128"), QStringLiteral("--")};
+        QVERIFY2(serve.start(options), qPrintable(serve.output()));
+        DeviceKeys keys;
+        QVERIFY(joinAs(keys, "dev-many-01", serve));
+
+        PeerClient deaf(keys.context("dev-many-01"), serve.listenPort());
+        const QByteArray ping = QJsonDocument(QJsonObject{{"t", "ping"}, {"n", QString(60 * 1024, '7')}}).toJson(QJsonDocument::Compact) + '\n';
+        qint64 sent = 0;
+        for (bool going = deaf.send(hello("link", "dev-many-01")); going && sent < (64 << 20); going = deaf.send(ping))
+            sent += ping.size();
+        qInfo("the link went after %lld KB of pings", sent >> 10);
+        QVERIFY(sent < (64 << 20));
+        QVERIFY2(waitUntil([&] { return serve.output().contains(QStringLiteral("对方不收数据")); }), qPrintable(serve.output()));
+
+        std::vector<std::unique_ptr<PeerClient>> tunnels;
+        int opened = 0;
+        const auto open = [&] {
+            tunnels.push_back(std::make_unique<PeerClient>(keys.context("dev-many-01"), serve.listenPort()));
+            tunnels.back()->send(hello("tunnel", "dev-many-01", QStringLiteral("t%1").arg(tunnels.size())));
+            const QByteArray answer = tunnels.back()->readLine();
+            opened += answer.contains(R"("ok":true)");
+            return answer.contains(R"("ok":true)") || QString::fromUtf8(answer).contains(QStringLiteral("通道太多了"));
+        };
+        for (int i = 0; i < 70; ++i) // far more than the descriptors hold
+            QVERIFY2(open(), qPrintable(QStringLiteral("tunnel %1\n").arg(i) + serve.output()));
+        qInfo("%d of 70 tunnels opened under 128 descriptors", opened);
+        QVERIFY(opened >= 4 && opened < 30);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(isStatusDocument(serve.status()) && clock.elapsed() < 1000);
+        service.resetHooks();
+        QVERIFY(waitUntil([&] { return !service.requestsTo(QStringLiteral("/api/net/sync")).isEmpty() && serve.siteOk(); }, Limit::network));
+        tunnels.clear(); // their connections go; the tunnels close after the resume interval
+        opened = 0;
+        QVERIFY(waitUntil([&] { return open() && opened > 0; }, Limit::network));
     }
 
     void oneServePerStateFolder()

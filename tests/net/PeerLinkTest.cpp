@@ -3,8 +3,10 @@
 // address answers), and ssh reaches the other machine's sshd through dial. Strangers are refused.
 #include "support/AccountServiceFixture.h"
 #include "support/DelayProxy.h"
+#include "support/DeviceKeys.h"
 #include "support/EchoSession.h"
 #include "support/NetNodeFixture.h"
+#include "support/PeerClient.h"
 #include "support/ShotStream.h"
 #include "support/SshServerFixture.h"
 #include "support/WaitUntil.h"
@@ -176,6 +178,46 @@ private Q_SLOTS:
             QVERIFY2(reply.startsWith(R"({"end":false,"got":0,"ok":true,"tunnel":"t1"})"), reply.constData());
         else
             QVERIFY2(!answered || !reply.contains("ok"), reply.constData());
+    }
+
+    // A client whose certificate the account does not list, or a device of the account without an ssh key
+    // (the others leave it out), keeps saying hello to one machine: the link and a session over it go on
+    // untouched on both sides.
+    void strangersLeaveALinkAlone_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::newRow("a stranger's hellos") << "dev-stranger-01";
+        QTest::newRow("a device without an ssh key dialing") << "dev-keyless-01";
+    }
+    void strangersLeaveALinkAlone()
+    {
+        QFETCH(QString, id);
+        QTRY_VERIFY_WITH_TIMEOUT(linked(a, b, QStringLiteral("direct")) && linked(b, a, QStringLiteral("direct")), 20000);
+        DeviceKeys keys;
+        if (id.contains("keyless")) {
+            const QString token = service.signIn(QStringLiteral("pair"), QStringLiteral("secret1"));
+            const QJsonObject device{{"id", id}, {"name", "No key"}, {"alias", "qx-no-key"}, {"endpoints", QJsonArray{}}};
+            QCOMPARE(service.post(QStringLiteral("api/net/sync"), keys.prove(device, id, token), token).status, 200);
+        }
+        EchoSession session(a.sshArguments(b.deviceId(), login->name, QStringLiteral("cat")));
+        QVERIFY(session.started());
+        // A lost link, or a tunnel's connection lost and taken up again.
+        const auto breaks = [&] {
+            const QString both = a.output() + b.output();
+            return both.count(QStringLiteral("断了")) + both.count(QStringLiteral("接着传")) +
+                   linkOf(a.peer(b.deviceId())).value("restarts").toInt() + linkOf(b.peer(a.deviceId())).value("restarts").toInt();
+        };
+        const qsizetype before = breaks();
+        const QByteArray hello = QJsonDocument(QJsonObject{{"kind", "link"}, {"id", id}}).toJson(QJsonDocument::Compact) + '\n';
+        // The fault showed within a few seconds of the first hello.
+        const bool shaken = waitUntil([&] {
+            PeerClient::knock(keys.context(id), b.listenPort(), hello);
+            if (session.echoedAll(0))
+                session.sendRandom(64 << 10);
+            return breaks() != before;
+        }, 8000);
+        QVERIFY2(!shaken, qPrintable((a.output() + b.output()).split('\n').filter(QRegularExpression("断了|接着传")).join('\n')));
+        QVERIFY2(session.echoedAll(Limit::network) && session.sentSize() > 0, qPrintable(session.mismatch()));
     }
 
     // Strangers from many addresses fill the room for connections not yet identified, all but the part

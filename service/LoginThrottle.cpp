@@ -47,12 +47,22 @@ void LoginThrottle::note(Records& records, const std::string& key, Clock::time_p
     record.last = now;
 }
 
+bool LoginThrottle::failedLately(const std::string& group, Clock::time_point now) const
+{
+    const auto it = addresses.find(group);
+    if (it != addresses.end())
+        return now - it->second.last <= forgetAfter;
+    return addresses.size() >= recordLimit;
+}
+
 int LoginThrottle::secondsToWait(const std::string& address, const std::string& account)
 {
     const Clock::time_point now = Clock::now();
+    const std::string group = AddressGroup::of(address);
     std::lock_guard<std::mutex> lock(mutex);
-    const Clock::duration longest =
-        std::max(wait(addresses, AddressGroup::of(address), addressCap, now), wait(accounts, accountKey(account), accountCap, now));
+    Clock::duration longest = wait(addresses, group, addressCap, now);
+    if (failedLately(group, now))
+        longest = std::max(longest, wait(accounts, accountKey(account), accountCap, now));
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(longest).count();
     return int((ms + 999) / 1000);
 }
@@ -65,9 +75,16 @@ void LoginThrottle::failed(const std::string& address, const std::string& accoun
     note(accounts, accountKey(account), now);
 }
 
-void LoginThrottle::succeeded(const std::string& address, const std::string& account)
+void LoginThrottle::succeeded(const std::string& address, const std::string&)
 {
     std::lock_guard<std::mutex> lock(mutex);
     addresses.erase(AddressGroup::of(address));
-    accounts.erase(accountKey(account));
+}
+
+bool LoginThrottle::failedLately(const std::string& address)
+{
+    const Clock::time_point now = Clock::now();
+    const std::string group = AddressGroup::of(address);
+    std::lock_guard<std::mutex> lock(mutex);
+    return failedLately(group, now);
 }

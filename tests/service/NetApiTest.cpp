@@ -25,6 +25,56 @@ QJsonObject device(const QString& id, const QString& alias, const QString& name 
                        {"endpoints", QJsonArray{QJsonObject{{"host", "127.0.0.1"}, {"port", 47810}}}}};
 }
 
+// A service of its own whose accounts each sign in two devices, dev-<user>-0 and dev-<user>-1, and the
+// relay's steps as those devices take them.
+struct RelayRig {
+    AccountServiceFixture service;
+    DeviceKeys& keys;
+    QMap<QString, QString> signedIn; // device id -> its token
+
+    RelayRig(AccountServiceFixture::Options options, DeviceKeys& keys) : service(std::move(options)), keys(keys) {}
+    bool start(const QStringList& users)
+    {
+        if (!service.start())
+            return false;
+        for (const QString& user : users) {
+            service.signUp(user, QStringLiteral("secret1"));
+            for (int i = 0; i < 2; ++i) {
+                const QString id = QStringLiteral("dev-%1-%2").arg(user).arg(i);
+                signedIn.insert(id, service.signIn(user, QStringLiteral("secret1")));
+                if (service.post("api/net/sync", keys.prove(device(id, "qx-relay"), id, signedIn[id]), signedIn[id]).status != 200)
+                    return false;
+            }
+        }
+        return true;
+    }
+    QJsonObject ticket(const QString& id, const QString& peer, const QString& session = {})
+    {
+        QJsonObject body{{"id", id}, {"peer", peer}, {"fresh", session.isEmpty()}};
+        if (!session.isEmpty())
+            body.insert("session", session);
+        return service.post("api/net/relay", body, signedIn[id]).json();
+    }
+    static void connectWith(QTcpSocket& socket, const QJsonObject& end, const QString& from)
+    {
+        socket.bind(QHostAddress(from));
+        socket.connectToHost(QHostAddress(end.value("host").toString()), quint16(end.value("port").toInt()));
+        socket.write("TARNEL-RELAY " + end.value("ticket").toString().toLatin1() + "\n");
+    }
+    // Whether the user's two devices get a session through the relay that carries their bytes.
+    bool pairs(const QString& user)
+    {
+        const QJsonObject first = ticket(QStringLiteral("dev-%1-0").arg(user), QStringLiteral("dev-%1-1").arg(user));
+        const QJsonObject second = ticket(QStringLiteral("dev-%1-1").arg(user), QStringLiteral("dev-%1-0").arg(user),
+                                          first.value("session").toString());
+        QTcpSocket left, right;
+        connectWith(left, first, QStringLiteral("127.0.0.1"));
+        connectWith(right, second, QStringLiteral("127.0.0.1"));
+        left.write("ping");
+        return waitUntil([&] { return right.bytesAvailable() >= 4; }, 10000) && right.readAll() == "ping";
+    }
+};
+
 QJsonObject listed(const QJsonObject& reply, const QString& id)
 {
     for (const QJsonValue& item : reply.value("devices").toArray())
@@ -252,38 +302,11 @@ private Q_SLOTS:
     {
         AccountServiceFixture::Options options{false, false};
         options.arguments = QStringList{"--relay-greeting-timeout", "60"};
-        AccountServiceFixture relayed(options);
-        QVERIFY2(relayed.start(), qPrintable(relayed.error()));
-        QMap<QString, QString> signedIn; // device id -> its token
-        for (const QString user : {"ria", "flo"}) {
-            relayed.signUp(user, QStringLiteral("secret1"));
-            for (int i = 0; i < 2; ++i) {
-                const QString id = QStringLiteral("dev-%1-%2").arg(user).arg(i);
-                signedIn.insert(id, relayed.signIn(user, QStringLiteral("secret1")));
-                QCOMPARE(relayed.post("api/net/sync", keys.prove(device(id, "qx-relay"), id, signedIn[id]), signedIn[id]).status, 200);
-            }
-        }
-        const auto ticket = [&](const QString& id, const QString& peer, const QString& session = {}) {
-            QJsonObject body{{"id", id}, {"peer", peer}, {"fresh", session.isEmpty()}};
-            if (!session.isEmpty())
-                body.insert("session", session);
-            return relayed.post("api/net/relay", body, signedIn[id]).json();
-        };
-        const auto connectWith = [&](QTcpSocket& socket, const QJsonObject& end, const QString& from) {
-            socket.bind(QHostAddress(from));
-            socket.connectToHost(QHostAddress(end.value("host").toString()), quint16(end.value("port").toInt()));
-            socket.write("TARNEL-RELAY " + end.value("ticket").toString().toLatin1() + "\n");
-        };
-        const auto pairs = [&](const QString& user) {
-            const QJsonObject first = ticket(QStringLiteral("dev-%1-0").arg(user), QStringLiteral("dev-%1-1").arg(user));
-            const QJsonObject second = ticket(QStringLiteral("dev-%1-1").arg(user), QStringLiteral("dev-%1-0").arg(user),
-                                              first.value("session").toString());
-            QTcpSocket left, right;
-            connectWith(left, first, QStringLiteral("127.0.0.1"));
-            connectWith(right, second, QStringLiteral("127.0.0.1"));
-            left.write("ping");
-            return waitUntil([&] { return right.bytesAvailable() >= 4; }, 10000) && right.readAll() == "ping";
-        };
+        RelayRig relayed(options, keys);
+        QVERIFY2(relayed.start({"ria", "flo"}), qPrintable(relayed.service.error()));
+        const auto ticket = [&](const QString& id, const QString& peer) { return relayed.ticket(id, peer); };
+        const auto connectWith = &RelayRig::connectWith;
+        const auto pairs = [&](const QString& user) { return relayed.pairs(user); };
 
         const quint16 port = quint16(ticket("dev-ria-0", "dev-ria-1").value("port").toInt());
         std::vector<std::unique_ptr<QTcpSocket>> crowd;
@@ -310,6 +333,29 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(waiting.back()->state(), QAbstractSocket::UnconnectedState, 10000);
         QCOMPARE(waiting.front()->state(), QAbstractSocket::ConnectedState);
         QVERIFY(pairs(QStringLiteral("ria")));
+    }
+
+    // An account holding many relay places never takes the last few: another account still pairs.
+    void relayKeepsRoomForAnAccountWithoutPlaces()
+    {
+        AccountServiceFixture::Options options;
+        options.arguments = QStringList{"--relay-places", "16"};
+        RelayRig relayed(options, keys);
+        QVERIFY2(relayed.start({"hog", "bea"}), qPrintable(relayed.service.error()));
+        std::vector<std::unique_ptr<QTcpSocket>> hogged;
+        for (int i = 0; i < 16; ++i) {
+            hogged.push_back(std::make_unique<QTcpSocket>());
+            RelayRig::connectWith(*hogged.back(), relayed.ticket("dev-hog-0", "dev-hog-1"),
+                                  QStringLiteral("127.0.4.%1").arg(i + 1));
+        }
+        const auto refused = [&] {
+            return std::count_if(hogged.begin(), hogged.end(), [](const auto& socket) {
+                return socket->state() == QAbstractSocket::UnconnectedState;
+            });
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(refused(), 2, Limit::network);
+        QVERIFY(relayed.pairs(QStringLiteral("bea")));
+        QCOMPARE(refused(), 2);
     }
 
     void relaySplicesTheTwoEnds()

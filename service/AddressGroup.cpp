@@ -7,8 +7,11 @@ namespace AddressGroup {
 
 std::string of(const std::string& address)
 {
+    // A link-local address comes with the interface it arrived on ("fe80::1%eth0"); the zone is no part
+    // of the address.
+    const std::string bare = address.substr(0, address.find('%'));
     in6_addr v6{};
-    if (::inet_pton(AF_INET6, address.c_str(), &v6) != 1)
+    if (::inet_pton(AF_INET6, bare.c_str(), &v6) != 1)
         return address;
     char text[INET6_ADDRSTRLEN];
     if (IN6_IS_ADDR_V4MAPPED(&v6)) {

@@ -296,6 +296,24 @@ private Q_SLOTS:
         QCOMPARE(sync(device("dev-twice-02", "qx-twice"), dan, "twice").status, 200);
     }
 
+    // One account holds a bounded number of devices: one more is refused saying why (its sign-in stays
+    // good), and the devices it has keep syncing.
+    void devicesPerAccountAreBounded()
+    {
+        service.signUp(QStringLiteral("max"), QStringLiteral("secret1"));
+        QStringList signedIn;
+        const auto add = [&](int i) {
+            signedIn.append(service.signIn(QStringLiteral("max"), QStringLiteral("secret1")));
+            return sync(device(QStringLiteral("dev-max-%1").arg(i, 3, 10, QLatin1Char('0')), "qx-max"), signedIn.last(), "max");
+        };
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(add(i).status, 200);
+        const auto refused = add(100);
+        QCOMPARE(refused.status, 409);
+        QCOMPARE(refused.json().value("error").toString(), QStringLiteral("账号里已经有 100 台设备了，先踢出用不着的设备再加这台"));
+        QCOMPARE(sync(device("dev-max-000", "qx-max"), signedIn.first(), "max").status, 200);
+    }
+
     // Idle strangers from many addresses make way for devices with tickets, and one account's devices
     // hold only their own share of the relay's ticketed connections.
     void relayKeepsRoomForTicketsAndAccounts()

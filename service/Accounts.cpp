@@ -71,12 +71,18 @@ bool validUsername(const std::string& name)
     return pattern.match(q(name)).hasMatch();
 }
 
-std::optional<QString> displayNameProblem(const std::string& name)
+std::optional<QString> displayNameProblem(const QString& name)
 {
-    const QString text = q(name);
-    if (text.trimmed().isEmpty() || text.size() > 64)
-        return QStringLiteral("显示名称不能为空，最多 64 个字");
-    return NameRule::problem(text.trimmed());
+    constexpr int longest = 64;
+    const QString text = name.trimmed();
+    const QString lengthText = QStringLiteral("显示名称不能为空，最多 64 个字");
+    if (text.isEmpty() || text.size() > NameRule::unitLimit(longest))
+        return lengthText;
+    if (auto broken = NameRule::problem(text))
+        return broken;
+    if (NameRule::length(text) > longest)
+        return lengthText;
+    return std::nullopt;
 }
 
 bool validPassword(const std::string& password)

@@ -250,7 +250,8 @@ void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 400, QStringLiteral("请求格式不对"));
     const std::string username = text(*body, "username").value_or("");
     const std::string password = text(*body, "password").value_or("");
-    const std::string displayName = text(*body, "displayName").value_or("");
+    // As sent, before UTF-8 would turn a lone surrogate into something else.
+    const QString displayName = body->value(QStringLiteral("displayName")).toString();
     const std::string invite = text(*body, "invite").value_or("");
     if (!Accounts::validUsername(username))
         return refuse(res, 400, QStringLiteral("用户名只能用字母、数字和 . _ -，2 到 32 个字符，以字母或数字开头"));
@@ -290,7 +291,7 @@ void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
 
     db.run("INSERT INTO users (username, password_hash, display_name, role, status, invite, created_at) "
            "VALUES (?, ?, ?, 'user', 'active', ?, ?)",
-           username, hash, s(q(displayName).trimmed()), invite, ServiceText::now());
+           username, hash, s(displayName.trimmed()), invite, ServiceText::now());
     const int64_t id = db.lastInsertId();
     db.run("UPDATE invites SET uses = uses + 1 WHERE code = ?", invite);
     const std::string token = Accounts::issueToken(db, id);

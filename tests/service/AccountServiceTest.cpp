@@ -536,6 +536,8 @@ private Q_SLOTS:
         QCOMPARE(refusal(QStringLiteral("Nia\u202Egnp.exe")), hiddenText);
         QCOMPARE(refusal(QStringLiteral("\u200B")), hiddenText);
         QCOMPARE(refusal(QStringLiteral("\u3164 \u3164")), QStringLiteral("名字里没有看得见的字"));
+        QCOMPARE(refusal(QStringLiteral("Nia") + QChar(0xD800)), QStringLiteral("名字里有无效的字符"));
+        QCOMPARE(refusal(QString::fromUcs4(U"\U0001F600").repeated(64)), QStringLiteral("200")); // 64 as seen
         QVERIFY(!service.signUp("ole", "secret1").isEmpty());
         QVERIFY(service.admin({"users", "rename", "ole", QStringLiteral("x\u2029y")}).err.contains(hiddenText));
     }

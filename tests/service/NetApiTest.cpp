@@ -155,6 +155,43 @@ private Q_SLOTS:
             QCOMPARE(reply.json().value("error").toString(), QStringLiteral("名字里不能有看不见的控制字符、格式字符或换行"));
     }
 
+    // A name is text, counted as the user counts characters: an emoji sequence is one.
+    void namesAreTextCountedAsSeen_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("refusal");
+        const QString invalid = QStringLiteral("名字里有无效的字符");
+        const QString pile = QStringLiteral("名字里叠加的符号太多了");
+        const QString invisible = QStringLiteral("名字里没有看得见的字");
+        const QString family = QString::fromUcs4(U"\U0001F469\U0001F3FD\u200D\U0001F469\U0001F3FD\u200D\U0001F467\U0001F3FD\u200D\U0001F466\U0001F3FD");
+        QTest::newRow("40 emoji") << QString::fromUcs4(U"\U0001F600").repeated(40) << QString();
+        QTest::newRow("40 families with skin tones") << family.repeated(40) << QString();
+        QTest::newRow("41 emoji") << QString::fromUcs4(U"\U0001F600").repeated(41) << QStringLiteral("名字 1～40 个字符");
+        QTest::newRow("flag, keycap, heart") << QString::fromUcs4(U"\U0001F3F3\uFE0F\u200D\U0001F308#\uFE0F\u20E3\u2764\uFE0F") << QString();
+        QTest::newRow("joined Devanagari") << QStringLiteral("\u0915\u094D\u200D\u0937") << QString();
+        QTest::newRow("lone high surrogate") << QStringLiteral("Box") + QChar(0xD800) << invalid;
+        QTest::newRow("lone low surrogate") << QChar(0xDC00) + QStringLiteral("Box") << invalid;
+        QTest::newRow("noncharacter") << QStringLiteral("Box\uFFFF") << invalid;
+        QTest::newRow("private use only") << QStringLiteral("\uE000\uF8FF") << invisible;
+        QTest::newRow("unassigned only") << QStringLiteral("\u0378\u0379") << invisible;
+        QTest::newRow("joiners piled") << QStringLiteral("Bo\u200D\u200D\u200Dx") << pile;
+        QTest::newRow("grapheme joiners piled") << QStringLiteral("Bo\u034F\u034Fx") << pile;
+        QTest::newRow("selectors piled") << QStringLiteral("Bo\uFE0F\uFE0E\uFE0Fx") << pile;
+        QTest::newRow("13 emoji joined into one") << (QString::fromUcs4(U"\U0001F600\u200D").repeated(12) + QString::fromUcs4(U"\U0001F600")) << pile;
+        QTest::newRow("joiner at the end") << QStringLiteral("Box\u200D") << QStringLiteral("名字里不能有看不见的控制字符、格式字符或换行");
+    }
+    void namesAreTextCountedAsSeen()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, refusal);
+        static int rows = 0; // stored names change only by a rename: each row is a new device
+        const QString id = QStringLiteral("dev-name-%1").arg(++rows, 2, 10, QLatin1Char('0'));
+        const auto reply = sync(device(id, "qx-name", name)); // JSON carries a lone surrogate as "\ud800"
+        QCOMPARE(reply.json().value("error").toString(), refusal);
+        if (refusal.isEmpty())
+            QCOMPARE(reply.json().value("device").toObject().value("name").toString(), name);
+    }
+
     void signInIsRequired()
     {
         QCOMPARE(service.post("api/net/sync", device("dev-anon-00", "qx-anon"), {}).status, 401);

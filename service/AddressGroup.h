@@ -8,5 +8,7 @@
 namespace AddressGroup {
 
 std::string of(const std::string& address);
+// The network around it, an IPv4 /24 or an IPv6 /48: where one guesser's rotating addresses usually lie.
+std::string neighbourhood(const std::string& address);
 
 } // namespace AddressGroup

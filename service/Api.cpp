@@ -261,11 +261,11 @@ void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 400, *problem);
     if (invite.empty())
         return refuse(res, 400, QStringLiteral("请填写邀请码"));
-    // Guessed codes are slowed down per address like guessed passwords, and for every address that guessed
-    // wrong together once many guess at once; an address that guessed nothing wrong is never held.
+    // Guessed codes are slowed down per address like guessed passwords, and together, once many guess at
+    // once, for the neighbourhoods that guessed wrong; one where nobody did is never held.
     const std::string guesser = "register " + AddressGroup::of(req.remote_addr);
     int wait = registrations.secondsToWait(req.remote_addr, guesser);
-    if (registrations.failedLately(req.remote_addr))
+    if (registrations.failedNearby(req.remote_addr))
         wait = std::max(wait, inviteGuesses.secondsToWait({}));
     if (wait > 0) {
         res.set_header("Retry-After", std::to_string(wait));

@@ -47,21 +47,20 @@ void LoginThrottle::note(Records& records, const std::string& key, Clock::time_p
     record.last = now;
 }
 
-bool LoginThrottle::failedLately(const std::string& group, Clock::time_point now) const
+bool LoginThrottle::failedNearby(const std::string& address, Clock::time_point now) const
 {
-    const auto it = addresses.find(group);
-    if (it != addresses.end())
+    const auto it = neighbourhoods.find(AddressGroup::neighbourhood(address));
+    if (it != neighbourhoods.end())
         return now - it->second.last <= forgetAfter;
-    return addresses.size() >= recordLimit;
+    return neighbourhoods.size() >= recordLimit;
 }
 
 int LoginThrottle::secondsToWait(const std::string& address, const std::string& account)
 {
     const Clock::time_point now = Clock::now();
-    const std::string group = AddressGroup::of(address);
     std::lock_guard<std::mutex> lock(mutex);
-    Clock::duration longest = wait(addresses, group, addressCap, now);
-    if (failedLately(group, now))
+    Clock::duration longest = wait(addresses, AddressGroup::of(address), addressCap, now);
+    if (failedNearby(address, now))
         longest = std::max(longest, wait(accounts, accountKey(account), accountCap, now));
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(longest).count();
     return int((ms + 999) / 1000);
@@ -72,6 +71,7 @@ void LoginThrottle::failed(const std::string& address, const std::string& accoun
     const Clock::time_point now = Clock::now();
     std::lock_guard<std::mutex> lock(mutex);
     note(addresses, AddressGroup::of(address), now);
+    note(neighbourhoods, AddressGroup::neighbourhood(address), now);
     note(accounts, accountKey(account), now);
 }
 
@@ -81,10 +81,9 @@ void LoginThrottle::succeeded(const std::string& address, const std::string&)
     addresses.erase(AddressGroup::of(address));
 }
 
-bool LoginThrottle::failedLately(const std::string& address)
+bool LoginThrottle::failedNearby(const std::string& address)
 {
     const Clock::time_point now = Clock::now();
-    const std::string group = AddressGroup::of(address);
     std::lock_guard<std::mutex> lock(mutex);
-    return failedLately(group, now);
+    return failedNearby(address, now);
 }

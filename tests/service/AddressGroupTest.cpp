@@ -18,6 +18,10 @@ private Q_SLOTS:
         QCOMPARE(group("fe80::1:2%eth0"), QStringLiteral("fe80::/64"));
         QCOMPARE(group("fe80::9%wlan0"), group("fe80::3"));
         QCOMPARE(group("not an address"), QStringLiteral("not an address"));
+        const auto near = [](const char* address) { return QString::fromStdString(AddressGroup::neighbourhood(address)); };
+        QCOMPARE(near("192.0.2.7"), QStringLiteral("192.0.2.0/24"));
+        QCOMPARE(near("::ffff:192.0.2.200"), near("192.0.2.7"));
+        QCOMPARE(near("2001:db8:1:2:aaaa::1"), QStringLiteral("2001:db8:1::/48"));
     }
 };
 

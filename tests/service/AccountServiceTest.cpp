@@ -15,7 +15,10 @@
 #include <functional>
 #include <memory>
 #include <csignal>
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QJsonObject registration(const QString& name, const QString& invite, const QString& password = QStringLiteral("secret1"))
@@ -428,6 +431,32 @@ private Q_SLOTS:
         const auto held = attempt("127.0.11.2", "wrong!"); // a new address beside a guesser
         QCOMPARE(held.status, 429);
         QVERIFY(held.header("Retry-After").toInt() > 1);
+    }
+
+    // A link-local client counts by its /64, whatever interface zone its address names.
+    void linkLocalClientsCountByTheirNetwork()
+    {
+        if (::geteuid() != 0)
+            QSKIP("a network namespace of its own needs root");
+        const int home = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        QVERIFY(home >= 0 && ::unshare(CLONE_NEWNET) == 0);
+        const auto back = qScopeGuard([home] {
+            ::setns(home, CLONE_NEWNET);
+            ::close(home);
+        });
+        for (const char* command : {"link set lo up", "-6 addr add fe80::1/64 dev lo nodad",
+                                    "-6 addr add fe80::2/64 dev lo nodad", "-6 addr add fe80::3/64 dev lo nodad"})
+            QCOMPARE(QProcess::execute("ip", QString::fromLatin1(command).split(' ')), 0);
+        AccountServiceFixture::Options options{false, false};
+        options.host = QStringLiteral("fe80::1%lo");
+        AccountServiceFixture local(options);
+        QVERIFY2(local.start(), qPrintable(local.error()));
+        const auto attempt = [&](const QString& from, int name) { // a name of its own: only the address counts
+            return local.raw(AccountServiceFixture::rawPost("api/login", login(QStringLiteral("nobody%1").arg(name), "secret1")), from).status;
+        };
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(attempt(QStringLiteral("fe80::2%lo"), i), 401);
+        QCOMPARE(attempt(QStringLiteral("fe80::3%lo"), 5), 429);
     }
 
     // A wrong code costs no password hash, and guessing codes slows down per address.

@@ -73,16 +73,7 @@ bool validUsername(const std::string& name)
 
 std::optional<QString> displayNameProblem(const QString& name)
 {
-    constexpr int longest = 64;
-    const QString text = name.trimmed();
-    const QString lengthText = QStringLiteral("显示名称不能为空，最多 64 个字");
-    if (text.isEmpty() || text.size() > NameRule::unitLimit(longest))
-        return lengthText;
-    if (auto broken = NameRule::problem(text))
-        return broken;
-    if (NameRule::length(text) > longest)
-        return lengthText;
-    return std::nullopt;
+    return NameRule::problem(name.trimmed(), 64, QStringLiteral("显示名称不能为空，最多 64 个字"));
 }
 
 bool validPassword(const std::string& password)

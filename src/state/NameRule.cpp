@@ -75,19 +75,19 @@ std::optional<QList<char32_t>> codePoints(const QString& name)
     return points;
 }
 
-bool graphemeTooLong(const QString& name)
+// Characters as the user counts them: grapheme clusters. None when one of them is too long to be one
+// character rather than a pile.
+std::optional<int> characters(const QString& name)
 {
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, name);
-    for (qsizetype start = 0, end = 0; (end = graphemes.toNextBoundary()) > 0; start = end)
+    int count = 0;
+    for (qsizetype start = 0, end = 0; (end = graphemes.toNextBoundary()) > 0; start = end, ++count)
         if (end - start > graphemeUnits)
-            return true;
-    return false;
+            return std::nullopt;
+    return count;
 }
-} // namespace
 
-namespace NameRule {
-
-std::optional<QString> problem(const QString& name)
+std::optional<QString> brokenText(const QString& name)
 {
     const auto points = codePoints(name);
     if (!points)
@@ -120,18 +120,25 @@ std::optional<QString> problem(const QString& name)
         return hiddenText;
     if (!seen)
         return QStringLiteral("名字里没有看得见的字");
-    if (graphemeTooLong(name))
-        return pileText;
     return std::nullopt;
 }
+} // namespace
 
-int length(const QString& name)
+namespace NameRule {
+
+std::optional<QString> problem(const QString& name, int longest, const QString& lengthText)
 {
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, name);
-    int count = 0;
-    while (graphemes.toNextBoundary() > 0)
-        ++count;
-    return count;
+    // Stored names stay small whatever their characters hold.
+    if (name.isEmpty() || name.size() > qsizetype(longest) * graphemeUnits)
+        return lengthText;
+    if (auto broken = brokenText(name))
+        return broken;
+    const std::optional<int> count = characters(name);
+    if (!count)
+        return pileText;
+    if (*count > longest)
+        return lengthText;
+    return std::nullopt;
 }
 
 } // namespace NameRule

@@ -7,15 +7,12 @@
 // lone surrogate, no noncharacter), no control or format character (bidi controls, zero-width spaces, tag
 // characters), no line or paragraph separator, no pile of combining marks, joiners or variation selectors,
 // and something visible, so one name cannot read like another or like none.
-// Each kind of name sets its own length, counted in length()'s characters; callers trim the name first.
+// Each kind of name sets its own length; callers trim the name first.
 namespace NameRule {
 
-// Why the name breaks the rule, as its refusal says it; none when it keeps it.
-std::optional<QString> problem(const QString& name);
-// Characters as the user counts them: grapheme clusters, so an emoji sequence or a letter with its
-// marks is one.
-int length(const QString& name);
-// The most UTF-16 units a name of `characters` such characters may take.
-constexpr qsizetype unitLimit(int characters) { return qsizetype(characters) * 20; }
+// Why the name is refused, as its refusal says it: `lengthText` when it is empty or longer than `longest`
+// characters as the user counts them (grapheme clusters: an emoji sequence or a letter with its marks is
+// one); none when it keeps the rule.
+std::optional<QString> problem(const QString& name, int longest, const QString& lengthText);
 
 } // namespace NameRule

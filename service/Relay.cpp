@@ -212,8 +212,8 @@ bool Relay::admitTicketed(int64_t account)
     // The last places are kept for accounts with less than one session's two ends, so accounts holding
     // many never fill the relay for everyone else.
     const int kept = std::max(2, limits.ticketed / 8);
-    const bool reserved = ticketed >= limits.ticketed - kept && ofAccount >= 2;
-    if (ticketed >= limits.ticketed || ofAccount >= limits.ticketedPerAccount || reserved) {
+    const bool intoKept = ticketed >= limits.ticketed - kept && ofAccount >= 2;
+    if (ticketed >= limits.ticketed || ofAccount >= limits.ticketedPerAccount || intoKept) {
         if (ofAccount == 0)
             ticketedOf.erase(account);
         return false;

@@ -424,7 +424,6 @@ private Q_SLOTS:
         QTest::newRow("joined emoji") << QString::fromUcs4(U"\U0001F469\u200D\U0001F4BB") << "qx-a" << QString();
         QTest::newRow("40 emoji") << QString::fromUcs4(U"\U0001F600").repeated(40) << "qx-a" << QString();
         QTest::newRow("lone surrogate") << QStringLiteral("a") + QChar(0xDC00) << "qx-a" << QStringLiteral("名字里有无效的字符");
-        QTest::newRow("joiners piled") << QStringLiteral("a\u200D\u200Db") << "qx-a" << QStringLiteral("名字里叠加的符号太多了");
     }
     void renameChecksBeforeSending()
     {

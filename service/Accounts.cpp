@@ -71,12 +71,9 @@ bool validUsername(const std::string& name)
     return pattern.match(q(name)).hasMatch();
 }
 
-std::optional<QString> displayNameProblem(const std::string& name)
+std::optional<QString> displayNameProblem(const QString& name)
 {
-    const QString text = q(name);
-    if (text.trimmed().isEmpty() || text.size() > 64)
-        return QStringLiteral("显示名称不能为空，最多 64 个字");
-    return NameRule::problem(text.trimmed());
+    return NameRule::problem(name.trimmed(), 64, QStringLiteral("显示名称不能为空，最多 64 个字"));
 }
 
 bool validPassword(const std::string& password)

@@ -39,7 +39,7 @@ void revokeTokens(Database& db, int64_t userId);
 
 bool validUsername(const std::string& name);
 // Why a display name is refused, as the refusal says it; none when it may be used.
-std::optional<QString> displayNameProblem(const std::string& name);
+std::optional<QString> displayNameProblem(const QString& name);
 bool validPassword(const std::string& password);
 
 // The newest published release for the channel ("test" also sees stable ones) above `build`, as an

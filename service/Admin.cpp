@@ -122,7 +122,7 @@ int users(Database& db, const Arguments& args)
     }
     if (action == "rename") {
         const std::string display = args.word(3);
-        if (const auto problem = Accounts::displayNameProblem(display))
+        if (const auto problem = Accounts::displayNameProblem(q(display)))
             return fail(s(*problem));
         db.run("UPDATE users SET display_name = ? WHERE id = ?", display, user->id);
         return 0;

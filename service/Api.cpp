@@ -250,7 +250,8 @@ void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 400, QStringLiteral("请求格式不对"));
     const std::string username = text(*body, "username").value_or("");
     const std::string password = text(*body, "password").value_or("");
-    const std::string displayName = text(*body, "displayName").value_or("");
+    // As sent, before UTF-8 would turn a lone surrogate into something else.
+    const QString displayName = body->value(QStringLiteral("displayName")).toString();
     const std::string invite = text(*body, "invite").value_or("");
     if (!Accounts::validUsername(username))
         return refuse(res, 400, QStringLiteral("用户名只能用字母、数字和 . _ -，2 到 32 个字符，以字母或数字开头"));
@@ -260,10 +261,12 @@ void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
         return refuse(res, 400, *problem);
     if (invite.empty())
         return refuse(res, 400, QStringLiteral("请填写邀请码"));
-    // Guessed codes are slowed down per address like guessed passwords, and for everyone together once
-    // many addresses guess at once.
+    // Guessed codes are slowed down per address like guessed passwords, and together, once many guess at
+    // once, for the neighbourhoods that guessed wrong; one where nobody did is never held.
     const std::string guesser = "register " + AddressGroup::of(req.remote_addr);
-    const int wait = std::max(registrations.secondsToWait(req.remote_addr, guesser), inviteGuesses.secondsToWait({}));
+    int wait = registrations.secondsToWait(req.remote_addr, guesser);
+    if (registrations.failedNearby(req.remote_addr))
+        wait = std::max(wait, inviteGuesses.secondsToWait({}));
     if (wait > 0) {
         res.set_header("Retry-After", std::to_string(wait));
         return refuse(res, 429, QStringLiteral("邀请码试错太多次，请 %1 秒后再试").arg(wait));
@@ -288,7 +291,7 @@ void Api::registerAccount(const httplib::Request& req, httplib::Response& res)
 
     db.run("INSERT INTO users (username, password_hash, display_name, role, status, invite, created_at) "
            "VALUES (?, ?, ?, 'user', 'active', ?, ?)",
-           username, hash, s(q(displayName).trimmed()), invite, ServiceText::now());
+           username, hash, s(displayName.trimmed()), invite, ServiceText::now());
     const int64_t id = db.lastInsertId();
     db.run("UPDATE invites SET uses = uses + 1 WHERE code = ?", invite);
     const std::string token = Accounts::issueToken(db, id);

@@ -38,7 +38,8 @@ public:
     static constexpr int64_t diagStored = 32ll << 20;
     static constexpr int feedbackPerHour = 10;
     static constexpr int64_t feedbackStored = 128ll << 20;
-    // Check-ins one sign-in may make in ten minutes; wrong invitation codes all addresses together may try.
+    // Check-ins one sign-in may make in ten minutes; wrong invitation codes the addresses that guess may
+    // try together.
     static constexpr int checkInsPerTenMinutes = 20;
     static constexpr int inviteGuessesPerTenMinutes = 60;
 

@@ -47,12 +47,21 @@ void LoginThrottle::note(Records& records, const std::string& key, Clock::time_p
     record.last = now;
 }
 
+bool LoginThrottle::failedNearby(const std::string& address, Clock::time_point now) const
+{
+    const auto it = neighbourhoods.find(AddressGroup::neighbourhood(address));
+    if (it != neighbourhoods.end())
+        return now - it->second.last <= forgetAfter;
+    return neighbourhoods.size() >= recordLimit;
+}
+
 int LoginThrottle::secondsToWait(const std::string& address, const std::string& account)
 {
     const Clock::time_point now = Clock::now();
     std::lock_guard<std::mutex> lock(mutex);
-    const Clock::duration longest =
-        std::max(wait(addresses, AddressGroup::of(address), addressCap, now), wait(accounts, accountKey(account), accountCap, now));
+    Clock::duration longest = wait(addresses, AddressGroup::of(address), addressCap, now);
+    if (failedNearby(address, now))
+        longest = std::max(longest, wait(accounts, accountKey(account), accountCap, now));
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(longest).count();
     return int((ms + 999) / 1000);
 }
@@ -62,12 +71,19 @@ void LoginThrottle::failed(const std::string& address, const std::string& accoun
     const Clock::time_point now = Clock::now();
     std::lock_guard<std::mutex> lock(mutex);
     note(addresses, AddressGroup::of(address), now);
+    note(neighbourhoods, AddressGroup::neighbourhood(address), now);
     note(accounts, accountKey(account), now);
 }
 
-void LoginThrottle::succeeded(const std::string& address, const std::string& account)
+void LoginThrottle::succeeded(const std::string& address, const std::string&)
 {
     std::lock_guard<std::mutex> lock(mutex);
     addresses.erase(AddressGroup::of(address));
-    accounts.erase(accountKey(account));
+}
+
+bool LoginThrottle::failedNearby(const std::string& address)
+{
+    const Clock::time_point now = Clock::now();
+    std::lock_guard<std::mutex> lock(mutex);
+    return failedNearby(address, now);
 }

@@ -197,6 +197,9 @@ void NetApi::migrate(Database& db)
     addColumn(db, "tokens", "device_id", "TEXT");
     addColumn(db, "tokens", "cert_sha256", "TEXT");
     db.exec("CREATE INDEX IF NOT EXISTS removed_devices_cert ON removed_devices(cert_sha256)");
+    // What a sync and a removal look up: an account's devices and aliases, a device's sign-ins.
+    db.exec("CREATE INDEX IF NOT EXISTS devices_user_alias ON devices(user_id, alias)");
+    db.exec("CREATE INDEX IF NOT EXISTS tokens_device ON tokens(device_id)");
     db.exec(certificateMigration);
     // Every admin command migrates too: the trigger is made again only when it differs, since a schema
     // change makes the running service prepare its statements anew.
@@ -325,6 +328,10 @@ void NetApi::sync(const httplib::Request& req, httplib::Response& res)
         db.run("UPDATE tokens SET device_id = ?, cert_sha256 = ? WHERE hash = ?", key, certificate, caller->hash);
     auto existing = db.query("SELECT name, alias FROM devices WHERE id = ?", key);
     if (!existing.step()) {
+        // 409, not 403: the sign-in stays good, so the link program keeps running and shows why.
+        auto count = db.query("SELECT COUNT(*) FROM devices WHERE user_id = ?", user->id);
+        if (count.step() && count.integer(0) >= NetApi::maxDevices)
+            return refuse(res, 409, QStringLiteral("账号里已经有 %1 台设备了，先踢出用不着的设备再加这台").arg(NetApi::maxDevices));
         db.run("INSERT INTO devices (id, user_id, name, alias, created_at) VALUES (?, ?, ?, ?, ?)", key, user->id,
                s(name.trimmed()), freeAlias(db, user->id, s(alias), key), ServiceText::now());
     } else {

@@ -28,6 +28,8 @@ public:
 
     static constexpr int onlineSeconds = 45;
     static constexpr int maxEndpoints = 16;
+    // Devices one account may hold; a new one beyond them is refused until the user removes one.
+    static constexpr int maxDevices = 100;
 
 private:
     void sync(const httplib::Request& req, httplib::Response& res);

@@ -4,6 +4,7 @@
 #include "ServiceText.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -208,7 +209,11 @@ void Relay::strangerLeft(uint64_t stranger)
 bool Relay::admitTicketed(int64_t account)
 {
     int& ofAccount = ticketedOf[account];
-    if (ticketed >= limits.ticketed || ofAccount >= limits.ticketedPerAccount) {
+    // The last places are kept for accounts with less than one session's two ends, so accounts holding
+    // many never fill the relay for everyone else.
+    const int kept = std::max(2, limits.ticketed / 8);
+    const bool intoKept = ticketed >= limits.ticketed - kept && ofAccount >= 2;
+    if (ticketed >= limits.ticketed || ofAccount >= limits.ticketedPerAccount || intoKept) {
         if (ofAccount == 0)
             ticketedOf.erase(account);
         return false;

@@ -17,8 +17,9 @@
 // Anyone can connect, so a connection without a valid ticket yet (a stranger) is held only for one short
 // greeting, and only a few per address; when strangers fill their room the oldest of them makes way, so
 // a device with a ticket always gets to say it. Connections with a valid ticket are counted apart, and
-// per account, so neither strangers nor one account crowd the others out; a paired session that carries
-// nothing for long is closed.
+// per account, so neither strangers nor one account crowd the others out, and the last eighth of them
+// is kept for accounts that hold less than a session; a paired session that carries nothing for long is
+// closed.
 class Relay {
 public:
     struct Ticket {

@@ -156,12 +156,15 @@ bool rootsOwn(const struct stat& info)
     return info.st_uid == 0 && ((info.st_mode & 022) == 0 || (S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX)));
 }
 
-// The folder and every folder above it belong to root alone; `path` is already without links.
+// The folder and every folder above it belong to root alone; `path` is already without links. The folder
+// itself is not writable by others even with a sticky bit: there anyone could put a tarnel.app.old or a
+// work folder of their own beside the bundle and block every update.
 bool onlyRootCanChange(const QString& path)
 {
     for (QString folder = path;; folder = QFileInfo(folder).path()) {
         struct stat info {};
-        if (::lstat(QFile::encodeName(folder).constData(), &info) != 0 || !S_ISDIR(info.st_mode) || !rootsOwn(info))
+        if (::lstat(QFile::encodeName(folder).constData(), &info) != 0 || !S_ISDIR(info.st_mode) || !rootsOwn(info)
+            || (folder == path && (info.st_mode & 022) != 0))
             return false;
         if (folder == QLatin1String("/"))
             return true;

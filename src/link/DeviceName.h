@@ -12,7 +12,5 @@ constexpr int maxLength = 40;
 bool valid(const QString& name);
 // Why the name is refused, as the refusal says it; none when it is valid.
 std::optional<QString> problem(const QString& name);
-// User-perceived characters (grapheme clusters).
-int length(const QString& name);
 
 } // namespace DeviceName

@@ -247,6 +247,7 @@ private Q_SLOTS:
         QTest::newRow("link at the bundle") << "bundle link" << false;
         QTest::newRow("nothing installed") << "missing" << false;
         QTest::newRow("folder others may change") << "open folder" << false;
+        QTest::newRow("sticky folder others may write") << "sticky folder" << false;
         QTest::newRow("bundle root does not own") << "not root's" << false;
         QTest::newRow("build unknown") << "no build" << false;
     }
@@ -277,6 +278,8 @@ private Q_SLOTS:
             QVERIFY(QFile::link(QFileInfo(elsewhere).path(), target + QStringLiteral(".old")));
         if (setUp == QLatin1String("open folder"))
             QVERIFY(QFile::setPermissions(folder, QFileDevice::Permissions(0x7777)));
+        if (setUp == QLatin1String("sticky folder"))
+            QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 01777), 0);
         if (setUp == QLatin1String("not root's"))
             QCOMPARE(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
 

@@ -422,6 +422,8 @@ private Q_SLOTS:
         QTest::newRow("tag characters") << QStringLiteral("a") + QString::fromUcs4(U"\U000E0041\U000E007F") << "qx-a" << hiddenText;
         QTest::newRow("filler alone") << QStringLiteral("\u3164") << "qx-a" << QStringLiteral("名字里没有看得见的字");
         QTest::newRow("joined emoji") << QString::fromUcs4(U"\U0001F469\u200D\U0001F4BB") << "qx-a" << QString();
+        QTest::newRow("40 emoji") << QString::fromUcs4(U"\U0001F600").repeated(40) << "qx-a" << QString();
+        QTest::newRow("lone surrogate") << QStringLiteral("a") + QChar(0xDC00) << "qx-a" << QStringLiteral("名字里有无效的字符");
     }
     void renameChecksBeforeSending()
     {

@@ -15,7 +15,10 @@
 #include <functional>
 #include <memory>
 #include <csignal>
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QJsonObject registration(const QString& name, const QString& invite, const QString& password = QStringLiteral("secret1"))
@@ -415,6 +418,47 @@ private Q_SLOTS:
         QCOMPARE(attempt("127.0.0.4", "quin", "secret1").status, 429);
     }
 
+    // Guessers rotating through addresses hold up their own network, not the owner on another one.
+    void guessersDoNotLockTheOwnerOut()
+    {
+        QVERIFY(!service.signUp("rho", "secret1").isEmpty());
+        const auto attempt = [&](const QString& from, const QString& password) {
+            return service.raw(AccountServiceFixture::rawPost("api/login", login("rho", password)), from);
+        };
+        for (int i = 1; i <= 8; ++i) // each from a network of its own: a wait would refuse the sixth
+            QCOMPARE(attempt(QStringLiteral("127.0.%1.1").arg(10 + i), "wrong!").status, 401);
+        QCOMPARE(attempt("127.0.9.1", "secret1").status, 200);
+        const auto held = attempt("127.0.11.2", "wrong!"); // a new address beside a guesser
+        QCOMPARE(held.status, 429);
+        QVERIFY(held.header("Retry-After").toInt() > 1);
+    }
+
+    // A link-local client counts by its /64, whatever interface zone its address names.
+    void linkLocalClientsCountByTheirNetwork()
+    {
+        if (::geteuid() != 0)
+            QSKIP("a network namespace of its own needs root");
+        const int home = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        QVERIFY(home >= 0 && ::unshare(CLONE_NEWNET) == 0);
+        const auto back = qScopeGuard([home] {
+            ::setns(home, CLONE_NEWNET);
+            ::close(home);
+        });
+        for (const char* command : {"link set lo up", "-6 addr add fe80::1/64 dev lo nodad",
+                                    "-6 addr add fe80::2/64 dev lo nodad", "-6 addr add fe80::3/64 dev lo nodad"})
+            QCOMPARE(QProcess::execute("ip", QString::fromLatin1(command).split(' ')), 0);
+        AccountServiceFixture::Options options{false, false};
+        options.host = QStringLiteral("fe80::1%lo");
+        AccountServiceFixture local(options);
+        QVERIFY2(local.start(), qPrintable(local.error()));
+        const auto attempt = [&](const QString& from, int name) { // a name of its own: only the address counts
+            return local.raw(AccountServiceFixture::rawPost("api/login", login(QStringLiteral("nobody%1").arg(name), "secret1")), from).status;
+        };
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(attempt(QStringLiteral("fe80::2%lo"), i), 401);
+        QCOMPARE(attempt(QStringLiteral("fe80::3%lo"), 5), 429);
+    }
+
     // A wrong code costs no password hash, and guessing codes slows down per address.
     void registrationChecksTheCodeFirst()
     {
@@ -444,7 +488,8 @@ private Q_SLOTS:
         QCOMPARE(attempt("127.0.0.7", service.createInvite()).status, 200); // another address
     }
 
-    // Wrong codes from many addresses together slow every registration down.
+    // Wrong codes from many addresses together hold up every address that guessed wrong, while a valid
+    // code from an address that guessed nothing still registers.
     void invitationGuessingIsBoundedOverall()
     {
         AccountServiceFixture fresh{AccountServiceFixture::Options{false, false}};
@@ -454,9 +499,12 @@ private Q_SLOTS:
         };
         for (int i = 0; i < 60; ++i) // four from each address, below its own limit
             QCOMPARE(attempt(QStringLiteral("127.0.1.%1").arg(i / 4 + 1), QStringLiteral("GUESS%1").arg(i)).status, 403);
-        const auto refused = attempt(QStringLiteral("127.0.2.1"), fresh.createInvite());
+        const auto refused = attempt(QStringLiteral("127.0.1.1"), fresh.createInvite());
         QCOMPARE(refused.status, 429);
         QVERIFY(refused.header("Retry-After").toInt() > 0);
+        QCOMPARE(attempt(QStringLiteral("127.0.2.1"), fresh.createInvite()).status, 200);
+        QCOMPARE(attempt(QStringLiteral("127.0.3.1"), QStringLiteral("GUESS")).status, 403);
+        QCOMPARE(attempt(QStringLiteral("127.0.3.2"), fresh.createInvite()).status, 429);
     }
 
     // A sign-in keeps only its latest check-in, and checks in at a bounded rate.
@@ -517,6 +565,8 @@ private Q_SLOTS:
         QCOMPARE(refusal(QStringLiteral("Nia\u202Egnp.exe")), hiddenText);
         QCOMPARE(refusal(QStringLiteral("\u200B")), hiddenText);
         QCOMPARE(refusal(QStringLiteral("\u3164 \u3164")), QStringLiteral("名字里没有看得见的字"));
+        QCOMPARE(refusal(QStringLiteral("Nia") + QChar(0xD800)), QStringLiteral("名字里有无效的字符"));
+        QCOMPARE(refusal(QString::fromUcs4(U"\U0001F600").repeated(64)), QStringLiteral("200")); // 64 as seen
         QVERIFY(!service.signUp("ole", "secret1").isEmpty());
         QVERIFY(service.admin({"users", "rename", "ole", QStringLiteral("x\u2029y")}).err.contains(hiddenText));
     }

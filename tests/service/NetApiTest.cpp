@@ -25,6 +25,56 @@ QJsonObject device(const QString& id, const QString& alias, const QString& name 
                        {"endpoints", QJsonArray{QJsonObject{{"host", "127.0.0.1"}, {"port", 47810}}}}};
 }
 
+// A service of its own whose accounts each sign in two devices, dev-<user>-0 and dev-<user>-1, and the
+// relay's steps as those devices take them.
+struct RelayRig {
+    AccountServiceFixture service;
+    DeviceKeys& keys;
+    QMap<QString, QString> signedIn; // device id -> its token
+
+    RelayRig(AccountServiceFixture::Options options, DeviceKeys& keys) : service(std::move(options)), keys(keys) {}
+    bool start(const QStringList& users)
+    {
+        if (!service.start())
+            return false;
+        for (const QString& user : users) {
+            service.signUp(user, QStringLiteral("secret1"));
+            for (int i = 0; i < 2; ++i) {
+                const QString id = QStringLiteral("dev-%1-%2").arg(user).arg(i);
+                signedIn.insert(id, service.signIn(user, QStringLiteral("secret1")));
+                if (service.post("api/net/sync", keys.prove(device(id, "qx-relay"), id, signedIn[id]), signedIn[id]).status != 200)
+                    return false;
+            }
+        }
+        return true;
+    }
+    QJsonObject ticket(const QString& id, const QString& peer, const QString& session = {})
+    {
+        QJsonObject body{{"id", id}, {"peer", peer}, {"fresh", session.isEmpty()}};
+        if (!session.isEmpty())
+            body.insert("session", session);
+        return service.post("api/net/relay", body, signedIn[id]).json();
+    }
+    static void connectWith(QTcpSocket& socket, const QJsonObject& end, const QString& from)
+    {
+        socket.bind(QHostAddress(from));
+        socket.connectToHost(QHostAddress(end.value("host").toString()), quint16(end.value("port").toInt()));
+        socket.write("TARNEL-RELAY " + end.value("ticket").toString().toLatin1() + "\n");
+    }
+    // Whether the user's two devices get a session through the relay that carries their bytes.
+    bool pairs(const QString& user)
+    {
+        const QJsonObject first = ticket(QStringLiteral("dev-%1-0").arg(user), QStringLiteral("dev-%1-1").arg(user));
+        const QJsonObject second = ticket(QStringLiteral("dev-%1-1").arg(user), QStringLiteral("dev-%1-0").arg(user),
+                                          first.value("session").toString());
+        QTcpSocket left, right;
+        connectWith(left, first, QStringLiteral("127.0.0.1"));
+        connectWith(right, second, QStringLiteral("127.0.0.1"));
+        left.write("ping");
+        return waitUntil([&] { return right.bytesAvailable() >= 4; }, 10000) && right.readAll() == "ping";
+    }
+};
+
 QJsonObject listed(const QJsonObject& reply, const QString& id)
 {
     for (const QJsonValue& item : reply.value("devices").toArray())
@@ -103,6 +153,42 @@ private Q_SLOTS:
         // A hidden character is named as the reason, not the length.
         if (value.toString().contains(QChar(0x202E)))
             QCOMPARE(reply.json().value("error").toString(), QStringLiteral("名字里不能有看不见的控制字符、格式字符或换行"));
+    }
+
+    // A name is text, counted as the user counts characters: an emoji sequence is one.
+    void namesAreTextCountedAsSeen_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("refusal");
+        const QString invalid = QStringLiteral("名字里有无效的字符");
+        const QString pile = QStringLiteral("名字里叠加的符号太多了");
+        const QString invisible = QStringLiteral("名字里没有看得见的字");
+        const QString family = QString::fromUcs4(U"\U0001F469\U0001F3FD\u200D\U0001F469\U0001F3FD\u200D\U0001F467\U0001F3FD\u200D\U0001F466\U0001F3FD");
+        QTest::newRow("40 emoji") << QString::fromUcs4(U"\U0001F600").repeated(40) << QString();
+        QTest::newRow("40 families with skin tones") << family.repeated(40) << QString();
+        QTest::newRow("41 emoji") << QString::fromUcs4(U"\U0001F600").repeated(41) << QStringLiteral("名字 1～40 个字符");
+        QTest::newRow("flag, keycap, heart") << QString::fromUcs4(U"\U0001F3F3\uFE0F\u200D\U0001F308#\uFE0F\u20E3\u2764\uFE0F") << QString();
+        QTest::newRow("joined Devanagari") << QStringLiteral("\u0915\u094D\u200D\u0937") << QString();
+        QTest::newRow("lone high surrogate") << QStringLiteral("Box") + QChar(0xD800) << invalid;
+        QTest::newRow("noncharacter") << QStringLiteral("Box\uFFFF") << invalid;
+        QTest::newRow("private use only") << QStringLiteral("\uE000\uF8FF") << invisible;
+        QTest::newRow("unassigned only") << QStringLiteral("\u0378\u0379") << invisible;
+        QTest::newRow("joiners piled") << QStringLiteral("Bo\u200D\u200D\u200Dx") << pile;
+        QTest::newRow("grapheme joiners piled") << QStringLiteral("Bo\u034F\u034Fx") << pile;
+        QTest::newRow("selectors piled") << QStringLiteral("Bo\uFE0F\uFE0E\uFE0Fx") << pile;
+        QTest::newRow("13 emoji joined into one") << (QString::fromUcs4(U"\U0001F600\u200D").repeated(12) + QString::fromUcs4(U"\U0001F600")) << pile;
+        QTest::newRow("joiner at the end") << QStringLiteral("Box\u200D") << QStringLiteral("名字里不能有看不见的控制字符、格式字符或换行");
+    }
+    void namesAreTextCountedAsSeen()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, refusal);
+        static int rows = 0; // stored names change only by a rename: each row is a new device
+        const QString id = QStringLiteral("dev-name-%1").arg(++rows, 2, 10, QLatin1Char('0'));
+        const auto reply = sync(device(id, "qx-name", name)); // JSON carries a lone surrogate as "\ud800"
+        QCOMPARE(reply.json().value("error").toString(), refusal);
+        if (refusal.isEmpty())
+            QCOMPARE(reply.json().value("device").toObject().value("name").toString(), name);
     }
 
     void signInIsRequired()
@@ -246,44 +332,35 @@ private Q_SLOTS:
         QCOMPARE(sync(device("dev-twice-02", "qx-twice"), dan, "twice").status, 200);
     }
 
+    // One account holds a bounded number of devices: one more is refused saying why (its sign-in stays
+    // good), and the devices it has keep syncing.
+    void devicesPerAccountAreBounded()
+    {
+        service.signUp(QStringLiteral("max"), QStringLiteral("secret1"));
+        QStringList signedIn;
+        const auto add = [&](int i) {
+            signedIn.append(service.signIn(QStringLiteral("max"), QStringLiteral("secret1")));
+            return sync(device(QStringLiteral("dev-max-%1").arg(i, 3, 10, QLatin1Char('0')), "qx-max"), signedIn.last(), "max");
+        };
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(add(i).status, 200);
+        const auto refused = add(100);
+        QCOMPARE(refused.status, 409);
+        QCOMPARE(refused.json().value("error").toString(), QStringLiteral("账号里已经有 100 台设备了，先踢出用不着的设备再加这台"));
+        QCOMPARE(sync(device("dev-max-000", "qx-max"), signedIn.first(), "max").status, 200);
+    }
+
     // Idle strangers from many addresses make way for devices with tickets, and one account's devices
     // hold only their own share of the relay's ticketed connections.
     void relayKeepsRoomForTicketsAndAccounts()
     {
         AccountServiceFixture::Options options{false, false};
         options.arguments = QStringList{"--relay-greeting-timeout", "60"};
-        AccountServiceFixture relayed(options);
-        QVERIFY2(relayed.start(), qPrintable(relayed.error()));
-        QMap<QString, QString> signedIn; // device id -> its token
-        for (const QString user : {"ria", "flo"}) {
-            relayed.signUp(user, QStringLiteral("secret1"));
-            for (int i = 0; i < 2; ++i) {
-                const QString id = QStringLiteral("dev-%1-%2").arg(user).arg(i);
-                signedIn.insert(id, relayed.signIn(user, QStringLiteral("secret1")));
-                QCOMPARE(relayed.post("api/net/sync", keys.prove(device(id, "qx-relay"), id, signedIn[id]), signedIn[id]).status, 200);
-            }
-        }
-        const auto ticket = [&](const QString& id, const QString& peer, const QString& session = {}) {
-            QJsonObject body{{"id", id}, {"peer", peer}, {"fresh", session.isEmpty()}};
-            if (!session.isEmpty())
-                body.insert("session", session);
-            return relayed.post("api/net/relay", body, signedIn[id]).json();
-        };
-        const auto connectWith = [&](QTcpSocket& socket, const QJsonObject& end, const QString& from) {
-            socket.bind(QHostAddress(from));
-            socket.connectToHost(QHostAddress(end.value("host").toString()), quint16(end.value("port").toInt()));
-            socket.write("TARNEL-RELAY " + end.value("ticket").toString().toLatin1() + "\n");
-        };
-        const auto pairs = [&](const QString& user) {
-            const QJsonObject first = ticket(QStringLiteral("dev-%1-0").arg(user), QStringLiteral("dev-%1-1").arg(user));
-            const QJsonObject second = ticket(QStringLiteral("dev-%1-1").arg(user), QStringLiteral("dev-%1-0").arg(user),
-                                              first.value("session").toString());
-            QTcpSocket left, right;
-            connectWith(left, first, QStringLiteral("127.0.0.1"));
-            connectWith(right, second, QStringLiteral("127.0.0.1"));
-            left.write("ping");
-            return waitUntil([&] { return right.bytesAvailable() >= 4; }, 10000) && right.readAll() == "ping";
-        };
+        RelayRig relayed(options, keys);
+        QVERIFY2(relayed.start({"ria", "flo"}), qPrintable(relayed.service.error()));
+        const auto ticket = [&](const QString& id, const QString& peer) { return relayed.ticket(id, peer); };
+        const auto connectWith = &RelayRig::connectWith;
+        const auto pairs = [&](const QString& user) { return relayed.pairs(user); };
 
         const quint16 port = quint16(ticket("dev-ria-0", "dev-ria-1").value("port").toInt());
         std::vector<std::unique_ptr<QTcpSocket>> crowd;
@@ -310,6 +387,29 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(waiting.back()->state(), QAbstractSocket::UnconnectedState, 10000);
         QCOMPARE(waiting.front()->state(), QAbstractSocket::ConnectedState);
         QVERIFY(pairs(QStringLiteral("ria")));
+    }
+
+    // An account holding many relay places never takes the last few: another account still pairs.
+    void relayKeepsRoomForAnAccountWithoutPlaces()
+    {
+        AccountServiceFixture::Options options;
+        options.arguments = QStringList{"--relay-places", "16"};
+        RelayRig relayed(options, keys);
+        QVERIFY2(relayed.start({"hog", "bea"}), qPrintable(relayed.service.error()));
+        std::vector<std::unique_ptr<QTcpSocket>> hogged;
+        for (int i = 0; i < 16; ++i) {
+            hogged.push_back(std::make_unique<QTcpSocket>());
+            RelayRig::connectWith(*hogged.back(), relayed.ticket("dev-hog-0", "dev-hog-1"),
+                                  QStringLiteral("127.0.4.%1").arg(i + 1));
+        }
+        const auto refused = [&] {
+            return std::count_if(hogged.begin(), hogged.end(), [](const auto& socket) {
+                return socket->state() == QAbstractSocket::UnconnectedState;
+            });
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(refused(), 2, Limit::network);
+        QVERIFY(relayed.pairs(QStringLiteral("bea")));
+        QCOMPARE(refused(), 2);
     }
 
     void relaySplicesTheTwoEnds()

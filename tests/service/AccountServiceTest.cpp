@@ -318,6 +318,29 @@ private Q_SLOTS:
         QVERIFY(!reply.json().value("error").toString().isEmpty());
     }
 
+    // A head the service and its HTTP library could read differently is refused before any body is read,
+    // whatever it announces; so the header deadline and size cap hold for it too.
+    void ambiguousHeadsAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        const QByteArray signIn = "POST /api/login HTTP/1.1\r\nHost: a\r\n";
+        QTest::newRow("ended by bare line feeds") << QByteArray(signIn + "Content-Length: 1099511627776\n\n");
+        QTest::newRow("bare line feed") << QByteArray("GET /api/update?channel=stable&build=1 HTTP/1.1\r\nHost: a\nX: 1\r\n\r\n");
+        QTest::newRow("bare carriage return") << QByteArray(signIn + "Content-Length: 2\rX: 1\r\n\r\n");
+        QTest::newRow("two lengths") << QByteArray(signIn + "Content-Length: 2\r\nContent-Length: 1099511627776\r\n\r\n");
+        QTest::newRow("signed length") << QByteArray(signIn + "Content-Length: +2\r\n\r\n");
+        QTest::newRow("escaped length") << QByteArray(signIn + "Content-Length: %32\r\n\r\n");
+        QTest::newRow("space before the colon") << QByteArray(signIn + "Content-Length : 2\r\n\r\n");
+        QTest::newRow("folded line") << QByteArray(signIn + "Content-Length: 2\r\n 0\r\n\r\n");
+    }
+    void ambiguousHeadsAreRefused()
+    {
+        QFETCH(QByteArray, head);
+        const auto reply = service.raw(head, QStringLiteral("127.0.0.5"), 4000);
+        QCOMPARE(reply.status, 400);
+        QCOMPARE(reply.json().value("error").toString(), QStringLiteral("请求格式不对"));
+    }
+
     // A body dripped in a byte at a time still has to be complete by one deadline.
     void aBodyHasOneDeadline()
     {

@@ -158,8 +158,14 @@ void Api::install(httplib::Server& server)
         server.Delete("/.*", anyPath);
     }
 #endif
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        refuse(res, 500, QStringLiteral("服务器内部出错，请稍后再试"));
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const Secrets::Busy&) {
+            ServiceText::refuseBusy(res);
+        } catch (...) {
+            refuse(res, 500, QStringLiteral("服务器内部出错，请稍后再试"));
+        }
     });
     // Replies the library makes itself (no route, too large, bad request) get the same JSON shape.
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {

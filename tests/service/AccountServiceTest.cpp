@@ -3,6 +3,7 @@
 #include "support/AccountServiceFixture.h"
 #include "support/Processes.h"
 #include "support/TempDataDir.h"
+#include "support/WaitUntil.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -465,6 +466,33 @@ private Q_SLOTS:
         QCOMPARE(refused.status, 429);
         QCOMPARE(refused.json().value("error").toString(), QStringLiteral("邀请码试错太多次，请 1 秒后再试"));
         QCOMPARE(attempt("127.0.0.7", service.createInvite()).status, 200); // another address
+    }
+
+    // However many sign-ins arrive at once, only a few password hashes run together; the rest wait briefly
+    // or are told when to come back, and the memory the hashes took goes back to the system.
+    void passwordHashesRunAFewAtOnce()
+    {
+        AccountServiceFixture fresh{AccountServiceFixture::Options{false, false}};
+        QVERIFY2(fresh.start(), qPrintable(fresh.error()));
+        const auto resident = [&] { return processStat(pid_t(fresh.pid()))->residentBytes; };
+        QCOMPARE(fresh.post("api/login", login("nobody", "secret1")).status, 401);
+        const long long atRest = resident();
+        QList<QPair<QByteArray, QString>> crowd;
+        for (int i = 0; i < 128; ++i) // four unknown names from each address, below its guessing limit
+            crowd.append({AccountServiceFixture::rawPost("api/login", login(QStringLiteral("nobody%1").arg(i), "secret1")),
+                          QStringLiteral("127.0.4.%1").arg(i / 4 + 1)});
+        long long peak = atRest;
+        QTimer sample;
+        QObject::connect(&sample, &QTimer::timeout, [&] { peak = std::max(peak, resident()); });
+        sample.start(10);
+        const auto replies = fresh.rawAll(crowd, Limit::network);
+        sample.stop();
+        for (const auto& reply : replies)
+            QVERIFY2(reply.status == 401 || (reply.status == 503 && reply.header("Retry-After").toInt() > 0),
+                     qPrintable(QString::number(reply.status)));
+        QVERIFY2(peak - atRest < 160 << 20, qPrintable(QStringLiteral("%1 MB at rest, %2 MB at the peak").arg(atRest >> 20).arg(peak >> 20)));
+        QVERIFY2(waitUntil([&] { return resident() - atRest < 32 << 20; }),
+                 qPrintable(QStringLiteral("%1 MB at rest, %2 MB after").arg(atRest >> 20).arg(resident() >> 20)));
     }
 
     // Wrong codes from many addresses together slow every registration down.

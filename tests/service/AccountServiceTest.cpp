@@ -626,6 +626,40 @@ private Q_SLOTS:
         QCOMPARE(feedback().status, 429);
     }
 
+    // Large bodies are refused on their headers when their account is over quota or has its share under
+    // way, or when the service has no room left for them: stalled uploads hold neither memory nor others up.
+    void stalledUploadsAreBounded()
+    {
+        AccountServiceFixture fresh{AccountServiceFixture::Options{false, false}};
+        QVERIFY2(fresh.start(), qPrintable(fresh.error()));
+        const QList<QString> tokens{fresh.signUp("sal", "secret1"), fresh.signUp("sam", "secret1"), fresh.signUp("sol", "secret1")};
+        const auto head = [](const QString& token, const QByteArray& path, qint64 length) {
+            return "POST " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nAuthorization: Bearer " + token.toUtf8() +
+                "\r\nContent-Type: multipart/form-data; boundary=b\r\nContent-Length: " + QByteArray::number(length) + "\r\n\r\n";
+        };
+        // Two uploads of 60 MB from each of two accounts, stalled after their first 16 MB were taken in.
+        std::vector<std::unique_ptr<QTcpSocket>> stalled;
+        for (int i = 0; i < 4; ++i) {
+            stalled.push_back(std::make_unique<QTcpSocket>());
+            stalled.back()->connectToHost(QHostAddress::LocalHost, quint16(fresh.port()));
+            stalled.back()->write(head(tokens[i / 2], "/api/feedback", 60 << 20) + QByteArray(16 << 20, 'x'));
+            QVERIFY(waitUntil([&] { return stalled.back()->bytesToWrite() == 0; }, Limit::network));
+        }
+        const auto ownShare = fresh.raw(head(tokens[0], "/api/feedback", 1 << 20));
+        QCOMPARE(ownShare.status, 429);
+        QVERIFY(ownShare.header("Retry-After").toInt() > 0);
+        const auto noRoom = fresh.raw(head(tokens[2], "/api/feedback", 60 << 20));
+        QCOMPARE(noRoom.status, 503);
+        QVERIFY(noRoom.header("Retry-After").toInt() > 0);
+        for (int i = 0; i < 12; ++i)
+            QCOMPARE(fresh.post("api/diag", QJsonObject{{"reason", "timer"}}, tokens[2]).status, 200);
+        QCOMPARE(fresh.raw(head(tokens[2], "/api/diag", 1 << 20)).status, 429);
+
+        stalled.clear();
+        const QByteArray form = feedbackForm({{"a.jpg", jpegMagic + QByteArray(1 << 20, 'j')}});
+        QVERIFY(waitUntil([&] { return fresh.raw(head(tokens[0], "/api/feedback", form.size()) + form).status == 200; }));
+    }
+
     void storedTextIsBounded()
     {
         const QString token = service.signUp("ray", "secret1");

@@ -2,6 +2,7 @@
 
 #include "AddressGroup.h"
 #include "Secrets.h"
+#include "ServiceServer.h"
 #include "ServiceText.h"
 #if TARNEL_TEST_HOOKS
 #include "TestHooks.h"
@@ -93,7 +94,7 @@ size_t Api::bodyLimit(const std::string& path)
     return smallBodyLimit;
 }
 
-bool Api::admit(const httplib::Request& req, httplib::Response& res)
+bool Api::admit(const httplib::Request& req, httplib::Response& res, bool hold)
 {
     // Only an announced length is checked before the body comes: a chunked body, whatever length it
     // also claims, could run on without end.
@@ -107,12 +108,34 @@ bool Api::admit(const httplib::Request& req, httplib::Response& res)
         refuse(res, 413, QStringLiteral("上传的内容太大了"));
         return false;
     }
-    // Large bodies are taken only from a signed-in account. Under test hooks a script may answer the
-    // path for any caller, so there the handler decides.
-    if (length > smallBodyLimit && !hooks) {
+    // Under test hooks a script may answer the path for any caller, so there the handler decides.
+    return length <= smallBodyLimit || hooks || admitUpload(req, res, length, hold);
+}
+
+// Large bodies are taken only from a signed-in account within its quota, a few of its own at once, and
+// while the service has room for them.
+bool Api::admitUpload(const httplib::Request& req, httplib::Response& res, size_t length, bool hold)
+{
+    std::optional<User> user;
+    {
         auto lock = db.lock();
-        return bool(authorise(req, res, true));
+        user = authorise(req, res, true);
+        if (!user || !withinQuota(*user, req.path == "/api/feedback", int64_t(length), res))
+            return false;
     }
+    if (!hold)
+        return true;
+    auto grant = uploads.take(user->id, length);
+    if (grant.refusal == UploadBudget::Refusal::account) {
+        res.set_header("Retry-After", "5");
+        refuse(res, 429, QStringLiteral("你还有别的上传没传完，请稍后再试"));
+        return false;
+    }
+    if (grant.refusal == UploadBudget::Refusal::service) {
+        ServiceText::refuseBusy(res);
+        return false;
+    }
+    ServiceServer::holdUntilAnswered(std::move(grant.hold));
     return true;
 }
 
@@ -129,11 +152,13 @@ void Api::install(httplib::Server& server)
     };
     server.set_payload_max_length(feedbackLimit);
     server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        return admit(req, res) ? httplib::Server::HandlerResponse::Unhandled : httplib::Server::HandlerResponse::Handled;
+        return admit(req, res, true) ? httplib::Server::HandlerResponse::Unhandled
+                                     : httplib::Server::HandlerResponse::Handled;
     });
-    // A client that waits for "100 Continue" before sending its body is refused before it sends it.
+    // A client that waits for "100 Continue" before sending its body is refused before it sends it; the
+    // room for the body is taken once, as the request is routed.
     server.set_expect_100_continue_handler([this](const httplib::Request& req, httplib::Response& res) {
-        return admit(req, res) ? 100 : res.status;
+        return admit(req, res, false) ? 100 : res.status;
     });
     server.Post("/api/login", handler(&Api::login));
     server.Post("/api/register", handler(&Api::registerAccount));
@@ -158,8 +183,14 @@ void Api::install(httplib::Server& server)
         server.Delete("/.*", anyPath);
     }
 #endif
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        refuse(res, 500, QStringLiteral("服务器内部出错，请稍后再试"));
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const Secrets::Busy&) {
+            ServiceText::refuseBusy(res);
+        } catch (...) {
+            refuse(res, 500, QStringLiteral("服务器内部出错，请稍后再试"));
+        }
     });
     // Replies the library makes itself (no route, too large, bad request) get the same JSON shape.
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {

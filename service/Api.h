@@ -3,6 +3,7 @@
 #include "Accounts.h"
 #include "LoginThrottle.h"
 #include "RateLimit.h"
+#include "UploadBudget.h"
 
 #include <QString>
 #include <optional>
@@ -66,8 +67,10 @@ private:
     // would store more than its share with `incoming` more bytes. Holds the lock.
     bool withinQuota(const User& user, bool feedback, int64_t incoming, httplib::Response& res);
     // Checks a request once its headers are in, before any body is read: the announced length against
-    // the path's limit, and the sign-in of the paths that take large bodies. False after answering.
-    bool admit(const httplib::Request& req, httplib::Response& res);
+    // the path's limit, and for a large body the account's sign-in and quota, and room for the body when
+    // `hold` (kept until the request is answered). False after answering.
+    bool admit(const httplib::Request& req, httplib::Response& res, bool hold);
+    bool admitUpload(const httplib::Request& req, httplib::Response& res, size_t length, bool hold);
 
     Database& db;
     std::string publicBase;
@@ -76,4 +79,5 @@ private:
     LoginThrottle registrations;
     RateLimit checkIns{checkInsPerTenMinutes, std::chrono::minutes(10)};
     RateLimit inviteGuesses{inviteGuessesPerTenMinutes, std::chrono::minutes(10)};
+    UploadBudget uploads{UploadBudget::Limits{}};
 };

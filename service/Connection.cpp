@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <fcntl.h>
+#include <optional>
+#include <string_view>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -31,10 +34,62 @@ void numericAddress(const sockaddr_storage& address, socklen_t length, std::stri
     port = std::atoi(service);
 }
 
-std::string lowered(std::string text)
+std::string lowered(std::string_view text)
 {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    std::string low(text);
+    std::transform(low.begin(), low.end(), low.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return low;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
     return text;
+}
+
+bool nameCharacter(unsigned char c) { return std::isalnum(c) || (c && std::strchr("!#$%&'*+-.^_`|~", c)); }
+bool controlCharacter(unsigned char c) { return (c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7f; }
+bool digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// How a request's body is framed: its announced length, and whether it comes in chunks.
+struct Framing {
+    size_t length = 0;
+    bool chunked = false;
+};
+
+// The framing a request head gives, its lines ended by CR LF alone; none when it could be read in more
+// than one way: a control character, a header line that is not "name: value" (a folded line, a space
+// before the colon), or a length given twice or in anything but digits.
+std::optional<Framing> framing(std::string_view head)
+{
+    if (std::any_of(head.begin(), head.end(), controlCharacter) || head.rfind("\r\n", 0) == 0)
+        return std::nullopt;
+    Framing found;
+    bool lengthGiven = false;
+    for (size_t start = head.find("\r\n") + 2;;) {
+        const size_t end = head.find("\r\n", start);
+        const std::string_view line = head.substr(start, end - start);
+        if (line.empty())
+            return found;
+        start = end + 2;
+        const size_t colon = line.find(':');
+        if (colon == 0 || colon == std::string_view::npos ||
+            !std::all_of(line.begin(), line.begin() + colon, nameCharacter))
+            return std::nullopt;
+        const std::string name = lowered(line.substr(0, colon));
+        const std::string_view value = trimmed(line.substr(colon + 1));
+        if (name == "content-length") {
+            if (lengthGiven || value.empty() || value.size() > 18 || !std::all_of(value.begin(), value.end(), digit))
+                return std::nullopt;
+            lengthGiven = true;
+            found.length = size_t(std::stoull(std::string(value)));
+        } else if (name == "transfer-encoding" && lowered(value).find("chunked") != std::string::npos) {
+            found.chunked = true;
+        }
+    }
 }
 } // namespace
 
@@ -75,27 +130,83 @@ bool Connection::open(Clock::time_point deadline)
 
 bool Connection::awaitRequest(std::chrono::milliseconds wait)
 {
-    if (ssl && SSL_pending(ssl) > 0)
+    if (pendingAt < pending.size() || (ssl && SSL_pending(ssl) > 0))
         return true;
     pollfd p{fd, POLLIN, 0};
     return ::poll(&p, 1, int(wait.count())) > 0;
 }
 
-void Connection::beginRequest(Clock::time_point deadline)
+Connection::Head Connection::beginRequest(Clock::time_point deadline)
 {
+    pending.erase(0, pendingAt);
+    pendingAt = 0;
     inHeaders = true;
-    headerDeadline = deadline;
-    headers.clear();
     chunked = false;
     bodyExpected = 0;
     bodyRead = 0;
+    headLeft = 0;
+    for (size_t scanned = 0;;) {
+        for (; scanned < pending.size() && scanned < headerLimit; ++scanned) {
+            // A line feed without its carriage return, or a carriage return alone: read differently by others.
+            const bool afterReturn = scanned > 0 && pending[scanned - 1] == '\r';
+            if ((pending[scanned] == '\n') != afterReturn) {
+                headRefused = true;
+                return Head::ambiguous;
+            }
+            if (afterReturn && scanned >= 3 && pending.compare(scanned - 3, 3, "\r\n\r") == 0)
+                return headEnded(scanned + 1);
+        }
+        if (scanned >= headerLimit) {
+            failed = true;
+            return Head::missing;
+        }
+        if (!fill(deadline))
+            return Head::missing;
+    }
+}
+
+// Reads what the client has sent next, waiting until `deadline`; false when nothing more comes.
+bool Connection::fill(Clock::time_point deadline)
+{
+    char chunk[8192];
+    for (;;) {
+        size_t got = 0;
+        const Io io = receive(chunk, sizeof chunk, got);
+        if (io == Io::done) {
+            pending.append(chunk, got);
+            return true;
+        }
+        if (io == Io::closed)
+            return false;
+        if (io == Io::failed || !wait(io, deadline)) {
+            failed = true;
+            return false;
+        }
+    }
+}
+
+// The head of `size` bytes at the start of what is pending is complete: its body's framing and deadline.
+Connection::Head Connection::headEnded(size_t size)
+{
+    const auto found = framing(std::string_view(pending).substr(0, size));
+    if (!found) {
+        headRefused = true;
+        return Head::ambiguous;
+    }
+    inHeaders = false;
+    headLeft = size;
+    bodyExpected = found->length;
+    chunked = found->chunked;
+    const auto bodyTime = std::chrono::milliseconds(std::min<size_t>(bodyExpected, size_t(1) << 40) * 1000 / slowestBody);
+    bodyDeadline = Clock::now() + timeouts.read + bodyTime;
+    return Head::complete;
 }
 
 bool Connection::reusable() const { return !failed && !inHeaders && !chunked && bodyRead >= bodyExpected; }
 
 void Connection::close()
 {
-    const bool unread = !failed && !inHeaders && (chunked || bodyRead < bodyExpected);
+    const bool unread = !failed && (headRefused || (!inHeaders && (chunked || bodyRead < bodyExpected)));
     if (ssl) {
         if (!failed)
             SSL_shutdown(ssl);
@@ -193,19 +304,25 @@ bool Connection::wait(Io want, Clock::time_point deadline) const
 
 ssize_t Connection::read(char* ptr, size_t size)
 {
-    if (failed)
+    if (failed || inHeaders)
         return -1;
-    const Clock::time_point deadline = inHeaders ? headerDeadline : bodyDeadline;
+    if (pendingAt < pending.size()) {
+        const size_t taken = std::min(size, pending.size() - pendingAt);
+        std::memcpy(ptr, pending.data() + pendingAt, taken);
+        pendingAt += taken;
+        handedOver(taken);
+        return ssize_t(taken);
+    }
     for (;;) {
         size_t got = 0;
         const Io io = receive(ptr, size, got);
         if (io == Io::done) {
-            account(ptr, got);
-            return failed ? -1 : ssize_t(got);
+            handedOver(got);
+            return ssize_t(got);
         }
         if (io == Io::closed)
             return 0;
-        if (io == Io::failed || !wait(io, deadline)) {
+        if (io == Io::failed || !wait(io, bodyDeadline)) {
             failed = true;
             return -1;
         }
@@ -231,9 +348,9 @@ ssize_t Connection::write(const char* ptr, size_t size)
 
 bool Connection::is_readable() const
 {
-    if (ssl && SSL_pending(ssl) > 0)
+    if (pendingAt < pending.size() || (ssl && SSL_pending(ssl) > 0))
         return true;
-    return wait(Io::wantRead, inHeaders ? headerDeadline : bodyDeadline);
+    return !inHeaders && wait(Io::wantRead, bodyDeadline);
 }
 
 bool Connection::is_writable() const { return !failed && wait(Io::wantWrite, Clock::now() + timeouts.write); }
@@ -254,44 +371,10 @@ void Connection::get_local_ip_and_port(std::string& ip, int& port) const
         numericAddress(address, length, ip, port);
 }
 
-void Connection::account(const char* ptr, size_t size)
+// Counts what the library took: the rest of the head first, then the body.
+void Connection::handedOver(size_t size)
 {
-    size_t used = 0;
-    while (inHeaders && used < size) {
-        headers.push_back(ptr[used++]);
-        if (headers.size() > headerLimit) {
-            failed = true;
-            return;
-        }
-        const bool ended = (headers.size() >= 4 && headers.compare(headers.size() - 4, 4, "\r\n\r\n") == 0) ||
-            (headers.size() >= 2 && headers.compare(headers.size() - 2, 2, "\n\n") == 0);
-        if (ended)
-            headersEnded();
-    }
-    bodyRead += size - used;
-}
-
-// Reads the announced body length from the header block just completed.
-void Connection::headersEnded()
-{
-    inHeaders = false;
-    size_t start = 0;
-    while (start < headers.size()) {
-        size_t end = headers.find('\n', start);
-        if (end == std::string::npos)
-            end = headers.size();
-        const std::string line = lowered(headers.substr(start, end - start));
-        start = end + 1;
-        const auto colon = line.find(':');
-        if (colon == std::string::npos)
-            continue;
-        const std::string name = line.substr(0, colon);
-        const std::string value = line.substr(colon + 1);
-        if (name == "content-length")
-            bodyExpected = size_t(std::strtoull(value.c_str(), nullptr, 10));
-        else if (name == "transfer-encoding" && value.find("chunked") != std::string::npos)
-            chunked = true;
-    }
-    const auto bodyTime = std::chrono::milliseconds(std::min<size_t>(bodyExpected, size_t(1) << 40) * 1000 / slowestBody);
-    bodyDeadline = Clock::now() + timeouts.read + bodyTime;
+    const size_t head = std::min(size, headLeft);
+    headLeft -= head;
+    bodyRead += size - head;
 }

@@ -5,8 +5,11 @@
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include <algorithm>
+#include <semaphore>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -25,9 +28,24 @@ std::vector<unsigned char> randomBytes(size_t n)
     return bytes;
 }
 
+// Hashes under way at once: about one for every two cores, at least two and at most four.
+constexpr ptrdiff_t mostTurns = 4;
+constexpr auto turnWait = std::chrono::seconds(2);
+
+ptrdiff_t hashTurns()
+{
+    return std::clamp<ptrdiff_t>(std::thread::hardware_concurrency() / 2, 2, mostTurns);
+}
+
 std::vector<unsigned char> scrypt(const std::string& password, const std::vector<unsigned char>& salt,
                                   uint64_t n, uint64_t r, uint64_t p)
 {
+    static std::counting_semaphore<mostTurns> turns(hashTurns());
+    if (!turns.try_acquire_for(turnWait))
+        throw Secrets::Busy();
+    struct Turn {
+        ~Turn() { turns.release(); }
+    } const turn;
     std::vector<unsigned char> key(keySize);
     if (EVP_PBE_scrypt(password.data(), password.size(), salt.data(), salt.size(), n, r, p, 64ull << 20,
                        key.data(), key.size()) != 1)
@@ -85,6 +103,8 @@ bool verifyPassword(const std::string& password, const std::string& stored)
             return false;
         const auto key = scrypt(password, salt, std::stoull(parts[1]), std::stoull(parts[2]), std::stoull(parts[3]));
         return CRYPTO_memcmp(key.data(), expected.data(), keySize) == 0;
+    } catch (const Busy&) {
+        throw;
     } catch (const std::exception&) {
         return false;
     }

@@ -8,6 +8,7 @@
 #include <netdb.h>
 #include <sys/socket.h>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -22,14 +23,33 @@ std::string peerAddress(int fd)
     return host;
 }
 
+// A whole error reply in the API's JSON shape, for refusals made before the library reads a request.
+std::string errorReply(const char* status, const char* error, int retryAfter = 0)
+{
+    const std::string body = std::string("{\"error\":\"") + error + "\"}";
+    return std::string("HTTP/1.1 ") + status + "\r\nContent-Type: application/json\r\nConnection: close\r\n" +
+        (retryAfter > 0 ? "Retry-After: " + std::to_string(retryAfter) + "\r\n" : std::string()) +
+        "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
 void answerBusy(int fd)
 {
-    const std::string body = "{\"error\":\"服务器很忙，请稍后再试\"}";
-    const std::string reply = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
-                              "Connection: close\r\nRetry-After: 5\r\nContent-Length: " +
-        std::to_string(body.size()) + "\r\n\r\n" + body;
+    const std::string reply = errorReply("503 Service Unavailable", "服务器很忙，请稍后再试", 5);
     (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
+
+void answer(Connection& connection, const std::string& reply)
+{
+    for (size_t sent = 0; sent < reply.size();) {
+        const ssize_t rc = connection.write(reply.data() + sent, reply.size() - sent);
+        if (rc <= 0)
+            return;
+        sent += size_t(rc);
+    }
+}
+
+// What the request being served on this thread holds until it is answered.
+thread_local std::vector<std::shared_ptr<void>> heldByRequest;
 } // namespace
 
 // One thread per connection; shutting down waits for them all, after ending their connections.
@@ -176,20 +196,26 @@ void ServiceServer::serve(socket_t sock)
     if (!connection.open(first))
         return;
     for (size_t left = keep_alive_max_count_; left > 0; --left) {
-        if (left == keep_alive_max_count_)
-            connection.beginRequest(first);
-        else if (connection.awaitRequest(std::chrono::seconds(keep_alive_timeout_sec_)))
-            connection.beginRequest(Connection::Clock::now() + limits.headerTime);
-        else
+        if (left != keep_alive_max_count_ && !connection.awaitRequest(std::chrono::seconds(keep_alive_timeout_sec_)))
+            break;
+        const auto head = connection.beginRequest(left == keep_alive_max_count_ ? first
+                                                                                : Connection::Clock::now() + limits.headerTime);
+        if (head == Connection::Head::ambiguous)
+            answer(connection, errorReply("400 Bad Request", "请求格式不对"));
+        if (head != Connection::Head::complete)
             break;
         bool closed = false;
-        if (!process_request(connection, left == 1, closed, nullptr) || closed || !connection.reusable())
+        const bool served = process_request(connection, left == 1, closed, nullptr);
+        heldByRequest.clear();
+        if (!served || closed || !connection.reusable())
             break;
         std::lock_guard<std::mutex> lock(mutex);
         if (stopping)
             break;
     }
 }
+
+void ServiceServer::holdUntilAnswered(std::shared_ptr<void> held) { heldByRequest.push_back(std::move(held)); }
 
 void ServiceServer::closeAll()
 {

@@ -29,6 +29,9 @@ public:
     // Binds to the address, on any free port when `port` is 0, with the system's full queue of
     // connections waiting to be accepted; the port, or -1.
     int bind(const std::string& host, int port);
+    // Keeps `held` (a request's share of something bounded) until the request being served on the
+    // calling thread is answered or its connection ends.
+    static void holdUntilAnswered(std::shared_ptr<void> held);
 
 private:
     class Threads;

@@ -36,6 +36,12 @@ void refuse(httplib::Response& res, int status, const QString& error, const std:
     reply(res, status, body);
 }
 
+void refuseBusy(httplib::Response& res, int retryAfter)
+{
+    res.set_header("Retry-After", std::to_string(retryAfter));
+    refuse(res, 503, QStringLiteral("服务器很忙，请稍后再试"));
+}
+
 void refuseSignIn(httplib::Response& res, bool removedDevice)
 {
     if (removedDevice)

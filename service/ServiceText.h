@@ -26,6 +26,8 @@ std::optional<std::string> imageSuffix(const std::string& bytes);
 void reply(httplib::Response& res, int status, const QJsonObject& body);
 void refuse(httplib::Response& res, int status, const QString& error,
             const std::optional<QString>& account = std::nullopt);
+// The 503 of a service with no room for the request now, with the seconds to wait before trying again.
+void refuseBusy(httplib::Response& res, int retryAfter = 5);
 // The 401 for a token that does not work; one revoked with its removed device says so ("removed").
 void refuseSignIn(httplib::Response& res, bool removedDevice);
 

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <malloc.h>
 #include <memory>
 #include <pthread.h>
 #include <pwd.h>
@@ -70,6 +71,10 @@ std::string advertisedRelayHost(const std::string& publicBase, std::string liste
 
 int serve(Database& db, const Arguments& args)
 {
+    // Large blocks (a password hash's 16 MiB, request bodies) are mapped for themselves and go back to the
+    // system when freed; with the allocator's own sliding threshold each connection thread's arena would
+    // keep them.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     const std::string listen = args.option("listen").value_or("127.0.0.1:47800");
     const auto colon = listen.rfind(':');
     if (colon == std::string::npos)

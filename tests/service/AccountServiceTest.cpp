@@ -3,6 +3,7 @@
 #include "support/AccountServiceFixture.h"
 #include "support/Processes.h"
 #include "support/TempDataDir.h"
+#include "support/WaitUntil.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -321,6 +322,29 @@ private Q_SLOTS:
         QVERIFY(!reply.json().value("error").toString().isEmpty());
     }
 
+    // A head the service and its HTTP library could read differently is refused before any body is read,
+    // whatever it announces; so the header deadline and size cap hold for it too.
+    void ambiguousHeadsAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        const QByteArray signIn = "POST /api/login HTTP/1.1\r\nHost: a\r\n";
+        QTest::newRow("ended by bare line feeds") << QByteArray(signIn + "Content-Length: 1099511627776\n\n");
+        QTest::newRow("bare line feed") << QByteArray("GET /api/update?channel=stable&build=1 HTTP/1.1\r\nHost: a\nX: 1\r\n\r\n");
+        QTest::newRow("bare carriage return") << QByteArray(signIn + "Content-Length: 2\rX: 1\r\n\r\n");
+        QTest::newRow("two lengths") << QByteArray(signIn + "Content-Length: 2\r\nContent-Length: 1099511627776\r\n\r\n");
+        QTest::newRow("signed length") << QByteArray(signIn + "Content-Length: +2\r\n\r\n");
+        QTest::newRow("escaped length") << QByteArray(signIn + "Content-Length: %32\r\n\r\n");
+        QTest::newRow("space before the colon") << QByteArray(signIn + "Content-Length : 2\r\n\r\n");
+        QTest::newRow("folded line") << QByteArray(signIn + "Content-Length: 2\r\n 0\r\n\r\n");
+    }
+    void ambiguousHeadsAreRefused()
+    {
+        QFETCH(QByteArray, head);
+        const auto reply = service.raw(head, QStringLiteral("127.0.0.5"), 4000);
+        QCOMPARE(reply.status, 400);
+        QCOMPARE(reply.json().value("error").toString(), QStringLiteral("请求格式不对"));
+    }
+
     // A body dripped in a byte at a time still has to be complete by one deadline.
     void aBodyHasOneDeadline()
     {
@@ -488,6 +512,33 @@ private Q_SLOTS:
         QCOMPARE(attempt("127.0.0.7", service.createInvite()).status, 200); // another address
     }
 
+    // However many sign-ins arrive at once, only a few password hashes run together; the rest wait briefly
+    // or are told when to come back, and the memory the hashes took goes back to the system.
+    void passwordHashesRunAFewAtOnce()
+    {
+        AccountServiceFixture fresh{AccountServiceFixture::Options{false, false}};
+        QVERIFY2(fresh.start(), qPrintable(fresh.error()));
+        const auto resident = [&] { return processStat(pid_t(fresh.pid()))->residentBytes; };
+        QCOMPARE(fresh.post("api/login", login("nobody", "secret1")).status, 401);
+        const long long atRest = resident();
+        QList<QPair<QByteArray, QString>> crowd;
+        for (int i = 0; i < 128; ++i) // four unknown names from each address, below its guessing limit
+            crowd.append({AccountServiceFixture::rawPost("api/login", login(QStringLiteral("nobody%1").arg(i), "secret1")),
+                          QStringLiteral("127.0.4.%1").arg(i / 4 + 1)});
+        long long peak = atRest;
+        QTimer sample;
+        QObject::connect(&sample, &QTimer::timeout, [&] { peak = std::max(peak, resident()); });
+        sample.start(10);
+        const auto replies = fresh.rawAll(crowd, Limit::network);
+        sample.stop();
+        for (const auto& reply : replies)
+            QVERIFY2(reply.status == 401 || (reply.status == 503 && reply.header("Retry-After").toInt() > 0),
+                     qPrintable(QString::number(reply.status)));
+        QVERIFY2(peak - atRest < 160 << 20, qPrintable(QStringLiteral("%1 MB at rest, %2 MB at the peak").arg(atRest >> 20).arg(peak >> 20)));
+        QVERIFY2(waitUntil([&] { return resident() - atRest < 32 << 20; }),
+                 qPrintable(QStringLiteral("%1 MB at rest, %2 MB after").arg(atRest >> 20).arg(resident() >> 20)));
+    }
+
     // Wrong codes from many addresses together hold up every address that guessed wrong, while a valid
     // code from an address that guessed nothing still registers.
     void invitationGuessingIsBoundedOverall()
@@ -623,6 +674,40 @@ private Q_SLOTS:
         for (int i = 0; i < 10; ++i)
             QCOMPARE(feedback().status, 200);
         QCOMPARE(feedback().status, 429);
+    }
+
+    // Large bodies are refused on their headers when their account is over quota or has its share under
+    // way, or when the service has no room left for them: stalled uploads hold neither memory nor others up.
+    void stalledUploadsAreBounded()
+    {
+        AccountServiceFixture fresh{AccountServiceFixture::Options{false, false}};
+        QVERIFY2(fresh.start(), qPrintable(fresh.error()));
+        const QList<QString> tokens{fresh.signUp("sal", "secret1"), fresh.signUp("sam", "secret1"), fresh.signUp("sol", "secret1")};
+        const auto head = [](const QString& token, const QByteArray& path, qint64 length) {
+            return "POST " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nAuthorization: Bearer " + token.toUtf8() +
+                "\r\nContent-Type: multipart/form-data; boundary=b\r\nContent-Length: " + QByteArray::number(length) + "\r\n\r\n";
+        };
+        // Two uploads of 60 MB from each of two accounts, stalled after their first 16 MB were taken in.
+        std::vector<std::unique_ptr<QTcpSocket>> stalled;
+        for (int i = 0; i < 4; ++i) {
+            stalled.push_back(std::make_unique<QTcpSocket>());
+            stalled.back()->connectToHost(QHostAddress::LocalHost, quint16(fresh.port()));
+            stalled.back()->write(head(tokens[i / 2], "/api/feedback", 60 << 20) + QByteArray(16 << 20, 'x'));
+            QVERIFY(waitUntil([&] { return stalled.back()->bytesToWrite() == 0; }, Limit::network));
+        }
+        const auto ownShare = fresh.raw(head(tokens[0], "/api/feedback", 1 << 20));
+        QCOMPARE(ownShare.status, 429);
+        QVERIFY(ownShare.header("Retry-After").toInt() > 0);
+        const auto noRoom = fresh.raw(head(tokens[2], "/api/feedback", 60 << 20));
+        QCOMPARE(noRoom.status, 503);
+        QVERIFY(noRoom.header("Retry-After").toInt() > 0);
+        for (int i = 0; i < 12; ++i)
+            QCOMPARE(fresh.post("api/diag", QJsonObject{{"reason", "timer"}}, tokens[2]).status, 200);
+        QCOMPARE(fresh.raw(head(tokens[2], "/api/diag", 1 << 20)).status, 429);
+
+        stalled.clear();
+        const QByteArray form = feedbackForm({{"a.jpg", jpegMagic + QByteArray(1 << 20, 'j')}});
+        QVERIFY(waitUntil([&] { return fresh.raw(head(tokens[0], "/api/feedback", form.size()) + form).status == 200; }));
     }
 
     void storedTextIsBounded()

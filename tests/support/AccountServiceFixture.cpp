@@ -11,6 +11,8 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include <vector>
+
 AccountServiceFixture::AccountServiceFixture(Options options)
     : options(options), network(std::make_unique<QNetworkAccessManager>())
 {
@@ -228,21 +230,13 @@ void AccountServiceFixture::resetHooks() const { call("POST", QStringLiteral("_t
 
 AccountServiceFixture::Reply AccountServiceFixture::raw(const QByteArray& request, const QString& from, int waitMs) const
 {
-    QTcpSocket socket;
-    Reply result;
-    if (!socket.bind(QHostAddress(from)))
-        return result;
-    // An event loop, not a blocking wait: the test's own timers keep running meanwhile.
-    QByteArray bytes;
-    QEventLoop loop;
-    QObject::connect(&socket, &QTcpSocket::connected, &loop, [&] { socket.write(request); });
-    QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&] { bytes += socket.readAll(); });
-    QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
-    QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
-    QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
-    socket.connectToHost(QHostAddress(options.host), quint16(listenPort));
-    loop.exec();
-    bytes += socket.readAll();
+    return rawAll({{request, from}}, waitMs).first();
+}
+
+namespace {
+AccountServiceFixture::Reply parsedReply(const QByteArray& bytes)
+{
+    AccountServiceFixture::Reply result;
     const qsizetype split = bytes.indexOf("\r\n\r\n");
     if (!bytes.startsWith("HTTP/1.1 ") || split < 0)
         return result;
@@ -255,6 +249,42 @@ AccountServiceFixture::Reply AccountServiceFixture::raw(const QByteArray& reques
     }
     result.body = bytes.mid(split + 4);
     return result;
+}
+} // namespace
+
+QList<AccountServiceFixture::Reply> AccountServiceFixture::rawAll(const QList<QPair<QByteArray, QString>>& requests,
+                                                                  int waitMs) const
+{
+    // An event loop, not blocking waits: the test's own timers keep running meanwhile.
+    QEventLoop loop;
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    QList<QByteArray> received(requests.size());
+    qsizetype open = 0;
+    for (qsizetype i = 0; i < requests.size(); ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        QTcpSocket* const s = socket.get();
+        sockets.push_back(std::move(socket));
+        if (!s->bind(QHostAddress(requests[i].second)))
+            continue;
+        ++open;
+        const auto ended = [&open, &loop, s] {
+            s->disconnect();
+            if (--open == 0)
+                loop.quit();
+        };
+        QObject::connect(s, &QTcpSocket::connected, &loop, [s, request = requests[i].first] { s->write(request); });
+        QObject::connect(s, &QTcpSocket::readyRead, &loop, [s, &received, i] { received[i] += s->readAll(); });
+        QObject::connect(s, &QTcpSocket::disconnected, &loop, ended);
+        QObject::connect(s, &QTcpSocket::errorOccurred, &loop, ended);
+        s->connectToHost(QHostAddress(options.host), quint16(listenPort));
+    }
+    QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
+    if (open > 0)
+        loop.exec();
+    QList<Reply> replies;
+    for (qsizetype i = 0; i < requests.size(); ++i)
+        replies.append(parsedReply(received[i] + sockets[size_t(i)]->readAll()));
+    return replies;
 }
 
 QByteArray AccountServiceFixture::rawPost(const QString& path, const QJsonObject& body, const QString& token)

@@ -68,6 +68,8 @@ public:
     // Raw bytes over plain HTTP from a loopback source address of choice (127.0.0.2, ...), the reply read
     // until the service closes the connection or `waitMs` pass (status 0 when nothing came).
     Reply raw(const QByteArray& request, const QString& from = QStringLiteral("127.0.0.1"), int waitMs = 10000) const;
+    // Several raw() requests at once, each with its source address; the replies in the same order.
+    QList<Reply> rawAll(const QList<QPair<QByteArray, QString>>& requests, int waitMs = 10000) const;
     // A whole JSON POST for raw().
     static QByteArray rawPost(const QString& path, const QJsonObject& body, const QString& token = {});
     // Registers an account through a new invitation; returns its token (empty on failure).

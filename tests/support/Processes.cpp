@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <csignal>
+#include <unistd.h>
 
 std::optional<ProcessStat> processStat(pid_t pid)
 {
@@ -18,7 +19,9 @@ std::optional<ProcessStat> processStat(pid_t pid)
         return std::nullopt;
     // utime and stime are the 14th and 15th fields, the 12th and 13th after the name.
     const long long ticks = fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : 0;
-    return ProcessStat{fields[0][0], pid_t(fields[1].toInt()), ticks};
+    // rss, in pages, is the 24th.
+    const long long resident = fields.size() > 21 ? fields[21].toLongLong() * ::sysconf(_SC_PAGESIZE) : 0;
+    return ProcessStat{fields[0][0], pid_t(fields[1].toInt()), ticks, resident};
 }
 
 bool processAlive(qint64 pid)

@@ -9,6 +9,7 @@ struct ProcessStat {
     char state = '?'; // 'Z' once it has ended and waits to be reaped
     pid_t parent = -1;
     long long cpuTicks = 0; // user and system time so far, in clock ticks
+    long long residentBytes = 0;
 };
 
 std::optional<ProcessStat> processStat(pid_t pid);

@@ -747,7 +747,7 @@ void Node::peerLeft(PeerLink* link)
 void Node::keep(Tunnel* tunnel, PeerLink* link, const QString& path, int port, bool outgoing)
 {
     link->countTunnel(!outgoing, 1); // before it is listed: not a tunnel to resume yet
-    resumable.insert(tunnel, Resumable{link, link->info().id, path, port, outgoing, false});
+    resumable.insert(tunnel, Resumable{link, link->info().id, path, port, outgoing, false, {}});
     connect(tunnel, &Tunnel::suspended, this, [this, tunnel] {
         if (const auto it = resumable.find(tunnel); it != resumable.end() && it->link && it->link->connected())
             it->dropped.start();

@@ -5,7 +5,6 @@
 #include "capture/ShotStore.h"
 #include "delivery/ReceiverClient.h"
 #include "delivery/SSHConfig.h"
-#include "delivery/SSHKey.h"
 #include "state/Paths.h"
 #include "support/AccountServiceFixture.h"
 #include "support/PanelRig.h"
@@ -42,11 +41,7 @@ private Q_SLOTS:
         {
             PanelRig rig(data);
             rig.signIn();
-            const auto account = sshd.account(QStringLiteral("tnback"));
-            QVERIFY(account);
-            const auto key = SSHKey::ensure(SSHKey::defaultPath(), SSHKey::comment(QStringLiteral("test")));
-            QVERIFY(key.ok());
-            const auto installed = ReceiverDestination::install(sshd, *account, key.value());
+            const auto installed = ReceiverDestination::installForOwnKey(sshd, QStringLiteral("tnback"));
             QVERIFY2(installed.ok(), qPrintable(installed.failure()));
             server = installed.value();
             rig.addServer(server);

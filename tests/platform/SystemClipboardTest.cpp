@@ -302,25 +302,6 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(primary.state(), QProcess::NotRunning, 5000);
         QCOMPARE(QString::fromUtf8(primary.readAllStandardOutput()), QStringLiteral("shot1: /tmp/截图.png"));
     }
-    // Copied while the gate was closed (signed out): not taken when it opens, only what is copied after.
-    void copiedWhileClosedIsNotTakenAtOpening()
-    {
-        watch();
-        watcher->stop();
-        const QImage before = pattern(90, 60), after = pattern(120, 80);
-        const QString first = dir.filePath(QStringLiteral("before.png")), second = dir.filePath(QStringLiteral("after.png"));
-        QVERIFY(before.save(first) && after.save(second));
-        auto owner = offer(QStringLiteral("image/png"), first);
-        QVERIFY(owner);
-        watcher->start();
-        settle();
-        QCOMPARE(captures.size(), 0);
-        owner = offer(QStringLiteral("image/png"), second);
-        QVERIFY(owner);
-        QTRY_COMPARE_WITH_TIMEOUT(captures.size(), 1, 5000);
-        QCOMPARE(captures[0].image.convertToFormat(QImage::Format_ARGB32), after);
-        leave(owner);
-    }
     // The start-up quiet time is the watcher's own: ClipboardWatcherTest::quietAfterCreation.
 };
 

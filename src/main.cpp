@@ -11,8 +11,8 @@
 #include "platform/x11/SystemdUserAgent.h"
 #include "platform/x11/TerminationSignals.h"
 #include "platform/x11/X11AccessibilityTrust.h"
-#include "platform/x11/X11Display.h"
 #include "platform/x11/X11ActiveWindow.h"
+#include "platform/x11/X11Display.h"
 #include "platform/x11/X11GlobalHotkeys.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/XdgAutostart.h"
@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <cstdio>
+#include <optional>
 
 extern const char* const publisherKeys;
 
@@ -34,6 +35,19 @@ bool relaunchFlagIsFresh()
 {
     const QFileInfo flag(Paths::inData(QStringLiteral("relaunch.flag")));
     return flag.exists() && flag.lastModified().secsTo(QDateTime::currentDateTime()) < 20;
+}
+
+// The line to leave with when there is no X server to show on (Qt would abort with its own English
+// message); none when there is one, or another platform (offscreen in tests) needs none.
+std::optional<QString> missingDesktop()
+{
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if ((!platform.isEmpty() && !platform.startsWith(QLatin1String("xcb"))) || X11Display::reachable())
+        return std::nullopt;
+    const QString display = qEnvironmentVariable("DISPLAY");
+    return display.isEmpty()
+        ? QStringLiteral("tarnel 要在图形桌面（X11）里运行：这里没有显示器（没有设置 DISPLAY），请在桌面会话的终端里启动。\n")
+        : QStringLiteral("tarnel 要在图形桌面（X11）里运行：连不上显示器 %1，请在桌面会话的终端里启动。\n").arg(display);
 }
 } // namespace
 
@@ -45,14 +59,8 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    // Without a desktop Qt would abort with its own English message.
-    if (const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
-        (platform.isEmpty() || platform.startsWith(QLatin1String("xcb"))) && !X11Display::reachable()) {
-        const QString display = qEnvironmentVariable("DISPLAY");
-        const QString line = display.isEmpty()
-            ? QStringLiteral("tarnel 要在图形桌面（X11）里运行：这里没有显示器（没有设置 DISPLAY），请在桌面会话的终端里启动。\n")
-            : QStringLiteral("tarnel 要在图形桌面（X11）里运行：连不上显示器 %1，请在桌面会话的终端里启动。\n").arg(display);
-        std::fputs(line.toUtf8().constData(), stderr);
+    if (const auto missing = missingDesktop()) {
+        std::fputs(missing->toUtf8().constData(), stderr);
         return 1;
     }
 

@@ -14,6 +14,23 @@ if [ "$(id -u)" -eq 0 ]; then
   echo "      用不到你自己的 ~/.ssh。平常请用你自己的用户运行本脚本（缺软件包时它会用 sudo 安装）。"
 fi
 
+# tarnel is a tray program for an X11 desktop: without one nothing is installed, built or started.
+display_problem() {
+  if [ -z "${DISPLAY:-}" ]; then
+    echo "没有设置 DISPLAY"
+  elif command -v xdpyinfo >/dev/null 2>&1; then
+    xdpyinfo >/dev/null 2>&1 || echo "连不上显示器 $DISPLAY"
+  elif [[ "$DISPLAY" =~ ^:([0-9]+)(\.[0-9]+)?$ ]] && [ ! -S "/tmp/.X11-unix/X${BASH_REMATCH[1]}" ]; then
+    echo "连不上显示器 $DISPLAY"
+  fi
+}
+problem=$(display_problem)
+if [ -n "$problem" ]; then
+  echo "这里没有图形桌面（$problem）：tarnel 是托盘程序，要在 X11 桌面会话里运行。" >&2
+  echo "请登录桌面，在桌面上的终端里运行 ./scripts/run.sh（什么都还没有安装、构建或启动）。" >&2
+  exit 1
+fi
+
 ./scripts/deps.sh
 
 # --- build: only what runs, not the tests -----------------------------------------------------------------

@@ -39,8 +39,8 @@ started+=($!)
 status=0
 ctest --test-dir build-tests --output-on-failure -j "$(nproc)" "$@" || status=$?
 
-# Cases that need root (local users, network namespaces, mounts) skip themselves and ctest counts them as
-# passed: name them, with the command that runs them too.
+# Cases that need root (local users, network namespaces, mounts) skip themselves: ctest lists a test that
+# skipped whole as skipped, one that skipped some cases as passed. Name both, with the command that runs them.
 mapfile -t skipped < <(grep -aE '^SKIP   : [A-Za-z0-9_]+::.*root' build-tests/Testing/Temporary/LastTest.log 2>/dev/null |
   sed -E 's/^SKIP   : ([A-Za-z0-9_]+)::.*/\1/' | sort -u)
 if [ ${#skipped[@]} -gt 0 ]; then

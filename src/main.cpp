@@ -12,6 +12,7 @@
 #include "platform/x11/TerminationSignals.h"
 #include "platform/x11/X11AccessibilityTrust.h"
 #include "platform/x11/X11ActiveWindow.h"
+#include "platform/x11/X11Display.h"
 #include "platform/x11/X11GlobalHotkeys.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/XdgAutostart.h"
@@ -24,6 +25,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <cstdio>
+#include <optional>
 
 extern const char* const publisherKeys;
 
@@ -33,6 +35,19 @@ bool relaunchFlagIsFresh()
 {
     const QFileInfo flag(Paths::inData(QStringLiteral("relaunch.flag")));
     return flag.exists() && flag.lastModified().secsTo(QDateTime::currentDateTime()) < 20;
+}
+
+// The line to leave with when there is no X server to show on (Qt would abort with its own English
+// message); none when there is one, or another platform (offscreen in tests) needs none.
+std::optional<QString> missingDesktop()
+{
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if ((!platform.isEmpty() && !platform.startsWith(QLatin1String("xcb"))) || X11Display::reachable())
+        return std::nullopt;
+    const QString display = qEnvironmentVariable("DISPLAY");
+    return display.isEmpty()
+        ? QStringLiteral("tarnel 要在图形桌面（X11）里运行：这里没有显示器（没有设置 DISPLAY），请在桌面会话的终端里启动。\n")
+        : QStringLiteral("tarnel 要在图形桌面（X11）里运行：连不上显示器 %1，请在桌面会话的终端里启动。\n").arg(display);
 }
 } // namespace
 
@@ -44,6 +59,11 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    if (const auto missing = missingDesktop()) {
+        std::fputs(missing->toUtf8().constData(), stderr);
+        return 1;
+    }
+
     Updater::usePublisherKeys(BundleCheck::decodeKeys(QString::fromLatin1(publisherKeys)));
     QApplication application(argc, argv);
     application.setApplicationName(QStringLiteral("tarnel"));
@@ -52,10 +72,10 @@ int main(int argc, char** argv)
     QtTranslations::installChinese(application);
 
     // Two instances on one data folder would both number and send every shot, and race on the state
-    // files: one per user whether or not it runs as the bundle.
+    // files: one per user whether or not it runs as the bundle, and one per data folder.
     SingleInstance instance(SingleInstance::defaultSocketPath());
+    const bool takeOver = AppInfo::launchedByAgent() || relaunchFlagIsFresh();
     if (!Paths::dataOverride()) {
-        const bool takeOver = AppInfo::launchedByAgent() || relaunchFlagIsFresh();
         if (takeOver && instance.otherRunning())
             QFile::remove(Paths::inData(QStringLiteral("relaunch.flag")));
         if (instance.claim(takeOver) == SingleInstance::Decision::exit) {
@@ -65,6 +85,12 @@ int main(int argc, char** argv)
             return 0;
         }
         instance.listen();
+    }
+    // A predecessor handing over (or relaunching) lets go of the folder as its process ends.
+    if (!instance.lockDataFolder(Paths::dataDirectory(), takeOver ? 8000 : 0)) {
+        std::fputs(QStringLiteral("数据文件夹 %1 正被另一个 tarnel 使用，这次不启动。\n").arg(Paths::dataDirectory()).toUtf8().constData(),
+                   stderr);
+        return 1;
     }
 
     SystemClipboard clipboard;

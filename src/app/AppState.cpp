@@ -83,6 +83,17 @@ AppState::AppState(Store& store, DesktopServices desktop, Intervals intervals, Q
     uploaderHooks.reached = [this](const Server& server) { serverRegistry->uploadReached(server.id); };
     shotUploader = std::make_unique<Uploader>(*shotStore, desktop.flash, uploaderHooks);
     connect(serverRegistry.get(), &ServerRegistry::changed, shotUploader.get(), &Uploader::serversChanged);
+    // A shot a crash kept from its record goes out like a new one, once the record is on disk.
+    shotStore->onTakenBack = [this](const QStringList& names) {
+        state->whenWritten([this, names] {
+            if (!capturing) {
+                takenBackWaiting += names;
+                return;
+            }
+            for (const QString& name : names)
+                shotUploader->upload(name, false);
+        });
+    };
 
     pasteController = std::make_unique<PasteController>(*shotStore, desktop.activeWindow, desktop.keyboard, desktop.flash);
     pasteController->settings = [box = settingsBox.get()] { return box->get(); };
@@ -175,6 +186,8 @@ AppState::~AppState()
     // Quitting does not wait for a server that hangs.
     serverRegistry->cancelAll();
     serverRegistry->waitForTasks();
+    // Nor leaves the shared ssh connections it opened running after it.
+    ReceiverClient::closeShared(serverRegistry->servers(), 3);
 }
 
 void AppState::wireLink()
@@ -412,6 +425,8 @@ void AppState::applyAccountGate()
         registerHotkeys();
         capturing = true;
         Log::write(QStringLiteral("账号门打开：开始监听截图"));
+        for (const QString& name : std::exchange(takenBackWaiting, {}))
+            shotUploader->upload(name, false);
         Q_EMIT changed();
     } else if (!usable && capturing) {
         clipboardWatcher->stop();

@@ -185,6 +185,7 @@ private:
     PanelTab tab = PanelTab::shots;
     bool trusted = false;
     bool capturing = false;
+    QStringList takenBackWaiting; // shots taken back after a crash while the gate was closed: sent when it opens
     // What the account gate last ran on: it runs again only when the account's state or sign-in changes.
     int gateStatus = -1;
     std::optional<AccountRecord> gateRecord;

@@ -5,9 +5,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 
 namespace {
 const QByteArray showMessage = QByteArrayLiteral("show-main-window\n");
@@ -59,6 +64,30 @@ SingleInstance::Decision SingleInstance::claim(bool takeOver, int handoffWaitMs)
             return Decision::proceed;
     }
     return Decision::exit;
+}
+
+bool SingleInstance::lockDataFolder(const QString& folder, int waitMs)
+{
+    Paths::ensure(folder);
+    const QByteArray file = QFile::encodeName(folder + QStringLiteral("/tarnel.lock"));
+    // Close-on-exec: ssh masters and the link program must not keep the folder locked after we go.
+    folderLock.reset(::open(file.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!folderLock.open()) {
+        Log::write(QStringLiteral("单实例：打不开数据文件夹的锁文件 %1").arg(QFile::decodeName(file)));
+        return true; // a folder we cannot write fails later with its own words
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (::flock(folderLock.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK || waited.elapsed() >= waitMs) {
+            folderLock.close();
+            return false;
+        }
+        QThread::msleep(100);
+    }
+    return true;
 }
 
 bool SingleInstance::listen()

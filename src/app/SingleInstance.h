@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Fd.h"
+
 #include <QObject>
 #include <functional>
 
@@ -7,7 +9,8 @@ class QLocalServer;
 
 // One running tarnel per user. A per-user local socket stands for "the running instance": a newcomer
 // either asks it to show its panel and leaves, or (started by the keep-alive agent, or right after a
-// deliberate relaunch) asks it to hand over and waits for it to go.
+// deliberate relaunch) asks it to hand over and waits for it to go. Beside that, one running tarnel per
+// data folder, also under a data-folder override: a lock on a file in the folder, held until the process ends.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -28,6 +31,10 @@ public:
     // True when another instance answers on the socket.
     bool otherRunning() const;
 
+    // Takes the data folder's lock (made with the folder when missing); waits up to `waitMs` for a holder on
+    // its way out. False when another process holds it.
+    bool lockDataFolder(const QString& folder, int waitMs = 0);
+
 Q_SIGNALS:
     void showMainWindowRequested();
     void handoffRequested();
@@ -37,4 +44,5 @@ private:
 
     QString path;
     QLocalServer* server = nullptr;
+    Fd folderLock;
 };

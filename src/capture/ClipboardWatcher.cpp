@@ -20,6 +20,8 @@ ClipboardWatcher::ClipboardWatcher(Clipboard& clipboard, Intervals intervals, QO
 
 void ClipboardWatcher::start()
 {
+    if (!watching)
+        seen = clipboard.changeCount();
     watching = true;
     poll.start();
 }

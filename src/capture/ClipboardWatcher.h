@@ -19,10 +19,10 @@ struct ClipboardIntervals {
 };
 
 // Notices a new image on the clipboard and hands it on. A change is taken at once while watching is on (the
-// poll catches what a notice missed, also changes made while watching was off); it is dropped while
-// paused, while suppressed, while the content is our own, and during the quiet time after creation. A
-// clipboard that announces every change is looked at once a poll interval after watching starts (for what
-// changed while it was off), and otherwise only at its notices.
+// poll catches what a notice missed); it is dropped while paused, while suppressed, while the content is
+// our own, and during the quiet time after creation. What the clipboard holds when watching starts counts
+// as seen: a copy made while watching was off is never taken. A clipboard that announces every change is
+// looked at once a poll interval after watching starts, and otherwise only at its notices.
 class ClipboardWatcher : public QObject {
     Q_OBJECT
 public:
@@ -30,7 +30,7 @@ public:
 
     explicit ClipboardWatcher(Clipboard& clipboard, Intervals intervals = {}, QObject* parent = nullptr);
 
-    // The gate: watching on or off.
+    // The gate: watching on or off. Starting takes the clipboard's content as it is now as seen.
     void start();
     void stop();
     bool isWatching() const { return watching; }

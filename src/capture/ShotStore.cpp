@@ -653,6 +653,12 @@ void ShotStore::takeBack(const QList<Shot>& found)
     }
     ++listed;
     Q_EMIT changed();
+    if (onTakenBack) {
+        QStringList names;
+        for (const Shot& s : missing)
+            names << s.name;
+        onTakenBack(names);
+    }
 }
 
 ShotStore::FolderScan ShotStore::scanFolder(const QString& directory, const QList<Shot>& listed,

@@ -79,6 +79,8 @@ public:
     // maintain() with the walk on the worker; `done` gets the purged names here.
     void maintainSoon(const Settings& settings, const QDateTime& now, Round round,
                       std::function<void(const QStringList&)> done = {});
+    // Receives the names of shots the start-up round took back, once their records are in the state.
+    std::function<void(const QStringList& names)> onTakenBack;
 
 Q_SIGNALS:
     void changed();

@@ -3,6 +3,7 @@
 #include "delivery/SSHConfig.h"
 #include "delivery/SharedConnection.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QtConcurrent/QtConcurrentRun>
@@ -54,6 +55,19 @@ std::optional<int> count(const QString& text)
 }
 
 } // namespace
+
+void ReceiverClient::closeShared(const QList<Server>& servers, double timeoutSeconds)
+{
+    const QString directory = SSHConfig::currentContext().controlDirectory;
+    QElapsedTimer clock;
+    clock.start();
+    for (const Server& server : servers) {
+        const double left = timeoutSeconds - double(clock.elapsed()) / 1000;
+        if (left <= 0)
+            return;
+        SharedConnection::close(SSHConfig::controlSocket(server, directory), left);
+    }
+}
 
 bool ReceiverClient::isShotName(const QString& name)
 {

@@ -31,6 +31,9 @@ public:
     // Removes shots older than keepHours, then the oldest while more than maxBytes remain.
     static QFuture<Outcome<int>> purge(const Server& server, int keepHours, qint64 maxBytes);
 
+    // Ends the shared ssh connections to these destinations (at quit), all within `timeoutSeconds`.
+    static void closeShared(const QList<Server>& servers, double timeoutSeconds);
+
     // The same, blocking; for worker threads only.
     static Outcome<QString> putNow(const Server& server, const QString& localPath, const QString& name,
         const ProcessRunner::CancelToken& cancel = {});

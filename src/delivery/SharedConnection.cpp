@@ -18,6 +18,7 @@ namespace {
 // Message numbers and the protocol version of ssh's control socket.
 constexpr quint32 helloMessage = 0x00000001;
 constexpr quint32 newSessionRequest = 0x10000002;
+constexpr quint32 terminateRequest = 0x10000005;
 constexpr quint32 okReply = 0x80000001;
 constexpr quint32 exitMessage = 0x80000004;
 constexpr quint32 sessionOpenedReply = 0x80000006;
@@ -262,4 +263,44 @@ std::optional<CommandResult> SharedConnection::run(const QString& socketPath, co
     result.stdout = QString::fromUtf8(out.left(ProcessRunner::outputCap));
     result.stderr = QString::fromUtf8(err.left(ProcessRunner::outputCap));
     return result;
+}
+
+bool SharedConnection::close(const QString& socketPath, double timeoutSeconds)
+{
+    Fd socket;
+    if (!connectToMaster(socket, socketPath))
+        return false;
+    QByteArray hello, request;
+    putNumber(hello, helloMessage);
+    putNumber(hello, protocolVersion);
+    putNumber(request, terminateRequest);
+    putNumber(request, requestId);
+    if (!sendAll(socket.get(), packet(hello)) || !sendAll(socket.get(), packet(request)))
+        return false;
+    // The master greets, says ok (or that it refuses), then goes.
+    Inbox inbox;
+    bool greeted = false;
+    std::optional<bool> ended;
+    QElapsedTimer clock;
+    clock.start();
+    while (!ended && clock.elapsed() < qint64(timeoutSeconds * 1000)) {
+        pollfd fd { socket.get(), POLLIN, 0 };
+        if (::poll(&fd, 1, tickMs) < 0 && errno != EINTR)
+            return false;
+        const bool open = inbox.receive(socket.get());
+        while (!ended) {
+            const auto body = inbox.next();
+            if (!body)
+                break;
+            const quint32 type = body->size() >= 4 ? numberAt(*body, 0) : 0;
+            if (!greeted && type != helloMessage)
+                return false;
+            if (greeted)
+                ended = type == okReply;
+            greeted = true;
+        }
+        if (!open)
+            break;
+    }
+    return ended.value_or(false);
 }

@@ -15,4 +15,7 @@ class SharedConnection {
 public:
     static std::optional<CommandResult> run(const QString& socketPath, const QString& command,
         const std::optional<QByteArray>& input, double timeoutSeconds, const ProcessRunner::CancelToken& cancel);
+    // Asks the master at the socket to end, as `ssh -O exit` does; waits up to `timeoutSeconds` for its
+    // answer. False when no master answered there.
+    static bool close(const QString& socketPath, double timeoutSeconds);
 };

@@ -105,9 +105,13 @@ private Q_SLOTS:
         QCOMPARE(rig.captured.size(), 0);
         QCOMPARE(rig.clipboard.imageReads(), 0);
 
-        // Reopened: the poll sees that the clipboard changed meanwhile, as a poll of the change count does.
+        // Reopened: what was copied meanwhile counts as seen; only a copy made after it is taken.
         rig.watcher.start();
+        waitPastPoll();
+        QCOMPARE(rig.captured.size(), 0);
+        rig.clipboard.copyImage(sample(Qt::blue));
         QTRY_COMPARE_WITH_TIMEOUT(rig.captured.size(), 1, 2000);
+        QCOMPARE(rig.captured[0].image, sample(Qt::blue));
     }
 
     void ignoresTextAndOwnWrites()

@@ -3,6 +3,7 @@
 #include "servers/ServerRegistry.h"
 #include "support/LinkedPanelRig.h"
 #include "support/ScriptHome.h"
+#include "support/WaitUntil.h"
 #include "ui/devices/DeviceCard.h"
 #include "ui/devices/DevicesPage.h"
 #include "ui/devices/KeyAddSheet.h"
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -276,7 +278,12 @@ private Q_SLOTS:
 
         // An answer that comes after "取消" reaches neither the closed sheet nor the next one.
         sheet->nameField()->setText(QStringLiteral("客厅"));
-        rig->program.script({{QStringLiteral("delayMs"), 400}});
+        // The rename's answer tells the new name, so the wait below is for that answer and no poll's.
+        LinkManager& link = rig->app().link();
+        NodeStatus renamed = *link.status();
+        renamed.device.name = QStringLiteral("客厅");
+        rig->program.script({{QStringLiteral("delayMs"), 400},
+                             {QStringLiteral("replies"), QJsonObject{{QStringLiteral("rename"), QJsonDocument::fromJson(renamed.toLine()).object()}}}});
         sheet->saveButton()->click();
         QCOMPARE(sheet->saveButton()->text(), QStringLiteral("保存中…"));
         QVERIFY(!sheet->saveButton()->isEnabled());
@@ -284,8 +291,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!page()->renameSheet());
         page()->openRenameSheet();
         RenameDeviceSheet* next = page()->renameSheet();
-        QSignalSpy answered(&rig->app().link(), &LinkManager::statusApplied);
-        QVERIFY(answered.wait(5000)); // the rename's answer has come
+        QVERIFY(waitUntil([&] { return link.status()->device.name == QStringLiteral("客厅"); }, Limit::network));
         QCoreApplication::processEvents();
         QVERIFY(rig->program.commandNames().contains(QStringLiteral("rename")));
         QVERIFY(next->isVisible());

@@ -1,7 +1,8 @@
 // The main road on real parts: the real tarnel, run as a local desktop user on Xvfb with jwm, keeps its
 // sign-in fresh against a real tarnel-accountd, connects a real sshd through the user's own ssh setup,
-// sends a copied image there, types its path into a real xterm with the hot key, and stops both as soon
-// as a check-in learns that an administrator disabled the account.
+// sends a copied image there, types its path into a real xterm with the hot key, stops both as soon as a
+// check-in learns that an administrator disabled the account, and starts them again without the picture
+// copied meanwhile once the account is enabled.
 #include "account/AccountRecord.h"
 #include "state/AtomicFile.h"
 #include "state/Store.h"
@@ -323,6 +324,34 @@ private Q_SLOTS:
         QVERIFY2(!after.contains("shot"), after.constData());
         QCOMPARE(log().count(QStringLiteral("粘到")), 1);
         screenshot(QStringLiteral("after-disable.png")); // the login window is back
+    }
+
+    // Enabled again, the gate reopens without taking the picture copied while it was closed, only the next
+    // copy; quitting ends the ssh connection master tarnel opened.
+    void reopenedGateTakesOnlyNewCopiesAndQuitEndsTheMaster()
+    {
+        QCOMPARE(service.admin({QStringLiteral("users"), QStringLiteral("enable"), username}).status, 0);
+        QVERIFY(logind.announceWake());
+        QTRY_VERIFY2_WITH_TIMEOUT(log().count(QStringLiteral("账号门打开：开始监听截图")) == 2, qPrintable(log()), 20000);
+        QTest::qWait(1500); // three clipboard polls: the picture copied before would have been taken by now
+        const QImage third = TestImages::noise(120, 80, 3); // not the size of the one before: never taken as its update
+        QVERIFY(copyPicture(third, QStringLiteral("third.png")));
+        const auto onServer = [&](const QImage& picture) {
+            const QStringList files = filesOnServer();
+            return std::any_of(files.begin(), files.end(), [&](const QString& name) {
+                return samePixels(QImage(shotsOnServer() + QLatin1Char('/') + name), picture);
+            });
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(onServer(third), qPrintable(log()), 15000);
+        QVERIFY(!onServer(TestImages::noise(96, 64, 2)));
+        QCOMPARE(Store(data).loadState().shots.size(), 2);
+
+        const QDir control(desk->account().home + QStringLiteral("/run/tarnel"));
+        const auto masters = [&] { return control.entryList({QStringLiteral("cm-*")}, QDir::System); };
+        QVERIFY(!masters().isEmpty());
+        tarnel.terminate();
+        QVERIFY(tarnel.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(masters().isEmpty(), 5000);
     }
 };
 

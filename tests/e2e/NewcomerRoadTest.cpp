@@ -1,7 +1,8 @@
 // The newcomer's road on real parts: a fresh desktop user with their own copy of the sources runs
-// scripts/run.sh on a machine with every package installed. It builds only what runs, starts this user's
-// account service, prints an invitation code that registers through the service, starts tarnel with its
-// data in the user's home, and says plainly when the port is served by another user's service.
+// scripts/run.sh on a machine with every package installed. Without a desktop it stops at once; on one it
+// builds only what runs, starts this user's account service, prints an invitation code that registers
+// through the service, starts tarnel with its data in the user's home, and says plainly when the port is
+// served by another user's service.
 #include "support/AccountServiceFixture.h"
 #include "support/DesktopUser.h"
 #include "support/PrivateDisplay.h"
@@ -31,12 +32,12 @@ class NewcomerRoadTest : public QObject {
     std::vector<std::unique_ptr<QProcess>> runs;
 
     // scripts/run.sh of the user's copy, as the user, with sudo answering nothing but a note that it was asked.
-    QProcess& runScript(int servicePort)
+    QProcess& runScript(int servicePort, bool onTheDesktop = true)
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment extra;
         extra.insert(QStringLiteral("PATH"), home + QStringLiteral("/stub:/usr/local/bin:/usr/bin:/bin"));
-        extra.insert(QStringLiteral("DISPLAY"), display.name());
+        extra.insert(QStringLiteral("DISPLAY"), onTheDesktop ? display.name() : QString());
         extra.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=") + home + QStringLiteral("/no-bus"));
         extra.insert(QStringLiteral("TARNEL_ACCOUNTD_PORT"), QString::number(servicePort));
         desk->enterSession(*process, extra);
@@ -91,6 +92,19 @@ private Q_SLOTS:
         if (!desk)
             return;
         QVERIFY(desk->stopEverything());
+    }
+
+    // On a text console or over plain ssh: said at once, before anything is installed, built or started.
+    void withoutADesktopNothingIsBuilt()
+    {
+        QProcess& run = runScript(port, false);
+        QVERIFY(run.waitForFinished(60000));
+        const QString output = said(run);
+        QCOMPARE(run.exitCode(), 1);
+        QVERIFY2(output.contains(QStringLiteral("这里没有图形桌面（没有设置 DISPLAY）")), qPrintable(output));
+        QVERIFY(!QFile::exists(sources + QStringLiteral("/build")));
+        QVERIFY(!QFile::exists(home + QStringLiteral("/.local/share/tarnel-accountd")));
+        QVERIFY(!QFile::exists(home + QStringLiteral("/sudo-asked")));
     }
 
     void firstRunBuildsStartsTheServiceAndTarnel()

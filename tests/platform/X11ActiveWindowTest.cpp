@@ -1,5 +1,6 @@
 #include "platform/x11/X11ActiveWindow.h"
 #include "support/TestXterm.h"
+#include "support/WaitUntil.h"
 
 #include <QtTest>
 
@@ -74,8 +75,7 @@ private Q_SLOTS:
         QFETCH(TitledWindow::Encoding, encoding);
         QFETCH(QString, title);
         TitledWindow window(title, encoding);
-        QVERIFY(xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window.id())}));
-        const auto info = active.frontmost();
+        const auto info = frontmostOnceActive(window.id());
         QVERIFY(info);
         QCOMPARE(info->id, window.id());
         QCOMPARE(info->instanceName, QStringLiteral("probe"));
@@ -85,6 +85,21 @@ private Q_SLOTS:
     // A real xterm in front, and a switch to another one, are PasteFlowX11Test's.
 
 private:
+    // Brings the window to the front and waits until the reading names it: on a busy machine the window
+    // manager may still be dealing with the previous case's window (gone by now) when xdotool returns.
+    std::optional<WindowInfo> frontmostOnceActive(quint64 id)
+    {
+        std::optional<WindowInfo> info;
+        for (int attempt = 0; attempt < 3 && !(info && info->id == id); ++attempt) {
+            xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(id)});
+            waitUntil([&] {
+                info = active.frontmost();
+                return info && info->id == id;
+            });
+        }
+        return info;
+    }
+
     X11ActiveWindow active;
 };
 

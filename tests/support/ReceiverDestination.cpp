@@ -1,6 +1,7 @@
 #include "support/ReceiverDestination.h"
 
 #include "delivery/SSHConfig.h"
+#include "delivery/SSHKey.h"
 #include "platform/ProcessRunner.h"
 #include "servers/ConnectFlow.h"
 
@@ -34,6 +35,17 @@ Outcome<Server> ReceiverDestination::install(SshServerFixture& sshd, const SshSe
     server.setup.receiverVersion = ConnectFlow::bundledReceiverVersion();
     server.setup.remoteDirAbsolute = base;
     return Outcome<Server>::success(server);
+}
+
+Outcome<Server> ReceiverDestination::installForOwnKey(SshServerFixture& sshd, const QString& accountName)
+{
+    const auto account = sshd.account(accountName);
+    if (!account)
+        return Outcome<Server>::failure(QStringLiteral("no account ") + accountName);
+    const auto key = SSHKey::ensure(SSHKey::defaultPath(), SSHKey::comment(QStringLiteral("test")));
+    if (!key.ok())
+        return Outcome<Server>::failure(key.failure());
+    return install(sshd, *account, key.value());
 }
 
 void ReceiverDestination::closeConnection(const Server& server)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 
 #include <X11/Xlib.h>
+#include <xcb/xcb.h>
 
 namespace {
 int trappedErrors = 0;
@@ -21,6 +22,16 @@ Display* X11Display::get()
         return name.isEmpty() ? nullptr : XOpenDisplay(name.constData());
     }();
     return display;
+}
+
+bool X11Display::reachable()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return false;
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool connected = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return connected;
 }
 
 X11Display::ErrorTrap::ErrorTrap(Display* display) : display(display)

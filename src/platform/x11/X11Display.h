@@ -8,6 +8,9 @@ class X11Display {
 public:
     // None when there is no X server to talk to.
     static Display* get();
+    // Whether an X server answers at DISPLAY: a connection opened and closed again, so it can be asked
+    // before Qt starts (whose own failure to connect aborts the process).
+    static bool reachable();
 
     // While alive, X errors are counted instead of ending the process (Xlib's default).
     class ErrorTrap {

@@ -125,6 +125,35 @@ private Q_SLOTS:
         QCOMPARE(onDisk(), app().settings());
     }
 
+    // A wheel turned over a drop-down while the page scrolls leaves its setting alone; once the user has
+    // focused the drop-down, the wheel picks.
+    void wheelPicksOnlyInAFocusedChoice_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("long side") << QByteArray("longSideBox");
+        QTest::newRow("default server") << QByteArray("defaultServerBox");
+    }
+    void wheelPicksOnlyInAFocusedChoice()
+    {
+        QFETCH(QByteArray, name);
+        auto* box = find<QComboBox>(name.constData());
+        const int start = box->currentIndex();
+        const auto turn = [box, start] {
+            const QPointF at = box->rect().center();
+            QWheelEvent wheel(at, box->mapToGlobal(at), {}, QPoint(0, start + 1 < box->count() ? -120 : 120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(box, &wheel);
+        };
+        QCOMPARE(rig->saves(turn), 0);
+        QCOMPARE(box->currentIndex(), start);
+        QVERIFY(!box->hasFocus());
+
+        box->setFocus();
+        QTRY_VERIFY(box->hasFocus());
+        QCOMPARE(rig->saves(turn), 1);
+        QVERIFY(box->currentIndex() != start);
+    }
+
     // Free text that is not valid is put back from the settings on Return, and nothing is stored.
     void refusedTextFallsBack()
     {

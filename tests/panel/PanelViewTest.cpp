@@ -4,6 +4,7 @@
 #include "delivery/Uploader.h"
 #include "servers/ServerRegistry.h"
 #include "support/FakeClock.h"
+#include "support/LabelFit.h"
 #include "support/PanelRig.h"
 #include "ui/kit/KeyedCardGrid.h"
 #include "ui/kit/SegmentedControl.h"
@@ -227,6 +228,8 @@ private Q_SLOTS:
                      qPrintable(QStringLiteral("%1 px: %2 needs %3 in %4").arg(width).arg(shown).arg(drawn).arg(hint->width())));
             QCOMPARE(hint->toolTip().isEmpty(), shown == QStringLiteral("Alt+Super+3 粘 截图1"));
         }
+        atWidth(PanelController::minWidth);
+        VERIFY_LABELS_FIT(*panel->window());
     }
 
     // The page's list follows shots that come (at the end, or with one gone meanwhile) and go.

@@ -67,6 +67,12 @@ private Q_SLOTS:
         panel.view()->setLeastSize(QSize(wider, PanelController::minHeight));
         QVERIFY(waitUntil([w, wider] { return w->width() >= wider; }));
         QVERIFY2(waitUntil([w] { return inside(*w); }), qPrintable(where(*w)));
+        // The whole screen, taskbar included, for a person to look at.
+        const QString folder = QStringLiteral(TARNEL_BINARY_DIR "/artifacts/shell");
+        QVERIFY(QDir().mkpath(folder));
+        panel.view()->flush();
+        w->repaint();
+        QVERIFY(w->screen()->grabWindow(0).save(folder + QStringLiteral("/panel-%1.png").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')))));
     }
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/LabelFit.h"
+
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -62,6 +64,8 @@ public:
     {
         const QString problem = saveWindowShot(window(), folder, name, size);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        const QStringList cut = LabelFit::cutLabels(*window());
+        QVERIFY2(cut.isEmpty(), qPrintable(name + QStringLiteral(": ") + cut.join(QStringLiteral("; "))));
     }
 
 private:

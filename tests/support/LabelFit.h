@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QStringList>
+#include <QTest>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QWidget>
@@ -108,9 +109,10 @@ inline QStringList cutLabels(const QWidget& window)
 
 } // namespace LabelFit
 
-// Fails the test with the labels of `window` that are cut.
+// Fails the test with the labels of `window` that are cut once what is pending (a window growing) is done.
 #define VERIFY_LABELS_FIT(window)                                                                          \
     do {                                                                                                   \
+        QTest::qWaitFor([&] { return LabelFit::cutLabels(window).isEmpty(); }, 5000);                       \
         const QStringList cut = LabelFit::cutLabels(window);                                              \
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));                               \
     } while (false)

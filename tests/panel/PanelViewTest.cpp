@@ -4,6 +4,7 @@
 #include "delivery/Uploader.h"
 #include "servers/ServerRegistry.h"
 #include "support/FakeClock.h"
+#include "support/LabelFit.h"
 #include "support/PanelRig.h"
 #include "ui/kit/KeyedCardGrid.h"
 #include "ui/kit/SegmentedControl.h"
@@ -212,6 +213,23 @@ private Q_SLOTS:
         atWidth(1200);
         QCOMPARE(hint->shownText(), QStringLiteral("Alt+Super+3 粘 最新一张"));
         QVERIFY(hint->toolTip().isEmpty());
+
+        // At every width the text shown fits as drawn (the chosen part bold), so nothing of it is cut.
+        app().shots().setSelected(shotName(1));
+        QFont bold = hint->font();
+        bold.setBold(true);
+        for (int width = PanelController::minWidth; width <= 1000; width += 2) {
+            atWidth(width);
+            const QString shown = hint->shownText();
+            const int split = int(shown.lastIndexOf(QLatin1Char(' '))) + 1;
+            const qreal drawn = QFontMetricsF(hint->font()).horizontalAdvance(shown.left(split))
+                              + QFontMetricsF(bold).horizontalAdvance(shown.mid(split));
+            QVERIFY2(shown.endsWith(QLatin1Char('1')) && drawn <= hint->width(),
+                     qPrintable(QStringLiteral("%1 px: %2 needs %3 in %4").arg(width).arg(shown).arg(drawn).arg(hint->width())));
+            QCOMPARE(hint->toolTip().isEmpty(), shown == QStringLiteral("Alt+Super+3 粘 截图1"));
+        }
+        atWidth(PanelController::minWidth);
+        VERIFY_LABELS_FIT(*panel->window());
     }
 
     // The page's list follows shots that come (at the end, or with one gone meanwhile) and go.

@@ -125,6 +125,26 @@ private Q_SLOTS:
         QCOMPARE(onDisk(), app().settings());
     }
 
+    // A wheel turned over a drop-down while the page scrolls leaves its setting alone; once the user has
+    // focused the drop-down, the wheel picks.
+    void wheelPicksOnlyInAFocusedChoice()
+    {
+        for (QComboBox* box : {behavior()->longSideBox(), behavior()->defaultServerBox()}) {
+            const int start = box->currentIndex();
+            const auto turn = [box, start] {
+                QWheelEvent wheel(QPointF(4, 4), box->mapToGlobal(QPointF(4, 4)), {}, QPoint(0, start + 1 < box->count() ? -120 : 120),
+                                  Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(box, &wheel);
+            };
+            QCOMPARE(rig->saves(turn), 0);
+            QCOMPARE(box->currentIndex(), start);
+            box->setFocus();
+            QTRY_VERIFY(box->hasFocus());
+            QCOMPARE(rig->saves(turn), 1);
+            QVERIFY(box->currentIndex() != start);
+        }
+    }
+
     // Free text that is not valid is put back from the settings on Return, and nothing is stored.
     void refusedTextFallsBack()
     {

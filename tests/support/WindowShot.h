@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/LabelFit.h"
+
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -60,8 +62,12 @@ public:
 
     void shoot(const QString& name) const
     {
+        // What is pending first (a window growing to its text), as a person would see it.
+        QTest::qWaitFor([this] { return LabelFit::cutLabels(*window()).isEmpty(); }, 5000);
         const QString problem = saveWindowShot(window(), folder, name, size);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        const QStringList cut = LabelFit::cutLabels(*window());
+        QVERIFY2(cut.isEmpty(), qPrintable(name + QStringLiteral(": ") + cut.join(QStringLiteral("; "))));
     }
 
 private:

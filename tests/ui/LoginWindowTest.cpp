@@ -3,6 +3,7 @@
 #include "account/LoginMemory.h"
 #include "account/QXServer.h"
 #include "support/AccountServiceFixture.h"
+#include "support/LabelFit.h"
 #include "support/SecretScan.h"
 #include "support/TempDataDir.h"
 #include "support/TempSettings.h"
@@ -34,6 +35,7 @@ class LoginWindowTest : public QObject {
     std::unique_ptr<LoginWindowController> controller;
     int userCount = 0;
     WindowProbe probe{[this] { return window(); }, QStringLiteral("login"), QSize(440, 560)};
+    WindowProbe tallProbe{[this] { return window(); }, QStringLiteral("login"), QSize(440, 0)};
 
     QWidget* window() const { return controller->window(); }
     template <typename T = QWidget>
@@ -56,6 +58,20 @@ class LoginWindowTest : public QObject {
         QTest::keyClick(e, Qt::Key_Backspace);
         WindowProbe::commit(e, text);
         settle();
+    }
+
+    // Return as the window gets it: to the widget with the focus, else to the window.
+    void pressReturn()
+    {
+        QWidget* focus = window()->focusWidget();
+        QTest::keyClick(focus ? focus : window(), Qt::Key_Return);
+    }
+
+    // Where a field stands once pending layouts are done.
+    int topOf(const char* field) const
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        return edit(field)->mapTo(window(), QPoint()).y();
     }
 
     QString newUser(const QString& password = QStringLiteral("secret1"))
@@ -96,6 +112,48 @@ private Q_SLOTS:
         QCOMPARE(edit("passwordField")->echoMode(), QLineEdit::Password);
         QCOMPARE(window()->focusWidget(), edit("usernameField"));
         probe.shoot(QStringLiteral("1-login"));
+    }
+
+    // Every text of the card is whole: the subtitle breaks only at its blanks; the registration's hint keeps
+    // its place whether it shows or not; the longest error (the service down) shows whole with the hint.
+    void textsAreWhole()
+    {
+        auto* subtitle = find<StatusLabel>("subtitleLabel");
+        for (int at : LabelFit::lineStarts(*subtitle))
+            QVERIFY2(subtitle->text().at(at - 1) == QLatin1Char(' '), qPrintable(subtitle->text().insert(at, QLatin1Char('|'))));
+
+        QTest::mouseClick(button("switchModeButton"), Qt::LeftButton);
+        settle();
+        const int fieldTop = topOf("inviteField");
+        type("displayNameField", QStringLiteral("小新"));
+        type("usernameField", QStringLiteral("fresh"));
+        type("passwordField", QStringLiteral("12345"));
+        QTRY_VERIFY(find<SymbolNote>("missingLine")->isVisible());
+        QCOMPARE(topOf("inviteField"), fieldTop);
+        type("inviteField", QStringLiteral("CODE"));
+        type("passwordField", QStringLiteral("123456"));
+        QTRY_VERIFY(find<SymbolNote>("missingLine")->isHidden());
+        QCOMPARE(topOf("inviteField"), fieldTop);
+
+        QXServer::useURLs(AccountServiceFixture::closedURL(), AccountServiceFixture::closedURL());
+        QTest::mouseClick(button("submitButton"), Qt::LeftButton);
+        QTRY_VERIFY(find<SymbolNote>("errorLine")->isVisible());
+        QXServer::useURLs(service.url(), AccountServiceFixture::closedURL());
+        QVERIFY(find<SymbolNote>("errorLine")->text().contains(QStringLiteral("--listen 127.0.0.1:")));
+        QTRY_VERIFY(find<SymbolNote>("missingLine")->isVisible()); // the password was emptied
+        probe.shoot(QStringLiteral("3-register-long-error"));
+
+        // A longer answer than any of the service's own: the window grows to show it, and is back after.
+        const QString essay = QStringLiteral("邀请码不对。").repeated(30);
+        service.script(QStringLiteral("/api/register"),
+                       {{QStringLiteral("status"), 400}, {QStringLiteral("body"), QStringLiteral(R"({"error":"%1"})").arg(essay)}});
+        type("passwordField", QStringLiteral("123456"));
+        QTest::mouseClick(button("submitButton"), Qt::LeftButton);
+        QTRY_COMPARE(find<SymbolNote>("errorLine")->text(), essay);
+        tallProbe.shoot(QStringLiteral("3-register-longer-error"));
+        QVERIFY(window()->height() > 560);
+        QTest::mouseClick(button("switchModeButton"), Qt::LeftButton);
+        QTRY_COMPARE(window()->height(), 560);
     }
 
     void closingOnlyHides()
@@ -267,6 +325,9 @@ private Q_SLOTS:
         QTest::keyClick(edit("passwordField"), Qt::Key_Return);
         QTRY_VERIFY(controller->view()->showsDisabledCard());
         QVERIFY(!account->record());
+        settle();
+        pressReturn(); // at once, with nothing clicked before
+        QTRY_COMPARE(find<StatusLabel>("resultLabel")->text(), QStringLiteral("账号已停用"));
 
         QTest::mouseClick(button("recheckButton"), Qt::LeftButton);
         QTRY_COMPARE(find<StatusLabel>("resultLabel")->text(), QStringLiteral("账号已停用"));
@@ -304,6 +365,15 @@ private Q_SLOTS:
         QCOMPARE(find<StatusLabel>("resultLabel")->text(), QStringLiteral("账号已停用"));
         QVERIFY(find<StatusLabel>("resultLabel")->isVisible());
         probe.shoot(QStringLiteral("5-disabled-rechecked"));
+
+        // The longest answer, the check-in limit, shows whole.
+        service.script(QStringLiteral("/api/app/ping"),
+                       {{QStringLiteral("status"), 429},
+                        {QStringLiteral("body"), QStringLiteral(R"({"error":"报到太频繁了，请 566 秒后再试"})")}});
+        QTest::mouseClick(recheck, Qt::LeftButton);
+        QTRY_COMPARE(find<StatusLabel>("resultLabel")->text(),
+                     QStringLiteral("暂时连不上服务器（报到太频繁了，请 566 秒后再试），下次自动再试"));
+        probe.shoot(QStringLiteral("5-disabled-check-in-limit"));
 
         // Enabled again: Return re-checks, the account is usable and the login card returns.
         QVERIFY(service.admin({QStringLiteral("users"), QStringLiteral("enable"), name}).status == 0);

@@ -4,6 +4,7 @@
 #include "account/QXServer.h"
 #include "ui/kit/BusyButton.h"
 #include "ui/kit/LinkButton.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
@@ -41,14 +42,14 @@ DisabledCard::DisabledCard(LoginDisabledForm& form, QWidget* parent)
     explanation->setSizeStep(-1);
     explanation->setAlignment(Qt::AlignHCenter);
     explanation->setFixedWidth(340);
-    stack->addWidget(explanation, 0, Qt::AlignHCenter);
+    stack->addLayout(Parts::centred(explanation));
 
     result = new StatusLabel(QStringLiteral("secondary"), this);
     result->setObjectName(QStringLiteral("resultLabel"));
     result->setSizeStep(-1);
     result->setAlignment(Qt::AlignHCenter);
-    result->setMaximumWidth(340);
-    stack->addWidget(result, 0, Qt::AlignHCenter);
+    result->setFixedWidth(340);
+    stack->addLayout(Parts::centred(result));
 
     auto* buttons = new QVBoxLayout;
     buttons->setSpacing(10);
@@ -80,6 +81,18 @@ DisabledCard::DisabledCard(LoginDisabledForm& form, QWidget* parent)
 
     connect(&form, &LoginDisabledForm::changed, this, &DisabledCard::scheduleRefresh);
     refresh();
+}
+
+void DisabledCard::showEvent(QShowEvent* event)
+{
+    GradientBackground::showEvent(event);
+    // Return re-checks from the start: the focus comes into the card, onto its default button.
+    if (isAncestorOf(window()->focusWidget()))
+        return;
+    if (recheckButton->isEnabled())
+        recheckButton->setFocus(Qt::OtherFocusReason);
+    else
+        setFocus(Qt::OtherFocusReason);
 }
 
 void DisabledCard::keyPressEvent(QKeyEvent* event)

@@ -18,6 +18,7 @@ Q_SIGNALS:
     void quitRequested();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

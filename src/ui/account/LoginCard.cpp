@@ -4,6 +4,7 @@
 #include "account/QXServer.h"
 #include "ui/kit/BusyButton.h"
 #include "ui/kit/LinkButton.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/RoundedCard.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/SymbolNote.h"
@@ -36,6 +37,8 @@ LoginCard::LoginCard(LoginForm& form, Account& account, QWidget* parent)
     stack->setSpacing(12);
     stack->setContentsMargins(36, 22, 36, 22);
     stack->setAlignment(Qt::AlignHCenter);
+    // Spare height goes above and below the content, never between its items.
+    stack->addStretch(1);
 
     auto* icon = new QLabel(card);
     icon->setPixmap(Symbols::pixmap(Symbols::appIcon(), 84));
@@ -62,13 +65,13 @@ LoginCard::LoginCard(LoginForm& form, Account& account, QWidget* parent)
     subtitle->setAlignment(Qt::AlignHCenter);
     subtitle->setFixedWidth(320);
     heading->addWidget(title, 0, Qt::AlignHCenter);
-    heading->addWidget(subtitle, 0, Qt::AlignHCenter);
+    heading->addLayout(Parts::centred(subtitle));
     stack->addLayout(heading);
 
     notice = new SymbolNote(QStringLiteral("info.circle"), QStringLiteral("accent"), card);
     notice->setObjectName(QStringLiteral("noticeLine"));
     notice->setFixedWidth(fieldWidth);
-    stack->addWidget(notice, 0, Qt::AlignHCenter);
+    stack->addLayout(Parts::centred(notice));
 
     auto* fieldStack = new QVBoxLayout;
     fieldStack->setSpacing(10);
@@ -81,13 +84,13 @@ LoginCard::LoginCard(LoginForm& form, Account& account, QWidget* parent)
     error = new SymbolNote(QStringLiteral("exclamationmark.circle"), QStringLiteral("red"), card);
     error->setObjectName(QStringLiteral("errorLine"));
     error->setFixedWidth(fieldWidth);
-    stack->addWidget(error, 0, Qt::AlignHCenter);
+    stack->addLayout(Parts::centred(error));
 
     // A disabled button alone does not say which field holds the registration back.
     missing = new SymbolNote(QStringLiteral("info.circle"), QStringLiteral("orange"), card);
     missing->setObjectName(QStringLiteral("missingLine"));
     missing->setFixedWidth(fieldWidth);
-    stack->addWidget(missing, 0, Qt::AlignHCenter);
+    stack->addLayout(Parts::centred(missing));
 
     submitButton = new BusyButton(QString(), card);
     submitButton->setObjectName(QStringLiteral("submitButton"));
@@ -117,6 +120,7 @@ LoginCard::LoginCard(LoginForm& form, Account& account, QWidget* parent)
     footnote->setAlignment(Qt::AlignHCenter);
     footnote->setText(LoginForm::footnote(QXServer::defaultURL().host()));
     stack->addWidget(footnote, 0, Qt::AlignHCenter);
+    stack->addStretch(1);
 
     connect(&form, &LoginForm::changed, this, &LoginCard::scheduleRefresh);
     connect(&form, &LoginForm::focusRequested, this, [this](LoginForm::Field which) {
@@ -190,7 +194,7 @@ void LoginCard::refresh()
     refreshQueued = false;
     const LoginCardTexts texts = form.texts();
     title->setText(texts.title);
-    subtitle->setText(texts.subtitle);
+    subtitle->setText(Parts::wrapOnlyAtBlanks(texts.subtitle));
 
     const std::optional<QString>& accountNotice = account.notice();
     notice->setVisible(form.showsNotice(accountNotice));
@@ -215,6 +219,12 @@ void LoginCard::refresh()
     error->setVisible(form.error().has_value());
     error->setText(form.error().value_or(QString()));
     const std::optional<QString> notYet = form.registrationMissing();
+    // While registering, the hint keeps its place (two lines) as it comes and goes: the fields below the
+    // pointer stay where they are while the user types.
+    QSizePolicy keep = missing->sizePolicy();
+    keep.setRetainSizeWhenHidden(form.registering());
+    missing->setSizePolicy(keep);
+    missing->setMinimumHeight(form.registering() ? 2 * missing->label()->fontMetrics().lineSpacing() : 0);
     missing->setVisible(notYet.has_value());
     missing->setText(notYet.value_or(QString()));
 
@@ -225,7 +235,8 @@ void LoginCard::refresh()
     switchButton->setText(texts.switchAction);
 
     if (pendingFocus) {
-        if (QLineEdit* edit = fields.value(*pendingFocus); edit && !edit->isHidden() && edit->isEnabled())
+        // Not into a card that has left the window: the focus would stay out of sight, taking Return.
+        if (QLineEdit* edit = fields.value(*pendingFocus); edit && edit->isVisible() && edit->isEnabled())
             edit->setFocus(Qt::OtherFocusReason);
         pendingFocus.reset();
     }

@@ -37,6 +37,12 @@ LoginView::LoginView(Account& account, LoginModel& model, QWidget* parent) : QWi
 
 bool LoginView::showsDisabledCard() const { return pages->currentWidget() == disabledPage; }
 
+int LoginView::heightForWidth(int width) const
+{
+    const QWidget* card = pages->currentWidget();
+    return card->hasHeightForWidth() ? card->heightForWidth(width) : card->sizeHint().height();
+}
+
 void LoginView::follow()
 {
     // Signed out: the password typed earlier must not sign straight back in with one Return.
@@ -57,4 +63,5 @@ void LoginView::follow()
         form->reset();
         pages->setCurrentWidget(login);
     }
+    updateGeometry(); // the other card may need another height
 }

@@ -22,6 +22,9 @@ public:
     LoginCard* loginCard() const { return login; }
     DisabledCard* disabledCard() const { return disabledPage; }
     bool showsDisabledCard() const;
+    // What the card on show needs.
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
 
 Q_SIGNALS:
     // "退出 tarnel" on the disabled card.

@@ -10,6 +10,7 @@ LoginWindowController::LoginWindowController(Account& account, QObject* parent)
     win->setFixedFrame(QStringLiteral("loginWindow"), QStringLiteral("tarnel · 登录"), QSize(440, 560));
     content = new LoginView(account, loginModel, win.get());
     Parts::fill(*win, content);
+    win->growTallerFor(content);
     connect(content, &LoginView::quitRequested, this, &LoginWindowController::quitRequested);
     frame = new FrameMemory(*win, QStringLiteral("TarnelLogin"));
     frame->place();

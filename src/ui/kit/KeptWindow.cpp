@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <algorithm>
 
 void centreOnScreen(QWidget& window, QScreen* screen)
 {
@@ -36,6 +37,21 @@ void KeptWindow::setFixedFrame(const QString& name, const QString& title, QSize 
 void KeptWindow::present()
 {
     bringToFront(*this, [this] { centreOnScreen(*this); });
+}
+
+void KeptWindow::growTallerFor(QWidget* content)
+{
+    growing = content;
+    ownHeight = height();
+}
+
+bool KeptWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::LayoutRequest && growing) {
+        const int needs = growing->hasHeightForWidth() ? growing->heightForWidth(width()) : growing->sizeHint().height();
+        setFixedHeight(std::max(ownHeight, needs));
+    }
+    return QWidget::event(event);
 }
 
 void KeptWindow::closeEvent(QCloseEvent* event)

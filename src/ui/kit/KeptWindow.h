@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 
@@ -21,7 +22,15 @@ public:
     void setFixedFrame(const QString& name, const QString& title, QSize size);
     // Brings it to the front, centred on its screen when it was hidden.
     void present();
+    // A fixed frame that grows taller while `content` needs more height at the fixed width (a long error
+    // text), and is back at its own height when it needs less.
+    void growTallerFor(QWidget* content);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    QPointer<QWidget> growing;
+    int ownHeight = 0;
 };

@@ -109,6 +109,28 @@ void paintOutlinedCard(QWidget& card, const QString& role, qreal opacity, qreal 
     painter.drawPath(outline);
 }
 
+QHBoxLayout* centred(QWidget* widget)
+{
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addStretch(1);
+    row->addWidget(widget);
+    row->addStretch(1);
+    return row;
+}
+
+QString wrapOnlyAtBlanks(const QString& text)
+{
+    // A word joiner between two characters forbids a break there and is not drawn.
+    QString glued;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (i > 0 && !text[i - 1].isSpace() && !text[i].isSpace() && !text[i].isLowSurrogate())
+            glued += QChar(0x2060);
+        glued += text[i];
+    }
+    return glued;
+}
+
 QScrollArea* verticalScroll(QWidget* parent)
 {
     auto* scroll = new QScrollArea(parent);

@@ -4,6 +4,7 @@
 #include <QFrame>
 #include <QString>
 
+class QHBoxLayout;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -25,6 +26,12 @@ QPushButton* button(const char* name, const QString& label, QWidget* parent);
 StatusLabel* text(const QString& role, int sizeStep, QWidget* parent, const QString& content = QString());
 // The small grey note under a control.
 StatusLabel* caption(const QString& content, QWidget* parent);
+// `text` for a wrapping label that breaks lines only at its blanks, never inside a word or between the
+// characters of a Chinese phrase.
+QString wrapOnlyAtBlanks(const QString& text);
+// A row holding `widget` in its middle at the widget's own width: unlike a centring alignment, the height it
+// asks of a column is that of a wrapping text at the widget's width, not at the column's.
+QHBoxLayout* centred(QWidget* widget);
 // A named grey label `sizeStep` points off the font, its text set later.
 StatusLabel* note(const char* name, QWidget* parent, int sizeStep = -2);
 // The system's fixed-width font at `points`.

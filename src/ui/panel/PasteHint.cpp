@@ -3,6 +3,7 @@
 #include "ui/kit/Theme.h"
 
 #include <QPainter>
+#include <cmath>
 
 PasteHint::PasteHint(QWidget* parent) : QWidget(parent)
 {
@@ -28,7 +29,15 @@ void PasteHint::setTexts(const QString& lead, const QString& choice, bool chosen
     update();
 }
 
-QString PasteHint::shownText() const { return forms[shown].first + forms[shown].second; }
+QString PasteHint::shownText() const { return forms[shown].first + drawnChoice(); }
+
+qreal PasteHint::leadWidth() const { return QFontMetricsF(font()).horizontalAdvance(forms[shown].first); }
+
+QString PasteHint::drawnChoice() const
+{
+    // Only narrower than its least width: the layout gives it at least that.
+    return QFontMetricsF(choiceFont()).elidedText(forms[shown].second, Qt::ElideRight, width() - leadWidth());
+}
 
 QFont PasteHint::choiceFont() const
 {
@@ -39,7 +48,10 @@ QFont PasteHint::choiceFont() const
 
 int PasteHint::widthOf(const Form& form) const
 {
-    return fontMetrics().horizontalAdvance(form.first) + QFontMetrics(choiceFont()).horizontalAdvance(form.second);
+    // As drawn: the advances unrounded, and the ink of the bold part, which can reach past its advance.
+    const QFontMetricsF choice(choiceFont());
+    const qreal choiceWidth = std::max(choice.horizontalAdvance(form.second), choice.boundingRect(form.second).right());
+    return int(std::ceil(QFontMetricsF(font()).horizontalAdvance(form.first) + choiceWidth));
 }
 
 void PasteHint::pickForm()
@@ -66,13 +78,9 @@ void PasteHint::resizeEvent(QResizeEvent* event)
 void PasteHint::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    const auto& [lead, choice] = forms[shown];
-    const int leadWidth = std::min(fontMetrics().horizontalAdvance(lead), width());
     painter.setPen(Theme::color(QStringLiteral("secondary")));
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, lead);
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, forms[shown].first);
     painter.setFont(choiceFont());
     painter.setPen(Theme::color(isChosen ? QStringLiteral("accent") : QStringLiteral("secondary")));
-    const QRect rest = rect().adjusted(leadWidth, 0, 0, 0);
-    painter.drawText(rest, Qt::AlignLeft | Qt::AlignVCenter,
-                     QFontMetrics(choiceFont()).elidedText(choice, Qt::ElideRight, rest.width()));
+    painter.drawText(QRectF(rect()).adjusted(leadWidth(), 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, drawnChoice());
 }

@@ -33,6 +33,9 @@ private:
     using Form = std::pair<QString, QString>; // lead, choice
     QFont choiceFont() const;
     int widthOf(const Form& form) const;
+    qreal leadWidth() const;
+    // The choice of the form shown, as it fits after the lead.
+    QString drawnChoice() const;
     // Picks the form for the current width and says the whole text in the tooltip when it is not that.
     void pickForm();
 

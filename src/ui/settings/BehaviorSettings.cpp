@@ -5,6 +5,7 @@
 #include "state/AppInfo.h"
 #include "state/Paths.h"
 #include "ui/kit/CoalescedRefresh.h"
+#include "ui/kit/FocusedWheel.h"
 #include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 
@@ -62,6 +63,7 @@ QWidget* BehaviorSettings::buildShots()
     longSideRow->addWidget(new QLabel(QStringLiteral("压缩长边"), box));
     longSide = new QComboBox(box);
     longSide->setObjectName(QStringLiteral("longSideBox"));
+    FocusedWheel::apply(longSide);
     for (const auto& choice : SettingsModel::longSideChoices())
         longSide->addItem(choice.text, choice.value);
     connect(longSide, &QComboBox::activated, this, [this](int index) {
@@ -143,6 +145,7 @@ QWidget* BehaviorSettings::buildPaste()
     serverRow->addWidget(new QLabel(QStringLiteral("多台都开着时默认粘哪台"), box));
     defaultServer = new QComboBox(box);
     defaultServer->setObjectName(QStringLiteral("defaultServerBox"));
+    FocusedWheel::apply(defaultServer);
     connect(defaultServer, &QComboBox::activated, this, [this](int index) {
         Settings s = app.settings();
         const QUuid id = defaultServer->itemData(index).toUuid();

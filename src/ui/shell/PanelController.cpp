@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "servers/ServerRegistry.h"
+#include "ui/kit/InsideScreen.h"
 #include "ui/kit/Parts.h"
 #include "ui/panel/PanelView.h"
 
@@ -20,6 +21,7 @@ PanelController::PanelController(AppState& app, QObject* parent)
     win->resize(startWidth, startHeight);
     Parts::fill(*win, panelView);
     win->setFocusProxy(panelView);
+    inside = new InsideScreen(*win);
 }
 
 PanelController::~PanelController() = default;
@@ -54,15 +56,14 @@ void PanelController::place(const std::optional<QRect>& anchor)
     if (!screen)
         return;
     const QRect area = screen->availableGeometry();
-    const QSize size = win->size().expandedTo(QSize(minWidth, minHeight));
+    win->resize(win->size().expandedTo(win->minimumSizeHint()));
+    const QSize size = inside->frameSize();
     QPoint topLeft(area.right() - size.width() - 12, area.top() + 12);
     if (anchor && anchor->isValid()) {
-        // Below (or above, for a bottom panel) the tray icon, kept on screen.
+        // Below (or above, for a bottom panel) the tray icon.
         const bool trayAtBottom = anchor->center().y() > area.center().y();
         topLeft = QPoint(anchor->center().x() - size.width() / 2,
                          trayAtBottom ? anchor->top() - size.height() - 8 : anchor->bottom() + 8);
-        topLeft.setX(std::clamp(topLeft.x(), area.left(), area.right() - size.width()));
-        topLeft.setY(std::clamp(topLeft.y(), area.top(), area.bottom() - size.height()));
     }
-    win->move(topLeft);
+    inside->place(topLeft, area);
 }

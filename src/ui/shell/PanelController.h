@@ -9,6 +9,7 @@
 #include <optional>
 
 class AppState;
+class InsideScreen;
 class PanelView;
 
 class PanelController : public QObject {
@@ -36,4 +37,5 @@ private:
     AppState& app;
     std::unique_ptr<KeptWindow> win;
     PanelView* panelView;
+    InsideScreen* inside;
 };

@@ -78,7 +78,7 @@ inline QStringList cutLabels(const QWidget& window)
 // Fails the test with the labels of `window` that are cut once what is pending (a window growing) is done.
 #define VERIFY_LABELS_FIT(window)                                                                          \
     do {                                                                                                   \
-        QTest::qWaitFor([&] { return LabelFit::cutLabels(window).isEmpty(); }, 5000);                       \
+        (void)QTest::qWaitFor([&] { return LabelFit::cutLabels(window).isEmpty(); }, 5000);                 \
         const QStringList cut = LabelFit::cutLabels(window);                                              \
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));                               \
     } while (false)

@@ -63,7 +63,7 @@ public:
     void shoot(const QString& name) const
     {
         // What is pending first (a window growing to its text), as a person would see it.
-        QTest::qWaitFor([this] { return LabelFit::cutLabels(*window()).isEmpty(); }, 5000);
+        (void)QTest::qWaitFor([this] { return LabelFit::cutLabels(*window()).isEmpty(); }, 5000);
         const QString problem = saveWindowShot(window(), folder, name, size);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         const QStringList cut = LabelFit::cutLabels(*window());

@@ -536,6 +536,43 @@ private Q_SLOTS:
         registry.uploadReached(again->id); // a late success changes nothing
         QCOMPARE(registry.status(again->id).kind, Kind::connected);
     }
+
+    // One sshd reached as 127.0.0.1 and as localhost is one account: the second entry is refused, and its
+    // removal leaves the key line and the receiver the first one uses.
+    void oneMachineUnderTwoNames()
+    {
+        if (!SshServerFixture::canCreateAccounts())
+            QSKIP("needs accounts of its own (run as root)");
+        SshServerFixture sshd;
+        sshd.acceptHomeKeys();
+        const auto account = sshd.account(QStringLiteral("tarnel-twonames"));
+        QVERIFY(account && sshd.setPassword(*account, password) && !sshd.start());
+        const auto keyLines = [&] { return QString::fromUtf8(readFile(account->home + "/.ssh/authorized_keys")).count("restrict,"); };
+
+        RegistryRig rig(data.path());
+        ServerRegistry& registry = rig.registry;
+        const auto first = rig.page.add(QStringLiteral("%1@127.0.0.1:%2").arg(account->name).arg(sshd.port()));
+        QVERIFY(rig.settled(first->id));
+        registry.connectServer(first->id, account->name, password);
+        QVERIFY2(settledAs(rig, first->id) == Kind::connected, qPrintable(registry.status(first->id).message));
+        const auto second = rig.page.add(QStringLiteral("%1@localhost:%2").arg(account->name).arg(sshd.port()));
+        QVERIFY(second && second->id != first->id && rig.settled(second->id));
+        registry.connectServer(second->id, account->name, password);
+        QCOMPARE(settledAs(rig, second->id), Kind::failed);
+        QCOMPARE(registry.status(second->id).message,
+                 QStringLiteral("这台服务器已经在列表里（127.0.0.1，用户 %1）：同一个账号不用再加，把这条移除就好").arg(account->name));
+        QVERIFY(!registry.server(second->id)->setup.keyInstalled);
+
+        // Both set up, as an earlier version left them: removing the second keeps what the first uses.
+        rig.state.update([&](StateFile& f) { f.servers.last().setup = f.servers.first().setup; });
+        QCOMPARE(rig.revoke(second->id, password).message, QStringLiteral("钥匙没吊销：127.0.0.1 还在用同一个账号"));
+        QCOMPARE(rig.remove(second->id, true).message, QStringLiteral("已移除 localhost，钥匙没吊销：127.0.0.1 还在用同一个账号"));
+        registry.waitForTasks();
+        QCOMPARE(keyLines(), 1);
+        QVERIFY(QFileInfo::exists(account->home + "/tarnel/bin/tarnel-receiver"));
+        registry.connectServer(first->id);
+        QVERIFY2(settledAs(rig, first->id) == Kind::connected, qPrintable(registry.status(first->id).message));
+    }
 };
 
 QTEST_GUILESS_MAIN(ServerRegistryTest)

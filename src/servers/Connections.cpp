@@ -66,6 +66,7 @@ void Connections::cancel(const QUuid& id)
     if (const auto it = attempts.find(id); it != attempts.end()) {
         it->cancel.cancel();
         attempts.erase(it);
+        config.settle(id);
     }
 }
 
@@ -169,6 +170,7 @@ void Connections::finish(const QUuid& id, quint64 generation, const ConnectFlow:
     if (attempts.value(id).generation != generation || result.cancelled)
         return;
     attempts.remove(id);
+    config.settle(id);
     const auto current = list.find(id);
     if (!current)
         return;

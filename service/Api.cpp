@@ -58,6 +58,18 @@ std::optional<int64_t> whole(const QJsonObject& o, const char* key)
     return int64_t(v.toDouble());
 }
 
+// This service's own id, made with its database and kept with it.
+std::string serviceIdentity(Database& db)
+{
+    auto lock = db.lock();
+    auto row = db.query("SELECT id FROM service");
+    if (row.step())
+        return row.text(0);
+    const std::string id = Secrets::newToken().substr(0, 32);
+    db.run("INSERT INTO service (id) VALUES (?)", id);
+    return id;
+}
+
 QJsonObject authReply(const User& user, const std::string& token)
 {
     return QJsonObject{{QStringLiteral("token"), q(token)},
@@ -151,6 +163,8 @@ void Api::install(httplib::Server& server)
         });
     };
     server.set_payload_max_length(feedbackLimit);
+    // Every reply names the service, so a client can tell it from another one at the same address.
+    server.set_default_headers({{"X-Tarnel-Service", serviceIdentity(db)}});
     server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         return admit(req, res, true) ? httplib::Server::HandlerResponse::Unhandled
                                      : httplib::Server::HandlerResponse::Handled;

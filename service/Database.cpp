@@ -108,6 +108,9 @@ CREATE TABLE IF NOT EXISTS diagnostics (
 );
 CREATE INDEX IF NOT EXISTS diagnostics_user ON diagnostics(user_id, at);
 CREATE INDEX IF NOT EXISTS feedback_user ON feedback(user_id, at);
+CREATE TABLE IF NOT EXISTS service (
+  id TEXT NOT NULL
+);
 )sql";
 
 // Makes each missing folder of `folder` with mode 0700.

@@ -1,6 +1,6 @@
 // Shot store at scale: the hourly round, purge of half, clear, and one shot's round (store + upload marks), in
 // GUI-thread time (the longest stall of the event loop where work goes to other threads).
-// Usage: shots [count]
+// Usage: shots [count] [servers]: with servers, each shot is recorded as uploaded to every one of them.
 #include "StallProbe.h"
 #include "capture/ShotStore.h"
 #include "state/Sequencer.h"
@@ -31,12 +31,13 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 20000;
+    const int listed = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 0;
     QTextStream out(stdout);
     QTemporaryDir dir;
     qputenv("TARNEL_DATA", dir.path().toLocal8Bit());
     Store store(dir.path());
     const QDateTime now = QDateTime::currentDateTime();
-    ShotPile::write(store, count, now, 24 * 9);
+    ShotPile::write(store, count, now, 24 * 9, listed);
 
     Sequencer sequencer(store);
     StateStore state(store);

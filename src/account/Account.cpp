@@ -93,6 +93,17 @@ QFuture<std::optional<QString>> Account::ping(bool userInitiated)
                 const QXServer::Failure& failure = result.failure;
                 pingError = failure.message;
                 if (failure.status == 401 || failure.account == QLatin1String("invalid")) {
+                    if (current->service && result.service != current->service) {
+                        // Another service now answers at the address (another user's, say): its refusal
+                        // says nothing of this sign-in.
+                        const QUrl url = QXServer::defaultURL();
+                        const QString text = QStringLiteral("%1 上的账号服务不是你登录的那个，登录还保留着")
+                                                 .arg(url.host() + QLatin1Char(':') + QString::number(url.port(url.scheme() == QLatin1String("https") ? 443 : 80)));
+                        pingError = text;
+                        Log::write(QStringLiteral("账号：") + text);
+                        Q_EMIT changed();
+                        return userInitiated ? std::optional<QString>(text) : std::nullopt;
+                    }
                     signOut(failure.account == QLatin1String("removed") ? removedDeviceNotice() : invalidLoginNotice());
                     return QStringLiteral("登录已失效");
                 }
@@ -108,11 +119,15 @@ QFuture<std::optional<QString>> Account::ping(bool userInitiated)
             pingedAt = Clock::instance().now();
             pingError.reset();
             forgetRefusedSignIn();
-            if (reply.displayName && *reply.displayName != current->displayName) {
-                AccountRecord renamed = *current;
-                renamed.displayName = *reply.displayName;
-                renamed.save(); // the new name still shows when it cannot be saved
-                current = renamed;
+            // A new name, and the service's id for a sign-in saved before services named themselves.
+            AccountRecord updated = *current;
+            if (reply.displayName)
+                updated.displayName = *reply.displayName;
+            if (!updated.service)
+                updated.service = result.service;
+            if (updated != *current) {
+                updated.save(); // the new name still shows when it cannot be saved
+                current = updated;
             }
             const Status next = reply.account == QLatin1String("active") ? Status::active : Status::disabled;
             if (next != state) {
@@ -136,7 +151,7 @@ QFuture<Outcome<>> Account::signIn(const QString& username, const QString& passw
     return QXServer::send<AuthReply>(QXServer::loginRequest(username, password))
         .then(this, [this, typed, password](const QXServer::Result<AuthReply>& result) {
             if (result.ok())
-                return finish(*result.reply);
+                return finish(*result.reply, result.service);
             if (result.failure.account == QLatin1String("disabled")) {
                 refusedUsername = typed;
                 refusedPassword = password;
@@ -153,16 +168,16 @@ QFuture<Outcome<>> Account::registerAccount(const QString& username, const QStri
     return QXServer::send<AuthReply>(QXServer::registerRequest(username, password, displayName, invite))
         .then(this, [this](const QXServer::Result<AuthReply>& result) {
             if (result.ok())
-                return finish(*result.reply);
+                return finish(*result.reply, result.service);
             return Outcome<>::failure(result.failure.message);
         });
 }
 
-Outcome<> Account::finish(const AuthReply& reply)
+Outcome<> Account::finish(const AuthReply& reply, const std::optional<QString>& service)
 {
     if (!reply.token || reply.token->isEmpty())
         return Outcome<>::failure(QStringLiteral("服务器没有发登录凭证，请稍后再试"));
-    AccountRecord record{reply.username, reply.displayName, *reply.token, reply.role};
+    AccountRecord record{reply.username, reply.displayName, *reply.token, reply.role, service};
     if (const Outcome<> saved = record.save(); !saved.ok())
         return saved;
     current = record;
@@ -208,7 +223,7 @@ QFuture<std::optional<QString>> Account::signInAgain(bool userInitiated)
             if (current || refusedUsername != username)
                 return std::nullopt; // signed in or out meanwhile
             if (result.ok()) {
-                const Outcome<> done = finish(*result.reply);
+                const Outcome<> done = finish(*result.reply, result.service);
                 if (done.ok()) {
                     LoginMemory::setLastUsername(username);
                     return QStringLiteral("账号正常");

@@ -76,7 +76,7 @@ Q_SIGNALS:
     void changed();
 
 private:
-    Outcome<> finish(const AuthReply& reply);
+    Outcome<> finish(const AuthReply& reply, const std::optional<QString>& service);
     QFuture<std::optional<QString>> signInAgain(bool userInitiated);
     void forgetRefusedSignIn();
     void pingLater(std::chrono::milliseconds delay);

@@ -15,6 +15,7 @@ AccountRecord AccountRecord::decode(const QJsonObject& o)
     record.displayName = Json::requireString(o, QStringLiteral("displayName"));
     record.token = Json::requireString(o, QStringLiteral("token"));
     record.role = ReplyFields::string(o, QStringLiteral("role"));
+    record.service = ReplyFields::string(o, QStringLiteral("service"));
     return record;
 }
 
@@ -25,6 +26,7 @@ QJsonObject AccountRecord::encode() const
     o.insert(QStringLiteral("displayName"), displayName);
     o.insert(QStringLiteral("token"), token);
     Json::put(o, QStringLiteral("role"), role);
+    Json::put(o, QStringLiteral("service"), service);
     return o;
 }
 

@@ -11,9 +11,11 @@ struct AccountRecord {
     QString displayName;
     QString token;
     std::optional<QString> role;
+    // The id of the service that issued the token; none in sign-ins saved before services named themselves.
+    std::optional<QString> service;
 
     static AccountRecord decode(const QJsonObject& o); // throws JsonError
-    QJsonObject encode() const;                       // `role` only when set
+    QJsonObject encode() const;                       // `role` and `service` only when set
 
     static QString filePath();
     // The saved sign-in; none when the file is missing, unreadable or does not decode (then it is kept

@@ -94,6 +94,8 @@ void perform(const QXServer::Request& request, const Completion& done)
         if (exchange.replied) {
             exchange.status = status.toInt();
             exchange.body = reply->readAll();
+            if (const QByteArray service = reply->rawHeader("X-Tarnel-Service"); !service.isEmpty())
+                exchange.service = QString::fromLatin1(service.left(64));
         } else {
             exchange.errorText = reply->errorString();
             exchange.refused = reply->error() == QNetworkReply::ConnectionRefusedError;
@@ -231,7 +233,7 @@ QFuture<QXServer::Result<OKReply>> QXServer::removeDevice(const QString& deviceI
 {
     const std::optional<QString> path = deviceRemovalPath(deviceId);
     if (!path)
-        return QtFuture::makeReadyFuture(Result<OKReply>{std::nullopt, invalidDevice()});
+        return QtFuture::makeReadyFuture(Result<OKReply>{std::nullopt, invalidDevice(), std::nullopt});
     return request<OKReply>("POST", *path, std::nullopt, token);
 }
 

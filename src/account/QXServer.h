@@ -29,6 +29,7 @@ public:
     struct Result {
         std::optional<Reply> reply;
         Failure failure; // meaningful only without a reply
+        std::optional<QString> service; // the id of the service that replied, when it names itself
         bool ok() const { return reply.has_value(); }
     };
 
@@ -50,6 +51,7 @@ public:
         bool tlsFailed = false; // the secure connection failed (a certificate refused, a broken handshake)
         bool refused = false; // nothing listened at the address
         QUrl url; // where the request went (the former service's address after the fallback)
+        std::optional<QString> service; // the id the replying service gives itself
     };
 
     static QUrl defaultURL();
@@ -99,11 +101,11 @@ public:
     static Result<Reply> interpret(const Exchange& exchange)
     {
         if (auto failure = failureOf(exchange))
-            return {std::nullopt, *failure};
+            return {std::nullopt, *failure, exchange.service};
         try {
-            return {Reply::decode(Json::decodeObject(exchange.body)), {}};
+            return {Reply::decode(Json::decodeObject(exchange.body)), {}, exchange.service};
         } catch (const JsonError&) {
-            return {std::nullopt, undecodable(exchange.status)};
+            return {std::nullopt, undecodable(exchange.status), exchange.service};
         }
     }
 

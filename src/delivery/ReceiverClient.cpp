@@ -127,7 +127,7 @@ QString ReceiverClient::failureMessage(const CommandResult& result, const Server
     if (result.status == 255 && err.contains(QLatin1String("Permission denied")))
         return QStringLiteral("钥匙被拒：点「重新连接」重新装接收器");
     if (err.contains(QLatin1String("Could not resolve hostname")))
-        return QStringLiteral("地址解析不了：") + server.host;
+        return QStringLiteral("地址解析不了：") + SSHConfig::unresolvedHost(err, server.host);
     for (const QString& line : err.split(QLatin1Char('\n')))
         if (!line.trimmed().isEmpty())
             return (result.status == 255 ? QStringLiteral("连不上：") : QStringLiteral("没传上：")) + line.trimmed().left(100);

@@ -194,6 +194,13 @@ std::optional<QString> SSHConfig::canonicalJump(const QString& text)
     return result;
 }
 
+QString SSHConfig::unresolvedHost(const QString& stderr, const QString& fallback)
+{
+    static const QRegularExpression said(QStringLiteral("Could not resolve hostname ([^\\s:]+)"));
+    const QRegularExpressionMatch match = said.match(stderr);
+    return match.hasMatch() ? match.captured(1).left(253) : fallback;
+}
+
 QString SSHConfig::alias(const Server& server)
 {
     if (server.isDevice())

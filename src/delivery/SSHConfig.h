@@ -30,6 +30,8 @@ public:
     // Renders for the current data directory and replaces the file (0600).
     static Outcome<> write(const QList<Server>& servers);
 
+    // The host name ssh reports it could not resolve in its error output; `fallback` when it names none.
+    static QString unresolvedHost(const QString& stderr, const QString& fallback);
     // The Host name a destination is reached by: "tarnel-<id>" for a server, the alias for a device.
     static QString alias(const Server& server);
     // The socket of a destination's shared connection: a name of its own for every way of reaching it, so

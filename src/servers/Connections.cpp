@@ -2,6 +2,7 @@
 
 #include "servers/ServerList.h"
 #include "servers/SshConfigSync.h"
+#include "servers/SshLookup.h"
 #include "state/Clock.h"
 #include "state/Log.h"
 
@@ -65,6 +66,7 @@ void Connections::cancel(const QUuid& id)
     if (const auto it = attempts.find(id); it != attempts.end()) {
         it->cancel.cancel();
         attempts.erase(it);
+        config.settle(id);
     }
 }
 
@@ -153,12 +155,7 @@ void Connections::connectServer(const QUuid& id, const std::optional<QString>& u
         else if (other.setup.keyInstalled && (earlier || !found->setup.keyInstalled))
             setUp << other;
     }
-    hooks.sameAccount = [setUp](const Server& s) -> std::optional<Server> {
-        for (const Server& other : setUp)
-            if (ServerList::sameAccount(other, s))
-                return other;
-        return std::nullopt;
-    };
+    hooks.sameAccount = [setUp](const Server& s) { return SshLookup::sameAccount(s, setUp); };
     SshConfigSync* sync = &config;
     hooks.writeConfig = [sync](const Server& s) { return sync->write(s); };
     const ConnectFlow::Request request {*found, user, password};
@@ -174,6 +171,7 @@ void Connections::finish(const QUuid& id, quint64 generation, const ConnectFlow:
     if (attempts.value(id).generation != generation || result.cancelled)
         return;
     attempts.remove(id);
+    config.settle(id);
     const auto current = list.find(id);
     if (!current)
         return;

@@ -41,7 +41,7 @@ QString LoginProbe::stopMessage(const CommandResult& result, const QString& host
 {
     const QString err = result.stderr;
     if (err.contains(QLatin1String("Could not resolve hostname")))
-        return QStringLiteral("地址解析不了：") + host;
+        return QStringLiteral("地址解析不了：") + SSHConfig::unresolvedHost(err, host);
     if (err.contains(QLatin1String("Host key verification failed"))
         || err.contains(QLatin1String("REMOTE HOST IDENTIFICATION HAS CHANGED")))
         return QStringLiteral("服务器的主机钥匙和记录不一致，为安全起见没有连");

@@ -48,16 +48,11 @@ void ServerList::erase(const QUuid& id)
     save([&](QList<Server>& list) { list.removeIf([&](const Server& s) { return s.id == id; }); });
 }
 
-bool ServerList::sameAccount(const Server& a, const Server& b)
+QList<Server> ServerList::otherSetUp(const Server& server) const
 {
-    return !a.isDevice() && !b.isDevice() && a.user && b.user && !a.user->isEmpty() && *a.user == *b.user
-        && a.port == b.port && a.host.compare(b.host, Qt::CaseInsensitive) == 0;
-}
-
-std::optional<Server> ServerList::otherSetUpFor(const Server& server) const
-{
+    QList<Server> others;
     for (const Server& other : all())
-        if (other.id != server.id && other.setup.keyInstalled && sameAccount(other, server))
-            return other;
-    return std::nullopt;
+        if (other.id != server.id && other.setup.keyInstalled)
+            others << other;
+    return others;
 }

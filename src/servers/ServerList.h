@@ -25,10 +25,8 @@ public:
     bool modify(const QUuid& id, const std::function<void(Server&)>& change);
     void erase(const QUuid& id);
 
-    // One login on one machine, as ssh resolved it when the entry connected: host, port and login name.
-    static bool sameAccount(const Server& a, const Server& b);
-    // A server entry other than `server` whose key is installed for the same account; the first in the list.
-    std::optional<Server> otherSetUpFor(const Server& server) const;
+    // The entries other than `server` whose key is installed.
+    QList<Server> otherSetUp(const Server& server) const;
 
 Q_SIGNALS:
     void changed();

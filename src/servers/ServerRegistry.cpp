@@ -3,8 +3,11 @@
 #include "delivery/SSHConfig.h"
 #include "servers/RemoteDir.h"
 #include "servers/ServerAddress.h"
+#include "servers/SshLookup.h"
 #include "state/Clock.h"
 #include "state/Log.h"
+
+#include <QtConcurrent/QtConcurrentRun>
 
 ServerRegistry::ServerRegistry(StateStore& store, QObject* parent)
     : QObject(parent), list(store, config), connections(list, config), scripts(list)
@@ -31,6 +34,7 @@ void ServerRegistry::cancelAll()
 
 void ServerRegistry::waitForTasks() const
 {
+    lookups.waitForAll();
     connections.waitForAll();
     scripts.waitForAll();
 }
@@ -192,30 +196,44 @@ void ServerRegistry::remove(const QUuid& id, bool purgeRemote, Done done)
     config.write();
     Log::write(QStringLiteral("移除服务器 ") + s.name);
 
-    QString removed = QStringLiteral("已移除 ") + s.name;
-    // The key line stays while another entry still logs in with it.
-    const auto sharing = s.setup.keyInstalled ? list.otherSetUpFor(s) : std::nullopt;
-    if (sharing) {
-        removed += QStringLiteral("，钥匙没吊销：%1 还在用同一个账号").arg(sharing->name);
-        Log::write(removed);
-    }
-    if (!s.setup.keyInstalled || sharing) {
+    const QString removed = QStringLiteral("已移除 ") + s.name;
+    if (!s.setup.keyInstalled) {
         QMetaObject::invokeMethod(this, [done, removed] {
             if (done)
                 done(Outcome<QString>::success(removed));
         }, Qt::QueuedConnection);
         return;
     }
-    scripts.uninstall(s, std::nullopt, purgeRemote, [done, removed](const Outcome<QString>& outcome) {
-        if (!done)
+    // The key line and the receiver stay while another entry still logs in to the same account.
+    whenShared(s, [this, s, purgeRemote, done, removed](const std::optional<Server>& sharing) {
+        if (sharing) {
+            const QString kept = removed + QStringLiteral("，钥匙没吊销：%1 还在用同一个账号").arg(sharing->name);
+            Log::write(kept);
+            if (done)
+                done(Outcome<QString>::success(kept));
             return;
-        if (outcome.ok())
-            done(Outcome<QString>::success(removed + QStringLiteral("，") + outcome.value()));
-        else if (outcome.needsPassword())
-            done(outcome);
-        else
-            done(Outcome<QString>::failure(QStringLiteral("已从列表移除；服务器端没清干净：") + outcome.failure()));
+        }
+        scripts.uninstall(s, std::nullopt, purgeRemote, [done, removed](const Outcome<QString>& outcome) {
+            if (!done)
+                return;
+            if (outcome.ok())
+                done(Outcome<QString>::success(removed + QStringLiteral("，") + outcome.value()));
+            else if (outcome.needsPassword())
+                done(outcome);
+            else
+                done(Outcome<QString>::failure(QStringLiteral("已从列表移除；服务器端没清干净：") + outcome.failure()));
+        });
     });
+}
+
+void ServerRegistry::whenShared(const Server& server, std::function<void(const std::optional<Server>&)> next)
+{
+    const QList<Server> others = list.otherSetUp(server);
+    const ProcessRunner::CancelToken cancel;
+    QFuture<std::optional<Server>> work = QtConcurrent::run(ProcessRunner::pool(),
+        [server, others] { return SshLookup::sameAccount(server, others); });
+    lookups.add(QFuture<void>(work), cancel);
+    work.then(this, [next = std::move(next)](const std::optional<Server>& sharing) { next(sharing); });
 }
 
 void ServerRegistry::uninstallWithPassword(const Server& s, const QString& password, bool purge, Done done)
@@ -240,12 +258,12 @@ void ServerRegistry::applyRules(const QUuid& id, const QStringList& wanted, cons
 void ServerRegistry::revokeKey(const QUuid& id, const std::optional<QString>& password, Done done)
 {
     const auto found = server(id);
-    if (const auto sharing = found ? list.otherSetUpFor(*found) : std::nullopt) {
-        QMetaObject::invokeMethod(this, [done, name = sharing->name] {
-            if (done)
-                done(Outcome<QString>::failure(QStringLiteral("钥匙没吊销：%1 还在用同一个账号").arg(name)));
-        }, Qt::QueuedConnection);
-        return;
-    }
-    scripts.revokeKey(id, password, std::move(done));
+    if (!found)
+        return scripts.revokeKey(id, password, std::move(done));
+    whenShared(*found, [this, id, password, done](const std::optional<Server>& sharing) {
+        if (!sharing)
+            return scripts.revokeKey(id, password, done);
+        if (done)
+            done(Outcome<QString>::failure(QStringLiteral("钥匙没吊销：%1 还在用同一个账号").arg(sharing->name)));
+    });
 }

@@ -75,10 +75,13 @@ Q_SIGNALS:
 
 private:
     Outcome<Server> adopt(const Peer& peer);
+    // Finds on a worker another set-up entry for the same account as `server`, then calls `next` here.
+    void whenShared(const Server& server, std::function<void(const std::optional<Server>&)> next);
 
     SshConfigSync config;
     ServerList list;
     Connections connections;
     RemoteScripts scripts;
     LinkedDevices devices;
+    RunningWork lookups;
 };

@@ -11,10 +11,17 @@ void SshConfigSync::follow(const QList<Server>& servers)
 Outcome<> SshConfigSync::write(const std::optional<Server>& replacing)
 {
     std::lock_guard lock(mutex);
-    QList<Server> list = latest;
     if (replacing)
-        for (Server& s : list)
-            if (s.id == replacing->id)
-                s = *replacing;
+        underWay.insert(replacing->id, *replacing);
+    QList<Server> list = latest;
+    for (Server& s : list)
+        if (const auto attempt = underWay.constFind(s.id); attempt != underWay.cend())
+            s = *attempt;
     return SSHConfig::write(list);
+}
+
+void SshConfigSync::settle(const QUuid& id)
+{
+    std::lock_guard lock(mutex);
+    underWay.remove(id);
 }

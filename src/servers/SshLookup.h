@@ -1,5 +1,8 @@
 #pragma once
 
+#include "state/Server.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -21,4 +24,8 @@ public:
     // The login name the user's or the system's ssh configuration names for the host; none when neither
     // names one (ssh -G then reports the local name).
     static std::optional<QString> configuredUser(const QString& host, std::optional<int> port);
+
+    // The first of `others` that is the same account as `server`: ssh takes both to one machine (the same
+    // address, whatever name or alias reaches it), port and login name, by the same jump host.
+    static std::optional<Server> sameAccount(const Server& server, const QList<Server>& others);
 };

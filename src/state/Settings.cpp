@@ -54,8 +54,8 @@ Settings Settings::fromJson(const QJsonObject& o)
     s.hotkeyPanel = Json::string(o, QStringLiteral("hotkeyPanel"), s.hotkeyPanel);
     s.maxLongSide = int(clamped<qint64>(Json::integer(o, QStringLiteral("maxLongSide"), s.maxLongSide), 0, 20000));
     s.maxShotBytes = clamped(Json::integer(o, QStringLiteral("maxShotBytes"), s.maxShotBytes), 1 * MB, 8 * MB);
-    s.dailyLimit = int(clamped<qint64>(Json::integer(o, QStringLiteral("dailyLimit"), s.dailyLimit), 50, 2000));
-    s.keepHours = int(clamped<qint64>(Json::integer(o, QStringLiteral("keepHours"), s.keepHours), 1, 24 * 365));
+    s.dailyLimit = int(clamped<qint64>(Json::integer(o, QStringLiteral("dailyLimit"), s.dailyLimit), 50, mostShotsPerDay));
+    s.keepHours = int(clamped<qint64>(Json::integer(o, QStringLiteral("keepHours"), s.keepHours), 1, mostKeepHours));
     s.maxDirBytes = clamped(Json::integer(o, QStringLiteral("maxDirBytes"), s.maxDirBytes), 50 * MB, 2000 * MB);
     s.pasteMode = pasteModeFromName(Json::string(o, QStringLiteral("pasteMode"))).value_or(s.pasteMode);
     const QString token = Json::string(o, QStringLiteral("tokenFormat"), s.tokenFormat);

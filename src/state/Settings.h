@@ -40,6 +40,13 @@ struct Settings {
     QString onboardingTarget;  // "", "server", "device" or "none"
     QString lastPanelTab;      // "", "shots", "servers" or "devices"
 
+    // The widest retention a settings file may ask for (larger values are brought down to these).
+    static constexpr int mostShotsPerDay = 2000;
+    static constexpr int mostKeepHours = 24 * 365;
+    // The most shot records the retention bounds can keep: every day of the widest window at the daily
+    // limit, one more day since the window starts within a day.
+    static constexpr qint64 mostShotsKept = qint64(mostShotsPerDay) * (mostKeepHours / 24 + 1);
+
     static QString defaultTokenFormat() { return QStringLiteral("shot%d: %s "); }
     static QStringList defaultTerminals();
 

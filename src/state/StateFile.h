@@ -1,12 +1,20 @@
 #pragma once
 
 #include "state/Server.h"
+#include "state/Settings.h"
 #include "state/Shot.h"
 
 #include <QList>
 
 // The content of state.json.
 struct StateFile {
+    // Room for one shot record in the file as written: one on three destinations, each with a remote path
+    // or an error, takes about 1,250 bytes; twice that covers longer paths and more destinations.
+    static constexpr qint64 bytesPerShot = 2500;
+    // The largest state.json the app can come to write: every shot the widest retention keeps, plus the
+    // destinations and the rest. Anything larger no setting produces.
+    static constexpr qint64 largestFileBytes = Settings::mostShotsKept * bytesPerShot + (qint64(16) << 20);
+
     int version = 1;
     QList<Server> servers;
     QList<Shot> shots; // oldest first

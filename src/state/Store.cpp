@@ -27,7 +27,7 @@ void Store::setAside(const QString& name, const QString& reason) const
                               : QStringLiteral("原文件也挪不开")));
 }
 
-std::optional<QJsonObject> Store::read(const QString& name) const
+std::optional<QJsonObject> Store::read(const QString& name, qint64 limit) const
 {
     // Opened without blocking and checked before reading: a FIFO or device put here must not hang us.
     const int fd = ::open(QFile::encodeName(path(name)).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -44,8 +44,14 @@ std::optional<QJsonObject> Store::read(const QString& name) const
         setAside(name, QStringLiteral("不是普通文件"));
         return std::nullopt;
     }
-    const QByteArray bytes = info.st_size > maxFileBytes ? QByteArray() : file.read(maxFileBytes + 1);
-    if (info.st_size > maxFileBytes || bytes.size() > maxFileBytes) {
+    // Read for its size only (the largest limit is far more than any file holds), and to its end if it grew.
+    QByteArray bytes;
+    if (info.st_size <= limit) {
+        bytes = file.read(info.st_size + 1);
+        if (bytes.size() > info.st_size)
+            bytes += file.read(limit + 1 - bytes.size());
+    }
+    if (info.st_size > limit || bytes.size() > limit) {
         file.close();
         setAside(name, QStringLiteral("文件太大"));
         return std::nullopt;
@@ -78,7 +84,8 @@ void Store::saveSettings(const Settings& settings) const { write(QStringLiteral(
 
 StateFile Store::loadState() const
 {
-    return decode<StateFile>(QStringLiteral("state.json"), &StateFile::fromJson).value_or(StateFile{});
+    return decode<StateFile>(QStringLiteral("state.json"), &StateFile::fromJson, StateFile::largestFileBytes)
+        .value_or(StateFile{});
 }
 
 void Store::saveState(const StateFile& state) const { write(QStringLiteral("state.json"), state.toJson()); }

@@ -18,17 +18,18 @@ public:
     QString directory() const { return dir; }
     QString path(const QString& name) const;
 
-    // The most a state file may hold; every one of them is far smaller.
+    // The most a small state file (settings, windows, counters) may hold; each is far smaller.
     static constexpr qint64 maxFileBytes = qint64(16) << 20;
 
     // None when the file is missing or was unreadable (then it was kept aside). Only a regular file no
-    // larger than maxFileBytes is read: anything else in its place (a FIFO would block for ever, a huge
-    // file would fill memory) is kept aside too.
-    std::optional<QJsonObject> read(const QString& name) const;
+    // larger than `limit` is read: anything else in its place (a FIFO would block for ever, a huge file
+    // would fill memory) is kept aside too.
+    std::optional<QJsonObject> read(const QString& name, qint64 limit = maxFileBytes) const;
     // The file as `fromJson` makes it; none as for read(), and when it does not decode (then kept aside).
-    template <typename T> std::optional<T> decode(const QString& name, T (*fromJson)(const QJsonObject&)) const
+    template <typename T>
+    std::optional<T> decode(const QString& name, T (*fromJson)(const QJsonObject&), qint64 limit = maxFileBytes) const
     {
-        const auto object = read(name);
+        const auto object = read(name, limit);
         if (!object)
             return std::nullopt;
         try {

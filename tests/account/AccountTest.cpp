@@ -201,6 +201,45 @@ private Q_SLOTS:
         QCOMPARE(account->notice(), Account::removedDeviceNotice());
     }
 
+    // Another service at the sign-in's address (another user's, started on the shared port) refuses the
+    // token: the sign-in stays and nothing is signed out. Its own service saying the account is gone still
+    // signs out. A sign-in saved before services named themselves learns its service at a check-in.
+    void aSignInIsKeptFromAnotherServiceAtItsAddress()
+    {
+        AccountServiceFixture::Options shared;
+        shared.port = AccountServiceFixture::closedPort();
+        AccountServiceFixture mine(shared), other(shared);
+        QVERIFY2(mine.start(), qPrintable(mine.error()));
+        QXServer::useURLs(mine.url(), AccountServiceFixture::closedURL());
+        QVERIFY(!mine.signUp(QStringLiteral("owner"), QStringLiteral("secret1")).isEmpty());
+        AccountRecord older = AccountRecord{QStringLiteral("owner"), QStringLiteral("owner"),
+                                            mine.signIn(QStringLiteral("owner"), QStringLiteral("secret1")), std::nullopt};
+        QVERIFY(older.save().ok());
+        auto account = freshAccount();
+        QCOMPARE(answerOf(account->ping(true)), std::optional<QString>(QStringLiteral("账号正常")));
+        const std::optional<QString> id = AccountRecord::load()->service;
+        QVERIFY(id && !id->isEmpty());
+
+        mine.stop();
+        QVERIFY2(other.start(), qPrintable(other.error()));
+        const QString notOurs = QStringLiteral("127.0.0.1:%1 上的账号服务不是你登录的那个，登录还保留着").arg(shared.port);
+        QCOMPARE(answerOf(account->ping(true)), std::optional<QString>(notOurs));
+        QVERIFY(account->isUsable());
+        QCOMPARE(account->lastPingError(), notOurs);
+        QCOMPARE(AccountRecord::load(), account->record());
+        QVERIFY(other.requestsTo(QStringLiteral("/api/logout")).isEmpty());
+
+        other.stop();
+        QVERIFY2(mine.start(), qPrintable(mine.error()));
+        QCOMPARE(answerOf(account->ping(true)), std::optional<QString>(QStringLiteral("账号正常")));
+        QCOMPARE(AccountRecord::load()->service, id);
+        const auto out = mine.admin({QStringLiteral("users"), QStringLiteral("delete"), QStringLiteral("owner")});
+        QVERIFY2(out.status == 0, qPrintable(out.err));
+        QCOMPARE(answerOf(account->ping(false)), std::optional<QString>(QStringLiteral("登录已失效")));
+        QVERIFY(!account->record() && !QFile::exists(AccountRecord::filePath()));
+        QXServer::useURLs(service.url(), AccountServiceFixture::closedURL());
+    }
+
     void checkInSendsUsageAndHandsOnTheUpdate()
     {
         auto account = freshAccount();

@@ -226,6 +226,10 @@ private Q_SLOTS:
         QVERIFY(SSHConfig::write({ server, nowhere }).ok());
         const auto pong = wait(ReceiverClient::ping(nowhere));
         QCOMPARE(pong.failure(), QStringLiteral("地址解析不了：nowhere.invalid"));
+        // The name ssh failed on is named, not the one the record holds by now.
+        Server resolved = nowhere;
+        resolved.host = QStringLiteral("127.0.0.1");
+        QCOMPARE(wait(ReceiverClient::ping(resolved)).failure(), QStringLiteral("地址解析不了：nowhere.invalid"));
     }
 
     void changedHostKeyIsRefused()

@@ -1,3 +1,4 @@
+#include "delivery/SSHConfig.h"
 #include "delivery/SSHKey.h"
 #include "state/AtomicFile.h"
 #include "support/DesktopUser.h"
@@ -549,6 +550,105 @@ private Q_SLOTS:
         const QString refusedKey = QStringLiteral("钥匙被拒：点「重新连接」重新装接收器");
         registry.uploadFailed(again->id, refusedKey);
         QCOMPARE(registry.status(again->id).message, refusedKey);
+    }
+
+    // One sshd reached as 127.0.0.1 and as localhost is one account: the second entry is refused, and its
+    // removal leaves the key line and the receiver the first one uses.
+    void oneMachineUnderTwoNames()
+    {
+        if (!SshServerFixture::canCreateAccounts())
+            QSKIP("needs accounts of its own (run as root)");
+        SshServerFixture sshd;
+        sshd.acceptHomeKeys();
+        const auto account = sshd.account(QStringLiteral("tarnel-twonames"));
+        QVERIFY(account && sshd.setPassword(*account, password) && !sshd.start());
+        const auto keyLines = [&] { return QString::fromUtf8(readFile(account->home + "/.ssh/authorized_keys")).count("restrict,"); };
+
+        RegistryRig rig(data.path());
+        ServerRegistry& registry = rig.registry;
+        const auto first = rig.page.add(QStringLiteral("%1@127.0.0.1:%2").arg(account->name).arg(sshd.port()));
+        QVERIFY(rig.settled(first->id));
+        registry.connectServer(first->id, account->name, password);
+        QVERIFY2(settledAs(rig, first->id) == Kind::connected, qPrintable(registry.status(first->id).message));
+        const auto second = rig.page.add(QStringLiteral("%1@localhost:%2").arg(account->name).arg(sshd.port()));
+        QVERIFY(second && second->id != first->id && rig.settled(second->id));
+        registry.connectServer(second->id, account->name, password);
+        QCOMPARE(settledAs(rig, second->id), Kind::failed);
+        QCOMPARE(registry.status(second->id).message,
+                 QStringLiteral("这台服务器已经在列表里（127.0.0.1，用户 %1）：同一个账号不用再加，把这条移除就好").arg(account->name));
+        QVERIFY(!registry.server(second->id)->setup.keyInstalled);
+
+        // Both set up, as an earlier version left them: removing the second keeps what the first uses.
+        rig.state.update([&](StateFile& f) { f.servers.last().setup = f.servers.first().setup; });
+        QCOMPARE(rig.revoke(second->id, password).message, QStringLiteral("钥匙没吊销：127.0.0.1 还在用同一个账号"));
+        QCOMPARE(rig.remove(second->id, true).message, QStringLiteral("已移除 localhost，钥匙没吊销：127.0.0.1 还在用同一个账号"));
+        registry.waitForTasks();
+        QCOMPARE(keyLines(), 1);
+        QVERIFY(QFileInfo::exists(account->home + "/tarnel/bin/tarnel-receiver"));
+        registry.connectServer(first->id);
+        QVERIFY2(settledAs(rig, first->id) == Kind::connected, qPrintable(registry.status(first->id).message));
+    }
+
+    // A server named by an alias of the user's ssh config beside one typed by address: every start
+    // connects both, many starts in a row.
+    void everyStartConnectsAnAliasAndItsNeighbour()
+    {
+        if (!SshServerFixture::canCreateAccounts())
+            QSKIP("needs accounts of its own (run as root)");
+        SshServerFixture neighbour; // stopped as root, after the login is back to root
+        AliasedLogin login(QStringLiteral("tarnel-boxsrv"), QStringLiteral("tarnel-boxdesk"), QStringLiteral("build-box7"), data.path());
+        QVERIFY(login.ok() && login.authorizeDesk());
+        const auto other = login.asRoot([&] {
+            neighbour.acceptHomeKeys();
+            auto made = neighbour.account(QStringLiteral("tarnel-nbsrv"));
+            return made && neighbour.authorize(*made, login.desk->publicLine() + '\n') && !neighbour.start() ? made : std::nullopt;
+        });
+        QVERIFY(other);
+        QList<QUuid> ids;
+        {
+            RegistryRig rig(data.path());
+            for (const QString& typed : {QStringLiteral("build-box7"), QStringLiteral("%1@127.0.0.1:%2").arg(other->name).arg(neighbour.port())}) {
+                const auto added = rig.page.add(typed);
+                QVERIFY2(settledAs(rig, added->id) == Kind::connected, qPrintable(rig.registry.status(added->id).message));
+                ids << added->id;
+            }
+        }
+        // The alias as typed, and a receiver to update, so each start resolves it while the other connects.
+        const auto asTyped = [&](StateFile& f) {
+            for (Server& s : f.servers) {
+                s.setup.receiverVersion = ConnectFlow::bundledReceiverVersion() - 1;
+                if (s.id == ids.first())
+                    s.host = QStringLiteral("build-box7");
+            }
+        };
+        {
+            // An attempt's entry stands in ssh_config until it is over, whoever writes next.
+            StateFile saved = Store(data.path()).loadState();
+            Server resolved = saved.servers.first();
+            asTyped(saved);
+            SshConfigSync sync;
+            sync.follow(saved.servers);
+            QVERIFY(sync.write(resolved).ok() && sync.write(saved.servers.last()).ok());
+            QVERIFY(readFile(SSHConfig::path()).contains(
+                QStringLiteral("Host %1\n  HostName 127.0.0.1\n").arg(SSHConfig::alias(resolved)).toUtf8()));
+        }
+        for (int start = 0; start < 12; ++start) {
+            Store store(data.path());
+            StateStore state(store);
+            state.update(asTyped);
+            ServerRegistry registry(state);
+            registry.recheckAll();
+            for (const QUuid& id : ids) {
+                QVERIFY(waitUntil([&] { return registry.status(id).kind != Kind::connecting; }, Limit::ssh));
+                QVERIFY2(registry.status(id).kind == Kind::connected,
+                         qPrintable(QStringLiteral("start %1: %2").arg(start).arg(registry.status(id).message)));
+            }
+        }
+        // The connection masters go before the accounts do.
+        QVERIFY(login.asRoot([&] {
+            neighbour.stop();
+            return login.desk->stopEverything();
+        }));
     }
 };
 

@@ -1,10 +1,12 @@
 #include "state/AtomicFile.h"
 #include "state/Json.h"
 #include "state/Store.h"
+#include "support/ShotPile.h"
 #include "support/TempDataDir.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 #include <atomic>
@@ -72,6 +74,27 @@ private Q_SLOTS:
         QVERIFY(!store.read(QStringLiteral("windows.json")));
         QCOMPARE(QDir(dir).entryList({QStringLiteral("windows.json.broken-*")}).size(), 1);
         QVERIFY(data.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("windows.json 读不了（文件太大）")));
+    }
+
+    // The state of a user who raised retention (20,000 shots on three servers, some 24 MB) reads back whole,
+    // and each shot's record leaves room for what the widest retention keeps; only a larger file is set aside.
+    void largestStateTheAppWritesIsReadBack()
+    {
+        const QString dir = data.file(QStringLiteral("kept"));
+        Store store(dir);
+        const QList<Shot> pile = ShotPile::write(store, 20000, QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch()), 24 * 300, 3);
+        const qint64 size = QFileInfo(store.path(QStringLiteral("state.json"))).size();
+        QVERIFY2(size <= pile.size() * StateFile::bytesPerShot / 2, qPrintable(QString::number(size)));
+        const StateFile state = store.loadState();
+        QCOMPARE(state.servers.size(), 3);
+        QCOMPARE(state.shots, pile);
+        QCOMPARE(QDir(dir).entryList({QStringLiteral("*.broken-*")}), QStringList());
+
+        QFile grown(store.path(QStringLiteral("state.json")));
+        QVERIFY(grown.open(QIODevice::ReadWrite) && grown.resize(StateFile::largestFileBytes + 1));
+        grown.close();
+        QVERIFY(store.loadState().shots.isEmpty());
+        QCOMPARE(QDir(dir).entryList({QStringLiteral("state.json.broken-*")}).size(), 1);
     }
 
     // Writers on many threads at once (first connects to several servers): every write lands whole and

@@ -6,9 +6,19 @@
 #include <QFile>
 
 namespace ShotPile {
-QList<Shot> write(const Store& store, int count, const QDateTime& newest, int hours)
+QList<Shot> write(const Store& store, int count, const QDateTime& newest, int hours, int servers)
 {
     StateFile state;
+    for (int i = 0; i < servers; ++i) {
+        Server server;
+        server.name = server.host = QStringLiteral("build-%1.example.net").arg(i + 1);
+        server.user = QStringLiteral("builder");
+        server.matchKeywords = {server.host, QStringLiteral("builder@")};
+        server.setup.keyInstalled = true;
+        server.setup.receiverVersion = 3;
+        server.setup.remoteDirAbsolute = QStringLiteral("/home/builder/tarnel");
+        state.servers << server;
+    }
     const QString root = store.path(QStringLiteral("shots"));
     const qint64 span = qint64(hours) * 3600;
     for (int i = 0; i < count; ++i) {
@@ -23,6 +33,9 @@ QList<Shot> write(const Store& store, int count, const QDateTime& newest, int ho
         s.localPath = day + QLatin1Char('/') + s.name;
         s.hash = QString::number(i, 16).rightJustified(32, QLatin1Char('0'));
         s.fingerprint = QStringLiteral("0");
+        for (const Server& server : state.servers)
+            s.uploads.insert(server.idText(), Upload{Upload::State::done,
+                *server.setup.remoteDirAbsolute + local.toString(QStringLiteral("/yyyy-MM-dd/")) + s.name, {}, s.ts});
         Paths::ensure(day);
         QFile file(s.localPath);
         if (file.open(QIODevice::WriteOnly))

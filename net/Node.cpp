@@ -616,12 +616,13 @@ void Node::carry(PeerLink* link, Splice* splice, const QString& path)
 
 void Node::linkLost(PeerLink* link, const QString& path)
 {
-    // Tunnels that can resume wait for the next link. Those of a peer of an earlier build end now: ssh
+    // Tunnels that can resume wait for the next link, whichever path they ride: the link's pings are what
+    // tells a silent carrier, so each waits the same time. Those of a peer of an earlier build end now: ssh
     // (and a master connection it keeps) learns at once that they are gone and reconnects over whatever
     // path the link finds next, instead of waiting out its own keep-alive.
     QList<Tunnel*> waiting;
     for (auto it = resumable.cbegin(); it != resumable.cend(); ++it)
-        if (it->link == link && it->path == path && it.key()->attached())
+        if (it->link == link && it.key()->attached())
             waiting.append(it.key());
     if (!waiting.isEmpty())
         NetLog::line(QStringLiteral("到「%1」的连接断了，%2 条通道等它接上（最多 %3 秒）")
@@ -639,6 +640,22 @@ void Node::linkLost(PeerLink* link, const QString& path)
     NetLog::line(QStringLiteral("到「%1」的连接断了，关掉走这条路的 %2 条通道").arg(link->info().shownName()).arg(riding.size()));
     for (Splice* splice : std::as_const(riding))
         splice->cut(QStringLiteral("连接断了"));
+}
+
+void Node::follow(PeerLink* link)
+{
+    const QString path = link->currentPath();
+    QList<Tunnel*> away;
+    for (auto it = resumable.cbegin(); it != resumable.cend(); ++it)
+        if (it->link == link && it->outgoing && !it->resuming && it->path != path && it.key()->attached())
+            away.append(it.key());
+    if (away.isEmpty())
+        return;
+    const QString word = path == QLatin1String("relay") ? QStringLiteral("中转") : QStringLiteral("直连");
+    NetLog::line(QStringLiteral("到「%1」的 %2 条通道换到%3").arg(link->info().shownName()).arg(away.size()).arg(word));
+    // Each drops its carrier and resumes over the link's path from where the other side got to.
+    for (Tunnel* tunnel : std::as_const(away))
+        tunnel->detach(QStringLiteral("换到%1").arg(word));
 }
 
 void Node::keep(Tunnel* tunnel, PeerLink* link, const QString& path, int port, bool outgoing)
@@ -669,8 +686,9 @@ void Node::resume(Tunnel* tunnel)
     opening.insert(QStringLiteral("got"), double(tunnel->received()));
     opening.insert(QStringLiteral("end"), tunnel->receivedEnd());
     QPointer<Tunnel> guard = tunnel;
-    it->link->openTunnel(opening, [this, guard](TlsStream* tls, const QJsonObject& answer, const QByteArray& rest,
-                                                const QString& error) {
+    const QString askedOn = it->link->currentPath();
+    it->link->openTunnel(opening, [this, guard, askedOn](TlsStream* tls, const QJsonObject& answer,
+                                                         const QByteArray& rest, const QString& error) {
         const auto entry = guard ? resumable.find(guard) : resumable.end();
         if (entry == resumable.end()) {
             if (tls)
@@ -688,8 +706,13 @@ void Node::resume(Tunnel* tunnel)
         NetLog::line(QStringLiteral("到「%1」的通道接上了（%2），接着传")
                          .arg(entry->link ? entry->link->info().shownName() : entry->peer,
                               entry->path == QLatin1String("relay") ? QStringLiteral("中转") : QStringLiteral("直连")));
+        // The link moved on while this resumed over the path it left: it follows once it is on.
+        const QPointer<PeerLink> link = entry->link;
+        const bool behind = link && link->currentPath() != askedOn && link->currentPath() != entry->path;
         guard->attach(tls, qint64(answer.value(QStringLiteral("got")).toDouble()),
                       answer.value(QStringLiteral("end")).toBool(), rest);
+        if (behind && guard && link)
+            follow(link);
     });
 }
 
@@ -892,6 +915,7 @@ void Node::adoptPeers(const QJsonArray& devices)
         auto* link = new PeerLink(linkContext, *info, this);
         links.insert(info->id, link);
         connect(link, &PeerLink::lost, this, [this, link](const QString& path) { linkLost(link, path); });
+        connect(link, &PeerLink::moved, this, [this, link] { follow(link); });
         connect(link, &PeerLink::stateChanged, this, [this, link] {
             if (link->connected())
                 resumeAll(link);

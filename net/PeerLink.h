@@ -86,6 +86,8 @@ Q_SIGNALS:
     void stateChanged();
     // The connected link over `path` failed: connections opened over that path are likely dead too.
     void lost(const QString& path);
+    // A new connection on another path replaced the live one (the direct path answers again).
+    void moved(const QString& path);
 
 private:
     void setState(const QString& state, const QString& trigger);

@@ -2,9 +2,10 @@
 // in is online on the other at once; with the direct pair cut they link through the relay and an ssh
 // master that rode the dead path goes on over it at once; when the pair comes back the link returns to it
 // without breaking an ssh session open over the relay; ssh sessions open through a cut and a return carry
-// on with every byte; after a network change a machine advertises its new address at once; shots copied
-// every few seconds on both machines through a cut neither hold the link off the relay nor get lost once it
-// is there. Skipped where namespaces cannot be made.
+// on with every byte, and one that rode the relay comes home to the direct path once the pair is back, so
+// losing the relay then does not touch it; after a network change a machine advertises its new address at
+// once; shots copied every few seconds on both machines through a cut neither hold the link off the relay
+// nor get lost once it is there. Skipped where namespaces cannot be made.
 //
 // TARNEL_NET_REAL_INTERVALS=1 runs it with the program's own intervals and prints the figures.
 #include "support/AccountServiceFixture.h"
@@ -318,6 +319,30 @@ private Q_SLOTS:
         QCOMPARE(written.result().toHex(), bulk.sentSha256());
         QVERIFY2(QTest::qWaitFor([&] { return a.output().contains(QStringLiteral("2 条通道等它接上")); }, shotLimitMs),
                  qPrintable(a.output()));
+    }
+
+    // A session opened direct rides the relay through a cut and comes home once the pair is back: cut off
+    // from the relay then, it still echoes every line.
+    void aSessionComesHomeToTheDirectPath()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(linkedB(QStringLiteral("direct")), backToDirectLimitMs);
+        const auto reachable = qScopeGuard([this] { relay.setHeld(false); });
+        EchoSession typing(a.sshArguments(b.deviceId(), login->name, QStringLiteral("cat")));
+        QVERIFY(typing.started());
+        typing.send("direct\n");
+        QVERIFY(typing.echoedAll(30000));
+        QVERIFY(rig.setDirect(false));
+        QVERIFY2(QTest::qWaitFor([&] { return linkedB(QStringLiteral("relay")); }, moveLimitMs), qPrintable(a.output()));
+        typing.send("on the relay\n");
+        QVERIFY2(typing.echoedAll(30000), qPrintable(typing.mismatch() + a.output()));
+
+        QVERIFY(rig.setDirect(true));
+        QVERIFY2(QTest::qWaitFor([&] { return linkedB(QStringLiteral("direct")); }, backToDirectLimitMs),
+                 qPrintable(a.output()));
+        relay.setHeld(true);
+        typing.send("home again\n");
+        QVERIFY2(typing.echoedAll(20000), qPrintable(typing.mismatch() + a.output() + b.output()));
+        QCOMPARE(typing.process().state(), QProcess::Running);
     }
 
     void netchangeAdvertisesANewAddressAtOnce()

@@ -317,7 +317,9 @@ private Q_SLOTS:
         QVERIFY(written.addData(&file));
         QCOMPARE(file.size(), bulk.sentSize());
         QCOMPARE(written.result().toHex(), bulk.sentSha256());
-        QVERIFY2(QTest::qWaitFor([&] { return a.output().contains(QStringLiteral("2 条通道等它接上")); }, shotLimitMs),
+        // Both sessions waited for the next link, with the shared master connection while it lasts.
+        const QRegularExpression waited(QStringLiteral("[23] 条通道等它接上"));
+        QVERIFY2(QTest::qWaitFor([&] { return a.output().contains(waited); }, shotLimitMs),
                  qPrintable(a.output()));
     }
 

@@ -106,6 +106,25 @@ class PeerLinkNamespaceTest : public QObject {
         return ssh.readAllStandardOutput();
     }
 
+    // Both sides' lists say the other is online: syncs come a minute apart, beyond the service's window
+    // for online devices, and a side whose list says the other is offline does not look for it after a cut.
+    bool seenOnlineBothWays()
+    {
+        const QDateTime recent = QDateTime::currentDateTimeUtc().addSecs(-5);
+        const auto fresh = [&](const NetNodeFixture& from, const NetNodeFixture& to) {
+            return QDateTime::fromString(from.peer(to.deviceId()).value("lastSeen").toString(), Qt::ISODate) >= recent;
+        };
+        QElapsedTimer asked;
+        return QTest::qWaitFor([&] {
+            if (!asked.isValid() || asked.elapsed() > 1000) {
+                asked.start();
+                a.request({{"cmd", "devices"}});
+                b.request({{"cmd", "devices"}});
+            }
+            return fresh(a, b) && fresh(b, a);
+        }, 20000);
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -327,12 +346,14 @@ private Q_SLOTS:
     // from the relay then, it still echoes every line.
     void aSessionComesHomeToTheDirectPath()
     {
+        QVERIFY(seenOnlineBothWays());
         QTRY_VERIFY_WITH_TIMEOUT(linkedB(QStringLiteral("direct")), backToDirectLimitMs);
         const auto reachable = qScopeGuard([this] { relay.setHeld(false); });
         EchoSession typing(a.sshArguments(b.deviceId(), login->name, QStringLiteral("cat")));
         QVERIFY(typing.started());
         typing.send("direct\n");
         QVERIFY(typing.echoedAll(30000));
+        QVERIFY(seenOnlineBothWays());
         QVERIFY(rig.setDirect(false));
         QVERIFY2(QTest::qWaitFor([&] { return linkedB(QStringLiteral("relay")); }, moveLimitMs), qPrintable(a.output()));
         typing.send("on the relay\n");

@@ -652,7 +652,7 @@ void Node::follow(PeerLink* link)
     if (away.isEmpty())
         return;
     const QString word = path == QLatin1String("relay") ? QStringLiteral("中转") : QStringLiteral("直连");
-    NetLog::line(QStringLiteral("到「%1」的 %2 条通道换到%3").arg(link->info().shownName()).arg(away.size()).arg(word));
+    NetLog::line(QStringLiteral("到「%1」的 %2 条通道换到%3").arg(link->info().shownName(), QString::number(away.size()), word));
     // Each drops its carrier and resumes over the link's path from where the other side got to.
     for (Tunnel* tunnel : std::as_const(away))
         tunnel->detach(QStringLiteral("换到%1").arg(word));

@@ -692,15 +692,15 @@ void Node::carry(PeerLink* link, Splice* splice, const QString& path)
 
 void Node::linkLost(PeerLink* link, const QString& path)
 {
-    // Tunnels that can resume wait for the next link. Those of a peer of an earlier build end now: ssh
+    // Tunnels that can resume wait for the next link, whichever path they ride: the link's pings are what
+    // tells a silent carrier, so each waits the same time. Those of a peer of an earlier build end now: ssh
     // (and a master connection it keeps) learns at once that they are gone and reconnects over whatever
     // path the link finds next, instead of waiting out its own keep-alive.
     // So do those whose own carrier went just before, for the same cause (a machine that quit or crashed:
     // through the relay, its sessions may end before the link does).
     QList<Tunnel*> waiting;
     for (auto it = resumable.begin(); it != resumable.end(); ++it)
-        if (it->link == link && (it.key()->attached() ? it->path == path
-                                                      : it->dropped.isValid() && it->dropped.elapsed() < sameCauseMs)) {
+        if (it->link == link && (it.key()->attached() || (it->dropped.isValid() && it->dropped.elapsed() < sameCauseMs))) {
             it->dropped.invalidate();
             waiting.append(it.key());
         }
@@ -744,6 +744,22 @@ void Node::peerLeft(PeerLink* link)
         splice->cut(reason);
 }
 
+void Node::follow(PeerLink* link)
+{
+    const QString path = link->currentPath();
+    QList<Tunnel*> away;
+    for (auto it = resumable.cbegin(); it != resumable.cend(); ++it)
+        if (it->link == link && it->outgoing && !it->resuming && it->path != path && it.key()->attached())
+            away.append(it.key());
+    if (away.isEmpty())
+        return;
+    const QString word = path == QLatin1String("relay") ? QStringLiteral("中转") : QStringLiteral("直连");
+    NetLog::line(QStringLiteral("到「%1」的 %2 条通道换到%3").arg(link->info().shownName(), QString::number(away.size()), word));
+    // Each drops its carrier and resumes over the link's path from where the other side got to.
+    for (Tunnel* tunnel : std::as_const(away))
+        tunnel->detach(QStringLiteral("换到%1").arg(word));
+}
+
 void Node::keep(Tunnel* tunnel, PeerLink* link, const QString& path, int port, bool outgoing)
 {
     link->countTunnel(!outgoing, 1); // before it is listed: not a tunnel to resume yet
@@ -776,8 +792,9 @@ void Node::resume(Tunnel* tunnel)
     opening.insert(QStringLiteral("got"), double(tunnel->received()));
     opening.insert(QStringLiteral("end"), tunnel->receivedEnd());
     QPointer<Tunnel> guard = tunnel;
-    it->link->openTunnel(opening, [this, guard](TlsStream* tls, const QJsonObject& answer, const QByteArray& rest,
-                                                const QString& error) {
+    const QString askedOn = it->link->currentPath();
+    it->link->openTunnel(opening, [this, guard, askedOn](TlsStream* tls, const QJsonObject& answer,
+                                                         const QByteArray& rest, const QString& error) {
         const auto entry = guard ? resumable.find(guard) : resumable.end();
         if (entry == resumable.end()) {
             if (tls)
@@ -795,8 +812,13 @@ void Node::resume(Tunnel* tunnel)
         NetLog::line(QStringLiteral("到「%1」的通道接上了（%2），接着传")
                          .arg(entry->link ? entry->link->info().shownName() : entry->peer,
                               entry->path == QLatin1String("relay") ? QStringLiteral("中转") : QStringLiteral("直连")));
+        // The link moved on while this resumed over the path it left: it follows once it is on.
+        const QPointer<PeerLink> link = entry->link;
+        const bool behind = link && link->currentPath() != askedOn && link->currentPath() != entry->path;
         guard->attach(tls, qint64(answer.value(QStringLiteral("got")).toDouble()),
                       answer.value(QStringLiteral("end")).toBool(), rest);
+        if (behind && guard && link)
+            follow(link);
     });
 }
 
@@ -1006,6 +1028,7 @@ void Node::adoptPeers(const QJsonArray& devices)
         links.insert(info->id, link);
         connect(link, &PeerLink::lost, this, [this, link](const QString& path) { linkLost(link, path); });
         connect(link, &PeerLink::left, this, [this, link] { peerLeft(link); });
+        connect(link, &PeerLink::moved, this, [this, link] { follow(link); });
         connect(link, &PeerLink::stateChanged, this, [this, link] {
             if (link->connected())
                 resumeAll(link);

@@ -80,6 +80,9 @@ private:
     void linkLost(PeerLink* link, const QString& path);
     // The peer quit on purpose: the tunnels to and from it end now.
     void peerLeft(PeerLink* link);
+    // The link moved to another path: the tunnels this side opened over the old one resume on the new one,
+    // so that none rides a path the link no longer watches.
+    void follow(PeerLink* link);
     void keep(Tunnel* tunnel, PeerLink* link, const QString& path, int port, bool outgoing);
     // Opens a new carrier for a tunnel this side opened whose carrier went, once its link is up.
     void resume(Tunnel* tunnel);

@@ -328,6 +328,7 @@ void PeerLink::linked(TlsStream* tls, const QByteArray& rest, const QJsonObject&
     tls->setParent(this);
     const bool timed = attempts != nullptr;
     const bool afterLoss = !stream;
+    const bool movedOver = stream && stream != tls && path != via;
     stopAttempts();
     retryTimer.stop();
     probeTimer.stop();
@@ -378,6 +379,8 @@ void PeerLink::linked(TlsStream* tls, const QByteArray& rest, const QJsonObject&
     if (afterLoss)
         for (const QString& session : std::as_const(relayUnanswered))
             askToJoin(session);
+    if (movedOver)
+        Q_EMIT moved(via);
 }
 
 void PeerLink::lose(const QString& why)

@@ -92,6 +92,8 @@ Q_SIGNALS:
     void lost(const QString& path);
     // The peer quit on purpose: what rides the link will not be resumed.
     void left();
+    // A new connection on another path replaced the live one (the direct path answers again).
+    void moved(const QString& path);
 
 private:
     void setState(const QString& state, const QString& trigger);

@@ -337,6 +337,33 @@ private Q_SLOTS:
                  qPrintable(c.output()));
     }
 
+    // A tunnel that rides the relay while the link is direct (the address the peer advertises does not
+    // answer this side) waits for the next link no longer than one on the direct path: the peer stopped,
+    // the session ends after the resume interval.
+    void aTunnelOnTheRelayWaitsAsLongAsADirectOne()
+    {
+        NetNodeFixture e, f;
+        QJsonObject config{{"pingMs", 300}, {"tunnelResumeMs", 6000}};
+        QVERIFY(startPair(e, f, QStringLiteral("relaywait"), config));
+        NetNodeFixture& dialer = e.deviceId() < f.deviceId() ? e : f; // the one that connects out
+        NetNodeFixture& opener = &dialer == &e ? f : e;
+        dialer.stop();
+        config.insert("advertise", QJsonArray{"127.0.0.3"});
+        config.insert("sshTarget", QStringLiteral("127.0.0.1:%1").arg(sshd.port()));
+        QVERIFY(dialer.start({.server = service.url(), .sshUser = login->name, .config = config}));
+        QTRY_VERIFY_WITH_TIMEOUT(linked(opener, dialer, QStringLiteral("direct")), Limit::network);
+        EchoSession session(opener.sshArguments(dialer.deviceId(), login->name, QStringLiteral("cat")));
+        QVERIFY(session.started());
+        session.send("through the relay\n");
+        QVERIFY2(session.echoedAll(Limit::network), qPrintable(session.mismatch() + opener.output()));
+
+        ::kill(pid_t(dialer.process().processId()), SIGSTOP);
+        const bool ended = session.ended(Limit::network);
+        ::kill(pid_t(dialer.process().processId()), SIGCONT);
+        QVERIFY2(ended, qPrintable(opener.output()));
+        QVERIFY2(waitUntil([&] { return opener.output().contains(QStringLiteral("6 秒内没有接上")); }), qPrintable(opener.output()));
+    }
+
     void relayCarriesTheLinkWhenNoDirectAddressAnswers()
     {
         NetNodeFixture c, d;

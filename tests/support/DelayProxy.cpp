@@ -71,7 +71,7 @@ void DelayProxy::carry(QTcpSocket* from, QTcpSocket* to)
     timer->setSingleShot(true);
     timer->setTimerType(Qt::PreciseTimer);
     const auto deliver = [this, queue, timer, to] {
-        while (!queue->empty() && queue->front().dueMs <= clock.elapsed()) {
+        while (!held && !queue->empty() && queue->front().dueMs <= clock.elapsed()) {
             const QByteArray bytes = std::move(queue->front().bytes);
             queue->pop_front();
             if (bytes.isEmpty())
@@ -79,8 +79,8 @@ void DelayProxy::carry(QTcpSocket* from, QTcpSocket* to)
             else
                 to->write(bytes);
         }
-        if (!queue->empty())
-            timer->start(int(std::max<qint64>(0, queue->front().dueMs - clock.elapsed())));
+        if (!queue->empty()) // while held, looked at again every few ms
+            timer->start(held ? 20 : int(std::max<qint64>(0, queue->front().dueMs - clock.elapsed())));
     };
     QObject::connect(timer, &QTimer::timeout, to, deliver);
     const auto take = [this, queue, deliver](QByteArray bytes) {

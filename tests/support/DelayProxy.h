@@ -25,6 +25,9 @@ public:
     // Where each connection from now on goes.
     void forwardTo(const QHostAddress& host, quint16 hostPort);
     void setDelayMs(int ms) { delayMs = ms; }
+    // While held nothing passes either way, as over a route that went dead; what came meanwhile goes on
+    // once it is let go.
+    void setHeld(bool on) { held = on; }
     // Connections accepted so far.
     int connections() const { return accepted_; }
 
@@ -40,6 +43,7 @@ private:
     QHostAddress target;
     quint16 targetPort = 0;
     std::atomic<int> delayMs{0};
+    std::atomic<bool> held{false};
     std::atomic<int> accepted_{0};
     QElapsedTimer clock;
 };

@@ -11,17 +11,25 @@
 #include <vector>
 
 // An upload every `everyMs` from one machine to the other through dial, each a fresh ssh as when the
-// master connection died with the path; which ones got through, by when they started.
+// master connection died with the path; which ones got through, by when they started. At most
+// `mostUnderWay` are on their way at once (a tick while that many are makes none): the account's relay
+// holds a bounded number of sessions, and how many ride it must not depend on how fast the machine is.
 class ShotStream {
 public:
+    static constexpr int mostUnderWay = 8;
+
     ShotStream(const NetNodeFixture& from, const QString& to, const QString& user, const QElapsedTimer& clock)
     {
         timer.callOnTimeout([=, this, &from, &clock] {
+            if (underWay >= mostUnderWay)
+                return;
+            ++underWay;
             const int n = int(shots.size());
             shots.push_back({clock.elapsed(), std::nullopt});
             auto* ssh = new QProcess(&timer);
             const QByteArray expected = QByteArray("shot-") + QByteArray::number(n) + '\n';
             QObject::connect(ssh, &QProcess::finished, &timer, [this, ssh, n, expected](int code) {
+                --underWay;
                 shots[size_t(n)].arrived = code == 0 && ssh->readAllStandardOutput() == expected;
                 ssh->deleteLater();
             });
@@ -53,4 +61,5 @@ private:
     };
     QTimer timer;
     std::vector<Shot> shots;
+    int underWay = 0;
 };

@@ -4,6 +4,7 @@
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
@@ -158,6 +159,14 @@ QVBoxLayout* scrollingColumn(QWidget& page, int margin, int spacing)
     scroll->setWidget(content);
     fill(page, scroll);
     return column;
+}
+
+void settle(QWidget& widget)
+{
+    for (QWidget* level = &widget; level; level = level->isWindow() ? nullptr : level->parentWidget()) {
+        QEvent request(QEvent::LayoutRequest); // a scroll area's viewport passes it on to the area
+        QCoreApplication::sendEvent(level, &request);
+    }
 }
 
 } // namespace Parts

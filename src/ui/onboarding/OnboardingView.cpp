@@ -350,6 +350,11 @@ void OnboardingView::refresh()
         if (ServerCard* c = card(server.id))
             c->setContent(server, app.registry().status(server.id), false);
     box->refresh();
+    // A card or note that came in lays the step out now: no paint shows the rows under it squeezed.
+    for (const QString& id : std::as_const(keys))
+        if (QWidget* c = cards->widget(id))
+            Parts::settle(*c);
+    Parts::settle(*setupArea);
     // The address field takes the keyboard when the server step comes into view, while nothing is connected.
     if (page == serverContent && !connected && (pageChanged || !focusedBox) && isVisible()) {
         box->field()->setFocus();

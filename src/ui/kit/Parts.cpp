@@ -14,6 +14,7 @@
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace Parts {
 
@@ -163,9 +164,13 @@ QVBoxLayout* scrollingColumn(QWidget& page, int margin, int spacing)
 
 void settle(QWidget& widget)
 {
-    for (QWidget* level = &widget; level; level = level->isWindow() ? nullptr : level->parentWidget()) {
+    QList<QWidget*> order = widget.findChildren<QWidget*>();
+    std::reverse(order.begin(), order.end()); // each widget after those it holds
+    for (QWidget* level = &widget; level; level = level->isWindow() ? nullptr : level->parentWidget())
+        order << level;
+    for (QWidget* each : std::as_const(order)) {
         QEvent request(QEvent::LayoutRequest); // a scroll area's viewport passes it on to the area
-        QCoreApplication::sendEvent(level, &request);
+        QCoreApplication::sendEvent(each, &request);
     }
 }
 

@@ -169,7 +169,7 @@ void settle(QWidget& widget)
     for (QWidget* level = &widget; level; level = level->isWindow() ? nullptr : level->parentWidget())
         order << level;
     for (QWidget* each : std::as_const(order)) {
-        QEvent request(QEvent::LayoutRequest); // a scroll area's viewport passes it on to the area
+        QEvent request(QEvent::LayoutRequest);
         QCoreApplication::sendEvent(each, &request);
     }
 }

@@ -2,6 +2,7 @@
 #include "support/WindowShot.h"
 #include "ui/onboarding/OnboardingView.h"
 #include "ui/onboarding/OnboardingWindowController.h"
+#include "ui/panel/AddServerBox.h"
 #include "ui/panel/ServerAdvancedSheet.h"
 #include "ui/panel/ServerCard.h"
 
@@ -9,6 +10,8 @@
 #include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSemaphore>
+#include <QSignalSpy>
 
 #include <QTest>
 
@@ -30,6 +33,7 @@ class OnboardingScreenshotTest : public QObject {
         s.onboardingTarget = target;
         app.setSettings(s);
         OnboardingWindowController window(app);
+        window.view()->addBox()->setScan([] { return QList<SSHSession>{SSHSession{QStringLiteral("alice"), QStringLiteral("10.0.0.9"), std::nullopt}}; });
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(window.window()));
         window.view()->flush();
@@ -51,6 +55,39 @@ private Q_SLOTS:
         shoot(false, false, QStringLiteral("device"), QStringLiteral("4-device"));
         shoot(false, false, QStringLiteral("none"), QStringLiteral("5-none"));
         shoot(true, false, QStringLiteral("none"), QStringLiteral("7-last-step"), true);
+    }
+
+    // The row of suggestions from the session scan, then the card of an added server: every text of the
+    // window is whole the moment each comes in, before the event loop runs again.
+    void rowsComingInLeaveTheStepWhole()
+    {
+        PanelRig rig(data);
+        AppState& app = rig.build();
+        Settings s = app.settings();
+        s.onboardingTarget = QStringLiteral("server");
+        app.setSettings(s);
+        OnboardingWindowController window(app);
+        AddServerBox* box = window.view()->addBox();
+        auto go = std::make_shared<QSemaphore>();
+        box->setScan([go] {
+            (void)go->tryAcquire(1, 5000);
+            return QList<SSHSession>{SSHSession{QStringLiteral("alice"), QStringLiteral("10.0.0.9"), std::nullopt}};
+        });
+        QStringList cut;
+        connect(box, &AddServerBox::scanned, this, [&] { cut = LabelFit::cutNow(*window.window()); });
+        QSignalSpy scanned(box, &AddServerBox::scanned);
+        window.show();
+        window.view()->flush();
+        VERIFY_LABELS_FIT(*window.window());
+        go->release();
+        QVERIFY(scanned.wait(5000));
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
+
+        QVERIFY(app.registry().add(QStringLiteral("127.0.0.1:1")).ok());
+        window.view()->flush();
+        cut = LabelFit::cutNow(*window.window());
+        app.registry().cancelAll();
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
     }
 
     // "高级…" of a server card in the setup step opens the advanced sheet over the window.

@@ -61,16 +61,23 @@ inline QString problem(const QLabel& label, const QWidget& window)
     return QString();
 }
 
-// The labels of `window` on show that do not hold their text, one line each, once pending layouts are done.
-inline QStringList cutLabels(const QWidget& window)
+// The labels of `window` on show that do not hold their text as they stand (as a picture taken now shows
+// them), one line each.
+inline QStringList cutNow(const QWidget& window)
 {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QStringList cut;
     for (const QLabel* label : window.findChildren<QLabel*>())
         if (label->isVisibleTo(&window) && !label->text().isEmpty())
             if (const QString p = problem(*label, window); !p.isEmpty())
                 cut << p;
     return cut;
+}
+
+// The same once pending layouts are done.
+inline QStringList cutLabels(const QWidget& window)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    return cutNow(window);
 }
 
 } // namespace LabelFit

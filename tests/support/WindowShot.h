@@ -66,7 +66,8 @@ public:
         (void)QTest::qWaitFor([this] { return LabelFit::cutLabels(*window()).isEmpty(); }, 5000);
         const QString problem = saveWindowShot(window(), folder, name, size);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
-        const QStringList cut = LabelFit::cutLabels(*window());
+        // Judged as drawn: a layout still pending when the picture was taken shows in it.
+        const QStringList cut = LabelFit::cutNow(*window());
         QVERIFY2(cut.isEmpty(), qPrintable(name + QStringLiteral(": ") + cut.join(QStringLiteral("; "))));
     }
 

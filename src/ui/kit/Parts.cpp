@@ -4,6 +4,7 @@
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
@@ -13,6 +14,7 @@
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace Parts {
 
@@ -158,6 +160,18 @@ QVBoxLayout* scrollingColumn(QWidget& page, int margin, int spacing)
     scroll->setWidget(content);
     fill(page, scroll);
     return column;
+}
+
+void settle(QWidget& widget)
+{
+    QList<QWidget*> order = widget.findChildren<QWidget*>();
+    std::reverse(order.begin(), order.end()); // each widget after those it holds
+    for (QWidget* level = &widget; level; level = level->isWindow() ? nullptr : level->parentWidget())
+        order << level;
+    for (QWidget* each : std::as_const(order)) {
+        QEvent request(QEvent::LayoutRequest);
+        QCoreApplication::sendEvent(each, &request);
+    }
 }
 
 } // namespace Parts

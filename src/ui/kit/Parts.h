@@ -49,4 +49,7 @@ QScrollArea* verticalScroll(QWidget* parent);
 QVBoxLayout* fill(QWidget& outer, QWidget* content, int margin = 0);
 // Fills `page` with a vertical scroll over a column `margin` pixels in, `spacing` apart; the column.
 QVBoxLayout* scrollingColumn(QWidget& page, int margin, int spacing);
+// Lays out `widget`, what it holds and every widget holding it up to its window, now. The event loop takes
+// one pass per level, and a paint in between would show the rows below a grown one squeezed.
+void settle(QWidget& widget);
 } // namespace Parts

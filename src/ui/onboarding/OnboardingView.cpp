@@ -344,12 +344,16 @@ void OnboardingView::refresh()
     QStringList keys;
     for (const Server& server : app.registry().servers())
         keys << key(server.id);
+    const bool cardsCame = keys != cards->keys();
     cards->setKeys(keys);
     cards->setVisible(!keys.isEmpty());
     for (const Server& server : app.registry().servers())
         if (ServerCard* c = card(server.id))
             c->setContent(server, app.registry().status(server.id), false);
     box->refresh();
+    // A card that came in lays the window out now: no paint shows the rows under it squeezed.
+    if (cardsCame)
+        Parts::settle(*cards);
     // The address field takes the keyboard when the server step comes into view, while nothing is connected.
     if (page == serverContent && !connected && (pageChanged || !focusedBox) && isVisible()) {
         box->field()->setFocus();

@@ -6,6 +6,7 @@
 #include "servers/ServerRegistry.h"
 #include "servers/ServersPageState.h"
 #include "ui/kit/OnScreen.h"
+#include "ui/kit/Parts.h"
 #include "ui/kit/StatusLabel.h"
 #include "ui/kit/Symbols.h"
 #include "ui/kit/Theme.h"
@@ -105,8 +106,10 @@ void AddServerBox::rebuildChips(const QList<SSHSession>& offered)
         delete item;
     }
     chipRow->setVisible(!offered.isEmpty());
-    if (offered.isEmpty())
+    if (offered.isEmpty()) {
+        Parts::settle(*this);
         return;
+    }
     auto* lead = new QWidget(chipRow);
     auto* leadRow = new QHBoxLayout(lead);
     leadRow->setContentsMargins(0, 0, 0, 0);
@@ -143,6 +146,7 @@ void AddServerBox::rebuildChips(const QList<SSHSession>& offered)
         chip->show();
     }
     chips->addStretch(1);
+    Parts::settle(*chipRow);
 }
 
 void AddServerBox::showEvent(QShowEvent* event)

@@ -131,7 +131,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(sources + QStringLiteral("/build/tests/state/AppInfoTest")));
 
         // tarnel runs as the user with its data in the user's home; from the build tree it writes no login item.
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(home + QStringLiteral("/.local/share/tarnel/logs/tarnel.log")).contains("启动 tarnel"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(home + QStringLiteral("/.local/share/tarnel/logs/tarnel.log")).contains("启动 tarnel"), Limit::ssh);
         QVERIFY(desk->processes().contains(pid_t(run.processId())));
         QVERIFY(!QFile::exists(home + QStringLiteral("/.config/autostart/tarnel.desktop")));
         QVERIFY(QFile::exists(home + QStringLiteral("/.local/share/tarnel-accountd/accounts.db")));
@@ -149,7 +149,7 @@ private Q_SLOTS:
         QVERIFY(configure.waitForFinished(120000));
         QCOMPARE(configure.exitCode(), 0);
         QProcess& again = runScript(port);
-        QVERIFY(again.waitForFinished(120000));
+        QVERIFY(again.waitForFinished(900000)); // builds the everyday program again, on a busy machine slowly
         const QString output = QString::fromUtf8(again.readAll());
         QCOMPARE(again.exitCode(), 0); // the running tarnel stays the only one
         QVERIFY2(output.endsWith(QStringLiteral("tarnel 已在运行，已打开面板\n")), qPrintable(output));

@@ -358,6 +358,7 @@ private Q_SLOTS:
         typing.send("on the relay\n");
         QVERIFY2(typing.echoedAll(30000), qPrintable(typing.mismatch() + a.output()));
 
+        const qsizetype beforeReturn = a.output().size();
         QVERIFY(rig.setDirect(true));
         // As the app does when its network monitor sees the pair's interface come up: a sync during the
         // cut may have advertised no address on it.
@@ -365,6 +366,10 @@ private Q_SLOTS:
             node->request({{"cmd", "netchange"}});
         QVERIFY2(QTest::qWaitFor([&] { return linkedB(QStringLiteral("direct")); }, backToDirectLimitMs),
                  qPrintable(a.output()));
+        // The opener moves the session home once it sees the direct link; only then is the relay cut off.
+        QVERIFY2(QTest::qWaitFor([&] { return a.output().mid(beforeReturn).contains(QStringLiteral("通道接上了（直连）")); },
+                                 backToDirectLimitMs),
+                 qPrintable(a.output().mid(beforeReturn)));
         relay.setHeld(true);
         typing.send("home again\n");
         QVERIFY2(typing.echoedAll(20000), qPrintable(typing.mismatch() + a.output() + b.output()));

@@ -131,7 +131,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(sources + QStringLiteral("/build/tests/state/AppInfoTest")));
 
         // tarnel runs as the user with its data in the user's home; from the build tree it writes no login item.
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(home + QStringLiteral("/.local/share/tarnel/logs/tarnel.log")).contains("启动 tarnel"), Limit::ssh);
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(home + QStringLiteral("/.local/share/tarnel/logs/tarnel.log")).contains("启动 tarnel"), 60000);
         QVERIFY(desk->processes().contains(pid_t(run.processId())));
         QVERIFY(!QFile::exists(home + QStringLiteral("/.config/autostart/tarnel.desktop")));
         QVERIFY(QFile::exists(home + QStringLiteral("/.local/share/tarnel-accountd/accounts.db")));

@@ -1021,7 +1021,11 @@ void Node::adoptPeers(const QJsonArray& devices)
             continue;
         seen.append(info->id);
         if (PeerLink* link = links.value(info->id)) {
+            const QList<PeerInfo::Endpoint> known = link->info().endpoints;
             link->update(*info);
+            // New addresses: a tunnel that fell back to the relay while the link is direct may come home now.
+            if (link->info().endpoints != known && link->connected() && link->currentPath() == QLatin1String("direct"))
+                follow(link);
             continue;
         }
         auto* link = new PeerLink(linkContext, *info, this);

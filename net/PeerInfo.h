@@ -11,6 +11,7 @@ struct PeerInfo {
     struct Endpoint {
         QHostAddress address;
         int port = 0;
+        bool operator==(const Endpoint&) const = default;
     };
 
     QString id;

@@ -324,8 +324,9 @@ private Q_SLOTS:
     {
         auto account = freshAccount();
         QVERIFY(!signedInUser(*account).isEmpty());
+        // The service holds each reply back long enough for a busy machine to sign out before it comes.
         service.script(QStringLiteral("/api/app/ping"),
-                       {{QStringLiteral("status"), 401}, {QStringLiteral("delayMs"), 800},
+                       {{QStringLiteral("status"), 401}, {QStringLiteral("delayMs"), 3000},
                         {QStringLiteral("body"), QStringLiteral(R"({"error":"登录已失效","account":"invalid"})")}});
         qsizetype sent = pings().size();
         auto late = account->ping(false);
@@ -340,7 +341,7 @@ private Q_SLOTS:
         QVERIFY(!account->notice());
 
         service.script(QStringLiteral("/api/app/ping"),
-                       {{QStringLiteral("delayMs"), 800},
+                       {{QStringLiteral("delayMs"), 3000},
                         {QStringLiteral("body"), QStringLiteral(R"({"account":"disabled","displayName":"old"})")}});
         sent = pings().size();
         late = account->ping(false);
